@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+namespace vaultmere {
+
+// The process-wide state, held for the life of the process.
+struct AppState {
+    // The folder of the program's own executable with "\" appended.
+    std::wstring applicationFolder;
+    // The access password; "" when none is stored.
+    std::wstring storedPassword;
+    // Whether the prompt pre-fills the stored password (never stored).
+    bool rememberFlag = false;
+};
+
+// The two window titles through which copies of the program find each other.
+constexpr wchar_t kResidentMarkerTitle[] = L"Vaultmere ";
+constexpr wchar_t kShowRequestTitle[] = L"Vaultmere";
+constexpr wchar_t kProgramFileName[] = L"brwaddon.exe";
+
+}  // namespace vaultmere

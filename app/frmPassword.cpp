@@ -1,0 +1,76 @@
+#include "app/frmPassword.h"
+
+#include "store/Module1.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr int kClientWidth = 3810;
+constexpr int kClientHeight = 1695;
+
+const ui::ControlSpec kControls[] = {
+    {frmPassword::IDC_TXTPASSWORD, 0, L"EDIT", L"", 960, 480, 2655, 315,
+     WS_TABSTOP | WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
+    {frmPassword::IDC_CMDOK, 0, L"BUTTON", L"Continue", 2760, 1140, 855, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+    {frmPassword::IDC_COMMAND1, 0, L"BUTTON", L"Cancel", 1800, 1140, 855, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {frmPassword::IDC_LABEL1, 0, L"STATIC", L"Password", 960, 240, 735, 255, SS_LEFT, 0},
+    {frmPassword::IDC_CHECK1, 0, L"BUTTON", L"Remember it until I restart", 960, 840, 2415, 255,
+     WS_TABSTOP | BS_AUTOCHECKBOX, 0},
+    {frmPassword::IDC_IMAGE1, 0, L"STATIC", nullptr, 180, 240, 480, 480, SS_ICON | SS_CENTERIMAGE, 0},
+};
+
+}  // namespace
+
+std::wstring ProgramPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring ProgramFolder() {
+    std::wstring folder = ProgramPath();
+    const size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return std::wstring();
+    folder.resize(slash);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+    return folder;
+}
+
+void frmPassword::Load() {
+    const ui::FormSpec spec = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_CAPTION | WS_POPUP,
+                               WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
+    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    defaultButtonId_ = IDC_CMDOK;
+    ::SendMessageW(Control(IDC_TXTPASSWORD), EM_LIMITTEXT, 8, 0);
+    ::SendMessageW(Control(IDC_IMAGE1), STM_SETICON,
+                   reinterpret_cast<WPARAM>(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
+                   0);
+}
+
+frmPassword::Role frmPassword::Form_Load() {
+    Load();
+    state_.applicationFolder = ProgramFolder() + L"\\";
+    state_.storedPassword =
+        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName).ToText();
+    if (::FindWindowW(nullptr, kResidentMarkerTitle) != nullptr) return Role::SecondStart;
+
+    SetCaption(kResidentMarkerTitle);
+    RelockStoredItems();
+    return Role::Resident;
+}
+
+void frmPassword::RelockStoredItems() {
+    for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
+        lists_.AddLockedItem(item);
+    }
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,107 @@
+#pragma once
+// The small form toolkit every window of the program is built on: one
+// window class whose procedure forwards to a Form object, controls created
+// from a table in twips, panels that pass their children's notifications on,
+// and the message loop that gives every form dialog-style keyboard handling.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+#include "common/UniqueHandle.h"
+
+namespace ui {
+
+constexpr int kTwipsPerInch = 1440;
+constexpr int kProgramIconId = 1;
+
+// The DPI the program lays its windows out for.
+int ScreenDpi();
+int TwipsToPixels(int twips, int dpi);
+
+// A borderless child window that holds controls, fills itself with a colour
+// and passes its children's notifications up to the form.
+extern const wchar_t kPanelClass[];
+
+struct ControlSpec {
+    int id;                 // control ID; 0 when nothing refers to it
+    int parentId;           // 0: the form; else the ID of a panel earlier in the table
+    const wchar_t* className;
+    const wchar_t* text;
+    int left, top, width, height;  // twips, relative to the parent
+    DWORD style;            // added to WS_CHILD | WS_VISIBLE
+    DWORD exStyle;
+};
+
+struct FormSpec {
+    const wchar_t* caption;
+    int clientWidth, clientHeight;  // twips
+    DWORD style;                     // WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, ...
+    DWORD exStyle;                   // WS_EX_TOOLWINDOW hides the taskbar button
+    bool centred;
+};
+
+class Form {
+public:
+    Form() = default;
+    virtual ~Form();
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+    bool IsLoaded() const { return hwnd_ != nullptr; }
+    HWND Control(int id) const;
+    int Dpi() const { return dpi_; }
+
+    // Loads the form when needed, then shows it without an owner window.
+    void Show(int showCommand = SW_SHOW);
+    void Hide();
+    bool IsVisible() const;
+    // Destroys the window; the next Show builds it from scratch.
+    void Unload();
+
+    std::wstring Caption() const;
+    void SetCaption(const std::wstring& text);
+    std::wstring ControlText(int id) const;
+    void SetControlText(int id, const std::wstring& text);
+
+protected:
+    // Builds the window and its controls; called by Show when not loaded.
+    virtual void Load() = 0;
+    bool Create(const FormSpec& form, const ControlSpec* controls, std::size_t count);
+    HFONT DialogFont() const { return font_.Get(); }
+
+    // Dispatch points. The defaults do nothing (commands) or close the form
+    // (WM_CLOSE).
+    virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual void OnCommand(int id, int notifyCode, HWND control);
+    virtual void OnClose() { Unload(); }
+    virtual void OnUnloaded() {}
+
+    // The button Enter presses (0: none) and whether Esc is forwarded to
+    // OnCommand as IDCANCEL.
+    int defaultButtonId_ = 0;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND CreateControl(const ControlSpec& spec, HWND parent);
+
+    HWND hwnd_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    int dpi_ = 96;
+    vaultmere::UniqueFont font_;
+};
+
+// True for the top-level windows made by Form.
+bool IsFormWindow(HWND hwnd);
+
+// Runs until WM_QUIT; returns its exit code.
+int RunMessageLoop();
+// Dispatches every message waiting for this thread, then returns. Returns
+// false when WM_QUIT was seen (it is posted again for the main loop).
+bool PumpMessages();
+
+// Sets a panel's background colour.
+void SetPanelColour(HWND panel, COLORREF colour);
+
+}  // namespace ui

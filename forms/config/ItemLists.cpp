@@ -1,0 +1,66 @@
+#include "forms/config/ItemLists.h"
+
+#include <algorithm>
+
+#include "common/TextCase.h"
+
+namespace vaultmere {
+
+void ItemList::AddItem(std::wstring entry) { entries_.push_back(std::move(entry)); }
+
+void ItemList::RemoveItem(int index) {
+    if (index < 0 || index >= ListCount()) return;
+    entries_.erase(entries_.begin() + index);
+    // A list that lost an entry has no selection.
+    selected_ = -1;
+}
+
+void ItemList::Clear() {
+    entries_.clear();
+    selected_ = -1;
+}
+
+int ItemList::IndexOf(const std::wstring& text) const {
+    const auto it = std::find(entries_.begin(), entries_.end(), text);
+    return it == entries_.end() ? -1 : static_cast<int>(it - entries_.begin());
+}
+
+void ItemList::SetListIndex(int index) { selected_ = (index >= 0 && index < ListCount()) ? index : -1; }
+
+std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)] : L""; }
+
+void ItemLists::AddLockedItem(const std::wstring& path) {
+    List1.AddItem(path);
+    List3.AddItem(path);
+    Disable1.SetItemLocked(path, true);
+}
+
+void ItemLists::cmdunlock_Click() {
+    const int index = List1.ListIndex();
+    const std::wstring entry = List1.SelectedText();
+    if (entry.empty()) return;
+    Disable1.SetItemLocked(LowerCase(entry), false);
+    List2.AddItem(entry);
+    List1.RemoveItem(index);
+}
+
+void ItemLists::cmdlock_Click() {
+    const int index = List2.ListIndex();
+    const std::wstring entry = List2.SelectedText();
+    if (entry.empty()) return;
+    Disable1.SetItemLocked(LowerCase(entry), true);
+    List1.AddItem(entry);
+    List2.RemoveItem(index);
+}
+
+void ItemLists::cmddel_Click(const RemoveConfirmation& confirm) {
+    const int index = List1.ListIndex();
+    const std::wstring entry = List1.SelectedText();
+    if (entry.empty()) return;
+    if (!confirm || !confirm(entry)) return;
+    Disable1.SetItemLocked(entry, false);
+    List3.RemoveItem(List3.IndexOf(entry));
+    List1.RemoveItem(index);
+}
+
+}  // namespace vaultmere

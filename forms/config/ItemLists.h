@@ -1,0 +1,67 @@
+#pragma once
+// The configuration window's working set: the locked, unlocked and persisted
+// lists and the commands on them. No Windows headers; the window only shows
+// this state and forwards clicks to it. It outlives the window, so the lists
+// and the locks survive the window being closed and built again.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "locker/ItemLocker.h"
+
+namespace vaultmere {
+
+// An ordered list of item paths with at most one selected entry.
+class ItemList {
+public:
+    void AddItem(std::wstring entry);
+    void RemoveItem(int index);
+    void Clear();
+
+    int ListCount() const { return static_cast<int>(entries_.size()); }
+    const std::wstring& List(int index) const { return entries_.at(static_cast<size_t>(index)); }
+    const std::vector<std::wstring>& Entries() const { return entries_; }
+    // Index of the first entry equal to text, or -1.
+    int IndexOf(const std::wstring& text) const;
+
+    // -1 when nothing is selected. Setting an index out of range clears it.
+    int ListIndex() const { return selected_; }
+    void SetListIndex(int index);
+    // The selected entry's text, or "" when nothing is selected.
+    std::wstring SelectedText() const;
+
+private:
+    std::vector<std::wstring> entries_;
+    int selected_ = -1;
+};
+
+// Answers the Remove confirmation for an entry: true for Yes.
+using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
+
+class ItemLists {
+public:
+    explicit ItemLists(ItemLocker& locker) : Disable1(locker) {}
+    ItemLists(const ItemLists&) = delete;
+    ItemLists& operator=(const ItemLists&) = delete;
+
+    ItemList List1;  // locked
+    ItemList List2;  // unlocked during this run
+    ItemList List3;  // persisted: what Close stores
+    ItemLocker& Disable1;
+
+    // An item that is locked and kept: appended to the locked and persisted
+    // lists, then locked (start-up relock, Lock Folder).
+    void AddLockedItem(const std::wstring& path);
+
+    // Unlock Item: the locked list's selected entry is unlocked (its path
+    // lower-cased) and moved to the end of the unlocked list.
+    void cmdunlock_Click();
+    // Relock Item: the unlocked list's selected entry is locked (lower-cased)
+    // and moved back to the end of the locked list.
+    void cmdlock_Click();
+    // Remove Item: after confirmation the locked list's selected entry is
+    // unlocked as shown and leaves the locked and persisted lists.
+    void cmddel_Click(const RemoveConfirmation& confirm);
+};
+
+}  // namespace vaultmere

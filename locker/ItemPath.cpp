@@ -1,0 +1,95 @@
+#include "locker/ItemPath.h"
+
+#include <vector>
+
+namespace vaultmere {
+
+namespace {
+
+bool IsDriveLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
+
+std::vector<std::wstring> SplitComponents(const std::wstring& text) {
+    std::vector<std::wstring> parts;
+    std::wstring current;
+    for (wchar_t ch : text) {
+        if (ch == L'\\') {
+            parts.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(ch);
+        }
+    }
+    parts.push_back(current);
+    return parts;
+}
+
+}  // namespace
+
+ItemTarget ParseItemPath(const std::wstring& rawPath) {
+    ItemTarget refused;
+    if (rawPath.empty() || rawPath.size() > kMaxItemPathLength) return refused;
+    if (rawPath.find(L'\0') != std::wstring::npos) return refused;
+
+    std::wstring path = rawPath;
+    for (auto& ch : path) {
+        if (ch == L'/') ch = L'\\';
+    }
+
+    // The root: "c:\" or "\\server\share\". Device and raw forms
+    // (\\.\, \\?\, \??\) are never opened.
+    std::wstring root;
+    std::wstring rest;
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
+        root = path.substr(0, 3);
+        rest = path.substr(3);
+    } else if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\') {
+        const size_t serverEnd = path.find(L'\\', 2);
+        if (serverEnd == std::wstring::npos) return refused;
+        const std::wstring server = path.substr(2, serverEnd - 2);
+        if (server.empty() || server == L"." || server == L"?") return refused;
+        const size_t shareEnd = path.find(L'\\', serverEnd + 1);
+        const std::wstring share = path.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
+                                                                                             : shareEnd - serverEnd - 1);
+        if (share.empty() || shareEnd == std::wstring::npos) return refused;
+        root = path.substr(0, shareEnd);
+        rest = path.substr(shareEnd + 1);
+    } else {
+        return refused;
+    }
+
+    // Resolve "." and ".." below the root, dropping empty components.
+    std::vector<std::wstring> components;
+    for (std::wstring& part : SplitComponents(rest)) {
+        if (part.empty() || part == L".") continue;
+        if (part == L"..") {
+            if (!components.empty()) components.pop_back();
+            continue;
+        }
+        components.push_back(std::move(part));
+    }
+    // A trailing backslash names a folder, not files in it.
+    if (components.empty() || rest.empty() || rest.back() == L'\\') return refused;
+
+    ItemTarget target;
+    target.name = components.back();
+    components.pop_back();
+    target.folder = root;
+    for (const std::wstring& part : components) target.folder = JoinPath(target.folder, part);
+    target.kind = target.name.find_first_of(L"*?") != std::wstring::npos ? ItemTarget::Kind::Pattern
+                                                                       : ItemTarget::Kind::File;
+    return target;
+}
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+    if (!folder.empty() && folder.back() == L'\\') return folder + name;
+    return folder + L'\\' + name;
+}
+
+std::wstring ExtendedLengthPath(const std::wstring& absolutePath) {
+    if (absolutePath.size() >= 2 && absolutePath[0] == L'\\' && absolutePath[1] == L'\\') {
+        return L"\\\\?\\UNC\\" + absolutePath.substr(2);
+    }
+    return L"\\\\?\\" + absolutePath;
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,32 @@
+#pragma once
+// What an item path stands for, decided without touching the disk.
+#include <string>
+
+namespace vaultmere {
+
+struct ItemTarget {
+    enum class Kind {
+        Refused,  // empty, relative, a device or raw path, or too long
+        Pattern,  // the files directly in folder that match name (c:\data\*.*)
+        File,     // the one file folder\name
+    };
+    Kind kind = Kind::Refused;
+    // Absolute, backslashes only, "." and ".." resolved; a drive root keeps
+    // its backslash ("c:\"), a share root has none ("\\server\share").
+    std::wstring folder;
+    std::wstring name;
+};
+
+// Longest path the component accepts; the \\?\ form allows 32,767.
+constexpr std::size_t kMaxItemPathLength = 32000;
+
+ItemTarget ParseItemPath(const std::wstring& path);
+
+// The form of a path the file functions take without length limit and
+// without treating names such as CON as devices: \\?\c:\... or \\?\UNC\....
+std::wstring ExtendedLengthPath(const std::wstring& absolutePath);
+
+// folder and name joined by exactly one backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+}  // namespace vaultmere

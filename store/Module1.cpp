@@ -1,0 +1,177 @@
+#include "store/Module1.h"
+
+#include <algorithm>
+
+#include "common/UniqueHandle.h"
+
+using vaultmere::UniqueKey;
+
+namespace Module1 {
+
+namespace {
+
+RegistryStatus OpenKey(HKEY root, const std::wstring& keyPath, REGSAM access, UniqueKey& key) {
+    return {::RegOpenKeyExW(root, keyPath.c_str(), 0, access, key.Put())};
+}
+
+// Queries one value into data, growing the buffer for as long as the value
+// keeps growing between the size query and the read.
+LONG QueryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<unsigned char>& data) {
+    data.resize(1024);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG result = ::RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        if (result == ERROR_MORE_DATA) {
+            data.resize(std::max<size_t>(size, data.size() * 2));
+            continue;
+        }
+        data.resize(result == ERROR_SUCCESS ? size : 0);
+        return result;
+    }
+}
+
+}  // namespace
+
+RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                               const RegistryValue& defaultValue) {
+    UniqueKey key;
+    if (!OpenKey(root, keyPath, KEY_READ, key)) return defaultValue;
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> data;
+    if (QueryValue(key.Get(), valueName.c_str(), type, data) != ERROR_SUCCESS) return defaultValue;
+    RegistryValue value = DecodeRegistryValue(type, data.data(), data.size());
+    return value.IsNothing() ? defaultValue : value;
+}
+
+RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath) {
+    UniqueKey key;
+    DWORD disposition = 0;
+    return {::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
+                              key.Put(), &disposition)};
+}
+
+RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                                const RegistryValue& value) {
+    UniqueKey key;
+    RegistryStatus status = OpenKey(root, keyPath, KEY_WRITE, key);
+    if (!status) {
+        const RegistryStatus created = CreateRegistryKey(root, keyPath);
+        if (!created) return created;
+        status = OpenKey(root, keyPath, KEY_WRITE, key);
+        if (!status) return status;
+    }
+    switch (value.GetKind()) {
+    case RegistryValue::Kind::Text: {
+        const std::vector<unsigned char> bytes = EncodeRegistryText(value.Text());
+        return {::RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, bytes.data(),
+                                 static_cast<DWORD>(bytes.size()))};
+    }
+    case RegistryValue::Kind::Number: {
+        const DWORD number = static_cast<DWORD>(value.Number());
+        return {::RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                 sizeof number)};
+    }
+    case RegistryValue::Kind::Bytes:
+        return {::RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_BINARY, value.Bytes().data(),
+                                 static_cast<DWORD>(value.Bytes().size()))};
+    case RegistryValue::Kind::Nothing:
+        break;
+    }
+    return {ERROR_INVALID_PARAMETER};
+}
+
+RegistryStatus DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
+    return {::RegDeleteKeyW(root, keyPath.c_str())};
+}
+
+RegistryStatus DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName) {
+    UniqueKey key;
+    RegistryStatus status = OpenKey(root, keyPath, KEY_SET_VALUE, key);
+    if (!status) return status;
+    return {::RegDeleteValueW(key.Get(), valueName.c_str())};
+}
+
+bool RemoveSystemMenuItem(HWND window, int position) {
+    HMENU menu = ::GetSystemMenu(window, FALSE);
+    return menu != nullptr && ::RemoveMenu(menu, static_cast<UINT>(position), MF_BYPOSITION) != FALSE;
+}
+
+std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath) {
+    std::vector<NamedValue> values;
+    UniqueKey key;
+    if (!OpenKey(root, keyPath, KEY_READ, key)) return values;
+
+    DWORD valueCount = 0, maxNameLength = 0, maxDataSize = 0;
+    if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                           &maxNameLength, &maxDataSize, nullptr, nullptr) != ERROR_SUCCESS) {
+        return values;
+    }
+    values.reserve(valueCount);
+    std::vector<wchar_t> name(maxNameLength + 1);
+    std::vector<unsigned char> data(std::max<DWORD>(maxDataSize, 16));
+    for (DWORD index = 0;;) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        const LONG result = ::RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(),
+                                            &size);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result == ERROR_MORE_DATA) {
+            // A value grew or was added since the size query: grow and retry.
+            name.resize(std::max<size_t>(name.size() * 2, 256));
+            data.resize(std::max<size_t>(data.size() * 2, size));
+            continue;
+        }
+        if (result != ERROR_SUCCESS) break;
+        values.push_back({std::wstring(name.data(), nameLength), DecodeRegistryValue(type, data.data(), size)});
+        ++index;
+    }
+    return values;
+}
+
+std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath) {
+    struct Numbered {
+        std::wstring digits;
+        std::wstring item;
+    };
+    std::vector<Numbered> numbered;
+    for (NamedValue& entry : ReadAllValues(root, keyPath)) {
+        auto digits = ItemIndexDigits(entry.name);
+        if (!digits) continue;
+        std::wstring item = entry.value.ToText();
+        if (item.empty()) continue;
+        numbered.push_back({std::move(*digits), std::move(item)});
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const Numbered& a, const Numbered& b) { return IndexDigitsLess(a.digits, b.digits); });
+    std::vector<std::wstring> items;
+    items.reserve(numbered.size());
+    for (Numbered& entry : numbered) items.push_back(std::move(entry.item));
+    return items;
+}
+
+RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        const RegistryStatus status = SetRegistryValue(root, keyPath, ItemValueName(i), RegistryValue::FromText(items[i]));
+        if (!status) return status;
+    }
+
+    if (items.empty()) {
+        const RegistryStatus status = DeleteRegistryKey(root, keyPath);
+        if (status || status.code == ERROR_FILE_NOT_FOUND) return {};
+        // The key cannot go (it has subkeys, say): empty it instead.
+    }
+
+    RegistryStatus firstFailure;
+    for (const NamedValue& entry : ReadAllValues(root, keyPath)) {
+        // Value names compare without case, so "file0" is the File0 just written.
+        const auto digits = ItemIndexDigits(entry.name);
+        const bool written = digits && digits->size() <= 9 && std::stoul(*digits) < items.size();
+        if (written) continue;
+        const RegistryStatus status = DeleteRegistryValue(root, keyPath, entry.name);
+        if (!status && firstFailure) firstFailure = status;
+    }
+    return firstFailure;
+}
+
+}  // namespace Module1

@@ -1,0 +1,58 @@
+#pragma once
+// The program's registry operations. Every call opens the key it needs and
+// closes it before returning; failures come back as Win32 codes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "store/RegistryValue.h"
+
+namespace Module1 {
+
+constexpr wchar_t kFilesKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Files";
+constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Settings";
+constexpr wchar_t kPasswordValueName[] = L"UserPassword";
+
+// A Win32 result code that also reads as the success flag.
+struct RegistryStatus {
+    LONG code = ERROR_SUCCESS;
+    explicit operator bool() const { return code == ERROR_SUCCESS; }
+};
+
+// Reads one value; a missing key or value, or one of a type the program
+// does not know, gives defaultValue.
+RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                               const RegistryValue& defaultValue = RegistryValue());
+
+// Writes one value, creating the key when it is missing. Text is stored as
+// REG_SZ, a number as REG_DWORD, bytes as REG_BINARY; nothing writes nothing.
+RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                                const RegistryValue& value);
+
+RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath);
+RegistryStatus DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
+RegistryStatus DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+
+// Removes the entry at a zero-based position of a window's system menu.
+bool RemoveSystemMenuItem(HWND window, int position);
+
+// Every value of a key, decoded, in the order the registry lists them.
+struct NamedValue {
+    std::wstring name;
+    RegistryValue value;
+};
+std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath);
+
+// The stored item list: every value named File<N>, in ascending N, read as
+// text, empty ones skipped. The key is read once.
+std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath);
+
+// Replaces the stored item list with items as File0 ... File(n-1). The new
+// values are written first; only then is what is stale deleted (every other
+// value, and the key itself when the list is empty), so a failure part way
+// never loses an item that was stored and is still on the list. Returns the
+// first failure.
+RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items);
+
+}  // namespace Module1
