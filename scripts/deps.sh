@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian machine.
-# Does nothing when everything is already there.
+# Installs what building and testing need on a fresh Debian machine; does
+# nothing when everything is there. Extra packages may be passed as arguments.
 set -euo pipefail
 
-need=()
-command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
-command -v cmake >/dev/null || need+=(cmake)
-command -v Xvfb >/dev/null || need+=(xvfb)
-command -v xauth >/dev/null || need+=(xauth)
-[ -d /usr/src/googletest/googletest ] || need+=(googletest)
-command -v wine >/dev/null || need+=(wine)
-[ -e /usr/lib/wine/wine ] || [ -e /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll ] || need+=(wine32:i386)
-if [ "${VAULTMERE_NATIVE:-0}" = 1 ]; then
-  command -v clang++ >/dev/null || need+=(clang)
-fi
+packages=(
+  cmake g++-mingw-w64-i686 googletest
+  wine wine32:i386 fonts-wine
+  libxrender1:i386 libxi6:i386 libxrandr2:i386 libxcursor1:i386 libxinerama1:i386
+  libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
+  xvfb xauth
+  "$@"
+)
 
+installed() {
+  [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+}
+
+need=()
+for package in "${packages[@]}"; do
+  installed "$package" || need+=("$package")
+done
 [ ${#need[@]} -eq 0 ] && exit 0
 
+echo "Installing: ${need[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

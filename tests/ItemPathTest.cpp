@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "locker/ItemPath.h"
+
+namespace vaultmere {
+namespace {
+
+using Kind = ItemTarget::Kind;
+
+TEST(ItemPath, FolderPatternsAndFiles) {
+    ItemTarget t = ParseItemPath(L"c:\\data\\private\\*.*");
+    EXPECT_EQ(Kind::Pattern, t.kind);
+    EXPECT_EQ(L"c:\\data\\private", t.folder);
+    EXPECT_EQ(L"*.*", t.name);
+
+    t = ParseItemPath(L"d:\\*.*");
+    EXPECT_EQ(Kind::Pattern, t.kind);
+    EXPECT_EQ(L"d:\\", t.folder);
+
+    t = ParseItemPath(L"C:/Data//./x/../report.doc");
+    EXPECT_EQ(Kind::File, t.kind);
+    EXPECT_EQ(L"C:\\Data", t.folder);
+    EXPECT_EQ(L"report.doc", t.name);
+
+    t = ParseItemPath(L"\\\\server\\share\\dir\\*.txt");
+    EXPECT_EQ(Kind::Pattern, t.kind);
+    EXPECT_EQ(L"\\\\server\\share\\dir", t.folder);
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\dir", ExtendedLengthPath(t.folder));
+    EXPECT_EQ(L"\\\\?\\c:\\data", ExtendedLengthPath(L"c:\\data"));
+}
+
+TEST(ItemPath, RefusesWhatIsNotAnAbsoluteFilePath) {
+    for (const wchar_t* path : {L"", L"data\\*.*", L"c:data\\*.*", L"\\data\\*.*", L"CON", L"\\\\.\\PhysicalDrive0",
+                                L"\\\\?\\c:\\data\\*.*", L"\\\\.\\c:\\x", L"\\\\server", L"\\\\server\\share",
+                                L"c:\\data\\", L"c:\\", L"c:\\..", L"1:\\x"}) {
+        EXPECT_EQ(Kind::Refused, ParseItemPath(path).kind) << std::string(path, path + wcslen(path));
+    }
+    EXPECT_EQ(Kind::Refused, ParseItemPath(std::wstring(L"c:\\a\0b", 6)).kind);
+    EXPECT_EQ(Kind::Refused, ParseItemPath(L"c:\\" + std::wstring(kMaxItemPathLength, L'a')).kind);
+}
+
+TEST(ItemPath, LongPathsAreKept) {
+    std::wstring path = L"c:";
+    while (path.size() < 1000) path += L"\\segment";
+    const ItemTarget t = ParseItemPath(path + L"\\*.*");
+    EXPECT_EQ(Kind::Pattern, t.kind);
+    EXPECT_EQ(path, t.folder);
+}
+
+}  // namespace
+}  // namespace vaultmere

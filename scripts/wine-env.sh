@@ -1,0 +1,60 @@
+# Sourced by the scripts that run the program or its tests under Wine.
+# wine_env_start BUILD_DIR: a throwaway prefix inside BUILD_DIR, one Xvfb
+# (unless KEEP_DISPLAY=1 and a display is set), a persistent wineserver.
+# wine_env_stop: ends the wineserver and the Xvfb this script started.
+
+XVFB_PID=""
+
+wine_env_start() {
+  local build_dir
+  build_dir="$(cd "$1" && pwd)"
+  export WINEPREFIX="$build_dir/wineprefix"
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  # No Mono or Gecko installers: the program needs neither.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+
+  if [ "${KEEP_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "$build_dir/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.1; done
+  fi
+
+  if [ ! -f "$WINEPREFIX/.vaultmere-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -i > "$build_dir/wineboot.log" 2>&1
+    wineserver -w
+    local reg="$build_dir/wine-settings.reg"
+    # No window manager on Xvfb: undecorated, unmanaged windows keep their
+    # close box and hide at once; no audio driver, so a beep does not stall.
+    cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Audio"=""
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    wine regedit /S "$(winepath -w "$reg" 2> /dev/null)" > /dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.vaultmere-ready"
+  fi
+  wineserver -p
+}
+
+wine_env_stop() {
+  wineserver -k > /dev/null 2>&1 || true
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2> /dev/null || true
+    wait "$XVFB_PID" 2> /dev/null || true
+    XVFB_PID=""
+  fi
+}
