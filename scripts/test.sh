@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Builds the 32-bit program and its tests, then runs every test under Wine.
+# Arguments go to CTest (-R core, say). VAULTMERE_BUILD_DIR picks another
+# build folder, so that several builds can run side by side.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
 
 scripts/deps.sh
-cmake --preset i686 > /dev/null
-cmake --build build/i686 -j"$(nproc)"
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
+  -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build_dir" -j"$(nproc)"
 
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
-wine_env_start build/i686
-ctest --test-dir build/i686 --output-on-failure -j2 --timeout 300 "$@"
+wine_env_start "$build_dir"
+ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300 "$@"

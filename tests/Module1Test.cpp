@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include "store/Module1.h"
+#include "tests/support/TestSupport.h"
+
+using namespace Module1;
+using testing_support::ScopedTestKey;
+
+namespace {
+
+class Module1Test : public ::testing::Test {
+protected:
+    std::wstring Files() const { return key.Path() + L"\\Files"; }
+    void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) {
+        HKEY raw = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.Root(), Files().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                                   &raw, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(raw, name.c_str(), 0, type, static_cast<const BYTE*>(data), size));
+        ::RegCloseKey(raw);
+    }
+    std::vector<std::wstring> ValueNames() {
+        std::vector<std::wstring> names;
+        for (const NamedValue& value : ReadAllValues(key.Root(), Files())) names.push_back(value.name);
+        return names;
+    }
+    bool KeyExists() {
+        HKEY raw = nullptr;
+        if (::RegOpenKeyExW(key.Root(), Files().c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return false;
+        ::RegCloseKey(raw);
+        return true;
+    }
+    ScopedTestKey key;
+};
+
+TEST_F(Module1Test, TextNumbersAndBytesRoundTrip) {
+    const std::wstring wide = L"c:\\\x65E5\x672C\\\x0161\x00E9\\*.*";
+    EXPECT_TRUE(SetRegistryValue(key.Root(), Files(), L"File0", RegistryValue::FromText(wide)));
+    EXPECT_EQ(wide, GetRegistryValue(key.Root(), Files(), L"File0").ToText());
+    EXPECT_TRUE(SetRegistryValue(key.Root(), Files(), L"n", RegistryValue::FromNumber(-7)));
+    EXPECT_EQ(RegistryValue::FromNumber(-7), GetRegistryValue(key.Root(), Files(), L"n"));
+    EXPECT_EQ(L"-7", GetRegistryValue(key.Root(), Files(), L"n").ToText());
+    EXPECT_TRUE(SetRegistryValue(key.Root(), Files(), L"b", RegistryValue::FromBytes({1, 2, 3})));
+    EXPECT_EQ(RegistryValue::FromBytes({1, 2, 3}), GetRegistryValue(key.Root(), Files(), L"b"));
+
+    // Stored as a plain REG_SZ with its terminator, as older copies wrote it.
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegGetValueW(key.Root(), Files().c_str(), L"File0", RRF_RT_ANY, &type, nullptr, &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ((wide.size() + 1) * 2, size);
+}
+
+TEST_F(Module1Test, MissingKeysAndValuesGiveTheDefaultAndCreateNothing) {
+    EXPECT_TRUE(GetRegistryValue(key.Root(), Files(), L"File0").IsNothing());
+    EXPECT_EQ(L"", GetRegistryValue(key.Root(), Files(), L"File0").ToText());
+    EXPECT_EQ(L"d", GetRegistryValue(key.Root(), Files(), L"x", RegistryValue::FromText(L"d")).ToText());
+    EXPECT_FALSE(KeyExists());
+    EXPECT_TRUE(ReadStoredItems(key.Root(), Files()).empty());
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(Module1Test, LongValuesAreReadWhole) {
+    for (size_t length : {511u, 512u, 513u, 32768u}) {
+        const std::wstring text(length, L'q');
+        ASSERT_TRUE(SetRegistryValue(key.Root(), Files(), L"v", RegistryValue::FromText(text)));
+        EXPECT_EQ(text, GetRegistryValue(key.Root(), Files(), L"v").ToText()) << length;
+    }
+}
+
+TEST_F(Module1Test, StoredItemsInIndexOrderWithGapsAndOddValuesSkipped) {
+    SetRaw(L"File10", REG_SZ, L"c:\\ten\\*.*", 22);
+    SetRaw(L"File2", REG_SZ, L"c:\\two\\*.*", 22);
+    SetRaw(L"File0", REG_SZ, L"c:\\zero\\*.*", 24);
+    SetRaw(L"File1000", REG_SZ, L"c:\\thousand\\*.*", 32);
+    SetRaw(L"File3", REG_SZ, L"", 2);
+    SetRaw(L"File01", REG_SZ, L"c:\\leading\\*.*", 30);
+    SetRaw(L"Other", REG_SZ, L"c:\\other\\*.*", 26);
+    SetRaw(L"File4", REG_NONE, "xx", 2);
+    const DWORD number = 5;
+    SetRaw(L"File5", REG_DWORD, &number, 4);
+    // No terminator stored: every character is still read.
+    SetRaw(L"File6", REG_SZ, L"c:\\six\\*.*", 20);
+
+    const std::vector<std::wstring> expected = {L"c:\\zero\\*.*", L"c:\\two\\*.*", L"5", L"c:\\six\\*.*",
+                                                L"c:\\ten\\*.*", L"c:\\thousand\\*.*"};
+    EXPECT_EQ(expected, ReadStoredItems(key.Root(), Files()));
+}
+
+TEST_F(Module1Test, SaveRewritesTheListAndLeavesNothingStale) {
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"b", L"c"}));
+    SetRaw(L"Other", REG_SZ, L"x", 4);
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"c"}));
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), ReadStoredItems(key.Root(), Files()));
+    EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), ValueNames());
+
+    // The same list again leaves the same contents.
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"c"}));
+    EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), ValueNames());
+
+    // An empty list leaves no key at all.
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {}));
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(Module1Test, EmptyListEmptiesAKeyThatCannotBeDeleted) {
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a"}));
+    ASSERT_TRUE(CreateRegistryKey(key.Root(), Files() + L"\\Sub"));
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {}));
+    EXPECT_TRUE(ValueNames().empty());
+    EXPECT_TRUE(ReadStoredItems(key.Root(), Files()).empty());
+}
+
+TEST_F(Module1Test, FailedSaveKeepsWhatWasStored) {
+    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"b"}));
+    HKEY readOnly = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(key.Root(), Files().c_str(), 0, KEY_READ, &readOnly));
+    ::RegCloseKey(readOnly);
+    // A value name the registry refuses (over 16,383 characters) stops the save
+    // part way: the earlier values are written, nothing stored is deleted.
+    EXPECT_FALSE(SetRegistryValue(key.Root(), Files(), std::wstring(20000, L'n'), RegistryValue::FromText(L"x")));
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), ReadStoredItems(key.Root(), Files()));
+}
+
+}  // namespace

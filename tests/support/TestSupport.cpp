@@ -1,0 +1,130 @@
+#include "tests/support/TestSupport.h"
+
+#include <vector>
+
+namespace testing_support {
+
+namespace {
+
+std::wstring UniqueSuffix() {
+    static LONG counter = 0;
+    return std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) + L"-" +
+           std::to_wstring(::InterlockedIncrement(&counter));
+}
+
+}  // namespace
+
+TempFolder::TempFolder(const std::wstring& tag) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    path_ = std::wstring(temp) + tag + L"-" + UniqueSuffix();
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { DeleteTree(path_); }
+
+bool WriteTextFile(const std::wstring& path, const std::string& content) {
+    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+           written == content.size();
+}
+
+bool MakeFolder(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+
+void DeleteTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    vaultmere::UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(child);
+            } else {
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    ::RemoveDirectoryW(path.c_str());
+}
+
+std::wstring BinaryFolder() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    std::wstring path(buffer.data(), length);
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments,
+                                     bool inheritHandles) {
+    std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+                          &info)) {
+        return vaultmere::UniqueHandle();
+    }
+    ::CloseHandle(info.hThread);
+    return vaultmere::UniqueHandle(info.hProcess);
+}
+
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs) {
+    if (::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process, &code);
+    return code;
+}
+
+DWORD OpenFromOutside(const std::wstring& path) {
+    vaultmere::UniqueHandle process = StartProcess(BinaryFolder() + L"\\outsider.exe", L"\"" + path + L"\"");
+    if (!process) return ::GetLastError() ? ::GetLastError() : ERROR_GEN_FAILURE;
+    return WaitForExit(process.Get(), 30000);
+}
+
+DWORD OpenHere(const std::wstring& path, DWORD access) {
+    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), access,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuffix()) {}
+
+ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[4096] = {};
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
+    return std::wstring(text, static_cast<size_t>(copied));
+}
+
+void ClickCentre(HWND window) {
+    RECT area;
+    ::GetWindowRect(window, &area);
+    HWND top = ::GetAncestor(window, GA_ROOT);
+    ::SetForegroundWindow(top);
+    const int x = (area.left + area.right) / 2;
+    const int y = (area.top + area.bottom) / 2;
+    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
+    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN) - 1;
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = ::MulDiv(x, 65535, screenWidth);
+        input.mi.dy = ::MulDiv(y, 65535, screenHeight);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(3, inputs, sizeof(INPUT));
+}
+
+}  // namespace testing_support

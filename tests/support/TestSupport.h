@@ -1,0 +1,81 @@
+#pragma once
+// Helpers shared by the tests that use real files, registry keys, processes
+// and windows under Wine.
+#include <windows.h>
+
+#include <string>
+
+#include "common/UniqueHandle.h"
+
+namespace testing_support {
+
+// A fresh folder under the temporary folder, deleted with all it holds.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& tag = L"vm");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+bool WriteTextFile(const std::wstring& path, const std::string& content);
+bool MakeFolder(const std::wstring& path);
+void DeleteTree(const std::wstring& path);
+
+// Folder of the running test program, where every test helper program lies.
+std::wstring BinaryFolder();
+
+// Opens path from another process with every kind of sharing allowed and
+// returns the Win32 error (0 when it opened). ERROR_SHARING_VIOLATION (32)
+// means the file is locked.
+DWORD OpenFromOutside(const std::wstring& path);
+// The same in this process: what any other handle would meet.
+DWORD OpenHere(const std::wstring& path, DWORD access = GENERIC_READ);
+
+// Starts a program with arguments; the process handle is returned.
+vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments,
+                                     bool inheritHandles = false);
+// Waits for a process; returns its exit code, or STILL_ACTIVE on timeout.
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs);
+
+// Polls until condition holds or timeoutMs passes; returns the last result.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 20) {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (::GetTickCount64() >= end) return false;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(stepMs);
+    }
+}
+
+// A registry key for one test under HKEY_CURRENT_USER, deleted afterwards.
+class ScopedTestKey {
+public:
+    ScopedTestKey();
+    ~ScopedTestKey();
+    ScopedTestKey(const ScopedTestKey&) = delete;
+    ScopedTestKey& operator=(const ScopedTestKey&) = delete;
+    HKEY Root() const { return HKEY_CURRENT_USER; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// Text of a window in any process (WM_GETTEXT, which crosses processes).
+std::wstring WindowText(HWND window);
+// A synthesized left click at the centre of a window.
+void ClickCentre(HWND window);
+
+}  // namespace testing_support
