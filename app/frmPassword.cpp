@@ -1,5 +1,9 @@
 #include "app/frmPassword.h"
 
+#include <imm.h>
+
+#include "app/PasswordPrompt.h"
+#include "common/TextCase.h"
 #include "store/Module1.h"
 
 namespace vaultmere {
@@ -45,11 +49,14 @@ std::wstring ProgramFolder() {
 }
 
 void frmPassword::Load() {
-    const ui::FormSpec spec = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_CAPTION | WS_POPUP,
+    const ui::FormSpec spec = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
                                WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
-    ::SendMessageW(Control(IDC_TXTPASSWORD), EM_LIMITTEXT, 8, 0);
+    HWND field = Control(IDC_TXTPASSWORD);
+    ::SendMessageW(field, EM_LIMITTEXT, 8, 0);
+    ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
+    ::ImmAssociateContext(field, nullptr);
     ::SendMessageW(Control(IDC_IMAGE1), STM_SETICON,
                    reinterpret_cast<WPARAM>(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
                    0);
@@ -64,6 +71,7 @@ frmPassword::Role frmPassword::Form_Load() {
 
     SetCaption(kResidentMarkerTitle);
     RelockStoredItems();
+    ::SetTimer(Handle(), kTimer1, 1000, nullptr);
     return Role::Resident;
 }
 
@@ -71,6 +79,89 @@ void frmPassword::RelockStoredItems() {
     for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
         lists_.AddLockedItem(item);
     }
+}
+
+void frmPassword::RunSecondStart() {
+    // The user just started this copy, so it may hand the foreground on to
+    // the resident copy's prompt.
+    ::AllowSetForegroundWindow(ASFW_ANY);
+    messageWindow_.SetCaptionText(kShowRequestTitle);
+    messageWindow_.SetMessage(L"Loading setup...");
+    messageWindow_.SetOkVisible(false);
+    messageWindow_.Show();
+
+    ::SetTimer(Handle(), kTmrTimeDelay, 1000, nullptr);
+    timeDelayEnabled_ = true;
+    while (timeDelayEnabled_) {
+        if (!ui::PumpMessages()) break;
+        if (timeDelayEnabled_) ::WaitMessage();
+    }
+    messageWindow_.Unload();
+}
+
+void frmPassword::tmrtimedelay_Timer() {
+    ::KillTimer(Handle(), kTmrTimeDelay);
+    timeDelayEnabled_ = false;
+}
+
+void frmPassword::Timer1_Timer() {
+    if (::FindWindowW(nullptr, kShowRequestTitle) == nullptr) return;
+    if (IsVisible()) return;
+    Show(SW_SHOW);
+    ::SetForegroundWindow(Handle());
+}
+
+void frmPassword::Form_Activate() {
+    const std::wstring field = ControlText(IDC_TXTPASSWORD);
+    const std::wstring text = PromptTextOnActivate(state_, field);
+    if (text != field) SetControlText(IDC_TXTPASSWORD, text);
+}
+
+void frmPassword::cmdOK_Click() {
+    const std::wstring entry = LowerCase(ControlText(IDC_TXTPASSWORD));
+    SetControlText(IDC_TXTPASSWORD, entry);
+    const bool remember = ::SendMessageW(Control(IDC_CHECK1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
+    SetControlText(IDC_TXTPASSWORD, outcome.fieldText);
+    if (!outcome.accepted) {
+        ::MessageBeep(MB_OK);
+        ::SetFocus(Control(IDC_TXTPASSWORD));
+        return;
+    }
+    if (showConfiguration) showConfiguration();
+    Hide();
+}
+
+void frmPassword::Command1_Click() { Hide(); }
+
+void frmPassword::OnCommand(int id, int notifyCode, HWND) {
+    if (notifyCode != BN_CLICKED) return;
+    switch (id) {
+    case IDC_CMDOK:
+    case IDOK:
+        cmdOK_Click();
+        break;
+    case IDC_COMMAND1:
+    case IDCANCEL:
+        Command1_Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT frmPassword::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER) {
+        if (wParam == kTimer1) Timer1_Timer();
+        if (wParam == kTmrTimeDelay) tmrtimedelay_Timer();
+        return 0;
+    }
+    const LRESULT result = Form::HandleMessage(message, wParam, lParam);
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+        Form_Activate();
+        ::SetFocus(Control(IDC_TXTPASSWORD));
+    }
+    return result;
 }
 
 }  // namespace vaultmere

@@ -1,25 +1,22 @@
 #pragma once
 // The start-up form: decides whether this process is the resident copy or a
-// second start, relocks the stored list, and is the access password prompt.
-// It stays a hidden top-level window for the life of the process.
+// second start, relocks the stored list, answers show requests and is the
+// access password prompt. In the resident copy it stays a hidden top-level
+// window carrying the resident marker title for the life of the process.
 #include <windows.h>
+
+#include <functional>
 
 #include "app/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/config/ItemLists.h"
+#include "forms/info/frmmsg.h"
 
 namespace vaultmere {
 
 class frmPassword final : public ui::Form {
 public:
     enum class Role { Resident, SecondStart };
-
-    frmPassword(AppState& state, ItemLists& lists) : state_(state), lists_(lists) {}
-
-    // Start-up: the application folder, the stored password, the role by the
-    // resident marker title; as the resident copy it takes that title and
-    // relocks every stored item in order. The window stays hidden.
-    Role Form_Load();
 
     enum ControlId {
         IDC_IMAGE1 = 100,
@@ -30,14 +27,43 @@ public:
         IDC_CMDOK,
     };
 
+    frmPassword(AppState& state, ItemLists& lists, frmmsg& messageWindow)
+        : state_(state), lists_(lists), messageWindow_(messageWindow) {}
+
+    // Opens the configuration window; set by its owner.
+    std::function<void()> showConfiguration;
+
+    // Start-up: the application folder, the stored password, the role by the
+    // resident marker title; as the resident copy it takes that title,
+    // relocks every stored item in order and starts polling for show
+    // requests. The window stays hidden.
+    Role Form_Load();
+    // A second start: the "Loading setup..." notice under the show request
+    // title for about a second, pumping messages, then gone.
+    void RunSecondStart();
+
+    void Timer1_Timer();
+    void tmrtimedelay_Timer();
+    void Form_Activate();
+    void cmdOK_Click();
+    void Command1_Click();
+
 protected:
     void Load() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnCommand(int id, int notifyCode, HWND control) override;
+    // The prompt has no control box; nothing closes it but its buttons.
+    void OnClose() override {}
 
 private:
+    enum TimerId : UINT_PTR { kTimer1 = 1, kTmrTimeDelay = 2 };
+
     void RelockStoredItems();
 
     AppState& state_;
     ItemLists& lists_;
+    frmmsg& messageWindow_;
+    bool timeDelayEnabled_ = false;
 };
 
 // The folder of this program's executable, as the platform reports it:

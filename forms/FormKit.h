@@ -53,6 +53,10 @@ public:
     HWND Control(int id) const;
     int Dpi() const { return dpi_; }
 
+    // Builds the window from its design-time state unless it is loaded.
+    void EnsureLoaded() {
+        if (!hwnd_) Load();
+    }
     // Loads the form when needed, then shows it without an owner window.
     void Show(int showCommand = SW_SHOW);
     void Hide();

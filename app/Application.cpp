@@ -1,0 +1,23 @@
+#include "app/Application.h"
+
+namespace vaultmere {
+
+Application::Application() {
+    prompt_.showConfiguration = [this] { ShowConfiguration(); };
+}
+
+void Application::ShowConfiguration() {
+    configuration_.Show(SW_SHOW);
+    configuration_.RefreshLists();
+    ::SetForegroundWindow(configuration_.Handle());
+}
+
+int Application::Run() {
+    if (prompt_.Form_Load() == frmPassword::Role::SecondStart) {
+        prompt_.RunSecondStart();
+        return 0;
+    }
+    return ui::RunMessageLoop();
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,348 @@
+#include "forms/config/Form1.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "app/frmPassword.h"
+#include "store/Module1.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
+constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
+
+// Creation order is the tab order: Close, the two lists, then the left
+// panel's buttons. The link-style labels take no focus.
+const ui::ControlSpec kControls[] = {
+    {Form1::IDC_CMDOK, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {Form1::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
+    {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
+     SS_LEFT | SS_NOPREFIX, 0},
+    {Form1::IDC_CMDUNLOCK, Form1::IDC_FRAME3, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
+     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+    {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
+     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+    {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+    {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
+     SS_LEFT | SS_NOPREFIX, 0},
+    {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
+     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+    {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+    {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
+    {Form1::IDC_CMDADD, Form1::IDC_FRAME1, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095, 1095,
+     WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
+    {Form1::IDC_CMDSETPASSWORD, Form1::IDC_FRAME1, L"BUTTON", L"Set Password", 120, 1320, 1095, 375,
+     WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {Form1::IDC_CMDABOUT, Form1::IDC_FRAME1, L"BUTTON", L"About", 120, 4320, 1095, 375, WS_TABSTOP | BS_PUSHBUTTON,
+     0},
+};
+
+std::wstring SystemErrorText(LONG code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : L"error " + std::to_wstring(code);
+    if (buffer) ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    return text;
+}
+
+std::wstring VersionString(const std::vector<unsigned char>& block, const wchar_t* name) {
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    Translation* translations = nullptr;
+    UINT size = 0;
+    std::vector<std::wstring> queries;
+    if (::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                         &size) && size >= sizeof(Translation)) {
+        wchar_t query[64];
+        wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\%s", translations[0].language, translations[0].codePage, name);
+        queries.push_back(query);
+    }
+    queries.push_back(std::wstring(L"\\StringFileInfo\\040904B0\\") + name);
+    for (const std::wstring& query : queries) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        if (::VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value) {
+            return std::wstring(value, length > 0 && value[length - 1] == L'\0' ? length - 1 : length);
+        }
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
+ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath}; }
+
+VersionRecord ReadVersionRecord() {
+    VersionRecord record;
+    const std::wstring exe = ProgramPath();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    if (size == 0) return record;
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return record;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed) {
+        record.major = HIWORD(fixed->dwFileVersionMS);
+        record.minor = LOWORD(fixed->dwFileVersionMS);
+        record.build = HIWORD(fixed->dwFileVersionLS);
+        record.revision = LOWORD(fixed->dwFileVersionLS);
+    }
+    record.copyright = VersionString(block, L"LegalCopyright");
+    record.comments = VersionString(block, L"Comments");
+    return record;
+}
+
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+    return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+}
+
+bool StartProgramCopy(const std::wstring& exePath) {
+    std::wstring commandLine = L"\"" + exePath + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNOACTIVATE;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        return false;
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
+Form1::Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow)
+    : startProgram(&StartProgramCopy), state_(state), lists_(lists), messageWindow_(messageWindow) {}
+
+Form1::~Form1() = default;
+
+void Form1::Load() {
+    const ui::FormSpec spec = {L"Vaultmere Configuration", 7230, 5475,
+                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                               WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
+    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+
+    whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
+    greyBrush_.Reset(::CreateSolidBrush(kLeftPanelGrey));
+    ui::SetPanelColour(Control(IDC_FRAME1), kLeftPanelGrey);
+    ui::SetPanelColour(Control(IDC_FRAME3), kRightPanelWhite);
+
+    LOGFONTW face{};
+    face.lfHeight = -::MulDiv(825, Dpi(), 7200);
+    face.lfUnderline = TRUE;
+    face.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
+    linkFont_.Reset(::CreateFontIndirectW(&face));
+    ::GetObjectW(DialogFont(), sizeof face, &face);
+    face.lfWeight = FW_BOLD;
+    headingFont_.Reset(::CreateFontIndirectW(&face));
+
+    HWND panel = Control(IDC_FRAME3);
+    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK}) {
+        HWND link = ::GetDlgItem(panel, id);
+        ::SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
+        // Link-style labels size themselves to their text.
+        HDC dc = ::GetDC(link);
+        HGDIOBJ old = ::SelectObject(dc, linkFont_.Get());
+        wchar_t text[64] = {};
+        ::GetWindowTextW(link, text, 64);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(link, dc);
+        ::SetWindowPos(link, nullptr, 0, 0, extent.cx + 1, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (int id : {IDC_LABEL1, IDC_LABEL2}) {
+        ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.Get()), FALSE);
+    }
+
+    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
+    const int iconSize = ::GetSystemMetrics(SM_CXICON);
+    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
+    ::ImageList_AddIcon(images, ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId)));
+    BUTTON_IMAGELIST imageList{};
+    imageList.himl = images;
+    imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
+
+    AddToolTip(IDC_CMDUNLOCK, L"Unlocks a selected item in the list and puts it in the list below");
+    AddToolTip(IDC_CMDLOCK, L"Relocks a selected item in the list and puts it back above");
+    RefreshLists();
+}
+
+void Form1::AddToolTip(int controlId, const wchar_t* text) {
+    HWND tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(Control(IDC_FRAME3), controlId));
+    tool.lpszText = const_cast<wchar_t*>(text);
+    ::SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Form1::FillList(int controlId, const ItemList& list) {
+    HWND box = ::GetDlgItem(Control(IDC_FRAME3), controlId);
+    if (!box) return;
+    ::SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(box, LB_RESETCONTENT, 0, 0);
+    int widest = 0;
+    HDC dc = ::GetDC(box);
+    HGDIOBJ old = ::SelectObject(dc, DialogFont());
+    for (const std::wstring& entry : list.Entries()) {
+        ::SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
+        if (extent.cx > widest) widest = extent.cx;
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(box, dc);
+    // Long paths can be scrolled into view.
+    ::SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
+    ::SendMessageW(box, LB_SETCURSEL, static_cast<WPARAM>(list.ListIndex()), 0);
+    ::SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(box, nullptr, TRUE);
+}
+
+void Form1::RefreshLists() {
+    if (!IsLoaded()) return;
+    FillList(IDC_LIST1, lists_.List1);
+    FillList(IDC_LIST2, lists_.List2);
+}
+
+void Form1::cmdunlock_Click() {
+    lists_.cmdunlock_Click();
+    RefreshLists();
+}
+
+void Form1::cmdlock_Click() {
+    lists_.cmdlock_Click();
+    RefreshLists();
+}
+
+void Form1::cmddel_Click() {
+    lists_.cmddel_Click([this](const std::wstring& entry) {
+        return messageBox(Handle(), L"Remove " + entry + L"?", L"Remove",
+                          MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON1) == IDYES;
+    });
+    RefreshLists();
+}
+
+void Form1::cmdOK_Click() {
+    const Module1::RegistryStatus status =
+        Module1::SaveStoredItems(store.root, store.filesKeyPath, lists_.List3.Entries());
+    if (!status) {
+        messageBox(Handle(),
+                   L"The list of locked items could not be saved: " + SystemErrorText(status.code) +
+                       L"\r\n\r\nThe items stay locked until the program ends, but the changes will not be there "
+                       L"at the next start.",
+                   L"Vaultmere", MB_OK | MB_ICONWARNING);
+        return;
+    }
+    Hide();
+}
+
+void Form1::cmdAdd_Click() {
+    if (showAddDialog) showAddDialog();
+}
+
+void Form1::cmdsetpassword_Click() {
+    if (showPasswordDialog) showPasswordDialog();
+}
+
+void Form1::cmdabout_Click() {
+    messageWindow_.SetMessage(BuildAboutText(ReadVersionRecord()));
+    messageWindow_.Show();
+}
+
+void Form1::Form_QueryUnload(int unloadMode) {
+    if (unloadMode == 2) {
+        // Windows is ending the session: end at once, start nothing.
+        ::ExitProcess(0);
+    }
+    SetCaption(L"ooh! ");
+    // A new copy finds this resident copy and asks it for the prompt. If the
+    // folder recorded at start-up fails, the running executable itself is
+    // started by its full path, never a bare name looked up along the path.
+    if (!startProgram(state_.applicationFolder + kProgramFileName)) startProgram(ProgramPath());
+    Unload();
+}
+
+void Form1::OnCommand(int id, int notifyCode, HWND) {
+    switch (id) {
+    case IDC_CMDOK:
+        if (notifyCode == BN_CLICKED) cmdOK_Click();
+        break;
+    case IDC_CMDADD:
+        if (notifyCode == BN_CLICKED) cmdAdd_Click();
+        break;
+    case IDC_CMDSETPASSWORD:
+        if (notifyCode == BN_CLICKED) cmdsetpassword_Click();
+        break;
+    case IDC_CMDABOUT:
+        if (notifyCode == BN_CLICKED) cmdabout_Click();
+        break;
+    case IDC_CMDUNLOCK:
+        if (notifyCode == STN_CLICKED) cmdunlock_Click();
+        break;
+    case IDC_CMDLOCK:
+        if (notifyCode == STN_CLICKED) cmdlock_Click();
+        break;
+    case IDC_CMDDEL:
+        if (notifyCode == STN_CLICKED) cmddel_Click();
+        break;
+    case IDC_LIST1:
+    case IDC_LIST2:
+        if (notifyCode == LBN_SELCHANGE) {
+            HWND box = ::GetDlgItem(Control(IDC_FRAME3), id);
+            const int index = static_cast<int>(::SendMessageW(box, LB_GETCURSEL, 0, 0));
+            (id == IDC_LIST1 ? lists_.List1 : lists_.List2).SetListIndex(index);
+        }
+        break;
+    default:
+        // Enter and Esc (IDOK, IDCANCEL) press no button here.
+        break;
+    }
+}
+
+LRESULT Form1::ColourStatic(HDC dc, HWND control) {
+    const int id = ::GetDlgCtrlID(control);
+    if (id == IDC_CMDLOCK) {
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+    }
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, kRightPanelWhite);
+    return reinterpret_cast<LRESULT>(whiteBrush_.Get());
+}
+
+LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CTLCOLORSTATIC:
+        return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam) Form_QueryUnload(2);
+        return 0;
+    default:
+        return Form::HandleMessage(message, wParam, lParam);
+    }
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,102 @@
+#pragma once
+// The configuration window: the locked and unlocked lists with their item
+// commands, Close (save and hide), and the buttons that open the other
+// windows. The lists and the locks live in ItemLists, which outlives this
+// window: closing it through the title bar destroys only the window.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "app/AppState.h"
+#include "common/UniqueHandle.h"
+#include "forms/FormKit.h"
+#include "forms/config/AboutText.h"
+#include "forms/config/ItemLists.h"
+#include "forms/info/frmmsg.h"
+
+namespace vaultmere {
+
+// Where Close stores the persisted list.
+struct ItemStoreLocation {
+    HKEY root = HKEY_LOCAL_MACHINE;
+    std::wstring filesKeyPath;
+};
+ItemStoreLocation ProgramItemStore();
+
+// The version record of the running program.
+VersionRecord ReadVersionRecord();
+
+// A message box call; tests put their own answer in its place.
+using MessageBoxFunction = std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption,
+                                             UINT flags)>;
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
+
+class Form1 final : public ui::Form {
+public:
+    enum ControlId {
+        IDC_FRAME1 = 100,
+        IDC_FRAME3,
+        IDC_CMDOK,
+        IDC_CMDADD,
+        IDC_CMDSETPASSWORD,
+        IDC_CMDABOUT,
+        IDC_LABEL1,
+        IDC_CMDUNLOCK,
+        IDC_CMDDEL,
+        IDC_LIST1,
+        IDC_LABEL2,
+        IDC_CMDLOCK,
+        IDC_LIST2,
+    };
+
+    Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow);
+    ~Form1() override;
+
+    // Opening the other windows; set by whoever owns them.
+    std::function<void()> showAddDialog;
+    std::function<void()> showPasswordDialog;
+    // How a relaunch is started; tests watch it. Returns false on failure.
+    std::function<bool(const std::wstring& exePath)> startProgram;
+    MessageBoxFunction messageBox = &ShowMessageBox;
+    ItemStoreLocation store = ProgramItemStore();
+
+    void cmdunlock_Click();
+    void cmdlock_Click();
+    void cmddel_Click();
+    void cmdOK_Click();
+    void cmdAdd_Click();
+    void cmdsetpassword_Click();
+    void cmdabout_Click();
+    // Why the window is closing: 0 the close box, the system menu or another
+    // program; 2 Windows ending the session.
+    void Form_QueryUnload(int unloadMode);
+
+    // Shows the lists as they are now (after another window changed them).
+    void RefreshLists();
+
+protected:
+    void Load() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnCommand(int id, int notifyCode, HWND control) override;
+    void OnClose() override { Form_QueryUnload(0); }
+
+private:
+    void FillList(int controlId, const ItemList& list);
+    void AddToolTip(int controlId, const wchar_t* text);
+    LRESULT ColourStatic(HDC dc, HWND control);
+
+    AppState& state_;
+    ItemLists& lists_;
+    frmmsg& messageWindow_;
+    UniqueFont linkFont_;
+    UniqueFont headingFont_;
+    UniqueBrush whiteBrush_;
+    UniqueBrush greyBrush_;
+};
+
+// Starts a new copy of the program without handing it any handle, shown
+// normally without taking the focus.
+bool StartProgramCopy(const std::wstring& exePath);
+
+}  // namespace vaultmere
