@@ -108,23 +108,39 @@ std::wstring WindowText(HWND window) {
 
 void ClickCentre(HWND window) {
     RECT area;
-    ::GetWindowRect(window, &area);
-    HWND top = ::GetAncestor(window, GA_ROOT);
-    ::SetForegroundWindow(top);
-    const int x = (area.left + area.right) / 2;
-    const int y = (area.top + area.bottom) / 2;
+    ::GetClientRect(window, &area);
+    ClickAt(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
+}
+
+void ClickAt(HWND window, POINT point) {
+    ::ClientToScreen(window, &point);
+    ::SetForegroundWindow(::GetAncestor(window, GA_ROOT));
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN) - 1;
     INPUT inputs[3] = {};
     for (INPUT& input : inputs) {
         input.type = INPUT_MOUSE;
-        input.mi.dx = ::MulDiv(x, 65535, screenWidth);
-        input.mi.dy = ::MulDiv(y, 65535, screenHeight);
+        input.mi.dx = ::MulDiv(point.x, 65535, screenWidth);
+        input.mi.dy = ::MulDiv(point.y, 65535, screenHeight);
     }
     inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
     inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(3, inputs, sizeof(INPUT));
+}
+
+void ClickListItem(HWND list, int index) {
+    RECT item{};
+    ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    ClickAt(list, POINT{item.left + 10, (item.top + item.bottom) / 2});
+}
+
+void PressKey(WORD virtualKey) {
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = inputs[1].ki.wVk = virtualKey;
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, inputs, sizeof(INPUT));
 }
 
 }  // namespace testing_support

@@ -75,7 +75,13 @@ private:
 
 // Text of a window in any process (WM_GETTEXT, which crosses processes).
 std::wstring WindowText(HWND window);
-// A synthesized left click at the centre of a window.
+// A synthesized left click at the centre of a window, or at a point of its
+// client area.
 void ClickCentre(HWND window);
+void ClickAt(HWND window, POINT clientPoint);
+// A click on an entry of a list box.
+void ClickListItem(HWND list, int index);
+// Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.
+void PressKey(WORD virtualKey);
 
 }  // namespace testing_support
