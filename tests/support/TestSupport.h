@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/UniqueHandle.h"
+#include "forms/FormKit.h"
 
 namespace testing_support {
 
@@ -43,18 +44,16 @@ vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wst
 // Waits for a process; returns its exit code, or STILL_ACTIVE on timeout.
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs);
 
-// Polls until condition holds or timeoutMs passes; returns the last result.
+// Polls until condition holds or timeoutMs passes, dispatching this thread's
+// messages meanwhile; returns the last result.
 template <typename Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 20) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
     for (;;) {
         if (condition()) return true;
         if (::GetTickCount64() >= end) return false;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
+        // Forms get their keyboard handling (Enter, Esc, Tab) as in the program.
+        ui::PumpMessages();
         ::Sleep(stepMs);
     }
 }
