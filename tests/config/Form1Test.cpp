@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "app/Version.h"
+#include "app/frmPassword.h"
+#include "forms/config/Form1.h"
+#include "locker/FileLocker.h"
+#include "store/Module1.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace vaultmere {
+namespace {
+
+std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
+
+// Answers the next message box with this caption from another thread, as a
+// user would, and reports its text.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer(const std::wstring& caption, int button)
+        : thread_([this, caption, button] {
+              HWND box = nullptr;
+              WaitUntil([&] { return (box = ::FindWindowW(L"#32770", caption.c_str())) != nullptr; }, 5000);
+              if (!box) return;
+              HWND label = ::GetDlgItem(box, 0xFFFF);
+              text_ = label ? WindowText(label) : L"";
+              ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+          }) {}
+    ~MessageBoxAnswerer() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::wstring Text() {
+        if (thread_.joinable()) thread_.join();
+        return text_;
+    }
+
+private:
+    std::wstring text_;
+    std::thread thread_;
+};
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (TempFolder* folder : {&folderA, &folderB}) ASSERT_TRUE(WriteTextFile(*folder / L"file.txt", "x"));
+        form.store = {key.Root(), key.Path() + L"\\Files"};
+        form.startProgram = [this](const std::wstring& path) {
+            relaunches.push_back(path);
+            return true;
+        };
+    }
+    std::wstring ItemA() const { return folderA.Path() + L"\\*.*"; }
+    std::wstring ItemB() const { return folderB.Path() + L"\\*.*"; }
+    HWND Panel() const { return form.Control(Form1::IDC_FRAME3); }
+    HWND List(int id) const { return ::GetDlgItem(Panel(), id); }
+    HWND Link(int id) const { return ::GetDlgItem(Panel(), id); }
+    std::vector<std::wstring> Shown(int id) const {
+        std::vector<std::wstring> entries;
+        const int count = static_cast<int>(::SendMessageW(List(id), LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t text[2048] = {};
+            ::SendMessageW(List(id), LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            entries.push_back(text);
+        }
+        return entries;
+    }
+    void Select(int listId, int index) {
+        ClickListItem(List(listId), index);
+        ItemList& list = listId == Form1::IDC_LIST1 ? lists.List1 : lists.List2;
+        ASSERT_TRUE(WaitUntil([&] { return list.ListIndex() == index; }, 3000));
+    }
+    std::vector<std::wstring> StoredNames() {
+        std::vector<std::wstring> names;
+        for (const auto& value : Module1::ReadAllValues(key.Root(), key.Path() + L"\\Files")) names.push_back(value.name);
+        return names;
+    }
+
+    TempFolder folderA{L"formA"}, folderB{L"formB"};
+    ScopedTestKey key;
+    AppState state;
+    FileLocker locker;
+    ItemLists lists{locker};
+    frmmsg messageWindow;
+    Form1 form{state, lists, messageWindow};
+    std::vector<std::wstring> relaunches;
+};
+
+TEST_F(Form1Test, LayoutFollowsTheDesignInTwips) {
+    form.Show();
+    EXPECT_EQ(L"Vaultmere Configuration", form.Caption());
+    RECT client;
+    ::GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(ui::TwipsToPixels(7230, form.Dpi()), client.right);
+    EXPECT_EQ(ui::TwipsToPixels(5475, form.Dpi()), client.bottom);
+    RECT list;
+    ::GetWindowRect(List(Form1::IDC_LIST1), &list);
+    ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&list), 2);
+    EXPECT_EQ(ui::TwipsToPixels(1320, form.Dpi()) + ui::TwipsToPixels(240, form.Dpi()), list.left);
+    EXPECT_EQ(ui::TwipsToPixels(960, form.Dpi()), list.top);
+    const LONG style = ::GetWindowLongW(form.Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    // Close has the focus first; the tab order runs through the lists to the left panel.
+    EXPECT_EQ(form.Control(Form1::IDC_CMDOK), ::GetNextDlgTabItem(form.Handle(), nullptr, FALSE));
+    HWND second = ::GetNextDlgTabItem(form.Handle(), form.Control(Form1::IDC_CMDOK), FALSE);
+    EXPECT_EQ(List(Form1::IDC_LIST1), second);
+    EXPECT_EQ(List(Form1::IDC_LIST2), ::GetNextDlgTabItem(form.Handle(), second, FALSE));
+}
+
+TEST_F(Form1Test, UnlockAndRelockWithRealLocksAndClicks) {
+    lists.AddLockedItem(ItemA());
+    lists.AddLockedItem(ItemB());
+    form.Show();
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
+
+    // Nothing selected: the link does nothing.
+    ClickCentre(Link(Form1::IDC_CMDUNLOCK));
+    WaitUntil([] { return false; }, 200);
+    EXPECT_EQ(2, lists.List1.ListCount());
+
+    Select(Form1::IDC_LIST1, 1);
+    ClickCentre(Link(Form1::IDC_CMDUNLOCK));
+    ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 1; }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(Form1::IDC_LIST2));
+    EXPECT_EQ(LB_ERR, ::SendMessageW(List(Form1::IDC_LIST1), LB_GETCURSEL, 0, 0));
+    EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
+
+    Select(Form1::IDC_LIST2, 0);
+    ClickCentre(Link(Form1::IDC_CMDLOCK));
+    ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 0; }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.List3.Entries());
+}
+
+TEST_F(Form1Test, RemoveAsksWithTheRealMessageBox) {
+    lists.AddLockedItem(ItemA());
+    lists.AddLockedItem(ItemB());
+    form.Show();
+    Select(Form1::IDC_LIST1, 0);
+    {
+        MessageBoxAnswerer no(L"Remove", IDNO);
+        form.cmddel_Click();
+        EXPECT_EQ(L"Remove " + ItemA() + L"?", no.Text());
+    }
+    EXPECT_EQ(2, lists.List1.ListCount());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
+
+    {
+        MessageBoxAnswerer yes(L"Remove", IDYES);
+        form.cmddel_Click();
+    }
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), lists.List3.Entries());
+    EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
+}
+
+TEST_F(Form1Test, CloseStoresThePersistedListAndHides) {
+    lists.AddLockedItem(L"a");
+    lists.AddLockedItem(L"b");
+    lists.AddLockedItem(L"c");
+    form.Show();
+    lists.List1.SetListIndex(0);
+    lists.cmdunlock_Click();  // a stays stored while unlocked
+    lists.List1.SetListIndex(0);
+    form.messageBox = [](HWND, const std::wstring&, const std::wstring&, UINT) { return IDYES; };
+    form.cmddel_Click();  // b leaves the store
+
+    ClickCentre(form.Control(Form1::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsVisible(); }, 3000));
+    EXPECT_TRUE(form.IsLoaded());
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), Module1::ReadStoredItems(key.Root(), key.Path() + L"\\Files"));
+    EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
+
+    // Shown again: the same lists; Close again: the same values.
+    form.Show();
+    EXPECT_EQ((std::vector<std::wstring>{L"c"}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{L"a"}), Shown(Form1::IDC_LIST2));
+    form.cmdOK_Click();
+    EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
+
+    lists.List3.Clear();
+    form.cmdOK_Click();
+    EXPECT_TRUE(StoredNames().empty());
+    HKEY files = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(key.Root(), (key.Path() + L"\\Files").c_str(), 0, KEY_READ, &files));
+}
+
+TEST_F(Form1Test, SaveThatCannotWriteIsReportedAndKeepsTheWindow) {
+    lists.AddLockedItem(L"a");
+    form.store = {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Nowhere"};
+    std::wstring reported;
+    form.messageBox = [&](HWND, const std::wstring& text, const std::wstring& caption, UINT) {
+        reported = caption + L": " + text;
+        return IDOK;
+    };
+    form.Show();
+    form.cmdOK_Click();
+    EXPECT_NE(std::wstring::npos, reported.find(L"Vaultmere: The list of locked items could not be saved"));
+    EXPECT_TRUE(form.IsVisible());
+    EXPECT_EQ((std::vector<std::wstring>{L"a"}), lists.List3.Entries());
+}
+
+TEST_F(Form1Test, AboutShowsTheVersionRecordEachTimeAfresh) {
+    const std::wstring expected = L"Vaultmere\rVersion 1.4.2\r\r" + Widen(VAULTMERE_COPYRIGHT) + L"\r\r" +
+                                  Widen(VAULTMERE_COMMENTS);
+    form.Show();
+    ClickCentre(form.Control(Form1::IDC_FRAME1) ? ::GetDlgItem(form.Control(Form1::IDC_FRAME1), Form1::IDC_CMDABOUT)
+                                                : nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return messageWindow.IsVisible(); }, 3000));
+    EXPECT_EQ(expected, messageWindow.Message());
+    form.cmdabout_Click();
+    EXPECT_EQ(expected, messageWindow.Message());
+    EXPECT_EQ(L"Vaultmere Information", messageWindow.Caption());
+
+    VersionRecord record;
+    record.major = 2;
+    record.minor = 10;
+    record.build = 7;
+    record.revision = 0;
+    record.copyright = L"(c)";
+    record.comments = L"see";
+    EXPECT_EQ(L"Vaultmere\rVersion 2.10.0\r\r(c)\r\rsee", BuildAboutText(record));
+}
+
+TEST_F(Form1Test, CloseBoxRelaunchesAndKeepsListsAndLocks) {
+    state.applicationFolder = L"c:\\program files\\vaultmere\\";
+    lists.AddLockedItem(ItemA());
+    form.Show();
+    ::SendMessageW(form.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{L"c:\\program files\\vaultmere\\brwaddon.exe"}), relaunches);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
+    form.Show();
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST1));
+}
+
+TEST_F(Form1Test, FailedRelaunchFallsBackToTheRunningExecutable) {
+    state.applicationFolder = L"c:\\gone\\";
+    form.startProgram = [this](const std::wstring& path) {
+        relaunches.push_back(path);
+        return relaunches.size() > 1;
+    };
+    form.Show();
+    form.Form_QueryUnload(0);
+    ASSERT_EQ(2u, relaunches.size());
+    EXPECT_EQ(L"c:\\gone\\brwaddon.exe", relaunches[0]);
+    EXPECT_EQ(ProgramPath(), relaunches[1]);
+    EXPECT_FALSE(form.IsLoaded());
+}
+
+}  // namespace
+}  // namespace vaultmere

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "forms/info/frmmsg.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace vaultmere {
+namespace {
+
+class frmmsgTest : public ::testing::Test {
+protected:
+    HWND Ok() const { return window.Control(frmmsg::IDC_CMDOK); }
+    HWND Label() const { return window.Control(frmmsg::IDC_LABEL1); }
+    void Settle() { WaitUntil([] { return false; }, 250); }
+    frmmsg window;
+};
+
+TEST_F(frmmsgTest, OkClosesAndEachUseStartsFromTheDesign) {
+    window.SetCaptionText(L"Vaultmere");
+    window.SetMessage(L"Loading setup...");
+    window.SetOkVisible(false);
+    window.Show();
+    EXPECT_EQ(L"Vaultmere", window.Caption());
+    EXPECT_FALSE(::IsWindowVisible(Ok()));
+    EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    window.Unload();
+
+    window.SetMessage(L"second");
+    window.Show();
+    EXPECT_EQ(L"Vaultmere Information", window.Caption());
+    EXPECT_TRUE(::IsWindowVisible(Ok()));
+    ClickCentre(Ok());
+    EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
+}
+
+TEST_F(frmmsgTest, CarriageReturnsBreakLinesAndLongTextIsCut) {
+    window.SetMessage(L"one\rtwo\r\rthree");
+    EXPECT_EQ(L"one\rtwo\r\rthree", window.Message());
+    EXPECT_EQ(L"one\r\ntwo\r\n\r\nthree", WindowText(Label()));
+    EXPECT_EQ(L"a\r\nb", WithLineBreaks(L"a\r\nb"));
+    // The label keeps its designed size whatever the text.
+    RECT before, after;
+    ::GetWindowRect(Label(), &before);
+    window.SetMessage(std::wstring(5000, L'x'));
+    ::GetWindowRect(Label(), &after);
+    EXPECT_EQ(before.bottom - before.top, after.bottom - after.top);
+    EXPECT_EQ(ui::TwipsToPixels(1695, window.Dpi()), after.bottom - after.top);
+}
+
+TEST_F(frmmsgTest, SurfaceClickClosesButLabelClickAndEscDoNot) {
+    window.SetMessage(L"text");
+    window.Show();
+    ::SetForegroundWindow(window.Handle());
+    ClickCentre(Label());
+    Settle();
+    EXPECT_TRUE(window.IsLoaded());
+
+    ::SetFocus(Ok());
+    PressKey(VK_ESCAPE);
+    Settle();
+    EXPECT_TRUE(window.IsLoaded());
+
+    // A bare spot below the icon.
+    ClickAt(window.Handle(), POINT{ui::TwipsToPixels(300, window.Dpi()), ui::TwipsToPixels(2300, window.Dpi())});
+    EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
+}
+
+TEST_F(frmmsgTest, EnterDoesNothingWhileOkIsHiddenButTheCloseBoxCloses) {
+    window.SetMessage(L"Loading setup...");
+    window.SetOkVisible(false);
+    window.Show();
+    ::SetForegroundWindow(window.Handle());
+    PressKey(VK_RETURN);
+    Settle();
+    EXPECT_TRUE(window.IsLoaded());
+    ::SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
+}
+
+}  // namespace
+}  // namespace vaultmere
