@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "app/PasswordPrompt.h"
+#include "app/frmPassword.h"
+#include "locker/FileLocker.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace vaultmere {
+namespace {
+
+TEST(PasswordPrompt, EntryIsComparedWithoutCaseAndExactlyOtherwise) {
+    AppState state;
+    EXPECT_TRUE(PromptContinue(state, L"", false).accepted);
+    EXPECT_FALSE(PromptContinue(state, L"x", false).accepted);
+
+    state.storedPassword = L"secret";
+    EXPECT_TRUE(PromptContinue(state, L"SeCrEt", false).accepted);
+    EXPECT_FALSE(PromptContinue(state, L"secret ", false).accepted);
+    EXPECT_FALSE(PromptContinue(state, L"", false).accepted);
+    EXPECT_EQ(L"", PromptContinue(state, L"wrong", false).fieldText);
+
+    // A password stored with capitals can still be matched.
+    state.storedPassword = L"Secret";
+    EXPECT_TRUE(PromptContinue(state, L"secret", false).accepted);
+}
+
+TEST(PasswordPrompt, RememberFlagFollowsTheBoxOnlyOnSuccess) {
+    AppState state;
+    state.storedPassword = L"pw";
+    PromptContinue(state, L"bad", true);
+    EXPECT_FALSE(state.rememberFlag);
+    PromptContinue(state, L"pw", true);
+    EXPECT_TRUE(state.rememberFlag);
+    EXPECT_EQ(L"pw", PromptTextOnActivate(state, L""));
+    state.storedPassword = L"new";
+    EXPECT_EQ(L"new", PromptTextOnActivate(state, L""));
+    PromptContinue(state, L"new", false);
+    EXPECT_FALSE(state.rememberFlag);
+    EXPECT_EQ(L"typed", PromptTextOnActivate(state, L"typed"));
+}
+
+class PromptWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prompt.showConfiguration = [this] { ++opened; };
+        state.storedPassword = L"pw";
+        prompt.Show();
+        ::SetForegroundWindow(prompt.Handle());
+        WaitUntil([&] { return ::GetForegroundWindow() == prompt.Handle(); }, 2000);
+    }
+    HWND Field() const { return prompt.Control(frmPassword::IDC_TXTPASSWORD); }
+    void Type(const std::wstring& text) {
+        ::SetFocus(Field());
+        for (wchar_t ch : text) ::SendMessageW(Field(), WM_CHAR, ch, 0);
+    }
+
+    AppState state;
+    FileLocker locker;
+    ItemLists lists{locker};
+    frmmsg messageWindow;
+    frmPassword prompt{state, lists, messageWindow};
+    int opened = 0;
+};
+
+TEST_F(PromptWindowTest, FieldIsMaskedAndTakesEightCharacters) {
+    EXPECT_EQ(L'*', static_cast<wchar_t>(::SendMessageW(Field(), EM_GETPASSWORDCHAR, 0, 0)));
+    Type(L"123456789");
+    EXPECT_EQ(L"12345678", prompt.ControlText(frmPassword::IDC_TXTPASSWORD));
+    const LONG style = ::GetWindowLongW(prompt.Handle(), GWL_STYLE);
+    EXPECT_FALSE(style & WS_SYSMENU);
+}
+
+TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
+    Type(L"PW");
+    ::SendMessageW(prompt.Control(frmPassword::IDC_CHECK1), BM_SETCHECK, BST_CHECKED, 0);
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return opened == 1; }, 3000));
+    EXPECT_FALSE(prompt.IsVisible());
+    EXPECT_TRUE(state.rememberFlag);
+    EXPECT_EQ(L"", prompt.ControlText(frmPassword::IDC_TXTPASSWORD));
+
+    // Shown again: the remembered password fills the field, Enter alone passes.
+    prompt.Show();
+    ::SetForegroundWindow(prompt.Handle());
+    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(frmPassword::IDC_TXTPASSWORD) == L"pw"; }, 3000));
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return opened == 2; }, 3000));
+
+    // Esc hides it and changes nothing.
+    prompt.Show();
+    ::SetForegroundWindow(prompt.Handle());
+    WaitUntil([&] { return ::GetForegroundWindow() == prompt.Handle(); }, 2000);
+    PressKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
+    EXPECT_EQ(2, opened);
+    EXPECT_TRUE(state.rememberFlag);
+}
+
+TEST_F(PromptWindowTest, WrongPasswordEmptiesTheFieldAndStays) {
+    Type(L"nope");
+    ClickCentre(prompt.Control(frmPassword::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(frmPassword::IDC_TXTPASSWORD).empty(); }, 3000));
+    EXPECT_TRUE(prompt.IsVisible());
+    EXPECT_EQ(0, opened);
+}
+
+}  // namespace
+}  // namespace vaultmere
