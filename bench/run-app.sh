@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs the start-up and show request benchmarks under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
+scripts/deps.sh
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
+  -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target startup_bench show_request_bench
+. scripts/wine-env.sh
+trap wine_env_stop EXIT
+wine_env_start "$build_dir"
+for bench in startup_bench show_request_bench; do
+  scripts/wine-run.sh "$build_dir/bin/$bench.exe"
+done
