@@ -1,0 +1,64 @@
+#pragma once
+// The dialog in which the user sets the access password: a first entry and
+// a confirmation, then the password goes to the registry and replaces the
+// running program's stored password. One instance, modeless, rebuilt from
+// its design-time state at every opening.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "app/AppState.h"
+#include "forms/FormKit.h"
+#include "forms/password/PasswordStages.h"
+#include "store/Module1.h"
+
+namespace vaultmere {
+
+// Where the password is kept between runs.
+struct PasswordStore {
+    HKEY root = HKEY_LOCAL_MACHINE;
+    std::wstring keyPath = Module1::kSettingsKeyPath;
+};
+
+class frmChangePassword final : public ui::Form {
+public:
+    explicit frmChangePassword(AppState& state, PasswordStore store = PasswordStore());
+
+    enum ControlId {
+        IDC_LABEL1 = 100,
+        IDC_TXTPASSWORD,
+        IDC_CMDCANCEL,
+        IDC_CMDOK,
+        IDC_LABEL2,
+    };
+
+    // Tells the user something went wrong; owner is the dialog. Defaults to
+    // a warning message box.
+    std::function<void(HWND owner, const std::wstring& text)> showWarning;
+
+    const PasswordStages& Stages() const { return stages_; }
+
+protected:
+    void Load() override;
+    void OnCommand(int id, int notifyCode, HWND control) override;
+    void OnClose() override { cmdCancel_Click(); }
+
+private:
+    void Form_Load();
+    void txtPassword_Change();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void StorePassword(const std::wstring& password);
+
+    AppState& state_;
+    PasswordStore store_;
+    PasswordStages stages_;
+};
+
+// The system's text for a Win32 error code, without the closing full stop.
+std::wstring SystemErrorText(LONG code);
+// What the user is told when the password could not be written.
+std::wstring PasswordNotSavedMessage(LONG code);
+
+}  // namespace vaultmere

@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <imm.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "forms/FormKit.h"
+#include "forms/password/frmChangePassword.h"
+#include "store/Module1.h"
+#include "tests/support/TestSupport.h"
+
+using testing_support::ClickCentre;
+using testing_support::ScopedTestKey;
+using testing_support::WaitUntil;
+using vaultmere::AppState;
+using vaultmere::frmChangePassword;
+
+namespace {
+
+RECT ClientRectIn(HWND parent, HWND control) {
+    RECT area;
+    ::GetWindowRect(control, &area);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+    return area;
+}
+
+std::vector<UINT> SystemMenuIds(HWND window) {
+    std::vector<UINT> ids;
+    HMENU menu = ::GetSystemMenu(window, FALSE);
+    const int count = menu ? ::GetMenuItemCount(menu) : 0;
+    for (int i = 0; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
+    return ids;
+}
+
+class ChangePasswordWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        form.showWarning = [this](HWND, const std::wstring& text) { warnings.push_back(text); };
+        state.storedPassword = L"old";
+    }
+    void TearDown() override { form.Unload(); }
+
+    void Open() {
+        form.Show();
+        ASSERT_TRUE(form.IsLoaded());
+        ::SetForegroundWindow(form.Handle());
+        ui::PumpMessages();
+    }
+    HWND Box() const { return form.Control(frmChangePassword::IDC_TXTPASSWORD); }
+    HWND OkButton() const { return form.Control(frmChangePassword::IDC_CMDOK); }
+    std::wstring Prompt() const { return form.ControlText(frmChangePassword::IDC_LABEL1); }
+    bool OkEnabled() const { return ::IsWindowEnabled(OkButton()) != FALSE; }
+    void Type(const std::wstring& text) {
+        for (wchar_t ch : text) ::SendMessageW(Box(), WM_CHAR, ch, 1);
+    }
+    // A key pressed in the password box, through the message queue and so
+    // through the dialog keyboard handling of the message pump.
+    void PostKey(UINT key) {
+        ::PostMessageW(Box(), WM_KEYDOWN, key, 1);
+        ::PostMessageW(Box(), WM_KEYUP, key, 0xC0000001);
+    }
+    void ClickOkAndWaitFor(const std::wstring& prompt) {
+        ClickCentre(OkButton());
+        ASSERT_TRUE(WaitUntil([&] { return Prompt() == prompt; })) << "prompt: " << Prompt().size();
+    }
+    void ClickOkAndWaitForClose() {
+        ClickCentre(OkButton());
+        ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }));
+    }
+    std::wstring SettingsPath() const { return key.Path() + L"\\Settings"; }
+    std::wstring StoredValue() const {
+        return Module1::GetRegistryValue(key.Root(), SettingsPath(), Module1::kPasswordValueName).ToText();
+    }
+
+    ScopedTestKey key;
+    AppState state;
+    frmChangePassword form{state, {key.Root(), key.Path() + L"\\Settings"}};
+    std::vector<std::wstring> warnings;
+};
+
+TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
+    Open();
+    HWND dialog = form.Handle();
+    EXPECT_EQ(L"Change Password", form.Caption());
+
+    const LONG style = ::GetWindowLongW(dialog, GWL_STYLE);
+    const LONG exStyle = ::GetWindowLongW(dialog, GWL_EXSTYLE);
+    EXPECT_EQ(0, style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD));
+    EXPECT_NE(0, style & WS_SYSMENU);
+    EXPECT_NE(0, exStyle & WS_EX_TOOLWINDOW) << "no taskbar button";
+    EXPECT_EQ(nullptr, ::GetWindow(dialog, GW_OWNER));
+
+    const int dpi = form.Dpi();
+    RECT client;
+    ::GetClientRect(dialog, &client);
+    EXPECT_EQ(ui::TwipsToPixels(3660, dpi), client.right);
+    EXPECT_EQ(ui::TwipsToPixels(2100, dpi), client.bottom);
+    const RECT box = ClientRectIn(dialog, Box());
+    EXPECT_EQ(ui::TwipsToPixels(120, dpi), box.left);
+    EXPECT_EQ(ui::TwipsToPixels(720, dpi), box.top);
+    EXPECT_EQ(ui::TwipsToPixels(3375, dpi), box.right - box.left);
+    const RECT ok = ClientRectIn(dialog, OkButton());
+    EXPECT_EQ(ui::TwipsToPixels(2640, dpi), ok.left);
+    EXPECT_EQ(ui::TwipsToPixels(1080, dpi), ok.top);
+
+    RECT frame, work;
+    ::GetWindowRect(dialog, &frame);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((work.left + work.right) / 2, (frame.left + frame.right) / 2, 1);
+    EXPECT_NEAR((work.top + work.bottom) / 2, (frame.top + frame.bottom) / 2, 1);
+
+    EXPECT_EQ(L"Set Password to access this Configuration.", Prompt());
+    EXPECT_EQ(L"Note, when you try to open a locked file it will not ask for a password, it will just not open.",
+              form.ControlText(frmChangePassword::IDC_LABEL2));
+    EXPECT_EQ(L"OK", form.ControlText(frmChangePassword::IDC_CMDOK));
+    EXPECT_EQ(L"Cancel", form.ControlText(frmChangePassword::IDC_CMDCANCEL));
+
+    EXPECT_NE(0, ::GetWindowLongW(Box(), GWL_STYLE) & ES_PASSWORD);
+    EXPECT_EQ(static_cast<LRESULT>(L'*'), ::SendMessageW(Box(), EM_GETPASSWORDCHAR, 0, 0));
+    EXPECT_EQ(8, ::SendMessageW(Box(), EM_GETLIMITTEXT, 0, 0));
+    EXPECT_EQ(nullptr, ::ImmGetContext(Box())) << "input method editor still on";
+    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_EQ(Box(), ::GetFocus());
+}
+
+TEST_F(ChangePasswordWindowTest, LoadRemovesTheSixthSystemMenuEntry) {
+    Open();
+    const std::vector<UINT> loaded = SystemMenuIds(form.Handle());
+    // Reverting gives the menu the platform builds for this window.
+    ::GetSystemMenu(form.Handle(), TRUE);
+    std::vector<UINT> fresh = SystemMenuIds(form.Handle());
+    ASSERT_GT(fresh.size(), 5u) << "the platform menu has no entry at position 5";
+    fresh.erase(fresh.begin() + 5);
+    EXPECT_EQ(fresh, loaded);
+}
+
+TEST_F(ChangePasswordWindowTest, OkFollowsTheBoxAndTheBoxTakesEightCharacters) {
+    Open();
+    EXPECT_FALSE(OkEnabled());
+    Type(L"a");
+    EXPECT_TRUE(OkEnabled());
+    Type(L"\b");
+    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_FALSE(OkEnabled());
+
+    Type(L"123456789");
+    EXPECT_EQ(L"12345678", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    // Text set by code counts as a change too.
+    ::SetWindowTextW(Box(), L"");
+    EXPECT_FALSE(OkEnabled());
+    ::SetWindowTextW(Box(), L"x");
+    EXPECT_TRUE(OkEnabled());
+}
+
+TEST_F(ChangePasswordWindowTest, MixedCaseEntriesAreStoredLowerCased) {
+    Open();
+    Type(L"MiXeD\x00C9");
+    ClickOkAndWaitFor(L"Please confirm your password.");
+    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_EQ(Box(), ::GetFocus());
+    EXPECT_EQ(L"mixed\x00E9", form.Stages().FirstEntry());
+    EXPECT_EQ(L"old", state.storedPassword);
+    EXPECT_EQ(L"", StoredValue());
+
+    Type(L"mIxEd\x00E9");
+    ClickOkAndWaitForClose();
+    EXPECT_EQ(L"mixed\x00E9", StoredValue());
+    EXPECT_EQ(L"mixed\x00E9", state.storedPassword);
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(ChangePasswordWindowTest, AMismatchAsksAgainFromAFirstEntry) {
+    Open();
+    Type(L"one");
+    ClickOkAndWaitFor(L"Please confirm your password.");
+    Type(L"two");
+    ClickOkAndWaitFor(L"The password doesn't match, please enter it again.");
+    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_FALSE(form.Stages().Confirming());
+    EXPECT_TRUE(form.IsLoaded());
+    EXPECT_EQ(L"old", state.storedPassword);
+
+    // The mismatch text stays while the new first entry is typed.
+    Type(L"Two");
+    EXPECT_EQ(L"The password doesn't match, please enter it again.", Prompt());
+    ClickOkAndWaitFor(L"Please confirm your password.");
+    Type(L"two");
+    ClickOkAndWaitForClose();
+    EXPECT_EQ(L"two", StoredValue());
+    EXPECT_EQ(L"two", state.storedPassword);
+}
+
+TEST_F(ChangePasswordWindowTest, EscInTheConfirmationStageDiscardsTheFirstEntry) {
+    Open();
+    Type(L"abc");
+    PostKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return Prompt() == L"Please confirm your password."; }));
+    PostKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }));
+    EXPECT_EQ(L"old", state.storedPassword);
+    EXPECT_EQ(L"", StoredValue());
+
+    // The next opening starts over: "abc" is a first entry again.
+    Open();
+    EXPECT_EQ(L"Set Password to access this Configuration.", Prompt());
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_FALSE(form.Stages().Confirming());
+    // This time with the keyboard, which starts in the box.
+    Type(L"abc");
+    testing_support::PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return Prompt() == L"Please confirm your password."; }));
+    Type(L"ABC");
+    testing_support::PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }));
+    EXPECT_EQ(L"abc", state.storedPassword);
+    EXPECT_EQ(L"abc", StoredValue());
+}
+
+TEST_F(ChangePasswordWindowTest, CancelAndTheCloseBoxStoreNothing) {
+    Open();
+    Type(L"abc");
+    ClickOkAndWaitFor(L"Please confirm your password.");
+    ClickCentre(form.Control(frmChangePassword::IDC_CMDCANCEL));
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }));
+
+    Open();
+    Type(L"abc");
+    ClickOkAndWaitFor(L"Please confirm your password.");
+    ::SendMessageW(form.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(form.IsLoaded());
+    EXPECT_FALSE(form.Stages().Confirming());
+    EXPECT_EQ(L"old", state.storedPassword);
+    EXPECT_EQ(L"", StoredValue());
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsForThisRun) {
+    // A non-volatile key cannot be made under a volatile one.
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.Root(), (key.Path() + L"\\Volatile").c_str(), 0, nullptr,
+                                               REG_OPTION_VOLATILE, KEY_READ, nullptr, &raw, nullptr));
+    ::RegCloseKey(raw);
+    const std::wstring settings = key.Path() + L"\\Volatile\\Settings";
+    frmChangePassword failing(state, {key.Root(), settings});
+    HWND owner = nullptr;
+    bool ownerOpen = false;
+    std::wstring passwordWhenTold;
+    std::vector<std::wstring> shown;
+    failing.showWarning = [&](HWND window, const std::wstring& text) {
+        owner = window;
+        ownerOpen = ::IsWindowVisible(window) != FALSE;
+        passwordWhenTold = state.storedPassword;
+        shown.push_back(text);
+    };
+
+    failing.Show();
+    HWND dialog = failing.Handle();
+    HWND box = failing.Control(frmChangePassword::IDC_TXTPASSWORD);
+    ::SetWindowTextW(box, L"NeW");
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(frmChangePassword::IDC_CMDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(failing.Control(frmChangePassword::IDC_CMDOK)));
+    ::SetWindowTextW(box, L"new");
+    ::SendMessageW(failing.Control(frmChangePassword::IDC_CMDOK), BM_CLICK, 0, 0);
+
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(dialog, owner);
+    EXPECT_TRUE(ownerOpen);
+    EXPECT_EQ(L"new", passwordWhenTold);
+    EXPECT_EQ(vaultmere::PasswordNotSavedMessage(ERROR_CHILD_MUST_BE_VOLATILE), shown[0]);
+    EXPECT_EQ(0u, shown[0].find(L"The password could not be saved (")) << shown[0].size();
+    EXPECT_NE(std::wstring::npos, shown[0].find(vaultmere::SystemErrorText(ERROR_CHILD_MUST_BE_VOLATILE)));
+    EXPECT_NE(std::wstring::npos, shown[0].find(L"It will only be used until the program ends."));
+    EXPECT_EQ(L"new", state.storedPassword);
+    EXPECT_FALSE(failing.IsLoaded());
+    EXPECT_EQ(L"", Module1::GetRegistryValue(key.Root(), settings, Module1::kPasswordValueName).ToText());
+}
+
+// The dialog as the program builds it writes HKEY_LOCAL_MACHINE.
+TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
+    const Module1::RegistryValue before =
+        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    AppState state;
+    frmChangePassword form(state);
+    form.showWarning = [](HWND, const std::wstring& text) { ADD_FAILURE() << "warning of " << text.size(); };
+    form.Show();
+    HWND box = form.Control(frmChangePassword::IDC_TXTPASSWORD);
+    HWND ok = form.Control(frmChangePassword::IDC_CMDOK);
+    ::SetWindowTextW(box, L"HkLm1");
+    ::SendMessageW(ok, BM_CLICK, 0, 0);
+    ::SetWindowTextW(box, L"hklm1");
+    ::SendMessageW(ok, BM_CLICK, 0, 0);
+    EXPECT_FALSE(form.IsLoaded());
+    EXPECT_EQ(L"hklm1", state.storedPassword);
+
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brackwater\\Addon\\Settings", 0, KEY_READ, &raw));
+    wchar_t data[64] = {};
+    DWORD type = 0, size = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegQueryValueExW(raw, L"UserPassword", nullptr, &type, reinterpret_cast<BYTE*>(data), &size));
+    ::RegCloseKey(raw);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(std::wstring(L"hklm1"), data);
+
+    if (before.IsNothing()) {
+        Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    } else {
+        Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName, before);
+    }
+}
+
+}  // namespace
