@@ -4,6 +4,10 @@ namespace vaultmere {
 
 Application::Application() {
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
+    configuration_.showPasswordDialog = [this] {
+        changePassword_.Show();
+        ::SetForegroundWindow(changePassword_.Handle());
+    };
 }
 
 void Application::ShowConfiguration() {

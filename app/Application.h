@@ -6,6 +6,7 @@
 #include "forms/config/Form1.h"
 #include "forms/config/ItemLists.h"
 #include "forms/info/frmmsg.h"
+#include "forms/password/frmChangePassword.h"
 #include "locker/FileLocker.h"
 
 namespace vaultmere {
@@ -27,6 +28,7 @@ private:
     frmmsg messageWindow_;
     Form1 configuration_{state_, lists_, messageWindow_};
     frmPassword prompt_{state_, lists_, messageWindow_};
+    frmChangePassword changePassword_{state_};
 };
 
 }  // namespace vaultmere

@@ -20,7 +20,7 @@ const ui::ControlSpec kControls[] = {
     {Form1::IDC_CMDOK, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
     {Form1::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
     {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
-     SS_LEFT | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDUNLOCK, Form1::IDC_FRAME3, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
      SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
@@ -28,7 +28,7 @@ const ui::ControlSpec kControls[] = {
     {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
     {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
-     SS_LEFT | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
      SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
@@ -145,17 +145,15 @@ void Form1::Load() {
     face.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
     linkFont_.Reset(::CreateFontIndirectW(&face));
-    ::GetObjectW(DialogFont(), sizeof face, &face);
-    face.lfWeight = FW_BOLD;
-    headingFont_.Reset(::CreateFontIndirectW(&face));
 
     HWND panel = Control(IDC_FRAME3);
-    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK}) {
+    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK, IDC_LABEL2}) {
         HWND link = ::GetDlgItem(panel, id);
-        ::SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
-        // Link-style labels size themselves to their text.
+        const HFONT font = id == IDC_LABEL2 ? DialogFont() : linkFont_.Get();
+        ::SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        // These labels size themselves to their text.
         HDC dc = ::GetDC(link);
-        HGDIOBJ old = ::SelectObject(dc, linkFont_.Get());
+        HGDIOBJ old = ::SelectObject(dc, font);
         wchar_t text[64] = {};
         ::GetWindowTextW(link, text, 64);
         SIZE extent{};
@@ -163,9 +161,6 @@ void Form1::Load() {
         ::SelectObject(dc, old);
         ::ReleaseDC(link, dc);
         ::SetWindowPos(link, nullptr, 0, 0, extent.cx + 1, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    for (int id : {IDC_LABEL1, IDC_LABEL2}) {
-        ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.Get()), FALSE);
     }
 
     HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);

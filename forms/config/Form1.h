@@ -90,7 +90,6 @@ private:
     ItemLists& lists_;
     frmmsg& messageWindow_;
     UniqueFont linkFont_;
-    UniqueFont headingFont_;
     UniqueBrush whiteBrush_;
     UniqueBrush greyBrush_;
 };

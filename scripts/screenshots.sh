@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Makes the README's screenshots under Xvfb: docs/*.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
+scripts/deps.sh
+cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
+  -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build_dir" -j"$(nproc)" --target screenshots
+. scripts/wine-env.sh
+trap wine_env_stop EXIT
+wine_env_start "$build_dir"
+shots="$build_dir/shots"
+mkdir -p "$shots"
+wine "$build_dir/bin/screenshots.exe" "$(winepath -w "$shots" 2> /dev/null)" > "$shots/log.txt" 2>&1
+for bmp in "$shots"/*.bmp; do
+  python3 scripts/bmp2png.py "$bmp" "docs/$(basename "${bmp%.bmp}").png"
+done
+ls -l docs/*.png

@@ -1,0 +1,89 @@
+// Shows the program's windows with sample content and saves each as a BMP
+// in the folder given (used by scripts/screenshots.sh for the README).
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "forms/config/Form1.h"
+#include "locker/ItemLocker.h"
+
+namespace {
+
+class NoLocks : public vaultmere::ItemLocker {
+public:
+    void SetItemLocked(const std::wstring&, bool) override {}
+};
+
+void Settle() {
+    const ULONGLONG end = ::GetTickCount64() + 700;
+    while (::GetTickCount64() < end) {
+        ui::PumpMessages();
+        ::Sleep(20);
+    }
+}
+
+bool SaveWindow(HWND window, const std::wstring& path) {
+    RECT area;
+    ::GetWindowRect(window, &area);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageSize;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE && ::WriteFile(file, &header, sizeof header, &written, nullptr) &&
+                    ::WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+                    ::WriteFile(file, bits, imageSize, &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring folder = argc > 1 ? argv[1] : L".";
+    vaultmere::AppState state;
+    NoLocks locker;
+    vaultmere::ItemLists lists(locker);
+    for (const wchar_t* item : {L"c:\\users\\public\\documents\\accounts\\*.*", L"d:\\private\\*.*",
+                                L"c:\\projects\\plans\\*.*"}) {
+        lists.AddLockedItem(item);
+    }
+    lists.List1.SetListIndex(2);
+    lists.cmdunlock_Click();
+    lists.List1.SetListIndex(0);
+    vaultmere::frmmsg messageWindow;
+    vaultmere::Form1 configuration(state, lists, messageWindow);
+
+    configuration.Show();
+    ::SetWindowPos(configuration.Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
+    Settle();
+    bool ok = SaveWindow(configuration.Handle(), folder + L"\\configuration.bmp");
+
+    configuration.cmdabout_Click();
+    ::SetWindowPos(messageWindow.Handle(), HWND_TOP, 600, 500, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(messageWindow.Handle(), folder + L"\\about.bmp") && ok;
+    return ok ? 0 : 1;
+}
