@@ -11,7 +11,7 @@ cmake --build "$build_dir" -j"$(nproc)" --target screenshots
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"
 shots="$build_dir/shots"
-mkdir -p "$shots"
+mkdir -p "$shots" docs
 wine "$build_dir/bin/screenshots.exe" "$(winepath -w "$shots" 2> /dev/null)" > "$shots/log.txt" 2>&1
 for bmp in "$shots"/*.bmp; do
   python3 scripts/bmp2png.py "$bmp" "docs/$(basename "${bmp%.bmp}").png"
