@@ -1,8 +1,31 @@
 #include "locker/FileLocker.h"
 
+#include <algorithm>
+#include <climits>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
 #include "common/TextCase.h"
+#include "locker/FolderLocks.h"
+#include "locker/ItemPath.h"
 
 namespace vaultmere {
+
+namespace {
+
+// How often folders that are missing, or whose watch failed, are looked at.
+constexpr DWORD kProbeIntervalMs = 1000;
+// How long shutting down waits for the last packet of a cancelled read.
+constexpr DWORD kDrainWaitMs = 2000;
+
+bool FolderExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
 
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
     // No SECURITY_ATTRIBUTES: the handle is not inheritable, so no child
@@ -11,60 +34,290 @@ UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::wstring FileLocker::ItemKey(const ItemTarget& target) {
-    return LowerCase(JoinPath(target.folder, target.name));
+// The items and folders, shared by the window thread (Lock, Unlock) with two
+// threads that run while any item is locked: the watcher, which takes the
+// folders' change reads from a completion port and retries busy files, and
+// the prober, which looks for missing folders once a second, so that a
+// network path that takes long to answer holds up nothing else. One mutex
+// guards everything below it.
+class FileLocker::Engine {
+public:
+    Engine() = default;
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    void Lock(const ItemTarget& target, const std::wstring& key);
+    void Unlock(const std::wstring& key);
+    LockerReport Report() const;
+
+private:
+    struct Item {
+        std::wstring folderKey;
+        std::wstring pattern;
+        unsigned lockCount = 0;
+    };
+
+    void StartThreads();
+    void StopThreads();
+    void Wake();
+    void Retire(FolderLocks& folder);
+    void OnCompletion(FolderWatch* watch, DWORD bytes, DWORD error);
+    DWORD RetryTimeout(ULONGLONG now) const;
+
+    static DWORD WINAPI WatcherMain(void* engine);
+    static DWORD WINAPI ProberMain(void* engine);
+    void WatchLoop();
+    bool ProbeOnce();
+
+    // Set before the threads start and reset after they end.
+    UniqueHandle port_;
+    UniqueHandle stopEvent_;
+    UniqueHandle watcher_;
+    UniqueHandle prober_;
+
+    mutable std::mutex mutex_;
+    bool stopping_ = false;
+    std::unordered_map<std::wstring, Item> items_;
+    std::unordered_map<std::wstring, std::unique_ptr<FolderLocks>> folders_;
+    // Watches whose cancelled read has not reported back yet.
+    std::vector<std::unique_ptr<FolderWatch>> retired_;
+};
+
+FileLocker::Engine::~Engine() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.clear();
+        for (auto& entry : folders_) Retire(*entry.second);
+        folders_.clear();
+    }
+    StopThreads();
 }
 
-void FileLocker::LockFiles(const ItemTarget& target, LockedItem& item) {
-    const std::wstring folder = ExtendedLengthPath(target.folder);
-    if (target.kind == ItemTarget::Kind::File) {
-        // Directories fail to open without backup semantics, so only a file
-        // is ever taken.
-        UniqueHandle file = OpenFileLocked(JoinPath(folder, target.name));
-        if (file) item.files.push_back(std::move(file));
+void FileLocker::Engine::Lock(const ItemTarget& target, const std::wstring& key) {
+    if (!watcher_) StartThreads();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const ULONGLONG now = ::GetTickCount64();
+
+    const auto existing = items_.find(key);
+    if (existing != items_.end()) {
+        ++existing->second.lockCount;
+        FolderLocks& folder = *folders_.at(existing->second.folderKey);
+        folder.LockPattern(target.name, now);
+        if (folder.PendingCount() > 0) Wake();
         return;
     }
 
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle search(::FindFirstFileExW(JoinPath(folder, target.name).c_str(), FindExInfoBasic, &found,
-                                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search) return;
-    std::wstring filePath = JoinPath(folder, std::wstring());
-    const size_t folderLength = filePath.size();
-    do {
-        constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
-        if (found.dwFileAttributes & kNotLocked) continue;
-        filePath.resize(folderLength);
-        filePath += found.cFileName;
-        // A file open elsewhere without sharing, or one we hold already from
-        // an earlier lock of this item, fails here and is skipped.
-        UniqueHandle file = OpenFileLocked(filePath);
-        if (file) item.files.push_back(std::move(file));
-    } while (::FindNextFileW(search.Get(), &found));
+    std::wstring folderKey = LowerCase(target.folder);
+    std::unique_ptr<FolderLocks>& slot = folders_[folderKey];
+    const bool firstInFolder = !slot;
+    if (firstInFolder) slot = std::make_unique<FolderLocks>(target.folder);
+    FolderLocks& folder = *slot;
+    folder.AddPattern(target.name);
+    items_[key] = Item{std::move(folderKey), target.name, 1};
+
+    // The read starts before the folder is listed, so that no file slips in
+    // between; one that is both listed and reported is simply held already.
+    if (firstInFolder && folder.OpenWatch(port_.Get())) folder.IssueRead();
+    folder.LockPattern(target.name, now);
+    if (folder.PendingCount() > 0) Wake();
 }
+
+void FileLocker::Engine::Unlock(const std::wstring& key) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto item = items_.find(key);
+        if (item == items_.end()) return;
+        if (--item->second.lockCount > 0) return;
+        const auto folder = folders_.find(item->second.folderKey);
+        if (folder != folders_.end()) {
+            folder->second->RemovePattern(item->second.pattern);
+            if (!folder->second->HasPatterns()) {
+                Retire(*folder->second);
+                folders_.erase(folder);
+            }
+        }
+        items_.erase(item);
+        if (!items_.empty()) return;
+    }
+    StopThreads();
+}
+
+LockerReport FileLocker::Engine::Report() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LockerReport report;
+    report.items = items_.size();
+    report.folders = folders_.size();
+    for (const auto& entry : folders_) {
+        report.lockedFiles += entry.second->LockedCount();
+        report.pendingFiles += entry.second->PendingCount();
+        if (entry.second->Watching()) ++report.watchedFolders;
+    }
+    return report;
+}
+
+void FileLocker::Engine::Retire(FolderLocks& folder) {
+    if (std::unique_ptr<FolderWatch> watch = folder.DetachWatch()) retired_.push_back(std::move(watch));
+}
+
+void FileLocker::Engine::Wake() {
+    if (port_) ::PostQueuedCompletionStatus(port_.Get(), 0, 0, nullptr);
+}
+
+void FileLocker::Engine::StartThreads() {
+    port_.Reset(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    stopEvent_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (port_ && stopEvent_) {
+        stopping_ = false;
+        watcher_.Reset(::CreateThread(nullptr, 0, &Engine::WatcherMain, this, 0, nullptr));
+        if (watcher_) prober_.Reset(::CreateThread(nullptr, 0, &Engine::ProberMain, this, 0, nullptr));
+    }
+    // Without its threads the component still locks what is there at each
+    // call, as before watching existed; the next lock tries again.
+    if (!watcher_ || !prober_) StopThreads();
+}
+
+void FileLocker::Engine::StopThreads() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    if (stopEvent_) ::SetEvent(stopEvent_.Get());
+    Wake();
+    for (UniqueHandle* thread : {&watcher_, &prober_}) {
+        if (*thread) ::WaitForSingleObject(thread->Get(), INFINITE);
+        thread->Reset();
+    }
+    // A cancelled read's buffer stays in use until its packet is taken.
+    while (port_ && !retired_.empty()) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        if (!::GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &overlapped, kDrainWaitMs) && !overlapped) break;
+        if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, ERROR_OPERATION_ABORTED);
+    }
+    // Never seen: a read that did not report back. Its memory may still be
+    // written to, so it is left to the process rather than freed.
+    for (std::unique_ptr<FolderWatch>& watch : retired_) static_cast<void>(watch.release());
+    retired_.clear();
+    port_.Reset();
+    stopEvent_.Reset();
+}
+
+void FileLocker::Engine::OnCompletion(FolderWatch* watch, DWORD bytes, DWORD error) {
+    const auto retired = std::find_if(retired_.begin(), retired_.end(),
+                                      [watch](const std::unique_ptr<FolderWatch>& each) { return each.get() == watch; });
+    if (retired != retired_.end()) {
+        retired_.erase(retired);
+        return;
+    }
+    // A live watch is only ever freed by its owner after its read reported
+    // back, so the owner is still there.
+    if (watch->owner) watch->owner->OnWatchCompleted(bytes, error, ::GetTickCount64());
+}
+
+DWORD FileLocker::Engine::RetryTimeout(ULONGLONG now) const {
+    ULONGLONG earliest = ULLONG_MAX;
+    for (const auto& entry : folders_) {
+        if (entry.second->PendingCount() > 0) earliest = std::min(earliest, entry.second->NextRetryDue());
+    }
+    if (earliest == ULLONG_MAX) return INFINITE;
+    return earliest <= now ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(earliest - now, kProbeIntervalMs));
+}
+
+DWORD WINAPI FileLocker::Engine::WatcherMain(void* engine) {
+    static_cast<Engine*>(engine)->WatchLoop();
+    return 0;
+}
+
+void FileLocker::Engine::WatchLoop() {
+    const HANDLE port = port_.Get();
+    for (;;) {
+        // No exception leaves the thread: a failed step (out of memory) is
+        // given up and the loop goes on after a pause.
+        try {
+            DWORD timeout;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stopping_) return;
+                timeout = RetryTimeout(::GetTickCount64());
+            }
+            DWORD bytes = 0;
+            ULONG_PTR key = 0;
+            OVERLAPPED* overlapped = nullptr;
+            const BOOL ok = ::GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, timeout);
+            const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+            if (!overlapped && error != ERROR_SUCCESS && error != WAIT_TIMEOUT) return;  // the port is gone
+
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, error);
+            if (stopping_) return;
+            const ULONGLONG now = ::GetTickCount64();
+            for (auto& entry : folders_) {
+                if (entry.second->PendingCount() > 0) entry.second->RetryDue(now);
+            }
+        } catch (...) {
+            ::Sleep(kProbeIntervalMs);
+        }
+    }
+}
+
+DWORD WINAPI FileLocker::Engine::ProberMain(void* engine) {
+    auto* self = static_cast<Engine*>(engine);
+    while (::WaitForSingleObject(self->stopEvent_.Get(), kProbeIntervalMs) == WAIT_TIMEOUT) {
+        try {
+            if (!self->ProbeOnce()) break;
+        } catch (...) {
+            // Out of memory: try again on the next round.
+        }
+    }
+    return 0;
+}
+
+bool FileLocker::Engine::ProbeOnce() {
+    std::vector<std::pair<std::wstring, std::wstring>> idle;  // key, path
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return false;
+        for (const auto& entry : folders_) {
+            if (!entry.second->Watching()) idle.emplace_back(entry.first, entry.second->Path());
+        }
+    }
+    for (const auto& folder : idle) {
+        if (::WaitForSingleObject(stopEvent_.Get(), 0) != WAIT_TIMEOUT) return false;
+        // Outside the lock: a drive or share may take long to answer.
+        if (!FolderExists(folder.second)) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return false;
+        const auto found = folders_.find(folder.first);
+        if (found == folders_.end() || found->second->Watching()) continue;
+        found->second->Resume(port_.Get(), ::GetTickCount64());
+        if (found->second->PendingCount() > 0) Wake();
+    }
+    return true;
+}
+
+FileLocker::FileLocker() : engine_(std::make_unique<Engine>()) {}
+
+FileLocker::~FileLocker() = default;
 
 void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
     const ItemTarget target = ParseItemPath(path);
     if (target.kind == ItemTarget::Kind::Refused) return;
-    const std::wstring key = ItemKey(target);
-
-    if (locked) {
-        LockedItem& item = items_[key];
-        ++item.lockCount;
-        LockFiles(target, item);
-        return;
+    // The key matches the path without regard to case.
+    const std::wstring key = LowerCase(JoinPath(target.folder, target.name));
+    // Called from window procedures: nothing may escape. Out of memory leaves
+    // the call done as far as it got.
+    try {
+        if (locked) {
+            engine_->Lock(target, key);
+        } else {
+            engine_->Unlock(key);
+        }
+    } catch (...) {
     }
-
-    const auto it = items_.find(key);
-    if (it == items_.end()) return;
-    if (--it->second.lockCount == 0) items_.erase(it);
 }
 
-LockerReport FileLocker::Report() const {
-    LockerReport report;
-    report.items = items_.size();
-    for (const auto& entry : items_) report.lockedFiles += entry.second.files.size();
-    return report;
-}
+LockerReport FileLocker::Report() const { return engine_->Report(); }
 
 }  // namespace vaultmere

@@ -1,34 +1,39 @@
 #pragma once
 // Our locking component. Locking an item opens every file it covers with no
 // sharing allowed and holds the handles; other programs then cannot open,
-// change, rename or delete those files. Unlocking closes the handles. Locks
-// end with the process.
+// change, rename or delete those files. While an item is locked its folder is
+// pinned (it cannot be renamed or deleted) and watched: files that appear in
+// it later, and files that were open elsewhere, are locked as soon as they
+// can be. Unlocking closes the handles. Locks end with the process.
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 #include "common/UniqueHandle.h"
 #include "locker/ItemLocker.h"
-#include "locker/ItemPath.h"
 
 namespace vaultmere {
 
 struct LockerReport {
-    std::size_t items = 0;         // distinct items locked
-    std::size_t lockedFiles = 0;   // file handles held
-    std::size_t pendingFiles = 0;  // files waiting for a retry
+    std::size_t items = 0;           // distinct items locked
+    std::size_t lockedFiles = 0;     // file handles held
+    std::size_t pendingFiles = 0;    // files waiting for a retry
+    std::size_t folders = 0;         // distinct folders of the locked items
+    std::size_t watchedFolders = 0;  // of those, pinned and watched now
 };
 
 // Opens one file the way the component locks it: read access, no sharing,
 // not inheritable. Exposed so that benchmarks can compare against it.
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
 
+// SetItemLocked is called on one thread (the window thread). The component's
+// own threads, which run while any item is locked, touch no window.
 class FileLocker final : public ItemLocker {
 public:
-    FileLocker() = default;
+    FileLocker();
+    ~FileLocker() override;
     FileLocker(const FileLocker&) = delete;
     FileLocker& operator=(const FileLocker&) = delete;
 
@@ -40,15 +45,8 @@ public:
     LockerReport Report() const;
 
 private:
-    struct LockedItem {
-        unsigned lockCount = 0;
-        std::vector<UniqueHandle> files;
-    };
-
-    static std::wstring ItemKey(const ItemTarget& target);
-    static void LockFiles(const ItemTarget& target, LockedItem& item);
-
-    std::unordered_map<std::wstring, LockedItem> items_;
+    class Engine;
+    std::unique_ptr<Engine> engine_;
 };
 
 }  // namespace vaultmere

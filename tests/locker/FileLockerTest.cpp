@@ -47,27 +47,34 @@ TEST_F(FileLockerTest, FolderItemLocksVisibleFilesDirectlyInsideUntilUnlocked) {
     EXPECT_EQ(0u, locker.Report().items);
 }
 
-TEST_F(FileLockerTest, SecondLockTakesNewFilesAndNeedsASecondUnlock) {
+TEST_F(FileLockerTest, SecondLockNeedsASecondUnlock) {
     locker.SetItemLocked(Item(), true);
     ASSERT_TRUE(WriteTextFile(folder / L"later.txt", "l"));
-    EXPECT_EQ(0u, OpenFromOutside(folder / L"later.txt"));
+    // The folder's watch takes the new file without a second lock.
+    EXPECT_TRUE(WaitUntil([&] { return OpenHere(folder / L"later.txt") == ERROR_SHARING_VIOLATION; }));
     locker.SetItemLocked(Item(), true);
-    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"later.txt"));
+    EXPECT_EQ(1u, locker.Report().items);
     EXPECT_EQ(3u, locker.Report().lockedFiles);
 
     locker.SetItemLocked(Item(), false);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(folder / L"a.txt"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(folder / L"later.txt"));
     locker.SetItemLocked(Item(), false);
     EXPECT_EQ(0u, OpenHere(folder / L"a.txt"));
     EXPECT_EQ(0u, OpenHere(folder / L"later.txt"));
 }
 
-TEST_F(FileLockerTest, FileOpenElsewhereIsSkippedAndTheRestLocked) {
+TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
     UniqueHandle busy(::CreateFileW((folder / L"a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
     locker.SetItemLocked(Item(), true);
     EXPECT_EQ(1u, locker.Report().lockedFiles);
+    EXPECT_EQ(1u, locker.Report().pendingFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
+    busy.Reset();
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 2; }));
+    EXPECT_EQ(0u, locker.Report().pendingFiles);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(folder / L"a.txt"));
 }
 
 TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {

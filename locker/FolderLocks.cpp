@@ -1,0 +1,260 @@
+#include "locker/FolderLocks.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <utility>
+
+#include "common/TextCase.h"
+#include "locker/FileLocker.h"
+#include "locker/ItemPath.h"
+#include "locker/NamePattern.h"
+
+namespace vaultmere {
+
+namespace {
+
+// Folder items leave these alone: subfolders, hidden files (the user-facing
+// texts promise they stay open) and devices.
+constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
+
+// Names appearing, leaving or changing attributes (a hidden file made
+// visible). Writes are not watched: a busy file is retried on a timer.
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+
+// Brief opens by indexers and scanners clear within a few retries; a file a
+// program keeps open is tried once a second until it is let go.
+constexpr DWORD kFirstRetryMs = 50;
+constexpr DWORD kLongestRetryMs = 1000;
+
+bool WorthRetrying(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+FolderLocks::FolderLocks(const std::wstring& folder)
+    : path_(ExtendedLengthPath(folder)), prefix_(JoinPath(path_, std::wstring())) {}
+
+void FolderLocks::AddPattern(const std::wstring& pattern) {
+    Pattern added;
+    added.name = pattern;
+    added.lower = LowerCase(pattern);
+    added.wildcard = HasWildcard(pattern);
+    patterns_.push_back(std::move(added));
+}
+
+void FolderLocks::RemovePattern(const std::wstring& pattern) {
+    const std::wstring lower = LowerCase(pattern);
+    const auto found = std::find_if(patterns_.begin(), patterns_.end(),
+                                    [&](const Pattern& each) { return each.lower == lower; });
+    if (found == patterns_.end()) return;
+    patterns_.erase(found);
+    if (patterns_.empty()) {
+        held_.clear();
+        pending_.clear();
+        return;
+    }
+    for (auto it = held_.begin(); it != held_.end();) {
+        it = Covers(it->first, it->first) ? std::next(it) : held_.erase(it);
+    }
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        it = Covers(it->first, it->second.name) ? std::next(it) : pending_.erase(it);
+    }
+}
+
+bool FolderLocks::Covers(const std::wstring& lower, const std::wstring& name) const {
+    bool byWildcard = false;
+    for (const Pattern& pattern : patterns_) {
+        if (!pattern.wildcard) {
+            // A file named on its own is locked whatever its attributes.
+            if (pattern.lower == lower) return true;
+        } else if (!byWildcard && NameMatchesPattern(pattern.lower, lower)) {
+            byWildcard = true;
+        }
+    }
+    if (!byWildcard) return false;
+    const DWORD attributes = ::GetFileAttributesW((prefix_ + name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & kNotLocked);
+}
+
+void FolderLocks::LockPattern(const std::wstring& pattern, ULONGLONG now) {
+    if (!HasWildcard(pattern)) {
+        std::wstring lower = LowerCase(pattern);
+        if (!held_.count(lower) && !pending_.count(lower)) TryLock(pattern, std::move(lower), now);
+        return;
+    }
+
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(::FindFirstFileExW((prefix_ + pattern).c_str(), FindExInfoBasic, &found,
+                                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!search) return;
+    std::wstring filePath = prefix_;
+    do {
+        if (found.dwFileAttributes & kNotLocked) continue;
+        std::wstring lower = LowerCase(found.cFileName);
+        if (held_.count(lower) || pending_.count(lower)) continue;
+        filePath.resize(prefix_.size());
+        filePath += found.cFileName;
+        UniqueHandle file = OpenFileLocked(filePath);
+        if (file) {
+            held_.emplace(std::move(lower), std::move(file));
+        } else {
+            OnFailedOpen(::GetLastError(), found.cFileName, std::move(lower), now);
+        }
+    } while (::FindNextFileW(search.Get(), &found));
+}
+
+void FolderLocks::Rescan(ULONGLONG now) {
+    for (std::size_t i = 0; i < patterns_.size(); ++i) LockPattern(patterns_[i].name, now);
+}
+
+void FolderLocks::TryLock(const std::wstring& name, std::wstring lower, ULONGLONG now) {
+    UniqueHandle file = OpenFileLocked(prefix_ + name);
+    if (!file) {
+        OnFailedOpen(::GetLastError(), name, std::move(lower), now);
+        return;
+    }
+    pending_.erase(lower);
+    held_.emplace(std::move(lower), std::move(file));
+}
+
+void FolderLocks::OnFailedOpen(DWORD error, const std::wstring& name, std::wstring lower, ULONGLONG now) {
+    // Gone again, or not a file at all (a folder refuses to open as one):
+    // nothing to wait for.
+    if (!WorthRetrying(error) || (error == ERROR_ACCESS_DENIED && IsFolder(prefix_ + name))) {
+        pending_.erase(lower);
+        return;
+    }
+    Retry& retry = pending_[std::move(lower)];
+    retry.name = name;
+    retry.delayMs = kFirstRetryMs;
+    retry.due = now + kFirstRetryMs;
+}
+
+void FolderLocks::RetryDue(ULONGLONG now) {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        Retry& retry = it->second;
+        if (retry.due > now) {
+            ++it;
+            continue;
+        }
+        // Made hidden or replaced by a folder while it was busy.
+        if (!Covers(it->first, retry.name)) {
+            it = pending_.erase(it);
+            continue;
+        }
+        UniqueHandle file = OpenFileLocked(prefix_ + retry.name);
+        const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+        if (file) {
+            held_.emplace(it->first, std::move(file));
+            it = pending_.erase(it);
+        } else if (WorthRetrying(error)) {
+            retry.delayMs = std::min(retry.delayMs * 2, kLongestRetryMs);
+            retry.due = now + retry.delayMs;
+            ++it;
+        } else {
+            it = pending_.erase(it);
+        }
+    }
+}
+
+ULONGLONG FolderLocks::NextRetryDue() const {
+    ULONGLONG earliest = ULLONG_MAX;
+    for (const auto& entry : pending_) earliest = std::min(earliest, entry.second.due);
+    return earliest;
+}
+
+bool FolderLocks::OpenWatch(HANDLE port) {
+    auto watch = std::make_unique<FolderWatch>();
+    // Others may list the folder and add, change and remove files in it, but
+    // not rename or delete the folder itself while we hold this.
+    watch->folder.Reset(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    if (!watch->folder) return false;
+    watch->owner = this;
+    watch->associated = port != nullptr && ::CreateIoCompletionPort(watch->folder.Get(), port,
+                                                                     reinterpret_cast<ULONG_PTR>(watch.get()), 0);
+    watch_ = std::move(watch);
+    return true;
+}
+
+bool FolderLocks::IssueRead() {
+    if (!watch_ || !watch_->associated || watch_->reading) return watch_ && watch_->reading;
+    watch_->overlapped = OVERLAPPED{};
+    watch_->reading = ::ReadDirectoryChangesW(watch_->folder.Get(), watch_->buffer, sizeof watch_->buffer, FALSE,
+                                              kWatchFilter, nullptr, &watch_->overlapped, nullptr) != FALSE;
+    return watch_->reading;
+}
+
+void FolderLocks::Resume(HANDLE port, ULONGLONG now) {
+    if (watch_ && !watch_->reading && !watch_->associated) watch_.reset();
+    if (!watch_) OpenWatch(port);
+    IssueRead();
+    Rescan(now);
+}
+
+void FolderLocks::OnWatchCompleted(DWORD bytes, DWORD error, ULONGLONG now) {
+    if (!watch_) return;
+    watch_->reading = false;
+    if (error == ERROR_SUCCESS && bytes > 0) {
+        // Copied out first: the next read reuses the buffer.
+        std::vector<std::pair<DWORD, std::wstring>> changes;
+        const auto* base = reinterpret_cast<const unsigned char*>(watch_->buffer);
+        const std::size_t nameOffset = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+        for (std::size_t offset = 0; offset + nameOffset <= bytes;) {
+            const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + offset);
+            if (offset + nameOffset + info->FileNameLength > bytes) break;
+            changes.emplace_back(info->Action, std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t)));
+            if (info->NextEntryOffset == 0) break;
+            offset += info->NextEntryOffset;
+        }
+        IssueRead();
+        for (const auto& change : changes) OnChange(change.first, change.second, now);
+    } else if (error == ERROR_SUCCESS || error == ERROR_NOTIFY_ENUM_DIR) {
+        // More changes than the buffer holds: look at the whole folder.
+        IssueRead();
+        Rescan(now);
+    } else {
+        // The handle is no good any more (the folder went with its drive, or
+        // the share dropped); Resume opens it again once it is back.
+        watch_.reset();
+        if (::GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            held_.clear();
+            pending_.clear();
+        }
+    }
+}
+
+void FolderLocks::OnChange(DWORD action, const std::wstring& name, ULONGLONG now) {
+    if (name.empty() || name.find(L'\\') != std::wstring::npos) return;
+    std::wstring lower = LowerCase(name);
+    if (action == FILE_ACTION_REMOVED || action == FILE_ACTION_RENAMED_OLD_NAME) {
+        pending_.erase(lower);
+        // A file we hold cannot be removed through the file functions; if it
+        // went another way, a new file of that name must not pass as held.
+        const auto held = held_.find(lower);
+        if (held != held_.end() && ::GetFileAttributesW((prefix_ + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            held_.erase(held);
+        }
+        return;
+    }
+    if (held_.count(lower) || pending_.count(lower)) return;
+    if (Covers(lower, name)) TryLock(name, std::move(lower), now);
+}
+
+std::unique_ptr<FolderWatch> FolderLocks::DetachWatch() {
+    if (!watch_) return nullptr;
+    if (watch_->reading) ::CancelIoEx(watch_->folder.Get(), &watch_->overlapped);
+    watch_->folder.Reset();
+    watch_->owner = nullptr;
+    if (!watch_->reading) watch_.reset();
+    return std::move(watch_);
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,273 @@
+// Locks that keep up with the folder: files that appear later, files busy
+// at lock time, the folder itself, folders that appear later, and everything
+// given back on unlock. Other programs are real processes: outsider.exe
+// checks whether a file opens, holder.exe keeps a file open.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "locker/FileLocker.h"
+#include "tests/locker/ProcessCounters.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace vaultmere {
+namespace {
+
+// Another program with a file open; ended (letting the file go) on request
+// or at the end of the test.
+class Holder {
+public:
+    explicit Holder(const std::wstring& path)
+        : process_(StartProcess(BinaryFolder() + L"\\holder.exe", L"\"" + path + L"\"")) {}
+    ~Holder() { LetGo(); }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+
+    void LetGo() {
+        if (!process_) return;
+        ::TerminateProcess(process_.Get(), 0);
+        ::WaitForSingleObject(process_.Get(), 30000);
+        process_.Reset();
+    }
+
+private:
+    UniqueHandle process_;
+};
+
+bool WriteHiddenFile(const std::wstring& path) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
+                                    nullptr));
+    return static_cast<bool>(file);
+}
+
+bool LockedHere(const std::wstring& path) { return OpenHere(path) == ERROR_SHARING_VIOLATION; }
+
+class LockWatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(WriteTextFile(folder / L"a.txt", "a"));
+        ASSERT_TRUE(WriteTextFile(folder / L"b.dat", "b"));
+    }
+    std::wstring Item(const std::wstring& pattern = L"*.*") const { return folder / pattern; }
+
+    TempFolder folder{L"watch"};
+    TempFolder elsewhere{L"elsewhere"};
+    FileLocker locker;
+};
+
+TEST_F(LockWatchTest, NewAndMovedInFilesAreLockedHiddenOnesAndFoldersLeftAlone) {
+    locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(WriteTextFile(folder / L"new.txt", "n"));
+    ASSERT_TRUE(WriteHiddenFile(folder / L"hidden-new.txt"));
+    ASSERT_TRUE(MakeFolder(folder / L"newsub"));
+    ASSERT_TRUE(WriteTextFile(elsewhere / L"moved.txt", "m"));
+    ASSERT_TRUE(::MoveFileW((elsewhere / L"moved.txt").c_str(), (folder / L"moved.txt").c_str()));
+    ASSERT_TRUE(WriteTextFile(folder / L"last.txt", "l"));
+
+    EXPECT_TRUE(WaitUntil([&] {
+        return LockedHere(folder / L"new.txt") && LockedHere(folder / L"moved.txt") && LockedHere(folder / L"last.txt");
+    }));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"new.txt"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"moved.txt"));
+    // Changes are taken in order, so the hidden file and the subfolder were
+    // looked at before last.txt was locked.
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"hidden-new.txt"));
+    EXPECT_TRUE(::MoveFileW((folder / L"newsub").c_str(), (folder / L"newsub2").c_str()));
+    EXPECT_EQ(5u, locker.Report().lockedFiles);
+    EXPECT_EQ(0u, locker.Report().pendingFiles);
+
+    locker.SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"new.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"moved.txt"));
+    EXPECT_EQ(0u, locker.Report().items);
+}
+
+TEST_F(LockWatchTest, FileOpenInAnotherProgramAtLockTimeIsLockedOnceLetGo) {
+    Holder holder(folder / L"a.txt");
+    ASSERT_TRUE(WaitUntil([&] { return LockedHere(folder / L"a.txt"); }));
+    locker.SetItemLocked(Item(), true);
+    EXPECT_EQ(1u, locker.Report().lockedFiles);
+    EXPECT_EQ(1u, locker.Report().pendingFiles);
+
+    holder.LetGo();
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 2; }));
+    EXPECT_EQ(0u, locker.Report().pendingFiles);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
+
+    // Unlock releases the file taken late as well as the others.
+    locker.SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"b.dat"));
+}
+
+TEST_F(LockWatchTest, FileAnotherProgramIsWritingIsLockedWhenItCloses) {
+    locker.SetItemLocked(Item(), true);
+    Holder writer(folder / L"download.bin");
+    // Seen, but busy: it waits for a retry instead of being given up.
+    ASSERT_TRUE(WaitUntil([&] { return locker.Report().pendingFiles == 1; }));
+    writer.LetGo();
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 3; }));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"download.bin"));
+    locker.SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"download.bin"));
+}
+
+TEST_F(LockWatchTest, FolderIsPinnedButStaysListableAndWritable) {
+    const std::wstring empty = folder / L"empty";
+    const std::wstring hiddenOnly = folder / L"hidden-only";
+    ASSERT_TRUE(MakeFolder(empty));
+    ASSERT_TRUE(MakeFolder(hiddenOnly));
+    ASSERT_TRUE(WriteHiddenFile(hiddenOnly + L"\\h.txt"));
+    locker.SetItemLocked(empty + L"\\*.*", true);
+    locker.SetItemLocked(hiddenOnly + L"\\*.*", true);
+    EXPECT_EQ(2u, locker.Report().watchedFolders);
+
+    EXPECT_FALSE(::RemoveDirectoryW(empty.c_str()));
+    EXPECT_FALSE(::MoveFileW(empty.c_str(), (folder / L"renamed").c_str()));
+    EXPECT_FALSE(::MoveFileW(hiddenOnly.c_str(), (folder / L"renamed").c_str()));
+    // Others can still list the folder and work with its hidden files.
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle listing(::FindFirstFileW((hiddenOnly + L"\\*").c_str(), &found));
+    EXPECT_TRUE(listing);
+    listing.Reset();
+    EXPECT_EQ(0u, OpenFromOutside(hiddenOnly + L"\\h.txt"));
+    EXPECT_TRUE(::DeleteFileW((hiddenOnly + L"\\h.txt").c_str()));
+
+    locker.SetItemLocked(empty + L"\\*.*", false);
+    locker.SetItemLocked(hiddenOnly + L"\\*.*", false);
+    EXPECT_TRUE(::MoveFileW(empty.c_str(), (folder / L"renamed").c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(hiddenOnly.c_str()));
+}
+
+TEST_F(LockWatchTest, FolderMissingAtLockTimeIsLockedWhenItAppears) {
+    const std::wstring later = folder / L"later";
+    locker.SetItemLocked(later + L"\\*.*", true);
+    EXPECT_EQ(1u, locker.Report().items);
+    EXPECT_EQ(0u, locker.Report().watchedFolders);
+
+    ASSERT_TRUE(MakeFolder(later));
+    ASSERT_TRUE(WriteTextFile(later + L"\\early.txt", "e"));
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 1 && LockedHere(later + L"\\early.txt"); }));
+    ASSERT_TRUE(WriteTextFile(later + L"\\next.txt", "n"));
+    EXPECT_TRUE(WaitUntil([&] { return LockedHere(later + L"\\next.txt"); }));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(later + L"\\early.txt"));
+    EXPECT_FALSE(::MoveFileW(later.c_str(), (folder / L"moved").c_str()));
+
+    locker.SetItemLocked(later + L"\\*.*", false);
+    EXPECT_EQ(0u, OpenFromOutside(later + L"\\next.txt"));
+    EXPECT_TRUE(::MoveFileW(later.c_str(), (folder / L"moved").c_str()));
+}
+
+TEST_F(LockWatchTest, FolderUnderSeveralItemsStaysLockedUntilTheLastUnlock) {
+    // The same folder added twice, once in other case, and a narrower item.
+    std::wstring upper = Item();
+    ::CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+    locker.SetItemLocked(Item(), true);
+    locker.SetItemLocked(upper, true);
+    locker.SetItemLocked(Item(L"*.txt"), true);
+    EXPECT_EQ(2u, locker.Report().items);
+    EXPECT_EQ(1u, locker.Report().folders);
+    EXPECT_EQ(2u, locker.Report().lockedFiles);
+    ASSERT_TRUE(WriteTextFile(folder / L"n.dat", "n"));
+    EXPECT_TRUE(WaitUntil([&] { return LockedHere(folder / L"n.dat"); }));
+
+    locker.SetItemLocked(Item(), false);
+    EXPECT_TRUE(LockedHere(folder / L"b.dat"));
+    EXPECT_TRUE(LockedHere(folder / L"n.dat"));
+
+    // Only *.txt is left: the other files go free, the folder stays pinned
+    // and new text files are still taken.
+    locker.SetItemLocked(upper, false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"b.dat"));
+    EXPECT_EQ(0u, OpenHere(folder / L"n.dat"));
+    EXPECT_TRUE(LockedHere(folder / L"a.txt"));
+    ASSERT_TRUE(WriteTextFile(folder / L"m.dat", "m"));
+    ASSERT_TRUE(WriteTextFile(folder / L"m.txt", "m"));
+    EXPECT_TRUE(WaitUntil([&] { return LockedHere(folder / L"m.txt"); }));
+    EXPECT_EQ(0u, OpenHere(folder / L"m.dat"));
+    EXPECT_FALSE(::MoveFileW(folder.Path().c_str(), (folder.Path() + L"-moved").c_str()));
+
+    locker.SetItemLocked(Item(L"*.txt"), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+    EXPECT_EQ(0u, OpenHere(folder / L"m.txt"));
+    EXPECT_EQ(0u, locker.Report().folders);
+}
+
+TEST_F(LockWatchTest, BurstOfNewFilesIsLockedInFull) {
+    // Long names fill the watch buffer quickly; whether the burst overflows
+    // it or not, every file ends up locked.
+    locker.SetItemLocked(Item(), true);
+    const std::wstring padding(120, L'x');
+    constexpr size_t kFiles = 1500;
+    for (size_t i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(WriteTextFile(folder / (std::to_wstring(i) + padding + L".txt"), ""));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == kFiles + 2; }, 60000, 50));
+    EXPECT_EQ(0u, locker.Report().pendingFiles);
+    EXPECT_TRUE(LockedHere(folder / (L"0" + padding + L".txt")));
+    EXPECT_TRUE(LockedHere(folder / (std::to_wstring(kFiles - 1) + padding + L".txt")));
+    locker.SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenHere(folder / (L"0" + padding + L".txt")));
+}
+
+TEST_F(LockWatchTest, HandlesAndThreadsReturnAfterUnlockingEveryItem) {
+    const std::wstring missing = folder / L"missing";
+    const std::wstring items[] = {Item(), Item(L"*.txt"), folder / L"b.dat", missing + L"\\*.*",
+                                  L"q:\\no-such-drive\\*.*"};
+    UniqueHandle busy(::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(busy);
+    // Once through first, so that what the system sets up on first use is
+    // not counted.
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    for (const std::wstring& item : items) locker.SetItemLocked(item, false);
+    const size_t handles = ProcessHandleCount();
+    const size_t threads = ProcessThreadCount();
+    ASSERT_GT(handles, 0u);
+    ASSERT_GT(threads, 0u);
+
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(MakeFolder(missing));
+    ASSERT_TRUE(WriteTextFile(folder / L"new.txt", "n"));
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 2 && locker.Report().lockedFiles == 3; }));
+    EXPECT_EQ(1u, locker.Report().pendingFiles);
+    EXPECT_GT(ProcessHandleCount(), handles + 4);
+    EXPECT_GT(ProcessThreadCount(), threads);
+
+    locker.SetItemLocked(Item(), false);
+    for (const std::wstring& item : items) locker.SetItemLocked(item, false);
+    const LockerReport report = locker.Report();
+    EXPECT_EQ(0u, report.items + report.lockedFiles + report.pendingFiles + report.folders);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessHandleCount() == handles && ProcessThreadCount() == threads; }))
+        << ProcessHandleCount() << " handles for " << handles << ", " << ProcessThreadCount() << " threads for "
+        << threads;
+}
+
+TEST_F(LockWatchTest, EndingTheLockerWithItemsStillLockedGivesEverythingBack) {
+    UniqueHandle busy(::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(busy);
+    {
+        FileLocker warmUp;
+        warmUp.SetItemLocked(Item(), true);
+    }
+    const size_t handles = ProcessHandleCount();
+    const size_t threads = ProcessThreadCount();
+    {
+        FileLocker ending;
+        ending.SetItemLocked(Item(), true);
+        ending.SetItemLocked(folder / L"gone\\*.*", true);
+        EXPECT_EQ(1u, ending.Report().pendingFiles);
+        EXPECT_TRUE(LockedHere(folder / L"a.txt"));
+    }
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+    EXPECT_TRUE(::MoveFileW(folder.Path().c_str(), (folder.Path() + L"-moved").c_str()));
+    EXPECT_TRUE(::MoveFileW((folder.Path() + L"-moved").c_str(), folder.Path().c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessHandleCount() == handles && ProcessThreadCount() == threads; }))
+        << ProcessHandleCount() << " handles for " << handles << ", " << ProcessThreadCount() << " threads for "
+        << threads;
+}
+
+}  // namespace
+}  // namespace vaultmere
