@@ -1,0 +1,57 @@
+#pragma once
+// The add dialog's working set: its drive, folder and file lists kept in
+// step, and what Lock Folder decides. The dialog window shows this state and
+// forwards its events here. No Windows headers.
+#include <string>
+
+#include "forms/add/ChooserLists.h"
+
+namespace vaultmere {
+
+// What Lock Folder is to do with the folder the folder list shows.
+struct LockFolderPlan {
+    enum class Action {
+        None,    // no folder: nothing is shown and nothing changes
+        Refuse,  // the program's own folder
+        Add,     // add item to the lists, show confirmation, lock item
+    };
+    Action action = Action::None;
+    std::wstring item;
+    std::wstring confirmation;
+};
+
+class AddChooser {
+public:
+    explicit AddChooser(FolderSource& source);
+    AddChooser(const AddChooser&) = delete;
+    AddChooser& operator=(const AddChooser&) = delete;
+
+    DriveList Drive1;
+    FolderList Dir1;
+    FileList File1;
+
+    // The state a fresh dialog starts from: every list on startFolder, or
+    // on its drive when startFolder cannot be read.
+    void Load(const std::wstring& startFolder);
+
+    // Another drive was chosen in Drive1: the folder list goes to that
+    // drive's current folder. A drive that is not ready leaves the folder
+    // and file lists as they were.
+    void Drive1_Change();
+    // The folder list's path changed: the file list follows it.
+    void Dir1_Change();
+    // An entry of the folder list was clicked (Dir1's ListIndex is on it):
+    // that folder opens. One that cannot be read leaves the lists as they were.
+    void Dir1_Click();
+
+    // The folder the folder list shows, checked against the program's own
+    // folder: one holding the program file, or programFolder itself.
+    LockFolderPlan PlanLockFolder(const std::wstring& programFolder);
+
+private:
+    PathChange SetDir1Path(const std::wstring& path);
+
+    FolderSource& source_;
+};
+
+}  // namespace vaultmere

@@ -1,0 +1,26 @@
+#include "forms/add/FolderItem.h"
+
+#include "app/AppState.h"
+#include "common/TextCase.h"
+
+namespace vaultmere {
+
+std::wstring FolderItem(const std::wstring& folderPath) {
+    std::wstring item = folderPath;
+    if (item.empty() || item.back() != L'\\') item += L'\\';
+    item += L"*.*";
+    return LowerCase(std::move(item));
+}
+
+std::wstring LockConfirmation(const std::wstring& folderItem) {
+    return L"Folder " + folderItem + L" added for locking! NOTE: Sub folders were not locked.";
+}
+
+bool HoldsProgramFile(const std::vector<std::wstring>& fileNames) {
+    for (const std::wstring& name : fileNames) {
+        if (EqualsIgnoringCase(name, kProgramFileName)) return true;
+    }
+    return false;
+}
+
+}  // namespace vaultmere

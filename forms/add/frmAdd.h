@@ -1,0 +1,81 @@
+#pragma once
+// The add dialog: a drive, folder and file chooser and Lock Folder, which
+// puts the folder the chooser shows on the configuration window's locked and
+// persisted lists and locks it at once. Modeless and unowned; closing it
+// unloads it, so every opening starts afresh at the process's current folder.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/AppState.h"
+#include "forms/FormKit.h"
+#include "forms/add/AddChooser.h"
+#include "forms/add/ChooserViews.h"
+#include "forms/add/Win32FolderSource.h"
+#include "forms/config/ItemLists.h"
+
+namespace vaultmere {
+
+class frmAdd final : public ui::Form {
+public:
+    frmAdd(ItemLists& lists, const AppState& state);
+    // Reads drives and folders through source instead of the disks.
+    frmAdd(ItemLists& lists, const AppState& state, FolderSource& source);
+
+    // Runs after Lock Folder has appended to the lists, before the lock call.
+    std::function<void()> onListsChanged;
+    // Shows the refusal of the program's own folder: the system's modal
+    // message box unless replaced.
+    std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
+
+    enum ControlId {
+        IDC_LABEL1 = 100,
+        IDC_FRAME3,
+        IDC_FRAME3BOX,  // the border and caption drawn inside Frame3
+        IDC_FRAME2,
+        IDC_FILE1,
+        IDC_FRAME1,
+        IDC_DIR1,
+        IDC_CMDLOCKFOLDER,
+        IDC_DRIVE1,
+        IDC_CMDCANCEL,
+    };
+
+    void Drive1_Change();
+    void Dir1_Change();
+    void Dir1_Click();
+    void cmdCancel_Click();
+    void cmdLockFolder_Click();
+
+    // What the chooser lists hold; null while the dialog is not loaded.
+    const AddChooser* Chooser() const { return chooser_.get(); }
+    // Any control of the dialog, also those inside its frames.
+    HWND FindControl(int id) const;
+
+protected:
+    void Load() override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnCommand(int id, int notifyCode, HWND control) override;
+    void OnUnloaded() override;
+
+private:
+    void Dir1_MouseClick();
+    void OnEnter(HWND focus);
+    // Brings the windows up to date with the chooser lists.
+    void ShowLists();
+
+    ItemLists& lists_;
+    const AppState& state_;
+    Win32FolderSource disks_;
+    FolderSource& source_;
+    std::unique_ptr<AddChooser> chooser_;
+    ui::DriveListView drive1View_;
+    ui::FolderListView dir1View_;
+    ui::FileListView file1View_;
+    unsigned shownDir1_ = 0;
+    unsigned shownFile1_ = 0;
+};
+
+}  // namespace vaultmere

@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/AppState.h"
+#include "common/TextCase.h"
+#include "forms/FormKit.h"
+#include "forms/add/frmAdd.h"
+#include "forms/config/ItemLists.h"
+#include "locker/FileLocker.h"
+#include "tests/add/AddTestSupport.h"
+
+using namespace testing_support;
+
+namespace vaultmere {
+namespace {
+
+using Names = std::vector<std::wstring>;
+
+constexpr wchar_t kDesignNote[] =
+    L"Note: When a folder is locked, it will still be visible, but the files inside will be inaccessible and "
+    L"cannot be edited. However hidden files will not be locked so make sure you unhide any first.";
+
+class RecordingLocker : public ItemLocker {
+public:
+    void SetItemLocked(const std::wstring& path, bool locked) override {
+        if (beforeCall) beforeCall();
+        calls.emplace_back(path, locked);
+    }
+    std::vector<std::pair<std::wstring, bool>> calls;
+    std::function<void()> beforeCall;
+};
+
+Names ListTexts(HWND list) {
+    Names texts;
+    const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::wstring text(static_cast<size_t>(::SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
+        text.resize(static_cast<size_t>(::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]))));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+std::wstring ComboText(HWND combo, int index) {
+    std::wstring text(static_cast<size_t>(::SendMessageW(combo, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]))));
+    return text;
+}
+
+// Left clicks at a point on the screen; two in a row make a double click.
+void ClickScreen(POINT at, int clicks) {
+    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
+    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN) - 1;
+    std::vector<INPUT> inputs(1 + 2 * static_cast<size_t>(clicks));
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        inputs[i].type = INPUT_MOUSE;
+        inputs[i].mi.dx = ::MulDiv(at.x, 65535, screenWidth);
+        inputs[i].mi.dy = ::MulDiv(at.y, 65535, screenHeight);
+        inputs[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE |
+                               (i == 0 ? MOUSEEVENTF_MOVE : i % 2 ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
+    }
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Clicks an entry of a list box, scrolling it into view first as a user would.
+void ClickListEntry(HWND list, int index, int clicks = 1) {
+    RECT client;
+    RECT entry;
+    ::GetClientRect(list, &client);
+    ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry));
+    if (entry.top < client.top || entry.bottom > client.bottom) {
+        ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+        ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry));
+    }
+    POINT at = {entry.left + 30, (entry.top + entry.bottom) / 2};
+    ::ClientToScreen(list, &at);
+    ::SetForegroundWindow(::GetAncestor(list, GA_ROOT));
+    ClickScreen(at, clicks);
+}
+
+BOOL CALLBACK CloseOtherWindow(HWND window, LPARAM except) {
+    if (window != reinterpret_cast<HWND>(except) && ::IsWindowVisible(window)) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+bool MouseButtonsPending() { return HIWORD(::GetQueueStatus(QS_MOUSEBUTTON)) != 0; }
+
+class frmAddTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t folder[MAX_PATH] = {};
+        ::GetCurrentDirectoryW(MAX_PATH, folder);
+        previousFolder_ = folder;
+        state.applicationFolder = BinaryFolder() + L"\\";
+    }
+    void TearDown() override {
+        form.Unload();
+        ::SetCurrentDirectoryW(previousFolder_.c_str());
+    }
+
+    void OpenAt(frmAdd& dialog, const std::wstring& folder) {
+        ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+        dialog.Show();
+        ASSERT_TRUE(dialog.IsLoaded());
+        ASSERT_NE(nullptr, dialog.Chooser());
+    }
+    void OpenAt(const std::wstring& folder) { OpenAt(form, folder); }
+
+    HWND Dir1() const { return form.FindControl(frmAdd::IDC_DIR1); }
+    HWND File1() const { return form.FindControl(frmAdd::IDC_FILE1); }
+    int Depth() const { return form.Chooser()->Dir1.PathDepth(); }
+    std::wstring Dir1Path() const { return form.Chooser() ? form.Chooser()->Dir1.Path() : std::wstring(); }
+    // What the folder list shows for the folder above the current one, the
+    // current one and its subfolders.
+    Names Dir1Tail() const {
+        const Names texts = ListTexts(Dir1());
+        return Names(texts.begin() + (Depth() - 2), texts.end());
+    }
+
+    add_tests::BrowseTree tree;
+    RecordingLocker locker;
+    ItemLists lists{locker};
+    AppState state;
+    frmAdd form{lists, state};
+
+private:
+    std::wstring previousFolder_;
+};
+
+TEST_F(frmAddTest, LayoutFollowsTheDesign) {
+    OpenAt(tree.Alpha());
+    HWND window = form.Handle();
+    EXPECT_EQ(L"Add Files and Folders", form.Caption());
+    const LONG style = ::GetWindowLongW(window, GWL_STYLE);
+    const LONG exStyle = ::GetWindowLongW(window, GWL_EXSTYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);  // no taskbar button
+    EXPECT_EQ(nullptr, ::GetWindow(window, GW_OWNER));
+    RECT client;
+    ::GetClientRect(window, &client);
+    EXPECT_EQ(ui::TwipsToPixels(5145, form.Dpi()), client.right);
+    EXPECT_EQ(ui::TwipsToPixels(4890, form.Dpi()), client.bottom);
+
+    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+    EXPECT_EQ(L"Vaultmere", WindowText(form.FindControl(frmAdd::IDC_FRAME3BOX)));
+    EXPECT_EQ(L"Lock Folder", WindowText(form.FindControl(frmAdd::IDC_CMDLOCKFOLDER)));
+    EXPECT_EQ(L"Close", form.ControlText(frmAdd::IDC_CMDCANCEL));
+
+    // The lists sit in frames a little smaller than they are, which cut
+    // their borders off.
+    HWND frame1 = form.FindControl(frmAdd::IDC_FRAME1);
+    HWND frame2 = form.FindControl(frmAdd::IDC_FRAME2);
+    EXPECT_EQ(frame1, ::GetParent(Dir1()));
+    EXPECT_EQ(frame2, ::GetParent(File1()));
+    EXPECT_EQ(form.FindControl(frmAdd::IDC_FRAME3), ::GetParent(frame1));
+    for (const auto& pair : {std::make_pair(frame1, Dir1()), std::make_pair(frame2, File1())}) {
+        RECT frame;
+        RECT list;
+        ::GetWindowRect(pair.first, &frame);
+        ::GetWindowRect(pair.second, &list);
+        EXPECT_LT(list.left, frame.left);
+        EXPECT_LT(list.top, frame.top);
+        EXPECT_GT(list.right, frame.right);
+        EXPECT_GT(list.bottom, frame.bottom);
+    }
+
+    // Tab order: File1, Dir1, Lock Folder, Drive1, Close.
+    const HWND order[] = {File1(), Dir1(), form.FindControl(frmAdd::IDC_CMDLOCKFOLDER),
+                          form.FindControl(frmAdd::IDC_DRIVE1), form.FindControl(frmAdd::IDC_CMDCANCEL)};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(order[(i + 1) % 5], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
+    }
+}
+
+TEST_F(frmAddTest, OpensAtTheCurrentFolderWithHiddenAndSystemFilesListed) {
+    OpenAt(tree.Alpha());
+    EXPECT_EQ(tree.Alpha(), Dir1Path());
+    EXPECT_EQ(tree.Alpha(), form.Chooser()->File1.Path());
+
+    const Names chain = FolderChain(tree.Alpha());
+    Names shown = ListTexts(Dir1());
+    ASSERT_EQ(chain.size() + 3, shown.size());
+    EXPECT_EQ(chain.front(), shown.front());
+    EXPECT_EQ((Names{L"Alpha", L"Beta", L"gamma", L"Zeta"}), Names(shown.begin() + (Depth() - 1), shown.end()));
+    EXPECT_EQ(Depth() - 1, static_cast<int>(::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0)));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
+
+    HWND drive1 = form.FindControl(frmAdd::IDC_DRIVE1);
+    const int drive = static_cast<int>(::SendMessageW(drive1, CB_GETCURSEL, 0, 0));
+    ASSERT_GE(drive, 0);
+    EXPECT_EQ(LowerCase(tree.Alpha().substr(0, 2)), ComboText(drive1, drive).substr(0, 2));
+    EXPECT_EQ(form.Chooser()->Drive1.ListCount(), static_cast<int>(::SendMessageW(drive1, CB_GETCOUNT, 0, 0)));
+}
+
+TEST_F(frmAddTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
+    OpenAt(tree.Alpha());
+    ClickListEntry(Dir1(), Depth());  // Beta
+    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta(); }));
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
+    EXPECT_EQ((Names{L"Alpha", L"Beta", L"Deep"}), Dir1Tail());
+
+    ClickListEntry(Dir1(), Depth() - 2);  // Alpha, the folder above
+    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Alpha(); }));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
+    EXPECT_EQ(tree.Alpha(), form.Chooser()->File1.Path());
+}
+
+TEST_F(frmAddTest, DoubleClickOpensTheClickedFolderOnce) {
+    OpenAt(tree.Alpha());
+    ClickListEntry(Dir1(), Depth(), 2);  // Beta
+    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta() && !MouseButtonsPending(); }));
+    // The second click lands where Deep is now shown, and does not open it.
+    EXPECT_EQ(tree.Beta(), Dir1Path());
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
+}
+
+TEST_F(frmAddTest, FolderThatVanishedLeavesTheListsWhereTheyWere) {
+    OpenAt(tree.Alpha());
+    const Names folders = ListTexts(Dir1());
+    DeleteTree(tree.Alpha() + L"\\Zeta");
+    const int zeta = Depth() + 2;
+    ClickListEntry(Dir1(), zeta);
+    ASSERT_TRUE(WaitUntil([&] {
+        return ::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0) == zeta && !MouseButtonsPending();
+    }));
+    EXPECT_EQ(tree.Alpha(), Dir1Path());
+    EXPECT_EQ(folders, ListTexts(Dir1()));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
+    EXPECT_TRUE(form.IsVisible());
+}
+
+TEST_F(frmAddTest, DriveThatIsNotReadyKeepsTheFolderAndFileListsAndSaysNothing) {
+    add_tests::DisksWithEmptyDrive disks;
+    ASSERT_NE(L'\0', disks.Letter());
+    frmAdd dialog(lists, state, disks);
+    int messages = 0;
+    dialog.messageBox = [&messages](HWND, const std::wstring&, const std::wstring&, UINT) { return ++messages; };
+    OpenAt(dialog, tree.Alpha());
+    HWND dir1 = dialog.FindControl(frmAdd::IDC_DIR1);
+    const Names folders = ListTexts(dir1);
+
+    HWND drive1 = dialog.FindControl(frmAdd::IDC_DRIVE1);
+    int empty = -1;
+    for (int i = 0; i < static_cast<int>(::SendMessageW(drive1, CB_GETCOUNT, 0, 0)); ++i) {
+        if (ComboText(drive1, i)[0] == disks.Letter()) empty = i;
+    }
+    ASSERT_GE(empty, 0);
+    // What the drive list tells its parent when the user picks an entry.
+    ::SendMessageW(drive1, CB_SETCURSEL, static_cast<WPARAM>(empty), 0);
+    ::SendMessageW(::GetParent(drive1), WM_COMMAND, MAKEWPARAM(frmAdd::IDC_DRIVE1, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(drive1));
+
+    EXPECT_EQ((std::wstring{disks.Letter(), L':'}), dialog.Chooser()->Drive1.Drive());
+    EXPECT_EQ(empty, static_cast<int>(::SendMessageW(drive1, CB_GETCURSEL, 0, 0)));
+    EXPECT_EQ(tree.Alpha(), dialog.Chooser()->Dir1.Path());
+    EXPECT_EQ(folders, ListTexts(dir1));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(dialog.FindControl(frmAdd::IDC_FILE1)));
+    EXPECT_EQ(0, messages);
+    dialog.Unload();
+}
+
+TEST_F(frmAddTest, EscClosesAndTheNextOpeningStartsAfresh) {
+    OpenAt(tree.Alpha());
+    form.cmdLockFolder_Click();
+    ASSERT_NE(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+    HWND first = form.Handle();
+    form.Show();
+    EXPECT_EQ(first, form.Handle());
+
+    ::SetForegroundWindow(form.Handle());
+    ::SetFocus(File1());
+    PressKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([this] { return !form.IsLoaded(); }));
+
+    OpenAt(tree.Beta());
+    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+    EXPECT_EQ(tree.Beta(), Dir1Path());
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
+
+    // Close and the close box unload it too.
+    ClickCentre(form.FindControl(frmAdd::IDC_CMDCANCEL));
+    ASSERT_TRUE(WaitUntil([this] { return !form.IsLoaded(); }));
+    OpenAt(tree.Beta());
+    ::SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(form.IsLoaded());
+}
+
+TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksEachTime) {
+    OpenAt(tree.Alpha());
+    const std::wstring item = LowerCase(tree.Alpha()) + L"\\*.*";
+    const std::wstring confirmation = L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.";
+
+    // What each step finds done when it runs.
+    std::vector<std::wstring> seenAtLock;
+    int hookCalls = 0;
+    form.onListsChanged = [&] {
+        ++hookCalls;
+        EXPECT_EQ(static_cast<size_t>(hookCalls), lists.List1.Entries().size());
+        EXPECT_EQ(static_cast<size_t>(hookCalls), lists.List3.Entries().size());
+        EXPECT_EQ(static_cast<size_t>(hookCalls - 1), locker.calls.size());
+    };
+    locker.beforeCall = [&] {
+        seenAtLock.push_back(form.ControlText(frmAdd::IDC_LABEL1));
+        EXPECT_EQ(locker.calls.size() + 1, lists.List1.Entries().size());
+        EXPECT_EQ(locker.calls.size() + 1, lists.List3.Entries().size());
+    };
+
+    HWND button = form.FindControl(frmAdd::IDC_CMDLOCKFOLDER);
+    ClickCentre(button);
+    ASSERT_TRUE(WaitUntil([this] { return locker.calls.size() == 1; }));
+    ClickCentre(button);
+    ASSERT_TRUE(WaitUntil([this] { return locker.calls.size() == 2; }));
+
+    EXPECT_EQ((Names{item, item}), lists.List1.Entries());
+    EXPECT_EQ((Names{item, item}), lists.List3.Entries());
+    EXPECT_TRUE(lists.List2.Entries().empty());
+    const std::pair<std::wstring, bool> lock(item, true);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
+    EXPECT_EQ((Names{confirmation, confirmation}), seenAtLock);
+    EXPECT_EQ(2, hookCalls);
+    EXPECT_EQ(confirmation, form.ControlText(frmAdd::IDC_LABEL1));
+    EXPECT_TRUE(form.IsVisible());
+}
+
+TEST_F(frmAddTest, AddedFolderIsReallyLocked) {
+    FileLocker files;
+    ItemLists realLists(files);
+    frmAdd dialog(realLists, state);
+    OpenAt(dialog, tree.Alpha());
+    ClickCentre(dialog.FindControl(frmAdd::IDC_CMDLOCKFOLDER));
+    ASSERT_TRUE(WaitUntil([&] { return realLists.List1.ListCount() == 1; }));
+
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\one.txt"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\README"));
+    EXPECT_EQ(0u, OpenFromOutside(tree.Beta() + L"\\inner.txt"));
+    dialog.Unload();
+    // The lock outlives the dialog.
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\Two.TXT"));
+}
+
+struct Refusal {
+    HWND owner = nullptr;
+    std::wstring text;
+    std::wstring caption;
+    UINT type = 0;
+    int count = 0;
+};
+
+TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
+    Refusal refusal;
+    form.messageBox = [&refusal](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
+        refusal = Refusal{owner, text, caption, type, refusal.count + 1};
+        return IDOK;
+    };
+    TempFolder folder;
+    ASSERT_TRUE(WriteTextFile(folder / L"a.txt", "a"));
+    ASSERT_TRUE(WriteTextFile(folder / L"BRWADDON.EXE", "MZ"));
+    OpenAt(folder.Path());
+    ClickCentre(form.FindControl(frmAdd::IDC_CMDLOCKFOLDER));
+    ASSERT_TRUE(WaitUntil([&] { return refusal.count == 1; }));
+    EXPECT_EQ(form.Handle(), refusal.owner);
+    EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
+    EXPECT_EQ(L"Vaultmere", refusal.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), refusal.type);
+
+    // The folder the program runs from, though no program file lies there.
+    form.Unload();
+    state.applicationFolder = tree.Alpha() + L"\\";
+    OpenAt(tree.Alpha());
+    form.cmdLockFolder_Click();
+    EXPECT_EQ(2, refusal.count);
+
+    EXPECT_TRUE(lists.List1.Entries().empty());
+    EXPECT_TRUE(lists.List3.Entries().empty());
+    EXPECT_TRUE(locker.calls.empty());
+    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+}
+
+// The refusal as the user meets it: a modal box captioned "Vaultmere".
+TEST_F(frmAddTest, RefusalShowsTheSystemMessageBox) {
+    TempFolder folder;
+    ASSERT_TRUE(WriteTextFile(folder / L"brwaddon.exe", "MZ"));
+    OpenAt(folder.Path());
+
+    const DWORD formThread = ::GetCurrentThreadId();
+    HWND formWindow = form.Handle();
+    Refusal seen;
+    bool foundByCaption = false;
+    bool hasIcon = false;
+    std::thread watcher([&] {
+        HWND box = nullptr;
+        foundByCaption = WaitUntil([&] {
+            box = ::FindWindowW(L"#32770", L"Vaultmere");
+            return box != nullptr && ::IsWindowVisible(box);
+        }, 15000);
+        if (!foundByCaption) {
+            // Close whatever else the form's thread shows, so the test ends.
+            ::EnumThreadWindows(formThread, &CloseOtherWindow, reinterpret_cast<LPARAM>(formWindow));
+            return;
+        }
+        seen.owner = ::GetWindow(box, GW_OWNER);
+        for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t className[32] = {};
+            ::GetClassNameW(child, className, 32);
+            if (lstrcmpiW(className, L"Static") != 0) continue;
+            if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+                hasIcon = hasIcon || ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
+            } else if (seen.text.empty()) {
+                seen.text = WindowText(child);
+            }
+        }
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    form.cmdLockFolder_Click();
+    watcher.join();
+
+    EXPECT_TRUE(foundByCaption);
+    EXPECT_EQ(formWindow, seen.owner);
+    EXPECT_EQ(L"Cannot lock this critical folder!", seen.text);
+    EXPECT_TRUE(hasIcon);
+    EXPECT_TRUE(lists.List1.Entries().empty());
+    EXPECT_TRUE(locker.calls.empty());
+    EXPECT_TRUE(form.IsLoaded());
+}
+
+}  // namespace
+}  // namespace vaultmere
