@@ -1,5 +1,8 @@
 #include "forms/add/AddChooser.h"
 
+#include <utility>
+#include <vector>
+
 #include "forms/add/FolderItem.h"
 
 namespace vaultmere {
@@ -24,9 +27,15 @@ void AddChooser::Drive1_Change() {
 }
 
 void AddChooser::Dir1_Change() {
-    // The folder list has just read this folder; should the file list fail
-    // to (the folder vanished in between), it shows no files rather than
-    // those of the folder before.
+    // The folder list has just read this folder, files and all: reading it
+    // a second time would double the wait on a large folder.
+    std::vector<std::wstring> files;
+    if (File1.MatchesEveryName() && Dir1.TakeFiles(files)) {
+        File1.SetFiles(Dir1.Path(), std::move(files));
+        return;
+    }
+    // Should the file list fail to read it (the folder vanished in
+    // between), it shows no files rather than those of the folder before.
     if (!File1.SetPath(Dir1.Path())) File1.SetEmpty(Dir1.Path());
 }
 

@@ -148,6 +148,8 @@ PathChange FolderList::SetPath(const std::wstring& path) {
     chain_ = FolderChain(folder);
     path_ = std::move(folder);
     subfolders_ = std::move(contents.folders);
+    files_ = std::move(contents.files);
+    filesTaken_ = false;
     listIndex_ = -1;
     ++generation_;
     return changed ? PathChange::Changed : PathChange::Same;
@@ -167,6 +169,14 @@ std::wstring FolderList::Name(int index) const {
     return path.substr(path.find_last_of(L'\\') + 1);
 }
 
+bool FolderList::TakeFiles(std::vector<std::wstring>& files) {
+    if (filesTaken_) return false;
+    files = std::move(files_);
+    files_.clear();
+    filesTaken_ = true;
+    return true;
+}
+
 void FolderList::SetListIndex(int index) {
     if (IsValidIndex(index)) listIndex_ = index;
 }
@@ -181,6 +191,13 @@ bool FileList::SetPath(const std::wstring& path) {
     files_ = std::move(contents.files);
     ++generation_;
     return true;
+}
+
+void FileList::SetFiles(const std::wstring& path, std::vector<std::wstring> files) {
+    SortNames(files);
+    path_ = path;
+    files_ = std::move(files);
+    ++generation_;
 }
 
 void FileList::SetEmpty(const std::wstring& path) {

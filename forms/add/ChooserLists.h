@@ -118,11 +118,17 @@ public:
     // Counts successful reads, so that a view knows when to fill itself again.
     unsigned Generation() const { return generation_; }
 
+    // The names of the files the last read met, once: a file list of the
+    // same folder can take them instead of reading the folder again.
+    bool TakeFiles(std::vector<std::wstring>& files);
+
 private:
     FolderSource* source_;
     std::wstring path_;
     std::vector<std::wstring> chain_;
     std::vector<std::wstring> subfolders_;
+    std::vector<std::wstring> files_;
+    bool filesTaken_ = true;
     int listIndex_ = -1;
     unsigned generation_ = 0;
 };
@@ -138,6 +144,11 @@ public:
     bool SetPath(const std::wstring& path);
     // Shows no files for a folder that could not be read.
     void SetEmpty(const std::wstring& path);
+    // Whether the pattern lets every file name through ("*.*", "*").
+    bool MatchesEveryName() const { return pattern_ == L"*.*" || pattern_ == L"*"; }
+    // Shows files already read from folder path; only for a pattern that
+    // matches every name.
+    void SetFiles(const std::wstring& path, std::vector<std::wstring> files);
 
     const std::wstring& Pattern() const { return pattern_; }
     void SetPattern(const std::wstring& pattern) { pattern_ = pattern; }

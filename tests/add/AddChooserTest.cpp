@@ -48,6 +48,18 @@ TEST_F(AddChooserTest, OneClickGoesIntoASubfolderOrUpToAFolderAbove) {
     EXPECT_EQ(Names{tree.Alpha()}, Names{chooser.Dir1.List(0)});
 }
 
+TEST_F(AddChooserTest, FileListFollowsWithItsOwnPatternAndRereadsWhenAskedAgain) {
+    chooser.File1.SetPattern(L"*.txt");
+    chooser.Load(tree.Alpha());
+    EXPECT_EQ((Names{L"hidden.txt", L"one.txt", L"Two.TXT"}), chooser.File1.Entries());
+
+    chooser.File1.SetPattern(L"*.*");
+    ASSERT_TRUE(WriteTextFile(tree.Alpha() + L"\\new.dat", "n"));
+    chooser.Dir1_Change();
+    EXPECT_EQ((Names{L"hidden.txt", L"new.dat", L"one.txt", L"README", L"system.sys", L"Two.TXT"}),
+              chooser.File1.Entries());
+}
+
 TEST_F(AddChooserTest, VanishedFolderLeavesBothListsWhereTheyWere) {
     chooser.Load(tree.Alpha());
     DeleteTree(tree.Alpha() + L"\\Zeta");

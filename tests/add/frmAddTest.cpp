@@ -52,35 +52,16 @@ std::wstring ComboText(HWND combo, int index) {
     return text;
 }
 
-// Left clicks at a point on the screen; two in a row make a double click.
-void ClickScreen(POINT at, int clicks) {
-    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
-    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN) - 1;
-    std::vector<INPUT> inputs(1 + 2 * static_cast<size_t>(clicks));
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        inputs[i].type = INPUT_MOUSE;
-        inputs[i].mi.dx = ::MulDiv(at.x, 65535, screenWidth);
-        inputs[i].mi.dy = ::MulDiv(at.y, 65535, screenHeight);
-        inputs[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE |
-                               (i == 0 ? MOUSEEVENTF_MOVE : i % 2 ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
-    }
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
 // Clicks an entry of a list box, scrolling it into view first as a user would.
-void ClickListEntry(HWND list, int index, int clicks = 1) {
+void ClickListEntry(HWND list, int index) {
     RECT client;
     RECT entry;
     ::GetClientRect(list, &client);
     ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry));
     if (entry.top < client.top || entry.bottom > client.bottom) {
         ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-        ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry));
     }
-    POINT at = {entry.left + 30, (entry.top + entry.bottom) / 2};
-    ::ClientToScreen(list, &at);
-    ::SetForegroundWindow(::GetAncestor(list, GA_ROOT));
-    ClickScreen(at, clicks);
+    ClickListItem(list, index);
 }
 
 BOOL CALLBACK CloseOtherWindow(HWND window, LPARAM except) {
@@ -211,12 +192,16 @@ TEST_F(frmAddTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
     EXPECT_EQ(tree.Alpha(), form.Chooser()->File1.Path());
 }
 
-TEST_F(frmAddTest, DoubleClickOpensTheClickedFolderOnce) {
+TEST_F(frmAddTest, ArrowKeysOnlySelectAndEnterOpens) {
     OpenAt(tree.Alpha());
-    ClickListEntry(Dir1(), Depth(), 2);  // Beta
-    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta() && !MouseButtonsPending(); }));
-    // The second click lands where Deep is now shown, and does not open it.
-    EXPECT_EQ(tree.Beta(), Dir1Path());
+    ::SetForegroundWindow(form.Handle());
+    ::SetFocus(Dir1());
+    PressKey(VK_DOWN);
+    ASSERT_TRUE(WaitUntil([this] { return form.Chooser()->Dir1.ListIndex() == 0; }));
+    EXPECT_EQ(tree.Alpha(), Dir1Path());
+
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta(); }));
     EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
 }
 
