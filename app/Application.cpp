@@ -4,6 +4,11 @@ namespace vaultmere {
 
 Application::Application() {
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
+    add_.onListsChanged = [this] { configuration_.RefreshLists(); };
+    configuration_.showAddDialog = [this] {
+        add_.Show();
+        ::SetForegroundWindow(add_.Handle());
+    };
     configuration_.showPasswordDialog = [this] {
         changePassword_.Show();
         ::SetForegroundWindow(changePassword_.Handle());

@@ -5,6 +5,7 @@
 #include "app/frmPassword.h"
 #include "forms/config/Form1.h"
 #include "forms/config/ItemLists.h"
+#include "forms/add/frmAdd.h"
 #include "forms/info/frmmsg.h"
 #include "forms/password/frmChangePassword.h"
 #include "locker/FileLocker.h"
@@ -29,6 +30,7 @@ private:
     Form1 configuration_{state_, lists_, messageWindow_};
     frmPassword prompt_{state_, lists_, messageWindow_};
     frmChangePassword changePassword_{state_};
+    frmAdd add_{lists_, state_};
 };
 
 }  // namespace vaultmere
