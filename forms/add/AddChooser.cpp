@@ -17,7 +17,17 @@ void AddChooser::Load(const std::wstring& startFolder) {
 
 PathChange AddChooser::SetDir1Path(const std::wstring& path) {
     const PathChange change = Dir1.SetPath(path);
-    if (change == PathChange::Changed) Dir1_Change();
+    // The folder list has just read the folder, files and all: reading it
+    // a second time for the file list would double the wait on a large one.
+    std::vector<std::wstring> files;
+    const bool justRead = Dir1.TakeFiles(files);
+    // The same folder read again brings the file list up to date as well.
+    if (change == PathChange::Failed) return change;
+    if (justRead && File1.MatchesEveryName()) {
+        File1.SetFiles(Dir1.Path(), std::move(files));
+    } else {
+        Dir1_Change();
+    }
     return change;
 }
 
@@ -27,15 +37,9 @@ void AddChooser::Drive1_Change() {
 }
 
 void AddChooser::Dir1_Change() {
-    // The folder list has just read this folder, files and all: reading it
-    // a second time would double the wait on a large folder.
-    std::vector<std::wstring> files;
-    if (File1.MatchesEveryName() && Dir1.TakeFiles(files)) {
-        File1.SetFiles(Dir1.Path(), std::move(files));
-        return;
-    }
-    // Should the file list fail to read it (the folder vanished in
-    // between), it shows no files rather than those of the folder before.
+    // Should the file list fail to read the folder (it vanished since the
+    // folder list read it), it shows no files rather than those of the
+    // folder before.
     if (!File1.SetPath(Dir1.Path())) File1.SetEmpty(Dir1.Path());
 }
 

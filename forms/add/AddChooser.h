@@ -41,7 +41,8 @@ public:
     // The folder list's path changed: the file list follows it.
     void Dir1_Change();
     // An entry of the folder list was clicked (Dir1's ListIndex is on it):
-    // that folder opens. One that cannot be read leaves the lists as they were.
+    // that folder opens, or, for the current folder, is read again. One that
+    // cannot be read leaves the lists as they were.
     void Dir1_Click();
 
     // The folder the folder list shows, checked against the program's own

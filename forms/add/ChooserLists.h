@@ -118,8 +118,9 @@ public:
     // Counts successful reads, so that a view knows when to fill itself again.
     unsigned Generation() const { return generation_; }
 
-    // The names of the files the last read met, once: a file list of the
-    // same folder can take them instead of reading the folder again.
+    // The names of the files the last successful read met, handed over
+    // once: a file list of the same folder can take them right after the
+    // read instead of reading the folder again.
     bool TakeFiles(std::vector<std::wstring>& files);
 
 private:

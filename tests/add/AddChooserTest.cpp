@@ -58,6 +58,12 @@ TEST_F(AddChooserTest, FileListFollowsWithItsOwnPatternAndRereadsWhenAskedAgain)
     chooser.Dir1_Change();
     EXPECT_EQ((Names{L"hidden.txt", L"new.dat", L"one.txt", L"README", L"system.sys", L"Two.TXT"}),
               chooser.File1.Entries());
+
+    // A click on the folder itself reads it again, the file list too.
+    ::DeleteFileW((tree.Alpha() + L"\\new.dat").c_str());
+    chooser.Dir1.SetListIndex(-1);
+    chooser.Dir1_Click();
+    EXPECT_EQ(tree.AlphaFiles(), chooser.File1.Entries());
 }
 
 TEST_F(AddChooserTest, VanishedFolderLeavesBothListsWhereTheyWere) {
