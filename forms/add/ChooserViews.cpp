@@ -20,6 +20,16 @@ vaultmere::UniqueIcon StockIcon(SHSTOCKICONID id) {
     return vaultmere::UniqueIcon(info.hIcon);
 }
 
+// Where the shell has no stock icons (Wine answers without one), it still
+// gives the icon of a path.
+vaultmere::UniqueIcon ShellIcon(const wchar_t* path, DWORD attributes, UINT flags) {
+    SHFILEINFOW info = {};
+    if (!::SHGetFileInfoW(path, attributes, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON | flags)) {
+        return vaultmere::UniqueIcon();
+    }
+    return vaultmere::UniqueIcon(info.hIcon);
+}
+
 std::wstring ItemText(HWND control, UINT getLength, UINT getText, UINT index) {
     const LRESULT length = ::SendMessageW(control, getLength, index, 0);
     if (length <= 0) return std::wstring();
@@ -87,6 +97,11 @@ void DriveListView::Show(const vaultmere::DriveList& drives) {
     if (!combo_) return;
     ::SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
     for (int i = 0; i < drives.ListCount(); ++i) {
+        const auto kind = static_cast<size_t>(drives.Entry(i).kind);
+        if (kind < sizeof icons_ / sizeof icons_[0] && !icons_[kind]) {
+            const wchar_t root[] = {drives.Entry(i).letter, L':', L'\\', L'\0'};
+            icons_[kind] = ShellIcon(root, 0, 0);
+        }
         const LRESULT index =
             ::SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drives.List(i).c_str()));
         if (index >= 0) {
@@ -125,7 +140,11 @@ void FolderListView::Attach(HWND listBox, std::function<void()> onClick) {
     pressed_ = false;
     pathDepth_ = 0;
     if (!closedFolder_) closedFolder_ = StockIcon(SIID_FOLDER);
+    if (!closedFolder_) closedFolder_ = ShellIcon(L"folder", FILE_ATTRIBUTE_DIRECTORY, SHGFI_USEFILEATTRIBUTES);
     if (!openFolder_) openFolder_ = StockIcon(SIID_FOLDEROPEN);
+    if (!openFolder_) {
+        openFolder_ = ShellIcon(L"folder", FILE_ATTRIBUTE_DIRECTORY, SHGFI_USEFILEATTRIBUTES | SHGFI_OPENICON);
+    }
     if (list_) ::SetWindowSubclass(list_, &FolderListView::ListProc, kFolderListSubclassId,
                                    reinterpret_cast<DWORD_PTR>(this));
 }

@@ -151,6 +151,11 @@ TEST_F(frmAddTest, LayoutFollowsTheDesign) {
         EXPECT_GT(list.bottom, frame.bottom);
     }
 
+    // The closed drive list is as high as designed.
+    RECT drive;
+    ::GetWindowRect(form.FindControl(frmAdd::IDC_DRIVE1), &drive);
+    EXPECT_NEAR(ui::TwipsToPixels(315, form.Dpi()), drive.bottom - drive.top, 2);
+
     // Tab order: File1, Dir1, Lock Folder, Drive1, Close.
     const HWND order[] = {File1(), Dir1(), form.FindControl(frmAdd::IDC_CMDLOCKFOLDER),
                           form.FindControl(frmAdd::IDC_DRIVE1), form.FindControl(frmAdd::IDC_CMDCANCEL)};
@@ -177,6 +182,39 @@ TEST_F(frmAddTest, OpensAtTheCurrentFolderWithHiddenAndSystemFilesListed) {
     ASSERT_GE(drive, 0);
     EXPECT_EQ(LowerCase(tree.Alpha().substr(0, 2)), ComboText(drive1, drive).substr(0, 2));
     EXPECT_EQ(form.Chooser()->Drive1.ListCount(), static_cast<int>(::SendMessageW(drive1, CB_GETCOUNT, 0, 0)));
+}
+
+// Whether the square of an entry where its icon goes holds anything but
+// the list's background.
+bool EntryHasIcon(HWND list, int index, int indent) {
+    RECT entry;
+    ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry));
+    const int size = ::GetSystemMetrics(SM_CXSMICON);
+    const COLORREF background = ::GetSysColor(COLOR_WINDOW);
+    HDC dc = ::GetDC(list);
+    bool drawn = false;
+    for (int y = entry.top; y < entry.bottom && !drawn; ++y) {
+        for (int x = entry.left + indent; x < entry.left + indent + size && !drawn; ++x) {
+            const COLORREF pixel = ::GetPixel(dc, x, y);
+            drawn = pixel != CLR_INVALID && pixel != background;
+        }
+    }
+    ::ReleaseDC(list, dc);
+    return drawn;
+}
+
+TEST_F(frmAddTest, FolderEntriesShowFolderIconsIndentedAsATree) {
+    OpenAt(tree.Alpha());
+    ::UpdateWindow(Dir1());
+    // Each level is indented by half an icon and a little.
+    const int step = ::GetSystemMetrics(SM_CXSMICON) / 2 + 2;
+    const int alphaIndent = 2 + (Depth() - 1) * step;
+    const int betaIndent = 2 + Depth() * step;
+    EXPECT_TRUE(EntryHasIcon(Dir1(), Depth() - 1, alphaIndent));
+    EXPECT_TRUE(EntryHasIcon(Dir1(), Depth(), betaIndent));
+    // A subfolder's entry is indented: nothing stands where the root's icon goes.
+    ASSERT_GE(Depth(), 2);
+    EXPECT_FALSE(EntryHasIcon(Dir1(), Depth(), 2));
 }
 
 TEST_F(frmAddTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
