@@ -24,6 +24,7 @@ public:
 
     // comboBox: CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS.
     void Attach(HWND comboBox);
+    void Detach() { combo_ = nullptr; }
     HWND Handle() const { return combo_; }
 
     void Show(const vaultmere::DriveList& drives);
@@ -70,6 +71,7 @@ private:
 class FileListView {
 public:
     void Attach(HWND listBox) { list_ = listBox; }
+    void Detach() { list_ = nullptr; }
     HWND Handle() const { return list_; }
     void Show(const vaultmere::FileList& files);
 

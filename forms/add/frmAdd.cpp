@@ -106,14 +106,16 @@ void frmAdd::Load() {
 }
 
 void frmAdd::OnUnloaded() {
+    drive1View_.Detach();
     dir1View_.Detach();
-    drive1View_.Attach(nullptr);
-    file1View_.Attach(nullptr);
+    file1View_.Detach();
 }
 
 void frmAdd::ShowLists() {
     if (!chooser_) return;
-    if (drive1View_.SelectedIndex() != chooser_->Drive1.ListIndex()) drive1View_.ShowSelection(chooser_->Drive1.ListIndex());
+    if (drive1View_.SelectedIndex() != chooser_->Drive1.ListIndex()) {
+        drive1View_.ShowSelection(chooser_->Drive1.ListIndex());
+    }
     if (shownDir1_ != chooser_->Dir1.Generation()) {
         dir1View_.Show(chooser_->Dir1);
         shownDir1_ = chooser_->Dir1.Generation();
