@@ -104,8 +104,19 @@ void frmPassword::tmrtimedelay_Timer() {
     timeDelayEnabled_ = false;
 }
 
+bool IsShowRequestPending() {
+    // Only another process's window counts: this copy's own message boxes
+    // carry the same caption.
+    for (HWND window = nullptr; (window = ::FindWindowExW(nullptr, window, nullptr, kShowRequestTitle)) != nullptr;) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner != ::GetCurrentProcessId()) return true;
+    }
+    return false;
+}
+
 void frmPassword::Timer1_Timer() {
-    if (::FindWindowW(nullptr, kShowRequestTitle) == nullptr) return;
+    if (!IsShowRequestPending()) return;
     if (IsVisible()) return;
     Show(SW_SHOW);
     ::SetForegroundWindow(Handle());

@@ -66,6 +66,10 @@ private:
     bool timeDelayEnabled_ = false;
 };
 
+// Whether a top-level window of another process carries the show request
+// title.
+bool IsShowRequestPending();
+
 // The folder of this program's executable, as the platform reports it:
 // no trailing backslash except for a drive root.
 std::wstring ProgramFolder();

@@ -98,6 +98,18 @@ TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     EXPECT_TRUE(state.rememberFlag);
 }
 
+TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {
+    prompt.Hide();
+    // This process's own message boxes are captioned "Vaultmere" too.
+    HWND own = ::CreateWindowExW(0, L"STATIC", kShowRequestTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+    ASSERT_NE(nullptr, own);
+    EXPECT_FALSE(IsShowRequestPending());
+    prompt.Timer1_Timer();
+    EXPECT_FALSE(prompt.IsVisible());
+    ::DestroyWindow(own);
+}
+
 TEST_F(PromptWindowTest, WrongPasswordEmptiesTheFieldAndStays) {
     Type(L"nope");
     ClickCentre(prompt.Control(frmPassword::IDC_CMDOK));
