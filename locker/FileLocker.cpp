@@ -25,6 +25,21 @@ bool FolderExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A slim reader/writer lock taken exclusively. Unlike std::mutex over the
+// POSIX-thread layer of some toolchains it never creates a kernel object, so
+// the component's handle count is exactly what it holds.
+class SlimLock {
+public:
+    SlimLock() = default;
+    SlimLock(const SlimLock&) = delete;
+    SlimLock& operator=(const SlimLock&) = delete;
+    void lock() { ::AcquireSRWLockExclusive(&lock_); }
+    void unlock() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
 }  // namespace
 
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
@@ -38,7 +53,7 @@ UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
 // threads that run while any item is locked: the watcher, which takes the
 // folders' change reads from a completion port and retries busy files, and
 // the prober, which looks for missing folders once a second, so that a
-// network path that takes long to answer holds up nothing else. One mutex
+// network path that takes long to answer holds up nothing else. One lock
 // guards everything below it.
 class FileLocker::Engine {
 public:
@@ -76,7 +91,7 @@ private:
     UniqueHandle watcher_;
     UniqueHandle prober_;
 
-    mutable std::mutex mutex_;
+    mutable SlimLock mutex_;
     bool stopping_ = false;
     std::unordered_map<std::wstring, Item> items_;
     std::unordered_map<std::wstring, std::unique_ptr<FolderLocks>> folders_;
@@ -86,7 +101,7 @@ private:
 
 FileLocker::Engine::~Engine() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SlimLock> lock(mutex_);
         items_.clear();
         for (auto& entry : folders_) Retire(*entry.second);
         folders_.clear();
@@ -96,7 +111,7 @@ FileLocker::Engine::~Engine() {
 
 void FileLocker::Engine::Lock(const ItemTarget& target, const std::wstring& key) {
     if (!watcher_) StartThreads();
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SlimLock> lock(mutex_);
     const ULONGLONG now = ::GetTickCount64();
 
     const auto existing = items_.find(key);
@@ -125,7 +140,7 @@ void FileLocker::Engine::Lock(const ItemTarget& target, const std::wstring& key)
 
 void FileLocker::Engine::Unlock(const std::wstring& key) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SlimLock> lock(mutex_);
         const auto item = items_.find(key);
         if (item == items_.end()) return;
         if (--item->second.lockCount > 0) return;
@@ -144,7 +159,7 @@ void FileLocker::Engine::Unlock(const std::wstring& key) {
 }
 
 LockerReport FileLocker::Engine::Report() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<SlimLock> lock(mutex_);
     LockerReport report;
     report.items = items_.size();
     report.folders = folders_.size();
@@ -152,6 +167,7 @@ LockerReport FileLocker::Engine::Report() const {
         report.lockedFiles += entry.second->LockedCount();
         report.pendingFiles += entry.second->PendingCount();
         if (entry.second->Watching()) ++report.watchedFolders;
+        report.watchOverflows += entry.second->OverflowCount();
     }
     return report;
 }
@@ -179,7 +195,7 @@ void FileLocker::Engine::StartThreads() {
 
 void FileLocker::Engine::StopThreads() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SlimLock> lock(mutex_);
         stopping_ = true;
     }
     if (stopEvent_) ::SetEvent(stopEvent_.Get());
@@ -238,7 +254,7 @@ void FileLocker::Engine::WatchLoop() {
         try {
             DWORD timeout;
             {
-                std::lock_guard<std::mutex> lock(mutex_);
+                std::lock_guard<SlimLock> lock(mutex_);
                 if (stopping_) return;
                 timeout = RetryTimeout(::GetTickCount64());
             }
@@ -249,7 +265,7 @@ void FileLocker::Engine::WatchLoop() {
             const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
             if (!overlapped && error != ERROR_SUCCESS && error != WAIT_TIMEOUT) return;  // the port is gone
 
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<SlimLock> lock(mutex_);
             if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, error);
             if (stopping_) return;
             const ULONGLONG now = ::GetTickCount64();
@@ -277,7 +293,7 @@ DWORD WINAPI FileLocker::Engine::ProberMain(void* engine) {
 bool FileLocker::Engine::ProbeOnce() {
     std::vector<std::pair<std::wstring, std::wstring>> idle;  // key, path
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SlimLock> lock(mutex_);
         if (stopping_) return false;
         for (const auto& entry : folders_) {
             if (!entry.second->Watching()) idle.emplace_back(entry.first, entry.second->Path());
@@ -287,7 +303,7 @@ bool FileLocker::Engine::ProbeOnce() {
         if (::WaitForSingleObject(stopEvent_.Get(), 0) != WAIT_TIMEOUT) return false;
         // Outside the lock: a drive or share may take long to answer.
         if (!FolderExists(folder.second)) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<SlimLock> lock(mutex_);
         if (stopping_) return false;
         const auto found = folders_.find(folder.first);
         if (found == folders_.end() || found->second->Watching()) continue;

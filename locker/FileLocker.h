@@ -22,6 +22,7 @@ struct LockerReport {
     std::size_t pendingFiles = 0;    // files waiting for a retry
     std::size_t folders = 0;         // distinct folders of the locked items
     std::size_t watchedFolders = 0;  // of those, pinned and watched now
+    std::size_t watchOverflows = 0;  // times a watch lost count and its folder was listed again
 };
 
 // Opens one file the way the component locks it: read access, no sharing,

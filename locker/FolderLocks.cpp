@@ -218,6 +218,7 @@ void FolderLocks::OnWatchCompleted(DWORD bytes, DWORD error, ULONGLONG now) {
         for (const auto& change : changes) OnChange(change.first, change.second, now);
     } else if (error == ERROR_SUCCESS || error == ERROR_NOTIFY_ENUM_DIR) {
         // More changes than the buffer holds: look at the whole folder.
+        ++overflows_;
         IssueRead();
         Rescan(now);
     } else {

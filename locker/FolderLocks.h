@@ -74,6 +74,7 @@ public:
 
     std::size_t LockedCount() const { return held_.size(); }
     std::size_t PendingCount() const { return pending_.size(); }
+    std::size_t OverflowCount() const { return overflows_; }
 
 private:
     struct Pattern {
@@ -99,6 +100,7 @@ private:
     // Keyed by the lower-cased name: names compare without regard to case.
     std::unordered_map<std::wstring, UniqueHandle> held_;
     std::unordered_map<std::wstring, Retry> pending_;
+    std::size_t overflows_ = 0;
 };
 
 }  // namespace vaultmere

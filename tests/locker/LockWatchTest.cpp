@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "locker/FileLocker.h"
 #include "tests/locker/ProcessCounters.h"
@@ -195,20 +196,32 @@ TEST_F(LockWatchTest, FolderUnderSeveralItemsStaysLockedUntilTheLastUnlock) {
     EXPECT_EQ(0u, locker.Report().folders);
 }
 
-TEST_F(LockWatchTest, BurstOfNewFilesIsLockedInFull) {
-    // Long names fill the watch buffer quickly; whether the burst overflows
-    // it or not, every file ends up locked.
+TEST_F(LockWatchTest, BurstOfNewFilesOverflowingTheWatchIsLockedInFull) {
+    // While the window thread locks a large folder the watcher waits, and a
+    // burst of long names meanwhile is more than a watch read can carry.
+    const std::wstring large = elsewhere / L"large";
+    ASSERT_TRUE(MakeFolder(large));
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(WriteTextFile(large + L"\\" + std::to_wstring(i), ""));
     locker.SetItemLocked(Item(), true);
+
     const std::wstring padding(120, L'x');
-    constexpr size_t kFiles = 1500;
-    for (size_t i = 0; i < kFiles; ++i) {
-        ASSERT_TRUE(WriteTextFile(folder / (std::to_wstring(i) + padding + L".txt"), ""));
-    }
-    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == kFiles + 2; }, 60000, 50));
+    constexpr size_t kFiles = 400;
+    UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread burst([&] {
+        ::WaitForSingleObject(go.Get(), INFINITE);
+        for (size_t i = 0; i < kFiles; ++i) WriteTextFile(folder / (std::to_wstring(i) + padding + L".txt"), "");
+    });
+    ::SetEvent(go.Get());
+    locker.SetItemLocked(large + L"\\*.*", true);
+    burst.join();
+
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == kFiles + 2 + 3000; }, 60000, 50));
     EXPECT_EQ(0u, locker.Report().pendingFiles);
+    EXPECT_GT(locker.Report().watchOverflows, 0u);
     EXPECT_TRUE(LockedHere(folder / (L"0" + padding + L".txt")));
     EXPECT_TRUE(LockedHere(folder / (std::to_wstring(kFiles - 1) + padding + L".txt")));
     locker.SetItemLocked(Item(), false);
+    locker.SetItemLocked(large + L"\\*.*", false);
     EXPECT_EQ(0u, OpenHere(folder / (L"0" + padding + L".txt")));
 }
 
