@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the 32-bit program and its tests, then runs every test under Wine.
 # Arguments go to CTest (-R core, say). VAULTMERE_BUILD_DIR picks another
-# build folder, so that several builds can run side by side.
+# build folder, so that several builds can run side by side. Then the plain
+# parts are tested natively under sanitizers and fuzzed for a few seconds
+# (scripts/native-tests.sh), unless VAULTMERE_SKIP_NATIVE=1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
@@ -15,3 +17,8 @@ cmake --build "$build_dir" -j"$(nproc)"
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300 "$@"
+wine_env_stop
+
+if [ "${VAULTMERE_SKIP_NATIVE:-0}" != 1 ]; then
+  VAULTMERE_BUILD_DIR="$build_dir" scripts/native-tests.sh
+fi
