@@ -62,12 +62,13 @@ std::wstring BinaryFolder() {
 }
 
 vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments,
-                                     bool inheritHandles) {
+                                     bool inheritHandles, const std::wstring& currentFolder) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0, nullptr,
+                          currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup,
                           &info)) {
         return vaultmere::UniqueHandle();
     }
@@ -98,6 +99,28 @@ DWORD OpenHere(const std::wstring& path, DWORD access) {
 ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuffix()) {}
 
 ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+
+namespace {
+
+struct DescendantSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND child, LPARAM data) {
+    auto* search = reinterpret_cast<DescendantSearch*>(data);
+    if (::GetDlgCtrlID(child) != search->id) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindDescendant(HWND window, int id) {
+    DescendantSearch search = {id, nullptr};
+    ::EnumChildWindows(window, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 std::wstring WindowText(HWND window) {
     wchar_t text[4096] = {};

@@ -40,7 +40,7 @@ DWORD OpenHere(const std::wstring& path, DWORD access = GENERIC_READ);
 
 // Starts a program with arguments; the process handle is returned.
 vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments,
-                                     bool inheritHandles = false);
+                                     bool inheritHandles = false, const std::wstring& currentFolder = L"");
 // Waits for a process; returns its exit code, or STILL_ACTIVE on timeout.
 DWORD WaitForExit(HANDLE process, DWORD timeoutMs);
 
@@ -71,6 +71,9 @@ public:
 private:
     std::wstring path_;
 };
+
+// A control anywhere below a window (inside panels too), by its ID.
+HWND FindDescendant(HWND window, int id);
 
 // Text of a window in any process (WM_GETTEXT, which crosses processes).
 std::wstring WindowText(HWND window);

@@ -1,0 +1,139 @@
+#include "forms/add/frmAdd.h"
+#include "forms/password/frmChangePassword.h"
+#include "common/TextCase.h"
+#include "tests/support/ProgramTest.h"
+
+using namespace testing_support;
+using vaultmere::frmAdd;
+using vaultmere::frmChangePassword;
+
+namespace {
+
+class EndToEndTest : public ProgramTest {
+protected:
+    void OpenConfiguration(const std::wstring& currentFolder = L"") {
+        Start(currentFolder);
+        ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
+        RequestPrompt();
+        EnterPassword(L"secret");
+        ASSERT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
+    }
+    static int IndexOf(HWND list, const std::wstring& text) {
+        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t entry[1024] = {};
+            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+            if (text == entry) return i;
+        }
+        return -1;
+    }
+    static std::string Entries(HWND list) {
+        std::string all;
+        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t entry[1024] = {};
+            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+            for (const wchar_t* c = entry; *c; ++c) all.push_back(*c < 128 ? static_cast<char>(*c) : '?');
+            all += " | ";
+        }
+        return all;
+    }
+    // One click on a folder list entry, scrolled into view first.
+    static void ClickEntry(HWND list, const std::wstring& name) {
+        int index = -1;
+        ASSERT_TRUE(WaitUntil([&] { return (index = IndexOf(list, name)) >= 0; }, 5000)) << Entries(list);
+        ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+        ClickListItem(list, index);
+    }
+    static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
+    // Clicks a button that opens a window until that window is there; a
+    // second click on such a button does no harm. Under Wine a synthesized
+    // click now and then lands before the other process's window is ready.
+    static HWND ClickToOpen(HWND button, const wchar_t* title) {
+        HWND opened = nullptr;
+        for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
+            ClickCentre(button);
+            WaitUntil([&] { return (opened = Window(title)) != nullptr; }, 2000);
+        }
+        return opened;
+    }
+    // A control of another process's window, once that window has made it.
+    static HWND WaitForControl(HWND window, int id) {
+        HWND control = nullptr;
+        WaitUntil([&] { return (control = FindDescendant(window, id)) != nullptr; }, 5000);
+        return control;
+    }
+};
+
+TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
+    TempFolder root(L"e2e");
+    ASSERT_TRUE(MakeFolder(root / L"Outer"));
+    ASSERT_TRUE(MakeFolder(root / L"Outer\\Inner"));
+    ASSERT_TRUE(WriteTextFile(root / L"Outer\\Inner\\inner.txt", "i"));
+    OpenConfiguration(root.Path());
+
+    HWND add = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDADD), L"Add Files and Folders");
+    ASSERT_NE(nullptr, add);
+    HWND folders = WaitForControl(add, frmAdd::IDC_DIR1);
+    HWND files = WaitForControl(add, frmAdd::IDC_FILE1);
+
+    ClickEntry(folders, L"Outer");
+    ASSERT_TRUE(WaitUntil([&] { return IndexOf(folders, L"Inner") >= 0; }, 5000));
+    // Two clicks within the double-click time are one double click.
+    ::Sleep(::GetDoubleClickTime() + 100);
+    ClickEntry(folders, L"Inner");
+    ASSERT_TRUE(WaitUntil([&] { return IndexOf(files, L"inner.txt") >= 0; }, 5000));
+    ASSERT_EQ(0u, OpenFromOutside(root / L"Outer\\Inner\\inner.txt"));
+
+    ClickCentre(FindDescendant(add, frmAdd::IDC_CMDLOCKFOLDER));
+    EXPECT_TRUE(WaitUntil([&] { return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION; },
+                          5000));
+    const std::wstring item = vaultmere::LowerCase(root.Path() + L"\\Outer\\Inner\\*.*");
+    EXPECT_TRUE(WaitUntil([&] { return IndexOf(LockedList(Configuration()), item) == 1; }, 3000));
+    EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.",
+              WindowText(FindDescendant(add, frmAdd::IDC_LABEL1)));
+
+    // Close stores it after the item loaded at start.
+    ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    EXPECT_EQ((std::vector<std::wstring>{folder.Path() + L"\\*.*", item}),
+              Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath));
+}
+
+TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
+    OpenConfiguration();
+    HWND dialog = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDSETPASSWORD), L"Change Password");
+    ASSERT_NE(nullptr, dialog);
+    HWND field = WaitForControl(dialog, frmChangePassword::IDC_TXTPASSWORD);
+    HWND ok = WaitForControl(dialog, frmChangePassword::IDC_CMDOK);
+    for (const wchar_t* entry : {L"NewPw", L"newpw"}) {
+        ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry));
+        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(ok) != FALSE; }, 3000));
+        ClickCentre(ok);
+        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || WindowText(field).empty(); }, 3000));
+    }
+    ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
+    EXPECT_EQ(L"newpw", Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
+                                                  Module1::kPasswordValueName).ToText());
+
+    ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+
+    // The next request asks for the new password; the old one is refused.
+    RequestPrompt();
+    EnterPassword(L"secret");
+    ASSERT_TRUE(WaitUntil([] { return WindowText(PromptField()).empty(); }, 3000));
+    EXPECT_FALSE(::IsWindowVisible(Configuration()));
+    EnterPassword(L"NEWPW");
+    ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Configuration()) != FALSE; }, 5000));
+
+    // So does the next start, which reads it from the registry.
+    EndStrayCopies();
+    Start();
+    ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
+    RequestPrompt();
+    EnterPassword(L"newpw");
+    EXPECT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
+}
+
+}  // namespace

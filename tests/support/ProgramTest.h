@@ -1,0 +1,87 @@
+#pragma once
+// A fixture for tests that run the real program as separate processes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/frmPassword.h"
+#include "forms/config/Form1.h"
+#include "store/Module1.h"
+#include "tests/support/TestSupport.h"
+
+namespace testing_support {
+
+using vaultmere::Form1;
+using vaultmere::frmPassword;
+
+// Real processes of the program: the resident copy, second starts, the
+// relaunch on close. Uses the prefix's HKEY_LOCAL_MACHINE keys, which the
+// test owns while it runs; the stored password is "secret" and File0 is a
+// folder holding doc.txt.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EndStrayCopies();
+        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+        ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
+                                              Module1::kPasswordValueName, Module1::RegistryValue::FromText(L"secret")));
+        ASSERT_TRUE(WriteTextFile(folder / L"doc.txt", "d"));
+        ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, L"File0",
+                                              Module1::RegistryValue::FromText(folder.Path() + L"\\*.*")));
+    }
+    void TearDown() override {
+        EndStrayCopies();
+        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+        Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    }
+    static void EndStrayCopies() {
+        for (const wchar_t* title : {vaultmere::kResidentMarkerTitle, vaultmere::kShowRequestTitle, L"ooh! "}) {
+            while (HWND window = ::FindWindowW(nullptr, title)) {
+                DWORD pid = 0;
+                ::GetWindowThreadProcessId(window, &pid);
+                vaultmere::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+                if (!process) break;
+                ::TerminateProcess(process.Get(), 1);
+                ::WaitForSingleObject(process.Get(), 5000);
+            }
+        }
+    }
+    HANDLE Start(const std::wstring& currentFolder = L"") {
+        processes.push_back(StartProcess(BinaryFolder() + L"\\brwaddon.exe", L"", false, currentFolder));
+        return processes.back().Get();
+    }
+    static HWND Resident() { return ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle); }
+    static HWND Configuration() { return ::FindWindowW(nullptr, L"Vaultmere Configuration"); }
+    static HWND PromptField() { return ::GetDlgItem(Resident(), frmPassword::IDC_TXTPASSWORD); }
+    static HWND LockedList(HWND configuration) {
+        return ::GetDlgItem(::GetDlgItem(configuration, Form1::IDC_FRAME3), Form1::IDC_LIST1);
+    }
+    static std::vector<std::wstring> ListEntries(HWND list) {
+        std::vector<std::wstring> entries;
+        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t text[1024] = {};
+            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            entries.push_back(text);
+        }
+        return entries;
+    }
+    // A second start, and the resident copy's prompt shown for it.
+    void RequestPrompt() {
+        HANDLE second = Start();
+        ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr; }, 5000));
+        ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000));
+        EXPECT_EQ(0u, WaitForExit(second, 5000));
+    }
+    void EnterPassword(const std::wstring& password) {
+        ::SendMessageW(PromptField(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password.c_str()));
+        ClickCentre(::GetDlgItem(Resident(), frmPassword::IDC_CMDOK));
+    }
+
+    TempFolder folder{L"handoff"};
+    std::vector<vaultmere::UniqueHandle> processes;
+};
+
+}  // namespace testing_support
