@@ -19,6 +19,8 @@ namespace {
 constexpr DWORD kProbeIntervalMs = 1000;
 // How long shutting down waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
+// Quiet time after the last lock call before new folders' watches start.
+constexpr DWORD kSettleMs = 20;
 
 bool FolderExists(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -78,7 +80,9 @@ private:
     void Wake();
     void Retire(FolderLocks& folder);
     void OnCompletion(FolderWatch* watch, DWORD bytes, DWORD error);
-    DWORD RetryTimeout(ULONGLONG now) const;
+    DWORD WaitTimeout(ULONGLONG now) const;
+    bool Settled(ULONGLONG now) const { return now >= lastLockTick_ + kSettleMs; }
+    void StartSettledWatches();
 
     static DWORD WINAPI WatcherMain(void* engine);
     static DWORD WINAPI ProberMain(void* engine);
@@ -97,6 +101,9 @@ private:
     std::unordered_map<std::wstring, std::unique_ptr<FolderLocks>> folders_;
     // Watches whose cancelled read has not reported back yet.
     std::vector<std::unique_ptr<FolderWatch>> retired_;
+    // Folders pinned by Lock whose watch the watcher is still to start.
+    std::vector<std::wstring> unwatched_;
+    ULONGLONG lastLockTick_ = 0;
 };
 
 FileLocker::Engine::~Engine() {
@@ -123,18 +130,25 @@ void FileLocker::Engine::Lock(const ItemTarget& target, const std::wstring& key)
         return;
     }
 
-    std::wstring folderKey = LowerCase(target.folder);
+    const std::wstring folderKey = LowerCase(target.folder);
     std::unique_ptr<FolderLocks>& slot = folders_[folderKey];
     const bool firstInFolder = !slot;
     if (firstInFolder) slot = std::make_unique<FolderLocks>(target.folder);
     FolderLocks& folder = *slot;
     folder.AddPattern(target.name);
-    items_[key] = Item{std::move(folderKey), target.name, 1};
+    items_[key] = Item{folderKey, target.name, 1};
 
-    // The read starts before the folder is listed, so that no file slips in
-    // between; one that is both listed and reported is simply held already.
-    if (firstInFolder && folder.OpenWatch(port_.Get())) folder.IssueRead();
+    // The folder is pinned at once; its watch starts on the watcher thread
+    // once lock calls pause, so that relocking many folders at start-up pays
+    // here only for the pin. The rescan that follows the start of the watch
+    // takes what appeared in between.
+    if (firstInFolder) folder.OpenWatch(nullptr);
     folder.LockPattern(target.name, now);
+    lastLockTick_ = now;
+    if (firstInFolder) {
+        unwatched_.push_back(folderKey);
+        if (unwatched_.size() == 1) Wake();
+    }
     if (folder.PendingCount() > 0) Wake();
 }
 
@@ -216,6 +230,7 @@ void FileLocker::Engine::StopThreads() {
     // written to, so it is left to the process rather than freed.
     for (std::unique_ptr<FolderWatch>& watch : retired_) static_cast<void>(watch.release());
     retired_.clear();
+    unwatched_.clear();
     port_.Reset();
     stopEvent_.Reset();
 }
@@ -232,8 +247,8 @@ void FileLocker::Engine::OnCompletion(FolderWatch* watch, DWORD bytes, DWORD err
     if (watch->owner) watch->owner->OnWatchCompleted(bytes, error, ::GetTickCount64());
 }
 
-DWORD FileLocker::Engine::RetryTimeout(ULONGLONG now) const {
-    ULONGLONG earliest = ULLONG_MAX;
+DWORD FileLocker::Engine::WaitTimeout(ULONGLONG now) const {
+    ULONGLONG earliest = unwatched_.empty() ? ULLONG_MAX : lastLockTick_ + kSettleMs;
     for (const auto& entry : folders_) {
         if (entry.second->PendingCount() > 0) earliest = std::min(earliest, entry.second->NextRetryDue());
     }
@@ -256,7 +271,7 @@ void FileLocker::Engine::WatchLoop() {
             {
                 std::lock_guard<SlimLock> lock(mutex_);
                 if (stopping_) return;
-                timeout = RetryTimeout(::GetTickCount64());
+                timeout = WaitTimeout(::GetTickCount64());
             }
             DWORD bytes = 0;
             ULONG_PTR key = 0;
@@ -265,15 +280,34 @@ void FileLocker::Engine::WatchLoop() {
             const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
             if (!overlapped && error != ERROR_SUCCESS && error != WAIT_TIMEOUT) return;  // the port is gone
 
-            std::lock_guard<SlimLock> lock(mutex_);
-            if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, error);
-            if (stopping_) return;
-            const ULONGLONG now = ::GetTickCount64();
-            for (auto& entry : folders_) {
-                if (entry.second->PendingCount() > 0) entry.second->RetryDue(now);
+            {
+                std::lock_guard<SlimLock> lock(mutex_);
+                if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, error);
+                if (stopping_) return;
+                const ULONGLONG now = ::GetTickCount64();
+                for (auto& entry : folders_) {
+                    if (entry.second->PendingCount() > 0) entry.second->RetryDue(now);
+                }
             }
+            StartSettledWatches();
         } catch (...) {
             ::Sleep(kProbeIntervalMs);
+        }
+    }
+}
+
+// One folder at a time, so that a lock call waits for one folder at most.
+void FileLocker::Engine::StartSettledWatches() {
+    for (;;) {
+        std::lock_guard<SlimLock> lock(mutex_);
+        const ULONGLONG now = ::GetTickCount64();
+        if (stopping_ || unwatched_.empty() || !Settled(now)) return;
+        const auto found = folders_.find(unwatched_.back());
+        unwatched_.pop_back();
+        // A folder that was missing is the prober's: it looks for it
+        // without holding the lock.
+        if (found != folders_.end() && found->second->Pinned() && !found->second->Watching()) {
+            found->second->Resume(port_.Get(), now);
         }
     }
 }
@@ -295,6 +329,8 @@ bool FileLocker::Engine::ProbeOnce() {
     {
         std::lock_guard<SlimLock> lock(mutex_);
         if (stopping_) return false;
+        // Lock calls under way: the watcher starts the new watches after them.
+        if (!Settled(::GetTickCount64())) return true;
         for (const auto& entry : folders_) {
             if (!entry.second->Watching()) idle.emplace_back(entry.first, entry.second->Path());
         }

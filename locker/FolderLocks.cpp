@@ -24,7 +24,7 @@ constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE
 
 // Brief opens by indexers and scanners clear within a few retries; a file a
 // program keeps open is tried once a second until it is let go.
-constexpr DWORD kFirstRetryMs = 50;
+constexpr DWORD kFirstRetryMs = 25;
 constexpr DWORD kLongestRetryMs = 1000;
 
 bool WorthRetrying(DWORD error) {
@@ -193,7 +193,10 @@ bool FolderLocks::IssueRead() {
 }
 
 void FolderLocks::Resume(HANDLE port, ULONGLONG now) {
-    if (watch_ && !watch_->reading && !watch_->associated) watch_.reset();
+    if (watch_ && !watch_->associated && port) {
+        watch_->associated =
+            ::CreateIoCompletionPort(watch_->folder.Get(), port, reinterpret_cast<ULONG_PTR>(watch_.get()), 0) != nullptr;
+    }
     if (!watch_) OpenWatch(port);
     IssueRead();
     Rescan(now);

@@ -52,15 +52,15 @@ public:
     // Every pattern again, for what a watch may have missed.
     void Rescan(ULONGLONG now);
 
-    // Opens the folder handle and binds it to port (may be null: pinned but
-    // not watched). False when the folder cannot be opened.
+    // Opens the folder handle, which pins the folder, and binds it to port
+    // when one is given. False when the folder cannot be opened.
     bool OpenWatch(HANDLE port);
     // Starts the next change read; false when it could not be started.
     bool IssueRead();
     bool Watching() const { return watch_ && watch_->reading; }
     bool Pinned() const { return watch_ != nullptr; }
-    // Watch lost or never started: opens and reads again where needed, then
-    // rescans.
+    // Watch not started yet, or lost: opens, binds to port and reads where
+    // needed, then rescans for what appeared meanwhile.
     void Resume(HANDLE port, ULONGLONG now);
     // The read finished: takes the changes, starts the next read.
     void OnWatchCompleted(DWORD bytes, DWORD error, ULONGLONG now);

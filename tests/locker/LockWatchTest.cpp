@@ -123,7 +123,9 @@ TEST_F(LockWatchTest, FolderIsPinnedButStaysListableAndWritable) {
     ASSERT_TRUE(WriteHiddenFile(hiddenOnly + L"\\h.txt"));
     locker.SetItemLocked(empty + L"\\*.*", true);
     locker.SetItemLocked(hiddenOnly + L"\\*.*", true);
-    EXPECT_EQ(2u, locker.Report().watchedFolders);
+    // Pinned at once; watched as soon as the lock calls pause.
+    EXPECT_EQ(2u, locker.Report().folders);
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 2; }));
 
     EXPECT_FALSE(::RemoveDirectoryW(empty.c_str()));
     EXPECT_FALSE(::MoveFileW(empty.c_str(), (folder / L"renamed").c_str()));
@@ -203,6 +205,7 @@ TEST_F(LockWatchTest, BurstOfNewFilesOverflowingTheWatchIsLockedInFull) {
     ASSERT_TRUE(MakeFolder(large));
     for (int i = 0; i < 3000; ++i) ASSERT_TRUE(WriteTextFile(large + L"\\" + std::to_wstring(i), ""));
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 1; }));
 
     const std::wstring padding(120, L'x');
     constexpr size_t kFiles = 400;
