@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# The setup program's round trip under Wine: silent install, what it leaves
+# on the machine, the installed program relocking a stored folder, an update
+# over the running program, and silent uninstall keeping or removing the
+# stored list. Runs inside the Wine environment of scripts/test.sh
+# (WINEPREFIX, DISPLAY, a persistent wineserver).
+# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE OUTSIDER_EXE
+set -uo pipefail
+
+setup_exe="$(realpath "$1")"
+program_exe="$(realpath "$2")"
+outsider_exe="$(realpath "$3")"
+: "${WINEPREFIX:?run this inside the Wine environment of scripts/test.sh}"
+# No desktop entries on the host for the Start menu entry.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
+
+install_dir='C:\Program Files\Vaultmere'
+install_unix="$WINEPREFIX/drive_c/Program Files/Vaultmere"
+start_menu_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vaultmere.lnk"
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere'
+store_key='HKLM\SOFTWARE\Brackwater\Addon'
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vaultmere-setup.XXXXXX")"
+started=()
+last_started=""
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Wine's output always goes to a file: a pipe would be held by Wine's helpers.
+w() {
+  wine "$@" > "$work/wine.out" 2>&1 < /dev/null
+}
+
+# Z: maps the host's root in every Wine prefix.
+windows_path() {
+  local path="${1//\//\\}"
+  printf 'Z:%s' "$path"
+}
+
+alive() {
+  [ -r "/proc/$1/stat" ] || return 1
+  local state
+  state="$(sed 's/^.*) //' "/proc/$1/stat" | cut -d' ' -f1)"
+  [ "$state" != Z ] && [ "$state" != X ]
+}
+ended() {
+  ! alive "$1"
+}
+
+# Copies of the installed program running in this prefix, whoever started
+# them (the setup starts one after an update).
+installed_copies() {
+  local proc exe="$install_dir\\brwaddon.exe"
+  for proc in /proc/[0-9]*; do
+    [ "$(tr '\0' '\n' 2> /dev/null < "$proc/cmdline" | head -n 1)" = "$exe" ] &&
+      tr '\0' '\n' 2> /dev/null < "$proc/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      alive "${proc#/proc/}" && echo "${proc#/proc/}"
+  done
+}
+
+# wait_until SECONDS COMMAND...: polls the command until it succeeds.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.2
+  done
+}
+
+open_from_outside() {
+  w "$outsider_exe" "$(windows_path "$1")"
+}
+is_locked() {
+  open_from_outside "$1"
+  [ $? -eq 32 ]  # ERROR_SHARING_VIOLATION
+}
+is_free() {
+  open_from_outside "$1"
+}
+
+# reg_query KEY [reg options]: the key's listing in $work/reg.out; fails when absent.
+reg_query() {
+  wine reg query "$@" > "$work/reg.out" 2>&1 < /dev/null
+}
+reg_has() {
+  reg_query "$1" && grep -qF -- "$2" "$work/reg.out"
+}
+reg_value() {
+  reg_query "$1" /v "$2" || return 1
+  sed -n "s/^ *$2 *REG_[A-Z_]* *\(.*\)$/\1/p" "$work/reg.out" | tr -d '\r'
+}
+
+start_installed() {
+  local command
+  command="$(reg_value "$run_key" Vaultmere)"
+  # Started exactly as the logon entry says: one quoted path.
+  if [[ "$command" != \"*\" ]]; then
+    fail "start-at-logon entry is not a quoted path: [$command]"
+    return 1
+  fi
+  command="${command#\"}"
+  command="${command%\"}"
+  wine "$command" > "$work/program.out" 2>&1 < /dev/null &
+  last_started=$!
+  started+=($!)
+  echo "started the installed program (pid $!)"
+}
+
+# Runs the uninstaller the way deployment tools wait for one: a copy run with
+# _?=<install folder> does the work itself instead of handing it to a copy
+# in the temporary folder. The arguments come from QuietUninstallString.
+uninstall() {
+  local quiet location exe args copy
+  quiet="$(reg_value "$uninstall_key" QuietUninstallString)" || { fail "no QuietUninstallString"; return 1; }
+  location="$(reg_value "$uninstall_key" InstallLocation)"
+  exe="${quiet#\"}"
+  exe="${exe%%\"*}"
+  args="${quiet#\"}"
+  args="${args#"$exe"}"
+  args="${args#\"}"
+  [ "$args" = " /S" ] || fail "QuietUninstallString does not ask for a silent run: [$quiet]"
+  local exe_unix="$WINEPREFIX/drive_c/${exe#C:\\}"
+  exe_unix="${exe_unix//\\//}"
+  copy="$work/uninstall-copy.exe"
+  cp "$exe_unix" "$copy" || { fail "uninstaller missing: $exe"; return 1; }
+  # cmd passes the line on as it is: _?= must not be quoted, even with blanks.
+  wine cmd /c "$(windows_path "$copy")$args $* _?=$location" > "$work/uninstall.out" 2>&1 < /dev/null
+  local rc=$?
+  rm -f "$copy"
+  [ $rc -eq 0 ] || fail "uninstaller exited with $rc"
+}
+
+install() {
+  w "$(windows_path "$setup_exe")" /S
+  local rc=$?
+  [ $rc -eq 0 ] || fail "setup exited with $rc"
+}
+
+nothing_installed() {
+  [ ! -e "$install_unix" ] && [ ! -e "$start_menu_entry" ] && ! reg_query "$uninstall_key" &&
+    ! reg_value "$run_key" Vaultmere > /dev/null
+}
+
+store_item() {
+  w reg add "$store_key\\Files" /v File0 /t REG_SZ /d "$1" /f || fail "cannot store File0"
+  w reg add "$store_key\\Settings" /v UserPassword /t REG_SZ /d "secret" /f || fail "cannot store the password"
+}
+
+cleanup() {
+  local pid
+  for pid in "${started[@]}" $(installed_copies); do
+    alive "$pid" && kill -KILL "$pid" 2> /dev/null
+  done
+  if [ $failures -ne 0 ] || [ -e "$install_unix" ]; then
+    # Whatever a failed round left behind.
+    rm -rf "$install_unix" "$start_menu_entry"
+    w reg delete "$run_key" /v Vaultmere /f
+    w reg delete "$uninstall_key" /f
+    reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' Vaultmere &&
+      w reg delete 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /f
+  fi
+  reg_query "$store_key" && w reg delete "$store_key" /f
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check_installed() {
+  [ -f "$install_unix/brwaddon.exe" ] || fail "brwaddon.exe not installed"
+  [ -f "$install_unix/uninstall.exe" ] || fail "uninstall.exe not installed"
+  cmp -s "$install_unix/brwaddon.exe" "$program_exe" ||
+    fail "the installed brwaddon.exe is not this build's"
+  grep -qaF 'C:\Program Files\Vaultmere\brwaddon.exe' "$start_menu_entry" 2> /dev/null ||
+    fail "no Start menu entry starting the program"
+  [ "$(reg_value "$run_key" Vaultmere)" = "\"$install_dir\\brwaddon.exe\"" ] || fail "start-at-logon entry wrong or missing"
+  reg_query "$uninstall_key" || fail "no uninstall entry"
+  local expected
+  for expected in "DisplayName    REG_SZ    Vaultmere" "DisplayVersion    REG_SZ    1.4.0.2" \
+    "Publisher    REG_SZ    Brackwater Software" "InstallLocation    REG_SZ    $install_dir" \
+    "UninstallString    REG_SZ    \"$install_dir\\uninstall.exe\"" \
+    "QuietUninstallString    REG_SZ    \"$install_dir\\uninstall.exe\" /S" \
+    "DisplayIcon    REG_SZ    \"$install_dir\\brwaddon.exe\",0" \
+    "NoModify    REG_DWORD    0x1" "NoRepair    REG_DWORD    0x1"; do
+    grep -qF -- "$expected" "$work/reg.out" || fail "uninstall entry lacks: $expected"
+  done
+}
+
+check_uninstalled() {
+  [ ! -e "$install_unix" ] || fail "files left in the install folder: $(ls -A "$install_unix")"
+  [ ! -e "$start_menu_entry" ] || fail "Start menu entry left"
+  reg_value "$run_key" Vaultmere > /dev/null && fail "start-at-logon entry left"
+  reg_query "$uninstall_key" && fail "uninstall entry left"
+}
+
+[ -f "$setup_exe" ] || { fail "no setup program at $setup_exe (is makensis installed? scripts/deps.sh)"; exit 1; }
+reg_query "$store_key" && w reg delete "$store_key" /f
+nothing_installed || { fail "Vaultmere is installed in this prefix already"; exit 1; }
+
+folder="$work/private"
+mkdir -p "$folder"
+echo "secret notes" > "$folder/notes.txt"
+item="$(windows_path "$folder")\\*.*"
+item="${item,,}"
+
+echo "== round 1: install, relock, uninstall keeping the stored list"
+install
+check_installed
+store_item "$item"
+start_installed
+resident=$last_started
+wait_until 20 is_locked "$folder/notes.txt" || fail "the installed program did not lock the stored folder"
+uninstall
+wait_until 10 ended "$resident" ||
+  fail "the uninstaller did not end the running program"
+is_free "$folder/notes.txt" || fail "the folder stayed locked after uninstall"
+check_uninstalled
+[ "$(reg_value "$store_key\\Files" File0)" = "$item" ] || fail "silent uninstall did not keep the stored list"
+[ "$(reg_value "$store_key\\Settings" UserPassword)" = "secret" ] || fail "silent uninstall did not keep the password"
+
+echo "== round 2: install, update over the running program, uninstall with /REMOVESETTINGS"
+install
+check_installed
+start_installed
+first=$last_started
+wait_until 20 is_locked "$folder/notes.txt" || fail "the installed program did not relock the kept list"
+install
+wait_until 5 ended "$first" || fail "setup did not end the running program before replacing it"
+check_installed
+# The silent update starts the new program again, so the folder is locked again.
+wait_until 20 is_locked "$folder/notes.txt" || fail "the program was not started again after the update"
+restarted="$(installed_copies)"
+[ -n "$restarted" ] || fail "no copy of the installed program runs after the update"
+uninstall /REMOVESETTINGS
+for pid in $restarted; do
+  wait_until 10 ended "$pid" || fail "the uninstaller did not end the program the update started"
+done
+is_free "$folder/notes.txt" || fail "the folder stayed locked after uninstall"
+check_uninstalled
+reg_query "$store_key" && fail "/REMOVESETTINGS left the stored list and password"
+reg_query 'HKLM\SOFTWARE\Brackwater' && fail "/REMOVESETTINGS left the empty Brackwater key"
+
+if [ $failures -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "setup round trip passed"
