@@ -150,13 +150,21 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
     return items;
 }
 
-RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items) {
+RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items,
+                               std::size_t changeLimit) {
+    // Each registry change takes one from the limit; at zero the save stops
+    // as if it had failed there.
+    auto allowed = [&changeLimit] { return changeLimit == 0 ? false : (--changeLimit, true); };
+    const RegistryStatus stopped = {ERROR_CANCELLED};
+
     for (size_t i = 0; i < items.size(); ++i) {
+        if (!allowed()) return stopped;
         const RegistryStatus status = SetRegistryValue(root, keyPath, ItemValueName(i), RegistryValue::FromText(items[i]));
         if (!status) return status;
     }
 
     if (items.empty()) {
+        if (!allowed()) return stopped;
         const RegistryStatus status = DeleteRegistryKey(root, keyPath);
         if (status || status.code == ERROR_FILE_NOT_FOUND) return {};
         // The key cannot go (it has subkeys, say): empty it instead.
@@ -168,6 +176,7 @@ RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std
         const auto digits = ItemIndexDigits(entry.name);
         const bool written = digits && digits->size() <= 9 && std::stoul(*digits) < items.size();
         if (written) continue;
+        if (!allowed()) return stopped;
         const RegistryStatus status = DeleteRegistryValue(root, keyPath, entry.name);
         if (!status && firstFailure) firstFailure = status;
     }

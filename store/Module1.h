@@ -3,6 +3,7 @@
 // closes it before returning; failures come back as Win32 codes.
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,9 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
 // values are written first; only then is what is stale deleted (every other
 // value, and the key itself when the list is empty), so a failure part way
 // never loses an item that was stored and is still on the list. Returns the
-// first failure.
-RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items);
+// first failure. changeLimit stops the save after that many registry changes
+// (ERROR_CANCELLED), which is how tests interrupt it at every step.
+RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items,
+                               std::size_t changeLimit = static_cast<std::size_t>(-1));
 
 }  // namespace Module1

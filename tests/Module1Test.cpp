@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "store/Module1.h"
 #include "tests/support/TestSupport.h"
 
@@ -109,15 +111,41 @@ TEST_F(Module1Test, EmptyListEmptiesAKeyThatCannotBeDeleted) {
     EXPECT_TRUE(ReadStoredItems(key.Root(), Files()).empty());
 }
 
-TEST_F(Module1Test, FailedSaveKeepsWhatWasStored) {
-    ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"b"}));
-    HKEY readOnly = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(key.Root(), Files().c_str(), 0, KEY_READ, &readOnly));
-    ::RegCloseKey(readOnly);
-    // A value name the registry refuses (over 16,383 characters) stops the save
-    // part way: the earlier values are written, nothing stored is deleted.
-    EXPECT_FALSE(SetRegistryValue(key.Root(), Files(), std::wstring(20000, L'n'), RegistryValue::FromText(L"x")));
-    EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), ReadStoredItems(key.Root(), Files()));
+TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
+    struct Case {
+        std::vector<std::pair<std::wstring, std::wstring>> stored;  // value name, item
+        std::vector<std::wstring> list;                              // what Close saves
+    };
+    const Case cases[] = {
+        {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}}, {L"b", L"c"}},
+        {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}}, {L"a", L"c", L"d", L"e"}},
+        {{{L"File0", L"x"}, {L"File5", L"y"}, {L"File7", L"z"}, {L"file9", L"w"}}, {L"x", L"z"}},
+        {{{L"File0", L"a"}, {L"File1", L"b"}}, {}},
+        {{}, {L"new"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::wstring> kept;
+        for (const auto& value : c.stored) {
+            if (std::find(c.list.begin(), c.list.end(), value.second) != c.list.end()) kept.push_back(value.second);
+        }
+        for (size_t limit = 0;; ++limit) {
+            DeleteRegistryKey(key.Root(), Files());
+            for (const auto& value : c.stored) {
+                SetRaw(value.first, REG_SZ, value.second.c_str(), static_cast<DWORD>((value.second.size() + 1) * 2));
+            }
+            const RegistryStatus status = SaveStoredItems(key.Root(), Files(), c.list, limit);
+            const std::vector<std::wstring> now = ReadStoredItems(key.Root(), Files());
+            for (const std::wstring& item : kept) {
+                EXPECT_NE(now.end(), std::find(now.begin(), now.end(), item)) << "lost after " << limit << " changes";
+            }
+            if (status.code != ERROR_CANCELLED) {
+                EXPECT_TRUE(status);
+                EXPECT_EQ(c.list, now);
+                break;
+            }
+            ASSERT_LT(limit, 20u);
+        }
+    }
 }
 
 }  // namespace
