@@ -51,7 +51,8 @@ BrandingText "${PUBLISHER}"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
-!define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT} now (it runs hidden; start it again to open the configuration)"
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed and starts at every logon. It runs hidden: to open its configuration, choose ${PRODUCT} in the Start menu while it runs."
+!define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT} now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartProgram
 !insertmacro MUI_PAGE_FINISH
 
@@ -138,7 +139,7 @@ Section "${PRODUCT}" SectionProgram
   ; The program file cannot be replaced while a copy of it runs.
   System::Call 'user32::FindWindowW(p 0, w "${RESIDENT_TITLE}") p .r0'
   ${If} $0 P<> 0
-  ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${PRODUCT} is running. Setup ends it; the folders it locks stay unlocked until it starts again." /SD IDOK IDCANCEL`
+  ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${PRODUCT} is running and is ended for the update. The folders it locks stay unlocked until it starts again." /SD IDOK IDCANCEL`
     Abort "Setup was cancelled while ${PRODUCT} was running."
   ${EndIf}
   Call EndResidentCopy
