@@ -178,10 +178,15 @@ bool FolderLocks::OpenWatch(HANDLE port) {
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
     if (!watch->folder) return false;
     watch->owner = this;
-    watch->associated = port != nullptr && ::CreateIoCompletionPort(watch->folder.Get(), port,
-                                                                     reinterpret_cast<ULONG_PTR>(watch.get()), 0);
     watch_ = std::move(watch);
+    if (port) Associate(port);
     return true;
+}
+
+void FolderLocks::Associate(HANDLE port) {
+    // The packets of this handle's reads carry the watch as their key.
+    watch_->associated = ::CreateIoCompletionPort(watch_->folder.Get(), port,
+                                                  reinterpret_cast<ULONG_PTR>(watch_.get()), 0) != nullptr;
 }
 
 bool FolderLocks::IssueRead() {
@@ -193,10 +198,7 @@ bool FolderLocks::IssueRead() {
 }
 
 void FolderLocks::Resume(HANDLE port, ULONGLONG now) {
-    if (watch_ && !watch_->associated && port) {
-        watch_->associated =
-            ::CreateIoCompletionPort(watch_->folder.Get(), port, reinterpret_cast<ULONG_PTR>(watch_.get()), 0) != nullptr;
-    }
+    if (watch_ && !watch_->associated && port) Associate(port);
     if (!watch_) OpenWatch(port);
     IssueRead();
     Rescan(now);

@@ -88,6 +88,7 @@ private:
         DWORD delayMs = 0;
     };
 
+    void Associate(HANDLE port);
     bool Covers(const std::wstring& lower, const std::wstring& name) const;
     void TryLock(const std::wstring& name, std::wstring lower, ULONGLONG now);
     void OnFailedOpen(DWORD error, const std::wstring& name, std::wstring lower, ULONGLONG now);
