@@ -1,5 +1,7 @@
 #include "forms/add/frmAdd.h"
 #include "forms/password/frmChangePassword.h"
+#include <algorithm>
+
 #include "common/TextCase.h"
 #include "tests/support/ProgramTest.h"
 
@@ -19,21 +21,14 @@ protected:
         ASSERT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
     }
     static int IndexOf(HWND list, const std::wstring& text) {
-        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            wchar_t entry[1024] = {};
-            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-            if (text == entry) return i;
-        }
-        return -1;
+        const std::vector<std::wstring> entries = ListBoxEntries(list);
+        const auto it = std::find(entries.begin(), entries.end(), text);
+        return it == entries.end() ? -1 : static_cast<int>(it - entries.begin());
     }
     static std::string Entries(HWND list) {
         std::string all;
-        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            wchar_t entry[1024] = {};
-            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-            for (const wchar_t* c = entry; *c; ++c) all.push_back(*c < 128 ? static_cast<char>(*c) : '?');
+        for (const std::wstring& entry : ListBoxEntries(list)) {
+            for (wchar_t c : entry) all.push_back(c < 128 ? static_cast<char>(c) : '?');
             all += " | ";
         }
         return all;

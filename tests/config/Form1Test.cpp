@@ -58,16 +58,7 @@ protected:
     HWND Panel() const { return form.Control(Form1::IDC_FRAME3); }
     HWND List(int id) const { return ::GetDlgItem(Panel(), id); }
     HWND Link(int id) const { return ::GetDlgItem(Panel(), id); }
-    std::vector<std::wstring> Shown(int id) const {
-        std::vector<std::wstring> entries;
-        const int count = static_cast<int>(::SendMessageW(List(id), LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            wchar_t text[2048] = {};
-            ::SendMessageW(List(id), LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            entries.push_back(text);
-        }
-        return entries;
-    }
+    std::vector<std::wstring> Shown(int id) const { return ListBoxEntries(List(id)); }
     void Select(int listId, int index) {
         ClickListItem(List(listId), index);
         ItemList& list = listId == Form1::IDC_LIST1 ? lists.List1 : lists.List2;

@@ -58,16 +58,7 @@ protected:
     static HWND LockedList(HWND configuration) {
         return ::GetDlgItem(::GetDlgItem(configuration, Form1::IDC_FRAME3), Form1::IDC_LIST1);
     }
-    static std::vector<std::wstring> ListEntries(HWND list) {
-        std::vector<std::wstring> entries;
-        const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            wchar_t text[1024] = {};
-            ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            entries.push_back(text);
-        }
-        return entries;
-    }
+    static std::vector<std::wstring> ListEntries(HWND list) { return ListBoxEntries(list); }
     // A second start, and the resident copy's prompt shown for it.
     void RequestPrompt() {
         HANDLE second = Start();

@@ -122,6 +122,19 @@ HWND FindDescendant(HWND window, int id) {
     return search.found;
 }
 
+std::vector<std::wstring> ListBoxEntries(HWND list) {
+    std::vector<std::wstring> entries;
+    const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring text(length > 0 ? static_cast<size_t>(length) + 1 : 1, L'\0');
+        const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
 std::wstring WindowText(HWND window) {
     wchar_t text[4096] = {};
     DWORD_PTR copied = 0;

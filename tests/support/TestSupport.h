@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 #include "forms/FormKit.h"
@@ -74,6 +75,9 @@ private:
 
 // A control anywhere below a window (inside panels too), by its ID.
 HWND FindDescendant(HWND window, int id);
+
+// The entries of a list box in any process, however long.
+std::vector<std::wstring> ListBoxEntries(HWND list);
 
 // Text of a window in any process (WM_GETTEXT, which crosses processes).
 std::wstring WindowText(HWND window);
