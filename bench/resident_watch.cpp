@@ -1,0 +1,189 @@
+// Keeps a resident copy under watch: stores N items (folders of F files),
+// starts the program, sends a show request every S seconds (0: none, the
+// copy only waits) for M minutes, and prints the resident's handle count,
+// private memory and CPU time at the start and at the end. The soak run and
+// the idle benchmark both use it. Asserts nothing.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/frmPassword.h"
+#include "store/Module1.h"
+
+namespace {
+
+struct Sample {
+    DWORD handles = 0;
+    SIZE_T privateBytes = 0;
+    double cpuSeconds = 0;
+};
+
+// Wine reports neither another process's handle count nor its private
+// bytes through the usual calls, so both are counted the long way.
+DWORD HandleCount(DWORD processId) {
+    struct HandleEntry {
+        USHORT processId;
+        USHORT creatorBackTraceIndex;
+        UCHAR objectType;
+        UCHAR attributes;
+        USHORT handle;
+        void* object;
+        ULONG grantedAccess;
+    };
+    struct HandleTable {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    using QueryFunction = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    std::vector<unsigned char> buffer(1 << 20);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == static_cast<LONG>(0xC0000004)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) return 0;
+    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+    DWORD count = 0;
+    for (ULONG i = 0; i < table->count; ++i) {
+        if (table->entries[i].processId == static_cast<USHORT>(processId)) ++count;
+    }
+    return count;
+}
+
+SIZE_T PrivateBytes(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
+        counters.PrivateUsage > 0) {
+        return counters.PrivateUsage;
+    }
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    const unsigned char* address = nullptr;
+    while (::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const unsigned char* next = static_cast<const unsigned char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address) break;
+        address = next;
+    }
+    return total;
+}
+
+Sample Measure(HANDLE process) {
+    Sample sample;
+    if (!::GetProcessHandleCount(process, &sample.handles) || sample.handles == 0) {
+        sample.handles = HandleCount(::GetProcessId(process));
+    }
+    sample.privateBytes = PrivateBytes(process);
+    FILETIME created, ended, kernel, user;
+    if (::GetProcessTimes(process, &created, &ended, &kernel, &user)) {
+        auto seconds = [](const FILETIME& time) {
+            return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+        };
+        sample.cpuSeconds = seconds(kernel) + seconds(user);
+    }
+    return sample;
+}
+
+void Print(const char* when, const Sample& sample) {
+    std::printf("  %-6s handles %6lu   private memory %8.1f KiB   CPU %8.3f s\n", when,
+                static_cast<unsigned long>(sample.handles), static_cast<double>(sample.privateBytes) / 1024.0,
+                sample.cpuSeconds);
+}
+
+HANDLE Start(const std::wstring& exe) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info)) {
+        return nullptr;
+    }
+    ::CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+void WriteEmptyFile(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const double minutes = argc > 1 ? _wtof(argv[1]) : 1.0;
+    const int items = argc > 2 ? _wtoi(argv[2]) : 1000;
+    const int requestSeconds = argc > 3 ? _wtoi(argv[3]) : 3;
+    const int filesPerItem = argc > 4 ? _wtoi(argv[4]) : 10;
+
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring exe(path);
+    exe = exe.substr(0, exe.find_last_of(L'\\')) + L"\\brwaddon.exe";
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring root = std::wstring(temp) + L"vm-resident-watch";
+    ::CreateDirectoryW(root.c_str(), nullptr);
+    std::vector<std::wstring> stored;
+    for (int i = 0; i < items; ++i) {
+        const std::wstring folder = root + L"\\item" + std::to_wstring(i);
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        for (int f = 0; f < filesPerItem; ++f) WriteEmptyFile(folder + L"\\f" + std::to_wstring(f) + L".dat");
+        stored.push_back(folder + L"\\*.*");
+    }
+    Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
+    Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+
+    HANDLE resident = Start(exe);
+    HWND prompt = nullptr;
+    for (int i = 0; i < 3000 && !(prompt = ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle)); ++i) ::Sleep(10);
+    if (!prompt) {
+        std::printf("the resident copy did not start\n");
+        return 1;
+    }
+    // Let the start-up relock finish before the first sample.
+    ::Sleep(3000);
+    const Sample first = Measure(resident);
+
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(minutes * 60000.0);
+    int requests = 0, answered = 0;
+    while (::GetTickCount64() < end) {
+        if (requestSeconds <= 0) {
+            ::Sleep(1000);
+            continue;
+        }
+        HANDLE second = Start(exe);
+        ++requests;
+        const ULONGLONG deadline = ::GetTickCount64() + 5000;
+        while (!::IsWindowVisible(prompt) && ::GetTickCount64() < deadline) ::Sleep(20);
+        if (::IsWindowVisible(prompt)) ++answered;
+        ::WaitForSingleObject(second, 10000);
+        ::CloseHandle(second);
+        ::SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(vaultmere::frmPassword::IDC_COMMAND1, BN_CLICKED), 0);
+        ::Sleep(static_cast<DWORD>(requestSeconds) * 1000);
+    }
+    const Sample last = Measure(resident);
+    const bool stillRunning = ::WaitForSingleObject(resident, 0) == WAIT_TIMEOUT;
+    ::TerminateProcess(resident, 0);
+    ::CloseHandle(resident);
+    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+
+    std::printf("resident copy, %d items x %d files, %.1f minutes, a show request every %d s\n", items, filesPerItem,
+                minutes, requestSeconds);
+    Print("start", first);
+    Print("end", last);
+    std::printf("  requests %d, answered %d, still running at the end: %s\n", requests, answered,
+                stillRunning ? "yes" : "no");
+    std::printf("  CPU over the run %.3f s\n", last.cpuSeconds - first.cpuSeconds);
+    return 0;
+}
