@@ -12,6 +12,7 @@
 
 #include "app/AppState.h"
 #include "app/frmPassword.h"
+#include "bench/BenchSupport.h"
 #include "store/Module1.h"
 
 namespace {
@@ -99,24 +100,6 @@ void Print(const char* when, const Sample& sample) {
                 sample.cpuSeconds);
 }
 
-HANDLE Start(const std::wstring& exe) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info)) {
-        return nullptr;
-    }
-    ::CloseHandle(info.hThread);
-    return info.hProcess;
-}
-
-void WriteEmptyFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -125,10 +108,7 @@ int wmain(int argc, wchar_t** argv) {
     const int requestSeconds = argc > 3 ? _wtoi(argv[3]) : 3;
     const int filesPerItem = argc > 4 ? _wtoi(argv[4]) : 10;
 
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring exe(path);
-    exe = exe.substr(0, exe.find_last_of(L'\\')) + L"\\brwaddon.exe";
+    const std::wstring exe = bench::ProgramBeside();
 
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -138,13 +118,13 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < items; ++i) {
         const std::wstring folder = root + L"\\item" + std::to_wstring(i);
         ::CreateDirectoryW(folder.c_str(), nullptr);
-        for (int f = 0; f < filesPerItem; ++f) WriteEmptyFile(folder + L"\\f" + std::to_wstring(f) + L".dat");
+        for (int f = 0; f < filesPerItem; ++f) bench::WriteEmptyFile(folder + L"\\f" + std::to_wstring(f) + L".dat");
         stored.push_back(folder + L"\\*.*");
     }
     Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
     Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
 
-    HANDLE resident = Start(exe);
+    HANDLE resident = bench::StartProgram(exe);
     HWND prompt = nullptr;
     for (int i = 0; i < 3000 && !(prompt = ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle)); ++i) ::Sleep(10);
     if (!prompt) {
@@ -162,7 +142,7 @@ int wmain(int argc, wchar_t** argv) {
             ::Sleep(1000);
             continue;
         }
-        HANDLE second = Start(exe);
+        HANDLE second = bench::StartProgram(exe);
         ++requests;
         const ULONGLONG deadline = ::GetTickCount64() + 5000;
         while (!::IsWindowVisible(prompt) && ::GetTickCount64() < deadline) ::Sleep(20);

@@ -9,35 +9,12 @@
 
 #include "app/AppState.h"
 #include "app/frmPassword.h"
-
-namespace {
-
-std::wstring ProgramBeside() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\')) + L"\\brwaddon.exe";
-}
-
-HANDLE Start(const std::wstring& exe) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info)) {
-        return nullptr;
-    }
-    ::CloseHandle(info.hThread);
-    return info.hProcess;
-}
-
-}  // namespace
+#include "bench/BenchSupport.h"
 
 int wmain(int argc, wchar_t** argv) {
     const int requests = argc > 1 ? _wtoi(argv[1]) : 20;
-    const std::wstring exe = ProgramBeside();
-    HANDLE resident = Start(exe);
+    const std::wstring exe = bench::ProgramBeside();
+    HANDLE resident = bench::StartProgram(exe);
     HWND prompt = nullptr;
     for (int i = 0; i < 500 && !(prompt = ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle)); ++i) ::Sleep(10);
     if (!prompt) {
@@ -51,7 +28,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < requests; ++i) {
         LARGE_INTEGER start, shown;
         ::QueryPerformanceCounter(&start);
-        HANDLE second = Start(exe);
+        HANDLE second = bench::StartProgram(exe);
         while (!::IsWindowVisible(prompt)) ::Sleep(2);
         ::QueryPerformanceCounter(&shown);
         seconds.push_back(static_cast<double>(shown.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));

@@ -10,31 +10,11 @@
 
 #include "app/AppState.h"
 #include "app/frmPassword.h"
+#include "bench/BenchSupport.h"
 #include "forms/config/ItemLists.h"
 #include "forms/info/frmmsg.h"
 #include "locker/FileLocker.h"
 #include "store/Module1.h"
-
-namespace {
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now;
-}
-
-void WriteEmptyFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const int items = argc > 1 ? _wtoi(argv[1]) : 1000;
@@ -52,7 +32,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < items; ++i) {
         const std::wstring folder = root + L"\\item" + std::to_wstring(i);
         ::CreateDirectoryW(folder.c_str(), nullptr);
-        for (int f = 0; f < filesPerItem; ++f) WriteEmptyFile(folder + L"\\file" + std::to_wstring(f) + L".dat");
+        for (int f = 0; f < filesPerItem; ++f) bench::WriteEmptyFile(folder + L"\\file" + std::to_wstring(f) + L".dat");
         stored.push_back(folder + L"\\*.*");
     }
     Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
@@ -60,7 +40,7 @@ int wmain(int argc, wchar_t** argv) {
     // Bare: one read of the key, then enumerate and open every file.
     double bare = 0;
     {
-        const LARGE_INTEGER start = Now();
+        const LARGE_INTEGER start = bench::Now();
         std::vector<vaultmere::UniqueHandle> handles;
         for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
             const std::wstring folder = L"\\\\?\\" + item.substr(0, item.size() - 4);
@@ -74,18 +54,18 @@ int wmain(int argc, wchar_t** argv) {
             } while (::FindNextFileW(search, &found));
             ::FindClose(search);
         }
-        bare = Seconds(start, Now());
+        bare = bench::Seconds(start, bench::Now());
     }
 
     // The first window of a process pays for the window system's own set-up
     // (under Wine, the X connection); that is measured apart.
     double firstWindow = 0;
     {
-        const LARGE_INTEGER start = Now();
+        const LARGE_INTEGER start = bench::Now();
         vaultmere::frmmsg warmUp;
         warmUp.SetMessage(L"");
         warmUp.Unload();
-        firstWindow = Seconds(start, Now());
+        firstWindow = bench::Seconds(start, bench::Now());
     }
 
     // The program's start-up: role decision, relock of every stored item.
@@ -97,9 +77,9 @@ int wmain(int argc, wchar_t** argv) {
         vaultmere::ItemLists lists(locker);
         vaultmere::frmmsg messageWindow;
         vaultmere::frmPassword prompt(state, lists, messageWindow);
-        const LARGE_INTEGER start = Now();
+        const LARGE_INTEGER start = bench::Now();
         prompt.Form_Load();
-        startup = Seconds(start, Now());
+        startup = bench::Seconds(start, bench::Now());
         locked = locker.Report().lockedFiles;
     }
 

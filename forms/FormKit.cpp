@@ -93,6 +93,28 @@ void SetPanelColour(HWND panel, COLORREF colour) {
     ::InvalidateRect(panel, nullptr, TRUE);
 }
 
+namespace {
+
+struct DescendantSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND child, LPARAM data) {
+    auto* search = reinterpret_cast<DescendantSearch*>(data);
+    if (::GetDlgCtrlID(child) != search->id) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindDescendant(HWND window, int id) {
+    DescendantSearch search = {id, nullptr};
+    if (window) ::EnumChildWindows(window, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 bool IsFormWindow(HWND hwnd) {
     wchar_t name[32] = {};
     return hwnd && ::GetClassNameW(hwnd, name, 32) > 0 && lstrcmpW(name, kFormClass) == 0;

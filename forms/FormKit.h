@@ -96,6 +96,9 @@ private:
     vaultmere::UniqueFont font_;
 };
 
+// A control anywhere below a window, inside panels too, by its ID.
+HWND FindDescendant(HWND window, int id);
+
 // True for the top-level windows made by Form.
 bool IsFormWindow(HWND hwnd);
 

@@ -6,10 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=build/i686
 
-scripts/deps.sh
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
-  -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target brwaddon
+. scripts/build-env.sh
+vaultmere_build "$build_dir" brwaddon
 
 . scripts/wine-env.sh
 KEEP_DISPLAY=1 wine_env_start "$build_dir"

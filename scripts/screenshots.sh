@@ -3,10 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
-scripts/deps.sh
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
-  -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target screenshots
+. scripts/build-env.sh
+vaultmere_build "$build_dir" screenshots
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"

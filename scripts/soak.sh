@@ -6,10 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/soak}"
-scripts/deps.sh
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DVAULTMERE_BUILD_TESTS=OFF > /dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target resident_watch
+. scripts/build-env.sh
+VAULTMERE_CMAKE_ARGS=-DVAULTMERE_BUILD_TESTS=OFF vaultmere_build "$build_dir" resident_watch
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"

@@ -54,18 +54,6 @@ std::wstring CurrentFolder() {
     }
 }
 
-struct ControlSearch {
-    int id;
-    HWND found;
-};
-
-BOOL CALLBACK MatchControl(HWND child, LPARAM data) {
-    auto* search = reinterpret_cast<ControlSearch*>(data);
-    if (::GetDlgCtrlID(child) != search->id) return TRUE;
-    search->found = child;
-    return FALSE;
-}
-
 }  // namespace
 
 frmAdd::frmAdd(ItemLists& lists, const AppState& state) : frmAdd(lists, state, disks_) {}
@@ -78,12 +66,7 @@ frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
       state_(state),
       source_(source) {}
 
-HWND frmAdd::FindControl(int id) const {
-    if (!Handle()) return nullptr;
-    ControlSearch search = {id, nullptr};
-    ::EnumChildWindows(Handle(), &MatchControl, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND frmAdd::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
 
 void frmAdd::Load() {
     const ui::FormSpec spec = {L"Add Files and Folders", kClientWidth, kClientHeight,

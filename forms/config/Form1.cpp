@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/frmPassword.h"
+#include "common/SystemError.h"
 #include "store/Module1.h"
 
 namespace vaultmere {
@@ -41,17 +42,6 @@ const ui::ControlSpec kControls[] = {
     {Form1::IDC_CMDABOUT, Form1::IDC_FRAME1, L"BUTTON", L"About", 120, 4320, 1095, 375, WS_TABSTOP | BS_PUSHBUTTON,
      0},
 };
-
-std::wstring SystemErrorText(LONG code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length && buffer ? std::wstring(buffer, length) : L"error " + std::to_wstring(code);
-    if (buffer) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-    return text;
-}
 
 std::wstring VersionString(const std::vector<unsigned char>& block, const wchar_t* name) {
     struct Translation {

@@ -56,8 +56,6 @@ private:
     PasswordStages stages_;
 };
 
-// The system's text for a Win32 error code, without the closing full stop.
-std::wstring SystemErrorText(LONG code);
 // What the user is told when the password could not be written.
 std::wstring PasswordNotSavedMessage(LONG code);
 

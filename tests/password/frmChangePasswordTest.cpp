@@ -8,6 +8,7 @@
 
 #include "app/AppState.h"
 #include "forms/FormKit.h"
+#include "common/SystemError.h"
 #include "forms/password/frmChangePassword.h"
 #include "store/Module1.h"
 #include "tests/support/TestSupport.h"

@@ -100,28 +100,6 @@ ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuf
 
 ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
 
-namespace {
-
-struct DescendantSearch {
-    int id;
-    HWND found;
-};
-
-BOOL CALLBACK MatchDescendant(HWND child, LPARAM data) {
-    auto* search = reinterpret_cast<DescendantSearch*>(data);
-    if (::GetDlgCtrlID(child) != search->id) return TRUE;
-    search->found = child;
-    return FALSE;
-}
-
-}  // namespace
-
-HWND FindDescendant(HWND window, int id) {
-    DescendantSearch search = {id, nullptr};
-    ::EnumChildWindows(window, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::vector<std::wstring> ListBoxEntries(HWND list) {
     std::vector<std::wstring> entries;
     const int count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));

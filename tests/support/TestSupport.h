@@ -73,8 +73,7 @@ private:
     std::wstring path_;
 };
 
-// A control anywhere below a window (inside panels too), by its ID.
-HWND FindDescendant(HWND window, int id);
+using ui::FindDescendant;
 
 // The entries of a list box in any process, however long.
 std::vector<std::wstring> ListBoxEntries(HWND list);
