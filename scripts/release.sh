@@ -6,10 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
 
-scripts/deps.sh
-cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF > /dev/null
-cmake --build "$build_dir" -j"$(nproc)" --target installer
+. scripts/build-env.sh
+VAULTMERE_CMAKE_ARGS="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF" vaultmere_build "$build_dir" installer
 
 version="$(sed -n 's/^#define VAULTMERE_VERSION_TEXT "\(.*\)"$/\1/p' app/Version.h)"
 setup="$build_dir/installer/Vaultmere-$version-setup.exe"
