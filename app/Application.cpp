@@ -2,21 +2,26 @@
 
 namespace vaultmere {
 
+namespace {
+
+// A window opened by a click comes to the front, also when it was open already.
+void ShowInFront(ui::Form& form) {
+    form.Show();
+    ::SetForegroundWindow(form.Handle());
+}
+
+}  // namespace
+
 Application::Application() {
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
     add_.onListsChanged = [this] { configuration_.RefreshLists(); };
-    configuration_.showAddDialog = [this] {
-        add_.Show();
-        ::SetForegroundWindow(add_.Handle());
-    };
-    configuration_.showPasswordDialog = [this] {
-        changePassword_.Show();
-        ::SetForegroundWindow(changePassword_.Handle());
-    };
+    configuration_.showAddDialog = [this] { ShowInFront(add_); };
+    configuration_.showPasswordDialog = [this] { ShowInFront(changePassword_); };
 }
 
 void Application::ShowConfiguration() {
-    configuration_.Show(SW_SHOW);
+    // A window left minimized comes back restored.
+    configuration_.Show(configuration_.IsLoaded() && ::IsIconic(configuration_.Handle()) ? SW_RESTORE : SW_SHOW);
     configuration_.RefreshLists();
     ::SetForegroundWindow(configuration_.Handle());
 }
