@@ -2,6 +2,8 @@
 // Small helpers the benchmarks share.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace bench {
@@ -43,6 +45,26 @@ inline std::wstring ProgramBeside() {
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path);
     return folder.substr(0, folder.find_last_of(L'\\')) + L"\\brwaddon.exe";
+}
+
+// The benchmarks print rows of one Markdown table: measure, value, target.
+// With VAULTMERE_BENCH_ROWS=1 the header is left out, so that several
+// benchmarks' rows make one table (bench/run-all.sh).
+inline void TableHeader() {
+    if (const char* rows = std::getenv("VAULTMERE_BENCH_ROWS"); rows && rows[0] == '1') return;
+    std::printf("| %-52s | %22s | %-12s |\n", "measure", "value", "target");
+    std::printf("|%s|%s|%s|\n", std::string(54, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(14, '-').c_str());
+}
+
+inline void Row(const char* what, const std::string& value, const char* target = "") {
+    std::printf("| %-52s | %22s | %-12s |\n", what, value.c_str(), target);
+}
+
+inline std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }
 
 }  // namespace bench

@@ -94,12 +94,6 @@ Sample Measure(HANDLE process) {
     return sample;
 }
 
-void Print(const char* when, const Sample& sample) {
-    std::printf("  %-6s handles %6lu   private memory %8.1f KiB   CPU %8.3f s\n", when,
-                static_cast<unsigned long>(sample.handles), static_cast<double>(sample.privateBytes) / 1024.0,
-                sample.cpuSeconds);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -158,12 +152,18 @@ int wmain(int argc, wchar_t** argv) {
     ::CloseHandle(resident);
     Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
 
-    std::printf("resident copy, %d items x %d files, %.1f minutes, a show request every %d s\n", items, filesPerItem,
-                minutes, requestSeconds);
-    Print("start", first);
-    Print("end", last);
-    std::printf("  requests %d, answered %d, still running at the end: %s\n", requests, answered,
-                stillRunning ? "yes" : "no");
-    std::printf("  CPU over the run %.3f s\n", last.cpuSeconds - first.cpuSeconds);
+    bench::TableHeader();
+    char what[96];
+    std::snprintf(what, sizeof what, "resident: %d items, %.1f min, request every %d s", items, minutes,
+                  requestSeconds);
+    bench::Row(what, std::to_string(answered) + " of " + std::to_string(requests) + " answered");
+    bench::Row("  handles at the start / at the end",
+               std::to_string(first.handles) + " / " + std::to_string(last.handles));
+    bench::Row("  private memory at the start / at the end (KiB)",
+               bench::Format("%.0f", static_cast<double>(first.privateBytes) / 1024.0) + " / " +
+                   bench::Format("%.0f", static_cast<double>(last.privateBytes) / 1024.0));
+    bench::Row("  CPU time during the run (s)", bench::Format("%.3f", last.cpuSeconds - first.cpuSeconds),
+               requestSeconds <= 0 ? "< 0.1 (10 min)" : "");
+    bench::Row("  still running at the end", stillRunning ? "yes" : "no");
     return 0;
 }

@@ -45,8 +45,8 @@ int wmain(int argc, wchar_t** argv) {
     std::sort(seconds.begin(), seconds.end());
     const double median = seconds.size() % 2 ? seconds[seconds.size() / 2]
                                              : (seconds[seconds.size() / 2 - 1] + seconds[seconds.size() / 2]) / 2;
-    std::printf("show request (second start to visible prompt), %d requests\n", requests);
-    std::printf("  median %6.3f s (target at most 1.1)\n", median);
-    std::printf("  worst  %6.3f s (target at most 2.1)\n", seconds.back());
+    bench::TableHeader();
+    bench::Row("show request: second start to prompt, median (s)", bench::Format("%.3f", median), "<= 1.1");
+    bench::Row("show request: worst of the requests (s)", bench::Format("%.3f", seconds.back()), "<= 2.1");
     return 0;
 }

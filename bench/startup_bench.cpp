@@ -84,10 +84,12 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
-    std::printf("start-up relock: %d items x %d files, %zu files locked\n", items, filesPerItem, locked);
-    std::printf("  first window       %8.3f s (window system set-up, apart)\n", firstWindow);
-    std::printf("  program start-up   %8.3f s\n", startup);
-    std::printf("  bare read and open %8.3f s\n", bare);
-    std::printf("  ratio              %8.2f (target at most 1.3)\n", bare > 0 ? startup / bare : 0.0);
+    bench::TableHeader();
+    bench::Row("start-up: stored items x files each", std::to_string(items) + " x " + std::to_string(filesPerItem));
+    bench::Row("start-up: files locked", std::to_string(locked));
+    bench::Row("start-up: first window of the process (s, apart)", bench::Format("%.3f", firstWindow));
+    bench::Row("start-up: role, key read and relock (s)", bench::Format("%.3f", startup));
+    bench::Row("start-up: one key read and bare open loop (s)", bench::Format("%.3f", bare));
+    bench::Row("start-up / bare", bench::Format("%.2f", bare > 0 ? startup / bare : 0.0), "<= 1.3");
     return 0;
 }
