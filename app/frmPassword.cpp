@@ -49,9 +49,9 @@ std::wstring ProgramFolder() {
 }
 
 void frmPassword::Load() {
-    const ui::FormSpec spec = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
+    const ui::FormSpec design = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
                                WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
-    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
     HWND field = Control(IDC_TXTPASSWORD);
     ::SendMessageW(field, EM_LIMITTEXT, 8, 0);

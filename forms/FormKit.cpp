@@ -202,31 +202,31 @@ bool Form::Create(const FormSpec& form, const ControlSpec* controls, std::size_t
     std::vector<std::pair<int, HWND>> made;
     made.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const ControlSpec& spec = controls[i];
+        const ControlSpec& design = controls[i];
         HWND parent = created;
         for (const auto& entry : made) {
-            if (spec.parentId != 0 && entry.first == spec.parentId) parent = entry.second;
+            if (design.parentId != 0 && entry.first == design.parentId) parent = entry.second;
         }
-        made.emplace_back(spec.id, CreateControl(spec, parent));
+        made.emplace_back(design.id, CreateControl(design, parent));
     }
     return true;
 }
 
-HWND Form::CreateControl(const ControlSpec& spec, HWND parent) {
-    DWORD style = WS_CHILD | WS_VISIBLE | spec.style;
-    DWORD exStyle = spec.exStyle;
-    if (lstrcmpW(spec.className, kPanelClass) == 0) {
+HWND Form::CreateControl(const ControlSpec& design, HWND parent) {
+    DWORD style = WS_CHILD | WS_VISIBLE | design.style;
+    DWORD exStyle = design.exStyle;
+    if (lstrcmpW(design.className, kPanelClass) == 0) {
         style |= WS_CLIPSIBLINGS;
         exStyle |= WS_EX_CONTROLPARENT;
     }
-    HWND control = ::CreateWindowExW(exStyle, spec.className, spec.text ? spec.text : L"", style,
-                                     TwipsToPixels(spec.left, dpi_), TwipsToPixels(spec.top, dpi_),
-                                     TwipsToPixels(spec.width, dpi_), TwipsToPixels(spec.height, dpi_), parent,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+    HWND control = ::CreateWindowExW(exStyle, design.className, design.text ? design.text : L"", style,
+                                     TwipsToPixels(design.left, dpi_), TwipsToPixels(design.top, dpi_),
+                                     TwipsToPixels(design.width, dpi_), TwipsToPixels(design.height, dpi_), parent,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     if (control) {
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-        if (lstrcmpW(spec.className, kPanelClass) == 0) SetPanelColour(control, ::GetSysColor(COLOR_BTNFACE));
+        if (lstrcmpW(design.className, kPanelClass) == 0) SetPanelColour(control, ::GetSysColor(COLOR_BTNFACE));
     }
     return control;
 }

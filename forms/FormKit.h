@@ -88,7 +88,7 @@ protected:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND CreateControl(const ControlSpec& spec, HWND parent);
+    HWND CreateControl(const ControlSpec& design, HWND parent);
 
     HWND hwnd_ = nullptr;
     HWND lastFocus_ = nullptr;

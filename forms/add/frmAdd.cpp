@@ -69,9 +69,9 @@ frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
 HWND frmAdd::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
 
 void frmAdd::Load() {
-    const ui::FormSpec spec = {L"Add Files and Folders", kClientWidth, kClientHeight,
+    const ui::FormSpec design = {L"Add Files and Folders", kClientWidth, kClientHeight,
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
-    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     // The frame's border lies under the controls it holds.
     ::SetWindowPos(FindControl(IDC_FRAME3BOX), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 

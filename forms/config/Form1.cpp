@@ -119,10 +119,10 @@ Form1::Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow)
 Form1::~Form1() = default;
 
 void Form1::Load() {
-    const ui::FormSpec spec = {L"Vaultmere Configuration", 7230, 5475,
+    const ui::FormSpec design = {L"Vaultmere Configuration", 7230, 5475,
                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
-    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
 
     whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
     greyBrush_.Reset(::CreateSolidBrush(kLeftPanelGrey));

@@ -25,9 +25,9 @@ std::wstring WithLineBreaks(const std::wstring& text) {
 }
 
 void frmmsg::Load() {
-    const ui::FormSpec spec = {L"Vaultmere Information", 4950, 2565, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    const ui::FormSpec design = {L"Vaultmere Information", 4950, 2565, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
-    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
     message_ = L"Label1";
     HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId));

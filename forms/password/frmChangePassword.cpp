@@ -44,9 +44,9 @@ frmChangePassword::frmChangePassword(AppState& state, PasswordStore store)
 
 void frmChangePassword::Load() {
     stages_ = PasswordStages();
-    const ui::FormSpec spec = {L"Change Password", kClientWidth, kClientHeight,
+    const ui::FormSpec design = {L"Change Password", kClientWidth, kClientHeight,
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
-    if (!Create(spec, kControls, sizeof kControls / sizeof kControls[0])) return;
+    if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
 
     HWND box = Control(IDC_TXTPASSWORD);
