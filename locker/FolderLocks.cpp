@@ -102,10 +102,11 @@ void FolderLocks::LockPattern(const std::wstring& pattern, ULONGLONG now) {
         filePath.resize(prefix_.size());
         filePath += found.cFileName;
         UniqueHandle file = OpenFileLocked(filePath);
+        const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
         if (file) {
             held_.emplace(std::move(lower), std::move(file));
         } else {
-            OnFailedOpen(::GetLastError(), found.cFileName, std::move(lower), now);
+            OnFailedOpen(error, found.cFileName, std::move(lower), now);
         }
     } while (::FindNextFileW(search.Get(), &found));
 }
@@ -115,9 +116,11 @@ void FolderLocks::Rescan(ULONGLONG now) {
 }
 
 void FolderLocks::TryLock(const std::wstring& name, std::wstring lower, ULONGLONG now) {
-    UniqueHandle file = OpenFileLocked(prefix_ + name);
+    const std::wstring path = prefix_ + name;
+    UniqueHandle file = OpenFileLocked(path);
     if (!file) {
-        OnFailedOpen(::GetLastError(), name, std::move(lower), now);
+        const DWORD error = ::GetLastError();
+        OnFailedOpen(error, name, std::move(lower), now);
         return;
     }
     pending_.erase(lower);
@@ -149,7 +152,8 @@ void FolderLocks::RetryDue(ULONGLONG now) {
             it = pending_.erase(it);
             continue;
         }
-        UniqueHandle file = OpenFileLocked(prefix_ + retry.name);
+        const std::wstring path = prefix_ + retry.name;
+        UniqueHandle file = OpenFileLocked(path);
         const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
         if (file) {
             held_.emplace(it->first, std::move(file));
