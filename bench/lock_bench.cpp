@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "common/UniqueHandle.h"
 #include "locker/FileLocker.h"
-#include "tests/locker/ProcessCounters.h"
+#include "tests/support/ProcessCounters.h"
 
 using vaultmere::FileLocker;
 using vaultmere::UniqueFindHandle;
@@ -110,15 +111,8 @@ size_t BareLock(const std::wstring& folder, std::vector<UniqueHandle>& handles) 
     return handles.size();
 }
 
-void Row(const char* what, const std::string& value, const char* target = "") {
-    std::printf("| %-52s | %22s | %-12s |\n", what, value.c_str(), target);
-}
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+using bench::Format;
+using bench::Row;
 
 // Time from a file's appearance to its lock, for count files: created in
 // place (the creator's own handle is open for a moment) or moved in whole.
@@ -291,8 +285,7 @@ int wmain(int argc, wchar_t** argv) {
 
     DeleteTree(root);
 
-    std::printf("| %-52s | %22s | %-12s |\n", "measure", "value", "target");
-    std::printf("|%s|%s|%s|\n", std::string(54, '-').c_str(), std::string(24, '-').c_str(), std::string(14, '-').c_str());
+    bench::TableHeader();
     Row("files in the folder", std::to_string(files));
     Row("bare list and open, median of rounds (ms)", Format("%.1f", Median(bare)));
     Row("SetItemLocked, median of rounds (ms)", Format("%.1f", Median(locking)));

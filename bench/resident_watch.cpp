@@ -4,7 +4,6 @@
 // private memory and CPU time at the start and at the end. The soak run and
 // the idle benchmark both use it. Asserts nothing.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -14,6 +13,7 @@
 #include "app/frmPassword.h"
 #include "bench/BenchSupport.h"
 #include "store/Module1.h"
+#include "tests/support/ProcessCounters.h"
 
 namespace {
 
@@ -23,67 +23,10 @@ struct Sample {
     double cpuSeconds = 0;
 };
 
-// Wine reports neither another process's handle count nor its private
-// bytes through the usual calls, so both are counted the long way.
-DWORD HandleCount(DWORD processId) {
-    struct HandleEntry {
-        USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectType;
-        UCHAR attributes;
-        USHORT handle;
-        void* object;
-        ULONG grantedAccess;
-    };
-    struct HandleTable {
-        ULONG count;
-        HandleEntry entries[1];
-    };
-    using QueryFunction = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
-    std::vector<unsigned char> buffer(1 << 20);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == static_cast<LONG>(0xC0000004)) {
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return 0;
-    const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
-    DWORD count = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].processId == static_cast<USHORT>(processId)) ++count;
-    }
-    return count;
-}
-
-SIZE_T PrivateBytes(HANDLE process) {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    if (::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
-        counters.PrivateUsage > 0) {
-        return counters.PrivateUsage;
-    }
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    const unsigned char* address = nullptr;
-    while (::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        const unsigned char* next = static_cast<const unsigned char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= address) break;
-        address = next;
-    }
-    return total;
-}
-
 Sample Measure(HANDLE process) {
     Sample sample;
-    if (!::GetProcessHandleCount(process, &sample.handles) || sample.handles == 0) {
-        sample.handles = HandleCount(::GetProcessId(process));
-    }
-    sample.privateBytes = PrivateBytes(process);
+    sample.handles = static_cast<DWORD>(testing_support::ProcessHandleCount(process));
+    sample.privateBytes = testing_support::ProcessPrivateBytes(process);
     FILETIME created, ended, kernel, user;
     if (::GetProcessTimes(process, &created, &ended, &kernel, &user)) {
         auto seconds = [](const FILETIME& time) {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "locker/FileLocker.h"
-#include "tests/locker/ProcessCounters.h"
+#include "tests/support/ProcessCounters.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;

@@ -1,7 +1,8 @@
 #pragma once
-// What a process holds, for the tests and benchmarks that check the locker
-// gives back everything it took. Works under Wine, which reports neither a
-// handle count nor private bytes through the usual calls.
+// What a process holds (this one unless another is named), for the tests and
+// benchmarks that check nothing is kept that should have been given back.
+// Works under Wine, which reports neither a handle count nor private bytes
+// through the usual calls.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -13,10 +14,10 @@
 
 namespace testing_support {
 
-// Open handles of this process.
-inline std::size_t ProcessHandleCount() {
+// Open handles of a process.
+inline std::size_t ProcessHandleCount(HANDLE process = ::GetCurrentProcess()) {
     DWORD count = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count > 0) return count;
+    if (::GetProcessHandleCount(process, &count) && count > 0) return count;
 
     // Wine answers 0 above; the system-wide handle table has the truth.
     struct HandleEntry {
@@ -46,32 +47,32 @@ inline std::size_t ProcessHandleCount() {
     }
     if (status != 0) return 0;
     const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
-    const auto self = static_cast<USHORT>(::GetCurrentProcessId());
+    const auto owner = static_cast<USHORT>(::GetProcessId(process));
     std::size_t mine = 0;
     for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].processId == self) ++mine;
+        if (table->entries[i].processId == owner) ++mine;
     }
     return mine;
 }
 
-// Threads of this process.
-inline std::size_t ProcessThreadCount() {
+// Threads of a process.
+inline std::size_t ProcessThreadCount(HANDLE process = ::GetCurrentProcess()) {
     vaultmere::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot) return 0;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     std::size_t count = 0;
     for (BOOL more = ::Thread32First(snapshot.Get(), &entry); more; more = ::Thread32Next(snapshot.Get(), &entry)) {
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+        if (entry.th32OwnerProcessID == ::GetProcessId(process)) ++count;
     }
     return count;
 }
 
-// Committed memory private to this process, in bytes.
-inline std::size_t ProcessPrivateBytes() {
+// Committed memory private to a process, in bytes.
+inline std::size_t ProcessPrivateBytes(HANDLE process = ::GetCurrentProcess()) {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+    if (::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                sizeof counters) &&
         counters.PrivateUsage > 0) {
         return counters.PrivateUsage;
@@ -80,7 +81,7 @@ inline std::size_t ProcessPrivateBytes() {
     std::size_t total = 0;
     MEMORY_BASIC_INFORMATION region;
     const unsigned char* address = nullptr;
-    while (::VirtualQuery(address, &region, sizeof region) == sizeof region) {
+    while (::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
         if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
         const unsigned char* next = static_cast<const unsigned char*>(region.BaseAddress) + region.RegionSize;
         if (next <= address) break;
