@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the README's screenshots under Xvfb: docs/*.png.
+# Makes the README's screenshots under Xvfb: docs/*.png, at 96 DPI and the
+# configuration window again at 144 DPI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"
@@ -9,9 +10,21 @@ vaultmere_build "$build_dir" screenshots
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"
 shots="$build_dir/shots"
-mkdir -p "$shots" docs
-wine "$build_dir/bin/screenshots.exe" "$(winepath -w "$shots" 2> /dev/null)" > "$shots/log.txt" 2>&1
-for bmp in "$shots"/*.bmp; do
+
+shoot() {  # DPI, folder
+  mkdir -p "$2"
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f > "$2.reg.log" 2>&1
+  # The display settings are read when the wineserver starts.
+  wineserver -k
+  wineserver -p
+  wine "$build_dir/bin/screenshots.exe" "$(winepath -w "$2" 2> /dev/null)" > "$2/log.txt" 2>&1
+}
+
+mkdir -p docs
+shoot 144 "$shots/144"
+python3 scripts/bmp2png.py "$shots/144/configuration.bmp" docs/configuration-144dpi.png
+shoot 96 "$shots/96"
+for bmp in "$shots/96"/*.bmp; do
   python3 scripts/bmp2png.py "$bmp" "docs/$(basename "${bmp%.bmp}").png"
 done
 ls -l docs/*.png
