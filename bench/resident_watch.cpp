@@ -97,9 +97,14 @@ int wmain(int argc, wchar_t** argv) {
 
     bench::TableHeader();
     char what[96];
-    std::snprintf(what, sizeof what, "resident: %d items, %.1f min, request every %d s", items, minutes,
-                  requestSeconds);
-    bench::Row(what, std::to_string(answered) + " of " + std::to_string(requests) + " answered");
+    if (requestSeconds > 0) {
+        std::snprintf(what, sizeof what, "resident: %d items, %.1f min, request every %d s", items, minutes,
+                      requestSeconds);
+        bench::Row(what, std::to_string(answered) + " of " + std::to_string(requests) + " answered");
+    } else {
+        std::snprintf(what, sizeof what, "resident: %d items, %.1f min idle", items, minutes);
+        bench::Row(what, "no requests");
+    }
     bench::Row("  handles at the start / at the end",
                std::to_string(first.handles) + " / " + std::to_string(last.handles));
     bench::Row("  private memory at the start / at the end (KiB)",
