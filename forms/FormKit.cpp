@@ -44,9 +44,10 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void RegisterClasses(HINSTANCE instance, WNDPROC formProc) {
-    static bool registered = false;
-    if (registered) return;
-    registered = true;
+    // The classes are registered with the first form of the process.
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (::GetClassInfoExW(instance, kFormClass, &existing)) return;
 
     INITCOMMONCONTROLSEX common{};
     common.dwSize = sizeof common;
