@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/AppState.h"
+#include "forms/add/frmAdd.h"
 #include "forms/config/Form1.h"
 #include "locker/ItemLocker.h"
 
@@ -85,5 +86,15 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowPos(messageWindow.Handle(), HWND_TOP, 600, 500, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(messageWindow.Handle(), folder + L"\\about.bmp") && ok;
+    messageWindow.Unload();
+
+    // The add dialog opens at the process's current folder.
+    wchar_t publicFolder[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"PUBLIC", publicFolder, MAX_PATH)) ::SetCurrentDirectoryW(publicFolder);
+    vaultmere::frmAdd add(lists, state);
+    add.Show();
+    ::SetWindowPos(add.Handle(), HWND_TOP, 600, 40, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(add.Handle(), folder + L"\\add.bmp") && ok;
     return ok ? 0 : 1;
 }
