@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "store/Module1.h"
 
 namespace bench {
 
@@ -23,6 +26,24 @@ inline double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 inline void WriteEmptyFile(const std::wstring& path) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+}
+
+// Makes count folders of filesPerItem empty files each under a folder of
+// the temporary folder named tag, and stores them as the program's item list.
+inline std::vector<std::wstring> StoreFolderItems(const wchar_t* tag, int count, int filesPerItem) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring root = std::wstring(temp) + tag;
+    ::CreateDirectoryW(root.c_str(), nullptr);
+    std::vector<std::wstring> stored;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring folder = root + L"\\item" + std::to_wstring(i);
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        for (int f = 0; f < filesPerItem; ++f) WriteEmptyFile(folder + L"\\file" + std::to_wstring(f) + L".dat");
+        stored.push_back(folder + L"\\*.*");
+    }
+    Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
+    return stored;
 }
 
 // Starts a program without arguments; returns its process handle or null.

@@ -47,18 +47,7 @@ int wmain(int argc, wchar_t** argv) {
 
     const std::wstring exe = bench::ProgramBeside();
 
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring root = std::wstring(temp) + L"vm-resident-watch";
-    ::CreateDirectoryW(root.c_str(), nullptr);
-    std::vector<std::wstring> stored;
-    for (int i = 0; i < items; ++i) {
-        const std::wstring folder = root + L"\\item" + std::to_wstring(i);
-        ::CreateDirectoryW(folder.c_str(), nullptr);
-        for (int f = 0; f < filesPerItem; ++f) bench::WriteEmptyFile(folder + L"\\f" + std::to_wstring(f) + L".dat");
-        stored.push_back(folder + L"\\*.*");
-    }
-    Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
+    bench::StoreFolderItems(L"vm-resident-watch", items, filesPerItem);
     Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
 
     HANDLE resident = bench::StartProgram(exe);

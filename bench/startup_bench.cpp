@@ -24,18 +24,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring root = std::wstring(temp) + L"vm-startup-bench";
-    ::CreateDirectoryW(root.c_str(), nullptr);
-    std::vector<std::wstring> stored;
-    for (int i = 0; i < items; ++i) {
-        const std::wstring folder = root + L"\\item" + std::to_wstring(i);
-        ::CreateDirectoryW(folder.c_str(), nullptr);
-        for (int f = 0; f < filesPerItem; ++f) bench::WriteEmptyFile(folder + L"\\file" + std::to_wstring(f) + L".dat");
-        stored.push_back(folder + L"\\*.*");
-    }
-    Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
+    bench::StoreFolderItems(L"vm-startup-bench", items, filesPerItem);
 
     // Bare: one read of the key, then enumerate and open every file.
     double bare = 0;

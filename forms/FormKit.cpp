@@ -116,11 +116,6 @@ HWND FindDescendant(HWND window, int id) {
     return search.found;
 }
 
-bool IsFormWindow(HWND hwnd) {
-    wchar_t name[32] = {};
-    return hwnd && ::GetClassNameW(hwnd, name, 32) > 0 && lstrcmpW(name, kFormClass) == 0;
-}
-
 Form::~Form() {
     if (hwnd_) {
         // The derived part is gone: let the window die without calling back.
@@ -281,14 +276,26 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     return form->HandleMessage(message, wParam, lParam);
 }
 
+namespace {
+
+bool IsFormWindow(HWND hwnd) {
+    wchar_t name[32] = {};
+    return hwnd && ::GetClassNameW(hwnd, name, 32) > 0 && lstrcmpW(name, kFormClass) == 0;
+}
+
+// Gives every form dialog-style keys (Tab, Enter, Esc), then dispatches.
+void Dispatch(MSG& message) {
+    HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
+    if (IsFormWindow(root) && ::IsDialogMessageW(root, &message)) return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+}
+
+}  // namespace
+
 int RunMessageLoop() {
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-        if (IsFormWindow(root) && ::IsDialogMessageW(root, &message)) continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message);
     return static_cast<int>(message.wParam);
 }
 
@@ -299,10 +306,7 @@ bool PumpMessages() {
             ::PostQuitMessage(static_cast<int>(message.wParam));
             return false;
         }
-        HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-        if (IsFormWindow(root) && ::IsDialogMessageW(root, &message)) continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        Dispatch(message);
     }
     return true;
 }

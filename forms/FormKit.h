@@ -99,9 +99,6 @@ private:
 // A control anywhere below a window, inside panels too, by its ID.
 HWND FindDescendant(HWND window, int id);
 
-// True for the top-level windows made by Form.
-bool IsFormWindow(HWND hwnd);
-
 // Runs until WM_QUIT; returns its exit code.
 int RunMessageLoop();
 // Dispatches every message waiting for this thread, then returns. Returns
