@@ -1,7 +1,7 @@
 #pragma once
 // Everything one process of the program holds, created in wWinMain and
 // alive until the process ends.
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "forms/config/Form1.h"
 #include "forms/config/ItemLists.h"

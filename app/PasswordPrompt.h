@@ -2,7 +2,7 @@
 // What the access password prompt decides, without its window.
 #include <string>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 namespace vaultmere {
 

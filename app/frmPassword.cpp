@@ -13,7 +13,7 @@ namespace {
 constexpr int kClientWidth = 3810;
 constexpr int kClientHeight = 1695;
 
-const ui::ControlSpec kControls[] = {
+const ui::ControlDesign kControls[] = {
     {frmPassword::IDC_TXTPASSWORD, 0, L"EDIT", L"", 960, 480, 2655, 315,
      WS_TABSTOP | WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
     {frmPassword::IDC_CMDOK, 0, L"BUTTON", L"Continue", 2760, 1140, 855, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
@@ -49,7 +49,7 @@ std::wstring ProgramFolder() {
 }
 
 void frmPassword::Load() {
-    const ui::FormSpec design = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
+    const ui::FormDesign design = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
                                WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/config/ItemLists.h"
 #include "forms/info/frmmsg.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "bench/BenchSupport.h"
 

@@ -165,7 +165,7 @@ void Form::SetControlText(int id, const std::wstring& text) {
     if (HWND control = Control(id)) ::SetWindowTextW(control, text.c_str());
 }
 
-bool Form::Create(const FormSpec& form, const ControlSpec* controls, std::size_t count) {
+bool Form::Create(const FormDesign& form, const ControlDesign* controls, std::size_t count) {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     RegisterClasses(instance, &Form::WindowProc);
     dpi_ = ScreenDpi();
@@ -198,7 +198,7 @@ bool Form::Create(const FormSpec& form, const ControlSpec* controls, std::size_t
     std::vector<std::pair<int, HWND>> made;
     made.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const ControlSpec& design = controls[i];
+        const ControlDesign& design = controls[i];
         HWND parent = created;
         for (const auto& entry : made) {
             if (design.parentId != 0 && entry.first == design.parentId) parent = entry.second;
@@ -208,7 +208,7 @@ bool Form::Create(const FormSpec& form, const ControlSpec* controls, std::size_t
     return true;
 }
 
-HWND Form::CreateControl(const ControlSpec& design, HWND parent) {
+HWND Form::CreateControl(const ControlDesign& design, HWND parent) {
     DWORD style = WS_CHILD | WS_VISIBLE | design.style;
     DWORD exStyle = design.exStyle;
     if (lstrcmpW(design.className, kPanelClass) == 0) {

@@ -23,7 +23,7 @@ int TwipsToPixels(int twips, int dpi);
 // and passes its children's notifications up to the form.
 extern const wchar_t kPanelClass[];
 
-struct ControlSpec {
+struct ControlDesign {
     int id;                 // control ID; 0 when nothing refers to it
     int parentId;           // 0: the form; else the ID of a panel earlier in the table
     const wchar_t* className;
@@ -33,7 +33,7 @@ struct ControlSpec {
     DWORD exStyle;
 };
 
-struct FormSpec {
+struct FormDesign {
     const wchar_t* caption;
     int clientWidth, clientHeight;  // twips
     DWORD style;                     // WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, ...
@@ -72,7 +72,7 @@ public:
 protected:
     // Builds the window and its controls; called by Show when not loaded.
     virtual void Load() = 0;
-    bool Create(const FormSpec& form, const ControlSpec* controls, std::size_t count);
+    bool Create(const FormDesign& form, const ControlDesign* controls, std::size_t count);
     HFONT DialogFont() const { return font_.Get(); }
 
     // Dispatch points. The defaults do nothing (commands) or close the form
@@ -88,7 +88,7 @@ protected:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND CreateControl(const ControlSpec& design, HWND parent);
+    HWND CreateControl(const ControlDesign& design, HWND parent);
 
     HWND hwnd_ = nullptr;
     HWND lastFocus_ = nullptr;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "store/Module1.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "forms/add/FolderItem.h"
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "common/TextCase.h"
 
 namespace vaultmere {

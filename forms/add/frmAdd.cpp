@@ -23,7 +23,7 @@ constexpr DWORD kListStyle = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | 
 
 // In tab order. Frame1 and Frame2 are a little smaller than the lists they
 // hold, which start at -30, -15 inside them: the frames cut off the lists' borders.
-const ui::ControlSpec kControls[] = {
+const ui::ControlDesign kControls[] = {
     {frmAdd::IDC_LABEL1, 0, L"STATIC", kDesignNote, 240, 120, 4695, 615, SS_LEFT | SS_NOPREFIX, 0},
     {frmAdd::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 240, 960, 4695, 3300, 0, 0},
     {frmAdd::IDC_FRAME3BOX, frmAdd::IDC_FRAME3, L"BUTTON", kApplicationTitle, 0, 0, 4695, 3300,
@@ -69,7 +69,7 @@ frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
 HWND frmAdd::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
 
 void frmAdd::Load() {
-    const ui::FormSpec design = {L"Add Files and Folders", kClientWidth, kClientHeight,
+    const ui::FormDesign design = {L"Add Files and Folders", kClientWidth, kClientHeight,
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     // The frame's border lies under the controls it holds.

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/ChooserViews.h"

@@ -17,7 +17,7 @@ constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
 
 // Creation order is the tab order: Close, the two lists, then the left
 // panel's buttons. The link-style labels take no focus.
-const ui::ControlSpec kControls[] = {
+const ui::ControlDesign kControls[] = {
     {Form1::IDC_CMDOK, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
     {Form1::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
     {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
@@ -119,7 +119,7 @@ Form1::Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow)
 Form1::~Form1() = default;
 
 void Form1::Load() {
-    const ui::FormSpec design = {L"Vaultmere Configuration", 7230, 5475,
+    const ui::FormDesign design = {L"Vaultmere Configuration", 7230, 5475,
                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;

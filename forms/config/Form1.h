@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "common/UniqueHandle.h"
 #include "forms/FormKit.h"
 #include "forms/config/AboutText.h"

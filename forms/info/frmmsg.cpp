@@ -6,7 +6,7 @@ namespace {
 
 // SS_NOTIFY makes the label and the image take their own clicks, so only a
 // click on the bare surface reaches the form.
-const ui::ControlSpec kControls[] = {
+const ui::ControlDesign kControls[] = {
     {frmmsg::IDC_CMDOK, 0, L"BUTTON", L"OK", 3720, 2040, 1095, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
     {frmmsg::IDC_LABEL1, 0, L"STATIC", L"Label1", 960, 120, 3855, 1695, SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
     {frmmsg::IDC_IMAGE1, 0, L"STATIC", nullptr, 240, 240, 480, 480, SS_ICON | SS_NOTIFY, 0},
@@ -25,7 +25,7 @@ std::wstring WithLineBreaks(const std::wstring& text) {
 }
 
 void frmmsg::Load() {
-    const ui::FormSpec design = {L"Vaultmere Information", 4950, 2565, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+    const ui::FormDesign design = {L"Vaultmere Information", 4950, 2565, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;

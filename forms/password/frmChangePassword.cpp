@@ -16,7 +16,7 @@ constexpr int kClientHeight = 2100;
 constexpr int kMaxPasswordLength = 8;
 
 // Creation order is the tab order: the box, OK, Cancel, then the labels.
-const ui::ControlSpec kControls[] = {
+const ui::ControlDesign kControls[] = {
     {frmChangePassword::IDC_TXTPASSWORD, 0, L"EDIT", L"", 120, 720, 3375, 295,
      WS_TABSTOP | WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
     {frmChangePassword::IDC_CMDOK, 0, L"BUTTON", L"OK", 2640, 1080, 855, 360,
@@ -44,7 +44,7 @@ frmChangePassword::frmChangePassword(AppState& state, PasswordStore store)
 
 void frmChangePassword::Load() {
     stages_ = PasswordStages();
-    const ui::FormSpec design = {L"Change Password", kClientWidth, kClientHeight,
+    const ui::FormDesign design = {L"Change Password", kClientWidth, kClientHeight,
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;

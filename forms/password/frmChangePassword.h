@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/password/PasswordStages.h"
 #include "store/Module1.h"

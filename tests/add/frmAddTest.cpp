@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "common/TextCase.h"
 #include "forms/FormKit.h"
 #include "forms/add/frmAdd.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "common/SystemError.h"
 #include "forms/password/frmChangePassword.h"

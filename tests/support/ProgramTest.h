@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "forms/config/Form1.h"
 #include "store/Module1.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "forms/add/frmAdd.h"
 #include "forms/config/Form1.h"
 #include "locker/ItemLocker.h"
