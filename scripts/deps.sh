@@ -5,9 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake g++-mingw-w64-i686 googletest
-  wine wine32:i386 fonts-wine
+  wine wine32:i386 wine64 fonts-wine
   libxrender1:i386 libxi6:i386 libxrandr2:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
+  libxrender1 libxi6 libxrandr2 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
   xvfb xauth
   nsis zip
   "$@"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the 32-bit program and its tests, then runs every test under Wine.
-# Arguments go to CTest (-R core, say). VAULTMERE_BUILD_DIR picks another
-# build folder, so that several builds can run side by side. Then the plain
-# parts are tested natively under sanitizers and fuzzed for a few seconds
+# Builds the 32-bit program and its tests, then runs every test under Wine
+# twice: in a 32-bit prefix, and in a 64-bit prefix where the program runs
+# under WOW64 as on 64-bit Windows. Arguments go to CTest (-R core, say).
+# VAULTMERE_BUILD_DIR picks another build folder, so that several builds can
+# run side by side; VAULTMERE_PREFIXES=win32 (or win64) runs one prefix only.
+# Then the plain parts are tested natively under sanitizers and fuzzed for a few seconds
 # (scripts/native-tests.sh), unless VAULTMERE_SKIP_NATIVE=1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,9 +15,17 @@ vaultmere_build "$build_dir"
 
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
-wine_env_start "$build_dir"
-ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300 "$@"
-wine_env_stop
+failed=()
+for arch in ${VAULTMERE_PREFIXES:-win32 win64}; do
+  echo "== tests in a $arch Wine prefix"
+  wine_env_start "$build_dir" "$arch"
+  ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300 "$@" || failed+=("$arch")
+  wine_env_stop
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Tests failed in the ${failed[*]} prefix" >&2
+  exit 1
+fi
 
 if [ "${VAULTMERE_SKIP_NATIVE:-0}" != 1 ]; then
   VAULTMERE_BUILD_DIR="$build_dir" scripts/native-tests.sh

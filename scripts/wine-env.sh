@@ -1,6 +1,9 @@
 # Sourced by the scripts that run the program or its tests under Wine.
-# wine_env_start BUILD_DIR: a throwaway prefix inside BUILD_DIR, one Xvfb
-# (unless KEEP_DISPLAY=1 and a display is set), a persistent wineserver.
+# wine_env_start BUILD_DIR [ARCH]: a throwaway prefix inside BUILD_DIR, one
+# Xvfb (unless KEEP_DISPLAY=1 and a display is set), a persistent wineserver.
+# ARCH is win32 (the default; prefix BUILD_DIR/wineprefix) or win64 (prefix
+# BUILD_DIR/wineprefix64, where the 32-bit program runs under WOW64 as on
+# 64-bit Windows).
 # wine_env_stop: ends the wineserver and the Xvfb this script started.
 
 XVFB_PID=""
@@ -8,8 +11,12 @@ XVFB_PID=""
 wine_env_start() {
   local build_dir
   build_dir="$(cd "$1" && pwd)"
-  export WINEPREFIX="$build_dir/wineprefix"
-  export WINEARCH=win32
+  export WINEARCH="${2:-win32}"
+  case "$WINEARCH" in
+    win32) export WINEPREFIX="$build_dir/wineprefix" ;;
+    win64) export WINEPREFIX="$build_dir/wineprefix64" ;;
+    *) echo "wine_env_start: unknown architecture $WINEARCH" >&2; return 1 ;;
+  esac
   export WINEDEBUG=-all
   # No Mono or Gecko installers: the program needs neither.
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -17,7 +24,7 @@ wine_env_start() {
   if [ "${KEEP_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
     local n=90
     while [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "$build_dir/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "$build_dir/xvfb-$WINEARCH.log" 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.1; done
@@ -25,7 +32,7 @@ wine_env_start() {
 
   if [ ! -f "$WINEPREFIX/.vaultmere-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i > "$build_dir/wineboot.log" 2>&1
+    wineboot -i > "$build_dir/wineboot-$WINEARCH.log" 2>&1
     wineserver -w
     local reg="$build_dir/wine-settings.reg"
     # No window manager on Xvfb: undecorated, unmanaged windows keep their

@@ -41,6 +41,14 @@ protected:
         ClickListItem(list, index);
     }
     static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
+    // On 64-bit Windows the value lies in the 32-bit view only, where the
+    // setup and the uninstaller look.
+    static void ExpectIn32BitViewOnly(const std::wstring& keyPath, const std::wstring& valueName) {
+        if (!IsWow64()) return;
+        const RegistryViews views = FindInRegistryViews(keyPath, valueName);
+        EXPECT_TRUE(views.in32BitView);
+        EXPECT_FALSE(views.in64BitView);
+    }
     // Clicks a button that opens a window until that window is there; a
     // second click on such a button does no harm. Under Wine a synthesized
     // click now and then lands before the other process's window is ready.
@@ -93,6 +101,7 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
     EXPECT_EQ((std::vector<std::wstring>{folder.Path() + L"\\*.*", item}),
               Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath));
+    ExpectIn32BitViewOnly(Module1::kFilesKeyPath, L"File1");
 }
 
 TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
@@ -110,6 +119,7 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
     EXPECT_EQ(L"newpw", Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
                                                   Module1::kPasswordValueName).ToText());
+    ExpectIn32BitViewOnly(Module1::kSettingsKeyPath, Module1::kPasswordValueName);
 
     ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));

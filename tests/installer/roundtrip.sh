@@ -14,8 +14,10 @@ outsider_exe="$(realpath "$3")"
 # No desktop entries on the host for the Start menu entry.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
 
-install_dir='C:\Program Files\Vaultmere'
-install_unix="$WINEPREFIX/drive_c/Program Files/Vaultmere"
+# The 32-bit setup's default folder: Program Files (x86) under WOW64.
+if [ "${WINEARCH:-win32}" = win64 ]; then program_files='Program Files (x86)'; else program_files='Program Files'; fi
+install_dir="C:\\$program_files\\Vaultmere"
+install_unix="$WINEPREFIX/drive_c/$program_files/Vaultmere"
 start_menu_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vaultmere.lnk"
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere'
@@ -175,7 +177,7 @@ check_installed() {
   [ -f "$install_unix/uninstall.exe" ] || fail "uninstall.exe not installed"
   cmp -s "$install_unix/brwaddon.exe" "$program_exe" ||
     fail "the installed brwaddon.exe is not this build's"
-  grep -qaF 'C:\Program Files\Vaultmere\brwaddon.exe' "$start_menu_entry" 2> /dev/null ||
+  grep -qaF "$install_dir\\brwaddon.exe" "$start_menu_entry" 2> /dev/null ||
     fail "no Start menu entry starting the program"
   [ "$(reg_value "$run_key" Vaultmere)" = "\"$install_dir\\brwaddon.exe\"" ] || fail "start-at-logon entry wrong or missing"
   reg_query "$uninstall_key" || fail "no uninstall entry"

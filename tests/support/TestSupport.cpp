@@ -96,6 +96,24 @@ DWORD OpenHere(const std::wstring& path, DWORD access) {
     return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
+bool IsWow64() {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstring& valueName) {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    // Sysnative is the real System32 for a 32-bit process: its reg.exe is the 64-bit one.
+    const std::wstring reg = std::wstring(windows) + L"\\Sysnative\\reg.exe";
+    const auto found = [&](const wchar_t* view) {
+        vaultmere::UniqueHandle process =
+            StartProcess(reg, L"query \"HKLM\\" + keyPath + L"\" /v \"" + valueName + L"\" " + view);
+        return process && WaitForExit(process.Get(), 30000) == 0;
+    };
+    return {found(L"/reg:32"), found(L"/reg:64")};
+}
+
 ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuffix()) {}
 
 ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }

@@ -73,6 +73,17 @@ private:
     std::wstring path_;
 };
 
+// Where a 64-bit process finds a value of HKEY_LOCAL_MACHINE: in the 32-bit
+// view (WOW6432Node), in the 64-bit view, or both. Asked of the system's
+// 64-bit reg.exe, so only meaningful when this 32-bit process runs under
+// WOW64 (IsWow64 true).
+struct RegistryViews {
+    bool in32BitView = false;
+    bool in64BitView = false;
+};
+bool IsWow64();
+RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstring& valueName);
+
 using ui::FindDescendant;
 
 // The entries of a list box in any process, however long.
