@@ -9,7 +9,7 @@ packages=(
   libxrender1:i386 libxi6:i386 libxrandr2:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
   xvfb xauth
-  nsis zip
+  nsis zip libxml2-utils osslsigncode openssl
   "$@"
 )
 
