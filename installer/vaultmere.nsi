@@ -1,5 +1,6 @@
 ; Vaultmere setup: installs brwaddon.exe per machine, starts it at every logon
-; through a Task Scheduler task, and registers an uninstaller. Built by the `installer` CMake target:
+; through a Task Scheduler task, and registers an uninstaller. Built by the
+; `installer` CMake target:
 ;   makensis -DEXE=<brwaddon.exe> -DOUTFILE=<setup.exe> installer/vaultmere.nsi
 ; Silent use: setup.exe /S [/D=<folder>]; uninstall.exe /S [/REMOVESETTINGS].
 ;
@@ -16,6 +17,13 @@ RequestExecutionLevel admin
 !endif
 !ifndef OUTFILE
   !define OUTFILE "Vaultmere-setup.exe"
+!endif
+; With -DSIGN_SCRIPT=<scripts/sign.sh> the setup and its uninstaller are
+; signed as they are written; the script takes the certificate from the
+; environment.
+!ifdef SIGN_SCRIPT
+  !finalize 'bash "${SIGN_SCRIPT}" "%1"' = 0
+  !uninstfinalize 'bash "${SIGN_SCRIPT}" "%1"' = 0
 !endif
 
 ; One version for the program and the setup: the program's own version record.
