@@ -54,12 +54,6 @@ public:
         info_ = Function<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW");
         query_ = Function<decltype(&::VerQueryValueW)>("VerQueryValueW");
     }
-    ~VersionApi() {
-        if (module_) ::FreeLibrary(module_);
-    }
-    VersionApi(const VersionApi&) = delete;
-    VersionApi& operator=(const VersionApi&) = delete;
-
     bool Usable() const { return infoSize_ && info_ && query_; }
 
     std::vector<unsigned char> ReadBlock(const std::wstring& file) const {
@@ -79,10 +73,10 @@ private:
     Pointer Function(const char* name) const {
         // Through the generic function pointer type, which compilers accept
         // as a cast to any other.
-        return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(::GetProcAddress(module_, name)));
+        return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(::GetProcAddress(module_.Get(), name)));
     }
 
-    HMODULE module_;
+    UniqueModule module_;
     decltype(&::GetFileVersionInfoSizeW) infoSize_ = nullptr;
     decltype(&::GetFileVersionInfoW) info_ = nullptr;
     decltype(&::VerQueryValueW) query_ = nullptr;
