@@ -116,12 +116,9 @@ bool WriteDeniedKey::SetDacl(const wchar_t* sddl) {
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return false;
     }
-    HKEY key = nullptr;
-    LONG result = ::RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, &key);
-    if (result == ERROR_SUCCESS) {
-        result = ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-        ::RegCloseKey(key);
-    }
+    vaultmere::UniqueKey key;
+    LONG result = ::RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, key.Put());
+    if (result == ERROR_SUCCESS) result = ::RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor);
     ::LocalFree(descriptor);
     return result == ERROR_SUCCESS;
 }
