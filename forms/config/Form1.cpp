@@ -14,6 +14,9 @@ namespace {
 
 constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
 constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
+// What Close says when the list may not be written (a standard user's copy).
+constexpr wchar_t kListNotSavedForRights[] =
+    L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
 
 // Creation order is the tab order: Close, the two lists, then the left
 // panel's buttons. The link-style labels take no focus.

@@ -24,10 +24,6 @@ struct ItemStoreLocation {
 };
 ItemStoreLocation ProgramItemStore();
 
-// What Close says when the list may not be written (a standard user's copy).
-constexpr wchar_t kListNotSavedForRights[] =
-    L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
-
 // The version record of the running program.
 VersionRecord ReadVersionRecord();
 
