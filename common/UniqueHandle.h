@@ -94,6 +94,13 @@ struct IconTraits {
     static void Close(Handle h) noexcept { ::DestroyIcon(h); }
 };
 
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::FreeLibrary(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -101,5 +108,6 @@ using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueFont = UniqueResource<FontTraits>;
 using UniqueBrush = UniqueResource<BrushTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;
 
 }  // namespace vaultmere

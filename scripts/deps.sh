@@ -10,7 +10,7 @@ packages=(
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
   libxrender1 libxi6 libxrandr2 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
   xvfb xauth
-  nsis zip
+  nsis zip libxml2-utils osslsigncode openssl
   "$@"
 )
 

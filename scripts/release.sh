@@ -2,12 +2,29 @@
 # Makes a release in release/: the setup program, the plain program in a zip,
 # and their SHA-256 sums. Builds the 32-bit Release program in its own build
 # folder (VAULTMERE_BUILD_DIR picks another), without tests or benchmarks.
+# With a certificate (VAULTMERE_SIGN_PFX, VAULTMERE_SIGN_PASSWORD, optionally
+# VAULTMERE_SIGN_TIMESTAMP_URL; see scripts/sign.sh) the program, the setup
+# and the uninstaller are signed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
 
 . scripts/build-env.sh
-VAULTMERE_CMAKE_ARGS="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF" vaultmere_build "$build_dir" installer
+args="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF"
+# Linked afresh each time, so that no signature of an earlier run is shipped.
+rm -f "$build_dir/bin/brwaddon.exe"
+if [ -n "${VAULTMERE_SIGN_PFX:-}" ]; then
+  args+=" -DVAULTMERE_SIGN_SCRIPT=$PWD/scripts/sign.sh"
+  # The program is signed before the setup takes it in; makensis signs the
+  # setup and the uninstaller through the same script.
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon
+  scripts/sign.sh "$build_dir/bin/brwaddon.exe"
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer
+  signed=yes
+else
+  VAULTMERE_CMAKE_ARGS="$args -DVAULTMERE_SIGN_SCRIPT=" vaultmere_build "$build_dir" installer
+  signed=no
+fi
 
 version="$(sed -n 's/^#define VAULTMERE_VERSION_TEXT "\(.*\)"$/\1/p' app/Version.h)"
 setup="$build_dir/installer/Vaultmere-$version-setup.exe"
@@ -20,3 +37,8 @@ zip -q -j -X "release/Vaultmere-$version.zip" "$build_dir/bin/brwaddon.exe"
 (cd release && sha256sum "Vaultmere-$version-setup.exe" "Vaultmere-$version.zip" > SHA256SUMS)
 ls -l release
 cat release/SHA256SUMS
+if [ "$signed" = no ]; then
+  echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, the setup and its"
+  echo "uninstaller are unsigned. Windows warns about unsigned downloads (SmartScreen), and Smart App"
+  echo "Control blocks them."
+fi

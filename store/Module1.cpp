@@ -11,7 +11,7 @@ namespace Module1 {
 namespace {
 
 RegistryStatus OpenKey(HKEY root, const std::wstring& keyPath, REGSAM access, UniqueKey& key) {
-    return {::RegOpenKeyExW(root, keyPath.c_str(), 0, access, key.Put())};
+    return {::RegOpenKeyExW(root, keyPath.c_str(), 0, access | kRegistryView, key.Put())};
 }
 
 // Queries one value into data, growing the buffer for as long as the value
@@ -46,7 +46,7 @@ RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std
 RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath) {
     UniqueKey key;
     DWORD disposition = 0;
-    return {::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
+    return {::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | kRegistryView, nullptr,
                               key.Put(), &disposition)};
 }
 
@@ -54,12 +54,12 @@ RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const st
                                 const RegistryValue& value) {
     UniqueKey key;
     RegistryStatus status = OpenKey(root, keyPath, KEY_WRITE, key);
-    if (!status) {
+    if (status.code == ERROR_FILE_NOT_FOUND) {
         const RegistryStatus created = CreateRegistryKey(root, keyPath);
         if (!created) return created;
         status = OpenKey(root, keyPath, KEY_WRITE, key);
-        if (!status) return status;
     }
+    if (!status) return status;
     switch (value.GetKind()) {
     case RegistryValue::Kind::Text: {
         const std::vector<unsigned char> bytes = EncodeRegistryText(value.Text());
@@ -81,7 +81,7 @@ RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const st
 }
 
 RegistryStatus DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
-    return {::RegDeleteKeyW(root, keyPath.c_str())};
+    return {::RegDeleteKeyExW(root, keyPath.c_str(), kRegistryView, 0)};
 }
 
 RegistryStatus DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName) {

@@ -15,6 +15,10 @@ constexpr wchar_t kFilesKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Files";
 constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Settings";
 constexpr wchar_t kPasswordValueName[] = L"UserPassword";
 
+// Every key is opened in the 32-bit registry view, where the setup writes and
+// where a 32-bit copy reads, so that a 64-bit build shares the same list.
+constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
+
 // A Win32 result code that also reads as the success flag.
 struct RegistryStatus {
     LONG code = ERROR_SUCCESS;

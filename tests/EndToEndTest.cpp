@@ -1,4 +1,5 @@
 #include "forms/add/frmAdd.h"
+#include "forms/info/frmmsg.h"
 #include "forms/password/frmChangePassword.h"
 #include <algorithm>
 
@@ -8,6 +9,7 @@
 using namespace testing_support;
 using vaultmere::frmAdd;
 using vaultmere::frmChangePassword;
+using vaultmere::frmmsg;
 
 namespace {
 
@@ -106,6 +108,17 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
 
 TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     OpenConfiguration();
+    // About reads the version record, whose library the program loads only
+    // from the system folder.
+    HWND about = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDABOUT), L"Vaultmere Information");
+    ASSERT_NE(nullptr, about);
+    HWND aboutText = WaitForControl(about, frmmsg::IDC_LABEL1);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return WindowText(aboutText).find(L"\r\nVersion 1.4.2\r\n") != std::wstring::npos; }, 3000))
+        << WindowText(aboutText).size();
+    ClickCentre(WaitForControl(about, frmmsg::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(about); }, 3000));
+
     HWND dialog = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDSETPASSWORD), L"Change Password");
     ASSERT_NE(nullptr, dialog);
     HWND field = WaitForControl(dialog, frmChangePassword::IDC_TXTPASSWORD);

@@ -14,6 +14,9 @@ namespace {
 
 constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
 constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
+// What Close says when the list may not be written (a standard user's copy).
+constexpr wchar_t kListNotSavedForRights[] =
+    L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
 
 // Creation order is the tab order: Close, the two lists, then the left
 // panel's buttons. The link-style labels take no focus.
@@ -43,7 +46,46 @@ const ui::ControlDesign kControls[] = {
      0},
 };
 
-std::wstring VersionString(const std::vector<unsigned char>& block, const wchar_t* name) {
+// The version functions, taken from the system folder's version.dll only
+// while About reads the record: a static import would load any version.dll
+// lying beside the program.
+class VersionApi {
+public:
+    VersionApi() : module_(::LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        if (!module_) return;
+        infoSize_ = Function<decltype(&::GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
+        info_ = Function<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW");
+        query_ = Function<decltype(&::VerQueryValueW)>("VerQueryValueW");
+    }
+    bool Usable() const { return infoSize_ && info_ && query_; }
+
+    std::vector<unsigned char> ReadBlock(const std::wstring& file) const {
+        DWORD ignored = 0;
+        const DWORD size = infoSize_(file.c_str(), &ignored);
+        std::vector<unsigned char> block(size);
+        if (size == 0 || !info_(file.c_str(), 0, size, block.data())) block.clear();
+        return block;
+    }
+
+    bool Query(const std::vector<unsigned char>& block, const std::wstring& path, void** value, UINT* size) const {
+        return query_(block.data(), path.c_str(), value, size) != FALSE;
+    }
+
+private:
+    template <typename Pointer>
+    Pointer Function(const char* name) const {
+        // Through the generic function pointer type, which compilers accept
+        // as a cast to any other.
+        return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(::GetProcAddress(module_.Get(), name)));
+    }
+
+    UniqueModule module_;
+    decltype(&::GetFileVersionInfoSizeW) infoSize_ = nullptr;
+    decltype(&::GetFileVersionInfoW) info_ = nullptr;
+    decltype(&::VerQueryValueW) query_ = nullptr;
+};
+
+std::wstring VersionString(const VersionApi& api, const std::vector<unsigned char>& block, const wchar_t* name) {
     struct Translation {
         WORD language;
         WORD codePage;
@@ -51,8 +93,8 @@ std::wstring VersionString(const std::vector<unsigned char>& block, const wchar_
     Translation* translations = nullptr;
     UINT size = 0;
     std::vector<std::wstring> queries;
-    if (::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
-                         &size) && size >= sizeof(Translation)) {
+    if (api.Query(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &size) &&
+        size >= sizeof(Translation)) {
         wchar_t query[64];
         wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\%s", translations[0].language, translations[0].codePage, name);
         queries.push_back(query);
@@ -61,7 +103,7 @@ std::wstring VersionString(const std::vector<unsigned char>& block, const wchar_
     for (const std::wstring& query : queries) {
         wchar_t* value = nullptr;
         UINT length = 0;
-        if (::VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value) {
+        if (api.Query(block, query, reinterpret_cast<void**>(&value), &length) && value) {
             return std::wstring(value, length > 0 && value[length - 1] == L'\0' ? length - 1 : length);
         }
     }
@@ -74,22 +116,20 @@ ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Module1::kFil
 
 VersionRecord ReadVersionRecord() {
     VersionRecord record;
-    const std::wstring exe = ProgramPath();
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-    if (size == 0) return record;
-    std::vector<unsigned char> block(size);
-    if (!::GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return record;
+    const VersionApi api;
+    if (!api.Usable()) return record;
+    const std::vector<unsigned char> block = api.ReadBlock(ProgramPath());
+    if (block.empty()) return record;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    if (::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed) {
+    if (api.Query(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed) {
         record.major = HIWORD(fixed->dwFileVersionMS);
         record.minor = LOWORD(fixed->dwFileVersionMS);
         record.build = HIWORD(fixed->dwFileVersionLS);
         record.revision = LOWORD(fixed->dwFileVersionLS);
     }
-    record.copyright = VersionString(block, L"LegalCopyright");
-    record.comments = VersionString(block, L"Comments");
+    record.copyright = VersionString(api, block, L"LegalCopyright");
+    record.comments = VersionString(api, block, L"Comments");
     return record;
 }
 
@@ -230,13 +270,16 @@ void Form1::cmddel_Click() {
 void Form1::cmdOK_Click() {
     const Module1::RegistryStatus status =
         Module1::SaveStoredItems(store.root, store.filesKeyPath, lists_.List3.Entries());
-    if (!status) {
+    // A failed save still hides the window, or a user without the right to
+    // write the list could never close it.
+    if (status.code == ERROR_ACCESS_DENIED) {
+        messageBox(Handle(), kListNotSavedForRights, L"Vaultmere", MB_OK | MB_ICONWARNING);
+    } else if (!status) {
         messageBox(Handle(),
                    L"The list of locked items could not be saved: " + SystemErrorText(status.code) +
                        L"\r\n\r\nThe items stay locked until the program ends, but the changes will not be there "
                        L"at the next start.",
                    L"Vaultmere", MB_OK | MB_ICONWARNING);
-        return;
     }
     Hide();
 }

@@ -35,6 +35,9 @@ void ShowWarningBox(HWND owner, const std::wstring& text) {
 }  // namespace
 
 std::wstring PasswordNotSavedMessage(LONG code) {
+    if (code == ERROR_ACCESS_DENIED) {
+        return L"Only an administrator can change the password. Your new password stays until Vaultmere ends.";
+    }
     return L"The password could not be saved (" + SystemErrorText(code) +
            L"). It will only be used until the program ends.";
 }

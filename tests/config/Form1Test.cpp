@@ -185,19 +185,41 @@ TEST_F(Form1Test, CloseStoresThePersistedListAndHides) {
     EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(key.Root(), (key.Path() + L"\\Files").c_str(), 0, KEY_READ, &files));
 }
 
-TEST_F(Form1Test, SaveThatCannotWriteIsReportedAndKeepsTheWindow) {
+TEST_F(Form1Test, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
+    // What a standard user's copy meets: the stored list may be read, not written.
+    const std::wstring files = key.Path() + L"\\Files";
+    ASSERT_TRUE(Module1::SaveStoredItems(key.Root(), files, {L"old0", L"old1"}));
+    WriteDeniedKey denied(key.Root(), files);
+    ASSERT_TRUE(denied.Denied());
     lists.AddLockedItem(L"a");
-    form.store = {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Nowhere"};
-    std::wstring reported;
-    form.messageBox = [&](HWND, const std::wstring& text, const std::wstring& caption, UINT) {
-        reported = caption + L": " + text;
+    std::vector<std::wstring> reported;
+    bool visibleWhenTold = false;
+    form.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT) {
+        visibleWhenTold = ::IsWindowVisible(owner) != FALSE;
+        reported.push_back(caption + L": " + text);
         return IDOK;
     };
     form.Show();
-    form.cmdOK_Click();
-    EXPECT_NE(std::wstring::npos, reported.find(L"Vaultmere: The list of locked items could not be saved"));
-    EXPECT_TRUE(form.IsVisible());
+    ClickCentre(form.Control(Form1::IDC_CMDOK));
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsVisible(); }, 3000));
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(L"Vaultmere: Only an administrator can change the list of locked items. Your changes stay until "
+              L"Vaultmere ends.",
+              reported[0]);
+    EXPECT_TRUE(visibleWhenTold);
+    EXPECT_TRUE(form.IsLoaded());
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Module1::ReadStoredItems(key.Root(), files));
+    EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
     EXPECT_EQ((std::vector<std::wstring>{L"a"}), lists.List3.Entries());
+
+    // Any other failure says what it was and hides the window all the same.
+    form.store = {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Nowhere"};
+    form.Show();
+    form.cmdOK_Click();
+    ASSERT_EQ(2u, reported.size());
+    EXPECT_EQ(0u, reported[1].find(L"Vaultmere: The list of locked items could not be saved"));
+    EXPECT_FALSE(form.IsVisible());
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Module1::ReadStoredItems(key.Root(), files));
 }
 
 TEST_F(Form1Test, AboutShowsTheVersionRecordEachTimeAfresh) {

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The setup program's round trip under Wine: silent install, what it leaves
-# on the machine, the installed program relocking a stored folder, an update
-# over the running program, and silent uninstall keeping or removing the
-# stored list. Runs inside the Wine environment of scripts/test.sh
+# on the machine (the logon task and the definition it keeps), the installed
+# program relocking a stored folder, an update over the running program and
+# over a version that started through the Run entry, an install folder
+# outside Program Files whose name holds "&", and silent uninstall keeping
+# or removing the stored list. Wine keeps neither the trigger, the principal
+# nor the action in its own copy of a task, so the kept definition is what is
+# checked (with xmllint). Runs inside the Wine environment of scripts/test.sh
 # (WINEPREFIX, DISPLAY, a persistent wineserver).
 # Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE OUTSIDER_EXE
 set -uo pipefail
@@ -14,10 +18,15 @@ outsider_exe="$(realpath "$3")"
 # No desktop entries on the host for the Start menu entry.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
 
+command -v xmllint > /dev/null || { echo "FAIL: xmllint is missing (scripts/deps.sh installs libxml2-utils)"; exit 1; }
+
 # The 32-bit setup's default folder: Program Files (x86) under WOW64.
 if [ "${WINEARCH:-win32}" = win64 ]; then program_files='Program Files (x86)'; else program_files='Program Files'; fi
-install_dir="C:\\$program_files\\Vaultmere"
+default_dir="C:\\$program_files\\Vaultmere"
+# Where the round under way installs; install_to changes both.
+install_dir="$default_dir"
 install_unix="$WINEPREFIX/drive_c/$program_files/Vaultmere"
+task_unix="$WINEPREFIX/drive_c/windows/system32/tasks/Vaultmere"
 start_menu_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vaultmere.lnk"
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere'
@@ -98,12 +107,25 @@ reg_value() {
   sed -n "s/^ *$2 *REG_[A-Z_]* *\(.*\)$/\1/p" "$work/reg.out" | tr -d '\r'
 }
 
+# task_value XPATH: text in the task definition the setup keeps, by element
+# names without their namespace.
+task_value() {
+  local path="" step
+  for step in ${1//\// }; do path+="/*[local-name()='$step']"; done
+  xmllint --xpath "string($path)" "$install_unix/vaultmere-task.xml" 2> /dev/null
+}
+task_count() {
+  local path="" step
+  for step in ${1//\// }; do path+="/*[local-name()='$step']"; done
+  xmllint --xpath "count($path)" "$install_unix/vaultmere-task.xml" 2> /dev/null
+}
+
 start_installed() {
   local command
-  command="$(reg_value "$run_key" Vaultmere)"
-  # Started exactly as the logon entry says: one quoted path.
+  command="$(task_value Task/Actions/Exec/Command)"
+  # Started exactly as the logon task says: one quoted path.
   if [[ "$command" != \"*\" ]]; then
-    fail "start-at-logon entry is not a quoted path: [$command]"
+    fail "the logon task's command is not a quoted path: [$command]"
     return 1
   fi
   command="${command#\"}"
@@ -131,22 +153,39 @@ uninstall() {
   exe_unix="${exe_unix//\\//}"
   copy="$work/uninstall-copy.exe"
   cp "$exe_unix" "$copy" || { fail "uninstaller missing: $exe"; return 1; }
-  # cmd passes the line on as it is: _?= must not be quoted, even with blanks.
-  wine cmd /c "$(windows_path "$copy")$args $* _?=$location" > "$work/uninstall.out" 2>&1 < /dev/null
+  # cmd passes the line on as it is: _?= must not be quoted, even with blanks;
+  # only "&" needs cmd's escape.
+  wine cmd /c "$(windows_path "$copy")$args $* _?=${location//&/^&}" > "$work/uninstall.out" 2>&1 < /dev/null
   local rc=$?
   rm -f "$copy"
   [ $rc -eq 0 ] || fail "uninstaller exited with $rc"
 }
 
+# install [FOLDER]: a silent install, into FOLDER when given (/D= goes
+# unquoted, so through cmd). Returns the setup's exit code.
+install_rc() {
+  if [ $# -eq 0 ]; then
+    w "$(windows_path "$setup_exe")" /S
+  else
+    w cmd /c "$(windows_path "$setup_exe") /S /D=${1//&/^&}"
+  fi
+}
 install() {
-  w "$(windows_path "$setup_exe")" /S
+  install_rc "$@"
   local rc=$?
   [ $rc -eq 0 ] || fail "setup exited with $rc"
 }
 
+# install_to FOLDER: where the next checks look.
+install_to() {
+  install_dir="$1"
+  local rest="${1#C:\\}"
+  install_unix="$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
 nothing_installed() {
   [ ! -e "$install_unix" ] && [ ! -e "$start_menu_entry" ] && ! reg_query "$uninstall_key" &&
-    ! reg_value "$run_key" Vaultmere > /dev/null
+    ! reg_value "$run_key" Vaultmere > /dev/null && [ ! -e "$task_unix" ]
 }
 
 store_item() {
@@ -162,6 +201,7 @@ cleanup() {
   if [ $failures -ne 0 ] || [ -e "$install_unix" ]; then
     # Whatever a failed round left behind.
     rm -rf "$install_unix" "$start_menu_entry"
+    w schtasks /Delete /F /TN Vaultmere
     w reg delete "$run_key" /v Vaultmere /f
     w reg delete "$uninstall_key" /f
     reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' Vaultmere &&
@@ -179,7 +219,8 @@ check_installed() {
     fail "the installed brwaddon.exe is not this build's"
   grep -qaF "$install_dir\\brwaddon.exe" "$start_menu_entry" 2> /dev/null ||
     fail "no Start menu entry starting the program"
-  [ "$(reg_value "$run_key" Vaultmere)" = "\"$install_dir\\brwaddon.exe\"" ] || fail "start-at-logon entry wrong or missing"
+  reg_value "$run_key" Vaultmere > /dev/null && fail "a Run entry starts the program besides the logon task"
+  check_task
   reg_query "$uninstall_key" || fail "no uninstall entry"
   local expected
   for expected in "DisplayName    REG_SZ    Vaultmere" "DisplayVersion    REG_SZ    1.4.0.2" \
@@ -192,10 +233,40 @@ check_installed() {
   done
 }
 
+check_task() {
+  local kept="$install_unix/vaultmere-task.xml"
+  [ -f "$task_unix" ] || fail "no task Vaultmere in the system's Tasks folder"
+  [ -f "$kept" ] || { fail "the setup kept no task definition"; return; }
+  [ "$(head -c 2 "$kept" | od -An -tx1 | tr -d ' \n')" = fffe ] || fail "the task definition is not UTF-16LE with a BOM"
+  xmllint --noout "$kept" 2> "$work/xmllint.out" || fail "the task definition is no well-formed XML: $(cat "$work/xmllint.out")"
+  local expected path value
+  while IFS='=' read -r path expected; do
+    value="$(task_value "$path")"
+    [ "$value" = "$expected" ] || fail "task $path is [$value], not [$expected]"
+  done <<EOF2
+Task/Principals/Principal/GroupId=S-1-5-32-545
+Task/Principals/Principal/RunLevel=HighestAvailable
+Task/Settings/MultipleInstancesPolicy=Parallel
+Task/Settings/ExecutionTimeLimit=PT0S
+Task/Settings/DisallowStartIfOnBatteries=false
+Task/Settings/StopIfGoingOnBatteries=false
+Task/Settings/Priority=4
+Task/Actions/Exec/Command="$install_dir\brwaddon.exe"
+Task/Actions/Exec/WorkingDirectory=$install_dir
+EOF2
+  [ "$(task_count Task/Triggers/LogonTrigger)" = 1 ] || fail "the task has not exactly one logon trigger"
+  [ "$(task_count Task/Triggers/LogonTrigger/UserId)" = 0 ] || fail "the logon trigger is limited to one user"
+  [ "$(task_count Task/Principals/Principal/UserId)" = 0 ] || fail "the task runs as one user, not the Users group"
+  [ "$(xmllint --xpath "string(/*[local-name()='Task']/*[local-name()='Actions']/@Context)" "$kept")" = \
+    "$(xmllint --xpath "string(//*[local-name()='Principal']/@id)" "$kept")" ] ||
+    fail "the action does not run as the task's principal"
+}
+
 check_uninstalled() {
   [ ! -e "$install_unix" ] || fail "files left in the install folder: $(ls -A "$install_unix")"
   [ ! -e "$start_menu_entry" ] || fail "Start menu entry left"
   reg_value "$run_key" Vaultmere > /dev/null && fail "start-at-logon entry left"
+  [ ! -e "$task_unix" ] || fail "the logon task is left"
   reg_query "$uninstall_key" && fail "uninstall entry left"
 }
 
@@ -224,7 +295,8 @@ check_uninstalled
 [ "$(reg_value "$store_key\\Files" File0)" = "$item" ] || fail "silent uninstall did not keep the stored list"
 [ "$(reg_value "$store_key\\Settings" UserPassword)" = "secret" ] || fail "silent uninstall did not keep the password"
 
-echo "== round 2: install, update over the running program, uninstall with /REMOVESETTINGS"
+echo "== round 2: install over a version that started through the Run entry, update over the running program, uninstall with /REMOVESETTINGS"
+w reg add "$run_key" /v Vaultmere /t REG_SZ /d "\"$install_dir\\brwaddon.exe\"" /f || fail "cannot write the old Run entry"
 install
 check_installed
 start_installed
@@ -245,6 +317,29 @@ is_free "$folder/notes.txt" || fail "the folder stayed locked after uninstall"
 check_uninstalled
 reg_query "$store_key" && fail "/REMOVESETTINGS left the stored list and password"
 reg_query 'HKLM\SOFTWARE\Brackwater' && fail "/REMOVESETTINGS left the empty Brackwater key"
+
+echo "== round 3: a folder outside Program Files, with \"&\" in its name"
+# A folder holding files of its own is refused: it would lose its permissions.
+occupied="$WINEPREFIX/drive_c/Shared & Co"
+mkdir -p "$occupied"
+echo "someone else's" > "$occupied/notes.txt"
+install_rc 'C:\Shared & Co' && fail "setup installed into a folder holding other files"
+[ -f "$occupied/notes.txt" ] && [ ! -e "$occupied/brwaddon.exe" ] || fail "setup changed a folder holding other files"
+rm -rf "$occupied"
+nothing_installed || fail "the refused install left something behind"
+
+install_to 'C:\Tools & Co\Vaultmere'
+install 'C:\Tools & Co\Vaultmere'
+check_installed
+store_item "$item"
+start_installed
+resident=$last_started
+wait_until 20 is_locked "$folder/notes.txt" || fail "the program installed outside Program Files did not lock the folder"
+uninstall /REMOVESETTINGS
+wait_until 10 ended "$resident" || fail "the uninstaller did not end the running program"
+check_uninstalled
+rmdir "$WINEPREFIX/drive_c/Tools & Co" 2> /dev/null
+install_to "$default_dir"
 
 if [ $failures -ne 0 ]; then
   echo "$failures check(s) failed"

@@ -280,6 +280,27 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
     EXPECT_EQ(L"new", state.storedPassword);
     EXPECT_FALSE(failing.IsLoaded());
     EXPECT_EQ(L"", Module1::GetRegistryValue(key.Root(), settings, Module1::kPasswordValueName).ToText());
+
+    // A key the user may read but not write: the plain reason, and the stored password untouched.
+    // In a key of its own, away from the volatile key above.
+    testing_support::ScopedTestKey own;
+    const std::wstring guarded = own.Path() + L"\\Settings";
+    ASSERT_TRUE(Module1::SetRegistryValue(key.Root(), guarded, Module1::kPasswordValueName,
+                                          Module1::RegistryValue::FromText(L"old")));
+    testing_support::WriteDeniedKey denied(key.Root(), guarded);
+    ASSERT_TRUE(denied.Denied());
+    frmChangePassword refused(state, {key.Root(), guarded});
+    refused.showWarning = [&](HWND, const std::wstring& text) { shown.push_back(text); };
+    refused.Show();
+    for (int typed = 0; typed < 2; ++typed) {
+        ::SetWindowTextW(refused.Control(frmChangePassword::IDC_TXTPASSWORD), L"next");
+        ::SendMessageW(refused.Control(frmChangePassword::IDC_CMDOK), BM_CLICK, 0, 0);
+    }
+    ASSERT_EQ(2u, shown.size());
+    EXPECT_EQ(L"Only an administrator can change the password. Your new password stays until Vaultmere ends.",
+              shown[1]);
+    EXPECT_EQ(L"next", state.storedPassword);
+    EXPECT_EQ(L"old", Module1::GetRegistryValue(key.Root(), guarded, Module1::kPasswordValueName).ToText());
 }
 
 // The dialog as the program builds it writes HKEY_LOCAL_MACHINE.

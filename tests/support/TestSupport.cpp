@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include <sddl.h>
+
 #include <vector>
 
 namespace testing_support {
@@ -117,6 +119,27 @@ RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstrin
 ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuffix()) {}
 
 ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+
+WriteDeniedKey::WriteDeniedKey(HKEY root, const std::wstring& path) : root_(root), path_(path) {
+    // Denied: set value, create subkey, delete; everything else allowed.
+    denied_ = SetDacl(L"D:P(D;;0x10006;;;WD)(A;;KA;;;WD)");
+}
+
+WriteDeniedKey::~WriteDeniedKey() {
+    if (denied_) SetDacl(L"D:P(A;;KA;;;WD)");
+}
+
+bool WriteDeniedKey::SetDacl(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    vaultmere::UniqueKey key;
+    LONG result = ::RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, key.Put());
+    if (result == ERROR_SUCCESS) result = ::RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor);
+    ::LocalFree(descriptor);
+    return result == ERROR_SUCCESS;
+}
 
 std::vector<std::wstring> ListBoxEntries(HWND list) {
     std::vector<std::wstring> entries;

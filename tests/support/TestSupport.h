@@ -84,6 +84,24 @@ struct RegistryViews {
 bool IsWow64();
 RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstring& valueName);
 
+// While it lives, a key of the test key refuses to be written, created in or
+// deleted, as HKEY_LOCAL_MACHINE's keys refuse a standard user: its DACL
+// denies those rights to everyone.
+class WriteDeniedKey {
+public:
+    WriteDeniedKey(HKEY root, const std::wstring& path);
+    ~WriteDeniedKey();
+    WriteDeniedKey(const WriteDeniedKey&) = delete;
+    WriteDeniedKey& operator=(const WriteDeniedKey&) = delete;
+    bool Denied() const { return denied_; }
+
+private:
+    bool SetDacl(const wchar_t* sddl);
+    HKEY root_;
+    std::wstring path_;
+    bool denied_ = false;
+};
+
 using ui::FindDescendant;
 
 // The entries of a list box in any process, however long.

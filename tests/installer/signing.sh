@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Release signing with a throwaway self-signed certificate made here: the
+# program signed by scripts/sign.sh, the setup and its uninstaller signed as
+# makensis writes them, each signature checked by osslsigncode against that
+# certificate. The uninstaller exists only once the setup has written it, so
+# the setup is installed silently under Wine and uninstalled again. Runs
+# inside the Wine environment of scripts/test.sh.
+# Usage: signing.sh PROGRAM_EXE MAKENSIS
+set -uo pipefail
+program_exe="$(realpath "$1")"
+makensis="$2"
+source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+: "${WINEPREFIX:?run this inside the Wine environment of scripts/test.sh}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vaultmere-signing.XXXXXX")"
+install_dir='C:\Vaultmere signing test'
+install_unix="$WINEPREFIX/drive_c/Vaultmere signing test"
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+w() {
+  wine "$@" > "$work/wine.out" 2>&1 < /dev/null
+}
+cleanup() {
+  if [ -e "$install_unix" ]; then
+    w schtasks /Delete /F /TN Vaultmere
+    w reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere' /f
+    rm -rf "$install_unix" "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vaultmere.lnk"
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+for tool in osslsigncode openssl; do
+  command -v $tool > /dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)"; exit 1; }
+done
+
+# verify FILE: signed, and by the certificate made here.
+verify() {
+  if ! osslsigncode verify -CAfile "$work/cert.pem" -in "$1" > "$work/verify.out" 2>&1; then
+    fail "$(basename "$1") carries no valid signature: $(grep -iE 'error|fail|no signature' "$work/verify.out" | head -3)"
+  elif ! grep -qF "Vaultmere Test Signing $$" "$work/verify.out"; then
+    fail "$(basename "$1") is signed, but not with the test certificate"
+  fi
+}
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Vaultmere Test Signing $$" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" 2> "$work/openssl.out" &&
+  openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:'throw away' \
+    -out "$work/cert.pfx" 2>> "$work/openssl.out" ||
+  { echo "FAIL: cannot make the test certificate: $(cat "$work/openssl.out")"; exit 1; }
+export VAULTMERE_SIGN_PFX="$work/cert.pfx" VAULTMERE_SIGN_PASSWORD='throw away'
+
+cp "$program_exe" "$work/brwaddon.exe"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/brwaddon.exe" > /dev/null 2>&1 &&
+  fail "the unsigned program passes verification: the checks below would prove nothing"
+bash "$source_dir/scripts/sign.sh" "$work/brwaddon.exe" > "$work/sign.out" 2>&1 || fail "sign.sh failed: $(cat "$work/sign.out")"
+verify "$work/brwaddon.exe"
+
+"$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DOUTFILE="$work/Vaultmere-signed.exe" \
+  -DSIGN_SCRIPT="$source_dir/scripts/sign.sh" "$source_dir/installer/vaultmere.nsi" > "$work/makensis.out" 2>&1 ||
+  { echo "FAIL: makensis failed: $(cat "$work/makensis.out")"; exit 1; }
+verify "$work/Vaultmere-signed.exe"
+
+[ ! -e "$install_unix" ] || { echo "FAIL: $install_dir exists already"; exit 1; }
+w cmd /c "Z:${work//\//\\}\\Vaultmere-signed.exe /S /D=$install_dir" || fail "the signed setup failed to install"
+[ -f "$install_unix/uninstall.exe" ] && verify "$install_unix/uninstall.exe" || fail "no uninstaller installed"
+[ -f "$install_unix/brwaddon.exe" ] && verify "$install_unix/brwaddon.exe" || fail "no program installed"
+
+cp "$install_unix/uninstall.exe" "$work/uninstall-copy.exe" &&
+  w cmd /c "Z:${work//\//\\}\\uninstall-copy.exe /S /REMOVESETTINGS _?=$install_dir" || fail "the signed uninstaller failed"
+[ ! -e "$install_unix" ] || fail "the uninstaller left $install_dir"
+
+if [ $failures -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "signing passed"
