@@ -35,6 +35,20 @@ void ItemList::SetListIndex(int index) { selected_ = (index >= 0 && index < List
 
 std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)] : L""; }
 
+std::wstring StatusNote(const ItemStatus& status) {
+    if (!status.locked) return std::wstring();
+    switch (status.folder) {
+    case ItemStatus::Folder::Missing:
+        return L"folder missing";
+    case ItemStatus::Folder::Unreachable:
+        return L"not reachable";
+    case ItemStatus::Folder::Present:
+        break;
+    }
+    if (status.filesWaiting == 0) return std::wstring();
+    return std::to_wstring(status.filesWaiting) + (status.filesWaiting == 1 ? L" file in use" : L" files in use");
+}
+
 void ItemLists::AddLockedItem(const std::wstring& path) {
     List1.AddItem(path);
     List3.AddItem(path);

@@ -37,6 +37,10 @@ private:
     int selected_ = -1;
 };
 
+// The short note drawn beside a locked entry that is not wholly locked:
+// "2 files in use", "folder missing", "not reachable"; "" otherwise.
+std::wstring StatusNote(const ItemStatus& status);
+
 // Answers the Remove confirmation for an entry: true for Yes.
 using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
 
