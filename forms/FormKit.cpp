@@ -270,7 +270,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         // Any program can send this message to any window, with a pointer of
         // its choosing. Only the first one of a window, sent by this thread's
         // own CreateWindowExW, carries a form.
-        if (form || (::InSendMessageEx(nullptr) & ISMEX_SEND) != 0) return FALSE;
+        if (form || ::InSendMessageEx(nullptr) != ISMEX_NOSEND) return FALSE;
         auto* creating = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         if (!creating || !creating->creating_ || creating->hwnd_) return FALSE;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creating));
@@ -280,7 +280,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     if (!form) return ::DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         // Sent or posted by another program, the window lives on: keep it.
-        if (!form->destroying_ && !form->creating_) return 0;
+        if ((!form->destroying_ && !form->creating_) || ::InSendMessageEx(nullptr) != ISMEX_NOSEND) return 0;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         form->hwnd_ = nullptr;
         form->lastFocus_ = nullptr;

@@ -75,7 +75,7 @@ public:
 
     // Shows the lists as they are now (after another window changed them).
     void RefreshLists();
-    // The locked list's notes as last drawn, one per entry ("" for none).
+    // The notes the locked list shows, one per entry ("" for none).
     const std::vector<std::wstring>& Notes() const { return notes_; }
 
 protected:
