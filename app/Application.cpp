@@ -31,7 +31,9 @@ int Application::Run() {
         prompt_.RunSecondStart();
         return 0;
     }
-    return ui::RunMessageLoop();
+    // The resident copy ends with the session or by being ended, never on a
+    // quit message another program posted: that would drop every lock.
+    return ui::RunMessageLoop([] { return false; });
 }
 
 }  // namespace vaultmere

@@ -2,6 +2,8 @@
 
 #include <imm.h>
 
+#include <unordered_set>
+
 #include "app/PasswordPrompt.h"
 #include "common/TextCase.h"
 #include "store/Module1.h"
@@ -76,8 +78,11 @@ frmPassword::Role frmPassword::Form_Load() {
 }
 
 void frmPassword::RelockStoredItems() {
+    // A save that was stopped can leave an item stored twice; it is listed
+    // and locked once, as Lock Folder would.
+    std::unordered_set<std::wstring> listed;
     for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
-        lists_.AddLockedItem(item);
+        if (listed.insert(LowerCase(item)).second) lists_.AddLockedItem(item);
     }
 }
 

@@ -2,14 +2,16 @@
 # Builds every benchmark and runs them all under Wine, printing one table:
 # locking (10,000 files; pass more to bench/run.sh on a machine where Wine may
 # hold 100,000 files open), start-up relock, show requests, and the
-# resident copy idle for 10 minutes with 1,000 items and briefly with none.
-# Takes about 15 minutes. IDLE_MINUTES shortens the idle run.
+# resident copy idle for 10 minutes with 1,000 items and briefly with none,
+# and a resident copy whose 10,000 files another process holds.
+# Takes about 20 minutes. IDLE_MINUTES shortens the idle run, WAITING_MINUTES
+# the waiting one (after its first minute).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/bench}"
 . scripts/build-env.sh
 VAULTMERE_CMAKE_ARGS=-DVAULTMERE_BUILD_TESTS=OFF \
-  vaultmere_build "$build_dir" lock_bench startup_bench show_request_bench resident_watch
+  vaultmere_build "$build_dir" lock_bench startup_bench show_request_bench resident_watch waiting_bench
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"
@@ -20,7 +22,8 @@ echo
 scripts/wine-run.sh "$bin/lock_bench.exe" 10000
 export VAULTMERE_BENCH_ROWS=1
 for run in "startup_bench.exe 1000 10" "show_request_bench.exe 20" \
-  "resident_watch.exe ${IDLE_MINUTES:-10} 1000 0" "resident_watch.exe 0.5 0 0"; do
+  "resident_watch.exe ${IDLE_MINUTES:-10} 1000 0" "resident_watch.exe 0.5 0 0" \
+  "waiting_bench.exe ${WAITING_MINUTES:-3} 10000"; do
   # shellcheck disable=SC2086
   scripts/wine-run.sh "$bin/"$run
 done

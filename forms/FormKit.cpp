@@ -120,6 +120,7 @@ Form::~Form() {
     if (hwnd_) {
         // The derived part is gone: let the window die without calling back.
         ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        destroying_ = true;
         ::DestroyWindow(hwnd_);
         hwnd_ = nullptr;
     }
@@ -139,7 +140,10 @@ void Form::Hide() {
 bool Form::IsVisible() const { return hwnd_ && ::IsWindowVisible(hwnd_); }
 
 void Form::Unload() {
-    if (hwnd_) ::DestroyWindow(hwnd_);
+    if (!hwnd_) return;
+    destroying_ = true;
+    ::DestroyWindow(hwnd_);
+    destroying_ = false;
 }
 
 std::wstring Form::Caption() const {
@@ -184,8 +188,10 @@ bool Form::Create(const FormDesign& form, const ControlDesign* controls, std::si
         y = work.top + (work.bottom - work.top - height) / 2;
     }
 
+    creating_ = true;
     HWND created = ::CreateWindowExW(exStyle, kFormClass, form.caption, style, x, y, width, height, nullptr,
                                      nullptr, instance, this);
+    creating_ = false;
     if (!created) return false;
 
     LOGFONTW face = {};
@@ -259,14 +265,22 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* form = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (message == WM_NCCREATE) {
+        // Any program can send this message to any window, with a pointer of
+        // its choosing. Only the first one of a window, sent by this thread's
+        // own CreateWindowExW, carries a form.
+        if (form || ::InSendMessageEx(nullptr) != ISMEX_NOSEND) return FALSE;
         auto* creating = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        if (!creating || !creating->creating_ || creating->hwnd_) return FALSE;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creating));
         creating->hwnd_ = hwnd;
+        form = creating;
     }
-    auto* form = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!form) return ::DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
+        // Sent or posted by another program, the window lives on: keep it.
+        if ((!form->destroying_ && !form->creating_) || ::InSendMessageEx(nullptr) != ISMEX_NOSEND) return 0;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         form->hwnd_ = nullptr;
         form->lastFocus_ = nullptr;
@@ -293,10 +307,17 @@ void Dispatch(MSG& message) {
 
 }  // namespace
 
-int RunMessageLoop() {
+int RunMessageLoop(const std::function<bool()>& quitAsked) {
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) Dispatch(message);
-    return static_cast<int>(message.wParam);
+    for (;;) {
+        const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+        if (got == -1) return -1;
+        if (got == 0) {
+            if (quitAsked && quitAsked()) return static_cast<int>(message.wParam);
+            continue;
+        }
+        Dispatch(message);
+    }
 }
 
 bool PumpMessages() {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "common/UniqueHandle.h"
@@ -92,6 +93,10 @@ private:
 
     HWND hwnd_ = nullptr;
     HWND lastFocus_ = nullptr;
+    // Set only while this form's own CreateWindowExW or DestroyWindow runs:
+    // the creation and destruction messages are taken from no one else.
+    bool creating_ = false;
+    bool destroying_ = false;
     int dpi_ = 96;
     vaultmere::UniqueFont font_;
 };
@@ -99,8 +104,9 @@ private:
 // A control anywhere below a window, inside panels too, by its ID.
 HWND FindDescendant(HWND window, int id);
 
-// Runs until WM_QUIT; returns its exit code.
-int RunMessageLoop();
+// Runs until a WM_QUIT for which quitAsked() is true; returns its exit
+// code. Any other WM_QUIT, one another program posted, is dropped.
+int RunMessageLoop(const std::function<bool()>& quitAsked);
 // Dispatches every message waiting for this thread, then returns. Returns
 // false when WM_QUIT was seen (it is posted again for the main loop).
 bool PumpMessages();

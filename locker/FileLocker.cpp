@@ -22,9 +22,32 @@ constexpr DWORD kDrainWaitMs = 2000;
 // Quiet time after the last lock call before new folders' watches start.
 constexpr DWORD kSettleMs = 20;
 
-bool FolderExists(const std::wstring& path) {
+// The drive root ("\\?\c:\") or share ("\\?\UNC\server\share\") of an
+// extended-length folder path.
+std::wstring VolumeRoot(const std::wstring& path) {
+    static const wchar_t kUnc[] = L"\\\\?\\UNC\\";
+    std::size_t start = 4;  // past \\?\ of a drive path
+    int separators = 1;
+    if (path.compare(0, 8, kUnc) == 0) {
+        start = 8;
+        separators = 2;
+    }
+    std::size_t end = start;
+    for (int i = 0; i < separators && end != std::wstring::npos; ++i) end = path.find(L'\\', end + 1);
+    return end == std::wstring::npos ? path + L"\\" : path.substr(0, end + 1);
+}
+
+// Looks at a folder that is not watched; may take long on a network path.
+ItemStatus::Folder ProbeFolder(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ItemStatus::Folder::Present : ItemStatus::Folder::Missing;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
+    // Not found: the folder, or the whole drive or share?
+    return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
+                                                                                    : ItemStatus::Folder::Missing;
 }
 
 // A slim reader/writer lock taken exclusively. Unlike std::mutex over the
@@ -67,6 +90,8 @@ public:
     void Lock(const ItemTarget& target, const std::wstring& key);
     void Unlock(const std::wstring& key);
     LockerReport Report() const;
+    // keys as SetItemLocked makes them; "" for a path that is not an item.
+    std::vector<ItemStatus> Status(const std::vector<std::wstring>& keys) const;
 
 private:
     struct Item {
@@ -87,6 +112,7 @@ private:
     static DWORD WINAPI WatcherMain(void* engine);
     static DWORD WINAPI ProberMain(void* engine);
     void WatchLoop();
+    void RetryDueOutsideLock();
     bool ProbeOnce();
 
     // Set before the threads start and reset after they end.
@@ -184,6 +210,22 @@ LockerReport FileLocker::Engine::Report() const {
         report.watchOverflows += entry.second->OverflowCount();
     }
     return report;
+}
+
+std::vector<ItemStatus> FileLocker::Engine::Status(const std::vector<std::wstring>& keys) const {
+    std::vector<ItemStatus> statuses(keys.size());
+    std::lock_guard<SlimLock> lock(mutex_);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const auto item = items_.find(keys[i]);
+        if (item == items_.end()) continue;
+        const auto folder = folders_.find(item->second.folderKey);
+        if (folder == folders_.end()) continue;
+        ItemStatus& status = statuses[i];
+        status.locked = true;
+        folder->second->CountCovered(item->second.pattern, status.filesHeld, status.filesWaiting);
+        status.folder = folder->second->Pinned() ? ItemStatus::Folder::Present : folder->second->Presence();
+    }
+    return statuses;
 }
 
 void FileLocker::Engine::Retire(FolderLocks& folder) {
@@ -284,15 +326,44 @@ void FileLocker::Engine::WatchLoop() {
                 std::lock_guard<SlimLock> lock(mutex_);
                 if (overlapped) OnCompletion(reinterpret_cast<FolderWatch*>(key), bytes, error);
                 if (stopping_) return;
-                const ULONGLONG now = ::GetTickCount64();
-                for (auto& entry : folders_) {
-                    if (entry.second->PendingCount() > 0) entry.second->RetryDue(now);
-                }
             }
+            RetryDueOutsideLock();
             StartSettledWatches();
         } catch (...) {
             ::Sleep(kProbeIntervalMs);
         }
+    }
+}
+
+// Files open elsewhere fail to open again and again, and each failed open
+// can take long (a network share); lock calls and status queries must never
+// wait for them. So the due retries are listed under the lock, opened
+// without it, and the results taken back under it.
+void FileLocker::Engine::RetryDueOutsideLock() {
+    std::vector<std::pair<std::wstring, std::vector<DueOpen>>> due;  // folder key, opens
+    {
+        std::lock_guard<SlimLock> lock(mutex_);
+        const ULONGLONG now = ::GetTickCount64();
+        for (auto& entry : folders_) {
+            if (entry.second->PendingCount() == 0 || entry.second->NextRetryDue() > now) continue;
+            due.emplace_back(entry.first, std::vector<DueOpen>());
+            entry.second->CollectDue(now, due.back().second);
+        }
+    }
+    if (due.empty()) return;
+    for (auto& folder : due) {
+        if (::WaitForSingleObject(stopEvent_.Get(), 0) != WAIT_TIMEOUT) return;
+        for (DueOpen& open : folder.second) {
+            open.file = OpenFileLocked(open.path);
+            open.error = open.file ? ERROR_SUCCESS : ::GetLastError();
+        }
+    }
+    std::lock_guard<SlimLock> lock(mutex_);
+    if (stopping_) return;
+    const ULONGLONG now = ::GetTickCount64();
+    for (auto& folder : due) {
+        const auto found = folders_.find(folder.first);
+        if (found != folders_.end()) found->second->TakeRetries(folder.second, now);
     }
 }
 
@@ -338,11 +409,13 @@ bool FileLocker::Engine::ProbeOnce() {
     for (const auto& folder : idle) {
         if (::WaitForSingleObject(stopEvent_.Get(), 0) != WAIT_TIMEOUT) return false;
         // Outside the lock: a drive or share may take long to answer.
-        if (!FolderExists(folder.second)) continue;
+        const ItemStatus::Folder presence = ProbeFolder(folder.second);
         std::lock_guard<SlimLock> lock(mutex_);
         if (stopping_) return false;
         const auto found = folders_.find(folder.first);
         if (found == folders_.end() || found->second->Watching()) continue;
+        found->second->SetPresence(presence);
+        if (presence != ItemStatus::Folder::Present) continue;
         found->second->Resume(port_.Get(), ::GetTickCount64());
         if (found->second->PendingCount() > 0) Wake();
     }
@@ -371,5 +444,16 @@ void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
 }
 
 LockerReport FileLocker::Report() const { return engine_->Report(); }
+
+std::vector<ItemStatus> FileLocker::StatusOf(const std::vector<std::wstring>& paths) const {
+    std::vector<std::wstring> keys;
+    keys.reserve(paths.size());
+    for (const std::wstring& path : paths) {
+        const ItemTarget target = ParseItemPath(path);
+        keys.push_back(target.kind == ItemTarget::Kind::Refused ? std::wstring()
+                                                                : LowerCase(JoinPath(target.folder, target.name)));
+    }
+    return engine_->Status(keys);
+}
 
 }  // namespace vaultmere

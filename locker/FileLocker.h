@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 #include "locker/ItemLocker.h"
@@ -44,6 +45,7 @@ public:
     void SetItemLocked(const std::wstring& path, bool locked) override;
 
     LockerReport Report() const;
+    std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
 
 private:
     class Engine;

@@ -19,13 +19,24 @@ namespace {
 constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
 
 // Names appearing, leaving or changing attributes (a hidden file made
-// visible). Writes are not watched: a busy file is retried on a timer.
-constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+// visible), and writes: a waiting file that is written to, or closed after
+// writing, is tried again at once.
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES |
+                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
-// Brief opens by indexers and scanners clear within a few retries; a file a
-// program keeps open is tried once a second until it is let go.
+// Brief opens by indexers and scanners clear within a few retries. A file a
+// program keeps open is tried at most once a second for its first minute,
+// then at most every 30 seconds: another copy of the program holding
+// thousands of files must not cost this one thousands of opens a second.
 constexpr DWORD kFirstRetryMs = 25;
 constexpr DWORD kLongestRetryMs = 1000;
+constexpr DWORD kPatientRetryMs = 30000;
+constexpr ULONGLONG kPatientAfterMs = 60000;
+// Writes to a waiting file bring its retry forward, but not closer than
+// this to the last one: a program writing all the time costs few opens.
+constexpr DWORD kEarliestOnChangeMs = 250;
+
+DWORD RetryCeiling(ULONGLONG waited) { return waited >= kPatientAfterMs ? kPatientRetryMs : kLongestRetryMs; }
 
 bool WorthRetrying(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
@@ -135,36 +146,44 @@ void FolderLocks::OnFailedOpen(DWORD error, const std::wstring& name, std::wstri
         return;
     }
     Retry& retry = pending_[std::move(lower)];
-    retry.name = name;
-    retry.delayMs = kFirstRetryMs;
-    retry.due = now + kFirstRetryMs;
+    if (retry.since == 0) {
+        retry.name = name;
+        retry.since = now;
+        retry.delayMs = kFirstRetryMs;
+    } else {
+        retry.delayMs = std::min(retry.delayMs * 2, RetryCeiling(now - retry.since));
+    }
+    retry.lastTry = now;
+    retry.due = now + retry.delayMs;
 }
 
-void FolderLocks::RetryDue(ULONGLONG now) {
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        Retry& retry = it->second;
-        if (retry.due > now) {
-            ++it;
+void FolderLocks::CollectDue(ULONGLONG now, std::vector<DueOpen>& due) const {
+    for (const auto& entry : pending_) {
+        if (entry.second.due > now) continue;
+        DueOpen open;
+        open.lower = entry.first;
+        open.path = prefix_ + entry.second.name;
+        due.push_back(std::move(open));
+    }
+}
+
+void FolderLocks::TakeRetries(std::vector<DueOpen>& opened, ULONGLONG now) {
+    for (DueOpen& open : opened) {
+        const auto it = pending_.find(open.lower);
+        // Unlocked, removed or taken another way meanwhile: the handle closes.
+        if (it == pending_.end()) continue;
+        if (!open.file) {
+            const std::wstring name = it->second.name;
+            OnFailedOpen(open.error, name, open.lower, now);
             continue;
         }
-        // Made hidden or replaced by a folder while it was busy.
-        if (!Covers(it->first, retry.name)) {
-            it = pending_.erase(it);
+        // Made hidden or replaced while it was busy.
+        if (!Covers(it->first, it->second.name)) {
+            pending_.erase(it);
             continue;
         }
-        const std::wstring path = prefix_ + retry.name;
-        UniqueHandle file = OpenFileLocked(path);
-        const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
-        if (file) {
-            held_.emplace(it->first, std::move(file));
-            it = pending_.erase(it);
-        } else if (WorthRetrying(error)) {
-            retry.delayMs = std::min(retry.delayMs * 2, kLongestRetryMs);
-            retry.due = now + retry.delayMs;
-            ++it;
-        } else {
-            it = pending_.erase(it);
-        }
+        held_.emplace(it->first, std::move(open.file));
+        pending_.erase(it);
     }
 }
 
@@ -174,13 +193,34 @@ ULONGLONG FolderLocks::NextRetryDue() const {
     return earliest;
 }
 
+void FolderLocks::CountCovered(const std::wstring& pattern, std::size_t& held, std::size_t& waiting) const {
+    if (patterns_.size() == 1) {
+        held = held_.size();
+        waiting = pending_.size();
+        return;
+    }
+    const std::wstring lower = LowerCase(pattern);
+    const bool wildcard = HasWildcard(pattern);
+    auto covers = [&](const std::wstring& name) { return wildcard ? NameMatchesPattern(lower, name) : lower == name; };
+    held = 0;
+    waiting = 0;
+    for (const auto& entry : held_) held += covers(entry.first) ? 1 : 0;
+    for (const auto& entry : pending_) waiting += covers(entry.first) ? 1 : 0;
+}
+
 bool FolderLocks::OpenWatch(HANDLE port) {
     auto watch = std::make_unique<FolderWatch>();
     // Others may list the folder and add, change and remove files in it, but
     // not rename or delete the folder itself while we hold this.
     watch->folder.Reset(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-    if (!watch->folder) return false;
+    if (!watch->folder) {
+        const DWORD error = ::GetLastError();
+        presence_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ItemStatus::Folder::Missing
+                                                                                   : ItemStatus::Folder::Unreachable;
+        return false;
+    }
+    presence_ = ItemStatus::Folder::Present;
     watch->owner = this;
     watch_ = std::move(watch);
     if (port) Associate(port);
@@ -235,6 +275,9 @@ void FolderLocks::OnWatchCompleted(DWORD bytes, DWORD error, ULONGLONG now) {
         // the share dropped); Resume opens it again once it is back.
         watch_.reset();
         if (::GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD gone = ::GetLastError();
+            presence_ = gone == ERROR_FILE_NOT_FOUND || gone == ERROR_PATH_NOT_FOUND ? ItemStatus::Folder::Missing
+                                                                                     : ItemStatus::Folder::Unreachable;
             held_.clear();
             pending_.clear();
         }
@@ -254,7 +297,14 @@ void FolderLocks::OnChange(DWORD action, const std::wstring& name, ULONGLONG now
         }
         return;
     }
-    if (held_.count(lower) || pending_.count(lower)) return;
+    const auto waiting = pending_.find(lower);
+    if (waiting != pending_.end()) {
+        // Written to or closed by its holder: the next retry comes soon.
+        Retry& retry = waiting->second;
+        retry.due = std::min(retry.due, std::max(now, retry.lastTry + kEarliestOnChangeMs));
+        return;
+    }
+    if (held_.count(lower)) return;
     if (Covers(lower, name)) TryLock(name, std::move(lower), now);
 }
 

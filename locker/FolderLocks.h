@@ -12,10 +12,19 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "locker/ItemLocker.h"
 
 namespace vaultmere {
 
 class FolderLocks;
+
+// One retry of a waiting file, opened outside the owner's lock.
+struct DueOpen {
+    std::wstring lower;  // key of the waiting file
+    std::wstring path;   // the file, extended-length
+    UniqueHandle file;   // the open's result
+    DWORD error = ERROR_SUCCESS;
+};
 
 // The folder handle and the buffer of its one outstanding change read. The
 // system writes into both until the read's completion packet has been taken
@@ -68,13 +77,23 @@ public:
     // its completion packet is still to come; the caller keeps it until then.
     std::unique_ptr<FolderWatch> DetachWatch();
 
-    void RetryDue(ULONGLONG now);
+    // Appends the waiting files whose retry is due; the caller opens them
+    // with OpenFileLocked outside its lock and hands them back to
+    // TakeRetries, under the lock again.
+    void CollectDue(ULONGLONG now, std::vector<DueOpen>& due) const;
+    void TakeRetries(std::vector<DueOpen>& opened, ULONGLONG now);
     // Tick of the earliest retry, or ULLONG_MAX when none waits.
     ULONGLONG NextRetryDue() const;
 
     std::size_t LockedCount() const { return held_.size(); }
     std::size_t PendingCount() const { return pending_.size(); }
     std::size_t OverflowCount() const { return overflows_; }
+    // Held and waiting files that pattern covers.
+    void CountCovered(const std::wstring& pattern, std::size_t& held, std::size_t& waiting) const;
+
+    // Whether the folder is there, as last seen.
+    ItemStatus::Folder Presence() const { return presence_; }
+    void SetPresence(ItemStatus::Folder presence) { presence_ = presence; }
 
 private:
     struct Pattern {
@@ -85,6 +104,8 @@ private:
     struct Retry {
         std::wstring name;  // as the folder lists it
         ULONGLONG due = 0;
+        ULONGLONG since = 0;    // first failed open
+        ULONGLONG lastTry = 0;  // latest open
         DWORD delayMs = 0;
     };
 
@@ -102,6 +123,7 @@ private:
     std::unordered_map<std::wstring, UniqueHandle> held_;
     std::unordered_map<std::wstring, Retry> pending_;
     std::size_t overflows_ = 0;
+    ItemStatus::Folder presence_ = ItemStatus::Folder::Present;
 };
 
 }  // namespace vaultmere

@@ -1,7 +1,10 @@
 #include "store/Module1.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 
 using vaultmere::UniqueKey;
@@ -157,9 +160,44 @@ RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std
     auto allowed = [&changeLimit] { return changeLimit == 0 ? false : (--changeLimit, true); };
     const RegistryStatus stopped = {ERROR_CANCELLED};
 
-    for (size_t i = 0; i < items.size(); ++i) {
+    // What each stored value holds now, by value name without case, and how
+    // many values hold each item. A value about to be overwritten whose item
+    // stays on the list and is held nowhere else is first copied to a name
+    // beyond the new list, so that a stop between any two changes loses no
+    // kept item whatever the order of the list.
+    std::unordered_map<std::wstring, std::wstring> stored;
+    std::unordered_map<std::wstring, std::size_t> copies;
+    for (const NamedValue& entry : ReadAllValues(root, keyPath)) {
+        if (!ItemIndexDigits(entry.name)) continue;
+        std::wstring item = entry.value.ToText();
+        if (item.empty()) continue;
+        ++copies[item];
+        stored.emplace(vaultmere::LowerCase(entry.name), std::move(item));
+    }
+    const std::unordered_set<std::wstring> kept(items.begin(), items.end());
+    std::size_t spare = items.size();
+    auto write = [&](const std::wstring& name, const std::wstring& item) -> RegistryStatus {
         if (!allowed()) return stopped;
-        const RegistryStatus status = SetRegistryValue(root, keyPath, ItemValueName(i), RegistryValue::FromText(items[i]));
+        const RegistryStatus status = SetRegistryValue(root, keyPath, name, RegistryValue::FromText(item));
+        if (!status) return status;
+        std::wstring& slot = stored[vaultmere::LowerCase(name)];
+        if (!slot.empty()) --copies[slot];
+        slot = item;
+        ++copies[item];
+        return {};
+    };
+
+    for (size_t i = 0; i < items.size(); ++i) {
+        const std::wstring name = ItemValueName(i);
+        const auto current = stored.find(vaultmere::LowerCase(name));
+        if (current != stored.end() && current->second != items[i] && kept.count(current->second) &&
+            copies[current->second] == 1) {
+            while (stored.count(vaultmere::LowerCase(ItemValueName(spare)))) ++spare;
+            const std::wstring rescued = current->second;
+            const RegistryStatus status = write(ItemValueName(spare), rescued);
+            if (!status) return status;
+        }
+        const RegistryStatus status = write(name, items[i]);
         if (!status) return status;
     }
 
@@ -170,12 +208,13 @@ RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std
         // The key cannot go (it has subkeys, say): empty it instead.
     }
 
+    std::unordered_set<std::wstring> written;
+    for (size_t i = 0; i < items.size(); ++i) written.insert(vaultmere::LowerCase(ItemValueName(i)));
     RegistryStatus firstFailure;
     for (const NamedValue& entry : ReadAllValues(root, keyPath)) {
-        // Value names compare without case, so "file0" is the File0 just written.
-        const auto digits = ItemIndexDigits(entry.name);
-        const bool written = digits && digits->size() <= 9 && std::stoul(*digits) < items.size();
-        if (written) continue;
+        // Value names compare without case, so "file0" is the File0 just
+        // written; "File01" is not.
+        if (written.count(vaultmere::LowerCase(entry.name))) continue;
         if (!allowed()) return stopped;
         const RegistryStatus status = DeleteRegistryValue(root, keyPath, entry.name);
         if (!status && firstFailure) firstFailure = status;

@@ -55,8 +55,11 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
 
 // Replaces the stored item list with items as File0 ... File(n-1). The new
 // values are written first; only then is what is stale deleted (every other
-// value, and the key itself when the list is empty), so a failure part way
-// never loses an item that was stored and is still on the list. Returns the
+// value, and the key itself when the list is empty). Before a value is
+// overwritten, an item it alone holds that stays on the list is copied to a
+// spare name past the list, so a stop after any single change loses no item
+// that was stored and is still on the list, in any order; at worst an item
+// is left stored twice until the next save. Returns the
 // first failure. changeLimit stops the save after that many registry changes
 // (ERROR_CANCELLED), which is how tests interrupt it at every step.
 RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items,

@@ -7,9 +7,26 @@ namespace {
 using HandoffTest = ProgramTest;
 
 TEST_F(HandoffTest, SecondStartShowsNoticeAndTheResidentShowsItsPrompt) {
-    Start();
+    HANDLE resident = Start();
     ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
     EXPECT_FALSE(::IsWindowVisible(Resident()));
+    ASSERT_TRUE(WaitUntil([&] { return OpenFromOutside(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }));
+
+    // What any other program can send or post does not end the resident copy
+    // nor part its window from the form behind it.
+    DWORD process = 0;
+    const DWORD thread = ::GetWindowThreadProcessId(Resident(), &process);
+    ::PostMessageW(Resident(), WM_QUIT, 0, 0);
+    ::PostThreadMessageW(thread, WM_QUIT, 0, 0);
+    CREATESTRUCTW forged{};
+    forged.lpCreateParams = reinterpret_cast<void*>(static_cast<INT_PTR>(0x1234));
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(Resident(), WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&forged), SMTO_ABORTIFHUNG, 3000,
+                          &ignored);
+    ::SendMessageTimeoutW(Resident(), WM_NCDESTROY, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
+    ::PostMessageW(Resident(), WM_NCDESTROY, 0, 0);
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), WaitForExit(resident, 1000));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"doc.txt"));
 
     HANDLE second = Start();
     ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr; }, 5000));

@@ -122,6 +122,12 @@ TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
         {{{L"File0", L"x"}, {L"File5", L"y"}, {L"File7", L"z"}, {L"file9", L"w"}}, {L"x", L"z"}},
         {{{L"File0", L"a"}, {L"File1", L"b"}}, {}},
         {{}, {L"new"}},
+        // Reordered: writing File0 first must not overwrite the only copy of a.
+        {{{L"File0", L"a"}, {L"File1", L"b"}}, {L"b", L"a"}},
+        {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}}, {L"c", L"a", L"b", L"d", L"e"}},
+        {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}, {L"File3", L"d"}}, {L"d", L"c", L"b", L"a"}},
+        // A value name the registry takes for File1.
+        {{{L"file1", L"a"}, {L"File0", L"c"}}, {L"a", L"c"}},
     };
     for (const Case& c : cases) {
         std::vector<std::wstring> kept;

@@ -49,13 +49,21 @@ void AddChooser::Dir1_Click() {
     SetDir1Path(Dir1.List(index));
 }
 
-LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder) {
+LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
+                                          const std::vector<std::wstring>& systemFolders) {
     LockFolderPlan plan;
     const std::wstring folder = Dir1.Path();
     if (folder.empty()) return plan;
 
-    const std::wstring ownFolder = NormalizeFolderPath(programFolder);
-    if (HoldsProgramFile(File1.Entries()) || (!ownFolder.empty() && source_.IsSameFolder(folder, ownFolder))) {
+    bool refused = HoldsProgramFile(File1.Entries());
+    std::vector<std::wstring> critical = systemFolders;
+    critical.push_back(programFolder);
+    for (const std::wstring& each : critical) {
+        if (refused) break;
+        const std::wstring normalized = NormalizeFolderPath(each);
+        refused = !normalized.empty() && source_.IsSameFolder(folder, normalized);
+    }
+    if (refused) {
         plan.action = LockFolderPlan::Action::Refuse;
         return plan;
     }

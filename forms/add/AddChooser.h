@@ -3,6 +3,7 @@
 // step, and what Lock Folder decides. The dialog window shows this state and
 // forwards its events here. No Windows headers.
 #include <string>
+#include <vector>
 
 #include "forms/add/ChooserLists.h"
 
@@ -12,7 +13,7 @@ namespace vaultmere {
 struct LockFolderPlan {
     enum class Action {
         None,    // no folder: nothing is shown and nothing changes
-        Refuse,  // the program's own folder
+        Refuse,  // the program's own folder or a system folder
         Add,     // add item to the lists, show confirmation, lock item
     };
     Action action = Action::None;
@@ -46,8 +47,10 @@ public:
     void Dir1_Click();
 
     // The folder the folder list shows, checked against the program's own
-    // folder: one holding the program file, or programFolder itself.
-    LockFolderPlan PlanLockFolder(const std::wstring& programFolder);
+    // folder (one holding the program file, or programFolder itself) and
+    // against systemFolders, each compared as the same folder on disk.
+    LockFolderPlan PlanLockFolder(const std::wstring& programFolder,
+                                  const std::vector<std::wstring>& systemFolders = {});
 
 private:
     PathChange SetDir1Path(const std::wstring& path);

@@ -20,4 +20,10 @@ public:
     bool IsSameFolder(const std::wstring& a, const std::wstring& b) override;
 };
 
+// The folders Windows loads itself from, which must never be locked: the
+// Windows folder and System32, SysWOW64 and Sysnative beneath it (the last
+// two name the other view of System32 for a 32-bit program on 64-bit
+// Windows; either may be missing).
+std::vector<std::wstring> SystemFolders();
+
 }  // namespace vaultmere

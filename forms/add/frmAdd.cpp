@@ -141,7 +141,7 @@ void frmAdd::cmdCancel_Click() { Unload(); }
 
 void frmAdd::cmdLockFolder_Click() {
     if (!chooser_) return;
-    const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder);
+    const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder, SystemFolders());
     switch (plan.action) {
     case LockFolderPlan::Action::None:
         return;
@@ -154,10 +154,7 @@ void frmAdd::cmdLockFolder_Click() {
     SetControlText(IDC_LABEL1, plan.confirmation);
     // Locking a large folder takes a while; the confirmation shows first.
     ::UpdateWindow(Control(IDC_LABEL1));
-    lists_.List1.AddItem(plan.item);
-    lists_.List3.AddItem(plan.item);
-    if (onListsChanged) onListsChanged();
-    lists_.Disable1.SetItemLocked(plan.item, true);
+    lists_.LockNewItem(plan.item, onListsChanged);
 }
 
 void frmAdd::OnEnter(HWND focus) {

@@ -24,10 +24,10 @@ public:
     // Reads drives and folders through source instead of the disks.
     frmAdd(ItemLists& lists, const AppState& state, FolderSource& source);
 
-    // Runs after Lock Folder has appended to the lists, before the lock call.
+    // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
-    // Shows the refusal of the program's own folder: the system's modal
-    // message box unless replaced.
+    // Shows the refusal of the program's own folder or a system folder: the
+    // system's modal message box unless replaced.
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
 
     enum ControlId {

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "app/frmPassword.h"
@@ -17,6 +19,9 @@ constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
 // What Close says when the list may not be written (a standard user's copy).
 constexpr wchar_t kListNotSavedForRights[] =
     L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
+// While the window is visible, the notes are brought up to date once a second.
+constexpr UINT_PTR kNotesTimer = 1;
+constexpr UINT kNotesIntervalMs = 1000;
 
 // Creation order is the tab order: Close, the two lists, then the left
 // panel's buttons. The link-style labels take no focus.
@@ -29,8 +34,12 @@ const ui::ControlDesign kControls[] = {
      SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
      SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+    // Drawn by the form to show notes beside the entries; the entries' text
+    // stays the item path for whoever reads the list.
     {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
+         LBS_HASSTRINGS,
+     0},
     {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
@@ -245,8 +254,83 @@ void Form1::FillList(int controlId, const ItemList& list) {
 
 void Form1::RefreshLists() {
     if (!IsLoaded()) return;
+    notes_.assign(lists_.List1.Entries().size(), std::wstring());
     FillList(IDC_LIST1, lists_.List1);
     FillList(IDC_LIST2, lists_.List2);
+    if (IsVisible()) UpdateNotes();
+}
+
+void Form1::UpdateNotes() {
+    HWND box = ::GetDlgItem(Control(IDC_FRAME3), IDC_LIST1);
+    if (!box) return;
+    const std::vector<std::wstring>& entries = lists_.List1.Entries();
+    const std::vector<ItemStatus> statuses = lists_.Disable1.StatusOf(entries);
+    std::vector<std::wstring> notes(entries.size());
+    for (std::size_t i = 0; i < entries.size() && i < statuses.size(); ++i) notes[i] = StatusNote(statuses[i]);
+    if (notes == notes_) return;
+    notes_ = std::move(notes);
+
+    // The notes widen the entries: long ones can still be scrolled into view.
+    int widest = 0;
+    HDC dc = ::GetDC(box);
+    HGDIOBJ old = ::SelectObject(dc, DialogFont());
+    for (std::size_t i = 0; i < entries.size(); ++i) widest = std::max(widest, LockedEntryWidth(dc, entries[i], notes_[i]));
+    ::SelectObject(dc, old);
+    ::ReleaseDC(box, dc);
+    ::SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
+    ::InvalidateRect(box, nullptr, TRUE);
+}
+
+int Form1::LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const {
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
+    int width = extent.cx;
+    if (!note.empty()) {
+        SIZE gap{};
+        ::GetTextExtentPoint32W(dc, L"    ", 4, &gap);
+        ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
+        width += gap.cx + extent.cx;
+    }
+    return width;
+}
+
+void Form1::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    RECT area = item.rcItem;
+    if (item.itemID == static_cast<UINT>(-1)) {
+        if (item.itemState & ODS_FOCUS) ::DrawFocusRect(dc, &area);
+        return;
+    }
+    if (item.itemAction == ODA_FOCUS) {
+        ::DrawFocusRect(dc, &area);
+        return;
+    }
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    ::FillRect(dc, &area, ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    const int length = static_cast<int>(::SendMessageW(item.hwndItem, LB_GETTEXTLEN, item.itemID, 0));
+    std::wstring entry(static_cast<std::size_t>(std::max(length, 0)) + 1, L'\0');
+    const LRESULT copied = ::SendMessageW(item.hwndItem, LB_GETTEXT, item.itemID, reinterpret_cast<LPARAM>(&entry[0]));
+    entry.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
+
+    const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColour = ::SetTextColor(dc, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    RECT text = area;
+    text.left += 2;
+    ::DrawTextW(dc, entry.c_str(), static_cast<int>(entry.size()), &text,
+                DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
+    const std::wstring note = item.itemID < notes_.size() ? notes_[item.itemID] : std::wstring();
+    if (!note.empty()) {
+        text.left += LockedEntryWidth(dc, entry, note);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
+        text.left -= extent.cx;
+        ::SetTextColor(dc, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_GRAYTEXT));
+        ::DrawTextW(dc, note.c_str(), static_cast<int>(note.size()), &text,
+                    DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
+    }
+    ::SetTextColor(dc, oldColour);
+    ::SetBkMode(dc, oldMode);
+    if (item.itemState & ODS_FOCUS) ::DrawFocusRect(dc, &area);
 }
 
 void Form1::cmdunlock_Click() {
@@ -363,14 +447,46 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CTLCOLORSTATIC:
         return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_MEASUREITEM: {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LIST1) break;
+        // As high as the entries of a list box that draws itself.
+        HDC dc = ::GetDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, DialogFont());
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(nullptr, dc);
+        item->itemHeight = static_cast<UINT>(metrics.tmHeight);
+        return TRUE;
+    }
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LIST1) break;
+        DrawLockedEntry(*item);
+        return TRUE;
+    }
+    case WM_SHOWWINDOW:
+        if (wParam) {
+            UpdateNotes();
+            ::SetTimer(Handle(), kNotesTimer, kNotesIntervalMs, nullptr);
+        } else {
+            ::KillTimer(Handle(), kNotesTimer);
+        }
+        break;
+    case WM_TIMER:
+        if (wParam != kNotesTimer) break;
+        if (!::IsIconic(Handle())) UpdateNotes();
+        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
         if (wParam) Form_QueryUnload(2);
         return 0;
     default:
-        return Form::HandleMessage(message, wParam, lParam);
+        break;
     }
+    return Form::HandleMessage(message, wParam, lParam);
 }
 
 }  // namespace vaultmere

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/AppState.h"
 #include "common/UniqueHandle.h"
@@ -74,6 +75,8 @@ public:
 
     // Shows the lists as they are now (after another window changed them).
     void RefreshLists();
+    // The notes the locked list shows, one per entry ("" for none).
+    const std::vector<std::wstring>& Notes() const { return notes_; }
 
 protected:
     void Load() override;
@@ -85,6 +88,10 @@ private:
     void FillList(int controlId, const ItemList& list);
     void AddToolTip(int controlId, const wchar_t* text);
     LRESULT ColourStatic(HDC dc, HWND control);
+    // Asks the locker how each locked entry stands and redraws what changed.
+    void UpdateNotes();
+    void DrawLockedEntry(const DRAWITEMSTRUCT& item);
+    int LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const;
 
     AppState& state_;
     ItemLists& lists_;
@@ -92,6 +99,7 @@ private:
     UniqueFont linkFont_;
     UniqueBrush whiteBrush_;
     UniqueBrush greyBrush_;
+    std::vector<std::wstring> notes_;
 };
 
 // Starts a new copy of the program without handing it any handle, shown

@@ -25,14 +25,54 @@ int ItemList::IndexOf(const std::wstring& text) const {
     return it == entries_.end() ? -1 : static_cast<int>(it - entries_.begin());
 }
 
+int ItemList::IndexOfIgnoringCase(const std::wstring& text) const {
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [&text](const std::wstring& entry) { return EqualsIgnoringCase(entry, text); });
+    return it == entries_.end() ? -1 : static_cast<int>(it - entries_.begin());
+}
+
 void ItemList::SetListIndex(int index) { selected_ = (index >= 0 && index < ListCount()) ? index : -1; }
 
 std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)] : L""; }
+
+std::wstring StatusNote(const ItemStatus& status) {
+    if (!status.locked) return std::wstring();
+    switch (status.folder) {
+    case ItemStatus::Folder::Missing:
+        return L"folder missing";
+    case ItemStatus::Folder::Unreachable:
+        return L"not reachable";
+    case ItemStatus::Folder::Present:
+        break;
+    }
+    if (status.filesWaiting == 0) return std::wstring();
+    return std::to_wstring(status.filesWaiting) + (status.filesWaiting == 1 ? L" file in use" : L" files in use");
+}
 
 void ItemLists::AddLockedItem(const std::wstring& path) {
     List1.AddItem(path);
     List3.AddItem(path);
     Disable1.SetItemLocked(path, true);
+}
+
+bool ItemLists::LockNewItem(const std::wstring& path, const std::function<void()>& listed) {
+    // A second entry would be a second lock count: unlocking one entry would
+    // then leave its files locked under the unlocked list.
+    if (List1.IndexOfIgnoringCase(path) >= 0) return false;
+    const int unlocked = List2.IndexOfIgnoringCase(path);
+    if (unlocked >= 0) {
+        const std::wstring entry = List2.List(unlocked);
+        List1.AddItem(entry);
+        List2.RemoveItem(unlocked);
+        if (listed) listed();
+        Disable1.SetItemLocked(LowerCase(entry), true);
+        return true;
+    }
+    List1.AddItem(path);
+    List3.AddItem(path);
+    if (listed) listed();
+    Disable1.SetItemLocked(path, true);
+    return true;
 }
 
 void ItemLists::cmdunlock_Click() {

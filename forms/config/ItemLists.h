@@ -23,6 +23,8 @@ public:
     const std::vector<std::wstring>& Entries() const { return entries_; }
     // Index of the first entry equal to text, or -1.
     int IndexOf(const std::wstring& text) const;
+    // The same, with case ignored as file names compare.
+    int IndexOfIgnoringCase(const std::wstring& text) const;
 
     // -1 when nothing is selected. Setting an index out of range clears it.
     int ListIndex() const { return selected_; }
@@ -34,6 +36,10 @@ private:
     std::vector<std::wstring> entries_;
     int selected_ = -1;
 };
+
+// The short note drawn beside a locked entry that is not wholly locked:
+// "2 files in use", "folder missing", "not reachable"; "" otherwise.
+std::wstring StatusNote(const ItemStatus& status);
 
 // Answers the Remove confirmation for an entry: true for Yes.
 using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
@@ -52,6 +58,13 @@ public:
     // An item that is locked and kept: appended to the locked and persisted
     // lists, then locked (start-up relock, Lock Folder).
     void AddLockedItem(const std::wstring& path);
+
+    // Lock Folder: an item already on the locked list (compared without
+    // case) changes nothing and is not locked again; one on the unlocked
+    // list is relocked as Relock Item does; any other is appended to the
+    // locked and persisted lists and locked. listed runs after the lists
+    // changed and before the lock call. Returns whether the lists changed.
+    bool LockNewItem(const std::wstring& path, const std::function<void()>& listed);
 
     // Unlock Item: the locked list's selected entry is unlocked (its path
     // lower-cased) and moved to the end of the unlocked list.

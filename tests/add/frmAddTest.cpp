@@ -69,6 +69,11 @@ BOOL CALLBACK CloseOtherWindow(HWND window, LPARAM except) {
     return TRUE;
 }
 
+std::wstring UpperCaseForTest(std::wstring text) {
+    ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
 bool MouseButtonsPending() { return HIWORD(::GetQueueStatus(QS_MOUSEBUTTON)) != 0; }
 
 class frmAddTest : public ::testing::Test {
@@ -314,7 +319,7 @@ TEST_F(frmAddTest, EscClosesAndTheNextOpeningStartsAfresh) {
     EXPECT_FALSE(form.IsLoaded());
 }
 
-TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksEachTime) {
+TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     OpenAt(tree.Alpha());
     const std::wstring item = LowerCase(tree.Alpha()) + L"\\*.*";
     const std::wstring confirmation = L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.";
@@ -324,31 +329,47 @@ TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksEachTime) {
     int hookCalls = 0;
     form.onListsChanged = [&] {
         ++hookCalls;
-        EXPECT_EQ(static_cast<size_t>(hookCalls), lists.List1.Entries().size());
-        EXPECT_EQ(static_cast<size_t>(hookCalls), lists.List3.Entries().size());
+        EXPECT_EQ(1u, lists.List1.Entries().size());
+        EXPECT_EQ(1u, lists.List3.Entries().size());
         EXPECT_EQ(static_cast<size_t>(hookCalls - 1), locker.calls.size());
     };
     locker.beforeCall = [&] {
         seenAtLock.push_back(form.ControlText(frmAdd::IDC_LABEL1));
-        EXPECT_EQ(locker.calls.size() + 1, lists.List1.Entries().size());
-        EXPECT_EQ(locker.calls.size() + 1, lists.List3.Entries().size());
+        EXPECT_EQ(1u, lists.List1.Entries().size());
+        EXPECT_EQ(1u, lists.List3.Entries().size());
     };
 
     HWND button = form.FindControl(frmAdd::IDC_CMDLOCKFOLDER);
     ClickCentre(button);
     ASSERT_TRUE(WaitUntil([this] { return locker.calls.size() == 1; }));
+    // Pressed again, and on the same folder in other case: no second entry,
+    // no second lock; the note reads as before.
+    form.SetControlText(frmAdd::IDC_LABEL1, L"");
     ClickCentre(button);
-    ASSERT_TRUE(WaitUntil([this] { return locker.calls.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return form.ControlText(frmAdd::IDC_LABEL1) == confirmation; }));
+    lists.List1.Clear();
+    lists.List1.AddItem(UpperCaseForTest(item));
+    form.cmdLockFolder_Click();
 
-    EXPECT_EQ((Names{item, item}), lists.List1.Entries());
-    EXPECT_EQ((Names{item, item}), lists.List3.Entries());
+    EXPECT_EQ((Names{UpperCaseForTest(item)}), lists.List1.Entries());
+    EXPECT_EQ((Names{item}), lists.List3.Entries());
     EXPECT_TRUE(lists.List2.Entries().empty());
     const std::pair<std::wstring, bool> lock(item, true);
-    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
-    EXPECT_EQ((Names{confirmation, confirmation}), seenAtLock);
-    EXPECT_EQ(2, hookCalls);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock}), locker.calls);
+    EXPECT_EQ((Names{confirmation}), seenAtLock);
+    EXPECT_EQ(1, hookCalls);
     EXPECT_EQ(confirmation, form.ControlText(frmAdd::IDC_LABEL1));
     EXPECT_TRUE(form.IsVisible());
+
+    // An item that was unlocked is relocked as Relock Item does it.
+    lists.List1.Clear();
+    lists.List2.AddItem(item);
+    form.cmdLockFolder_Click();
+    EXPECT_EQ((Names{item}), lists.List1.Entries());
+    EXPECT_TRUE(lists.List2.Entries().empty());
+    EXPECT_EQ((Names{item}), lists.List3.Entries());
+    EXPECT_EQ(2, hookCalls);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
 }
 
 TEST_F(frmAddTest, AddedFolderIsReallyLocked) {
@@ -398,6 +419,19 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     OpenAt(tree.Alpha());
     form.cmdLockFolder_Click();
     EXPECT_EQ(2, refusal.count);
+
+    // The Windows folder and System32, however the path is written.
+    int refusals = 2;
+    for (const std::wstring& folder : SystemFolders()) {
+        if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        SCOPED_TRACE(folder);
+        form.Unload();
+        OpenAt(UpperCaseForTest(folder) + L"\\");
+        form.cmdLockFolder_Click();
+        EXPECT_EQ(++refusals, refusal.count);
+        EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
+    }
+    EXPECT_GE(refusals, 6);
 
     EXPECT_TRUE(lists.List1.Entries().empty());
     EXPECT_TRUE(lists.List3.Entries().empty());

@@ -103,6 +103,55 @@ TEST_F(Form1Test, LayoutFollowsTheDesignInTwips) {
     EXPECT_EQ(List(Form1::IDC_LIST2), ::GetNextDlgTabItem(form.Handle(), second, FALSE));
 }
 
+// Pixels of the first entry's row, right of its text, that differ from the
+// list's background: what is drawn there besides the path.
+int InkBesideFirstEntry(HWND list, const std::wstring& entry, HFONT font) {
+    RECT row{};
+    if (::SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)) == LB_ERR) return -1;
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
+    ::SelectObject(dc, old);
+    const COLORREF background = ::GetPixel(dc, row.right - 1, row.bottom - 1);
+    int ink = 0;
+    for (int y = row.top; y < row.bottom; ++y) {
+        for (int x = row.left + 2 + extent.cx + 2; x < row.right; ++x) {
+            if (::GetPixel(dc, x, y) != background) ++ink;
+        }
+    }
+    ::ReleaseDC(list, dc);
+    return ink;
+}
+
+TEST_F(Form1Test, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked) {
+    UniqueHandle holder = StartProcess(BinaryFolder() + L"\\holder.exe", L"\"" + (folderA / L"busy.txt") + L"\"");
+    ASSERT_TRUE(WaitUntil([&] { return OpenFromOutside(folderA / L"busy.txt") == ERROR_SHARING_VIOLATION; }));
+    lists.AddLockedItem(ItemA());
+    lists.AddLockedItem(ItemB());
+    form.Show();
+    HWND list = List(Form1::IDC_LIST1);
+    const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
+
+    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"1 file in use", L""}; }));
+    // The entries read as the paths; the note is only drawn beside them.
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    ::UpdateWindow(list);
+    EXPECT_GT(InkBesideFirstEntry(list, ItemA(), font), 0);
+
+    ::TerminateProcess(holder.Get(), 0);
+    ::WaitForSingleObject(holder.Get(), 30000);
+    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"", L""}; }, 10000));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"busy.txt"));
+    ::UpdateWindow(list);
+    EXPECT_EQ(0, InkBesideFirstEntry(list, ItemA(), font));
+
+    // A folder that is gone is noted as such.
+    lists.AddLockedItem(folderB / L"gone\\*.*");
+    form.RefreshLists();
+    ASSERT_TRUE(WaitUntil([&] { return form.Notes().size() == 3 && form.Notes()[2] == L"folder missing"; }));
+}
+
 TEST_F(Form1Test, UnlockAndRelockWithRealLocksAndClicks) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());

@@ -89,13 +89,30 @@ TEST_F(LockWatchTest, FileOpenInAnotherProgramAtLockTimeIsLockedOnceLetGo) {
     Holder holder(folder / L"a.txt");
     ASSERT_TRUE(WaitUntil([&] { return LockedHere(folder / L"a.txt"); }));
     locker.SetItemLocked(Item(), true);
+    locker.SetItemLocked(Item(L"b.dat"), true);
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(1u, locker.Report().pendingFiles);
+    // Per item, in any case, with a path that is not locked at all.
+    std::vector<ItemStatus> status = locker.StatusOf({Item(L"*.TXT"), Item(L"B.DAT"), Item(L"*.*"), L""});
+    ASSERT_EQ(4u, status.size());
+    EXPECT_FALSE(status[0].locked);
+    EXPECT_TRUE(status[1].locked);
+    EXPECT_EQ(1u, status[1].filesHeld);
+    EXPECT_EQ(0u, status[1].filesWaiting);
+    EXPECT_TRUE(status[2].locked);
+    EXPECT_EQ(1u, status[2].filesHeld);
+    EXPECT_EQ(1u, status[2].filesWaiting);
+    EXPECT_EQ(ItemStatus::Folder::Present, status[2].folder);
+    EXPECT_FALSE(status[3].locked);
 
     holder.LetGo();
     EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 2; }));
     EXPECT_EQ(0u, locker.Report().pendingFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
+    status = locker.StatusOf({Item()});
+    EXPECT_EQ(2u, status[0].filesHeld);
+    EXPECT_EQ(0u, status[0].filesWaiting);
+    locker.SetItemLocked(Item(L"b.dat"), false);
 
     // Unlock releases the file taken late as well as the others.
     locker.SetItemLocked(Item(), false);
@@ -149,10 +166,20 @@ TEST_F(LockWatchTest, FolderMissingAtLockTimeIsLockedWhenItAppears) {
     locker.SetItemLocked(later + L"\\*.*", true);
     EXPECT_EQ(1u, locker.Report().items);
     EXPECT_EQ(0u, locker.Report().watchedFolders);
+    EXPECT_EQ(ItemStatus::Folder::Missing, locker.StatusOf({later + L"\\*.*"})[0].folder);
+    // A drive that is not there at all is not reachable, not merely missing.
+    const std::wstring nowhere = L"q:\\nowhere\\*.*";
+    if (::GetDriveTypeW(L"q:\\") == DRIVE_NO_ROOT_DIR) {
+        locker.SetItemLocked(nowhere, true);
+        EXPECT_TRUE(WaitUntil([&] { return locker.StatusOf({nowhere})[0].folder == ItemStatus::Folder::Unreachable; }));
+        EXPECT_EQ(ItemStatus::Folder::Missing, locker.StatusOf({later + L"\\*.*"})[0].folder);
+        locker.SetItemLocked(nowhere, false);
+    }
 
     ASSERT_TRUE(MakeFolder(later));
     ASSERT_TRUE(WriteTextFile(later + L"\\early.txt", "e"));
     EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 1 && LockedHere(later + L"\\early.txt"); }));
+    EXPECT_EQ(ItemStatus::Folder::Present, locker.StatusOf({later + L"\\*.*"})[0].folder);
     ASSERT_TRUE(WriteTextFile(later + L"\\next.txt", "n"));
     EXPECT_TRUE(WaitUntil([&] { return LockedHere(later + L"\\next.txt"); }));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(later + L"\\early.txt"));

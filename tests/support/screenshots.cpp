@@ -12,9 +12,21 @@
 
 namespace {
 
+// Locks nothing; reports two files of one folder in use elsewhere and
+// another folder on a drive that is not there, so that notes show.
 class NoLocks : public vaultmere::ItemLocker {
 public:
     void SetItemLocked(const std::wstring&, bool) override {}
+    std::vector<vaultmere::ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override {
+        std::vector<vaultmere::ItemStatus> statuses(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            statuses[i].locked = true;
+            statuses[i].filesHeld = 12;
+            if (paths[i] == L"d:\\private\\*.*") statuses[i].filesWaiting = 2;
+            if (paths[i] == L"e:\\archive\\*.*") statuses[i].folder = vaultmere::ItemStatus::Folder::Unreachable;
+        }
+        return statuses;
+    }
 };
 
 void Settle() {
@@ -68,10 +80,10 @@ int wmain(int argc, wchar_t** argv) {
     NoLocks locker;
     vaultmere::ItemLists lists(locker);
     for (const wchar_t* item : {L"c:\\users\\public\\documents\\accounts\\*.*", L"d:\\private\\*.*",
-                                L"c:\\projects\\plans\\*.*"}) {
+                                L"e:\\archive\\*.*", L"c:\\projects\\plans\\*.*"}) {
         lists.AddLockedItem(item);
     }
-    lists.List1.SetListIndex(2);
+    lists.List1.SetListIndex(3);
     lists.cmdunlock_Click();
     lists.List1.SetListIndex(0);
     vaultmere::frmmsg messageWindow;

@@ -1,0 +1,119 @@
+// A resident copy whose files are all held by another program, as when a
+// second user's copy finds every file held by the first: this benchmark
+// holds N files of one stored folder open with no sharing, starts the
+// program, lets its first minute pass and prints its CPU time per minute
+// over the next M minutes. Asserts nothing.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/Version.h"
+#include "common/AppState.h"
+#include "bench/BenchSupport.h"
+#include "common/UniqueHandle.h"
+#include "store/Module1.h"
+
+namespace {
+
+std::string ReadSmallFile(const std::wstring& path) {
+    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+    if (!file) return std::string();
+    std::string text(4096, '\0');
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr)) return std::string();
+    text.resize(read);
+    return text;
+}
+
+// Under Wine another process's times are not reported (they read as zero),
+// so they are taken from the Linux process whose command line names exe.
+// -1 when there is no such process.
+double LinuxCpuSeconds(const std::wstring& exe) {
+    const std::string wanted(exe.begin(), exe.end());
+    WIN32_FIND_DATAW found;
+    vaultmere::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &found));
+    if (!search) return -1;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
+        const std::wstring folder = std::wstring(L"Z:\\proc\\") + found.cFileName;
+        const std::string commandLine = ReadSmallFile(folder + L"\\cmdline");
+        if (commandLine.find(wanted) == std::string::npos || commandLine.find("waiting_bench") != std::string::npos) {
+            continue;
+        }
+        // Fields 14 and 15, after the name in parentheses: user and system
+        // time in clock ticks of 1/100 s.
+        const std::string stat = ReadSmallFile(folder + L"\\stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        unsigned long long user = 0, system = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                        &system) == 2) {
+            return static_cast<double>(user + system) / 100.0;
+        }
+    } while (::FindNextFileW(search.Get(), &found));
+    return -1;
+}
+
+double CpuSeconds(HANDLE process, const std::wstring& exe) {
+    const double linux = LinuxCpuSeconds(exe);
+    if (linux >= 0) return linux;
+    FILETIME created, ended, kernel, user;
+    if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+    auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const double minutes = argc > 1 ? _wtof(argv[1]) : 2.0;
+    const int files = argc > 2 ? _wtoi(argv[2]) : 10000;
+    const std::wstring exe = argc > 3 ? argv[3] : bench::ProgramBeside();
+
+    const std::vector<std::wstring> stored = bench::StoreFolderItems(L"vm-waiting", 1, files);
+    Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    const std::wstring folder = stored.front().substr(0, stored.front().size() - 4);
+    std::vector<vaultmere::UniqueHandle> held;
+    held.reserve(static_cast<size_t>(files));
+    for (int f = 0; f < files; ++f) {
+        const std::wstring path = folder + L"\\file" + std::to_wstring(f) + L".dat";
+        held.emplace_back(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    int holding = 0;
+    for (const auto& file : held) holding += file ? 1 : 0;
+
+    HANDLE resident = bench::StartProgram(exe);
+    bool started = false;
+    for (int i = 0; i < 3000 && !(started = ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle) != nullptr); ++i) {
+        ::Sleep(10);
+    }
+    if (!started) {
+        std::printf("the resident copy did not start\n");
+        return 1;
+    }
+    const bool fromLinux = LinuxCpuSeconds(exe) >= 0;
+    const double atStart = CpuSeconds(resident, exe);
+    ::Sleep(60000);
+    const double afterFirstMinute = CpuSeconds(resident, exe);
+    ::Sleep(static_cast<DWORD>(minutes * 60000.0));
+    const double atEnd = CpuSeconds(resident, exe);
+    const bool stillRunning = ::WaitForSingleObject(resident, 0) == WAIT_TIMEOUT;
+    ::TerminateProcess(resident, 0);
+    ::CloseHandle(resident);
+    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+
+    bench::TableHeader();
+    bench::Row("waiting: files held by another process", std::to_string(holding) + " of " + std::to_string(files));
+    bench::Row("waiting: CPU in the first minute (s)", bench::Format("%.2f", afterFirstMinute - atStart));
+    char what[96];
+    std::snprintf(what, sizeof what, "waiting: CPU per minute after it, over %.1f min (s)", minutes);
+    bench::Row(what, bench::Format("%.3f", (atEnd - afterFirstMinute) / minutes), "< 0.5");
+    bench::Row("waiting: CPU times read from", fromLinux ? "Linux /proc" : "Windows");
+    bench::Row("waiting: still running at the end", stillRunning ? "yes" : "no");
+    return 0;
+}
