@@ -420,18 +420,26 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     form.cmdLockFolder_Click();
     EXPECT_EQ(2, refusal.count);
 
-    // The Windows folder and System32, however the path is written.
+    // The Windows folder and its system folders, however the path is written;
+    // under WOW64 SysWOW64 and Sysnative are there and refused too.
+    wchar_t windowsFolder[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetWindowsDirectoryW(windowsFolder, MAX_PATH));
+    const std::wstring windows = windowsFolder;
     int refusals = 2;
-    for (const std::wstring& folder : SystemFolders()) {
-        if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    for (const std::wstring& folder : {windows, windows + L"\\System32", windows + L"\\SysWOW64",
+                                       windows + L"\\Sysnative"}) {
         SCOPED_TRACE(folder);
+        if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            EXPECT_FALSE(IsWow64());
+            continue;
+        }
         form.Unload();
         OpenAt(UpperCaseForTest(folder) + L"\\");
         form.cmdLockFolder_Click();
         EXPECT_EQ(++refusals, refusal.count);
         EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
     }
-    EXPECT_GE(refusals, 6);
+    EXPECT_EQ(IsWow64() ? 6 : 4, refusals);
 
     EXPECT_TRUE(lists.List1.Entries().empty());
     EXPECT_TRUE(lists.List3.Entries().empty());
