@@ -40,6 +40,13 @@ TEST_F(PromptWindowTest, FieldIsMaskedAndTakesEightCharacters) {
     EXPECT_FALSE(style & WS_SYSMENU);
 }
 
+TEST_F(PromptWindowTest, EveryTextFitsAt96And144Dpi) {
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), prompt.Dpi()));
+    SendDpiChange(prompt.Handle(), 144);
+    EXPECT_EQ(144, prompt.Dpi());
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), 144));
+}
+
 TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     Type(L"PW");
     ::SendMessageW(prompt.Control(frmPassword::IDC_CHECK1), BM_SETCHECK, BST_CHECKED, 0);

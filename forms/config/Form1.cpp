@@ -23,15 +23,15 @@ const ui::ControlDesign kControls[] = {
     {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDUNLOCK, Form1::IDC_FRAME3, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
     {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
     {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
@@ -129,42 +129,38 @@ void Form1::Load() {
     ui::SetPanelColour(Control(IDC_FRAME1), kLeftPanelGrey);
     ui::SetPanelColour(Control(IDC_FRAME3), kRightPanelWhite);
 
-    LOGFONTW face{};
-    face.lfHeight = -::MulDiv(825, Dpi(), 7200);
-    face.lfUnderline = TRUE;
-    face.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-    linkFont_.Reset(::CreateFontIndirectW(&face));
-
-    HWND panel = Control(IDC_FRAME3);
-    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK, IDC_LABEL2}) {
-        HWND link = ::GetDlgItem(panel, id);
-        const HFONT font = id == IDC_LABEL2 ? DialogFont() : linkFont_.Get();
-        ::SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        // These labels size themselves to their text.
-        HDC dc = ::GetDC(link);
-        HGDIOBJ old = ::SelectObject(dc, font);
-        wchar_t text[64] = {};
-        ::GetWindowTextW(link, text, 64);
-        SIZE extent{};
-        ::GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(link, dc);
-        ::SetWindowPos(link, nullptr, 0, 0, extent.cx + 1, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-
-    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
-    const int iconSize = ::GetSystemMetrics(SM_CXICON);
-    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
-    ::ImageList_AddIcon(images, ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId)));
-    BUTTON_IMAGELIST imageList{};
-    imageList.himl = images;
-    imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
-    ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
-
     AddToolTip(IDC_CMDUNLOCK, L"Unlocks a selected item in the list and puts it in the list below");
     AddToolTip(IDC_CMDLOCK, L"Relocks a selected item in the list and puts it back above");
     RefreshLists();
+}
+
+void Form1::OnFontChanged() {
+    // The links are the dialog font underlined; non-wrapping labels take the
+    // size of their text when laid out.
+    LOGFONTW face{};
+    ::GetObjectW(DialogFont(), sizeof face, &face);
+    face.lfUnderline = TRUE;
+    linkFont_.Reset(::CreateFontIndirectW(&face));
+    HWND panel = Control(IDC_FRAME3);
+    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK}) {
+        ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
+    }
+
+    // The program icon above the add button's text, as large as the DPI asks.
+    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
+    const int iconSize = ::MulDiv(32, Dpi(), 96);
+    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
+    HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId),
+                                                 IMAGE_ICON, iconSize, iconSize, 0));
+    ::ImageList_AddIcon(images, icon);
+    if (icon) ::DestroyIcon(icon);
+    BUTTON_IMAGELIST imageList{};
+    BUTTON_IMAGELIST previous{};
+    ::SendMessageW(add, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&previous));
+    imageList.himl = images;
+    imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
+    if (previous.himl) ::ImageList_Destroy(previous.himl);
 }
 
 void Form1::AddToolTip(int controlId, const wchar_t* text) {

@@ -80,6 +80,7 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int notifyCode, HWND control) override;
     void OnClose() override { Form_QueryUnload(0); }
+    void OnFontChanged() override;
 
 private:
     void FillList(int controlId, const ItemList& list);

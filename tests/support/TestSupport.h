@@ -89,4 +89,11 @@ void ClickListItem(HWND list, int index);
 // Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.
 void PressKey(WORD virtualKey);
 
+// Every label, button and check box below window whose text, measured with
+// the control's own font and wrapped where the control wraps, needs more room
+// than the control has, or that reaches outside its parent; one line each.
+std::vector<std::wstring> TextThatDoesNotFit(HWND window, int dpi);
+// Lays a form out for another DPI as the system asks it to.
+void SendDpiChange(HWND window, int dpi);
+
 }  // namespace testing_support
