@@ -33,6 +33,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_COMPAREITEM:
     case WM_VKEYTOITEM:
     case WM_CHARTOITEM:
+    case WM_CONTEXTMENU:
         return ::SendMessageW(::GetParent(hwnd), message, wParam, lParam);
     case WM_ERASEBKGND: {
         RECT area;
@@ -644,10 +645,30 @@ bool PressFocusedButton(HWND root, const MSG& message) {
     return true;
 }
 
+// Shift+F10 and the menu key ask the focused control for its context menu,
+// in one place for every system, and their key-ups do not ask again.
+bool AskForContextMenu(HWND root, const MSG& message) {
+    const bool shift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    const bool menuKey = message.wParam == VK_APPS && (message.message == WM_KEYDOWN || message.message == WM_KEYUP);
+    const bool shiftF10 = message.wParam == VK_F10 && shift &&
+                          (message.message == WM_SYSKEYDOWN || message.message == WM_SYSKEYUP ||
+                           message.message == WM_KEYDOWN || message.message == WM_KEYUP);
+    if (!menuKey && !shiftF10) return false;
+    HWND focus = ::GetFocus();
+    if (!focus || !::IsChild(root, focus)) return false;
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+        ::SendMessageW(focus, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(focus), static_cast<LPARAM>(-1));
+    }
+    return true;
+}
+
 // Gives every form dialog-style keys (Tab, Enter, Esc), then dispatches.
 void Dispatch(MSG& message) {
     HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-    if (IsFormWindow(root) && (PressFocusedButton(root, message) || ::IsDialogMessageW(root, &message))) return;
+    if (IsFormWindow(root) && (PressFocusedButton(root, message) || AskForContextMenu(root, message) ||
+                               ::IsDialogMessageW(root, &message))) {
+        return;
+    }
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
 }

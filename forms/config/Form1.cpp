@@ -27,13 +27,15 @@ const ui::ControlDesign kControls[] = {
     {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
+     0},
     {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
+     0},
     {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
     {Form1::IDC_CMDADD, Form1::IDC_FRAME1, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095, 1095,
      WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
@@ -300,6 +302,64 @@ void Form1::OnCommand(int id, int notifyCode, HWND) {
     }
 }
 
+void Form1::ShowListMenu(HWND list, LPARAM position) {
+    const int id = ::GetDlgCtrlID(list);
+    ItemList& shown = id == IDC_LIST1 ? lists_.List1 : lists_.List2;
+    POINT at = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == -1) {
+        // From the keyboard: under the selected entry, or at the list's corner.
+        RECT entry{};
+        const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+        at = POINT{0, 0};
+        if (selected != LB_ERR && ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(selected),
+                                                 reinterpret_cast<LPARAM>(&entry)) != LB_ERR) {
+            at = POINT{entry.left, entry.bottom};
+        }
+        ::ClientToScreen(list, &at);
+    } else {
+        // A right click selects the entry under the pointer first.
+        POINT inList = at;
+        ::ScreenToClient(list, &inList);
+        const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(inList.x, inList.y));
+        if (HIWORD(hit) == 0) {
+            ::SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
+            shown.SetListIndex(LOWORD(hit));
+        }
+    }
+    const UINT state = shown.ListIndex() >= 0 ? MF_ENABLED : MF_GRAYED;
+    UniqueMenu menu(::CreatePopupMenu());
+    if (!menu) return;
+    if (id == IDC_LIST1) {
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDUNLOCK, L"&Unlock Item");
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDDEL, L"&Remove Item");
+    } else {
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDLOCK, L"Re&lock Item");
+    }
+    const int chosen = static_cast<int>(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                                         at.x, at.y, 0, Handle(), nullptr));
+    switch (chosen) {
+    case IDC_CMDUNLOCK:
+        cmdunlock_Click();
+        break;
+    case IDC_CMDDEL:
+        cmddel_Click();
+        break;
+    case IDC_CMDLOCK:
+        cmdlock_Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT Form1::ListKey(HWND list, WORD key) {
+    if (key == VK_DELETE && ::GetDlgCtrlID(list) == IDC_LIST1) {
+        cmddel_Click();
+        return -2;
+    }
+    return -1;
+}
+
 LRESULT Form1::ColourStatic(HDC dc, HWND control) {
     const int id = ::GetDlgCtrlID(control);
     if (id == IDC_CMDLOCK) {
@@ -316,6 +376,17 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CTLCOLORSTATIC:
         return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CONTEXTMENU: {
+        HWND list = reinterpret_cast<HWND>(wParam);
+        const int id = ::GetDlgCtrlID(list);
+        if ((id == IDC_LIST1 || id == IDC_LIST2) && ::GetParent(list) == Control(IDC_FRAME3)) {
+            ShowListMenu(list, lParam);
+            return 0;
+        }
+        return Form::HandleMessage(message, wParam, lParam);
+    }
+    case WM_VKEYTOITEM:
+        return ListKey(reinterpret_cast<HWND>(lParam), LOWORD(wParam));
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:

@@ -86,6 +86,11 @@ private:
     void FillList(int controlId, const ItemList& list);
     void AddToolTip(int controlId, const wchar_t* text);
     LRESULT ColourStatic(HDC dc, HWND control);
+    // The lists' context menu (right click, Shift+F10, the menu key) with the
+    // list's commands; position is the message's, -1 from the keyboard.
+    void ShowListMenu(HWND list, LPARAM position);
+    // Delete in the locked list is Remove Item.
+    LRESULT ListKey(HWND list, WORD key);
 
     AppState& state_;
     ItemLists& lists_;

@@ -129,7 +129,7 @@ void ClickCentre(HWND window) {
     ClickAt(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
 }
 
-void ClickAt(HWND window, POINT point) {
+void ClickAt(HWND window, POINT point, bool rightButton) {
     ::ClientToScreen(window, &point);
     ::SetForegroundWindow(::GetAncestor(window, GA_ROOT));
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
@@ -141,8 +141,8 @@ void ClickAt(HWND window, POINT point) {
         input.mi.dy = ::MulDiv(point.y, 65535, screenHeight);
     }
     inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = (rightButton ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN) | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = (rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP) | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(3, inputs, sizeof(INPUT));
 }
 

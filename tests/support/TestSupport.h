@@ -80,10 +80,10 @@ std::vector<std::wstring> ListBoxEntries(HWND list);
 
 // Text of a window in any process (WM_GETTEXT, which crosses processes).
 std::wstring WindowText(HWND window);
-// A synthesized left click at the centre of a window, or at a point of its
-// client area.
+// A synthesized left click at the centre of a window, or a left or right
+// click at a point of its client area.
 void ClickCentre(HWND window);
-void ClickAt(HWND window, POINT clientPoint);
+void ClickAt(HWND window, POINT clientPoint, bool rightButton = false);
 // A click on an entry of a list box.
 void ClickListItem(HWND list, int index);
 // Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.

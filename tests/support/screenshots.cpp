@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/frmPassword.h"
 #include "common/AppState.h"
 #include "forms/add/frmAdd.h"
 #include "forms/config/Form1.h"
+#include "forms/password/frmChangePassword.h"
 #include "locker/ItemLocker.h"
 
 namespace {
@@ -96,5 +98,19 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowPos(add.Handle(), HWND_TOP, 600, 40, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(add.Handle(), folder + L"\\add.bmp") && ok;
+    add.Unload();
+
+    vaultmere::frmPassword prompt(state, lists, messageWindow);
+    prompt.Show();
+    ::SetWindowPos(prompt.Handle(), HWND_TOP, 40, 500, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(prompt.Handle(), folder + L"\\prompt.bmp") && ok;
+    prompt.Hide();
+
+    vaultmere::frmChangePassword password(state);
+    password.Show();
+    ::SetWindowPos(password.Handle(), HWND_TOP, 40, 700, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(password.Handle(), folder + L"\\password.bmp") && ok;
     return ok ? 0 : 1;
 }
