@@ -73,6 +73,14 @@ TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     EXPECT_TRUE(state.rememberFlag);
 }
 
+TEST_F(PromptWindowTest, EnterOnCancelFocusedByTheProgramCancels) {
+    Type(L"pw");
+    ::SetFocus(prompt.Control(frmPassword::IDC_COMMAND1));
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
+    EXPECT_EQ(0, opened);
+}
+
 TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {
     prompt.Hide();
     // This process's own message boxes are captioned "Vaultmere" too.
