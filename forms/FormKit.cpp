@@ -217,8 +217,25 @@ bool IsTextSizedLabel(HWND control) {
     return IsClass(control, L"STATIC") && (::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_LEFTNOWORDWRAP;
 }
 
-// The size a control needs for its text, at least its design size.
+SIZE TextSize(HWND control, int width, int height, int dpi);
+
+// The size a control needs for its text, at least its design size. No text
+// grows a control beyond two thirds of its monitor's work area: text longer
+// than that is no message for a person and stays cut off.
 SIZE NeededSize(HWND control, int width, int height, int dpi) {
+    SIZE size = TextSize(control, width, height, dpi);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (::GetMonitorInfoW(::MonitorFromWindow(control, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const LONG most = (monitor.rcWork.right - monitor.rcWork.left) * 2 / 3;
+        const LONG highest = (monitor.rcWork.bottom - monitor.rcWork.top) * 2 / 3;
+        size.cx = std::max<LONG>(width, std::min(size.cx, most));
+        size.cy = std::max<LONG>(height, std::min(size.cy, highest));
+    }
+    return size;
+}
+
+SIZE TextSize(HWND control, int width, int height, int dpi) {
     SIZE size = {width, height};
     const std::wstring text = WindowTextOf(control);
     if (text.empty()) return size;

@@ -305,6 +305,9 @@ TEST_F(Form1Test, AboutShowsTheVersionRecordEachTimeAfresh) {
                                                 : nullptr);
     ASSERT_TRUE(WaitUntil([&] { return messageWindow.IsVisible(); }, 3000));
     EXPECT_EQ(expected, messageWindow.Message());
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), messageWindow.Dpi()));
+    SendDpiChange(messageWindow.Handle(), 144);
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), 144));
     form.cmdabout_Click();
     EXPECT_EQ(expected, messageWindow.Message());
     EXPECT_EQ(L"Vaultmere Information", messageWindow.Caption());
