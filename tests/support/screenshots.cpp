@@ -1,5 +1,7 @@
 // Shows the program's windows with sample content and saves each as a BMP
-// in the folder given (used by scripts/screenshots.sh for the README).
+// in the folder given (used by scripts/screenshots.sh for the README), or,
+// with --window TITLE FILE, saves the visible top-level window of that title
+// (used by scripts/run.sh for the running program's prompt).
 #include <windows.h>
 
 #include <string>
@@ -64,7 +66,21 @@ bool SaveWindow(HWND window, const std::wstring& path) {
 
 }  // namespace
 
+int SaveVisibleWindow(const std::wstring& title, const std::wstring& path) {
+    HWND window = nullptr;
+    for (int tries = 0; tries < 100; ++tries) {
+        window = ::FindWindowW(nullptr, title.c_str());
+        if (window && ::IsWindowVisible(window)) break;
+        ::Sleep(100);
+    }
+    if (!window || !::IsWindowVisible(window)) return 2;
+    ::SetForegroundWindow(window);
+    Settle();
+    return SaveWindow(window, path) ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 3 && std::wstring(argv[1]) == L"--window") return SaveVisibleWindow(argv[2], argv[3]);
     const std::wstring folder = argc > 1 ? argv[1] : L".";
     vaultmere::AppState state;
     NoLocks locker;
