@@ -122,8 +122,10 @@ bool IsShowRequestPending() {
 
 void frmPassword::Timer1_Timer() {
     if (!IsShowRequestPending()) return;
-    if (IsVisible()) return;
-    Show(SW_SHOW);
+    // A prompt already shown may lie buried under other windows, and it has
+    // no taskbar button: it comes to the front again.
+    if (!IsVisible()) Show(SW_SHOW);
+    ::SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetForegroundWindow(Handle());
 }
 

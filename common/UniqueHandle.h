@@ -87,6 +87,13 @@ struct BrushTraits {
     static void Close(Handle h) noexcept { ::DeleteObject(h); }
 };
 
+struct MenuTraits {
+    using Handle = HMENU;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DestroyMenu(h); }
+};
+
 struct IconTraits {
     using Handle = HICON;
     static Handle Empty() noexcept { return nullptr; }
@@ -109,5 +116,6 @@ using UniqueFont = UniqueResource<FontTraits>;
 using UniqueBrush = UniqueResource<BrushTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueMenu = UniqueResource<MenuTraits>;
 
 }  // namespace vaultmere

@@ -2,8 +2,15 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <utility>
 #include <vector>
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace ui {
 
@@ -26,6 +33,7 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_COMPAREITEM:
     case WM_VKEYTOITEM:
     case WM_CHARTOITEM:
+    case WM_CONTEXTMENU:
         return ::SendMessageW(::GetParent(hwnd), message, wParam, lParam);
     case WM_ERASEBKGND: {
         RECT area;
@@ -87,6 +95,35 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
+namespace {
+
+// Functions of newer systems, looked up at run time so that the program
+// still starts where they are missing.
+template <typename Function>
+Function UserFunction(const char* name) {
+    HMODULE user = ::GetModuleHandleW(L"user32.dll");
+    const FARPROC found = user ? ::GetProcAddress(user, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
+void AdjustFrame(RECT& frame, DWORD style, DWORD exStyle, int dpi) {
+    static const auto adjustForDpi = UserFunction<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+    if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, static_cast<UINT>(dpi))) {
+        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    }
+}
+
+}  // namespace
+
+int WindowDpi(HWND window) {
+    static const auto dpiForWindow = UserFunction<GetDpiForWindowFunction>("GetDpiForWindow");
+    const int dpi = dpiForWindow && window ? static_cast<int>(dpiForWindow(window)) : 0;
+    return dpi > 0 ? dpi : ScreenDpi();
+}
+
 int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
 
 void SetPanelColour(HWND panel, COLORREF colour) {
@@ -115,6 +152,234 @@ HWND FindDescendant(HWND window, int id) {
     if (window) ::EnumChildWindows(window, &MatchDescendant, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
+
+namespace {
+
+// One control while a form is laid out. Places are relative to the parent.
+struct Box {
+    HWND hwnd;
+    int parent;      // index of the panel holding it, -1 for the form
+    RECT design;     // the design in pixels: the least size and the place it starts from
+    int left, top;   // where it goes
+    int width, height;
+    bool fill;       // covers its whole panel (a frame's border): stretched with it
+    bool textSized;  // takes exactly the size of its text
+};
+
+std::wstring WindowTextOf(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+// The room text takes in the control's own font, wrapped at width when the
+// format says so.
+RECT TextRoom(HWND control, const std::wstring& text, UINT format, int width) {
+    RECT room = {0, 0, std::max(width, 1), 0};
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    if (!dc) return room;
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = ::SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(DEFAULT_GUI_FONT));
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &room, format | DT_CALCRECT | DT_EXPANDTABS);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    return room;
+}
+
+SIZE RoomOf(const RECT& room) { return SIZE{room.right - room.left, room.bottom - room.top}; }
+
+// Wrapped text: as wide as the control unless one word is wider (the system
+// would break that word, or cut it off).
+SIZE WrappedRoom(HWND control, const std::wstring& text, UINT prefix, int width) {
+    const RECT natural = TextRoom(control, text, prefix, width);
+    if (natural.right <= width) return RoomOf(natural);
+    int widestWord = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find_first_of(L" \t\r\n", start), text.size());
+        if (end > start) {
+            const RECT word = TextRoom(control, text.substr(start, end - start), DT_SINGLELINE | prefix, width);
+            widestWord = std::max<int>(widestWord, word.right);
+        }
+        start = end + 1;
+    }
+    // A pixel to spare: a word exactly as wide as the line may be wrapped.
+    const int wrapAt = std::max(width, widestWord + 1);
+    const RECT wrapped = TextRoom(control, text, DT_WORDBREAK | prefix, wrapAt);
+    return SIZE{std::max<LONG>(wrapAt, wrapped.right), wrapped.bottom};
+}
+
+bool IsClass(HWND window, const wchar_t* name) {
+    wchar_t found[32] = {};
+    return ::GetClassNameW(window, found, 32) > 0 && lstrcmpiW(found, name) == 0;
+}
+
+bool IsTextSizedLabel(HWND control) {
+    return IsClass(control, L"STATIC") && (::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_LEFTNOWORDWRAP;
+}
+
+SIZE TextSize(HWND control, int width, int height, int dpi);
+
+// The size a control needs for its text, at least its design size. No text
+// grows a control beyond two thirds of its monitor's work area: text longer
+// than that is no message for a person and stays cut off.
+SIZE NeededSize(HWND control, int width, int height, int dpi) {
+    SIZE size = TextSize(control, width, height, dpi);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (::GetMonitorInfoW(::MonitorFromWindow(control, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const LONG most = (monitor.rcWork.right - monitor.rcWork.left) * 2 / 3;
+        const LONG highest = (monitor.rcWork.bottom - monitor.rcWork.top) * 2 / 3;
+        size.cx = std::max<LONG>(width, std::min(size.cx, most));
+        size.cy = std::max<LONG>(height, std::min(size.cy, highest));
+    }
+    return size;
+}
+
+SIZE TextSize(HWND control, int width, int height, int dpi) {
+    SIZE size = {width, height};
+    const std::wstring text = WindowTextOf(control);
+    if (text.empty()) return size;
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    if (IsClass(control, L"STATIC")) {
+        const UINT prefix = (style & SS_NOPREFIX) ? DT_NOPREFIX : 0;
+        switch (style & SS_TYPEMASK) {
+        case SS_LEFTNOWORDWRAP: {
+            const RECT room = TextRoom(control, text, prefix, width);
+            return SIZE{room.right, room.bottom};
+        }
+        case SS_LEFT:
+        case SS_CENTER:
+        case SS_RIGHT:
+        case SS_SIMPLE: {
+            const SIZE room = (style & SS_TYPEMASK) == SS_SIMPLE ? RoomOf(TextRoom(control, text, DT_SINGLELINE | prefix, width))
+                                                                 : WrappedRoom(control, text, prefix, width);
+            size.cx = std::max(size.cx, room.cx);
+            size.cy = std::max(size.cy, room.cy);
+            return size;
+        }
+        default:
+            return size;
+        }
+    }
+    if (!IsClass(control, L"BUTTON")) return size;
+    switch (style & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON: {
+        // Inside the edge and the focus rectangle, with some air.
+        const int padX = ::MulDiv(6, dpi, 96), padY = ::MulDiv(4, dpi, 96);
+        int imageWidth = 0, imageHeight = 0;
+        BUTTON_IMAGELIST images{};
+        if (::SendMessageW(control, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) && images.himl) {
+            ::ImageList_GetIconSize(images.himl, &imageWidth, &imageHeight);
+            if (images.uAlign == BUTTON_IMAGELIST_ALIGN_TOP || images.uAlign == BUTTON_IMAGELIST_ALIGN_BOTTOM) {
+                imageWidth = 0;
+                imageHeight += ::MulDiv(2, dpi, 96);
+            } else {
+                imageHeight = 0;
+                imageWidth += ::MulDiv(2, dpi, 96);
+            }
+        }
+        const int textWidth = width - 2 * padX - imageWidth;
+        const SIZE room = (style & BS_MULTILINE) ? WrappedRoom(control, text, 0, textWidth)
+                                                 : RoomOf(TextRoom(control, text, DT_SINGLELINE, textWidth));
+        size.cx = std::max<LONG>(size.cx, room.cx + 2 * padX + imageWidth);
+        size.cy = std::max<LONG>(size.cy, room.cy + 2 * padY + imageHeight);
+        return size;
+    }
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+    case BS_3STATE:
+    case BS_AUTO3STATE: {
+        const int box = ::MulDiv(13, dpi, 96), gap = ::MulDiv(6, dpi, 96);
+        const RECT room = TextRoom(control, text, DT_SINGLELINE, width);
+        size.cx = std::max<LONG>(size.cx, box + gap + room.right + 1);
+        size.cy = std::max<LONG>(size.cy, std::max<LONG>(room.bottom, box));
+        return size;
+    }
+    default:
+        return size;
+    }
+}
+
+bool Overlap(LONG startA, LONG endA, LONG startB, LONG endB) { return startA < endB && startB < endA; }
+
+// Places the children of one container (-1: the form) and returns how much
+// the container has to grow to hold them with its designed margins.
+SIZE PlaceChildren(std::vector<Box>& boxes, int container, int dpi) {
+    std::vector<int> kids;
+    for (int i = 0; i < static_cast<int>(boxes.size()); ++i) {
+        if (boxes[i].parent == container) kids.push_back(i);
+    }
+    for (int kid : kids) {
+        const SIZE grown = PlaceChildren(boxes, kid, dpi);
+        boxes[kid].width += grown.cx;
+        boxes[kid].height += grown.cy;
+    }
+    // Touching within a pixel or two still counts as beside or below.
+    const int touching = std::max(1, ::MulDiv(2, dpi, 96));
+    // Growing can line up new neighbours; a few rounds settle it.
+    for (int round = 0; round < 3; ++round) {
+        // A control moves right by what grew on its left in the same rows,
+        // and down by what grew above it.
+        for (int s : kids) {
+            Box& moved = boxes[s];
+            LONG right = 0, down = 0;
+            for (int c : kids) {
+                const Box& other = boxes[c];
+                if (c == s || other.fill || moved.fill) continue;
+                if (other.design.right <= moved.design.left + touching && other.design.left < moved.design.left &&
+                    Overlap(other.design.top, other.design.bottom, moved.design.top, moved.design.bottom)) {
+                    right = std::max<LONG>(right, other.left + other.width - other.design.right);
+                }
+                if (other.design.bottom <= moved.design.top + touching && other.design.top < moved.design.top) {
+                    down = std::max<LONG>(down, other.top + other.height - other.design.bottom);
+                }
+            }
+            moved.left = moved.design.left + right;
+            moved.top = moved.design.top + down;
+        }
+        // Controls side by side that ended on one line, and controls in one
+        // column that ended on one edge, still do.
+        for (int a : kids) {
+            for (int b : kids) {
+                Box& first = boxes[a];
+                const Box& second = boxes[b];
+                if (a == b || first.fill || second.fill || first.textSized || second.textSized) continue;
+                if (std::abs(first.design.bottom - second.design.bottom) <= 1 &&
+                    Overlap(first.design.top, first.design.bottom, second.design.top, second.design.bottom)) {
+                    first.height = std::max(first.height, second.top + second.height - first.top);
+                }
+                if (std::abs(first.design.right - second.design.right) <= 1 &&
+                    Overlap(first.design.left, first.design.right, second.design.left, second.design.right)) {
+                    first.width = std::max(first.width, second.left + second.width - first.left);
+                }
+            }
+        }
+    }
+    LONG designRight = LONG_MIN, designBottom = LONG_MIN, right = LONG_MIN, bottom = LONG_MIN;
+    for (int kid : kids) {
+        const Box& box = boxes[kid];
+        if (box.fill) continue;
+        designRight = std::max(designRight, box.design.right);
+        designBottom = std::max(designBottom, box.design.bottom);
+        right = std::max<LONG>(right, box.left + box.width);
+        bottom = std::max<LONG>(bottom, box.top + box.height);
+    }
+    const SIZE grown = {std::max<LONG>(0, right - designRight), std::max<LONG>(0, bottom - designBottom)};
+    for (int kid : kids) {
+        Box& box = boxes[kid];
+        if (!box.fill) continue;
+        box.left = box.design.left;
+        box.top = box.design.top;
+        box.width = box.design.right - box.design.left + grown.cx;
+        box.height = box.design.bottom - box.design.top + grown.cy;
+    }
+    return grown;
+}
+
+}  // namespace
 
 Form::~Form() {
     if (hwnd_) {
@@ -166,15 +431,22 @@ std::wstring Form::ControlText(int id) const {
 }
 
 void Form::SetControlText(int id, const std::wstring& text) {
-    if (HWND control = Control(id)) ::SetWindowTextW(control, text.c_str());
+    HWND control = Control(id);
+    if (!control) return;
+    ::SetWindowTextW(control, text.c_str());
+    if (IsClass(control, L"STATIC") || IsClass(control, L"BUTTON")) LayOut();
 }
 
 bool Form::Create(const FormDesign& form, const ControlDesign* controls, std::size_t count) {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     RegisterClasses(instance, &Form::WindowProc);
-    dpi_ = ScreenDpi();
+    design_ = form;
+    controls_.clear();
 
-    RECT frame = {0, 0, TwipsToPixels(form.clientWidth, dpi_), TwipsToPixels(form.clientHeight, dpi_)};
+    // First placed for the screen's DPI, so that it opens on the right
+    // monitor; laid out for that monitor's DPI once it exists.
+    const int screenDpi = ScreenDpi();
+    RECT frame = {0, 0, TwipsToPixels(form.clientWidth, screenDpi), TwipsToPixels(form.clientHeight, screenDpi)};
     const DWORD style = form.style | WS_CLIPCHILDREN;
     const DWORD exStyle = form.exStyle | WS_EX_CONTROLPARENT;
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
@@ -193,25 +465,110 @@ bool Form::Create(const FormDesign& form, const ControlDesign* controls, std::si
                                      nullptr, instance, this);
     creating_ = false;
     if (!created) return false;
+    dpi_ = WindowDpi(created);
+    MakeFont();
 
+    // Panels may nest, so parents are looked up among the controls made so far.
+    controls_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const ControlDesign& design = controls[i];
+        int parent = -1;
+        for (int j = 0; j < static_cast<int>(controls_.size()); ++j) {
+            if (design.parentId != 0 && controls_[static_cast<size_t>(j)].design.id == design.parentId) parent = j;
+        }
+        HWND parentWindow = parent < 0 ? created : controls_[static_cast<size_t>(parent)].hwnd;
+        controls_.push_back(Placed{design, CreateControl(design, parentWindow), parent});
+    }
+    OnFontChanged();
+    Arrange(form.centred);
+    return true;
+}
+
+void Form::MakeFont() {
     LOGFONTW face = {};
     face.lfHeight = -::MulDiv(8, dpi_, 72);
     face.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(face.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
     font_.Reset(::CreateFontIndirectW(&face));
+}
 
-    // Panels may nest, so parents are looked up among the controls made so far.
-    std::vector<std::pair<int, HWND>> made;
-    made.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const ControlDesign& design = controls[i];
-        HWND parent = created;
-        for (const auto& entry : made) {
-            if (design.parentId != 0 && entry.first == design.parentId) parent = entry.second;
+void Form::LayOut() { Arrange(false); }
+
+void Form::Arrange(bool centre) {
+    if (!hwnd_) return;
+    std::vector<Box> boxes;
+    boxes.reserve(controls_.size());
+    for (const Placed& placed : controls_) {
+        const ControlDesign& design = placed.design;
+        Box box{};
+        box.hwnd = placed.hwnd;
+        box.parent = placed.parent;
+        box.design.left = TwipsToPixels(design.left, dpi_);
+        box.design.top = TwipsToPixels(design.top, dpi_);
+        box.design.right = box.design.left + TwipsToPixels(design.width, dpi_);
+        box.design.bottom = box.design.top + TwipsToPixels(design.height, dpi_);
+        box.left = box.design.left;
+        box.top = box.design.top;
+        const SIZE needed = placed.hwnd ? NeededSize(placed.hwnd, box.design.right - box.design.left,
+                                                     box.design.bottom - box.design.top, dpi_)
+                                        : SIZE{box.design.right - box.design.left, box.design.bottom - box.design.top};
+        box.width = needed.cx;
+        box.height = needed.cy;
+        box.textSized = placed.hwnd && IsTextSizedLabel(placed.hwnd);
+        if (placed.parent >= 0) {
+            const ControlDesign& holder = controls_[static_cast<size_t>(placed.parent)].design;
+            box.fill = design.left == 0 && design.top == 0 && design.width == holder.width &&
+                       design.height == holder.height;
         }
-        made.emplace_back(design.id, CreateControl(design, parent));
+        boxes.push_back(box);
     }
-    return true;
+    const SIZE grown = PlaceChildren(boxes, -1, dpi_);
+    for (const Box& box : boxes) {
+        if (box.hwnd) {
+            ::SetWindowPos(box.hwnd, nullptr, box.left, box.top, box.width, box.height,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    SizeWindow(TwipsToPixels(design_.clientWidth, dpi_) + grown.cx,
+               TwipsToPixels(design_.clientHeight, dpi_) + grown.cy, centre);
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Form::SizeWindow(int clientWidth, int clientHeight, bool centre) {
+    RECT frame = {0, 0, clientWidth, clientHeight};
+    AdjustFrame(frame, static_cast<DWORD>(::GetWindowLongW(hwnd_, GWL_STYLE)),
+                static_cast<DWORD>(::GetWindowLongW(hwnd_, GWL_EXSTYLE)), dpi_);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    RECT now;
+    ::GetWindowRect(hwnd_, &now);
+    int x = now.left, y = now.top;
+    if (centre) {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+            x = monitor.rcWork.left + (monitor.rcWork.right - monitor.rcWork.left - width) / 2;
+            y = monitor.rcWork.top + (monitor.rcWork.bottom - monitor.rcWork.top - height) / 2;
+        }
+    }
+    ::SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::ChangeDpi(int dpi, const RECT* suggested) {
+    dpi_ = dpi;
+    MakeFont();
+    for (const Placed& placed : controls_) {
+        if (placed.hwnd) ::SendMessageW(placed.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+    }
+    OnFontChanged();
+    // The system's rectangle keeps the window where the user sees it; the
+    // size is the layout's own.
+    if (suggested) {
+        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    LayOut();
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND Form::CreateControl(const ControlDesign& design, HWND parent) {
@@ -258,6 +615,9 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         OnClose();
         return 0;
+    case WM_DPICHANGED:
+        ChangeDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     default:
         break;
     }
@@ -297,10 +657,49 @@ bool IsFormWindow(HWND hwnd) {
     return hwnd && ::GetClassNameW(hwnd, name, 32) > 0 && lstrcmpW(name, kFormClass) == 0;
 }
 
+bool IsPushButton(HWND window) {
+    const LONG type = ::GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
+    return IsClass(window, L"BUTTON") && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
+// Enter on a push button presses that button, however it got the focus; the
+// dialog keys would press the default button instead.
+bool PressFocusedButton(HWND root, const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN) return false;
+    HWND focus = ::GetFocus();
+    if (!focus || !::IsChild(root, focus) || !IsPushButton(focus) || !::IsWindowEnabled(focus) ||
+        !::IsWindowVisible(focus)) {
+        return false;
+    }
+    ::SendMessageW(::GetParent(focus), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(focus), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(focus));
+    return true;
+}
+
+// Shift+F10 and the menu key ask the focused control for its context menu,
+// in one place for every system, and their key-ups do not ask again.
+bool AskForContextMenu(HWND root, const MSG& message) {
+    const bool shift = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    const bool menuKey = message.wParam == VK_APPS && (message.message == WM_KEYDOWN || message.message == WM_KEYUP);
+    const bool shiftF10 = message.wParam == VK_F10 && shift &&
+                          (message.message == WM_SYSKEYDOWN || message.message == WM_SYSKEYUP ||
+                           message.message == WM_KEYDOWN || message.message == WM_KEYUP);
+    if (!menuKey && !shiftF10) return false;
+    HWND focus = ::GetFocus();
+    if (!focus || !::IsChild(root, focus)) return false;
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+        ::SendMessageW(focus, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(focus), static_cast<LPARAM>(-1));
+    }
+    return true;
+}
+
 // Gives every form dialog-style keys (Tab, Enter, Esc), then dispatches.
 void Dispatch(MSG& message) {
     HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-    if (IsFormWindow(root) && ::IsDialogMessageW(root, &message)) return;
+    if (IsFormWindow(root) && (PressFocusedButton(root, message) || AskForContextMenu(root, message) ||
+                               ::IsDialogMessageW(root, &message))) {
+        return;
+    }
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
 }

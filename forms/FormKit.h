@@ -1,13 +1,15 @@
 #pragma once
 // The small form toolkit every window of the program is built on: one
 // window class whose procedure forwards to a Form object, controls created
-// from a table in twips, panels that pass their children's notifications on,
-// and the message loop that gives every form dialog-style keyboard handling.
+// from a table in twips and grown to fit their text, panels that pass their
+// children's notifications on, and the message loop that gives every form
+// dialog-style keyboard handling.
 #include <windows.h>
 
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 
@@ -16,8 +18,10 @@ namespace ui {
 constexpr int kTwipsPerInch = 1440;
 constexpr int kProgramIconId = 1;
 
-// The DPI the program lays its windows out for.
+// The DPI of the screen, and of one window where the system keeps a DPI per
+// monitor.
 int ScreenDpi();
+int WindowDpi(HWND window);
 int TwipsToPixels(int twips, int dpi);
 
 // A borderless child window that holds controls, fills itself with a colour
@@ -68,13 +72,27 @@ public:
     std::wstring Caption() const;
     void SetCaption(const std::wstring& text);
     std::wstring ControlText(int id) const;
+    // Sets a control's text; a label, button or check box then gets the room
+    // its new text needs.
     void SetControlText(int id, const std::wstring& text);
 
 protected:
     // Builds the window and its controls; called by Show when not loaded.
     virtual void Load() = 0;
+    // The designs are the least size and place of each control: after
+    // creation at the window's DPI every label, button and check box grows to
+    // its text, and what lies below or beside it, its panel and the window
+    // grow or move with it. A label that does not wrap (SS_LEFTNOWORDWRAP)
+    // takes exactly the size of its text.
     bool Create(const FormDesign& form, const ControlDesign* controls, std::size_t count);
     HFONT DialogFont() const { return font_.Get(); }
+    // Lays every control out again from its design for the window's DPI and
+    // the controls' texts; the window keeps its place.
+    void LayOut();
+    // Called whenever every control has just been given the dialog font (at
+    // creation and when the DPI changes), before the layout measures them:
+    // controls with a font of their own set it here.
+    virtual void OnFontChanged() {}
 
     // Dispatch points. The defaults do nothing (commands) or close the form
     // (WM_CLOSE).
@@ -88,8 +106,19 @@ protected:
     int defaultButtonId_ = 0;
 
 private:
+    struct Placed {
+        ControlDesign design;
+        HWND hwnd;
+        int parent;  // index into controls_, -1 for the form
+    };
+
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND CreateControl(const ControlDesign& design, HWND parent);
+    void MakeFont();
+    void Arrange(bool centre);
+    void ChangeDpi(int dpi, const RECT* suggested);
+    // Places the window's frame for a client area of this size.
+    void SizeWindow(int clientWidth, int clientHeight, bool centre);
 
     HWND hwnd_ = nullptr;
     HWND lastFocus_ = nullptr;
@@ -99,6 +128,8 @@ private:
     bool destroying_ = false;
     int dpi_ = 96;
     vaultmere::UniqueFont font_;
+    FormDesign design_ = {};
+    std::vector<Placed> controls_;
 };
 
 // A control anywhere below a window, inside panels too, by its ID.

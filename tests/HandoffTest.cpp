@@ -38,6 +38,17 @@ TEST_F(HandoffTest, SecondStartShowsNoticeAndTheResidentShowsItsPrompt) {
     EXPECT_EQ(0u, WaitForExit(second, 5000));
     EXPECT_EQ(nullptr, ::FindWindowW(nullptr, vaultmere::kShowRequestTitle));
 
+    // Buried under another window, the prompt comes to the front again at
+    // the next start.
+    vaultmere::UniqueWindow cover(::CreateWindowExW(0, L"STATIC", L"cover", WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, 0,
+                                                   1280, 1024, nullptr, nullptr, nullptr, nullptr));
+    ::SetForegroundWindow(cover.Get());
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == cover.Get(); }, 3000));
+    HANDLE third = Start();
+    EXPECT_TRUE(WaitUntil([] { return ::GetForegroundWindow() == Resident(); }, 5000));
+    EXPECT_EQ(0u, WaitForExit(third, 5000));
+    cover.Reset();
+
     // A wrong password empties the field and keeps the prompt.
     EnterPassword(L"wrong");
     ASSERT_TRUE(WaitUntil([] { return WindowText(PromptField()).empty(); }, 3000));

@@ -40,6 +40,13 @@ TEST_F(PromptWindowTest, FieldIsMaskedAndTakesEightCharacters) {
     EXPECT_FALSE(style & WS_SYSMENU);
 }
 
+TEST_F(PromptWindowTest, EveryTextFitsAt96And144Dpi) {
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), prompt.Dpi()));
+    SendDpiChange(prompt.Handle(), 144);
+    EXPECT_EQ(144, prompt.Dpi());
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), 144));
+}
+
 TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     Type(L"PW");
     ::SendMessageW(prompt.Control(frmPassword::IDC_CHECK1), BM_SETCHECK, BST_CHECKED, 0);
@@ -64,6 +71,14 @@ TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
     EXPECT_EQ(2, opened);
     EXPECT_TRUE(state.rememberFlag);
+}
+
+TEST_F(PromptWindowTest, EnterOnCancelFocusedByTheProgramCancels) {
+    Type(L"pw");
+    ::SetFocus(prompt.Control(frmPassword::IDC_COMMAND1));
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
+    EXPECT_EQ(0, opened);
 }
 
 TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {

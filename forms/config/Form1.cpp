@@ -31,21 +31,22 @@ const ui::ControlDesign kControls[] = {
     {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDUNLOCK, Form1::IDC_FRAME3, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     // Drawn by the form to show notes beside the entries; the entries' text
     // stays the item path for whoever reads the list.
     {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
-         LBS_HASSTRINGS,
+         LBS_HASSTRINGS | LBS_WANTKEYBOARDINPUT,
      0},
     {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
      SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
-     SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
+     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
+     0},
     {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
     {Form1::IDC_CMDADD, Form1::IDC_FRAME1, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095, 1095,
      WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
@@ -178,42 +179,53 @@ void Form1::Load() {
     ui::SetPanelColour(Control(IDC_FRAME1), kLeftPanelGrey);
     ui::SetPanelColour(Control(IDC_FRAME3), kRightPanelWhite);
 
-    LOGFONTW face{};
-    face.lfHeight = -::MulDiv(825, Dpi(), 7200);
-    face.lfUnderline = TRUE;
-    face.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-    linkFont_.Reset(::CreateFontIndirectW(&face));
-
-    HWND panel = Control(IDC_FRAME3);
-    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK, IDC_LABEL2}) {
-        HWND link = ::GetDlgItem(panel, id);
-        const HFONT font = id == IDC_LABEL2 ? DialogFont() : linkFont_.Get();
-        ::SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        // These labels size themselves to their text.
-        HDC dc = ::GetDC(link);
-        HGDIOBJ old = ::SelectObject(dc, font);
-        wchar_t text[64] = {};
-        ::GetWindowTextW(link, text, 64);
-        SIZE extent{};
-        ::GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(link, dc);
-        ::SetWindowPos(link, nullptr, 0, 0, extent.cx + 1, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-
-    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
-    const int iconSize = ::GetSystemMetrics(SM_CXICON);
-    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
-    ::ImageList_AddIcon(images, ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId)));
-    BUTTON_IMAGELIST imageList{};
-    imageList.himl = images;
-    imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
-    ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
-
     AddToolTip(IDC_CMDUNLOCK, L"Unlocks a selected item in the list and puts it in the list below");
     AddToolTip(IDC_CMDLOCK, L"Relocks a selected item in the list and puts it back above");
     RefreshLists();
+}
+
+// As high as the entries of a list box that draws itself, in the dialog font.
+int Form1::LockedEntryHeight() const {
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, DialogFont());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    return metrics.tmHeight;
+}
+
+void Form1::OnFontChanged() {
+    // The links are the dialog font underlined; non-wrapping labels take the
+    // size of their text when laid out.
+    LOGFONTW face{};
+    ::GetObjectW(DialogFont(), sizeof face, &face);
+    face.lfUnderline = TRUE;
+    linkFont_.Reset(::CreateFontIndirectW(&face));
+    HWND panel = Control(IDC_FRAME3);
+    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK}) {
+        ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
+    }
+    // The locked list measured its entries once, in the font it was made with.
+    if (HWND locked = ::GetDlgItem(panel, IDC_LIST1)) {
+        ::SendMessageW(locked, LB_SETITEMHEIGHT, 0, static_cast<LPARAM>(LockedEntryHeight()));
+    }
+
+    // The program icon above the add button's text, as large as the DPI asks.
+    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
+    const int iconSize = ::MulDiv(32, Dpi(), 96);
+    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
+    HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId),
+                                                 IMAGE_ICON, iconSize, iconSize, 0));
+    ::ImageList_AddIcon(images, icon);
+    if (icon) ::DestroyIcon(icon);
+    BUTTON_IMAGELIST imageList{};
+    BUTTON_IMAGELIST previous{};
+    ::SendMessageW(add, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&previous));
+    imageList.himl = images;
+    imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
+    if (previous.himl) ::ImageList_Destroy(previous.himl);
 }
 
 void Form1::AddToolTip(int controlId, const wchar_t* text) {
@@ -431,6 +443,64 @@ void Form1::OnCommand(int id, int notifyCode, HWND) {
     }
 }
 
+void Form1::ShowListMenu(HWND list, LPARAM position) {
+    const int id = ::GetDlgCtrlID(list);
+    ItemList& shown = id == IDC_LIST1 ? lists_.List1 : lists_.List2;
+    POINT at = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == -1) {
+        // From the keyboard: under the selected entry, or at the list's corner.
+        RECT entry{};
+        const LRESULT selected = ::SendMessageW(list, LB_GETCURSEL, 0, 0);
+        at = POINT{0, 0};
+        if (selected != LB_ERR && ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(selected),
+                                                 reinterpret_cast<LPARAM>(&entry)) != LB_ERR) {
+            at = POINT{entry.left, entry.bottom};
+        }
+        ::ClientToScreen(list, &at);
+    } else {
+        // A right click selects the entry under the pointer first.
+        POINT inList = at;
+        ::ScreenToClient(list, &inList);
+        const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(inList.x, inList.y));
+        if (HIWORD(hit) == 0) {
+            ::SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
+            shown.SetListIndex(LOWORD(hit));
+        }
+    }
+    const UINT state = shown.ListIndex() >= 0 ? MF_ENABLED : MF_GRAYED;
+    UniqueMenu menu(::CreatePopupMenu());
+    if (!menu) return;
+    if (id == IDC_LIST1) {
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDUNLOCK, L"&Unlock Item");
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDDEL, L"&Remove Item");
+    } else {
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDLOCK, L"Re&lock Item");
+    }
+    const int chosen = static_cast<int>(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                                         at.x, at.y, 0, Handle(), nullptr));
+    switch (chosen) {
+    case IDC_CMDUNLOCK:
+        cmdunlock_Click();
+        break;
+    case IDC_CMDDEL:
+        cmddel_Click();
+        break;
+    case IDC_CMDLOCK:
+        cmdlock_Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT Form1::ListKey(HWND list, WORD key) {
+    if (key == VK_DELETE && ::GetDlgCtrlID(list) == IDC_LIST1) {
+        cmddel_Click();
+        return -2;
+    }
+    return -1;
+}
+
 LRESULT Form1::ColourStatic(HDC dc, HWND control) {
     const int id = ::GetDlgCtrlID(control);
     if (id == IDC_CMDLOCK) {
@@ -450,14 +520,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LIST1) break;
-        // As high as the entries of a list box that draws itself.
-        HDC dc = ::GetDC(nullptr);
-        HGDIOBJ old = ::SelectObject(dc, DialogFont());
-        TEXTMETRICW metrics{};
-        ::GetTextMetricsW(dc, &metrics);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(nullptr, dc);
-        item->itemHeight = static_cast<UINT>(metrics.tmHeight);
+        item->itemHeight = static_cast<UINT>(LockedEntryHeight());
         return TRUE;
     }
     case WM_DRAWITEM: {
@@ -478,6 +541,17 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam != kNotesTimer) break;
         if (!::IsIconic(Handle())) UpdateNotes();
         return 0;
+    case WM_CONTEXTMENU: {
+        HWND list = reinterpret_cast<HWND>(wParam);
+        const int id = ::GetDlgCtrlID(list);
+        if ((id == IDC_LIST1 || id == IDC_LIST2) && ::GetParent(list) == Control(IDC_FRAME3)) {
+            ShowListMenu(list, lParam);
+            return 0;
+        }
+        return Form::HandleMessage(message, wParam, lParam);
+    }
+    case WM_VKEYTOITEM:
+        return ListKey(reinterpret_cast<HWND>(lParam), LOWORD(wParam));
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:

@@ -83,6 +83,7 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int notifyCode, HWND control) override;
     void OnClose() override { Form_QueryUnload(0); }
+    void OnFontChanged() override;
 
 private:
     void FillList(int controlId, const ItemList& list);
@@ -91,7 +92,13 @@ private:
     // Asks the locker how each locked entry stands and redraws what changed.
     void UpdateNotes();
     void DrawLockedEntry(const DRAWITEMSTRUCT& item);
+    int LockedEntryHeight() const;
     int LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const;
+    // The lists' context menu (right click, Shift+F10, the menu key) with the
+    // list's commands; position is the message's, -1 from the keyboard.
+    void ShowListMenu(HWND list, LPARAM position);
+    // Delete in the locked list is Remove Item.
+    LRESULT ListKey(HWND list, WORD key);
 
     AppState& state_;
     ItemLists& lists_;

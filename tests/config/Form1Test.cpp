@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,7 @@ public:
               HWND label = ::GetDlgItem(box, 0xFFFF);
               text_ = label ? WindowText(label) : L"";
               ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+              answered_ = true;
           }) {}
     ~MessageBoxAnswerer() {
         if (thread_.joinable()) thread_.join();
@@ -37,11 +39,56 @@ public:
         if (thread_.joinable()) thread_.join();
         return text_;
     }
+    bool Answered() const { return answered_; }
 
 private:
     std::wstring text_;
+    std::atomic<bool> answered_{false};
     std::thread thread_;
 };
+
+// Picks an entry of the next context menu by its access key, as a user
+// would, and reports the entries offered.
+class MenuPicker {
+public:
+    explicit MenuPicker(WORD key)
+        : thread_([this, key] {
+              HWND menu = nullptr;
+              WaitUntil([&] { return (menu = ::FindWindowW(L"#32768", nullptr)) != nullptr && ::IsWindowVisible(menu); },
+                        5000);
+              if (!menu) return;
+              auto* items = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+              for (int i = 0; i < ::GetMenuItemCount(items); ++i) {
+                  wchar_t text[64] = {};
+                  ::GetMenuStringW(items, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+                  const bool grayed = (::GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) != 0;
+                  entries_.push_back(std::wstring(text) + (grayed ? L" (grayed)" : L""));
+              }
+              PressKey(key);
+          }) {}
+    ~MenuPicker() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::vector<std::wstring> Entries() {
+        if (thread_.joinable()) thread_.join();
+        return entries_;
+    }
+
+private:
+    std::vector<std::wstring> entries_;
+    std::thread thread_;
+};
+
+void PressShiftF10() {
+    INPUT inputs[4] = {};
+    const WORD keys[4] = {VK_SHIFT, VK_F10, VK_F10, VK_SHIFT};
+    for (int i = 0; i < 4; ++i) {
+        inputs[i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = keys[i];
+        inputs[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    }
+    ::SendInput(4, inputs, sizeof(INPUT));
+}
 
 class Form1Test : public ::testing::Test {
 protected:
@@ -80,18 +127,38 @@ protected:
     std::vector<std::wstring> relaunches;
 };
 
-TEST_F(Form1Test, LayoutFollowsTheDesignInTwips) {
+TEST_F(Form1Test, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDpi) {
     form.Show();
     EXPECT_EQ(L"Vaultmere Configuration", form.Caption());
-    RECT client;
-    ::GetClientRect(form.Handle(), &client);
-    EXPECT_EQ(ui::TwipsToPixels(7230, form.Dpi()), client.right);
-    EXPECT_EQ(ui::TwipsToPixels(5475, form.Dpi()), client.bottom);
-    RECT list;
-    ::GetWindowRect(List(Form1::IDC_LIST1), &list);
-    ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&list), 2);
-    EXPECT_EQ(ui::TwipsToPixels(1320, form.Dpi()) + ui::TwipsToPixels(240, form.Dpi()), list.left);
-    EXPECT_EQ(ui::TwipsToPixels(960, form.Dpi()), list.top);
+    // The design is the least size; text that needs more room widens it.
+    const auto expectLaidOutFor = [&](int dpi) {
+        RECT client;
+        ::GetClientRect(form.Handle(), &client);
+        EXPECT_GE(client.right, ui::TwipsToPixels(7230, dpi));
+        EXPECT_LE(client.right, ui::TwipsToPixels(7230 + 1440, dpi));
+        EXPECT_GE(client.bottom, ui::TwipsToPixels(5475, dpi));
+        RECT list, panel;
+        ::GetWindowRect(List(Form1::IDC_LIST1), &list);
+        ::GetWindowRect(Panel(), &panel);
+        EXPECT_EQ(ui::TwipsToPixels(240, dpi), list.left - panel.left);
+        EXPECT_EQ(ui::TwipsToPixels(960, dpi), list.top - panel.top);
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(List(Form1::IDC_LIST1), WM_GETFONT, 0, 0)), sizeof font,
+                     &font);
+        EXPECT_EQ(-::MulDiv(8, dpi, 72), font.lfHeight);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Link(Form1::IDC_CMDDEL), WM_GETFONT, 0, 0)), sizeof font,
+                     &font);
+        EXPECT_EQ(-::MulDiv(8, dpi, 72), font.lfHeight);
+        EXPECT_TRUE(font.lfUnderline);
+        EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), dpi));
+    };
+    expectLaidOutFor(form.Dpi());
+    SendDpiChange(form.Handle(), 144);
+    EXPECT_EQ(144, form.Dpi());
+    expectLaidOutFor(144);
+    SendDpiChange(form.Handle(), 96);
+    expectLaidOutFor(96);
+
     const LONG style = ::GetWindowLongW(form.Handle(), GWL_STYLE);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
@@ -179,25 +246,55 @@ TEST_F(Form1Test, UnlockAndRelockWithRealLocksAndClicks) {
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.List3.Entries());
+
+    // The same without the links: the menu key on the locked list, a right
+    // click on an entry of the unlocked list.
+    Select(Form1::IDC_LIST1, 0);
+    {
+        MenuPicker unlock('U');
+        PressKey(VK_APPS);
+        ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 1; }, 6000));
+        EXPECT_EQ((std::vector<std::wstring>{L"&Unlock Item", L"&Remove Item"}), unlock.Entries());
+    }
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST2));
+    EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
+    {
+        MenuPicker relock('L');
+        RECT entry{};
+        ::SendMessageW(List(Form1::IDC_LIST2), LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&entry));
+        ClickAt(List(Form1::IDC_LIST2), POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2}, true);
+        const bool relocked = WaitUntil([&] { return lists.List2.ListCount() == 0; }, 6000);
+        EXPECT_EQ((std::vector<std::wstring>{L"Re&lock Item"}), relock.Entries());
+        ASSERT_TRUE(relocked);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{ItemB(), ItemA()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 }
 
-TEST_F(Form1Test, RemoveAsksWithTheRealMessageBox) {
+TEST_F(Form1Test, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
     form.Show();
     Select(Form1::IDC_LIST1, 0);
     {
+        // Delete in the locked list is Remove Item.
         MessageBoxAnswerer no(L"Remove", IDNO);
-        form.cmddel_Click();
+        PressKey(VK_DELETE);
+        ASSERT_TRUE(WaitUntil([&] { return no.Answered(); }, 6000));
         EXPECT_EQ(L"Remove " + ItemA() + L"?", no.Text());
     }
     EXPECT_EQ(2, lists.List1.ListCount());
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 
     {
+        // So is the context menu's Remove Item, here from Shift+F10.
+        MenuPicker remove('R');
         MessageBoxAnswerer yes(L"Remove", IDYES);
-        form.cmddel_Click();
+        PressShiftF10();
+        ASSERT_TRUE(WaitUntil([&] { return yes.Answered(); }, 6000));
+        EXPECT_EQ((std::vector<std::wstring>{L"&Unlock Item", L"&Remove Item"}), remove.Entries());
     }
+    WaitUntil([&] { return lists.List1.ListCount() == 1; }, 3000);
     EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(Form1::IDC_LIST1));
     EXPECT_EQ((std::vector<std::wstring>{ItemB()}), lists.List3.Entries());
     EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
@@ -279,6 +376,9 @@ TEST_F(Form1Test, AboutShowsTheVersionRecordEachTimeAfresh) {
                                                 : nullptr);
     ASSERT_TRUE(WaitUntil([&] { return messageWindow.IsVisible(); }, 3000));
     EXPECT_EQ(expected, messageWindow.Message());
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), messageWindow.Dpi()));
+    SendDpiChange(messageWindow.Handle(), 144);
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), 144));
     form.cmdabout_Click();
     EXPECT_EQ(expected, messageWindow.Message());
     EXPECT_EQ(L"Vaultmere Information", messageWindow.Caption());

@@ -34,18 +34,36 @@ TEST_F(frmmsgTest, OkClosesAndEachUseStartsFromTheDesign) {
     EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
 }
 
-TEST_F(frmmsgTest, CarriageReturnsBreakLinesAndLongTextIsCut) {
+TEST_F(frmmsgTest, CarriageReturnsBreakLinesAndTheWindowGrowsToItsTextWithinTheScreen) {
     window.SetMessage(L"one\rtwo\r\rthree");
     EXPECT_EQ(L"one\rtwo\r\rthree", window.Message());
     EXPECT_EQ(L"one\r\ntwo\r\n\r\nthree", WindowText(Label()));
     EXPECT_EQ(L"a\r\nb", WithLineBreaks(L"a\r\nb"));
-    // The label keeps its designed size whatever the text.
-    RECT before, after;
-    ::GetWindowRect(Label(), &before);
+    // The designed size is the least; a longer message gets the room it
+    // needs, with OK moved below it, at either DPI.
+    RECT label;
+    ::GetWindowRect(Label(), &label);
+    EXPECT_EQ(ui::TwipsToPixels(1695, window.Dpi()), label.bottom - label.top);
+    std::wstring lines;
+    for (int i = 1; i <= 14; ++i) lines += L"Line " + std::to_wstring(i) + L" of a message that runs long.\r";
+    window.SetMessage(lines);
+    window.Show();
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window.Handle(), window.Dpi()));
+    RECT ok;
+    ::GetWindowRect(Label(), &label);
+    ::GetWindowRect(Ok(), &ok);
+    EXPECT_GE(ok.top, label.bottom);
+    SendDpiChange(window.Handle(), 144);
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window.Handle(), 144));
+    SendDpiChange(window.Handle(), 96);
+
+    // Nonsense stays within the screen.
     window.SetMessage(std::wstring(5000, L'x'));
-    ::GetWindowRect(Label(), &after);
-    EXPECT_EQ(before.bottom - before.top, after.bottom - after.top);
-    EXPECT_EQ(ui::TwipsToPixels(1695, window.Dpi()), after.bottom - after.top);
+    RECT frame, screen;
+    ::GetWindowRect(window.Handle(), &frame);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
+    EXPECT_LE(frame.right - frame.left, screen.right - screen.left);
+    EXPECT_LE(frame.bottom - frame.top, screen.bottom - screen.top);
 }
 
 TEST_F(frmmsgTest, SurfaceClickClosesButLabelClickAndEscDoNot) {

@@ -14,6 +14,9 @@
 #include "tests/support/TestSupport.h"
 
 using testing_support::ClickCentre;
+using testing_support::PressKey;
+using testing_support::SendDpiChange;
+using testing_support::TextThatDoesNotFit;
 using testing_support::ScopedTestKey;
 using testing_support::WaitUntil;
 using vaultmere::AppState;
@@ -97,8 +100,10 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
     const int dpi = form.Dpi();
     RECT client;
     ::GetClientRect(dialog, &client);
+    // The design is the least size: the note below may need more lines.
     EXPECT_EQ(ui::TwipsToPixels(3660, dpi), client.right);
-    EXPECT_EQ(ui::TwipsToPixels(2100, dpi), client.bottom);
+    EXPECT_GE(client.bottom, ui::TwipsToPixels(2100, dpi));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(dialog, dpi));
     const RECT box = ClientRectIn(dialog, Box());
     EXPECT_EQ(ui::TwipsToPixels(120, dpi), box.left);
     EXPECT_EQ(ui::TwipsToPixels(720, dpi), box.top);
@@ -126,6 +131,25 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
     EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
     EXPECT_FALSE(OkEnabled());
     EXPECT_EQ(Box(), ::GetFocus());
+
+    SendDpiChange(dialog, 144);
+    EXPECT_EQ(144, form.Dpi());
+    ::GetClientRect(dialog, &client);
+    EXPECT_EQ(ui::TwipsToPixels(3660, 144), client.right);
+    EXPECT_EQ(ui::TwipsToPixels(720, 144), ClientRectIn(dialog, Box()).top);
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(dialog, 144));
+}
+
+TEST_F(ChangePasswordWindowTest, EnterOnCancelFocusedByTheProgramCancels) {
+    Open();
+    Type(L"new");
+    ASSERT_TRUE(OkEnabled());
+    ::SetFocus(form.Control(frmChangePassword::IDC_CMDCANCEL));
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }, 3000));
+    EXPECT_FALSE(form.Stages().Confirming());
+    EXPECT_EQ(L"old", state.storedPassword);
+    EXPECT_EQ(L"", StoredValue());
 }
 
 TEST_F(ChangePasswordWindowTest, LoadRemovesTheSixthSystemMenuEntry) {
@@ -181,6 +205,7 @@ TEST_F(ChangePasswordWindowTest, AMismatchAsksAgainFromAFirstEntry) {
     ClickOkAndWaitFor(L"Please confirm your password.");
     Type(L"two");
     ClickOkAndWaitFor(L"The password doesn't match, please enter it again.");
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), form.Dpi()));
     EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
     EXPECT_FALSE(OkEnabled());
     EXPECT_FALSE(form.Stages().Confirming());

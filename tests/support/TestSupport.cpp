@@ -2,6 +2,9 @@
 
 #include <sddl.h>
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <vector>
 
 namespace testing_support {
@@ -167,7 +170,7 @@ void ClickCentre(HWND window) {
     ClickAt(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
 }
 
-void ClickAt(HWND window, POINT point) {
+void ClickAt(HWND window, POINT point, bool rightButton) {
     ::ClientToScreen(window, &point);
     ::SetForegroundWindow(::GetAncestor(window, GA_ROOT));
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
@@ -179,8 +182,8 @@ void ClickAt(HWND window, POINT point) {
         input.mi.dy = ::MulDiv(point.y, 65535, screenHeight);
     }
     inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = (rightButton ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN) | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = (rightButton ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP) | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(3, inputs, sizeof(INPUT));
 }
 
@@ -196,6 +199,121 @@ void PressKey(WORD virtualKey) {
     inputs[0].ki.wVk = inputs[1].ki.wVk = virtualKey;
     inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
     ::SendInput(2, inputs, sizeof(INPUT));
+}
+
+namespace {
+
+struct TextControls {
+    HWND window;
+    int dpi;
+    std::vector<std::wstring> faults;
+};
+
+std::wstring Describe(HWND control, const wchar_t* problem, const RECT& has, const RECT& needs) {
+    return L"control " + std::to_wstring(::GetDlgCtrlID(control)) + L" \"" + WindowText(control) + L"\": " + problem +
+           L" (has " + std::to_wstring(has.right - has.left) + L"x" + std::to_wstring(has.bottom - has.top) +
+           L", needs " + std::to_wstring(needs.right - needs.left) + L"x" + std::to_wstring(needs.bottom - needs.top) +
+           L")";
+}
+
+BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
+    auto* check = reinterpret_cast<TextControls*>(data);
+    if (!::IsWindowVisible(control)) return TRUE;
+    wchar_t className[32] = {};
+    ::GetClassNameW(control, className, 32);
+    const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+    const std::wstring text = WindowText(control);
+    const bool isStatic = lstrcmpiW(className, L"STATIC") == 0;
+    const bool isButton = lstrcmpiW(className, L"BUTTON") == 0;
+    if (text.empty() || !(isStatic || isButton)) return TRUE;
+    const int staticType = style & SS_TYPEMASK;
+    const int buttonType = style & BS_TYPEMASK;
+    const bool textStatic = staticType == SS_LEFT || staticType == SS_CENTER || staticType == SS_RIGHT ||
+                            staticType == SS_LEFTNOWORDWRAP || staticType == SS_SIMPLE;
+    const bool pushButton = isButton && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
+    const bool checkBox = isButton && (buttonType == BS_CHECKBOX || buttonType == BS_AUTOCHECKBOX || buttonType == BS_RADIOBUTTON ||
+                          buttonType == BS_AUTORADIOBUTTON || buttonType == BS_3STATE || buttonType == BS_AUTO3STATE);
+    if (isStatic && !textStatic) return TRUE;
+    if (isButton && !pushButton && !checkBox) return TRUE;
+
+    RECT has;
+    ::GetClientRect(control, &has);
+    // A push button draws its text inside its edge and focus rectangle, a
+    // check box beside its box.
+    const int edge = pushButton ? ::MulDiv(3, check->dpi, 96) : 0;
+    const int box = checkBox ? ::MulDiv(13 + 3, check->dpi, 96) : 0;
+    int imageWidth = 0, imageHeight = 0;
+    BUTTON_IMAGELIST images{};
+    if (pushButton && ::SendMessageW(control, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) &&
+        images.himl) {
+        ::ImageList_GetIconSize(images.himl, &imageWidth, &imageHeight);
+        if (images.uAlign == BUTTON_IMAGELIST_ALIGN_TOP || images.uAlign == BUTTON_IMAGELIST_ALIGN_BOTTOM) {
+            imageWidth = 0;
+        } else {
+            imageHeight = 0;
+        }
+    }
+    UINT format = DT_CALCRECT | DT_EXPANDTABS;
+    const bool wraps = isStatic ? staticType != SS_LEFTNOWORDWRAP && staticType != SS_SIMPLE
+                                : (style & BS_MULTILINE) != 0;
+    if (!wraps) format |= DT_SINGLELINE;
+    if ((isStatic && (style & SS_NOPREFIX)) || (isButton && text.find(L'&') == std::wstring::npos)) {
+        format |= DT_NOPREFIX;
+    }
+    const int width = has.right - 2 * edge - box - imageWidth;
+    RECT needs = {0, 0, width, 0};
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = ::SelectObject(dc, font ? font : ::GetStockObject(SYSTEM_FONT));
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needs, format);
+    if (wraps && needs.right > width) {
+        // Too long for one line: wrapped at the control's width, no word may
+        // be wider than the control.
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = std::min(text.find_first_of(L" \r\n", start), text.size());
+            RECT word = {0, 0, width, 0};
+            ::DrawTextW(dc, text.c_str() + start, static_cast<int>(end - start), &word, format | DT_SINGLELINE);
+            if (word.right > width) check->faults.push_back(Describe(control, L"word cut off", has, word));
+            start = end + 1;
+        }
+        needs = RECT{0, 0, width, 0};
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needs, format | DT_WORDBREAK);
+        needs.right = std::min<LONG>(needs.right, width);
+    }
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    needs.right += 2 * edge + box + imageWidth;
+    needs.bottom += 2 * edge + imageHeight;
+    if (needs.right > has.right || needs.bottom > has.bottom) {
+        check->faults.push_back(Describe(control, L"text cut off", has, needs));
+    }
+
+    RECT placed, room;
+    HWND parent = ::GetParent(control);
+    ::GetWindowRect(control, &placed);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&placed), 2);
+    ::GetClientRect(parent, &room);
+    if (placed.right > room.right || placed.bottom > room.bottom) {
+        check->faults.push_back(Describe(control, L"reaches outside its parent", room, placed));
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<std::wstring> TextThatDoesNotFit(HWND window, int dpi) {
+    TextControls check{window, dpi, {}};
+    ::EnumChildWindows(window, &CheckTextControl, reinterpret_cast<LPARAM>(&check));
+    return check.faults;
+}
+
+void SendDpiChange(HWND window, int dpi) {
+    RECT now;
+    ::GetWindowRect(window, &now);
+    // The system suggests the same place scaled; the form picks its own size.
+    RECT suggested = {now.left, now.top, now.left + (now.right - now.left) * 3 / 2,
+                      now.top + (now.bottom - now.top) * 3 / 2};
+    ::SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
 }  // namespace testing_support

@@ -109,13 +109,20 @@ std::vector<std::wstring> ListBoxEntries(HWND list);
 
 // Text of a window in any process (WM_GETTEXT, which crosses processes).
 std::wstring WindowText(HWND window);
-// A synthesized left click at the centre of a window, or at a point of its
-// client area.
+// A synthesized left click at the centre of a window, or a left or right
+// click at a point of its client area.
 void ClickCentre(HWND window);
-void ClickAt(HWND window, POINT clientPoint);
+void ClickAt(HWND window, POINT clientPoint, bool rightButton = false);
 // A click on an entry of a list box.
 void ClickListItem(HWND list, int index);
 // Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.
 void PressKey(WORD virtualKey);
+
+// Every label, button and check box below window whose text, measured with
+// the control's own font and wrapped where the control wraps, needs more room
+// than the control has, or that reaches outside its parent; one line each.
+std::vector<std::wstring> TextThatDoesNotFit(HWND window, int dpi);
+// Lays a form out for another DPI as the system asks it to.
+void SendDpiChange(HWND window, int dpi);
 
 }  // namespace testing_support

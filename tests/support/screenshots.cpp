@@ -1,13 +1,17 @@
 // Shows the program's windows with sample content and saves each as a BMP
-// in the folder given (used by scripts/screenshots.sh for the README).
+// in the folder given (used by scripts/screenshots.sh for the README), or,
+// with --window TITLE FILE, saves the visible top-level window of that title
+// (used by scripts/run.sh for the running program's prompt).
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "app/frmPassword.h"
 #include "common/AppState.h"
 #include "forms/add/frmAdd.h"
 #include "forms/config/Form1.h"
+#include "forms/password/frmChangePassword.h"
 #include "locker/ItemLocker.h"
 
 namespace {
@@ -74,7 +78,21 @@ bool SaveWindow(HWND window, const std::wstring& path) {
 
 }  // namespace
 
+int SaveVisibleWindow(const std::wstring& title, const std::wstring& path) {
+    HWND window = nullptr;
+    for (int tries = 0; tries < 100; ++tries) {
+        window = ::FindWindowW(nullptr, title.c_str());
+        if (window && ::IsWindowVisible(window)) break;
+        ::Sleep(100);
+    }
+    if (!window || !::IsWindowVisible(window)) return 2;
+    ::SetForegroundWindow(window);
+    Settle();
+    return SaveWindow(window, path) ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 3 && std::wstring(argv[1]) == L"--window") return SaveVisibleWindow(argv[2], argv[3]);
     const std::wstring folder = argc > 1 ? argv[1] : L".";
     vaultmere::AppState state;
     NoLocks locker;
@@ -108,5 +126,19 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowPos(add.Handle(), HWND_TOP, 600, 40, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(add.Handle(), folder + L"\\add.bmp") && ok;
+    add.Unload();
+
+    vaultmere::frmPassword prompt(state, lists, messageWindow);
+    prompt.Show();
+    ::SetWindowPos(prompt.Handle(), HWND_TOP, 40, 500, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(prompt.Handle(), folder + L"\\prompt.bmp") && ok;
+    prompt.Hide();
+
+    vaultmere::frmChangePassword password(state);
+    password.Show();
+    ::SetWindowPos(password.Handle(), HWND_TOP, 40, 700, 0, 0, SWP_NOSIZE);
+    Settle();
+    ok = SaveWindow(password.Handle(), folder + L"\\password.bmp") && ok;
     return ok ? 0 : 1;
 }
