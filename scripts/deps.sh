@@ -8,7 +8,8 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   libxrender1:i386 libxi6:i386 libxrandr2:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
-  libxrender1 libxi6 libxrandr2 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
+  libxrender1:amd64 libxi6:amd64 libxrandr2:amd64 libxcursor1:amd64 libxinerama1:amd64
+  libxcomposite1:amd64 libxfixes3:amd64 libxxf86vm1:amd64
   xvfb xauth
   nsis zip libxml2-utils osslsigncode openssl
   "$@"
