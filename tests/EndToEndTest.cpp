@@ -1,6 +1,7 @@
+#include <algorithm>
+
 #include "forms/add/frmAdd.h"
 #include "forms/password/frmChangePassword.h"
-#include <algorithm>
 
 #include "common/TextCase.h"
 #include "tests/support/ProgramTest.h"
