@@ -10,6 +10,7 @@ packages=(
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386
   xvfb xauth
   nsis zip
+  clang-format-14 clang-tidy-14
   "$@"
 )
 
