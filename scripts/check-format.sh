@@ -15,4 +15,4 @@ if ! "$format" --dry-run --Werror -- "${files[@]}"; then
   echo "Some files are not formatted (above); to format them: scripts/check-format.sh --fix" >&2
   exit 1
 fi
-echo "clang-format: ${#files[@]} files formatted"
+echo "clang-format: ${#files[@]} files, all formatted"
