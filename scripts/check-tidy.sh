@@ -82,6 +82,9 @@ count="$(tr -cd '\0' < "$units" | wc -c)"
 count=$((count / 2))
 start=$SECONDS
 if xargs -0 -n 2 -P "$jobs" bash -c 'check_one "$@"' _ "${extra[@]}" < "$units"; then
+  # Stamps of earlier versions go, so the folder holds one per file.
+  tr '\0' '\n' < "$units" | sed -n '2~2p' | sort > "$units.keys"
+  find "$clean_dir" -type f -printf '%f\n' | sort | comm -23 - "$units.keys" | sed "s|^|$clean_dir/|" | xargs -r rm -f
   echo "clang-tidy: $count files, no findings ($((SECONDS - start)) s)"
 else
   echo "clang-tidy found the problems above (file:line:column): fix them, or where a finding is wrong," \
