@@ -121,18 +121,24 @@ std::vector<double> AppearanceToLock(const std::wstring& root, bool moveIn, int 
     const std::wstring staging = root + L"\\staging";
     ::CreateDirectoryW(folder.c_str(), nullptr);
     ::CreateDirectoryW(staging.c_str(), nullptr);
+    const std::wstring folderPrefix = folder + L"\\";
+    const std::wstring stagingPrefix = staging + L"\\";
     std::vector<double> times;
     FileLocker locker;
     locker.SetItemLocked(folder + L"\\*.*", true);
     UntilWatched(locker, 1);
     for (int i = 0; i < count; ++i) {
+        // Both paths are made before the clock starts: the time is the
+        // file system's and the locker's alone.
         const std::wstring name = FileName(i);
-        if (moveIn) WriteFile(staging + L"\\" + name);
+        const std::wstring staged = stagingPrefix + name;
+        const std::wstring target = folderPrefix + name;
+        if (moveIn) WriteFile(staged);
         const LARGE_INTEGER start = Now();
         if (moveIn) {
-            ::MoveFileW((staging + L"\\" + name).c_str(), (folder + L"\\" + name).c_str());
+            ::MoveFileW(staged.c_str(), target.c_str());
         } else {
-            WriteFile(folder + L"\\" + name);
+            WriteFile(target);
         }
         const ULONGLONG giveUp = ::GetTickCount64() + 5000;
         bool locked = false;

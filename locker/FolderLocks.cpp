@@ -123,7 +123,7 @@ void FolderLocks::LockPattern(const std::wstring& pattern, ULONGLONG now) {
 }
 
 void FolderLocks::Rescan(ULONGLONG now) {
-    for (std::size_t i = 0; i < patterns_.size(); ++i) LockPattern(patterns_[i].name, now);
+    for (const Pattern& pattern : patterns_) LockPattern(pattern.name, now);
 }
 
 void FolderLocks::TryLock(const std::wstring& name, std::wstring lower, ULONGLONG now) {

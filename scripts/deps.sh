@@ -12,6 +12,7 @@ packages=(
   libxcomposite1:amd64 libxfixes3:amd64 libxxf86vm1:amd64
   xvfb xauth
   nsis zip libxml2-utils osslsigncode openssl
+  clang-format-14 clang-tidy-14
   "$@"
 )
 

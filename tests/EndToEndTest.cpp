@@ -1,7 +1,8 @@
+#include <algorithm>
+
 #include "forms/add/frmAdd.h"
 #include "forms/info/frmmsg.h"
 #include "forms/password/frmChangePassword.h"
-#include <algorithm>
 
 #include "common/TextCase.h"
 #include "tests/support/ProgramTest.h"

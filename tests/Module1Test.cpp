@@ -137,6 +137,7 @@ TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
         for (size_t limit = 0;; ++limit) {
             DeleteRegistryKey(key.Root(), Files());
             for (const auto& value : c.stored) {
+                // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): DWORD is not wider than size_t on either target
                 SetRaw(value.first, REG_SZ, value.second.c_str(), static_cast<DWORD>((value.second.size() + 1) * 2));
             }
             const RegistryStatus status = SaveStoredItems(key.Root(), Files(), c.list, limit);

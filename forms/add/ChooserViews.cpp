@@ -240,6 +240,7 @@ void FileListView::Show(const vaultmere::FileList& files) {
     size_t characters = 0;
     for (const std::wstring& name : files.Entries()) characters += name.size() + 1;
     ::SendMessageW(list_, LB_INITSTORAGE, static_cast<WPARAM>(files.ListCount()),
+                   // NOLINTNEXTLINE(bugprone-misplaced-widening-cast): LPARAM is no wider than size_t on either target
                    static_cast<LPARAM>(characters * sizeof(wchar_t)));
     for (const std::wstring& name : files.Entries()) {
         ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));

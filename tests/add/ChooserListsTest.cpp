@@ -18,6 +18,7 @@ using Names = std::vector<std::wstring>;
 
 std::vector<std::wstring> SubfolderPaths(const FolderList& list) {
     std::vector<std::wstring> paths;
+    paths.reserve(static_cast<size_t>(list.ListCount()));
     for (int i = 0; i < list.ListCount(); ++i) paths.push_back(list.List(i));
     return paths;
 }
@@ -143,7 +144,7 @@ TEST_F(ChooserListsTest, DriveListHasOneEntryPerDriveAndGivesAPathTheFolderListT
     drives.Refresh();
     const DWORD present = ::GetLogicalDrives();
     int expected = 0;
-    for (int bit = 0; bit < 26; ++bit) expected += (present >> bit) & 1;
+    for (int bit = 0; bit < 26; ++bit) expected += static_cast<int>((present >> bit) & 1);
     ASSERT_EQ(expected, drives.ListCount());
     EXPECT_EQ(-1, drives.ListIndex());
     EXPECT_EQ(L"", drives.Drive());

@@ -35,6 +35,7 @@ std::vector<UINT> SystemMenuIds(HWND window) {
     std::vector<UINT> ids;
     HMENU menu = ::GetSystemMenu(window, FALSE);
     const int count = menu ? ::GetMenuItemCount(menu) : 0;
+    ids.reserve(count > 0 ? static_cast<size_t>(count) : 0);
     for (int i = 0; i < count; ++i) ids.push_back(::GetMenuItemID(menu, i));
     return ids;
 }
@@ -64,7 +65,7 @@ protected:
     // through the dialog keyboard handling of the message pump.
     void PostKey(UINT key) {
         ::PostMessageW(Box(), WM_KEYDOWN, key, 1);
-        ::PostMessageW(Box(), WM_KEYUP, key, 0xC0000001);
+        ::PostMessageW(Box(), WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
     }
     void ClickOkAndWaitFor(const std::wstring& prompt) {
         ClickCentre(OkButton());
@@ -115,8 +116,8 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
     RECT frame, work;
     ::GetWindowRect(dialog, &frame);
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    EXPECT_NEAR((work.left + work.right) / 2, (frame.left + frame.right) / 2, 1);
-    EXPECT_NEAR((work.top + work.bottom) / 2, (frame.top + frame.bottom) / 2, 1);
+    EXPECT_NEAR((work.left + work.right) / 2.0, (frame.left + frame.right) / 2.0, 1);
+    EXPECT_NEAR((work.top + work.bottom) / 2.0, (frame.top + frame.bottom) / 2.0, 1);
 
     EXPECT_EQ(L"Set Password to access this Configuration.", Prompt());
     EXPECT_EQ(L"Note, when you try to open a locked file it will not ask for a password, it will just not open.",
