@@ -1,11 +1,11 @@
 #pragma once
 // Everything one process of the program holds, created in wWinMain and
 // alive until the process ends.
-#include "common/AppState.h"
 #include "app/frmPassword.h"
+#include "common/AppState.h"
+#include "forms/add/frmAdd.h"
 #include "forms/config/Form1.h"
 #include "forms/config/ItemLists.h"
-#include "forms/add/frmAdd.h"
 #include "forms/info/frmmsg.h"
 #include "forms/password/frmChangePassword.h"
 #include "locker/FileLocker.h"

@@ -51,8 +51,12 @@ std::wstring ProgramFolder() {
 }
 
 void frmPassword::Load() {
-    const ui::FormDesign design = {L"Vaultmere Configuration", kClientWidth, kClientHeight, WS_POPUP | WS_CAPTION,
-                               WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
+    const ui::FormDesign design = {L"Vaultmere Configuration",
+                                   kClientWidth,
+                                   kClientHeight,
+                                   WS_POPUP | WS_CAPTION,
+                                   WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME,
+                                   true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
     HWND field = Control(IDC_TXTPASSWORD);
@@ -60,7 +64,8 @@ void frmPassword::Load() {
     ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
     ::ImmAssociateContext(field, nullptr);
     ::SendMessageW(Control(IDC_IMAGE1), STM_SETICON,
-                   reinterpret_cast<WPARAM>(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
+                   reinterpret_cast<WPARAM>(
+                       ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
                    0);
 }
 

@@ -48,8 +48,8 @@ double Percentile(std::vector<double> values, double fraction) {
 }
 
 bool WriteFile(const std::wstring& path) {
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
+    UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     const char text[] = "benchmark data\r\n";
     DWORD written = 0;
@@ -102,7 +102,8 @@ size_t BareLock(const std::wstring& folder, std::vector<UniqueHandle>& handles) 
     if (!search) return 0;
     std::wstring path = prefix;
     do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE)) continue;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE))
+            continue;
         path.resize(prefix.size());
         path += found.cFileName;
         UniqueHandle file = vaultmere::OpenFileLocked(path);

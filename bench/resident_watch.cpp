@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "bench/BenchSupport.h"
+#include "common/AppState.h"
 #include "store/Module1.h"
 #include "tests/support/ProcessCounters.h"
 

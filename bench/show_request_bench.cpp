@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "bench/BenchSupport.h"
+#include "common/AppState.h"
 
 int wmain(int argc, wchar_t** argv) {
     const int requests = argc > 1 ? _wtoi(argv[1]) : 20;
@@ -31,7 +31,8 @@ int wmain(int argc, wchar_t** argv) {
         HANDLE second = bench::StartProgram(exe);
         while (!::IsWindowVisible(prompt)) ::Sleep(2);
         ::QueryPerformanceCounter(&shown);
-        seconds.push_back(static_cast<double>(shown.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+        seconds.push_back(static_cast<double>(shown.QuadPart - start.QuadPart) /
+                          static_cast<double>(frequency.QuadPart));
         ::WaitForSingleObject(second, 10000);
         ::CloseHandle(second);
         // Cancel hides the prompt for the next request.

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "common/AppState.h"
 #include "app/frmPassword.h"
 #include "bench/BenchSupport.h"
+#include "common/AppState.h"
 #include "forms/config/ItemLists.h"
 #include "forms/info/frmmsg.h"
 #include "locker/FileLocker.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/Version.h"
-#include "common/AppState.h"
 #include "bench/BenchSupport.h"
+#include "common/AppState.h"
 #include "common/UniqueHandle.h"
 #include "store/Module1.h"
 

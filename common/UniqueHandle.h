@@ -60,9 +60,7 @@ struct FindHandleTraits {
 struct RegistryKeyTraits {
     using Handle = HKEY;
     static Handle Empty() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept {
-        return h != nullptr && h != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
+    static bool IsValid(Handle h) noexcept { return h != nullptr && h != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE); }
     static void Close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 

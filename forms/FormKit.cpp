@@ -70,8 +70,8 @@ void RegisterClasses(HINSTANCE instance, WNDPROC formProc) {
     form.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
                                                  ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
     form.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXSMICON),
-                                                   ::GetSystemMetrics(SM_CYSMICON), 0));
+                                                   ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                                                   0));
     form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kFormClass;
@@ -158,9 +158,9 @@ namespace {
 // One control while a form is laid out. Places are relative to the parent.
 struct Box {
     HWND hwnd;
-    int parent;      // index of the panel holding it, -1 for the form
-    RECT design;     // the design in pixels: the least size and the place it starts from
-    int left, top;   // where it goes
+    int parent;     // index of the panel holding it, -1 for the form
+    RECT design;    // the design in pixels: the least size and the place it starts from
+    int left, top;  // where it goes
     int width, height;
     bool fill;       // covers its whole panel (a frame's border): stretched with it
     bool textSized;  // takes exactly the size of its text
@@ -251,8 +251,9 @@ SIZE TextSize(HWND control, int width, int height, int dpi) {
         case SS_CENTER:
         case SS_RIGHT:
         case SS_SIMPLE: {
-            const SIZE room = (style & SS_TYPEMASK) == SS_SIMPLE ? RoomOf(TextRoom(control, text, DT_SINGLELINE | prefix, width))
-                                                                 : WrappedRoom(control, text, prefix, width);
+            const SIZE room = (style & SS_TYPEMASK) == SS_SIMPLE
+                                  ? RoomOf(TextRoom(control, text, DT_SINGLELINE | prefix, width))
+                                  : WrappedRoom(control, text, prefix, width);
             size.cx = std::max(size.cx, room.cx);
             size.cy = std::max(size.cy, room.cy);
             return size;
@@ -461,8 +462,8 @@ bool Form::Create(const FormDesign& form, const ControlDesign* controls, std::si
     }
 
     creating_ = true;
-    HWND created = ::CreateWindowExW(exStyle, kFormClass, form.caption, style, x, y, width, height, nullptr,
-                                     nullptr, instance, this);
+    HWND created = ::CreateWindowExW(exStyle, kFormClass, form.caption, style, x, y, width, height, nullptr, nullptr,
+                                     instance, this);
     creating_ = false;
     if (!created) return false;
     dpi_ = WindowDpi(created);
@@ -525,8 +526,7 @@ void Form::Arrange(bool centre) {
     const SIZE grown = PlaceChildren(boxes, -1, dpi_);
     for (const Box& box : boxes) {
         if (box.hwnd) {
-            ::SetWindowPos(box.hwnd, nullptr, box.left, box.top, box.width, box.height,
-                           SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(box.hwnd, nullptr, box.left, box.top, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
     SizeWindow(TwipsToPixels(design_.clientWidth, dpi_) + grown.cx,
@@ -696,8 +696,8 @@ bool AskForContextMenu(HWND root, const MSG& message) {
 // Gives every form dialog-style keys (Tab, Enter, Esc), then dispatches.
 void Dispatch(MSG& message) {
     HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-    if (IsFormWindow(root) && (PressFocusedButton(root, message) || AskForContextMenu(root, message) ||
-                               ::IsDialogMessageW(root, &message))) {
+    if (IsFormWindow(root) &&
+        (PressFocusedButton(root, message) || AskForContextMenu(root, message) || ::IsDialogMessageW(root, &message))) {
         return;
     }
     ::TranslateMessage(&message);

@@ -29,20 +29,20 @@ int TwipsToPixels(int twips, int dpi);
 extern const wchar_t kPanelClass[];
 
 struct ControlDesign {
-    int id;                 // control ID; 0 when nothing refers to it
-    int parentId;           // 0: the form; else the ID of a panel earlier in the table
+    int id;        // control ID; 0 when nothing refers to it
+    int parentId;  // 0: the form; else the ID of a panel earlier in the table
     const wchar_t* className;
     const wchar_t* text;
     int left, top, width, height;  // twips, relative to the parent
-    DWORD style;            // added to WS_CHILD | WS_VISIBLE
+    DWORD style;                   // added to WS_CHILD | WS_VISIBLE
     DWORD exStyle;
 };
 
 struct FormDesign {
     const wchar_t* caption;
     int clientWidth, clientHeight;  // twips
-    DWORD style;                     // WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, ...
-    DWORD exStyle;                   // WS_EX_TOOLWINDOW hides the taskbar button
+    DWORD style;                    // WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, ...
+    DWORD exStyle;                  // WS_EX_TOOLWINDOW hides the taskbar button
     bool centred;
 };
 

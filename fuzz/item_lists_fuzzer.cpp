@@ -45,8 +45,14 @@ public:
 // Paths as users add them: the same item in other cases, a file, a share,
 // letters beyond ASCII, an empty entry, duplicates by position.
 const wchar_t* const kPaths[] = {
-    L"c:\\data\\*.*",         L"C:\\Data\\*.*",     L"c:\\data\\report.txt", L"\\\\srv\\share\\*.*",
-    L"d:\\\u00c4rger\\*.*",   L"d:\\\u00e4rger\\*.*", L"",                    L"C:\\DATA\\REPORT.TXT",
+    L"c:\\data\\*.*",
+    L"C:\\Data\\*.*",
+    L"c:\\data\\report.txt",
+    L"\\\\srv\\share\\*.*",
+    L"d:\\\u00c4rger\\*.*",
+    L"d:\\\u00e4rger\\*.*",
+    L"",
+    L"C:\\DATA\\REPORT.TXT",
 };
 
 class Input {

@@ -47,7 +47,7 @@ ItemStatus::Folder ProbeFolder(const std::wstring& path) {
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
     // Not found: the folder, or the whole drive or share?
     return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
-                                                                                    : ItemStatus::Folder::Missing;
+                                                                                     : ItemStatus::Folder::Missing;
 }
 
 // A slim reader/writer lock taken exclusively. Unlike std::mutex over the
@@ -70,8 +70,8 @@ private:
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
     // No SECURITY_ATTRIBUTES: the handle is not inheritable, so no child
     // process can keep a lock alive after the program ends.
-    return UniqueHandle(::CreateFileW(extendedPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueHandle(
+        ::CreateFileW(extendedPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The items and folders, shared by the window thread (Lock, Unlock) with two
@@ -279,7 +279,9 @@ void FileLocker::Engine::StopThreads() {
 
 void FileLocker::Engine::OnCompletion(FolderWatch* watch, DWORD bytes, DWORD error) {
     const auto retired = std::find_if(retired_.begin(), retired_.end(),
-                                      [watch](const std::unique_ptr<FolderWatch>& each) { return each.get() == watch; });
+                                      [watch](const std::unique_ptr<FolderWatch>& each) {
+                                          return each.get() == watch;
+                                      });
     if (retired != retired_.end()) {
         retired_.erase(retired);
         return;

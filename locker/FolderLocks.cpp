@@ -229,8 +229,8 @@ bool FolderLocks::OpenWatch(HANDLE port) {
 
 void FolderLocks::Associate(HANDLE port) {
     // The packets of this handle's reads carry the watch as their key.
-    watch_->associated = ::CreateIoCompletionPort(watch_->folder.Get(), port,
-                                                  reinterpret_cast<ULONG_PTR>(watch_.get()), 0) != nullptr;
+    watch_->associated = ::CreateIoCompletionPort(watch_->folder.Get(), port, reinterpret_cast<ULONG_PTR>(watch_.get()),
+                                                  0) != nullptr;
 }
 
 bool FolderLocks::IssueRead() {

@@ -48,8 +48,8 @@ ItemTarget ParseItemPath(const std::wstring& rawPath) {
         const std::wstring server = path.substr(2, serverEnd - 2);
         if (server.empty() || server == L"." || server == L"?") return refused;
         const size_t shareEnd = path.find(L'\\', serverEnd + 1);
-        const std::wstring share = path.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
-                                                                                             : shareEnd - serverEnd - 1);
+        const std::wstring share =
+            path.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - serverEnd - 1);
         if (share.empty() || shareEnd == std::wstring::npos) return refused;
         root = path.substr(0, shareEnd);
         rest = path.substr(shareEnd + 1);
@@ -76,7 +76,7 @@ ItemTarget ParseItemPath(const std::wstring& rawPath) {
     target.folder = root;
     for (const std::wstring& part : components) target.folder = JoinPath(target.folder, part);
     target.kind = target.name.find_first_of(L"*?") != std::wstring::npos ? ItemTarget::Kind::Pattern
-                                                                       : ItemTarget::Kind::File;
+                                                                         : ItemTarget::Kind::File;
     return target;
 }
 

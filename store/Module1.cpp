@@ -49,8 +49,8 @@ RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std
 RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath) {
     UniqueKey key;
     DWORD disposition = 0;
-    return {::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | kRegistryView, nullptr,
-                              key.Put(), &disposition)};
+    return {::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | kRegistryView,
+                              nullptr, key.Put(), &disposition)};
 }
 
 RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
@@ -66,8 +66,8 @@ RegistryStatus SetRegistryValue(HKEY root, const std::wstring& keyPath, const st
     switch (value.GetKind()) {
     case RegistryValue::Kind::Text: {
         const std::vector<unsigned char> bytes = EncodeRegistryText(value.Text());
-        return {::RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, bytes.data(),
-                                 static_cast<DWORD>(bytes.size()))};
+        return {
+            ::RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size()))};
     }
     case RegistryValue::Kind::Number: {
         const DWORD number = static_cast<DWORD>(value.Number());
@@ -105,8 +105,8 @@ std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath) {
     if (!OpenKey(root, keyPath, KEY_READ, key)) return values;
 
     DWORD valueCount = 0, maxNameLength = 0, maxDataSize = 0;
-    if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
-                           &maxNameLength, &maxDataSize, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, &maxNameLength,
+                           &maxDataSize, nullptr, nullptr) != ERROR_SUCCESS) {
         return values;
     }
     values.reserve(valueCount);

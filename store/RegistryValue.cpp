@@ -29,8 +29,7 @@ std::wstring CodeUnitsFrom(const unsigned char* data, std::size_t units) {
     std::wstring text;
     text.reserve(units);
     for (std::size_t i = 0; i < units; ++i) {
-        const unsigned unit = static_cast<unsigned>(data[2 * i]) |
-                              (static_cast<unsigned>(data[2 * i + 1]) << 8);
+        const unsigned unit = static_cast<unsigned>(data[2 * i]) | (static_cast<unsigned>(data[2 * i + 1]) << 8);
         text.push_back(static_cast<wchar_t>(unit));
     }
     return text;
@@ -91,8 +90,7 @@ RegistryValue DecodeRegistryValue(std::uint32_t type, const unsigned char* data,
         return RegistryValue::FromBytes(std::vector<unsigned char>(data, data + size));
     case kRegDword: {
         if (size < 4) return RegistryValue();
-        const std::uint32_t bits = static_cast<std::uint32_t>(data[0]) |
-                                   (static_cast<std::uint32_t>(data[1]) << 8) |
+        const std::uint32_t bits = static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
                                    (static_cast<std::uint32_t>(data[2]) << 16) |
                                    (static_cast<std::uint32_t>(data[3]) << 24);
         return RegistryValue::FromNumber(static_cast<std::int32_t>(bits));
@@ -137,8 +135,6 @@ bool IndexDigitsLess(const std::wstring& a, const std::wstring& b) {
     return a < b;
 }
 
-std::wstring ItemValueName(std::size_t index) {
-    return L"File" + std::to_wstring(index);
-}
+std::wstring ItemValueName(std::size_t index) { return L"File" + std::to_wstring(index); }
 
 }  // namespace Module1

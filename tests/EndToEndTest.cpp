@@ -92,8 +92,8 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
     ASSERT_EQ(0u, OpenFromOutside(root / L"Outer\\Inner\\inner.txt"));
 
     ClickCentre(FindDescendant(add, frmAdd::IDC_CMDLOCKFOLDER));
-    EXPECT_TRUE(WaitUntil([&] { return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION; },
-                          5000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION; }, 5000));
     const std::wstring item = vaultmere::LowerCase(root.Path() + L"\\Outer\\Inner\\*.*");
     EXPECT_TRUE(WaitUntil([&] { return IndexOf(LockedList(Configuration()), item) == 1; }, 3000));
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.",
@@ -114,8 +114,8 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     HWND about = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDABOUT), L"Vaultmere Information");
     ASSERT_NE(nullptr, about);
     HWND aboutText = WaitForControl(about, frmmsg::IDC_LABEL1);
-    EXPECT_TRUE(WaitUntil(
-        [&] { return WindowText(aboutText).find(L"\r\nVersion 1.4.2\r\n") != std::wstring::npos; }, 3000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return WindowText(aboutText).find(L"\r\nVersion 1.4.2\r\n") != std::wstring::npos; }, 3000))
         << WindowText(aboutText).size();
     ClickCentre(WaitForControl(about, frmmsg::IDC_CMDOK));
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(about); }, 3000));
@@ -131,8 +131,9 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
         ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || WindowText(field).empty(); }, 3000));
     }
     ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
-    EXPECT_EQ(L"newpw", Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
-                                                  Module1::kPasswordValueName).ToText());
+    EXPECT_EQ(
+        L"newpw",
+        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName).ToText());
     ExpectIn32BitViewOnly(Module1::kSettingsKeyPath, Module1::kPasswordValueName);
 
     ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));

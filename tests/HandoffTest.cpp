@@ -41,7 +41,7 @@ TEST_F(HandoffTest, SecondStartShowsNoticeAndTheResidentShowsItsPrompt) {
     // Buried under another window, the prompt comes to the front again at
     // the next start.
     vaultmere::UniqueWindow cover(::CreateWindowExW(0, L"STATIC", L"cover", WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, 0,
-                                                   1280, 1024, nullptr, nullptr, nullptr, nullptr));
+                                                    1280, 1024, nullptr, nullptr, nullptr, nullptr));
     ::SetForegroundWindow(cover.Get());
     ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == cover.Get(); }, 3000));
     HANDLE third = Start();
@@ -94,8 +94,8 @@ TEST_F(HandoffTest, EndingTheSessionEndsTheProcessWithoutARelaunch) {
     ::SendMessageTimeoutW(configuration, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 3000, &answer);
     EXPECT_EQ(0u, WaitForExit(resident, 5000));
     // No new copy appears.
-    EXPECT_FALSE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr ||
-                                       Resident() != nullptr; }, 2500));
+    EXPECT_FALSE(WaitUntil(
+        [] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr || Resident() != nullptr; }, 2500));
 }
 
 }  // namespace

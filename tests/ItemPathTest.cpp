@@ -30,9 +30,9 @@ TEST(ItemPath, FolderPatternsAndFiles) {
 }
 
 TEST(ItemPath, RefusesWhatIsNotAnAbsoluteFilePath) {
-    for (const wchar_t* path : {L"", L"data\\*.*", L"c:data\\*.*", L"\\data\\*.*", L"CON", L"\\\\.\\PhysicalDrive0",
-                                L"\\\\?\\c:\\data\\*.*", L"\\\\.\\c:\\x", L"\\\\server", L"\\\\server\\share",
-                                L"c:\\data\\", L"c:\\", L"c:\\..", L"1:\\x"}) {
+    for (const wchar_t* path :
+         {L"", L"data\\*.*", L"c:data\\*.*", L"\\data\\*.*", L"CON", L"\\\\.\\PhysicalDrive0", L"\\\\?\\c:\\data\\*.*",
+          L"\\\\.\\c:\\x", L"\\\\server", L"\\\\server\\share", L"c:\\data\\", L"c:\\", L"c:\\..", L"1:\\x"}) {
         EXPECT_EQ(Kind::Refused, ParseItemPath(path).kind) << std::string(path, path + wcslen(path));
     }
     EXPECT_EQ(Kind::Refused, ParseItemPath(std::wstring(L"c:\\a\0b", 6)).kind);

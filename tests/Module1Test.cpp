@@ -15,8 +15,8 @@ protected:
     std::wstring Files() const { return key.Path() + L"\\Files"; }
     void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) {
         HKEY raw = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.Root(), Files().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                                   &raw, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(key.Root(), Files().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr));
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(raw, name.c_str(), 0, type, static_cast<const BYTE*>(data), size));
         ::RegCloseKey(raw);
     }
@@ -82,8 +82,8 @@ TEST_F(Module1Test, StoredItemsInIndexOrderWithGapsAndOddValuesSkipped) {
     // No terminator stored: every character is still read.
     SetRaw(L"File6", REG_SZ, L"c:\\six\\*.*", 20);
 
-    const std::vector<std::wstring> expected = {L"c:\\zero\\*.*", L"c:\\two\\*.*", L"5", L"c:\\six\\*.*",
-                                                L"c:\\ten\\*.*", L"c:\\thousand\\*.*"};
+    const std::vector<std::wstring> expected = {L"c:\\zero\\*.*", L"c:\\two\\*.*", L"5",
+                                                L"c:\\six\\*.*",  L"c:\\ten\\*.*", L"c:\\thousand\\*.*"};
     EXPECT_EQ(expected, ReadStoredItems(key.Root(), Files()));
 }
 
@@ -114,7 +114,7 @@ TEST_F(Module1Test, EmptyListEmptiesAKeyThatCannotBeDeleted) {
 TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
     struct Case {
         std::vector<std::pair<std::wstring, std::wstring>> stored;  // value name, item
-        std::vector<std::wstring> list;                              // what Close saves
+        std::vector<std::wstring> list;                             // what Close saves
     };
     const Case cases[] = {
         {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}}, {L"b", L"c"}},

@@ -84,8 +84,8 @@ TEST_F(PromptWindowTest, EnterOnCancelFocusedByTheProgramCancels) {
 TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {
     prompt.Hide();
     // This process's own message boxes are captioned "Vaultmere" too.
-    HWND own = ::CreateWindowExW(0, L"STATIC", kShowRequestTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND own = ::CreateWindowExW(0, L"STATIC", kShowRequestTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
     ASSERT_NE(nullptr, own);
     EXPECT_FALSE(IsShowRequestPending());
     prompt.Timer1_Timer();

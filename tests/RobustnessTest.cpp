@@ -67,8 +67,8 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     // A password stored as a number is its decimal text.
     SetRaw(Module1::kSettingsKeyPath, Module1::kPasswordValueName, REG_DWORD, &number, sizeof number);
 
-    const std::vector<std::wstring> expected = {Item(a), L"7", L"hi", L"m", Item(b), Item(c), std::wstring(32768, L'q'),
-                                                Item(d), Item(f), Item(g)};
+    const std::vector<std::wstring> expected = {
+        Item(a), L"7", L"hi", L"m", Item(b), Item(c), std::wstring(32768, L'q'), Item(d), Item(f), Item(g)};
     OpenConfiguration(L"7");
     EXPECT_EQ(expected.size(), ListEntries(LockedList(Configuration())).size());
     for (const TempFolder* where : {&a, &b, &c, &d, &f, &g}) {

@@ -104,9 +104,8 @@ void SortNames(std::vector<std::wstring>& names) {
 void DriveList::Refresh() {
     const wchar_t selected = listIndex_ >= 0 ? drives_[static_cast<size_t>(listIndex_)].letter : L'\0';
     drives_ = source_->Drives();
-    std::sort(drives_.begin(), drives_.end(), [](const DriveEntry& a, const DriveEntry& b) {
-        return LowerLetter(a.letter) < LowerLetter(b.letter);
-    });
+    std::sort(drives_.begin(), drives_.end(),
+              [](const DriveEntry& a, const DriveEntry& b) { return LowerLetter(a.letter) < LowerLetter(b.letter); });
     listIndex_ = -1;
     if (selected != L'\0') SetDrive(std::wstring{selected, L':'});
 }

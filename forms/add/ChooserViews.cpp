@@ -102,8 +102,7 @@ void DriveListView::Show(const vaultmere::DriveList& drives) {
             const wchar_t root[] = {drives.Entry(i).letter, L':', L'\\', L'\0'};
             icons_[kind] = ShellIcon(root, 0, 0);
         }
-        const LRESULT index =
-            ::SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drives.List(i).c_str()));
+        const LRESULT index = ::SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drives.List(i).c_str()));
         if (index >= 0) {
             ::SendMessageW(combo_, CB_SETITEMDATA, static_cast<WPARAM>(index),
                            static_cast<LPARAM>(drives.Entry(i).kind));
@@ -145,8 +144,8 @@ void FolderListView::Attach(HWND listBox, std::function<void()> onClick) {
     if (!openFolder_) {
         openFolder_ = ShellIcon(L"folder", FILE_ATTRIBUTE_DIRECTORY, SHGFI_USEFILEATTRIBUTES | SHGFI_OPENICON);
     }
-    if (list_) ::SetWindowSubclass(list_, &FolderListView::ListProc, kFolderListSubclassId,
-                                   reinterpret_cast<DWORD_PTR>(this));
+    if (list_)
+        ::SetWindowSubclass(list_, &FolderListView::ListProc, kFolderListSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void FolderListView::Detach() {
@@ -160,8 +159,7 @@ void FolderListView::Show(const vaultmere::FolderList& folders) {
     ::SendMessageW(list_, LB_RESETCONTENT, 0, 0);
     pathDepth_ = folders.PathDepth();
     for (int i = -pathDepth_; i < folders.ListCount(); ++i) {
-        const LRESULT index =
-            ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folders.Name(i).c_str()));
+        const LRESULT index = ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(folders.Name(i).c_str()));
         // Item data: the indent level times two, plus one for an open folder.
         const int level = i < 0 ? pathDepth_ + i : pathDepth_;
         if (index >= 0) {

@@ -94,14 +94,12 @@ bool Win32FolderSource::ResolveFolder(const std::wstring& path, std::wstring& fo
     return !folder.empty();
 }
 
-bool Win32FolderSource::ReadFolder(const std::wstring& folder, const std::wstring& pattern,
-                                   FolderContents& contents) {
+bool Win32FolderSource::ReadFolder(const std::wstring& folder, const std::wstring& pattern, FolderContents& contents) {
     CriticalErrorsQuiet quiet;
     contents = FolderContents();
     WIN32_FIND_DATAW found;
-    UniqueFindHandle search(::FindFirstFileExW(ExtendedLengthPath(JoinPath(folder, pattern)).c_str(),
-                                               FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                                               FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFindHandle search(::FindFirstFileExW(ExtendedLengthPath(JoinPath(folder, pattern)).c_str(), FindExInfoBasic,
+                                               &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!search) {
         // A drive root with nothing matching reports no file; that is an
         // empty folder, not an unreadable one.
@@ -121,7 +119,7 @@ bool Win32FolderSource::ReadFolder(const std::wstring& folder, const std::wstrin
 
 std::vector<std::wstring> SystemFolders() {
     std::vector<std::wstring> folders;
-    auto add = [&folders](UINT (WINAPI *query)(LPWSTR, UINT)) {
+    auto add = [&folders](UINT(WINAPI * query)(LPWSTR, UINT)) {
         wchar_t path[MAX_PATH + 1] = {};
         const UINT length = query(path, MAX_PATH + 1);
         if (length == 0 || length > MAX_PATH) return std::wstring();
@@ -150,8 +148,7 @@ bool Win32FolderSource::IsSameFolder(const std::wstring& a, const std::wstring& 
     // Some network file systems report no file index at all.
     if (firstInfo.nFileIndexHigh == 0 && firstInfo.nFileIndexLow == 0) return false;
     return firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
-           firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh &&
-           firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
+           firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh && firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
 }
 
 }  // namespace vaultmere

@@ -69,8 +69,12 @@ frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
 HWND frmAdd::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
 
 void frmAdd::Load() {
-    const ui::FormDesign design = {L"Add Files and Folders", kClientWidth, kClientHeight,
-                               WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
+    const ui::FormDesign design = {L"Add Files and Folders",
+                                   kClientWidth,
+                                   kClientHeight,
+                                   WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                   WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW,
+                                   true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     // The frame's border lies under the controls it holds.
     ::SetWindowPos(FindControl(IDC_FRAME3BOX), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -209,8 +213,8 @@ LRESULT frmAdd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item->CtlType == ODT_COMBOBOX && item->itemID == static_cast<UINT>(-1)) {
             // The closed drive list's own field: the box is then as high as designed.
-            item->itemHeight = static_cast<UINT>(std::max(
-                ui::TwipsToPixels(kDriveListClosedHeight, Dpi()) - 6, ui::ChooserItemHeight(DialogFont())));
+            item->itemHeight = static_cast<UINT>(
+                std::max(ui::TwipsToPixels(kDriveListClosedHeight, Dpi()) - 6, ui::ChooserItemHeight(DialogFont())));
         } else {
             item->itemHeight = static_cast<UINT>(ui::ChooserItemHeight(DialogFont()));
         }

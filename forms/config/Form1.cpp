@@ -45,15 +45,13 @@ const ui::ControlDesign kControls[] = {
     {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT,
-     0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT, 0},
     {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
     {Form1::IDC_CMDADD, Form1::IDC_FRAME1, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095, 1095,
      WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
     {Form1::IDC_CMDSETPASSWORD, Form1::IDC_FRAME1, L"BUTTON", L"Set Password", 120, 1320, 1095, 375,
      WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {Form1::IDC_CMDABOUT, Form1::IDC_FRAME1, L"BUTTON", L"About", 120, 4320, 1095, 375, WS_TABSTOP | BS_PUSHBUTTON,
-     0},
+    {Form1::IDC_CMDABOUT, Form1::IDC_FRAME1, L"BUTTON", L"About", 120, 4320, 1095, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
 // The version functions, taken from the system folder's version.dll only
@@ -169,9 +167,12 @@ Form1::Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow)
 Form1::~Form1() = default;
 
 void Form1::Load() {
-    const ui::FormDesign design = {L"Vaultmere Configuration", 7230, 5475,
-                               WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                               WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
+    const ui::FormDesign design = {L"Vaultmere Configuration",
+                                   7230,
+                                   5475,
+                                   WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                   WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME,
+                                   true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
 
     whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
@@ -286,7 +287,8 @@ void Form1::UpdateNotes() {
     int widest = 0;
     HDC dc = ::GetDC(box);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
-    for (std::size_t i = 0; i < entries.size(); ++i) widest = std::max(widest, LockedEntryWidth(dc, entries[i], notes_[i]));
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        widest = std::max(widest, LockedEntryWidth(dc, entries[i], notes_[i]));
     ::SelectObject(dc, old);
     ::ReleaseDC(box, dc);
     ::SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
@@ -364,8 +366,8 @@ void Form1::cmddel_Click() {
 }
 
 void Form1::cmdOK_Click() {
-    const Module1::RegistryStatus status =
-        Module1::SaveStoredItems(store.root, store.filesKeyPath, lists_.List3.Entries());
+    const Module1::RegistryStatus status = Module1::SaveStoredItems(store.root, store.filesKeyPath,
+                                                                    lists_.List3.Entries());
     // A failed save still hides the window, or a user without the right to
     // write the list could never close it.
     if (status.code == ERROR_ACCESS_DENIED) {
@@ -476,8 +478,8 @@ void Form1::ShowListMenu(HWND list, LPARAM position) {
     } else {
         ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDLOCK, L"Re&lock Item");
     }
-    const int chosen = static_cast<int>(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                                         at.x, at.y, 0, Handle(), nullptr));
+    const int chosen = static_cast<int>(
+        ::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, Handle(), nullptr));
     switch (chosen) {
     case IDC_CMDUNLOCK:
         cmdunlock_Click();

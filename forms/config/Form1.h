@@ -29,8 +29,8 @@ ItemStoreLocation ProgramItemStore();
 VersionRecord ReadVersionRecord();
 
 // A message box call; tests put their own answer in its place.
-using MessageBoxFunction = std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption,
-                                             UINT flags)>;
+using MessageBoxFunction =
+    std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)>;
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
 
 class Form1 final : public ui::Form {

@@ -25,8 +25,12 @@ std::wstring WithLineBreaks(const std::wstring& text) {
 }
 
 void frmmsg::Load() {
-    const ui::FormDesign design = {L"Vaultmere Information", 4950, 2565, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                               WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW, true};
+    const ui::FormDesign design = {L"Vaultmere Information",
+                                   4950,
+                                   2565,
+                                   WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                   WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW,
+                                   true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
     message_ = L"Label1";

@@ -47,8 +47,12 @@ frmChangePassword::frmChangePassword(AppState& state, PasswordStore store)
 
 void frmChangePassword::Load() {
     stages_ = PasswordStages();
-    const ui::FormDesign design = {L"Change Password", kClientWidth, kClientHeight,
-                               WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, true};
+    const ui::FormDesign design = {L"Change Password",
+                                   kClientWidth,
+                                   kClientHeight,
+                                   WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                   WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME,
+                                   true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CMDOK;
 
@@ -105,8 +109,9 @@ void frmChangePassword::cmdOK_Click() {
 }
 
 void frmChangePassword::StorePassword(const std::wstring& password) {
-    const Module1::RegistryStatus status = Module1::SetRegistryValue(
-        store_.root, store_.keyPath, Module1::kPasswordValueName, Module1::RegistryValue::FromText(password));
+    const Module1::RegistryStatus status = Module1::SetRegistryValue(store_.root, store_.keyPath,
+                                                                     Module1::kPasswordValueName,
+                                                                     Module1::RegistryValue::FromText(password));
     state_.storedPassword = password;
     if (!status && showWarning) showWarning(Handle(), PasswordNotSavedMessage(status.code));
 }

@@ -78,9 +78,7 @@ public:
     std::vector<std::wstring> AlphaFiles() const {
         return {L"hidden.txt", L"one.txt", L"README", L"system.sys", L"Two.TXT"};
     }
-    std::vector<std::wstring> AlphaFolders() const {
-        return {Beta(), Alpha() + L"\\gamma", Alpha() + L"\\Zeta"};
-    }
+    std::vector<std::wstring> AlphaFolders() const { return {Beta(), Alpha() + L"\\gamma", Alpha() + L"\\Zeta"}; }
 
 private:
     testing_support::TempFolder root_{L"add"};

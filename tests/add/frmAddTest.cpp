@@ -261,9 +261,8 @@ TEST_F(frmAddTest, FolderThatVanishedLeavesTheListsWhereTheyWere) {
     DeleteTree(tree.Alpha() + L"\\Zeta");
     const int zeta = Depth() + 2;
     ClickListEntry(Dir1(), zeta);
-    ASSERT_TRUE(WaitUntil([&] {
-        return ::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0) == zeta && !MouseButtonsPending();
-    }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return ::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0) == zeta && !MouseButtonsPending(); }));
     EXPECT_EQ(tree.Alpha(), Dir1Path());
     EXPECT_EQ(folders, ListTexts(Dir1()));
     EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
@@ -433,8 +432,8 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     ASSERT_NE(0u, ::GetWindowsDirectoryW(windowsFolder, MAX_PATH));
     const std::wstring windows = windowsFolder;
     int refusals = 2;
-    for (const std::wstring& folder : {windows, windows + L"\\System32", windows + L"\\SysWOW64",
-                                       windows + L"\\Sysnative"}) {
+    for (const std::wstring& folder :
+         {windows, windows + L"\\System32", windows + L"\\SysWOW64", windows + L"\\Sysnative"}) {
         SCOPED_TRACE(folder);
         if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
             EXPECT_FALSE(IsWow64());
@@ -467,10 +466,12 @@ TEST_F(frmAddTest, RefusalShowsTheSystemMessageBox) {
     bool hasIcon = false;
     std::thread watcher([&] {
         HWND box = nullptr;
-        foundByCaption = WaitUntil([&] {
-            box = ::FindWindowW(L"#32770", L"Vaultmere");
-            return box != nullptr && ::IsWindowVisible(box);
-        }, 15000);
+        foundByCaption = WaitUntil(
+            [&] {
+                box = ::FindWindowW(L"#32770", L"Vaultmere");
+                return box != nullptr && ::IsWindowVisible(box);
+            },
+            15000);
         if (!foundByCaption) {
             // Close whatever else the form's thread shows, so the test ends.
             ::EnumThreadWindows(formThread, &CloseOtherWindow, reinterpret_cast<LPARAM>(formWindow));

@@ -54,8 +54,9 @@ public:
     explicit MenuPicker(WORD key)
         : thread_([this, key] {
               HWND menu = nullptr;
-              WaitUntil([&] { return (menu = ::FindWindowW(L"#32768", nullptr)) != nullptr && ::IsWindowVisible(menu); },
-                        5000);
+              WaitUntil(
+                  [&] { return (menu = ::FindWindowW(L"#32768", nullptr)) != nullptr && ::IsWindowVisible(menu); },
+                  5000);
               if (!menu) return;
               auto* items = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
               for (int i = 0; i < ::GetMenuItemCount(items); ++i) {
@@ -113,7 +114,8 @@ protected:
     }
     std::vector<std::wstring> StoredNames() {
         std::vector<std::wstring> names;
-        for (const auto& value : Module1::ReadAllValues(key.Root(), key.Path() + L"\\Files")) names.push_back(value.name);
+        for (const auto& value : Module1::ReadAllValues(key.Root(), key.Path() + L"\\Files"))
+            names.push_back(value.name);
         return names;
     }
 
@@ -349,9 +351,10 @@ TEST_F(Form1Test, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     ClickCentre(form.Control(Form1::IDC_CMDOK));
     ASSERT_TRUE(WaitUntil([&] { return !form.IsVisible(); }, 3000));
     ASSERT_EQ(1u, reported.size());
-    EXPECT_EQ(L"Vaultmere: Only an administrator can change the list of locked items. Your changes stay until "
-              L"Vaultmere ends.",
-              reported[0]);
+    EXPECT_EQ(
+        L"Vaultmere: Only an administrator can change the list of locked items. Your changes stay until "
+        L"Vaultmere ends.",
+        reported[0]);
     EXPECT_TRUE(visibleWhenTold);
     EXPECT_TRUE(form.IsLoaded());
     EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Module1::ReadStoredItems(key.Root(), files));

@@ -12,7 +12,9 @@ class frmmsgTest : public ::testing::Test {
 protected:
     HWND Ok() const { return window.Control(frmmsg::IDC_CMDOK); }
     HWND Label() const { return window.Control(frmmsg::IDC_LABEL1); }
-    void Settle() { WaitUntil([] { return false; }, 250); }
+    void Settle() {
+        WaitUntil([] { return false; }, 250);
+    }
     frmmsg window;
 };
 

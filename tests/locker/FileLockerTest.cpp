@@ -86,8 +86,13 @@ TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {
 }
 
 TEST_F(FileLockerTest, OddPathsDoNothing) {
-    const std::wstring paths[] = {L"\\\\.\\PhysicalDrive0", L"CON", L"relative\\*.*", folder / L"sub",
-                                  folder / L"missing\\*.*", L"q:\\nowhere\\*.*", L"\\\\nohost\\noshare\\*.*",
+    const std::wstring paths[] = {L"\\\\.\\PhysicalDrive0",
+                                  L"CON",
+                                  L"relative\\*.*",
+                                  folder / L"sub",
+                                  folder / L"missing\\*.*",
+                                  L"q:\\nowhere\\*.*",
+                                  L"\\\\nohost\\noshare\\*.*",
                                   L""};
     for (const std::wstring& path : paths) locker.SetItemLocked(path, true);
     EXPECT_EQ(0u, locker.Report().lockedFiles);

@@ -38,8 +38,8 @@ private:
 };
 
 bool WriteHiddenFile(const std::wstring& path) {
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
-                                    nullptr));
+    UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
     return static_cast<bool>(file);
 }
 
@@ -259,7 +259,8 @@ TEST_F(LockWatchTest, HandlesAndThreadsReturnAfterUnlockingEveryItem) {
     const std::wstring missing = folder / L"missing";
     const std::wstring items[] = {Item(), Item(L"*.txt"), folder / L"b.dat", missing + L"\\*.*",
                                   L"q:\\no-such-drive\\*.*"};
-    UniqueHandle busy(::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle busy(
+        ::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(busy);
     // Once through first, so that what the system sets up on first use is
     // not counted.
@@ -289,7 +290,8 @@ TEST_F(LockWatchTest, HandlesAndThreadsReturnAfterUnlockingEveryItem) {
 }
 
 TEST_F(LockWatchTest, EndingTheLockerWithItemsStillLockedGivesEverythingBack) {
-    UniqueHandle busy(::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle busy(
+        ::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(busy);
     {
         FileLocker warmUp;

@@ -7,17 +7,17 @@
 #include <vector>
 
 #include "common/AppState.h"
-#include "forms/FormKit.h"
 #include "common/SystemError.h"
+#include "forms/FormKit.h"
 #include "forms/password/frmChangePassword.h"
 #include "store/Module1.h"
 #include "tests/support/TestSupport.h"
 
 using testing_support::ClickCentre;
 using testing_support::PressKey;
+using testing_support::ScopedTestKey;
 using testing_support::SendDpiChange;
 using testing_support::TextThatDoesNotFit;
-using testing_support::ScopedTestKey;
 using testing_support::WaitUntil;
 using vaultmere::AppState;
 using vaultmere::frmChangePassword;
@@ -331,8 +331,8 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
 
 // The dialog as the program builds it writes HKEY_LOCAL_MACHINE.
 TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
-    const Module1::RegistryValue before =
-        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    const Module1::RegistryValue before = Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
+                                                                    Module1::kPasswordValueName);
     AppState state;
     frmChangePassword form(state);
     form.showWarning = [](HWND, const std::wstring& text) { ADD_FAILURE() << "warning of " << text.size(); };

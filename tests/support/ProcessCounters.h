@@ -72,8 +72,7 @@ inline std::size_t ProcessThreadCount(HANDLE process = ::GetCurrentProcess()) {
 inline std::size_t ProcessPrivateBytes(HANDLE process = ::GetCurrentProcess()) {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                               sizeof counters) &&
+    if (::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
         counters.PrivateUsage > 0) {
         return counters.PrivateUsage;
     }

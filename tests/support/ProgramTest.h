@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "common/AppState.h"
 #include "app/frmPassword.h"
+#include "common/AppState.h"
 #include "forms/config/Form1.h"
 #include "store/Module1.h"
 #include "tests/support/TestSupport.h"
@@ -26,7 +26,8 @@ protected:
         EndStrayCopies();
         Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
         ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
-                                              Module1::kPasswordValueName, Module1::RegistryValue::FromText(L"secret")));
+                                              Module1::kPasswordValueName,
+                                              Module1::RegistryValue::FromText(L"secret")));
         ASSERT_TRUE(WriteTextFile(folder / L"doc.txt", "d"));
         ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, L"File0",
                                               Module1::RegistryValue::FromText(folder.Path() + L"\\*.*")));

@@ -29,8 +29,8 @@ TempFolder::TempFolder(const std::wstring& tag) {
 TempFolder::~TempFolder() { DeleteTree(path_); }
 
 bool WriteTextFile(const std::wstring& path, const std::string& content) {
-    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    vaultmere::UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
     return ::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
@@ -66,15 +66,14 @@ std::wstring BinaryFolder() {
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments,
-                                     bool inheritHandles, const std::wstring& currentFolder) {
+vaultmere::UniqueHandle StartProcess(const std::wstring& exePath, const std::wstring& arguments, bool inheritHandles,
+                                     const std::wstring& currentFolder) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0, nullptr,
-                          currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup,
-                          &info)) {
+                          currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
         return vaultmere::UniqueHandle();
     }
     ::CloseHandle(info.hThread);
@@ -112,8 +111,8 @@ RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstrin
     // Sysnative is the real System32 for a 32-bit process: its reg.exe is the 64-bit one.
     const std::wstring reg = std::wstring(windows) + L"\\Sysnative\\reg.exe";
     const auto found = [&](const wchar_t* view) {
-        vaultmere::UniqueHandle process =
-            StartProcess(reg, L"query \"HKLM\\" + keyPath + L"\" /v \"" + valueName + L"\" " + view);
+        vaultmere::UniqueHandle process = StartProcess(reg, L"query \"HKLM\\" + keyPath + L"\" /v \"" + valueName +
+                                                                L"\" " + view);
         return process && WaitForExit(process.Get(), 30000) == 0;
     };
     return {found(L"/reg:32"), found(L"/reg:64")};
@@ -121,7 +120,10 @@ RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstrin
 
 ScopedTestKey::ScopedTestKey() : path_(L"Software\\VaultmereTests\\" + UniqueSuffix()) {}
 
-ScopedTestKey::~ScopedTestKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+ScopedTestKey::~ScopedTestKey() {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
+}
 
 WriteDeniedKey::WriteDeniedKey(HKEY root, const std::wstring& path) : root_(root), path_(path) {
     // Denied: set value, create subkey, delete; everything else allowed.
@@ -150,7 +152,8 @@ std::vector<std::wstring> ListBoxEntries(HWND list) {
     for (int i = 0; i < count; ++i) {
         const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
         std::wstring text(length > 0 ? static_cast<size_t>(length) + 1 : 1, L'\0');
-        const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                                              reinterpret_cast<LPARAM>(&text[0]));
         text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
         entries.push_back(text);
     }
@@ -231,8 +234,9 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
     const bool textStatic = staticType == SS_LEFT || staticType == SS_CENTER || staticType == SS_RIGHT ||
                             staticType == SS_LEFTNOWORDWRAP || staticType == SS_SIMPLE;
     const bool pushButton = isButton && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
-    const bool checkBox = isButton && (buttonType == BS_CHECKBOX || buttonType == BS_AUTOCHECKBOX || buttonType == BS_RADIOBUTTON ||
-                          buttonType == BS_AUTORADIOBUTTON || buttonType == BS_3STATE || buttonType == BS_AUTO3STATE);
+    const bool checkBox = isButton &&
+                          (buttonType == BS_CHECKBOX || buttonType == BS_AUTOCHECKBOX || buttonType == BS_RADIOBUTTON ||
+                           buttonType == BS_AUTORADIOBUTTON || buttonType == BS_3STATE || buttonType == BS_AUTO3STATE);
     if (isStatic && !textStatic) return TRUE;
     if (isButton && !pushButton && !checkBox) return TRUE;
 
@@ -244,8 +248,7 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
     const int box = checkBox ? ::MulDiv(13 + 3, check->dpi, 96) : 0;
     int imageWidth = 0, imageHeight = 0;
     BUTTON_IMAGELIST images{};
-    if (pushButton && ::SendMessageW(control, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) &&
-        images.himl) {
+    if (pushButton && ::SendMessageW(control, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) && images.himl) {
         ::ImageList_GetIconSize(images.himl, &imageWidth, &imageHeight);
         if (images.uAlign == BUTTON_IMAGELIST_ALIGN_TOP || images.uAlign == BUTTON_IMAGELIST_ALIGN_BOTTOM) {
             imageWidth = 0;
