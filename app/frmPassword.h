@@ -73,6 +73,5 @@ bool IsShowRequestPending();
 // The folder of this program's executable, as the platform reports it:
 // no trailing backslash except for a drive root.
 std::wstring ProgramFolder();
-std::wstring ProgramPath();
 
 }  // namespace vaultmere

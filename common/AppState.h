@@ -18,4 +18,10 @@ constexpr wchar_t kResidentMarkerTitle[] = L"Vaultmere ";
 constexpr wchar_t kShowRequestTitle[] = L"Vaultmere";
 constexpr wchar_t kProgramFileName[] = L"brwaddon.exe";
 
+#ifdef _WIN32
+// The full path of this program's executable, however long; "" when the
+// system cannot say.
+std::wstring ProgramPath();
+#endif
+
 }  // namespace vaultmere

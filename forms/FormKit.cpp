@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/SystemFunction.h"
+
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif
@@ -101,9 +103,7 @@ namespace {
 // still starts where they are missing.
 template <typename Function>
 Function UserFunction(const char* name) {
-    HMODULE user = ::GetModuleHandleW(L"user32.dll");
-    const FARPROC found = user ? ::GetProcAddress(user, name) : nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+    return vaultmere::SystemFunction<Function>(::GetModuleHandleW(L"user32.dll"), name);
 }
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
@@ -412,12 +412,7 @@ void Form::Unload() {
     destroying_ = false;
 }
 
-std::wstring Form::Caption() const {
-    if (!hwnd_) return std::wstring();
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd_)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(hwnd_, &text[0], static_cast<int>(text.size()))));
-    return text;
-}
+std::wstring Form::Caption() const { return hwnd_ ? WindowTextOf(hwnd_) : std::wstring(); }
 
 void Form::SetCaption(const std::wstring& text) {
     if (hwnd_) ::SetWindowTextW(hwnd_, text.c_str());
@@ -425,10 +420,7 @@ void Form::SetCaption(const std::wstring& text) {
 
 std::wstring Form::ControlText(int id) const {
     HWND control = Control(id);
-    if (!control) return std::wstring();
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(control, &text[0], static_cast<int>(text.size()))));
-    return text;
+    return control ? WindowTextOf(control) : std::wstring();
 }
 
 void Form::SetControlText(int id, const std::wstring& text) {

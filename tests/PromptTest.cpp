@@ -32,15 +32,13 @@ protected:
     int opened = 0;
 };
 
-TEST_F(PromptWindowTest, FieldIsMaskedAndTakesEightCharacters) {
+TEST_F(PromptWindowTest, FieldIsMaskedTakesEightCharactersAndEveryTextFitsAt96And144Dpi) {
     EXPECT_EQ(L'*', static_cast<wchar_t>(::SendMessageW(Field(), EM_GETPASSWORDCHAR, 0, 0)));
     Type(L"123456789");
     EXPECT_EQ(L"12345678", prompt.ControlText(frmPassword::IDC_TXTPASSWORD));
     const LONG style = ::GetWindowLongW(prompt.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_SYSMENU);
-}
 
-TEST_F(PromptWindowTest, EveryTextFitsAt96And144Dpi) {
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), prompt.Dpi()));
     SendDpiChange(prompt.Handle(), 144);
     EXPECT_EQ(144, prompt.Dpi());
@@ -48,6 +46,17 @@ TEST_F(PromptWindowTest, EveryTextFitsAt96And144Dpi) {
 }
 
 TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
+    // Enter on a Cancel the program focused cancels: it is not the default Continue.
+    Type(L"no");
+    ::SetFocus(prompt.Control(frmPassword::IDC_COMMAND1));
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
+    EXPECT_EQ(0, opened);
+    prompt.Show();
+    ::SetForegroundWindow(prompt.Handle());
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == prompt.Handle(); }, 2000));
+    ::SendMessageW(Field(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+
     Type(L"PW");
     ::SendMessageW(prompt.Control(frmPassword::IDC_CHECK1), BM_SETCHECK, BST_CHECKED, 0);
     PressKey(VK_RETURN);
@@ -71,14 +80,6 @@ TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
     EXPECT_EQ(2, opened);
     EXPECT_TRUE(state.rememberFlag);
-}
-
-TEST_F(PromptWindowTest, EnterOnCancelFocusedByTheProgramCancels) {
-    Type(L"pw");
-    ::SetFocus(prompt.Control(frmPassword::IDC_COMMAND1));
-    PressKey(VK_RETURN);
-    ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
-    EXPECT_EQ(0, opened);
 }
 
 TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {

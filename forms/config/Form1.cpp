@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/frmPassword.h"
 #include "common/SystemError.h"
+#include "common/SystemFunction.h"
 #include "store/Module1.h"
 
 namespace vaultmere {
@@ -82,9 +82,7 @@ public:
 private:
     template <typename Pointer>
     Pointer Function(const char* name) const {
-        // Through the generic function pointer type, which compilers accept
-        // as a cast to any other.
-        return reinterpret_cast<Pointer>(reinterpret_cast<void (*)()>(::GetProcAddress(module_.Get(), name)));
+        return SystemFunction<Pointer>(module_.Get(), name);
     }
 
     UniqueModule module_;

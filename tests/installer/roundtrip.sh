@@ -14,9 +14,8 @@ set -uo pipefail
 setup_exe="$(realpath "$1")"
 program_exe="$(realpath "$2")"
 outsider_exe="$(realpath "$3")"
-: "${WINEPREFIX:?run this inside the Wine environment of scripts/test.sh}"
-# No desktop entries on the host for the Start menu entry.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
+check_name="setup round trip"
+. "$(dirname "$0")/wine-checks.sh"
 
 command -v xmllint > /dev/null || { echo "FAIL: xmllint is missing (scripts/deps.sh installs libxml2-utils)"; exit 1; }
 
@@ -32,20 +31,8 @@ run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere'
 store_key='HKLM\SOFTWARE\Brackwater\Addon'
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vaultmere-setup.XXXXXX")"
 started=()
 last_started=""
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# Wine's output always goes to a file: a pipe would be held by Wine's helpers.
-w() {
-  wine "$@" > "$work/wine.out" 2>&1 < /dev/null
-}
 
 # Z: maps the host's root in every Wine prefix.
 windows_path() {
@@ -340,9 +327,4 @@ wait_until 10 ended "$resident" || fail "the uninstaller did not end the running
 check_uninstalled
 rmdir "$WINEPREFIX/drive_c/Tools & Co" 2> /dev/null
 install_to "$default_dir"
-
-if [ $failures -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "setup round trip passed"
+finish

@@ -10,20 +10,11 @@ set -uo pipefail
 program_exe="$(realpath "$1")"
 makensis="$2"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
-: "${WINEPREFIX:?run this inside the Wine environment of scripts/test.sh}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
+check_name=signing
+. "$(dirname "$0")/wine-checks.sh"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vaultmere-signing.XXXXXX")"
 install_dir='C:\Vaultmere signing test'
 install_unix="$WINEPREFIX/drive_c/Vaultmere signing test"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-w() {
-  wine "$@" > "$work/wine.out" 2>&1 < /dev/null
-}
 cleanup() {
   if [ -e "$install_unix" ]; then
     w schtasks /Delete /F /TN Vaultmere
@@ -73,9 +64,4 @@ w cmd /c "Z:${work//\//\\}\\Vaultmere-signed.exe /S /D=$install_dir" || fail "th
 cp "$install_unix/uninstall.exe" "$work/uninstall-copy.exe" &&
   w cmd /c "Z:${work//\//\\}\\uninstall-copy.exe /S /REMOVESETTINGS _?=$install_dir" || fail "the signed uninstaller failed"
 [ ! -e "$install_unix" ] || fail "the uninstaller left $install_dir"
-
-if [ $failures -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "signing passed"
+finish

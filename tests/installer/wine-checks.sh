@@ -1,0 +1,28 @@
+# Sourced by the setup's test scripts, which run inside the Wine environment
+# of scripts/test.sh: a work folder, failures counted as they are found, Wine
+# commands with their output in a file, and the closing verdict.
+: "${WINEPREFIX:?run this inside the Wine environment of scripts/test.sh}"
+# No desktop entries on the host for the Start menu entry.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vaultmere-${check_name// /-}.XXXXXX")"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Wine's output always goes to a file: a pipe would be held by Wine's helpers.
+w() {
+  wine "$@" > "$work/wine.out" 2>&1 < /dev/null
+}
+
+# Exits with the verdict: every failure counted, or passed.
+finish() {
+  if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+  fi
+  echo "$check_name passed"
+}
