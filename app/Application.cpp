@@ -27,7 +27,7 @@ void Application::ShowConfiguration() {
 }
 
 int Application::Run() {
-    if (prompt_.Form_Load() == frmPassword::Role::SecondStart) {
+    if (prompt_.StartUp() == ResidentWindow::Role::SecondStart) {
         prompt_.RunSecondStart();
         return 0;
     }

@@ -1,13 +1,13 @@
 #pragma once
 // Everything one process of the program holds, created in wWinMain and
 // alive until the process ends.
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "common/AppState.h"
-#include "forms/add/frmAdd.h"
-#include "forms/config/Form1.h"
+#include "forms/add/AddWindow.h"
+#include "forms/config/ConfigWindow.h"
 #include "forms/config/ItemLists.h"
-#include "forms/info/frmmsg.h"
-#include "forms/password/frmChangePassword.h"
+#include "forms/info/InfoWindow.h"
+#include "forms/password/PasswordWindow.h"
 #include "locker/FileLocker.h"
 
 namespace vaultmere {
@@ -26,11 +26,11 @@ private:
     AppState state_;
     FileLocker locker_;
     ItemLists lists_{locker_};
-    frmmsg messageWindow_;
-    Form1 configuration_{state_, lists_, messageWindow_};
-    frmPassword prompt_{state_, lists_, messageWindow_};
-    frmChangePassword changePassword_{state_};
-    frmAdd add_{lists_, state_};
+    InfoWindow messageWindow_;
+    ConfigWindow configuration_{state_, lists_, messageWindow_};
+    ResidentWindow prompt_{state_, lists_, messageWindow_};
+    PasswordWindow changePassword_{state_};
+    AddWindow add_{lists_, state_};
 };
 
 }  // namespace vaultmere

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 namespace bench {
 
@@ -42,7 +42,7 @@ inline std::vector<std::wstring> StoreFolderItems(const wchar_t* tag, int count,
         for (int f = 0; f < filesPerItem; ++f) WriteEmptyFile(folder + L"\\file" + std::to_wstring(f) + L".dat");
         stored.push_back(folder + L"\\*.*");
     }
-    Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, stored);
+    Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, stored);
     return stored;
 }
 

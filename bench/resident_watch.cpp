@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "bench/BenchSupport.h"
 #include "common/AppState.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 #include "tests/support/ProcessCounters.h"
 
 namespace {
@@ -48,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring exe = bench::ProgramBeside();
 
     bench::StoreFolderItems(L"vm-resident-watch", items, filesPerItem);
-    Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
 
     HANDLE resident = bench::StartProgram(exe);
     HWND prompt = nullptr;
@@ -75,14 +75,14 @@ int wmain(int argc, wchar_t** argv) {
         if (::IsWindowVisible(prompt)) ++answered;
         ::WaitForSingleObject(second, 10000);
         ::CloseHandle(second);
-        ::SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(vaultmere::frmPassword::IDC_COMMAND1, BN_CLICKED), 0);
+        ::SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(vaultmere::ResidentWindow::IDC_CANCEL_BUTTON, BN_CLICKED), 0);
         ::Sleep(static_cast<DWORD>(requestSeconds) * 1000);
     }
     const Sample last = Measure(resident);
     const bool stillRunning = ::WaitForSingleObject(resident, 0) == WAIT_TIMEOUT;
     ::TerminateProcess(resident, 0);
     ::CloseHandle(resident);
-    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
 
     bench::TableHeader();
     char what[96];

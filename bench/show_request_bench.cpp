@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "bench/BenchSupport.h"
 #include "common/AppState.h"
 
@@ -36,7 +36,7 @@ int wmain(int argc, wchar_t** argv) {
         ::WaitForSingleObject(second, 10000);
         ::CloseHandle(second);
         // Cancel hides the prompt for the next request.
-        ::SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(vaultmere::frmPassword::IDC_COMMAND1, BN_CLICKED), 0);
+        ::SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(vaultmere::ResidentWindow::IDC_CANCEL_BUTTON, BN_CLICKED), 0);
         // Let the next request fall on a different phase of the one-second poll.
         ::Sleep(137 * static_cast<DWORD>(i % 7));
     }

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "bench/BenchSupport.h"
 #include "common/AppState.h"
 #include "forms/config/ItemLists.h"
-#include "forms/info/frmmsg.h"
+#include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 int wmain(int argc, wchar_t** argv) {
     const int items = argc > 1 ? _wtoi(argv[1]) : 1000;
@@ -31,7 +31,7 @@ int wmain(int argc, wchar_t** argv) {
     {
         const LARGE_INTEGER start = bench::Now();
         std::vector<vaultmere::UniqueHandle> handles;
-        for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
+        for (const std::wstring& item : Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath)) {
             const std::wstring folder = L"\\\\?\\" + item.substr(0, item.size() - 4);
             WIN32_FIND_DATAW found;
             HANDLE search = ::FindFirstFileExW((folder + L"\\*.*").c_str(), FindExInfoBasic, &found,
@@ -51,7 +51,7 @@ int wmain(int argc, wchar_t** argv) {
     double firstWindow = 0;
     {
         const LARGE_INTEGER start = bench::Now();
-        vaultmere::frmmsg warmUp;
+        vaultmere::InfoWindow warmUp;
         warmUp.SetMessage(L"");
         warmUp.Unload();
         firstWindow = bench::Seconds(start, bench::Now());
@@ -64,15 +64,15 @@ int wmain(int argc, wchar_t** argv) {
         vaultmere::AppState state;
         vaultmere::FileLocker locker;
         vaultmere::ItemLists lists(locker);
-        vaultmere::frmmsg messageWindow;
-        vaultmere::frmPassword prompt(state, lists, messageWindow);
+        vaultmere::InfoWindow messageWindow;
+        vaultmere::ResidentWindow prompt(state, lists, messageWindow);
         const LARGE_INTEGER start = bench::Now();
-        prompt.Form_Load();
+        prompt.StartUp();
         startup = bench::Seconds(start, bench::Now());
         locked = locker.Report().lockedFiles;
     }
 
-    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
     bench::TableHeader();
     bench::Row("start-up: stored items x files each", std::to_string(items) + " x " + std::to_string(filesPerItem));
     bench::Row("start-up: files locked", std::to_string(locked));

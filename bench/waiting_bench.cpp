@@ -13,7 +13,7 @@
 #include "bench/BenchSupport.h"
 #include "common/AppState.h"
 #include "common/UniqueHandle.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring exe = argc > 3 ? argv[3] : bench::ProgramBeside();
 
     const std::vector<std::wstring> stored = bench::StoreFolderItems(L"vm-waiting", 1, files);
-    Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
     const std::wstring folder = stored.front().substr(0, stored.front().size() - 4);
     std::vector<vaultmere::UniqueHandle> held;
     held.reserve(static_cast<size_t>(files));
@@ -105,7 +105,7 @@ int wmain(int argc, wchar_t** argv) {
     const bool stillRunning = ::WaitForSingleObject(resident, 0) == WAIT_TIMEOUT;
     ::TerminateProcess(resident, 0);
     ::CloseHandle(resident);
-    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
 
     bench::TableHeader();
     bench::Row("waiting: files held by another process", std::to_string(holding) + " of " + std::to_string(files));

@@ -98,48 +98,49 @@ class Run {
 public:
     void Step(Input& in) {
         const std::size_t before = locker_.calls.size();
-        const std::vector<std::wstring> locked = lists_.List1.Entries();
-        const std::vector<std::wstring> unlocked = lists_.List2.Entries();
-        const std::wstring lockedSelection = lists_.List1.SelectedText();
-        const std::wstring unlockedSelection = lists_.List2.SelectedText();
+        const std::vector<std::wstring> locked = lists_.lockedList.Entries();
+        const std::vector<std::wstring> unlocked = lists_.unlockedList.Entries();
+        const std::wstring lockedSelection = lists_.lockedList.SelectedText();
+        const std::wstring unlockedSelection = lists_.unlockedList.SelectedText();
 
         switch (in.Next() % 8) {
         case 0: {
             const std::wstring path = in.NextPath();
             lists_.AddLockedItem(path);
             ExpectCalls(before, {{path, true}});
-            Check(lists_.List1.Entries().back() == path, "added entry ends the locked list");
+            Check(lists_.lockedList.Entries().back() == path, "added entry ends the locked list");
             break;
         }
         case 1:
-            lists_.List1.SetListIndex(static_cast<std::int8_t>(in.Next()));
+            lists_.lockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
             ExpectCalls(before, {});
             break;
         case 2:
-            lists_.List2.SetListIndex(static_cast<std::int8_t>(in.Next()));
+            lists_.unlockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
             ExpectCalls(before, {});
             break;
         case 3:
-            lists_.cmdunlock_Click();
+            lists_.UnlockSelected();
             if (lockedSelection.empty()) {
                 ExpectCalls(before, {});
-                Check(lists_.List1.Entries() == locked, "nothing to unlock leaves the lists");
+                Check(lists_.lockedList.Entries() == locked, "nothing to unlock leaves the lists");
             } else {
                 ExpectCalls(before, {{vaultmere::LowerCase(lockedSelection), false}});
-                Check(lists_.List2.Entries().back() == lockedSelection, "unlocked entry ends the unlocked list");
-                Check(lists_.List1.ListCount() + 1 == static_cast<int>(locked.size()), "unlocked entry leaves");
+                Check(lists_.unlockedList.Entries().back() == lockedSelection, "unlocked entry ends the unlocked list");
+                Check(lists_.lockedList.ListCount() + 1 == static_cast<int>(locked.size()), "unlocked entry leaves");
                 balance_[vaultmere::LowerCase(lockedSelection)] += 1;
             }
             break;
         case 4:
-            lists_.cmdlock_Click();
+            lists_.RelockSelected();
             if (unlockedSelection.empty()) {
                 ExpectCalls(before, {});
-                Check(lists_.List2.Entries() == unlocked, "nothing to relock leaves the lists");
+                Check(lists_.unlockedList.Entries() == unlocked, "nothing to relock leaves the lists");
             } else {
                 ExpectCalls(before, {{vaultmere::LowerCase(unlockedSelection), true}});
-                Check(lists_.List1.Entries().back() == unlockedSelection, "relocked entry ends the locked list");
-                Check(lists_.List2.ListCount() + 1 == static_cast<int>(unlocked.size()), "relocked entry leaves");
+                Check(lists_.lockedList.Entries().back() == unlockedSelection, "relocked entry ends the locked list");
+                Check(lists_.unlockedList.ListCount() + 1 == static_cast<int>(unlocked.size()),
+                      "relocked entry leaves");
                 balance_[vaultmere::LowerCase(unlockedSelection)] -= 1;
             }
             break;
@@ -148,7 +149,7 @@ public:
             const bool yes = (in.Next() & 1) != 0;
             std::wstring asked;
             bool wasAsked = false;
-            lists_.cmddel_Click([&](const std::wstring& entry) {
+            lists_.RemoveSelected([&](const std::wstring& entry) {
                 asked = entry;
                 wasAsked = true;
                 return yes;
@@ -157,18 +158,18 @@ public:
             Check(asked == lockedSelection, "confirmation names the selected entry");
             if (lockedSelection.empty() || !yes) {
                 ExpectCalls(before, {});
-                Check(lists_.List1.Entries() == locked, "declined removal keeps the entry");
+                Check(lists_.lockedList.Entries() == locked, "declined removal keeps the entry");
             } else {
                 ExpectCalls(before, {{lockedSelection, false}});
-                Check(lists_.List1.ListCount() + 1 == static_cast<int>(locked.size()), "removed entry leaves");
+                Check(lists_.lockedList.ListCount() + 1 == static_cast<int>(locked.size()), "removed entry leaves");
             }
             break;
         }
         case 7:
             // No one to confirm: nothing is removed.
-            lists_.cmddel_Click(vaultmere::RemoveConfirmation());
+            lists_.RemoveSelected(vaultmere::RemoveConfirmation());
             ExpectCalls(before, {});
-            Check(lists_.List1.Entries() == locked, "unconfirmed removal keeps the entry");
+            Check(lists_.lockedList.Entries() == locked, "unconfirmed removal keeps the entry");
             break;
         }
         CheckInvariants();
@@ -184,23 +185,23 @@ private:
     }
 
     void CheckInvariants() {
-        std::vector<std::wstring> shown = lists_.List1.Entries();
-        shown.insert(shown.end(), lists_.List2.Entries().begin(), lists_.List2.Entries().end());
-        Check(Sorted(shown) == Sorted(lists_.List3.Entries()), "persisted list is locked plus unlocked");
-        CheckSelection(lists_.List1);
-        CheckSelection(lists_.List2);
-        CheckSelection(lists_.List3);
+        std::vector<std::wstring> shown = lists_.lockedList.Entries();
+        shown.insert(shown.end(), lists_.unlockedList.Entries().begin(), lists_.unlockedList.Entries().end());
+        Check(Sorted(shown) == Sorted(lists_.storedList.Entries()), "persisted list is locked plus unlocked");
+        CheckSelection(lists_.lockedList);
+        CheckSelection(lists_.unlockedList);
+        CheckSelection(lists_.storedList);
 
         // Unlock and relock balance per path: what unlock let go of and
         // relock has not taken back is what the unlocked list shows.
         std::map<std::wstring, long> open = balance_;
-        for (const auto& [path, count] : CountByPath(lists_.List2.Entries())) open[path] -= count;
+        for (const auto& [path, count] : CountByPath(lists_.unlockedList.Entries())) open[path] -= count;
         for (const auto& [path, count] : open) Check(count == 0, "unlock and relock balance per path");
 
         // Over all commands, each path is locked as often as it is listed
         // as locked.
         std::map<std::wstring, long> held = locker_.held;
-        for (const auto& [path, count] : CountByPath(lists_.List1.Entries())) held[path] -= count;
+        for (const auto& [path, count] : CountByPath(lists_.lockedList.Entries())) held[path] -= count;
         for (const auto& [path, count] : held) Check(count == 0, "locks held match the locked list");
     }
 

@@ -39,15 +39,15 @@ bool IsCodeUnitPrefix(const std::wstring& text, const std::vector<unsigned char>
 }
 
 void CheckValueName(const std::wstring& name) {
-    const auto digits = Module1::ItemIndexDigits(name);
+    const auto digits = Registry::ItemIndexDigits(name);
     if (!digits) return;
     Check(!digits->empty(), "index digits present");
     Check(digits->size() == 1 || (*digits)[0] != L'0', "no leading zero");
     for (wchar_t ch : *digits) Check(ch >= L'0' && ch <= L'9', "digits only");
     Check(name.size() == digits->size() + 4, "name is File and the digits");
-    Check(!Module1::IndexDigitsLess(*digits, *digits), "index order irreflexive");
+    Check(!Registry::IndexDigitsLess(*digits, *digits), "index order irreflexive");
     if (digits->size() <= 18) {
-        const std::wstring canonical = Module1::ItemValueName(std::stoull(*digits));
+        const std::wstring canonical = Registry::ItemValueName(std::stoull(*digits));
         Check(canonical.substr(4) == *digits, "value name round trip");
     }
 }
@@ -61,34 +61,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const std::vector<unsigned char> data(input + 1, input + size);
     const unsigned char* bytes = data.empty() ? nullptr : data.data();
 
-    const Module1::RegistryValue value = Module1::DecodeRegistryValue(type, bytes, data.size());
+    const Registry::RegistryValue value = Registry::DecodeRegistryValue(type, bytes, data.size());
     const std::wstring text = value.ToText();
     for (wchar_t ch : text) Check(IsCodeUnit(ch), "text holds UTF-16 code units");
     Check(value == value, "value equals itself");
-    Check(value == Module1::RegistryValue(value), "copy equals value");
+    Check(value == Registry::RegistryValue(value), "copy equals value");
 
-    using Kind = Module1::RegistryValue::Kind;
+    using Kind = Registry::RegistryValue::Kind;
     switch (type) {
-    case Module1::kRegSz:
-    case Module1::kRegExpandSz:
+    case Registry::kRegSz:
+    case Registry::kRegExpandSz:
         Check(value.GetKind() == Kind::Text, "string gives text");
         Check(IsCodeUnitPrefix(text, data), "string text comes from the data");
         Check(text.find(L'\0') == std::wstring::npos, "string ends at its first null");
-        Check(Module1::DecodeRegistryValue(Module1::kRegSz, Module1::EncodeRegistryText(text).data(),
-                                           Module1::EncodeRegistryText(text).size()) == value,
+        Check(Registry::DecodeRegistryValue(Registry::kRegSz, Registry::EncodeRegistryText(text).data(),
+                                            Registry::EncodeRegistryText(text).size()) == value,
               "string encodes and decodes to itself");
         break;
-    case Module1::kRegMultiSz:
+    case Registry::kRegMultiSz:
         Check(value.GetKind() == Kind::Text, "multi-string gives text");
         Check(IsCodeUnitPrefix(text, data), "multi-string text comes from the data");
         Check(text.size() + 2 >= data.size() / 2, "at most the two closing nulls dropped");
         break;
-    case Module1::kRegBinary:
+    case Registry::kRegBinary:
         Check(value.GetKind() == Kind::Bytes, "binary gives bytes");
         Check(value.Bytes() == data, "binary keeps every byte");
         Check(text.size() == (data.size() + 1) / 2, "bytes read as code units");
         break;
-    case Module1::kRegDword:
+    case Registry::kRegDword:
         if (data.size() < 4) {
             Check(value.IsNothing(), "short number gives nothing");
         } else {

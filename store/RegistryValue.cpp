@@ -1,6 +1,6 @@
 #include "store/RegistryValue.h"
 
-namespace Module1 {
+namespace Registry {
 
 RegistryValue RegistryValue::FromText(std::wstring text) {
     RegistryValue value;
@@ -137,4 +137,4 @@ bool IndexDigitsLess(const std::wstring& a, const std::wstring& b) {
 
 std::wstring ItemValueName(std::size_t index) { return L"File" + std::to_wstring(index); }
 
-}  // namespace Module1
+}  // namespace Registry

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace Module1 {
+namespace Registry {
 
 // Registry value types the decoder knows (same numbers as winnt.h).
 enum RegistryType : std::uint32_t {
@@ -67,7 +67,7 @@ std::optional<std::wstring> ItemIndexDigits(const std::wstring& valueName);
 // converting them, so any number of digits is safe.
 bool IndexDigitsLess(const std::wstring& a, const std::wstring& b);
 
-// The value name for a list position: File0, File1, ...
+// The value name for a list position: "File0", "File1", ...
 std::wstring ItemValueName(std::size_t index);
 
-}  // namespace Module1
+}  // namespace Registry

@@ -1,16 +1,16 @@
 #include <algorithm>
 
-#include "forms/add/frmAdd.h"
-#include "forms/info/frmmsg.h"
-#include "forms/password/frmChangePassword.h"
+#include "forms/add/AddWindow.h"
+#include "forms/info/InfoWindow.h"
+#include "forms/password/PasswordWindow.h"
 
 #include "common/TextCase.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
-using vaultmere::frmAdd;
-using vaultmere::frmChangePassword;
-using vaultmere::frmmsg;
+using vaultmere::AddWindow;
+using vaultmere::InfoWindow;
+using vaultmere::PasswordWindow;
 
 namespace {
 
@@ -78,10 +78,10 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
     ASSERT_TRUE(WriteTextFile(root / L"Outer\\Inner\\inner.txt", "i"));
     OpenConfiguration(root.Path());
 
-    HWND add = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDADD), L"Add Files and Folders");
+    HWND add = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_ADD_BUTTON), L"Add Files and Folders");
     ASSERT_NE(nullptr, add);
-    HWND folders = WaitForControl(add, frmAdd::IDC_DIR1);
-    HWND files = WaitForControl(add, frmAdd::IDC_FILE1);
+    HWND folders = WaitForControl(add, AddWindow::IDC_FOLDER_LIST);
+    HWND files = WaitForControl(add, AddWindow::IDC_FILE_LIST);
 
     ClickEntry(folders, L"Outer");
     ASSERT_TRUE(WaitUntil([&] { return IndexOf(folders, L"Inner") >= 0; }, 5000));
@@ -91,39 +91,40 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
     ASSERT_TRUE(WaitUntil([&] { return IndexOf(files, L"inner.txt") >= 0; }, 5000));
     ASSERT_EQ(0u, OpenFromOutside(root / L"Outer\\Inner\\inner.txt"));
 
-    ClickCentre(FindDescendant(add, frmAdd::IDC_CMDLOCKFOLDER));
+    ClickCentre(FindDescendant(add, AddWindow::IDC_LOCK_FOLDER_BUTTON));
     EXPECT_TRUE(
         WaitUntil([&] { return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION; }, 5000));
     const std::wstring item = vaultmere::LowerCase(root.Path() + L"\\Outer\\Inner\\*.*");
     EXPECT_TRUE(WaitUntil([&] { return IndexOf(LockedList(Configuration()), item) == 1; }, 3000));
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.",
-              WindowText(FindDescendant(add, frmAdd::IDC_LABEL1)));
+              WindowText(FindDescendant(add, AddWindow::IDC_NOTE_LABEL)));
 
     // Close stores it after the item loaded at start.
-    ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));
+    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
     EXPECT_EQ((std::vector<std::wstring>{folder.Path() + L"\\*.*", item}),
-              Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath));
-    ExpectIn32BitViewOnly(Module1::kFilesKeyPath, L"File1");
+              Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    ExpectIn32BitViewOnly(Registry::kFilesKeyPath, L"File1");
 }
 
 TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     OpenConfiguration();
     // About reads the version record, whose library the program loads only
     // from the system folder.
-    HWND about = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDABOUT), L"Vaultmere Information");
+    HWND about = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_ABOUT_BUTTON), L"Vaultmere Information");
     ASSERT_NE(nullptr, about);
-    HWND aboutText = WaitForControl(about, frmmsg::IDC_LABEL1);
+    HWND aboutText = WaitForControl(about, InfoWindow::IDC_MESSAGE_LABEL);
     EXPECT_TRUE(
         WaitUntil([&] { return WindowText(aboutText).find(L"\r\nVersion 1.4.2\r\n") != std::wstring::npos; }, 3000))
         << WindowText(aboutText).size();
-    ClickCentre(WaitForControl(about, frmmsg::IDC_CMDOK));
+    ClickCentre(WaitForControl(about, InfoWindow::IDC_OK_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(about); }, 3000));
 
-    HWND dialog = ClickToOpen(FindDescendant(Configuration(), Form1::IDC_CMDSETPASSWORD), L"Change Password");
+    HWND dialog = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_SET_PASSWORD_BUTTON),
+                              L"Change Password");
     ASSERT_NE(nullptr, dialog);
-    HWND field = WaitForControl(dialog, frmChangePassword::IDC_TXTPASSWORD);
-    HWND ok = WaitForControl(dialog, frmChangePassword::IDC_CMDOK);
+    HWND field = WaitForControl(dialog, PasswordWindow::IDC_PASSWORD_EDIT);
+    HWND ok = WaitForControl(dialog, PasswordWindow::IDC_OK_BUTTON);
     for (const wchar_t* entry : {L"NewPw", L"newpw"}) {
         ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry));
         ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(ok) != FALSE; }, 3000));
@@ -131,12 +132,12 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
         ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || WindowText(field).empty(); }, 3000));
     }
     ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
-    EXPECT_EQ(
-        L"newpw",
-        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName).ToText());
-    ExpectIn32BitViewOnly(Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+    EXPECT_EQ(L"newpw",
+              Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName)
+                  .ToText());
+    ExpectIn32BitViewOnly(Registry::kSettingsKeyPath, Registry::kPasswordValueName);
 
-    ClickCentre(FindDescendant(Configuration(), Form1::IDC_CMDOK));
+    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
 
     // The next request asks for the new password; the old one is refused.

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "locker/FileLocker.h"
 #include "tests/support/TestSupport.h"
 
@@ -18,7 +18,7 @@ protected:
         ::SetForegroundWindow(prompt.Handle());
         WaitUntil([&] { return ::GetForegroundWindow() == prompt.Handle(); }, 2000);
     }
-    HWND Field() const { return prompt.Control(frmPassword::IDC_TXTPASSWORD); }
+    HWND Field() const { return prompt.Control(ResidentWindow::IDC_PASSWORD_EDIT); }
     void Type(const std::wstring& text) {
         ::SetFocus(Field());
         for (wchar_t ch : text) ::SendMessageW(Field(), WM_CHAR, ch, 0);
@@ -27,15 +27,15 @@ protected:
     AppState state;
     FileLocker locker;
     ItemLists lists{locker};
-    frmmsg messageWindow;
-    frmPassword prompt{state, lists, messageWindow};
+    InfoWindow messageWindow;
+    ResidentWindow prompt{state, lists, messageWindow};
     int opened = 0;
 };
 
 TEST_F(PromptWindowTest, FieldIsMaskedTakesEightCharactersAndEveryTextFitsAt96And144Dpi) {
     EXPECT_EQ(L'*', static_cast<wchar_t>(::SendMessageW(Field(), EM_GETPASSWORDCHAR, 0, 0)));
     Type(L"123456789");
-    EXPECT_EQ(L"12345678", prompt.ControlText(frmPassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"12345678", prompt.ControlText(ResidentWindow::IDC_PASSWORD_EDIT));
     const LONG style = ::GetWindowLongW(prompt.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_SYSMENU);
 
@@ -48,7 +48,7 @@ TEST_F(PromptWindowTest, FieldIsMaskedTakesEightCharactersAndEveryTextFitsAt96An
 TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     // Enter on a Cancel the program focused cancels: it is not the default Continue.
     Type(L"no");
-    ::SetFocus(prompt.Control(frmPassword::IDC_COMMAND1));
+    ::SetFocus(prompt.Control(ResidentWindow::IDC_CANCEL_BUTTON));
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return !prompt.IsVisible(); }, 3000));
     EXPECT_EQ(0, opened);
@@ -58,17 +58,17 @@ TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
     ::SendMessageW(Field(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
 
     Type(L"PW");
-    ::SendMessageW(prompt.Control(frmPassword::IDC_CHECK1), BM_SETCHECK, BST_CHECKED, 0);
+    ::SendMessageW(prompt.Control(ResidentWindow::IDC_REMEMBER_CHECK), BM_SETCHECK, BST_CHECKED, 0);
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return opened == 1; }, 3000));
     EXPECT_FALSE(prompt.IsVisible());
     EXPECT_TRUE(state.rememberFlag);
-    EXPECT_EQ(L"", prompt.ControlText(frmPassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"", prompt.ControlText(ResidentWindow::IDC_PASSWORD_EDIT));
 
     // Shown again: the remembered password fills the field, Enter alone passes.
     prompt.Show();
     ::SetForegroundWindow(prompt.Handle());
-    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(frmPassword::IDC_TXTPASSWORD) == L"pw"; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(ResidentWindow::IDC_PASSWORD_EDIT) == L"pw"; }, 3000));
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return opened == 2; }, 3000));
 
@@ -89,15 +89,15 @@ TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {
                                  nullptr);
     ASSERT_NE(nullptr, own);
     EXPECT_FALSE(IsShowRequestPending());
-    prompt.Timer1_Timer();
+    prompt.OnShowRequestTimer();
     EXPECT_FALSE(prompt.IsVisible());
     ::DestroyWindow(own);
 }
 
 TEST_F(PromptWindowTest, WrongPasswordEmptiesTheFieldAndStays) {
     Type(L"nope");
-    ClickCentre(prompt.Control(frmPassword::IDC_CMDOK));
-    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(frmPassword::IDC_TXTPASSWORD).empty(); }, 3000));
+    ClickCentre(prompt.Control(ResidentWindow::IDC_CONTINUE_BUTTON));
+    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(ResidentWindow::IDC_PASSWORD_EDIT).empty(); }, 3000));
     EXPECT_TRUE(prompt.IsVisible());
     EXPECT_EQ(0, opened);
 }

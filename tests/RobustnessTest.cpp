@@ -11,7 +11,7 @@ class RobustnessTest : public ProgramTest {
 protected:
     void TearDown() override {
         EndStrayCopies();
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
         ProgramTest::TearDown();
     }
     static void SetRaw(const std::wstring& keyPath, const std::wstring& name, DWORD type, const void* data,
@@ -24,7 +24,7 @@ protected:
         ::RegCloseKey(key);
     }
     static void SetText(const std::wstring& name, DWORD type, const std::wstring& text, bool terminated = true) {
-        SetRaw(Module1::kFilesKeyPath, name, type, text.c_str(), (text.size() + (terminated ? 1 : 0)) * 2);
+        SetRaw(Registry::kFilesKeyPath, name, type, text.c_str(), (text.size() + (terminated ? 1 : 0)) * 2);
     }
     void OpenConfiguration(const std::wstring& password) {
         Start();
@@ -47,15 +47,15 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     for (const TempFolder* where : {&a, &b, &c, &d, &f, &g, &skipped}) {
         ASSERT_TRUE(WriteTextFile(*where / L"x.txt", "x"));
     }
-    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
     SetText(L"File0", REG_SZ, Item(a));
     const DWORD number = 7;
-    SetRaw(Module1::kFilesKeyPath, L"File1", REG_DWORD, &number, sizeof number);
-    SetRaw(Module1::kFilesKeyPath, L"File2", REG_BINARY, "h\0i\0", 4);
-    SetRaw(Module1::kFilesKeyPath, L"File3", REG_MULTI_SZ, L"m\0\0", 6);
+    SetRaw(Registry::kFilesKeyPath, L"File1", REG_DWORD, &number, sizeof number);
+    SetRaw(Registry::kFilesKeyPath, L"File2", REG_BINARY, "h\0i\0", 4);
+    SetRaw(Registry::kFilesKeyPath, L"File3", REG_MULTI_SZ, L"m\0\0", 6);
     SetText(L"File4", REG_EXPAND_SZ, Item(b));
-    SetRaw(Module1::kFilesKeyPath, L"File5", REG_NONE, "zz", 2);
-    SetRaw(Module1::kFilesKeyPath, L"File6", REG_SZ, "", 0);
+    SetRaw(Registry::kFilesKeyPath, L"File5", REG_NONE, "zz", 2);
+    SetRaw(Registry::kFilesKeyPath, L"File6", REG_SZ, "", 0);
     SetText(L"File7", REG_SZ, Item(c), false);
     SetText(L"File8", REG_SZ, std::wstring(32768, L'q'));
     SetText(L"File9", REG_SZ, Item(d));
@@ -63,9 +63,9 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     SetText(L"File-1", REG_SZ, Item(skipped));
     SetText(L"file10", REG_SZ, Item(f));
     SetText(L"File99999999999", REG_SZ, Item(g));
-    ASSERT_TRUE(Module1::CreateRegistryKey(HKEY_LOCAL_MACHINE, std::wstring(Module1::kFilesKeyPath) + L"\\Sub"));
+    ASSERT_TRUE(Registry::CreateRegistryKey(HKEY_LOCAL_MACHINE, std::wstring(Registry::kFilesKeyPath) + L"\\Sub"));
     // A password stored as a number is its decimal text.
-    SetRaw(Module1::kSettingsKeyPath, Module1::kPasswordValueName, REG_DWORD, &number, sizeof number);
+    SetRaw(Registry::kSettingsKeyPath, Registry::kPasswordValueName, REG_DWORD, &number, sizeof number);
 
     const std::vector<std::wstring> expected = {
         Item(a), L"7", L"hi", L"m", Item(b), Item(c), std::wstring(32768, L'q'), Item(d), Item(f), Item(g)};
@@ -77,10 +77,10 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     EXPECT_EQ(0u, OpenFromOutside(skipped / L"x.txt"));
 
     // Close stores what the lists hold, in their order, and nothing else.
-    ClickCentre(FindDescendant(Configuration(), vaultmere::Form1::IDC_CMDOK));
+    ClickCentre(FindDescendant(Configuration(), vaultmere::ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
-    EXPECT_EQ(expected, Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath));
-    EXPECT_EQ(expected.size(), Module1::ReadAllValues(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath).size());
+    EXPECT_EQ(expected, Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    EXPECT_EQ(expected.size(), Registry::ReadAllValues(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath).size());
 }
 
 TEST_F(RobustnessTest, UnusableItemPathsNeitherCrashNorHang) {
@@ -98,8 +98,8 @@ TEST_F(RobustnessTest, UnusableItemPathsNeitherCrashNorHang) {
         good.Path() + L"\\trailing. \\*.*",
         good.Path() + L"\\*.*",
     };
-    Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
-    ASSERT_TRUE(Module1::SaveStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, items));
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+    ASSERT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items));
     OpenConfiguration(L"secret");
     EXPECT_EQ(items.size(), ListEntries(LockedList(Configuration())).size());
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(good / L"x.txt"));
@@ -118,7 +118,7 @@ TEST_F(RobustnessTest, ManySecondStartsAreEachAnsweredByTheOnePrompt) {
         EXPECT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000)) << "batch " << batch;
         for (auto& second : seconds) EXPECT_EQ(0u, WaitForExit(second.Get(), 10000)) << "batch " << batch;
         EXPECT_EQ(1, CountWindows(vaultmere::kResidentMarkerTitle));
-        ::SendMessageW(Resident(), WM_COMMAND, MAKEWPARAM(vaultmere::frmPassword::IDC_COMMAND1, BN_CLICKED), 0);
+        ::SendMessageW(Resident(), WM_COMMAND, MAKEWPARAM(vaultmere::ResidentWindow::IDC_CANCEL_BUTTON, BN_CLICKED), 0);
         ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Resident()); }, 3000));
     }
     EXPECT_EQ(0, CountWindows(vaultmere::kShowRequestTitle));

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/AppState.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -13,8 +13,8 @@ namespace {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
-        Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+        Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+        Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
         ASSERT_EQ(nullptr, ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle)) << "a resident copy runs already";
     }
     void TearDown() override {
@@ -22,7 +22,7 @@ protected:
             ::TerminateProcess(process.Get(), 1);
             ::WaitForSingleObject(process.Get(), 5000);
         }
-        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
+        Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
     }
     HANDLE Start() {
         started.push_back(StartProcess(BinaryFolder() + L"\\brwaddon.exe", L""));
@@ -30,8 +30,8 @@ protected:
     }
     static HWND ResidentWindow() { return ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle); }
     void Store(const std::wstring& name, const std::wstring& item) {
-        ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, name,
-                                              Module1::RegistryValue::FromText(item)));
+        ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, name,
+                                               Registry::RegistryValue::FromText(item)));
     }
 
     std::vector<vaultmere::UniqueHandle> started;
@@ -68,7 +68,7 @@ TEST_F(StartupTest, ResidentTakesTheTitleAndRelocksStoredItems) {
     // The resident copy keeps running; the stored list is left as it was.
     EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), WaitForExit(resident, 200));
     EXPECT_EQ(first.Path() + L"\\*.*",
-              Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, L"File0").ToText());
+              Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File0").ToText());
 
     // The locks end with the process.
     ::TerminateProcess(resident, 1);

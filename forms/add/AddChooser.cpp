@@ -7,55 +7,57 @@
 
 namespace vaultmere {
 
-AddChooser::AddChooser(FolderSource& source) : Drive1(source), Dir1(source), File1(source), source_(source) {}
+AddChooser::AddChooser(FolderSource& source)
+    : driveList(source), folderList(source), fileList(source), source_(source) {}
 
 void AddChooser::Load(const std::wstring& startFolder) {
-    Drive1.Refresh();
-    Drive1.SetDrive(startFolder);
-    if (SetDir1Path(startFolder) == PathChange::Failed && Drive1.ListIndex() >= 0) SetDir1Path(Drive1.Drive());
+    driveList.Refresh();
+    driveList.SetDrive(startFolder);
+    if (SetFolderPath(startFolder) == PathChange::Failed && driveList.ListIndex() >= 0)
+        SetFolderPath(driveList.Drive());
 }
 
-PathChange AddChooser::SetDir1Path(const std::wstring& path) {
-    const PathChange change = Dir1.SetPath(path);
+PathChange AddChooser::SetFolderPath(const std::wstring& path) {
+    const PathChange change = folderList.SetPath(path);
     // The folder list has just read the folder, files and all: reading it
     // a second time for the file list would double the wait on a large one.
     std::vector<std::wstring> files;
-    const bool justRead = Dir1.TakeFiles(files);
+    const bool justRead = folderList.TakeFiles(files);
     // The same folder read again brings the file list up to date as well.
     if (change == PathChange::Failed) return change;
-    if (justRead && File1.MatchesEveryName()) {
-        File1.SetFiles(Dir1.Path(), std::move(files));
+    if (justRead && fileList.MatchesEveryName()) {
+        fileList.SetFiles(folderList.Path(), std::move(files));
     } else {
-        Dir1_Change();
+        OnFolderChange();
     }
     return change;
 }
 
-void AddChooser::Drive1_Change() {
+void AddChooser::OnDriveChange() {
     // A drive that cannot be read is ignored: the lists stay where they were.
-    SetDir1Path(Drive1.Drive());
+    SetFolderPath(driveList.Drive());
 }
 
-void AddChooser::Dir1_Change() {
+void AddChooser::OnFolderChange() {
     // Should the file list fail to read the folder (it vanished since the
     // folder list read it), it shows no files rather than those of the
     // folder before.
-    if (!File1.SetPath(Dir1.Path())) File1.SetEmpty(Dir1.Path());
+    if (!fileList.SetPath(folderList.Path())) fileList.SetEmpty(folderList.Path());
 }
 
-void AddChooser::Dir1_Click() {
-    const int index = Dir1.ListIndex();
-    if (!Dir1.IsValidIndex(index)) return;
-    SetDir1Path(Dir1.List(index));
+void AddChooser::OnFolderClick() {
+    const int index = folderList.ListIndex();
+    if (!folderList.IsValidIndex(index)) return;
+    SetFolderPath(folderList.List(index));
 }
 
 LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
                                           const std::vector<std::wstring>& systemFolders) {
     LockFolderPlan plan;
-    const std::wstring folder = Dir1.Path();
+    const std::wstring folder = folderList.Path();
     if (folder.empty()) return plan;
 
-    bool refused = HoldsProgramFile(File1.Entries());
+    bool refused = HoldsProgramFile(fileList.Entries());
     std::vector<std::wstring> critical = systemFolders;
     critical.push_back(programFolder);
     for (const std::wstring& each : critical) {

@@ -27,24 +27,24 @@ public:
     AddChooser(const AddChooser&) = delete;
     AddChooser& operator=(const AddChooser&) = delete;
 
-    DriveList Drive1;
-    FolderList Dir1;
-    FileList File1;
+    DriveList driveList;
+    FolderList folderList;
+    FileList fileList;
 
     // The state a fresh dialog starts from: every list on startFolder, or
     // on its drive when startFolder cannot be read.
     void Load(const std::wstring& startFolder);
 
-    // Another drive was chosen in Drive1: the folder list goes to that
+    // Another drive was chosen in the drive box: the folder list goes to that
     // drive's current folder. A drive that is not ready leaves the folder
     // and file lists as they were.
-    void Drive1_Change();
+    void OnDriveChange();
     // The folder list's path changed: the file list follows it.
-    void Dir1_Change();
-    // An entry of the folder list was clicked (Dir1's ListIndex is on it):
+    void OnFolderChange();
+    // An entry of the folder list was clicked (its ListIndex is on it):
     // that folder opens, or, for the current folder, is read again. One that
     // cannot be read leaves the lists as they were.
-    void Dir1_Click();
+    void OnFolderClick();
 
     // The folder the folder list shows, checked against the program's own
     // folder (one holding the program file, or programFolder itself) and
@@ -53,7 +53,7 @@ public:
                                   const std::vector<std::wstring>& systemFolders = {});
 
 private:
-    PathChange SetDir1Path(const std::wstring& path);
+    PathChange SetFolderPath(const std::wstring& path);
 
     FolderSource& source_;
 };

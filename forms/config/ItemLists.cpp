@@ -50,57 +50,57 @@ std::wstring StatusNote(const ItemStatus& status) {
 }
 
 void ItemLists::AddLockedItem(const std::wstring& path) {
-    List1.AddItem(path);
-    List3.AddItem(path);
-    Disable1.SetItemLocked(path, true);
+    lockedList.AddItem(path);
+    storedList.AddItem(path);
+    locker.SetItemLocked(path, true);
 }
 
 bool ItemLists::LockNewItem(const std::wstring& path, const std::function<void()>& listed) {
     // A second entry would be a second lock count: unlocking one entry would
     // then leave its files locked under the unlocked list.
-    if (List1.IndexOfIgnoringCase(path) >= 0) return false;
-    const int unlocked = List2.IndexOfIgnoringCase(path);
+    if (lockedList.IndexOfIgnoringCase(path) >= 0) return false;
+    const int unlocked = unlockedList.IndexOfIgnoringCase(path);
     if (unlocked >= 0) {
-        const std::wstring entry = List2.List(unlocked);
-        List1.AddItem(entry);
-        List2.RemoveItem(unlocked);
+        const std::wstring entry = unlockedList.List(unlocked);
+        lockedList.AddItem(entry);
+        unlockedList.RemoveItem(unlocked);
         if (listed) listed();
-        Disable1.SetItemLocked(LowerCase(entry), true);
+        locker.SetItemLocked(LowerCase(entry), true);
         return true;
     }
-    List1.AddItem(path);
-    List3.AddItem(path);
+    lockedList.AddItem(path);
+    storedList.AddItem(path);
     if (listed) listed();
-    Disable1.SetItemLocked(path, true);
+    locker.SetItemLocked(path, true);
     return true;
 }
 
-void ItemLists::cmdunlock_Click() {
-    const int index = List1.ListIndex();
-    const std::wstring entry = List1.SelectedText();
+void ItemLists::UnlockSelected() {
+    const int index = lockedList.ListIndex();
+    const std::wstring entry = lockedList.SelectedText();
     if (entry.empty()) return;
-    Disable1.SetItemLocked(LowerCase(entry), false);
-    List2.AddItem(entry);
-    List1.RemoveItem(index);
+    locker.SetItemLocked(LowerCase(entry), false);
+    unlockedList.AddItem(entry);
+    lockedList.RemoveItem(index);
 }
 
-void ItemLists::cmdlock_Click() {
-    const int index = List2.ListIndex();
-    const std::wstring entry = List2.SelectedText();
+void ItemLists::RelockSelected() {
+    const int index = unlockedList.ListIndex();
+    const std::wstring entry = unlockedList.SelectedText();
     if (entry.empty()) return;
-    Disable1.SetItemLocked(LowerCase(entry), true);
-    List1.AddItem(entry);
-    List2.RemoveItem(index);
+    locker.SetItemLocked(LowerCase(entry), true);
+    lockedList.AddItem(entry);
+    unlockedList.RemoveItem(index);
 }
 
-void ItemLists::cmddel_Click(const RemoveConfirmation& confirm) {
-    const int index = List1.ListIndex();
-    const std::wstring entry = List1.SelectedText();
+void ItemLists::RemoveSelected(const RemoveConfirmation& confirm) {
+    const int index = lockedList.ListIndex();
+    const std::wstring entry = lockedList.SelectedText();
     if (entry.empty()) return;
     if (!confirm || !confirm(entry)) return;
-    Disable1.SetItemLocked(entry, false);
-    List3.RemoveItem(List3.IndexOf(entry));
-    List1.RemoveItem(index);
+    locker.SetItemLocked(entry, false);
+    storedList.RemoveItem(storedList.IndexOf(entry));
+    lockedList.RemoveItem(index);
 }
 
 }  // namespace vaultmere

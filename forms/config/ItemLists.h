@@ -46,14 +46,14 @@ using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
 
 class ItemLists {
 public:
-    explicit ItemLists(ItemLocker& locker) : Disable1(locker) {}
+    explicit ItemLists(ItemLocker& itemLocker) : locker(itemLocker) {}
     ItemLists(const ItemLists&) = delete;
     ItemLists& operator=(const ItemLists&) = delete;
 
-    ItemList List1;  // locked
-    ItemList List2;  // unlocked during this run
-    ItemList List3;  // persisted: what Close stores
-    ItemLocker& Disable1;
+    ItemList lockedList;    // shown as locked
+    ItemList unlockedList;  // unlocked during this run
+    ItemList storedList;    // persisted: what Close stores
+    ItemLocker& locker;
 
     // An item that is locked and kept: appended to the locked and persisted
     // lists, then locked (start-up relock, Lock Folder).
@@ -68,13 +68,13 @@ public:
 
     // Unlock Item: the locked list's selected entry is unlocked (its path
     // lower-cased) and moved to the end of the unlocked list.
-    void cmdunlock_Click();
+    void UnlockSelected();
     // Relock Item: the unlocked list's selected entry is locked (lower-cased)
     // and moved back to the end of the locked list.
-    void cmdlock_Click();
+    void RelockSelected();
     // Remove Item: after confirmation the locked list's selected entry is
     // unlocked as shown and leaves the locked and persisted lists.
-    void cmddel_Click(const RemoveConfirmation& confirm);
+    void RemoveSelected(const RemoveConfirmation& confirm);
 };
 
 }  // namespace vaultmere

@@ -24,82 +24,82 @@ protected:
 
 TEST_F(AddChooserTest, LoadPutsEveryListOnTheStartFolder) {
     chooser.Load(tree.Alpha());
-    ASSERT_EQ(2u, chooser.Drive1.Drive().size());
-    EXPECT_EQ(::towlower(tree.Alpha()[0]), chooser.Drive1.Drive()[0]);
-    EXPECT_EQ(tree.Alpha(), chooser.Dir1.Path());
-    EXPECT_EQ(-1, chooser.Dir1.ListIndex());
-    EXPECT_EQ(tree.Alpha(), chooser.File1.Path());
-    EXPECT_EQ(tree.AlphaFiles(), chooser.File1.Entries());
+    ASSERT_EQ(2u, chooser.driveList.Drive().size());
+    EXPECT_EQ(::towlower(tree.Alpha()[0]), chooser.driveList.Drive()[0]);
+    EXPECT_EQ(tree.Alpha(), chooser.folderList.Path());
+    EXPECT_EQ(-1, chooser.folderList.ListIndex());
+    EXPECT_EQ(tree.Alpha(), chooser.fileList.Path());
+    EXPECT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
 }
 
 TEST_F(AddChooserTest, OneClickGoesIntoASubfolderOrUpToAFolderAbove) {
     chooser.Load(tree.Alpha());
-    chooser.Dir1.SetListIndex(0);
-    chooser.Dir1_Click();
-    EXPECT_EQ(tree.Beta(), chooser.Dir1.Path());
-    EXPECT_EQ(tree.Beta(), chooser.File1.Path());
-    EXPECT_EQ(Names{L"inner.txt"}, chooser.File1.Entries());
+    chooser.folderList.SetListIndex(0);
+    chooser.OnFolderClick();
+    EXPECT_EQ(tree.Beta(), chooser.folderList.Path());
+    EXPECT_EQ(tree.Beta(), chooser.fileList.Path());
+    EXPECT_EQ(Names{L"inner.txt"}, chooser.fileList.Entries());
 
-    chooser.Dir1.SetListIndex(-3);
-    chooser.Dir1_Click();
-    EXPECT_EQ(tree.Root(), chooser.Dir1.Path());
-    EXPECT_EQ(tree.Root(), chooser.File1.Path());
-    EXPECT_EQ(0, chooser.File1.ListCount());
-    EXPECT_EQ(Names{tree.Alpha()}, Names{chooser.Dir1.List(0)});
+    chooser.folderList.SetListIndex(-3);
+    chooser.OnFolderClick();
+    EXPECT_EQ(tree.Root(), chooser.folderList.Path());
+    EXPECT_EQ(tree.Root(), chooser.fileList.Path());
+    EXPECT_EQ(0, chooser.fileList.ListCount());
+    EXPECT_EQ(Names{tree.Alpha()}, Names{chooser.folderList.List(0)});
 }
 
 TEST_F(AddChooserTest, FileListFollowsWithItsOwnPatternAndRereadsWhenAskedAgain) {
-    chooser.File1.SetPattern(L"*.txt");
+    chooser.fileList.SetPattern(L"*.txt");
     chooser.Load(tree.Alpha());
-    EXPECT_EQ((Names{L"hidden.txt", L"one.txt", L"Two.TXT"}), chooser.File1.Entries());
+    EXPECT_EQ((Names{L"hidden.txt", L"one.txt", L"Two.TXT"}), chooser.fileList.Entries());
 
-    chooser.File1.SetPattern(L"*.*");
+    chooser.fileList.SetPattern(L"*.*");
     ASSERT_TRUE(WriteTextFile(tree.Alpha() + L"\\new.dat", "n"));
-    chooser.Dir1_Change();
+    chooser.OnFolderChange();
     EXPECT_EQ((Names{L"hidden.txt", L"new.dat", L"one.txt", L"README", L"system.sys", L"Two.TXT"}),
-              chooser.File1.Entries());
+              chooser.fileList.Entries());
 
     // A click on the folder itself reads it again, the file list too.
     ::DeleteFileW((tree.Alpha() + L"\\new.dat").c_str());
-    chooser.Dir1.SetListIndex(-1);
-    chooser.Dir1_Click();
-    EXPECT_EQ(tree.AlphaFiles(), chooser.File1.Entries());
+    chooser.folderList.SetListIndex(-1);
+    chooser.OnFolderClick();
+    EXPECT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
 }
 
 TEST_F(AddChooserTest, VanishedFolderLeavesBothListsWhereTheyWere) {
     chooser.Load(tree.Alpha());
     DeleteTree(tree.Alpha() + L"\\Zeta");
-    chooser.Dir1.SetListIndex(2);
-    chooser.Dir1_Click();
-    EXPECT_EQ(tree.Alpha(), chooser.Dir1.Path());
-    EXPECT_EQ(3, chooser.Dir1.ListCount());
-    EXPECT_EQ(tree.Alpha(), chooser.File1.Path());
-    EXPECT_EQ(tree.AlphaFiles(), chooser.File1.Entries());
+    chooser.folderList.SetListIndex(2);
+    chooser.OnFolderClick();
+    EXPECT_EQ(tree.Alpha(), chooser.folderList.Path());
+    EXPECT_EQ(3, chooser.folderList.ListCount());
+    EXPECT_EQ(tree.Alpha(), chooser.fileList.Path());
+    EXPECT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
 }
 
 TEST_F(AddChooserTest, DriveThatIsNotReadyLeavesFolderAndFileListsWhereTheyWere) {
     ASSERT_NE(L'\0', disks.Letter());
     chooser.Load(tree.Alpha());
     const wchar_t drive[] = {disks.Letter(), L':', L'\0'};
-    ASSERT_TRUE(chooser.Drive1.SetDrive(drive));
-    chooser.Drive1_Change();
-    EXPECT_EQ(drive, chooser.Drive1.Drive());
-    EXPECT_EQ(tree.Alpha(), chooser.Dir1.Path());
-    EXPECT_EQ(tree.Alpha(), chooser.File1.Path());
-    EXPECT_EQ(tree.AlphaFiles(), chooser.File1.Entries());
+    ASSERT_TRUE(chooser.driveList.SetDrive(drive));
+    chooser.OnDriveChange();
+    EXPECT_EQ(drive, chooser.driveList.Drive());
+    EXPECT_EQ(tree.Alpha(), chooser.folderList.Path());
+    EXPECT_EQ(tree.Alpha(), chooser.fileList.Path());
+    EXPECT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
 
     // Back on a ready drive, the lists follow it to its current folder.
-    ASSERT_TRUE(chooser.Drive1.SetDrive(tree.Alpha()));
-    chooser.Drive1_Change();
-    EXPECT_EQ(::towlower(tree.Alpha()[0]), ::towlower(chooser.Dir1.Path()[0]));
-    EXPECT_EQ(chooser.Dir1.Path(), chooser.File1.Path());
+    ASSERT_TRUE(chooser.driveList.SetDrive(tree.Alpha()));
+    chooser.OnDriveChange();
+    EXPECT_EQ(::towlower(tree.Alpha()[0]), ::towlower(chooser.folderList.Path()[0]));
+    EXPECT_EQ(chooser.folderList.Path(), chooser.fileList.Path());
 }
 
 TEST_F(AddChooserTest, UnreadableStartFolderFallsBackToItsDrive) {
     chooser.Load(tree.Alpha() + L"\\not-there");
-    EXPECT_FALSE(chooser.Dir1.Path().empty());
-    EXPECT_EQ(::towlower(tree.Alpha()[0]), ::towlower(chooser.Dir1.Path()[0]));
-    EXPECT_EQ(chooser.Dir1.Path(), chooser.File1.Path());
+    EXPECT_FALSE(chooser.folderList.Path().empty());
+    EXPECT_EQ(::towlower(tree.Alpha()[0]), ::towlower(chooser.folderList.Path()[0]));
+    EXPECT_EQ(chooser.folderList.Path(), chooser.fileList.Path());
 }
 
 TEST_F(AddChooserTest, LockFolderPlansTheItemAndTheConfirmation) {
@@ -127,7 +127,7 @@ TEST_F(AddChooserTest, ProgramsOwnFolderIsRefusedByFileNameInAnyCaseOrAsTheProgr
         ASSERT_TRUE(WriteTextFile(folder / name, "MZ"));
         ASSERT_TRUE(WriteTextFile(folder / L"zzz.txt", "z"));
         chooser.Load(folder.Path());
-        ASSERT_EQ(3, chooser.File1.ListCount());
+        ASSERT_EQ(3, chooser.fileList.ListCount());
         EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(L"").action);
         EXPECT_TRUE(chooser.PlanLockFolder(L"").item.empty());
     }

@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "common/AppState.h"
-#include "forms/config/Form1.h"
-#include "store/Module1.h"
+#include "forms/config/ConfigWindow.h"
+#include "store/Registry.h"
 #include "tests/support/TestSupport.h"
 
 namespace testing_support {
 
-using vaultmere::Form1;
-using vaultmere::frmPassword;
+using vaultmere::ConfigWindow;
+using vaultmere::ResidentWindow;
 
 // Real processes of the program: the resident copy, second starts, the
 // relaunch on close. Uses the prefix's HKEY_LOCAL_MACHINE keys, which the
@@ -24,18 +24,18 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EndStrayCopies();
-        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
-        ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
-                                              Module1::kPasswordValueName,
-                                              Module1::RegistryValue::FromText(L"secret")));
+        Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+        ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                               Registry::kPasswordValueName,
+                                               Registry::RegistryValue::FromText(L"secret")));
         ASSERT_TRUE(WriteTextFile(folder / L"doc.txt", "d"));
-        ASSERT_TRUE(Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath, L"File0",
-                                              Module1::RegistryValue::FromText(folder.Path() + L"\\*.*")));
+        ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File0",
+                                               Registry::RegistryValue::FromText(folder.Path() + L"\\*.*")));
     }
     void TearDown() override {
         EndStrayCopies();
-        Module1::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath);
-        Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+        Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+        Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
     }
     static void EndStrayCopies() {
         for (const wchar_t* title : {vaultmere::kResidentMarkerTitle, vaultmere::kShowRequestTitle, L"ooh! "}) {
@@ -55,9 +55,9 @@ protected:
     }
     static HWND Resident() { return ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle); }
     static HWND Configuration() { return ::FindWindowW(nullptr, L"Vaultmere Configuration"); }
-    static HWND PromptField() { return ::GetDlgItem(Resident(), frmPassword::IDC_TXTPASSWORD); }
+    static HWND PromptField() { return ::GetDlgItem(Resident(), ResidentWindow::IDC_PASSWORD_EDIT); }
     static HWND LockedList(HWND configuration) {
-        return ::GetDlgItem(::GetDlgItem(configuration, Form1::IDC_FRAME3), Form1::IDC_LIST1);
+        return ::GetDlgItem(::GetDlgItem(configuration, ConfigWindow::IDC_LIST_PANEL), ConfigWindow::IDC_LOCKED_LIST);
     }
     static std::vector<std::wstring> ListEntries(HWND list) { return ListBoxEntries(list); }
     // A second start, and the resident copy's prompt shown for it.
@@ -69,7 +69,7 @@ protected:
     }
     void EnterPassword(const std::wstring& password) {
         ::SendMessageW(PromptField(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password.c_str()));
-        ClickCentre(::GetDlgItem(Resident(), frmPassword::IDC_CMDOK));
+        ClickCentre(::GetDlgItem(Resident(), ResidentWindow::IDC_CONTINUE_BUTTON));
     }
 
     TempFolder folder{L"handoff"};

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 #include "common/AppState.h"
-#include "forms/add/frmAdd.h"
-#include "forms/config/Form1.h"
-#include "forms/password/frmChangePassword.h"
+#include "forms/add/AddWindow.h"
+#include "forms/config/ConfigWindow.h"
+#include "forms/password/PasswordWindow.h"
 #include "locker/ItemLocker.h"
 
 namespace {
@@ -101,18 +101,18 @@ int wmain(int argc, wchar_t** argv) {
                                 L"e:\\archive\\*.*", L"c:\\projects\\plans\\*.*"}) {
         lists.AddLockedItem(item);
     }
-    lists.List1.SetListIndex(3);
-    lists.cmdunlock_Click();
-    lists.List1.SetListIndex(0);
-    vaultmere::frmmsg messageWindow;
-    vaultmere::Form1 configuration(state, lists, messageWindow);
+    lists.lockedList.SetListIndex(3);
+    lists.UnlockSelected();
+    lists.lockedList.SetListIndex(0);
+    vaultmere::InfoWindow messageWindow;
+    vaultmere::ConfigWindow configuration(state, lists, messageWindow);
 
     configuration.Show();
     ::SetWindowPos(configuration.Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
     Settle();
     bool ok = SaveWindow(configuration.Handle(), folder + L"\\configuration.bmp");
 
-    configuration.cmdabout_Click();
+    configuration.OnAbout();
     ::SetWindowPos(messageWindow.Handle(), HWND_TOP, 600, 500, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(messageWindow.Handle(), folder + L"\\about.bmp") && ok;
@@ -121,21 +121,21 @@ int wmain(int argc, wchar_t** argv) {
     // The add dialog opens at the process's current folder.
     wchar_t publicFolder[MAX_PATH] = {};
     if (::GetEnvironmentVariableW(L"PUBLIC", publicFolder, MAX_PATH)) ::SetCurrentDirectoryW(publicFolder);
-    vaultmere::frmAdd add(lists, state);
+    vaultmere::AddWindow add(lists, state);
     add.Show();
     ::SetWindowPos(add.Handle(), HWND_TOP, 600, 40, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(add.Handle(), folder + L"\\add.bmp") && ok;
     add.Unload();
 
-    vaultmere::frmPassword prompt(state, lists, messageWindow);
+    vaultmere::ResidentWindow prompt(state, lists, messageWindow);
     prompt.Show();
     ::SetWindowPos(prompt.Handle(), HWND_TOP, 40, 500, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(prompt.Handle(), folder + L"\\prompt.bmp") && ok;
     prompt.Hide();
 
-    vaultmere::frmChangePassword password(state);
+    vaultmere::PasswordWindow password(state);
     password.Show();
     ::SetWindowPos(password.Handle(), HWND_TOP, 40, 700, 0, 0, SWP_NOSIZE);
     Settle();

@@ -1,4 +1,4 @@
-#include "forms/info/frmmsg.h"
+#include "forms/info/InfoWindow.h"
 
 namespace vaultmere {
 
@@ -7,9 +7,10 @@ namespace {
 // SS_NOTIFY makes the label and the image take their own clicks, so only a
 // click on the bare surface reaches the form.
 const ui::ControlDesign kControls[] = {
-    {frmmsg::IDC_CMDOK, 0, L"BUTTON", L"OK", 3720, 2040, 1095, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-    {frmmsg::IDC_LABEL1, 0, L"STATIC", L"Label1", 960, 120, 3855, 1695, SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0},
-    {frmmsg::IDC_IMAGE1, 0, L"STATIC", nullptr, 240, 240, 480, 480, SS_ICON | SS_NOTIFY, 0},
+    {InfoWindow::IDC_OK_BUTTON, 0, L"BUTTON", L"OK", 3720, 2040, 1095, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+    {InfoWindow::IDC_MESSAGE_LABEL, 0, L"STATIC", L"Label1", 960, 120, 3855, 1695, SS_LEFT | SS_NOTIFY | SS_NOPREFIX,
+     0},
+    {InfoWindow::IDC_PROGRAM_ICON, 0, L"STATIC", nullptr, 240, 240, 480, 480, SS_ICON | SS_NOTIFY, 0},
 };
 
 }  // namespace
@@ -24,7 +25,7 @@ std::wstring WithLineBreaks(const std::wstring& text) {
     return shown;
 }
 
-void frmmsg::Load() {
+void InfoWindow::Load() {
     const ui::FormDesign design = {L"Vaultmere Information",
                                    4950,
                                    2565,
@@ -32,44 +33,44 @@ void frmmsg::Load() {
                                    WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW,
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
-    defaultButtonId_ = IDC_CMDOK;
+    defaultButtonId_ = IDC_OK_BUTTON;
     message_ = L"Label1";
     HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId));
-    ::SendMessageW(Control(IDC_IMAGE1), STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    ::SendMessageW(Control(IDC_PROGRAM_ICON), STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
 }
 
-void frmmsg::SetCaptionText(const std::wstring& caption) {
+void InfoWindow::SetCaptionText(const std::wstring& caption) {
     EnsureLoaded();
     SetCaption(caption);
 }
 
-void frmmsg::SetMessage(const std::wstring& text) {
+void InfoWindow::SetMessage(const std::wstring& text) {
     EnsureLoaded();
     message_ = text;
-    SetControlText(IDC_LABEL1, WithLineBreaks(text));
+    SetControlText(IDC_MESSAGE_LABEL, WithLineBreaks(text));
 }
 
-void frmmsg::SetOkVisible(bool visible) {
+void InfoWindow::SetOkVisible(bool visible) {
     EnsureLoaded();
-    ::ShowWindow(Control(IDC_CMDOK), visible ? SW_SHOW : SW_HIDE);
-    defaultButtonId_ = visible ? IDC_CMDOK : 0;
+    ::ShowWindow(Control(IDC_OK_BUTTON), visible ? SW_SHOW : SW_HIDE);
+    defaultButtonId_ = visible ? IDC_OK_BUTTON : 0;
 }
 
-void frmmsg::cmdOK_Click() { Unload(); }
+void InfoWindow::OnOk() { Unload(); }
 
-void frmmsg::Form_Click() { Unload(); }
+void InfoWindow::OnSurfaceClick() { Unload(); }
 
-void frmmsg::OnCommand(int id, int notifyCode, HWND) {
+void InfoWindow::OnCommand(int id, int notifyCode, HWND) {
     // Enter arrives as IDOK or as the default button; a hidden OK does nothing.
-    if ((id == IDC_CMDOK || id == IDOK) && notifyCode == BN_CLICKED && ::IsWindowVisible(Control(IDC_CMDOK))) {
-        cmdOK_Click();
+    if ((id == IDC_OK_BUTTON || id == IDOK) && notifyCode == BN_CLICKED && ::IsWindowVisible(Control(IDC_OK_BUTTON))) {
+        OnOk();
     }
     // No cancel button: Esc (IDCANCEL) does nothing.
 }
 
-LRESULT frmmsg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT InfoWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_LBUTTONUP) {
-        Form_Click();
+        OnSurfaceClick();
         return 0;
     }
     return Form::HandleMessage(message, wParam, lParam);

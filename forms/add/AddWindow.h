@@ -18,11 +18,11 @@
 
 namespace vaultmere {
 
-class frmAdd final : public ui::Form {
+class AddWindow final : public ui::Form {
 public:
-    frmAdd(ItemLists& lists, const AppState& state);
+    AddWindow(ItemLists& lists, const AppState& state);
     // Reads drives and folders through source instead of the disks.
-    frmAdd(ItemLists& lists, const AppState& state, FolderSource& source);
+    AddWindow(ItemLists& lists, const AppState& state, FolderSource& source);
 
     // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
@@ -31,23 +31,23 @@ public:
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
 
     enum ControlId {
-        IDC_LABEL1 = 100,
-        IDC_FRAME3,
-        IDC_FRAME3BOX,  // the border and caption drawn inside Frame3
-        IDC_FRAME2,
-        IDC_FILE1,
-        IDC_FRAME1,
-        IDC_DIR1,
-        IDC_CMDLOCKFOLDER,
-        IDC_DRIVE1,
-        IDC_CMDCANCEL,
+        IDC_NOTE_LABEL = 100,
+        IDC_CHOOSER_PANEL,
+        IDC_CHOOSER_BOX,  // the border and caption drawn inside the chooser panel
+        IDC_FILE_PANEL,
+        IDC_FILE_LIST,
+        IDC_FOLDER_PANEL,
+        IDC_FOLDER_LIST,
+        IDC_LOCK_FOLDER_BUTTON,
+        IDC_DRIVE_BOX,
+        IDC_CLOSE_BUTTON,
     };
 
-    void Drive1_Change();
-    void Dir1_Change();
-    void Dir1_Click();
-    void cmdCancel_Click();
-    void cmdLockFolder_Click();
+    void OnDriveChange();
+    void OnFolderChange();
+    void OnFolderClick();
+    void OnCloseButton();
+    void OnLockFolder();
 
     // What the chooser lists hold; null while the dialog is not loaded.
     const AddChooser* Chooser() const { return chooser_.get(); }
@@ -61,7 +61,7 @@ protected:
     void OnUnloaded() override;
 
 private:
-    void Dir1_MouseClick();
+    void OnFolderMouseClick();
     void OnEnter(HWND focus);
     // Brings the windows up to date with the chooser lists.
     void ShowLists();
@@ -71,11 +71,11 @@ private:
     Win32FolderSource disks_;
     FolderSource& source_;
     std::unique_ptr<AddChooser> chooser_;
-    ui::DriveListView drive1View_;
-    ui::FolderListView dir1View_;
-    ui::FileListView file1View_;
-    unsigned shownDir1_ = 0;
-    unsigned shownFile1_ = 0;
+    ui::DriveListView driveView_;
+    ui::FolderListView folderView_;
+    ui::FileListView fileView_;
+    unsigned shownFolders_ = 0;
+    unsigned shownFiles_ = 0;
 };
 
 }  // namespace vaultmere

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "forms/info/frmmsg.h"
+#include "forms/info/InfoWindow.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -8,17 +8,17 @@ using namespace testing_support;
 namespace vaultmere {
 namespace {
 
-class frmmsgTest : public ::testing::Test {
+class InfoWindowTest : public ::testing::Test {
 protected:
-    HWND Ok() const { return window.Control(frmmsg::IDC_CMDOK); }
-    HWND Label() const { return window.Control(frmmsg::IDC_LABEL1); }
+    HWND Ok() const { return window.Control(InfoWindow::IDC_OK_BUTTON); }
+    HWND Label() const { return window.Control(InfoWindow::IDC_MESSAGE_LABEL); }
     void Settle() {
         WaitUntil([] { return false; }, 250);
     }
-    frmmsg window;
+    InfoWindow window;
 };
 
-TEST_F(frmmsgTest, OkClosesAndEachUseStartsFromTheDesign) {
+TEST_F(InfoWindowTest, OkClosesAndEachUseStartsFromTheDesign) {
     window.SetCaptionText(L"Vaultmere");
     window.SetMessage(L"Loading setup...");
     window.SetOkVisible(false);
@@ -36,7 +36,7 @@ TEST_F(frmmsgTest, OkClosesAndEachUseStartsFromTheDesign) {
     EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
 }
 
-TEST_F(frmmsgTest, CarriageReturnsBreakLinesAndTheWindowGrowsToItsTextWithinTheScreen) {
+TEST_F(InfoWindowTest, CarriageReturnsBreakLinesAndTheWindowGrowsToItsTextWithinTheScreen) {
     window.SetMessage(L"one\rtwo\r\rthree");
     EXPECT_EQ(L"one\rtwo\r\rthree", window.Message());
     EXPECT_EQ(L"one\r\ntwo\r\n\r\nthree", WindowText(Label()));
@@ -68,7 +68,7 @@ TEST_F(frmmsgTest, CarriageReturnsBreakLinesAndTheWindowGrowsToItsTextWithinTheS
     EXPECT_LE(frame.bottom - frame.top, screen.bottom - screen.top);
 }
 
-TEST_F(frmmsgTest, SurfaceClickClosesButLabelClickAndEscDoNot) {
+TEST_F(InfoWindowTest, SurfaceClickClosesButLabelClickAndEscDoNot) {
     window.SetMessage(L"text");
     window.Show();
     ::SetForegroundWindow(window.Handle());
@@ -86,7 +86,7 @@ TEST_F(frmmsgTest, SurfaceClickClosesButLabelClickAndEscDoNot) {
     EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
 }
 
-TEST_F(frmmsgTest, EnterDoesNothingWhileOkIsHiddenButTheCloseBoxCloses) {
+TEST_F(InfoWindowTest, EnterDoesNothingWhileOkIsHiddenButTheCloseBoxCloses) {
     window.SetMessage(L"Loading setup...");
     window.SetOkVisible(false);
     window.Show();

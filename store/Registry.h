@@ -9,7 +9,7 @@
 
 #include "store/RegistryValue.h"
 
-namespace Module1 {
+namespace Registry {
 
 constexpr wchar_t kFilesKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Files";
 constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Settings";
@@ -65,4 +65,4 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
 RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items,
                                std::size_t changeLimit = static_cast<std::size_t>(-1));
 
-}  // namespace Module1
+}  // namespace Registry

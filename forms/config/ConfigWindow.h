@@ -14,7 +14,7 @@
 #include "forms/FormKit.h"
 #include "forms/config/AboutText.h"
 #include "forms/config/ItemLists.h"
-#include "forms/info/frmmsg.h"
+#include "forms/info/InfoWindow.h"
 
 namespace vaultmere {
 
@@ -33,26 +33,26 @@ using MessageBoxFunction =
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)>;
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
 
-class Form1 final : public ui::Form {
+class ConfigWindow final : public ui::Form {
 public:
     enum ControlId {
-        IDC_FRAME1 = 100,
-        IDC_FRAME3,
-        IDC_CMDOK,
-        IDC_CMDADD,
-        IDC_CMDSETPASSWORD,
-        IDC_CMDABOUT,
-        IDC_LABEL1,
-        IDC_CMDUNLOCK,
-        IDC_CMDDEL,
-        IDC_LIST1,
-        IDC_LABEL2,
-        IDC_CMDLOCK,
-        IDC_LIST2,
+        IDC_BUTTON_PANEL = 100,
+        IDC_LIST_PANEL,
+        IDC_CLOSE_BUTTON,
+        IDC_ADD_BUTTON,
+        IDC_SET_PASSWORD_BUTTON,
+        IDC_ABOUT_BUTTON,
+        IDC_LOCKED_LABEL,
+        IDC_UNLOCK_LINK,
+        IDC_REMOVE_LINK,
+        IDC_LOCKED_LIST,
+        IDC_UNLOCKED_LABEL,
+        IDC_RELOCK_LINK,
+        IDC_UNLOCKED_LIST,
     };
 
-    Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow);
-    ~Form1() override;
+    ConfigWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow);
+    ~ConfigWindow() override;
 
     // Opening the other windows; set by whoever owns them.
     std::function<void()> showAddDialog;
@@ -62,16 +62,16 @@ public:
     MessageBoxFunction messageBox = &ShowMessageBox;
     ItemStoreLocation store = ProgramItemStore();
 
-    void cmdunlock_Click();
-    void cmdlock_Click();
-    void cmddel_Click();
-    void cmdOK_Click();
-    void cmdAdd_Click();
-    void cmdsetpassword_Click();
-    void cmdabout_Click();
+    void OnUnlockItem();
+    void OnRelockItem();
+    void OnRemoveItem();
+    void OnCloseButton();
+    void OnLockFileOrFolder();
+    void OnSetPassword();
+    void OnAbout();
     // Why the window is closing: 0 the close box, the system menu or another
     // program; 2 Windows ending the session.
-    void Form_QueryUnload(int unloadMode);
+    void OnQueryClose(int unloadMode);
 
     // Shows the lists as they are now (after another window changed them).
     void RefreshLists();
@@ -82,7 +82,7 @@ protected:
     void Load() override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int notifyCode, HWND control) override;
-    void OnClose() override { Form_QueryUnload(0); }
+    void OnClose() override { OnQueryClose(0); }
     void OnFontChanged() override;
 
 private:
@@ -102,7 +102,7 @@ private:
 
     AppState& state_;
     ItemLists& lists_;
-    frmmsg& messageWindow_;
+    InfoWindow& messageWindow_;
     UniqueFont linkFont_;
     UniqueBrush whiteBrush_;
     UniqueBrush greyBrush_;

@@ -10,24 +10,24 @@
 #include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/config/ItemLists.h"
-#include "forms/info/frmmsg.h"
+#include "forms/info/InfoWindow.h"
 
 namespace vaultmere {
 
-class frmPassword final : public ui::Form {
+class ResidentWindow final : public ui::Form {
 public:
     enum class Role { Resident, SecondStart };
 
     enum ControlId {
-        IDC_IMAGE1 = 100,
-        IDC_LABEL1,
-        IDC_TXTPASSWORD,
-        IDC_CHECK1,
-        IDC_COMMAND1,
-        IDC_CMDOK,
+        IDC_PROGRAM_ICON = 100,
+        IDC_PASSWORD_LABEL,
+        IDC_PASSWORD_EDIT,
+        IDC_REMEMBER_CHECK,
+        IDC_CANCEL_BUTTON,
+        IDC_CONTINUE_BUTTON,
     };
 
-    frmPassword(AppState& state, ItemLists& lists, frmmsg& messageWindow)
+    ResidentWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow)
         : state_(state), lists_(lists), messageWindow_(messageWindow) {}
 
     // Opens the configuration window; set by its owner.
@@ -37,16 +37,16 @@ public:
     // resident marker title; as the resident copy it takes that title,
     // relocks every stored item in order and starts polling for show
     // requests. The window stays hidden.
-    Role Form_Load();
+    Role StartUp();
     // A second start: the "Loading setup..." notice under the show request
     // title for about a second, pumping messages, then gone.
     void RunSecondStart();
 
-    void Timer1_Timer();
-    void tmrtimedelay_Timer();
-    void Form_Activate();
-    void cmdOK_Click();
-    void Command1_Click();
+    void OnShowRequestTimer();
+    void OnNoticeTimer();
+    void OnActivate();
+    void OnContinue();
+    void OnCancel();
 
 protected:
     void Load() override;
@@ -56,14 +56,14 @@ protected:
     void OnClose() override {}
 
 private:
-    enum TimerId : UINT_PTR { kTimer1 = 1, kTmrTimeDelay = 2 };
+    enum TimerId : UINT_PTR { kShowRequestTimer = 1, kNoticeTimer = 2 };
 
     void RelockStoredItems();
 
     AppState& state_;
     ItemLists& lists_;
-    frmmsg& messageWindow_;
-    bool timeDelayEnabled_ = false;
+    InfoWindow& messageWindow_;
+    bool noticeShowing_ = false;
 };
 
 // Whether a top-level window of another process carries the show request

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-#include "store/Module1.h"
+#include "store/Registry.h"
 #include "tests/support/TestSupport.h"
 
-using namespace Module1;
+using namespace Registry;
 using testing_support::ScopedTestKey;
 
 namespace {
 
-class Module1Test : public ::testing::Test {
+class RegistryTest : public ::testing::Test {
 protected:
     std::wstring Files() const { return key.Path() + L"\\Files"; }
     void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) {
@@ -34,7 +34,7 @@ protected:
     ScopedTestKey key;
 };
 
-TEST_F(Module1Test, TextNumbersAndBytesRoundTrip) {
+TEST_F(RegistryTest, TextNumbersAndBytesRoundTrip) {
     const std::wstring wide = L"c:\\\x65E5\x672C\\\x0161\x00E9\\*.*";
     EXPECT_TRUE(SetRegistryValue(key.Root(), Files(), L"File0", RegistryValue::FromText(wide)));
     EXPECT_EQ(wide, GetRegistryValue(key.Root(), Files(), L"File0").ToText());
@@ -51,7 +51,7 @@ TEST_F(Module1Test, TextNumbersAndBytesRoundTrip) {
     EXPECT_EQ((wide.size() + 1) * 2, size);
 }
 
-TEST_F(Module1Test, MissingKeysAndValuesGiveTheDefaultAndCreateNothing) {
+TEST_F(RegistryTest, MissingKeysAndValuesGiveTheDefaultAndCreateNothing) {
     EXPECT_TRUE(GetRegistryValue(key.Root(), Files(), L"File0").IsNothing());
     EXPECT_EQ(L"", GetRegistryValue(key.Root(), Files(), L"File0").ToText());
     EXPECT_EQ(L"d", GetRegistryValue(key.Root(), Files(), L"x", RegistryValue::FromText(L"d")).ToText());
@@ -60,7 +60,7 @@ TEST_F(Module1Test, MissingKeysAndValuesGiveTheDefaultAndCreateNothing) {
     EXPECT_FALSE(KeyExists());
 }
 
-TEST_F(Module1Test, LongValuesAreReadWhole) {
+TEST_F(RegistryTest, LongValuesAreReadWhole) {
     for (size_t length : {511u, 512u, 513u, 32768u}) {
         const std::wstring text(length, L'q');
         ASSERT_TRUE(SetRegistryValue(key.Root(), Files(), L"v", RegistryValue::FromText(text)));
@@ -68,7 +68,7 @@ TEST_F(Module1Test, LongValuesAreReadWhole) {
     }
 }
 
-TEST_F(Module1Test, StoredItemsInIndexOrderWithGapsAndOddValuesSkipped) {
+TEST_F(RegistryTest, StoredItemsInIndexOrderWithGapsAndOddValuesSkipped) {
     SetRaw(L"File10", REG_SZ, L"c:\\ten\\*.*", 22);
     SetRaw(L"File2", REG_SZ, L"c:\\two\\*.*", 22);
     SetRaw(L"File0", REG_SZ, L"c:\\zero\\*.*", 24);
@@ -87,7 +87,7 @@ TEST_F(Module1Test, StoredItemsInIndexOrderWithGapsAndOddValuesSkipped) {
     EXPECT_EQ(expected, ReadStoredItems(key.Root(), Files()));
 }
 
-TEST_F(Module1Test, SaveRewritesTheListAndLeavesNothingStale) {
+TEST_F(RegistryTest, SaveRewritesTheListAndLeavesNothingStale) {
     ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"b", L"c"}));
     SetRaw(L"Other", REG_SZ, L"x", 4);
     ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a", L"c"}));
@@ -103,7 +103,7 @@ TEST_F(Module1Test, SaveRewritesTheListAndLeavesNothingStale) {
     EXPECT_FALSE(KeyExists());
 }
 
-TEST_F(Module1Test, EmptyListEmptiesAKeyThatCannotBeDeleted) {
+TEST_F(RegistryTest, EmptyListEmptiesAKeyThatCannotBeDeleted) {
     ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {L"a"}));
     ASSERT_TRUE(CreateRegistryKey(key.Root(), Files() + L"\\Sub"));
     ASSERT_TRUE(SaveStoredItems(key.Root(), Files(), {}));
@@ -111,7 +111,7 @@ TEST_F(Module1Test, EmptyListEmptiesAKeyThatCannotBeDeleted) {
     EXPECT_TRUE(ReadStoredItems(key.Root(), Files()).empty());
 }
 
-TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
+TEST_F(RegistryTest, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
     struct Case {
         std::vector<std::pair<std::wstring, std::wstring>> stored;  // value name, item
         std::vector<std::wstring> list;                             // what Close saves
@@ -126,7 +126,7 @@ TEST_F(Module1Test, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
         {{{L"File0", L"a"}, {L"File1", L"b"}}, {L"b", L"a"}},
         {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}}, {L"c", L"a", L"b", L"d", L"e"}},
         {{{L"File0", L"a"}, {L"File1", L"b"}, {L"File2", L"c"}, {L"File3", L"d"}}, {L"d", L"c", L"b", L"a"}},
-        // A value name the registry takes for File1.
+        // A value name the registry takes for "File1".
         {{{L"file1", L"a"}, {L"File0", L"c"}}, {L"a", L"c"}},
     };
     for (const Case& c : cases) {

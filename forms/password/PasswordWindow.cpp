@@ -1,4 +1,4 @@
-#include "forms/password/frmChangePassword.h"
+#include "forms/password/PasswordWindow.h"
 
 #include "common/SystemError.h"
 
@@ -17,13 +17,13 @@ constexpr int kMaxPasswordLength = 8;
 
 // Creation order is the tab order: the box, OK, Cancel, then the labels.
 const ui::ControlDesign kControls[] = {
-    {frmChangePassword::IDC_TXTPASSWORD, 0, L"EDIT", L"", 120, 720, 3375, 295,
+    {PasswordWindow::IDC_PASSWORD_EDIT, 0, L"EDIT", L"", 120, 720, 3375, 295,
      WS_TABSTOP | WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
-    {frmChangePassword::IDC_CMDOK, 0, L"BUTTON", L"OK", 2640, 1080, 855, 360,
+    {PasswordWindow::IDC_OK_BUTTON, 0, L"BUTTON", L"OK", 2640, 1080, 855, 360,
      WS_TABSTOP | WS_DISABLED | BS_DEFPUSHBUTTON, 0},
-    {frmChangePassword::IDC_CMDCANCEL, 0, L"BUTTON", L"Cancel", 1680, 1080, 855, 360, WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {frmChangePassword::IDC_LABEL1, 0, L"STATIC", kSetPasswordPrompt, 120, 120, 3375, 495, SS_LEFT, 0},
-    {frmChangePassword::IDC_LABEL2, 0, L"STATIC",
+    {PasswordWindow::IDC_CANCEL_BUTTON, 0, L"BUTTON", L"Cancel", 1680, 1080, 855, 360, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {PasswordWindow::IDC_PROMPT_LABEL, 0, L"STATIC", kSetPasswordPrompt, 120, 120, 3375, 495, SS_LEFT, 0},
+    {PasswordWindow::IDC_NOTE_LABEL, 0, L"STATIC",
      L"Note, when you try to open a locked file it will not ask for a password, it will just not open.", 120, 1560,
      3495, 495, SS_LEFT, 0},
 };
@@ -42,10 +42,10 @@ std::wstring PasswordNotSavedMessage(LONG code) {
            L"). It will only be used until the program ends.";
 }
 
-frmChangePassword::frmChangePassword(AppState& state, PasswordStore store)
+PasswordWindow::PasswordWindow(AppState& state, PasswordStore store)
     : showWarning(&ShowWarningBox), state_(state), store_(std::move(store)) {}
 
-void frmChangePassword::Load() {
+void PasswordWindow::Load() {
     stages_ = PasswordStages();
     const ui::FormDesign design = {L"Change Password",
                                    kClientWidth,
@@ -54,52 +54,52 @@ void frmChangePassword::Load() {
                                    WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME,
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
-    defaultButtonId_ = IDC_CMDOK;
+    defaultButtonId_ = IDC_OK_BUTTON;
 
-    HWND box = Control(IDC_TXTPASSWORD);
+    HWND box = Control(IDC_PASSWORD_EDIT);
     ::SendMessageW(box, EM_LIMITTEXT, kMaxPasswordLength, 0);
     ::SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
     // No input method editor: a composition window would show the password.
     ::ImmAssociateContext(box, nullptr);
-    Form_Load();
+    RemoveCloseFromSystemMenu();
 }
 
-void frmChangePassword::Form_Load() { Module1::RemoveSystemMenuItem(Handle(), 5); }
+void PasswordWindow::RemoveCloseFromSystemMenu() { Registry::RemoveSystemMenuItem(Handle(), 5); }
 
-void frmChangePassword::OnCommand(int id, int notifyCode, HWND) {
+void PasswordWindow::OnCommand(int id, int notifyCode, HWND) {
     switch (id) {
-    case IDC_TXTPASSWORD:
-        if (notifyCode == EN_CHANGE) txtPassword_Change();
+    case IDC_PASSWORD_EDIT:
+        if (notifyCode == EN_CHANGE) OnPasswordChange();
         break;
-    case IDC_CMDOK:
-        if (notifyCode == BN_CLICKED) cmdOK_Click();
+    case IDC_OK_BUTTON:
+        if (notifyCode == BN_CLICKED) OnOk();
         break;
-    case IDC_CMDCANCEL:
-        if (notifyCode == BN_CLICKED) cmdCancel_Click();
+    case IDC_CANCEL_BUTTON:
+        if (notifyCode == BN_CLICKED) OnCancel();
         break;
     case IDCANCEL:
-        cmdCancel_Click();
+        OnCancel();
         break;
     default:
         break;
     }
 }
 
-void frmChangePassword::txtPassword_Change() {
-    ::EnableWindow(Control(IDC_CMDOK), PasswordStages::OkEnabled(ControlText(IDC_TXTPASSWORD)) ? TRUE : FALSE);
+void PasswordWindow::OnPasswordChange() {
+    ::EnableWindow(Control(IDC_OK_BUTTON), PasswordStages::OkEnabled(ControlText(IDC_PASSWORD_EDIT)) ? TRUE : FALSE);
 }
 
-void frmChangePassword::cmdOK_Click() {
-    const PasswordStages::Outcome outcome = stages_.Ok(ControlText(IDC_TXTPASSWORD));
+void PasswordWindow::OnOk() {
+    const PasswordStages::Outcome outcome = stages_.Ok(ControlText(IDC_PASSWORD_EDIT));
     switch (outcome.step) {
     case PasswordStages::Step::Ignored:
         break;
     case PasswordStages::Step::Confirm:
     case PasswordStages::Step::Mismatch:
-        SetControlText(IDC_TXTPASSWORD, L"");
-        SetControlText(IDC_LABEL1, outcome.prompt);
+        SetControlText(IDC_PASSWORD_EDIT, L"");
+        SetControlText(IDC_PROMPT_LABEL, outcome.prompt);
         // OK is disabled now; keep the keyboard in the box rather than on it.
-        ::SetFocus(Control(IDC_TXTPASSWORD));
+        ::SetFocus(Control(IDC_PASSWORD_EDIT));
         break;
     case PasswordStages::Step::Accept:
         StorePassword(outcome.password);
@@ -108,15 +108,15 @@ void frmChangePassword::cmdOK_Click() {
     }
 }
 
-void frmChangePassword::StorePassword(const std::wstring& password) {
-    const Module1::RegistryStatus status = Module1::SetRegistryValue(store_.root, store_.keyPath,
-                                                                     Module1::kPasswordValueName,
-                                                                     Module1::RegistryValue::FromText(password));
+void PasswordWindow::StorePassword(const std::wstring& password) {
+    const Registry::RegistryStatus status = Registry::SetRegistryValue(store_.root, store_.keyPath,
+                                                                       Registry::kPasswordValueName,
+                                                                       Registry::RegistryValue::FromText(password));
     state_.storedPassword = password;
     if (!status && showWarning) showWarning(Handle(), PasswordNotSavedMessage(status.code));
 }
 
-void frmChangePassword::cmdCancel_Click() {
+void PasswordWindow::OnCancel() {
     stages_.Cancel();
     Unload();
 }

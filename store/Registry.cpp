@@ -1,4 +1,4 @@
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -9,7 +9,7 @@
 
 using vaultmere::UniqueKey;
 
-namespace Module1 {
+namespace Registry {
 
 namespace {
 
@@ -222,4 +222,4 @@ RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std
     return firstFailure;
 }
 
-}  // namespace Module1
+}  // namespace Registry

@@ -9,8 +9,8 @@
 #include "common/AppState.h"
 #include "common/SystemError.h"
 #include "forms/FormKit.h"
-#include "forms/password/frmChangePassword.h"
-#include "store/Module1.h"
+#include "forms/password/PasswordWindow.h"
+#include "store/Registry.h"
 #include "tests/support/TestSupport.h"
 
 using testing_support::ClickCentre;
@@ -20,7 +20,7 @@ using testing_support::SendDpiChange;
 using testing_support::TextThatDoesNotFit;
 using testing_support::WaitUntil;
 using vaultmere::AppState;
-using vaultmere::frmChangePassword;
+using vaultmere::PasswordWindow;
 
 namespace {
 
@@ -54,9 +54,9 @@ protected:
         ::SetForegroundWindow(form.Handle());
         ui::PumpMessages();
     }
-    HWND Box() const { return form.Control(frmChangePassword::IDC_TXTPASSWORD); }
-    HWND OkButton() const { return form.Control(frmChangePassword::IDC_CMDOK); }
-    std::wstring Prompt() const { return form.ControlText(frmChangePassword::IDC_LABEL1); }
+    HWND Box() const { return form.Control(PasswordWindow::IDC_PASSWORD_EDIT); }
+    HWND OkButton() const { return form.Control(PasswordWindow::IDC_OK_BUTTON); }
+    std::wstring Prompt() const { return form.ControlText(PasswordWindow::IDC_PROMPT_LABEL); }
     bool OkEnabled() const { return ::IsWindowEnabled(OkButton()) != FALSE; }
     void Type(const std::wstring& text) {
         for (wchar_t ch : text) ::SendMessageW(Box(), WM_CHAR, ch, 1);
@@ -77,12 +77,12 @@ protected:
     }
     std::wstring SettingsPath() const { return key.Path() + L"\\Settings"; }
     std::wstring StoredValue() const {
-        return Module1::GetRegistryValue(key.Root(), SettingsPath(), Module1::kPasswordValueName).ToText();
+        return Registry::GetRegistryValue(key.Root(), SettingsPath(), Registry::kPasswordValueName).ToText();
     }
 
     ScopedTestKey key;
     AppState state;
-    frmChangePassword form{state, {key.Root(), key.Path() + L"\\Settings"}};
+    PasswordWindow form{state, {key.Root(), key.Path() + L"\\Settings"}};
     std::vector<std::wstring> warnings;
 };
 
@@ -121,15 +121,15 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
 
     EXPECT_EQ(L"Set Password to access this Configuration.", Prompt());
     EXPECT_EQ(L"Note, when you try to open a locked file it will not ask for a password, it will just not open.",
-              form.ControlText(frmChangePassword::IDC_LABEL2));
-    EXPECT_EQ(L"OK", form.ControlText(frmChangePassword::IDC_CMDOK));
-    EXPECT_EQ(L"Cancel", form.ControlText(frmChangePassword::IDC_CMDCANCEL));
+              form.ControlText(PasswordWindow::IDC_NOTE_LABEL));
+    EXPECT_EQ(L"OK", form.ControlText(PasswordWindow::IDC_OK_BUTTON));
+    EXPECT_EQ(L"Cancel", form.ControlText(PasswordWindow::IDC_CANCEL_BUTTON));
 
     EXPECT_NE(0, ::GetWindowLongW(Box(), GWL_STYLE) & ES_PASSWORD);
     EXPECT_EQ(static_cast<LRESULT>(L'*'), ::SendMessageW(Box(), EM_GETPASSWORDCHAR, 0, 0));
     EXPECT_EQ(8, ::SendMessageW(Box(), EM_GETLIMITTEXT, 0, 0));
     EXPECT_EQ(nullptr, ::ImmGetContext(Box())) << "input method editor still on";
-    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     EXPECT_FALSE(OkEnabled());
     EXPECT_EQ(Box(), ::GetFocus());
 
@@ -158,11 +158,11 @@ TEST_F(ChangePasswordWindowTest, OkFollowsTheBoxAndTheBoxTakesEightCharacters) {
     Type(L"a");
     EXPECT_TRUE(OkEnabled());
     Type(L"\b");
-    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     EXPECT_FALSE(OkEnabled());
 
     Type(L"123456789");
-    EXPECT_EQ(L"12345678", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"12345678", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     // Text set by code counts as a change too.
     ::SetWindowTextW(Box(), L"");
     EXPECT_FALSE(OkEnabled());
@@ -174,7 +174,7 @@ TEST_F(ChangePasswordWindowTest, MixedCaseEntriesAreStoredLowerCased) {
     Open();
     Type(L"MiXeD\x00C9");
     ClickOkAndWaitFor(L"Please confirm your password.");
-    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     EXPECT_FALSE(OkEnabled());
     EXPECT_EQ(Box(), ::GetFocus());
     EXPECT_EQ(L"mixed\x00E9", form.Stages().FirstEntry());
@@ -195,7 +195,7 @@ TEST_F(ChangePasswordWindowTest, AMismatchAsksAgainFromAFirstEntry) {
     Type(L"two");
     ClickOkAndWaitFor(L"The password doesn't match, please enter it again.");
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), form.Dpi()));
-    EXPECT_EQ(L"", form.ControlText(frmChangePassword::IDC_TXTPASSWORD));
+    EXPECT_EQ(L"", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     EXPECT_FALSE(OkEnabled());
     EXPECT_FALSE(form.Stages().Confirming());
     EXPECT_TRUE(form.IsLoaded());
@@ -241,14 +241,14 @@ TEST_F(ChangePasswordWindowTest, CancelEnterOnAFocusedCancelAndTheCloseBoxStoreN
     Open();
     Type(L"abc");
     ClickOkAndWaitFor(L"Please confirm your password.");
-    ClickCentre(form.Control(frmChangePassword::IDC_CMDCANCEL));
+    ClickCentre(form.Control(PasswordWindow::IDC_CANCEL_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }));
 
     // Enter presses the Cancel the program focused, not the default OK.
     Open();
     Type(L"new");
     ASSERT_TRUE(OkEnabled());
-    ::SetFocus(form.Control(frmChangePassword::IDC_CMDCANCEL));
+    ::SetFocus(form.Control(PasswordWindow::IDC_CANCEL_BUTTON));
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }, 3000));
 
@@ -270,7 +270,7 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
                                                REG_OPTION_VOLATILE, KEY_READ, nullptr, &raw, nullptr));
     ::RegCloseKey(raw);
     const std::wstring settings = key.Path() + L"\\Volatile\\Settings";
-    frmChangePassword failing(state, {key.Root(), settings});
+    PasswordWindow failing(state, {key.Root(), settings});
     HWND owner = nullptr;
     bool ownerOpen = false;
     std::wstring passwordWhenTold;
@@ -284,12 +284,12 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
 
     failing.Show();
     HWND dialog = failing.Handle();
-    HWND box = failing.Control(frmChangePassword::IDC_TXTPASSWORD);
+    HWND box = failing.Control(PasswordWindow::IDC_PASSWORD_EDIT);
     ::SetWindowTextW(box, L"NeW");
-    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(frmChangePassword::IDC_CMDOK, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(failing.Control(frmChangePassword::IDC_CMDOK)));
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(PasswordWindow::IDC_OK_BUTTON, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(failing.Control(PasswordWindow::IDC_OK_BUTTON)));
     ::SetWindowTextW(box, L"new");
-    ::SendMessageW(failing.Control(frmChangePassword::IDC_CMDOK), BM_CLICK, 0, 0);
+    ::SendMessageW(failing.Control(PasswordWindow::IDC_OK_BUTTON), BM_CLICK, 0, 0);
 
     ASSERT_EQ(1u, shown.size());
     EXPECT_EQ(dialog, owner);
@@ -301,40 +301,40 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
     EXPECT_NE(std::wstring::npos, shown[0].find(L"It will only be used until the program ends."));
     EXPECT_EQ(L"new", state.storedPassword);
     EXPECT_FALSE(failing.IsLoaded());
-    EXPECT_EQ(L"", Module1::GetRegistryValue(key.Root(), settings, Module1::kPasswordValueName).ToText());
+    EXPECT_EQ(L"", Registry::GetRegistryValue(key.Root(), settings, Registry::kPasswordValueName).ToText());
 
     // A key the user may read but not write: the plain reason, and the stored password untouched.
     // In a key of its own, away from the volatile key above.
     testing_support::ScopedTestKey own;
     const std::wstring guarded = own.Path() + L"\\Settings";
-    ASSERT_TRUE(Module1::SetRegistryValue(key.Root(), guarded, Module1::kPasswordValueName,
-                                          Module1::RegistryValue::FromText(L"old")));
+    ASSERT_TRUE(Registry::SetRegistryValue(key.Root(), guarded, Registry::kPasswordValueName,
+                                           Registry::RegistryValue::FromText(L"old")));
     testing_support::WriteDeniedKey denied(key.Root(), guarded);
     ASSERT_TRUE(denied.Denied());
-    frmChangePassword refused(state, {key.Root(), guarded});
+    PasswordWindow refused(state, {key.Root(), guarded});
     refused.showWarning = [&](HWND, const std::wstring& text) { shown.push_back(text); };
     refused.Show();
     for (int typed = 0; typed < 2; ++typed) {
-        ::SetWindowTextW(refused.Control(frmChangePassword::IDC_TXTPASSWORD), L"next");
-        ::SendMessageW(refused.Control(frmChangePassword::IDC_CMDOK), BM_CLICK, 0, 0);
+        ::SetWindowTextW(refused.Control(PasswordWindow::IDC_PASSWORD_EDIT), L"next");
+        ::SendMessageW(refused.Control(PasswordWindow::IDC_OK_BUTTON), BM_CLICK, 0, 0);
     }
     ASSERT_EQ(2u, shown.size());
     EXPECT_EQ(L"Only an administrator can change the password. Your new password stays until Vaultmere ends.",
               shown[1]);
     EXPECT_EQ(L"next", state.storedPassword);
-    EXPECT_EQ(L"old", Module1::GetRegistryValue(key.Root(), guarded, Module1::kPasswordValueName).ToText());
+    EXPECT_EQ(L"old", Registry::GetRegistryValue(key.Root(), guarded, Registry::kPasswordValueName).ToText());
 }
 
 // The dialog as the program builds it writes HKEY_LOCAL_MACHINE.
 TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
-    const Module1::RegistryValue before = Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath,
-                                                                    Module1::kPasswordValueName);
+    const Registry::RegistryValue before = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                                      Registry::kPasswordValueName);
     AppState state;
-    frmChangePassword form(state);
+    PasswordWindow form(state);
     form.showWarning = [](HWND, const std::wstring& text) { ADD_FAILURE() << "warning of " << text.size(); };
     form.Show();
-    HWND box = form.Control(frmChangePassword::IDC_TXTPASSWORD);
-    HWND ok = form.Control(frmChangePassword::IDC_CMDOK);
+    HWND box = form.Control(PasswordWindow::IDC_PASSWORD_EDIT);
+    HWND ok = form.Control(PasswordWindow::IDC_OK_BUTTON);
     ::SetWindowTextW(box, L"HkLm1");
     ::SendMessageW(ok, BM_CLICK, 0, 0);
     ::SetWindowTextW(box, L"hklm1");
@@ -354,9 +354,10 @@ TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
     EXPECT_EQ(std::wstring(L"hklm1"), data);
 
     if (before.IsNothing()) {
-        Module1::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName);
+        Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
     } else {
-        Module1::SetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName, before);
+        Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName,
+                                   before);
     }
 }
 

@@ -7,9 +7,9 @@
 
 namespace vaultmere {
 
-class frmmsg final : public ui::Form {
+class InfoWindow final : public ui::Form {
 public:
-    enum ControlId { IDC_LABEL1 = 100, IDC_CMDOK, IDC_IMAGE1 };
+    enum ControlId { IDC_MESSAGE_LABEL = 100, IDC_OK_BUTTON, IDC_PROGRAM_ICON };
 
     // Each of these loads the window (hidden) when it is not loaded.
     void SetCaptionText(const std::wstring& caption);
@@ -18,8 +18,8 @@ public:
     // The message as the caller set it, carriage returns and all.
     const std::wstring& Message() const { return message_; }
 
-    void cmdOK_Click();
-    void Form_Click();
+    void OnOk();
+    void OnSurfaceClick();
 
 protected:
     void Load() override;

@@ -9,7 +9,7 @@
 #include "common/AppState.h"
 #include "common/TextCase.h"
 #include "forms/FormKit.h"
-#include "forms/add/frmAdd.h"
+#include "forms/add/AddWindow.h"
 #include "forms/config/ItemLists.h"
 #include "locker/FileLocker.h"
 #include "tests/add/AddTestSupport.h"
@@ -76,7 +76,7 @@ std::wstring UpperCaseForTest(std::wstring text) {
 
 bool MouseButtonsPending() { return HIWORD(::GetQueueStatus(QS_MOUSEBUTTON)) != 0; }
 
-class frmAddTest : public ::testing::Test {
+class AddWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         wchar_t folder[MAX_PATH] = {};
@@ -89,7 +89,7 @@ protected:
         ::SetCurrentDirectoryW(previousFolder_.c_str());
     }
 
-    void OpenAt(frmAdd& dialog, const std::wstring& folder) {
+    void OpenAt(AddWindow& dialog, const std::wstring& folder) {
         ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
         dialog.Show();
         ASSERT_TRUE(dialog.IsLoaded());
@@ -97,14 +97,14 @@ protected:
     }
     void OpenAt(const std::wstring& folder) { OpenAt(form, folder); }
 
-    HWND Dir1() const { return form.FindControl(frmAdd::IDC_DIR1); }
-    HWND File1() const { return form.FindControl(frmAdd::IDC_FILE1); }
-    int Depth() const { return form.Chooser()->Dir1.PathDepth(); }
-    std::wstring Dir1Path() const { return form.Chooser() ? form.Chooser()->Dir1.Path() : std::wstring(); }
+    HWND FolderListBox() const { return form.FindControl(AddWindow::IDC_FOLDER_LIST); }
+    HWND FileListBox() const { return form.FindControl(AddWindow::IDC_FILE_LIST); }
+    int Depth() const { return form.Chooser()->folderList.PathDepth(); }
+    std::wstring FolderPath() const { return form.Chooser() ? form.Chooser()->folderList.Path() : std::wstring(); }
     // What the folder list shows for the folder above the current one, the
     // current one and its subfolders.
-    Names Dir1Tail() const {
-        const Names texts = ListTexts(Dir1());
+    Names FolderTail() const {
+        const Names texts = ListTexts(FolderListBox());
         return Names(texts.begin() + (Depth() - 2), texts.end());
     }
 
@@ -112,13 +112,13 @@ protected:
     RecordingLocker locker;
     ItemLists lists{locker};
     AppState state;
-    frmAdd form{lists, state};
+    AddWindow form{lists, state};
 
 private:
     std::wstring previousFolder_;
 };
 
-TEST_F(frmAddTest, LayoutFollowsTheDesign) {
+TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     OpenAt(tree.Alpha());
     HWND window = form.Handle();
     EXPECT_EQ(L"Add Files and Folders", form.Caption());
@@ -135,19 +135,19 @@ TEST_F(frmAddTest, LayoutFollowsTheDesign) {
     EXPECT_GE(client.bottom, ui::TwipsToPixels(4890, form.Dpi()));
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window, form.Dpi()));
 
-    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
-    EXPECT_EQ(L"Vaultmere", WindowText(form.FindControl(frmAdd::IDC_FRAME3BOX)));
-    EXPECT_EQ(L"Lock Folder", WindowText(form.FindControl(frmAdd::IDC_CMDLOCKFOLDER)));
-    EXPECT_EQ(L"Close", form.ControlText(frmAdd::IDC_CMDCANCEL));
+    EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
+    EXPECT_EQ(L"Vaultmere", WindowText(form.FindControl(AddWindow::IDC_CHOOSER_BOX)));
+    EXPECT_EQ(L"Lock Folder", WindowText(form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON)));
+    EXPECT_EQ(L"Close", form.ControlText(AddWindow::IDC_CLOSE_BUTTON));
 
     // The lists sit in frames a little smaller than they are, which cut
     // their borders off.
-    HWND frame1 = form.FindControl(frmAdd::IDC_FRAME1);
-    HWND frame2 = form.FindControl(frmAdd::IDC_FRAME2);
-    EXPECT_EQ(frame1, ::GetParent(Dir1()));
-    EXPECT_EQ(frame2, ::GetParent(File1()));
-    EXPECT_EQ(form.FindControl(frmAdd::IDC_FRAME3), ::GetParent(frame1));
-    for (const auto& pair : {std::make_pair(frame1, Dir1()), std::make_pair(frame2, File1())}) {
+    HWND folderPanel = form.FindControl(AddWindow::IDC_FOLDER_PANEL);
+    HWND filePanel = form.FindControl(AddWindow::IDC_FILE_PANEL);
+    EXPECT_EQ(folderPanel, ::GetParent(FolderListBox()));
+    EXPECT_EQ(filePanel, ::GetParent(FileListBox()));
+    EXPECT_EQ(form.FindControl(AddWindow::IDC_CHOOSER_PANEL), ::GetParent(folderPanel));
+    for (const auto& pair : {std::make_pair(folderPanel, FolderListBox()), std::make_pair(filePanel, FileListBox())}) {
         RECT frame;
         RECT list;
         ::GetWindowRect(pair.first, &frame);
@@ -160,12 +160,12 @@ TEST_F(frmAddTest, LayoutFollowsTheDesign) {
 
     // The closed drive list is as high as designed.
     RECT drive;
-    ::GetWindowRect(form.FindControl(frmAdd::IDC_DRIVE1), &drive);
+    ::GetWindowRect(form.FindControl(AddWindow::IDC_DRIVE_BOX), &drive);
     EXPECT_NEAR(ui::TwipsToPixels(315, form.Dpi()), drive.bottom - drive.top, 2);
 
-    // Tab order: File1, Dir1, Lock Folder, Drive1, Close.
-    const HWND order[] = {File1(), Dir1(), form.FindControl(frmAdd::IDC_CMDLOCKFOLDER),
-                          form.FindControl(frmAdd::IDC_DRIVE1), form.FindControl(frmAdd::IDC_CMDCANCEL)};
+    // Tab order: the file list, the folder list, Lock Folder, the drive box, Close.
+    const HWND order[] = {FileListBox(), FolderListBox(), form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON),
+                          form.FindControl(AddWindow::IDC_DRIVE_BOX), form.FindControl(AddWindow::IDC_CLOSE_BUTTON)};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(order[(i + 1) % 5], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
     }
@@ -176,24 +176,24 @@ TEST_F(frmAddTest, LayoutFollowsTheDesign) {
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window, 144));
 }
 
-TEST_F(frmAddTest, OpensAtTheCurrentFolderWithHiddenAndSystemFilesListed) {
+TEST_F(AddWindowTest, OpensAtTheCurrentFolderWithHiddenAndSystemFilesListed) {
     OpenAt(tree.Alpha());
-    EXPECT_EQ(tree.Alpha(), Dir1Path());
-    EXPECT_EQ(tree.Alpha(), form.Chooser()->File1.Path());
+    EXPECT_EQ(tree.Alpha(), FolderPath());
+    EXPECT_EQ(tree.Alpha(), form.Chooser()->fileList.Path());
 
     const Names chain = FolderChain(tree.Alpha());
-    Names shown = ListTexts(Dir1());
+    Names shown = ListTexts(FolderListBox());
     ASSERT_EQ(chain.size() + 3, shown.size());
     EXPECT_EQ(chain.front(), shown.front());
     EXPECT_EQ((Names{L"Alpha", L"Beta", L"gamma", L"Zeta"}), Names(shown.begin() + (Depth() - 1), shown.end()));
-    EXPECT_EQ(Depth() - 1, static_cast<int>(::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0)));
-    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
+    EXPECT_EQ(Depth() - 1, static_cast<int>(::SendMessageW(FolderListBox(), LB_GETCURSEL, 0, 0)));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(FileListBox()));
 
-    HWND drive1 = form.FindControl(frmAdd::IDC_DRIVE1);
-    const int drive = static_cast<int>(::SendMessageW(drive1, CB_GETCURSEL, 0, 0));
+    HWND driveBox = form.FindControl(AddWindow::IDC_DRIVE_BOX);
+    const int drive = static_cast<int>(::SendMessageW(driveBox, CB_GETCURSEL, 0, 0));
     ASSERT_GE(drive, 0);
-    EXPECT_EQ(LowerCase(tree.Alpha().substr(0, 2)), ComboText(drive1, drive).substr(0, 2));
-    EXPECT_EQ(form.Chooser()->Drive1.ListCount(), static_cast<int>(::SendMessageW(drive1, CB_GETCOUNT, 0, 0)));
+    EXPECT_EQ(LowerCase(tree.Alpha().substr(0, 2)), ComboText(driveBox, drive).substr(0, 2));
+    EXPECT_EQ(form.Chooser()->driveList.ListCount(), static_cast<int>(::SendMessageW(driveBox, CB_GETCOUNT, 0, 0)));
 }
 
 // Whether the square of an entry where its icon goes holds anything but
@@ -215,117 +215,117 @@ bool EntryHasIcon(HWND list, int index, int indent) {
     return drawn;
 }
 
-TEST_F(frmAddTest, FolderEntriesShowFolderIconsIndentedAsATree) {
+TEST_F(AddWindowTest, FolderEntriesShowFolderIconsIndentedAsATree) {
     OpenAt(tree.Alpha());
-    ::UpdateWindow(Dir1());
+    ::UpdateWindow(FolderListBox());
     // Each level is indented by half an icon and a little.
     const int step = ::GetSystemMetrics(SM_CXSMICON) / 2 + 2;
     const int alphaIndent = 2 + (Depth() - 1) * step;
     const int betaIndent = 2 + Depth() * step;
-    EXPECT_TRUE(EntryHasIcon(Dir1(), Depth() - 1, alphaIndent));
-    EXPECT_TRUE(EntryHasIcon(Dir1(), Depth(), betaIndent));
+    EXPECT_TRUE(EntryHasIcon(FolderListBox(), Depth() - 1, alphaIndent));
+    EXPECT_TRUE(EntryHasIcon(FolderListBox(), Depth(), betaIndent));
     // A subfolder's entry is indented: nothing stands where the root's icon goes.
     ASSERT_GE(Depth(), 2);
-    EXPECT_FALSE(EntryHasIcon(Dir1(), Depth(), 2));
+    EXPECT_FALSE(EntryHasIcon(FolderListBox(), Depth(), 2));
 }
 
-TEST_F(frmAddTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
+TEST_F(AddWindowTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
     OpenAt(tree.Alpha());
-    ClickListEntry(Dir1(), Depth());  // Beta
-    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta(); }));
-    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
-    EXPECT_EQ((Names{L"Alpha", L"Beta", L"Deep"}), Dir1Tail());
+    ClickListEntry(FolderListBox(), Depth());  // Beta
+    ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Beta(); }));
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(FileListBox()));
+    EXPECT_EQ((Names{L"Alpha", L"Beta", L"Deep"}), FolderTail());
 
-    ClickListEntry(Dir1(), Depth() - 2);  // Alpha, the folder above
-    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Alpha(); }));
-    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
-    EXPECT_EQ(tree.Alpha(), form.Chooser()->File1.Path());
+    ClickListEntry(FolderListBox(), Depth() - 2);  // Alpha, the folder above
+    ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Alpha(); }));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(FileListBox()));
+    EXPECT_EQ(tree.Alpha(), form.Chooser()->fileList.Path());
 }
 
-TEST_F(frmAddTest, ArrowKeysOnlySelectAndEnterOpens) {
+TEST_F(AddWindowTest, ArrowKeysOnlySelectAndEnterOpens) {
     OpenAt(tree.Alpha());
     ::SetForegroundWindow(form.Handle());
-    ::SetFocus(Dir1());
+    ::SetFocus(FolderListBox());
     PressKey(VK_DOWN);
-    ASSERT_TRUE(WaitUntil([this] { return form.Chooser()->Dir1.ListIndex() == 0; }));
-    EXPECT_EQ(tree.Alpha(), Dir1Path());
+    ASSERT_TRUE(WaitUntil([this] { return form.Chooser()->folderList.ListIndex() == 0; }));
+    EXPECT_EQ(tree.Alpha(), FolderPath());
 
     PressKey(VK_RETURN);
-    ASSERT_TRUE(WaitUntil([this] { return Dir1Path() == tree.Beta(); }));
-    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
+    ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Beta(); }));
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(FileListBox()));
 }
 
-TEST_F(frmAddTest, FolderThatVanishedLeavesTheListsWhereTheyWere) {
+TEST_F(AddWindowTest, FolderThatVanishedLeavesTheListsWhereTheyWere) {
     OpenAt(tree.Alpha());
-    const Names folders = ListTexts(Dir1());
+    const Names folders = ListTexts(FolderListBox());
     DeleteTree(tree.Alpha() + L"\\Zeta");
     const int zeta = Depth() + 2;
-    ClickListEntry(Dir1(), zeta);
-    ASSERT_TRUE(
-        WaitUntil([&] { return ::SendMessageW(Dir1(), LB_GETCURSEL, 0, 0) == zeta && !MouseButtonsPending(); }));
-    EXPECT_EQ(tree.Alpha(), Dir1Path());
-    EXPECT_EQ(folders, ListTexts(Dir1()));
-    EXPECT_EQ(tree.AlphaFiles(), ListTexts(File1()));
+    ClickListEntry(FolderListBox(), zeta);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ::SendMessageW(FolderListBox(), LB_GETCURSEL, 0, 0) == zeta && !MouseButtonsPending(); }));
+    EXPECT_EQ(tree.Alpha(), FolderPath());
+    EXPECT_EQ(folders, ListTexts(FolderListBox()));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(FileListBox()));
     EXPECT_TRUE(form.IsVisible());
 }
 
-TEST_F(frmAddTest, DriveThatIsNotReadyKeepsTheFolderAndFileListsAndSaysNothing) {
+TEST_F(AddWindowTest, DriveThatIsNotReadyKeepsTheFolderAndFileListsAndSaysNothing) {
     add_tests::DisksWithEmptyDrive disks;
     ASSERT_NE(L'\0', disks.Letter());
-    frmAdd dialog(lists, state, disks);
+    AddWindow dialog(lists, state, disks);
     int messages = 0;
     dialog.messageBox = [&messages](HWND, const std::wstring&, const std::wstring&, UINT) { return ++messages; };
     OpenAt(dialog, tree.Alpha());
-    HWND dir1 = dialog.FindControl(frmAdd::IDC_DIR1);
-    const Names folders = ListTexts(dir1);
+    HWND folderBox = dialog.FindControl(AddWindow::IDC_FOLDER_LIST);
+    const Names folders = ListTexts(folderBox);
 
-    HWND drive1 = dialog.FindControl(frmAdd::IDC_DRIVE1);
+    HWND driveBox = dialog.FindControl(AddWindow::IDC_DRIVE_BOX);
     int empty = -1;
-    for (int i = 0; i < static_cast<int>(::SendMessageW(drive1, CB_GETCOUNT, 0, 0)); ++i) {
-        if (ComboText(drive1, i)[0] == disks.Letter()) empty = i;
+    for (int i = 0; i < static_cast<int>(::SendMessageW(driveBox, CB_GETCOUNT, 0, 0)); ++i) {
+        if (ComboText(driveBox, i)[0] == disks.Letter()) empty = i;
     }
     ASSERT_GE(empty, 0);
     // What the drive list tells its parent when the user picks an entry.
-    ::SendMessageW(drive1, CB_SETCURSEL, static_cast<WPARAM>(empty), 0);
-    ::SendMessageW(::GetParent(drive1), WM_COMMAND, MAKEWPARAM(frmAdd::IDC_DRIVE1, CBN_SELCHANGE),
-                   reinterpret_cast<LPARAM>(drive1));
+    ::SendMessageW(driveBox, CB_SETCURSEL, static_cast<WPARAM>(empty), 0);
+    ::SendMessageW(::GetParent(driveBox), WM_COMMAND, MAKEWPARAM(AddWindow::IDC_DRIVE_BOX, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(driveBox));
 
-    EXPECT_EQ((std::wstring{disks.Letter(), L':'}), dialog.Chooser()->Drive1.Drive());
-    EXPECT_EQ(empty, static_cast<int>(::SendMessageW(drive1, CB_GETCURSEL, 0, 0)));
-    EXPECT_EQ(tree.Alpha(), dialog.Chooser()->Dir1.Path());
-    EXPECT_EQ(folders, ListTexts(dir1));
-    EXPECT_EQ(tree.AlphaFiles(), ListTexts(dialog.FindControl(frmAdd::IDC_FILE1)));
+    EXPECT_EQ((std::wstring{disks.Letter(), L':'}), dialog.Chooser()->driveList.Drive());
+    EXPECT_EQ(empty, static_cast<int>(::SendMessageW(driveBox, CB_GETCURSEL, 0, 0)));
+    EXPECT_EQ(tree.Alpha(), dialog.Chooser()->folderList.Path());
+    EXPECT_EQ(folders, ListTexts(folderBox));
+    EXPECT_EQ(tree.AlphaFiles(), ListTexts(dialog.FindControl(AddWindow::IDC_FILE_LIST)));
     EXPECT_EQ(0, messages);
     dialog.Unload();
 }
 
-TEST_F(frmAddTest, EscClosesAndTheNextOpeningStartsAfresh) {
+TEST_F(AddWindowTest, EscClosesAndTheNextOpeningStartsAfresh) {
     OpenAt(tree.Alpha());
-    form.cmdLockFolder_Click();
-    ASSERT_NE(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+    form.OnLockFolder();
+    ASSERT_NE(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
     HWND first = form.Handle();
     form.Show();
     EXPECT_EQ(first, form.Handle());
 
     ::SetForegroundWindow(form.Handle());
-    ::SetFocus(File1());
+    ::SetFocus(FileListBox());
     PressKey(VK_ESCAPE);
     ASSERT_TRUE(WaitUntil([this] { return !form.IsLoaded(); }));
 
     OpenAt(tree.Beta());
-    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
-    EXPECT_EQ(tree.Beta(), Dir1Path());
-    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(File1()));
+    EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
+    EXPECT_EQ(tree.Beta(), FolderPath());
+    EXPECT_EQ(Names{L"inner.txt"}, ListTexts(FileListBox()));
 
     // Close and the close box unload it too.
-    ClickCentre(form.FindControl(frmAdd::IDC_CMDCANCEL));
+    ClickCentre(form.FindControl(AddWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([this] { return !form.IsLoaded(); }));
     OpenAt(tree.Beta());
     ::SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(form.IsLoaded());
 }
 
-TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
+TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     OpenAt(tree.Alpha());
     const std::wstring item = LowerCase(tree.Alpha()) + L"\\*.*";
     const std::wstring confirmation = L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.";
@@ -335,56 +335,56 @@ TEST_F(frmAddTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     int hookCalls = 0;
     form.onListsChanged = [&] {
         ++hookCalls;
-        EXPECT_EQ(1u, lists.List1.Entries().size());
-        EXPECT_EQ(1u, lists.List3.Entries().size());
+        EXPECT_EQ(1u, lists.lockedList.Entries().size());
+        EXPECT_EQ(1u, lists.storedList.Entries().size());
         EXPECT_EQ(static_cast<size_t>(hookCalls - 1), locker.calls.size());
     };
     locker.beforeCall = [&] {
-        seenAtLock.push_back(form.ControlText(frmAdd::IDC_LABEL1));
-        EXPECT_EQ(1u, lists.List1.Entries().size());
-        EXPECT_EQ(1u, lists.List3.Entries().size());
+        seenAtLock.push_back(form.ControlText(AddWindow::IDC_NOTE_LABEL));
+        EXPECT_EQ(1u, lists.lockedList.Entries().size());
+        EXPECT_EQ(1u, lists.storedList.Entries().size());
     };
 
-    HWND button = form.FindControl(frmAdd::IDC_CMDLOCKFOLDER);
+    HWND button = form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON);
     ClickCentre(button);
     ASSERT_TRUE(WaitUntil([this] { return locker.calls.size() == 1; }));
     // Pressed again, and on the same folder in other case: no second entry,
     // no second lock; the note reads as before.
-    form.SetControlText(frmAdd::IDC_LABEL1, L"");
+    form.SetControlText(AddWindow::IDC_NOTE_LABEL, L"");
     ClickCentre(button);
-    ASSERT_TRUE(WaitUntil([&] { return form.ControlText(frmAdd::IDC_LABEL1) == confirmation; }));
-    lists.List1.Clear();
-    lists.List1.AddItem(UpperCaseForTest(item));
-    form.cmdLockFolder_Click();
+    ASSERT_TRUE(WaitUntil([&] { return form.ControlText(AddWindow::IDC_NOTE_LABEL) == confirmation; }));
+    lists.lockedList.Clear();
+    lists.lockedList.AddItem(UpperCaseForTest(item));
+    form.OnLockFolder();
 
-    EXPECT_EQ((Names{UpperCaseForTest(item)}), lists.List1.Entries());
-    EXPECT_EQ((Names{item}), lists.List3.Entries());
-    EXPECT_TRUE(lists.List2.Entries().empty());
+    EXPECT_EQ((Names{UpperCaseForTest(item)}), lists.lockedList.Entries());
+    EXPECT_EQ((Names{item}), lists.storedList.Entries());
+    EXPECT_TRUE(lists.unlockedList.Entries().empty());
     const std::pair<std::wstring, bool> lock(item, true);
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock}), locker.calls);
     EXPECT_EQ((Names{confirmation}), seenAtLock);
     EXPECT_EQ(1, hookCalls);
-    EXPECT_EQ(confirmation, form.ControlText(frmAdd::IDC_LABEL1));
+    EXPECT_EQ(confirmation, form.ControlText(AddWindow::IDC_NOTE_LABEL));
     EXPECT_TRUE(form.IsVisible());
 
     // An item that was unlocked is relocked as Relock Item does it.
-    lists.List1.Clear();
-    lists.List2.AddItem(item);
-    form.cmdLockFolder_Click();
-    EXPECT_EQ((Names{item}), lists.List1.Entries());
-    EXPECT_TRUE(lists.List2.Entries().empty());
-    EXPECT_EQ((Names{item}), lists.List3.Entries());
+    lists.lockedList.Clear();
+    lists.unlockedList.AddItem(item);
+    form.OnLockFolder();
+    EXPECT_EQ((Names{item}), lists.lockedList.Entries());
+    EXPECT_TRUE(lists.unlockedList.Entries().empty());
+    EXPECT_EQ((Names{item}), lists.storedList.Entries());
     EXPECT_EQ(2, hookCalls);
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
 }
 
-TEST_F(frmAddTest, AddedFolderIsReallyLocked) {
+TEST_F(AddWindowTest, AddedFolderIsReallyLocked) {
     FileLocker files;
     ItemLists realLists(files);
-    frmAdd dialog(realLists, state);
+    AddWindow dialog(realLists, state);
     OpenAt(dialog, tree.Alpha());
-    ClickCentre(dialog.FindControl(frmAdd::IDC_CMDLOCKFOLDER));
-    ASSERT_TRUE(WaitUntil([&] { return realLists.List1.ListCount() == 1; }));
+    ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
+    ASSERT_TRUE(WaitUntil([&] { return realLists.lockedList.ListCount() == 1; }));
 
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\one.txt"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\README"));
@@ -402,7 +402,7 @@ struct Refusal {
     int count = 0;
 };
 
-TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
+TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     Refusal refusal;
     form.messageBox = [&refusal](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
         refusal = Refusal{owner, text, caption, type, refusal.count + 1};
@@ -412,7 +412,7 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     ASSERT_TRUE(WriteTextFile(folder / L"a.txt", "a"));
     ASSERT_TRUE(WriteTextFile(folder / L"BRWADDON.EXE", "MZ"));
     OpenAt(folder.Path());
-    ClickCentre(form.FindControl(frmAdd::IDC_CMDLOCKFOLDER));
+    ClickCentre(form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return refusal.count == 1; }));
     EXPECT_EQ(form.Handle(), refusal.owner);
     EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
@@ -423,7 +423,7 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     form.Unload();
     state.applicationFolder = tree.Alpha() + L"\\";
     OpenAt(tree.Alpha());
-    form.cmdLockFolder_Click();
+    form.OnLockFolder();
     EXPECT_EQ(2, refusal.count);
 
     // The Windows folder and its system folders, however the path is written;
@@ -441,20 +441,20 @@ TEST_F(frmAddTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
         }
         form.Unload();
         OpenAt(UpperCaseForTest(folder) + L"\\");
-        form.cmdLockFolder_Click();
+        form.OnLockFolder();
         EXPECT_EQ(++refusals, refusal.count);
         EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
     }
     EXPECT_EQ(IsWow64() ? 6 : 4, refusals);
 
-    EXPECT_TRUE(lists.List1.Entries().empty());
-    EXPECT_TRUE(lists.List3.Entries().empty());
+    EXPECT_TRUE(lists.lockedList.Entries().empty());
+    EXPECT_TRUE(lists.storedList.Entries().empty());
     EXPECT_TRUE(locker.calls.empty());
-    EXPECT_EQ(kDesignNote, form.ControlText(frmAdd::IDC_LABEL1));
+    EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
 }
 
 // The refusal as the user meets it: a modal box captioned "Vaultmere".
-TEST_F(frmAddTest, RefusalShowsTheSystemMessageBox) {
+TEST_F(AddWindowTest, RefusalShowsTheSystemMessageBox) {
     TempFolder folder;
     ASSERT_TRUE(WriteTextFile(folder / L"brwaddon.exe", "MZ"));
     OpenAt(folder.Path());
@@ -490,14 +490,14 @@ TEST_F(frmAddTest, RefusalShowsTheSystemMessageBox) {
         }
         ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     });
-    form.cmdLockFolder_Click();
+    form.OnLockFolder();
     watcher.join();
 
     EXPECT_TRUE(foundByCaption);
     EXPECT_EQ(formWindow, seen.owner);
     EXPECT_EQ(L"Cannot lock this critical folder!", seen.text);
     EXPECT_TRUE(hasIcon);
-    EXPECT_TRUE(lists.List1.Entries().empty());
+    EXPECT_TRUE(lists.lockedList.Entries().empty());
     EXPECT_TRUE(locker.calls.empty());
     EXPECT_TRUE(form.IsLoaded());
 }

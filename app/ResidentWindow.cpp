@@ -1,4 +1,4 @@
-#include "app/frmPassword.h"
+#include "app/ResidentWindow.h"
 
 #include <imm.h>
 
@@ -6,7 +6,7 @@
 
 #include "app/PasswordPrompt.h"
 #include "common/TextCase.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 namespace vaultmere {
 
@@ -16,14 +16,15 @@ constexpr int kClientWidth = 3810;
 constexpr int kClientHeight = 1695;
 
 const ui::ControlDesign kControls[] = {
-    {frmPassword::IDC_TXTPASSWORD, 0, L"EDIT", L"", 960, 480, 2655, 315,
+    {ResidentWindow::IDC_PASSWORD_EDIT, 0, L"EDIT", L"", 960, 480, 2655, 315,
      WS_TABSTOP | WS_BORDER | ES_PASSWORD | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
-    {frmPassword::IDC_CMDOK, 0, L"BUTTON", L"Continue", 2760, 1140, 855, 375, WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-    {frmPassword::IDC_COMMAND1, 0, L"BUTTON", L"Cancel", 1800, 1140, 855, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {frmPassword::IDC_LABEL1, 0, L"STATIC", L"Password", 960, 240, 735, 255, SS_LEFT, 0},
-    {frmPassword::IDC_CHECK1, 0, L"BUTTON", L"Remember it until I restart", 960, 840, 2415, 255,
+    {ResidentWindow::IDC_CONTINUE_BUTTON, 0, L"BUTTON", L"Continue", 2760, 1140, 855, 375,
+     WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
+    {ResidentWindow::IDC_CANCEL_BUTTON, 0, L"BUTTON", L"Cancel", 1800, 1140, 855, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {ResidentWindow::IDC_PASSWORD_LABEL, 0, L"STATIC", L"Password", 960, 240, 735, 255, SS_LEFT, 0},
+    {ResidentWindow::IDC_REMEMBER_CHECK, 0, L"BUTTON", L"Remember it until I restart", 960, 840, 2415, 255,
      WS_TABSTOP | BS_AUTOCHECKBOX, 0},
-    {frmPassword::IDC_IMAGE1, 0, L"STATIC", nullptr, 180, 240, 480, 480, SS_ICON | SS_CENTERIMAGE, 0},
+    {ResidentWindow::IDC_PROGRAM_ICON, 0, L"STATIC", nullptr, 180, 240, 480, 480, SS_ICON | SS_CENTERIMAGE, 0},
 };
 
 }  // namespace
@@ -37,7 +38,7 @@ std::wstring ProgramFolder() {
     return folder;
 }
 
-void frmPassword::Load() {
+void ResidentWindow::Load() {
     const ui::FormDesign design = {L"Vaultmere Configuration",
                                    kClientWidth,
                                    kClientHeight,
@@ -45,40 +46,41 @@ void frmPassword::Load() {
                                    WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME,
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
-    defaultButtonId_ = IDC_CMDOK;
-    HWND field = Control(IDC_TXTPASSWORD);
+    defaultButtonId_ = IDC_CONTINUE_BUTTON;
+    HWND field = Control(IDC_PASSWORD_EDIT);
     ::SendMessageW(field, EM_LIMITTEXT, 8, 0);
     ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
     ::ImmAssociateContext(field, nullptr);
-    ::SendMessageW(Control(IDC_IMAGE1), STM_SETICON,
+    ::SendMessageW(Control(IDC_PROGRAM_ICON), STM_SETICON,
                    reinterpret_cast<WPARAM>(
                        ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
                    0);
 }
 
-frmPassword::Role frmPassword::Form_Load() {
+ResidentWindow::Role ResidentWindow::StartUp() {
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
-    state_.storedPassword =
-        Module1::GetRegistryValue(HKEY_LOCAL_MACHINE, Module1::kSettingsKeyPath, Module1::kPasswordValueName).ToText();
+    state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                       Registry::kPasswordValueName)
+                                .ToText();
     if (::FindWindowW(nullptr, kResidentMarkerTitle) != nullptr) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
     RelockStoredItems();
-    ::SetTimer(Handle(), kTimer1, 1000, nullptr);
+    ::SetTimer(Handle(), kShowRequestTimer, 1000, nullptr);
     return Role::Resident;
 }
 
-void frmPassword::RelockStoredItems() {
+void ResidentWindow::RelockStoredItems() {
     // A save that was stopped can leave an item stored twice; it is listed
     // and locked once, as Lock Folder would.
     std::unordered_set<std::wstring> listed;
-    for (const std::wstring& item : Module1::ReadStoredItems(HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath)) {
+    for (const std::wstring& item : Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath)) {
         if (listed.insert(LowerCase(item)).second) lists_.AddLockedItem(item);
     }
 }
 
-void frmPassword::RunSecondStart() {
+void ResidentWindow::RunSecondStart() {
     // The user just started this copy, so it may hand the foreground on to
     // the resident copy's prompt.
     ::AllowSetForegroundWindow(ASFW_ANY);
@@ -87,18 +89,18 @@ void frmPassword::RunSecondStart() {
     messageWindow_.SetOkVisible(false);
     messageWindow_.Show();
 
-    ::SetTimer(Handle(), kTmrTimeDelay, 1000, nullptr);
-    timeDelayEnabled_ = true;
-    while (timeDelayEnabled_) {
+    ::SetTimer(Handle(), kNoticeTimer, 1000, nullptr);
+    noticeShowing_ = true;
+    while (noticeShowing_) {
         if (!ui::PumpMessages()) break;
-        if (timeDelayEnabled_) ::WaitMessage();
+        if (noticeShowing_) ::WaitMessage();
     }
     messageWindow_.Unload();
 }
 
-void frmPassword::tmrtimedelay_Timer() {
-    ::KillTimer(Handle(), kTmrTimeDelay);
-    timeDelayEnabled_ = false;
+void ResidentWindow::OnNoticeTimer() {
+    ::KillTimer(Handle(), kNoticeTimer);
+    noticeShowing_ = false;
 }
 
 bool IsShowRequestPending() {
@@ -112,7 +114,7 @@ bool IsShowRequestPending() {
     return false;
 }
 
-void frmPassword::Timer1_Timer() {
+void ResidentWindow::OnShowRequestTimer() {
     if (!IsShowRequestPending()) return;
     // A prompt already shown may lie buried under other windows, and it has
     // no taskbar button: it comes to the front again.
@@ -121,55 +123,55 @@ void frmPassword::Timer1_Timer() {
     ::SetForegroundWindow(Handle());
 }
 
-void frmPassword::Form_Activate() {
-    const std::wstring field = ControlText(IDC_TXTPASSWORD);
+void ResidentWindow::OnActivate() {
+    const std::wstring field = ControlText(IDC_PASSWORD_EDIT);
     const std::wstring text = PromptTextOnActivate(state_, field);
-    if (text != field) SetControlText(IDC_TXTPASSWORD, text);
+    if (text != field) SetControlText(IDC_PASSWORD_EDIT, text);
 }
 
-void frmPassword::cmdOK_Click() {
-    const std::wstring entry = LowerCase(ControlText(IDC_TXTPASSWORD));
-    SetControlText(IDC_TXTPASSWORD, entry);
-    const bool remember = ::SendMessageW(Control(IDC_CHECK1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+void ResidentWindow::OnContinue() {
+    const std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
+    SetControlText(IDC_PASSWORD_EDIT, entry);
+    const bool remember = ::SendMessageW(Control(IDC_REMEMBER_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
     const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
-    SetControlText(IDC_TXTPASSWORD, outcome.fieldText);
+    SetControlText(IDC_PASSWORD_EDIT, outcome.fieldText);
     if (!outcome.accepted) {
         ::MessageBeep(MB_OK);
-        ::SetFocus(Control(IDC_TXTPASSWORD));
+        ::SetFocus(Control(IDC_PASSWORD_EDIT));
         return;
     }
     if (showConfiguration) showConfiguration();
     Hide();
 }
 
-void frmPassword::Command1_Click() { Hide(); }
+void ResidentWindow::OnCancel() { Hide(); }
 
-void frmPassword::OnCommand(int id, int notifyCode, HWND) {
+void ResidentWindow::OnCommand(int id, int notifyCode, HWND) {
     if (notifyCode != BN_CLICKED) return;
     switch (id) {
-    case IDC_CMDOK:
+    case IDC_CONTINUE_BUTTON:
     case IDOK:
-        cmdOK_Click();
+        OnContinue();
         break;
-    case IDC_COMMAND1:
+    case IDC_CANCEL_BUTTON:
     case IDCANCEL:
-        Command1_Click();
+        OnCancel();
         break;
     default:
         break;
     }
 }
 
-LRESULT frmPassword::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ResidentWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
-        if (wParam == kTimer1) Timer1_Timer();
-        if (wParam == kTmrTimeDelay) tmrtimedelay_Timer();
+        if (wParam == kShowRequestTimer) OnShowRequestTimer();
+        if (wParam == kNoticeTimer) OnNoticeTimer();
         return 0;
     }
     const LRESULT result = Form::HandleMessage(message, wParam, lParam);
     if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
-        Form_Activate();
-        ::SetFocus(Control(IDC_TXTPASSWORD));
+        OnActivate();
+        ::SetFocus(Control(IDC_PASSWORD_EDIT));
     }
     return result;
 }

@@ -1,4 +1,4 @@
-#include "forms/config/Form1.h"
+#include "forms/config/ConfigWindow.h"
 
 #include <commctrl.h>
 
@@ -8,7 +8,7 @@
 
 #include "common/SystemError.h"
 #include "common/SystemFunction.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 namespace vaultmere {
 
@@ -26,32 +26,33 @@ constexpr UINT kNotesIntervalMs = 1000;
 // Creation order is the tab order: Close, the two lists, then the left
 // panel's buttons. The link-style labels take no focus.
 const ui::ControlDesign kControls[] = {
-    {Form1::IDC_CMDOK, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {Form1::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
-    {Form1::IDC_LABEL1, Form1::IDC_FRAME3, L"STATIC", L"Locked Files and Folders", 240, 240, 2055, 255,
-     SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
-    {Form1::IDC_CMDUNLOCK, Form1::IDC_FRAME3, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
+    {ConfigWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {ConfigWindow::IDC_LIST_PANEL, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
+    {ConfigWindow::IDC_LOCKED_LABEL, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Locked Files and Folders", 240, 240,
+     2055, 255, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
+    {ConfigWindow::IDC_UNLOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
-    {Form1::IDC_CMDDEL, Form1::IDC_FRAME3, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
+    {ConfigWindow::IDC_REMOVE_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     // Drawn by the form to show notes beside the entries; the entries' text
     // stays the item path for whoever reads the list.
-    {Form1::IDC_LIST1, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
+    {ConfigWindow::IDC_LOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
          LBS_HASSTRINGS | LBS_WANTKEYBOARDINPUT,
      0},
-    {Form1::IDC_LABEL2, Form1::IDC_FRAME3, L"STATIC", L"Unlocked Files and Folders", 240, 3360, 1920, 195,
-     SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
-    {Form1::IDC_CMDLOCK, Form1::IDC_FRAME3, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
+    {ConfigWindow::IDC_UNLOCKED_LABEL, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Unlocked Files and Folders", 240,
+     3360, 1920, 195, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
+    {ConfigWindow::IDC_RELOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
-    {Form1::IDC_LIST2, Form1::IDC_FRAME3, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
+    {ConfigWindow::IDC_UNLOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT, 0},
-    {Form1::IDC_FRAME1, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
-    {Form1::IDC_CMDADD, Form1::IDC_FRAME1, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095, 1095,
-     WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
-    {Form1::IDC_CMDSETPASSWORD, Form1::IDC_FRAME1, L"BUTTON", L"Set Password", 120, 1320, 1095, 375,
+    {ConfigWindow::IDC_BUTTON_PANEL, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
+    {ConfigWindow::IDC_ADD_BUTTON, ConfigWindow::IDC_BUTTON_PANEL, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095,
+     1095, WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
+    {ConfigWindow::IDC_SET_PASSWORD_BUTTON, ConfigWindow::IDC_BUTTON_PANEL, L"BUTTON", L"Set Password", 120, 1320, 1095,
+     375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {ConfigWindow::IDC_ABOUT_BUTTON, ConfigWindow::IDC_BUTTON_PANEL, L"BUTTON", L"About", 120, 4320, 1095, 375,
      WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {Form1::IDC_CMDABOUT, Form1::IDC_FRAME1, L"BUTTON", L"About", 120, 4320, 1095, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
 // The version functions, taken from the system folder's version.dll only
@@ -118,7 +119,7 @@ std::wstring VersionString(const VersionApi& api, const std::vector<unsigned cha
 
 }  // namespace
 
-ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Module1::kFilesKeyPath}; }
+ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath}; }
 
 VersionRecord ReadVersionRecord() {
     VersionRecord record;
@@ -159,12 +160,12 @@ bool StartProgramCopy(const std::wstring& exePath) {
     return true;
 }
 
-Form1::Form1(AppState& state, ItemLists& lists, frmmsg& messageWindow)
+ConfigWindow::ConfigWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow)
     : startProgram(&StartProgramCopy), state_(state), lists_(lists), messageWindow_(messageWindow) {}
 
-Form1::~Form1() = default;
+ConfigWindow::~ConfigWindow() = default;
 
-void Form1::Load() {
+void ConfigWindow::Load() {
     const ui::FormDesign design = {L"Vaultmere Configuration",
                                    7230,
                                    5475,
@@ -175,16 +176,16 @@ void Form1::Load() {
 
     whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
     greyBrush_.Reset(::CreateSolidBrush(kLeftPanelGrey));
-    ui::SetPanelColour(Control(IDC_FRAME1), kLeftPanelGrey);
-    ui::SetPanelColour(Control(IDC_FRAME3), kRightPanelWhite);
+    ui::SetPanelColour(Control(IDC_BUTTON_PANEL), kLeftPanelGrey);
+    ui::SetPanelColour(Control(IDC_LIST_PANEL), kRightPanelWhite);
 
-    AddToolTip(IDC_CMDUNLOCK, L"Unlocks a selected item in the list and puts it in the list below");
-    AddToolTip(IDC_CMDLOCK, L"Relocks a selected item in the list and puts it back above");
+    AddToolTip(IDC_UNLOCK_LINK, L"Unlocks a selected item in the list and puts it in the list below");
+    AddToolTip(IDC_RELOCK_LINK, L"Relocks a selected item in the list and puts it back above");
     RefreshLists();
 }
 
 // As high as the entries of a list box that draws itself, in the dialog font.
-int Form1::LockedEntryHeight() const {
+int ConfigWindow::LockedEntryHeight() const {
     HDC dc = ::GetDC(nullptr);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
     TEXTMETRICW metrics{};
@@ -194,24 +195,24 @@ int Form1::LockedEntryHeight() const {
     return metrics.tmHeight;
 }
 
-void Form1::OnFontChanged() {
+void ConfigWindow::OnFontChanged() {
     // The links are the dialog font underlined; non-wrapping labels take the
     // size of their text when laid out.
     LOGFONTW face{};
     ::GetObjectW(DialogFont(), sizeof face, &face);
     face.lfUnderline = TRUE;
     linkFont_.Reset(::CreateFontIndirectW(&face));
-    HWND panel = Control(IDC_FRAME3);
-    for (int id : {IDC_CMDUNLOCK, IDC_CMDDEL, IDC_CMDLOCK}) {
+    HWND panel = Control(IDC_LIST_PANEL);
+    for (int id : {IDC_UNLOCK_LINK, IDC_REMOVE_LINK, IDC_RELOCK_LINK}) {
         ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
     }
     // The locked list measured its entries once, in the font it was made with.
-    if (HWND locked = ::GetDlgItem(panel, IDC_LIST1)) {
+    if (HWND locked = ::GetDlgItem(panel, IDC_LOCKED_LIST)) {
         ::SendMessageW(locked, LB_SETITEMHEIGHT, 0, static_cast<LPARAM>(LockedEntryHeight()));
     }
 
     // The program icon above the add button's text, as large as the DPI asks.
-    HWND add = ::GetDlgItem(Control(IDC_FRAME1), IDC_CMDADD);
+    HWND add = ::GetDlgItem(Control(IDC_BUTTON_PANEL), IDC_ADD_BUTTON);
     const int iconSize = ::MulDiv(32, Dpi(), 96);
     HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
     HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId),
@@ -227,7 +228,7 @@ void Form1::OnFontChanged() {
     if (previous.himl) ::ImageList_Destroy(previous.himl);
 }
 
-void Form1::AddToolTip(int controlId, const wchar_t* text) {
+void ConfigWindow::AddToolTip(int controlId, const wchar_t* text) {
     HWND tip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
@@ -235,13 +236,13 @@ void Form1::AddToolTip(int controlId, const wchar_t* text) {
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = Handle();
-    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(Control(IDC_FRAME3), controlId));
+    tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(Control(IDC_LIST_PANEL), controlId));
     tool.lpszText = const_cast<wchar_t*>(text);
     ::SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void Form1::FillList(int controlId, const ItemList& list) {
-    HWND box = ::GetDlgItem(Control(IDC_FRAME3), controlId);
+void ConfigWindow::FillList(int controlId, const ItemList& list) {
+    HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), controlId);
     if (!box) return;
     ::SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(box, LB_RESETCONTENT, 0, 0);
@@ -263,19 +264,19 @@ void Form1::FillList(int controlId, const ItemList& list) {
     ::InvalidateRect(box, nullptr, TRUE);
 }
 
-void Form1::RefreshLists() {
+void ConfigWindow::RefreshLists() {
     if (!IsLoaded()) return;
-    notes_.assign(lists_.List1.Entries().size(), std::wstring());
-    FillList(IDC_LIST1, lists_.List1);
-    FillList(IDC_LIST2, lists_.List2);
+    notes_.assign(lists_.lockedList.Entries().size(), std::wstring());
+    FillList(IDC_LOCKED_LIST, lists_.lockedList);
+    FillList(IDC_UNLOCKED_LIST, lists_.unlockedList);
     if (IsVisible()) UpdateNotes();
 }
 
-void Form1::UpdateNotes() {
-    HWND box = ::GetDlgItem(Control(IDC_FRAME3), IDC_LIST1);
+void ConfigWindow::UpdateNotes() {
+    HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), IDC_LOCKED_LIST);
     if (!box) return;
-    const std::vector<std::wstring>& entries = lists_.List1.Entries();
-    const std::vector<ItemStatus> statuses = lists_.Disable1.StatusOf(entries);
+    const std::vector<std::wstring>& entries = lists_.lockedList.Entries();
+    const std::vector<ItemStatus> statuses = lists_.locker.StatusOf(entries);
     std::vector<std::wstring> notes(entries.size());
     for (std::size_t i = 0; i < entries.size() && i < statuses.size(); ++i) notes[i] = StatusNote(statuses[i]);
     if (notes == notes_) return;
@@ -293,7 +294,7 @@ void Form1::UpdateNotes() {
     ::InvalidateRect(box, nullptr, TRUE);
 }
 
-int Form1::LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const {
+int ConfigWindow::LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const {
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
     int width = extent.cx;
@@ -306,7 +307,7 @@ int Form1::LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstrin
     return width;
 }
 
-void Form1::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
+void ConfigWindow::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
     RECT area = item.rcItem;
     if (item.itemID == static_cast<UINT>(-1)) {
@@ -345,27 +346,27 @@ void Form1::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
     if (item.itemState & ODS_FOCUS) ::DrawFocusRect(dc, &area);
 }
 
-void Form1::cmdunlock_Click() {
-    lists_.cmdunlock_Click();
+void ConfigWindow::OnUnlockItem() {
+    lists_.UnlockSelected();
     RefreshLists();
 }
 
-void Form1::cmdlock_Click() {
-    lists_.cmdlock_Click();
+void ConfigWindow::OnRelockItem() {
+    lists_.RelockSelected();
     RefreshLists();
 }
 
-void Form1::cmddel_Click() {
-    lists_.cmddel_Click([this](const std::wstring& entry) {
+void ConfigWindow::OnRemoveItem() {
+    lists_.RemoveSelected([this](const std::wstring& entry) {
         return messageBox(Handle(), L"Remove " + entry + L"?", L"Remove",
                           MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON1) == IDYES;
     });
     RefreshLists();
 }
 
-void Form1::cmdOK_Click() {
-    const Module1::RegistryStatus status = Module1::SaveStoredItems(store.root, store.filesKeyPath,
-                                                                    lists_.List3.Entries());
+void ConfigWindow::OnCloseButton() {
+    const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath,
+                                                                      lists_.storedList.Entries());
     // A failed save still hides the window, or a user without the right to
     // write the list could never close it.
     if (status.code == ERROR_ACCESS_DENIED) {
@@ -380,20 +381,20 @@ void Form1::cmdOK_Click() {
     Hide();
 }
 
-void Form1::cmdAdd_Click() {
+void ConfigWindow::OnLockFileOrFolder() {
     if (showAddDialog) showAddDialog();
 }
 
-void Form1::cmdsetpassword_Click() {
+void ConfigWindow::OnSetPassword() {
     if (showPasswordDialog) showPasswordDialog();
 }
 
-void Form1::cmdabout_Click() {
+void ConfigWindow::OnAbout() {
     messageWindow_.SetMessage(BuildAboutText(ReadVersionRecord()));
     messageWindow_.Show();
 }
 
-void Form1::Form_QueryUnload(int unloadMode) {
+void ConfigWindow::OnQueryClose(int unloadMode) {
     if (unloadMode == 2) {
         // Windows is ending the session: end at once, start nothing.
         ::ExitProcess(0);
@@ -406,35 +407,35 @@ void Form1::Form_QueryUnload(int unloadMode) {
     Unload();
 }
 
-void Form1::OnCommand(int id, int notifyCode, HWND) {
+void ConfigWindow::OnCommand(int id, int notifyCode, HWND) {
     switch (id) {
-    case IDC_CMDOK:
-        if (notifyCode == BN_CLICKED) cmdOK_Click();
+    case IDC_CLOSE_BUTTON:
+        if (notifyCode == BN_CLICKED) OnCloseButton();
         break;
-    case IDC_CMDADD:
-        if (notifyCode == BN_CLICKED) cmdAdd_Click();
+    case IDC_ADD_BUTTON:
+        if (notifyCode == BN_CLICKED) OnLockFileOrFolder();
         break;
-    case IDC_CMDSETPASSWORD:
-        if (notifyCode == BN_CLICKED) cmdsetpassword_Click();
+    case IDC_SET_PASSWORD_BUTTON:
+        if (notifyCode == BN_CLICKED) OnSetPassword();
         break;
-    case IDC_CMDABOUT:
-        if (notifyCode == BN_CLICKED) cmdabout_Click();
+    case IDC_ABOUT_BUTTON:
+        if (notifyCode == BN_CLICKED) OnAbout();
         break;
-    case IDC_CMDUNLOCK:
-        if (notifyCode == STN_CLICKED) cmdunlock_Click();
+    case IDC_UNLOCK_LINK:
+        if (notifyCode == STN_CLICKED) OnUnlockItem();
         break;
-    case IDC_CMDLOCK:
-        if (notifyCode == STN_CLICKED) cmdlock_Click();
+    case IDC_RELOCK_LINK:
+        if (notifyCode == STN_CLICKED) OnRelockItem();
         break;
-    case IDC_CMDDEL:
-        if (notifyCode == STN_CLICKED) cmddel_Click();
+    case IDC_REMOVE_LINK:
+        if (notifyCode == STN_CLICKED) OnRemoveItem();
         break;
-    case IDC_LIST1:
-    case IDC_LIST2:
+    case IDC_LOCKED_LIST:
+    case IDC_UNLOCKED_LIST:
         if (notifyCode == LBN_SELCHANGE) {
-            HWND box = ::GetDlgItem(Control(IDC_FRAME3), id);
+            HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), id);
             const int index = static_cast<int>(::SendMessageW(box, LB_GETCURSEL, 0, 0));
-            (id == IDC_LIST1 ? lists_.List1 : lists_.List2).SetListIndex(index);
+            (id == IDC_LOCKED_LIST ? lists_.lockedList : lists_.unlockedList).SetListIndex(index);
         }
         break;
     default:
@@ -443,9 +444,9 @@ void Form1::OnCommand(int id, int notifyCode, HWND) {
     }
 }
 
-void Form1::ShowListMenu(HWND list, LPARAM position) {
+void ConfigWindow::ShowListMenu(HWND list, LPARAM position) {
     const int id = ::GetDlgCtrlID(list);
-    ItemList& shown = id == IDC_LIST1 ? lists_.List1 : lists_.List2;
+    ItemList& shown = id == IDC_LOCKED_LIST ? lists_.lockedList : lists_.unlockedList;
     POINT at = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
     if (position == -1) {
         // From the keyboard: under the selected entry, or at the list's corner.
@@ -470,40 +471,40 @@ void Form1::ShowListMenu(HWND list, LPARAM position) {
     const UINT state = shown.ListIndex() >= 0 ? MF_ENABLED : MF_GRAYED;
     UniqueMenu menu(::CreatePopupMenu());
     if (!menu) return;
-    if (id == IDC_LIST1) {
-        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDUNLOCK, L"&Unlock Item");
-        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDDEL, L"&Remove Item");
+    if (id == IDC_LOCKED_LIST) {
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_UNLOCK_LINK, L"&Unlock Item");
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_REMOVE_LINK, L"&Remove Item");
     } else {
-        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_CMDLOCK, L"Re&lock Item");
+        ::AppendMenuW(menu.Get(), MF_STRING | state, IDC_RELOCK_LINK, L"Re&lock Item");
     }
     const int chosen = static_cast<int>(
         ::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, Handle(), nullptr));
     switch (chosen) {
-    case IDC_CMDUNLOCK:
-        cmdunlock_Click();
+    case IDC_UNLOCK_LINK:
+        OnUnlockItem();
         break;
-    case IDC_CMDDEL:
-        cmddel_Click();
+    case IDC_REMOVE_LINK:
+        OnRemoveItem();
         break;
-    case IDC_CMDLOCK:
-        cmdlock_Click();
+    case IDC_RELOCK_LINK:
+        OnRelockItem();
         break;
     default:
         break;
     }
 }
 
-LRESULT Form1::ListKey(HWND list, WORD key) {
-    if (key == VK_DELETE && ::GetDlgCtrlID(list) == IDC_LIST1) {
-        cmddel_Click();
+LRESULT ConfigWindow::ListKey(HWND list, WORD key) {
+    if (key == VK_DELETE && ::GetDlgCtrlID(list) == IDC_LOCKED_LIST) {
+        OnRemoveItem();
         return -2;
     }
     return -1;
 }
 
-LRESULT Form1::ColourStatic(HDC dc, HWND control) {
+LRESULT ConfigWindow::ColourStatic(HDC dc, HWND control) {
     const int id = ::GetDlgCtrlID(control);
-    if (id == IDC_CMDLOCK) {
+    if (id == IDC_RELOCK_LINK) {
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
         ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
@@ -513,19 +514,19 @@ LRESULT Form1::ColourStatic(HDC dc, HWND control) {
     return reinterpret_cast<LRESULT>(whiteBrush_.Get());
 }
 
-LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CTLCOLORSTATIC:
         return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LIST1) break;
+        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LOCKED_LIST) break;
         item->itemHeight = static_cast<UINT>(LockedEntryHeight());
         return TRUE;
     }
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LIST1) break;
+        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LOCKED_LIST) break;
         DrawLockedEntry(*item);
         return TRUE;
     }
@@ -544,7 +545,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CONTEXTMENU: {
         HWND list = reinterpret_cast<HWND>(wParam);
         const int id = ::GetDlgCtrlID(list);
-        if ((id == IDC_LIST1 || id == IDC_LIST2) && ::GetParent(list) == Control(IDC_FRAME3)) {
+        if ((id == IDC_LOCKED_LIST || id == IDC_UNLOCKED_LIST) && ::GetParent(list) == Control(IDC_LIST_PANEL)) {
             ShowListMenu(list, lParam);
             return 0;
         }
@@ -555,7 +556,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
-        if (wParam) Form_QueryUnload(2);
+        if (wParam) OnQueryClose(2);
         return 0;
     default:
         break;

@@ -4,11 +4,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/ResidentWindow.h"
 #include "app/Version.h"
-#include "app/frmPassword.h"
-#include "forms/config/Form1.h"
+#include "forms/config/ConfigWindow.h"
 #include "locker/FileLocker.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -91,7 +91,7 @@ void PressShiftF10() {
     ::SendInput(4, inputs, sizeof(INPUT));
 }
 
-class Form1Test : public ::testing::Test {
+class ConfigWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (TempFolder* folder : {&folderA, &folderB}) ASSERT_TRUE(WriteTextFile(*folder / L"file.txt", "x"));
@@ -103,18 +103,18 @@ protected:
     }
     std::wstring ItemA() const { return folderA.Path() + L"\\*.*"; }
     std::wstring ItemB() const { return folderB.Path() + L"\\*.*"; }
-    HWND Panel() const { return form.Control(Form1::IDC_FRAME3); }
+    HWND Panel() const { return form.Control(ConfigWindow::IDC_LIST_PANEL); }
     HWND List(int id) const { return ::GetDlgItem(Panel(), id); }
     HWND Link(int id) const { return ::GetDlgItem(Panel(), id); }
     std::vector<std::wstring> Shown(int id) const { return ListBoxEntries(List(id)); }
     void Select(int listId, int index) {
         ClickListItem(List(listId), index);
-        ItemList& list = listId == Form1::IDC_LIST1 ? lists.List1 : lists.List2;
+        ItemList& list = listId == ConfigWindow::IDC_LOCKED_LIST ? lists.lockedList : lists.unlockedList;
         ASSERT_TRUE(WaitUntil([&] { return list.ListIndex() == index; }, 3000));
     }
     std::vector<std::wstring> StoredNames() {
         std::vector<std::wstring> names;
-        for (const auto& value : Module1::ReadAllValues(key.Root(), key.Path() + L"\\Files"))
+        for (const auto& value : Registry::ReadAllValues(key.Root(), key.Path() + L"\\Files"))
             names.push_back(value.name);
         return names;
     }
@@ -124,12 +124,12 @@ protected:
     AppState state;
     FileLocker locker;
     ItemLists lists{locker};
-    frmmsg messageWindow;
-    Form1 form{state, lists, messageWindow};
+    InfoWindow messageWindow;
+    ConfigWindow form{state, lists, messageWindow};
     std::vector<std::wstring> relaunches;
 };
 
-TEST_F(Form1Test, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDpi) {
+TEST_F(ConfigWindowTest, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDpi) {
     form.Show();
     EXPECT_EQ(L"Vaultmere Configuration", form.Caption());
     // The design is the least size; text that needs more room widens it.
@@ -140,16 +140,16 @@ TEST_F(Form1Test, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDpi) {
         EXPECT_LE(client.right, ui::TwipsToPixels(7230 + 1440, dpi));
         EXPECT_GE(client.bottom, ui::TwipsToPixels(5475, dpi));
         RECT list, panel;
-        ::GetWindowRect(List(Form1::IDC_LIST1), &list);
+        ::GetWindowRect(List(ConfigWindow::IDC_LOCKED_LIST), &list);
         ::GetWindowRect(Panel(), &panel);
         EXPECT_EQ(ui::TwipsToPixels(240, dpi), list.left - panel.left);
         EXPECT_EQ(ui::TwipsToPixels(960, dpi), list.top - panel.top);
         LOGFONTW font{};
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(List(Form1::IDC_LIST1), WM_GETFONT, 0, 0)), sizeof font,
-                     &font);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(List(ConfigWindow::IDC_LOCKED_LIST), WM_GETFONT, 0, 0)),
+                     sizeof font, &font);
         EXPECT_EQ(-::MulDiv(8, dpi, 72), font.lfHeight);
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Link(Form1::IDC_CMDDEL), WM_GETFONT, 0, 0)), sizeof font,
-                     &font);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Link(ConfigWindow::IDC_REMOVE_LINK), WM_GETFONT, 0, 0)),
+                     sizeof font, &font);
         EXPECT_EQ(-::MulDiv(8, dpi, 72), font.lfHeight);
         EXPECT_TRUE(font.lfUnderline);
         EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), dpi));
@@ -166,10 +166,10 @@ TEST_F(Form1Test, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDpi) {
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
     EXPECT_FALSE(style & WS_THICKFRAME);
     // Close has the focus first; the tab order runs through the lists to the left panel.
-    EXPECT_EQ(form.Control(Form1::IDC_CMDOK), ::GetNextDlgTabItem(form.Handle(), nullptr, FALSE));
-    HWND second = ::GetNextDlgTabItem(form.Handle(), form.Control(Form1::IDC_CMDOK), FALSE);
-    EXPECT_EQ(List(Form1::IDC_LIST1), second);
-    EXPECT_EQ(List(Form1::IDC_LIST2), ::GetNextDlgTabItem(form.Handle(), second, FALSE));
+    EXPECT_EQ(form.Control(ConfigWindow::IDC_CLOSE_BUTTON), ::GetNextDlgTabItem(form.Handle(), nullptr, FALSE));
+    HWND second = ::GetNextDlgTabItem(form.Handle(), form.Control(ConfigWindow::IDC_CLOSE_BUTTON), FALSE);
+    EXPECT_EQ(List(ConfigWindow::IDC_LOCKED_LIST), second);
+    EXPECT_EQ(List(ConfigWindow::IDC_UNLOCKED_LIST), ::GetNextDlgTabItem(form.Handle(), second, FALSE));
 }
 
 // Pixels of the first entry's row, right of its text, that differ from the
@@ -193,18 +193,18 @@ int InkBesideFirstEntry(HWND list, const std::wstring& entry, HFONT font) {
     return ink;
 }
 
-TEST_F(Form1Test, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked) {
+TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked) {
     UniqueHandle holder = StartProcess(BinaryFolder() + L"\\holder.exe", L"\"" + (folderA / L"busy.txt") + L"\"");
     ASSERT_TRUE(WaitUntil([&] { return OpenFromOutside(folderA / L"busy.txt") == ERROR_SHARING_VIOLATION; }));
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
     form.Show();
-    HWND list = List(Form1::IDC_LIST1);
+    HWND list = List(ConfigWindow::IDC_LOCKED_LIST);
     const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
 
     ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"1 file in use", L""}; }));
     // The entries read as the paths; the note is only drawn beside them.
-    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     ::UpdateWindow(list);
     EXPECT_GT(InkBesideFirstEntry(list, ItemA(), font), 0);
 
@@ -221,63 +221,64 @@ TEST_F(Form1Test, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked) {
     ASSERT_TRUE(WaitUntil([&] { return form.Notes().size() == 3 && form.Notes()[2] == L"folder missing"; }));
 }
 
-TEST_F(Form1Test, UnlockAndRelockWithRealLocksAndClicks) {
+TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
     form.Show();
-    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
 
     // Nothing selected: the link does nothing.
-    ClickCentre(Link(Form1::IDC_CMDUNLOCK));
+    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
     WaitUntil([] { return false; }, 200);
-    EXPECT_EQ(2, lists.List1.ListCount());
+    EXPECT_EQ(2, lists.lockedList.ListCount());
 
-    Select(Form1::IDC_LIST1, 1);
-    ClickCentre(Link(Form1::IDC_CMDUNLOCK));
-    ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 1; }, 3000));
-    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST1));
-    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(Form1::IDC_LIST2));
-    EXPECT_EQ(LB_ERR, ::SendMessageW(List(Form1::IDC_LIST1), LB_GETCURSEL, 0, 0));
+    Select(ConfigWindow::IDC_LOCKED_LIST, 1);
+    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
+    ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 1; }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
+    EXPECT_EQ(LB_ERR, ::SendMessageW(List(ConfigWindow::IDC_LOCKED_LIST), LB_GETCURSEL, 0, 0));
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 
-    Select(Form1::IDC_LIST2, 0);
-    ClickCentre(Link(Form1::IDC_CMDLOCK));
-    ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 0; }, 3000));
-    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(Form1::IDC_LIST1));
+    Select(ConfigWindow::IDC_UNLOCKED_LIST, 0);
+    ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK));
+    ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 0; }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
-    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.List3.Entries());
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.storedList.Entries());
 
     // The same without the links: the menu key on the locked list, a right
     // click on an entry of the unlocked list.
-    Select(Form1::IDC_LIST1, 0);
+    Select(ConfigWindow::IDC_LOCKED_LIST, 0);
     {
         MenuPicker unlock('U');
         PressKey(VK_APPS);
-        ASSERT_TRUE(WaitUntil([&] { return lists.List2.ListCount() == 1; }, 6000));
+        ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 1; }, 6000));
         EXPECT_EQ((std::vector<std::wstring>{L"&Unlock Item", L"&Remove Item"}), unlock.Entries());
     }
-    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST2));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
     EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
     {
         MenuPicker relock('L');
         RECT entry{};
-        ::SendMessageW(List(Form1::IDC_LIST2), LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&entry));
-        ClickAt(List(Form1::IDC_LIST2), POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2}, true);
-        const bool relocked = WaitUntil([&] { return lists.List2.ListCount() == 0; }, 6000);
+        ::SendMessageW(List(ConfigWindow::IDC_UNLOCKED_LIST), LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&entry));
+        ClickAt(List(ConfigWindow::IDC_UNLOCKED_LIST),
+                POINT{(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2}, true);
+        const bool relocked = WaitUntil([&] { return lists.unlockedList.ListCount() == 0; }, 6000);
         EXPECT_EQ((std::vector<std::wstring>{L"Re&lock Item"}), relock.Entries());
         ASSERT_TRUE(relocked);
     }
-    EXPECT_EQ((std::vector<std::wstring>{ItemB(), ItemA()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemB(), ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 }
 
-TEST_F(Form1Test, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
+TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
     form.Show();
-    Select(Form1::IDC_LIST1, 0);
+    Select(ConfigWindow::IDC_LOCKED_LIST, 0);
     {
         // Delete in the locked list is Remove Item.
         MessageBoxAnswerer no(L"Remove", IDNO);
@@ -285,7 +286,7 @@ TEST_F(Form1Test, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
         ASSERT_TRUE(WaitUntil([&] { return no.Answered(); }, 6000));
         EXPECT_EQ(L"Remove " + ItemA() + L"?", no.Text());
     }
-    EXPECT_EQ(2, lists.List1.ListCount());
+    EXPECT_EQ(2, lists.lockedList.ListCount());
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 
     {
@@ -296,47 +297,47 @@ TEST_F(Form1Test, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
         ASSERT_TRUE(WaitUntil([&] { return yes.Answered(); }, 6000));
         EXPECT_EQ((std::vector<std::wstring>{L"&Unlock Item", L"&Remove Item"}), remove.Entries());
     }
-    WaitUntil([&] { return lists.List1.ListCount() == 1; }, 3000);
-    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(Form1::IDC_LIST1));
-    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), lists.List3.Entries());
+    WaitUntil([&] { return lists.lockedList.ListCount() == 1; }, 3000);
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
+    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), lists.storedList.Entries());
     EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
 }
 
-TEST_F(Form1Test, CloseStoresThePersistedListAndHides) {
+TEST_F(ConfigWindowTest, CloseStoresThePersistedListAndHides) {
     lists.AddLockedItem(L"a");
     lists.AddLockedItem(L"b");
     lists.AddLockedItem(L"c");
     form.Show();
-    lists.List1.SetListIndex(0);
-    lists.cmdunlock_Click();  // a stays stored while unlocked
-    lists.List1.SetListIndex(0);
+    lists.lockedList.SetListIndex(0);
+    lists.UnlockSelected();  // a stays stored while unlocked
+    lists.lockedList.SetListIndex(0);
     form.messageBox = [](HWND, const std::wstring&, const std::wstring&, UINT) { return IDYES; };
-    form.cmddel_Click();  // b leaves the store
+    form.OnRemoveItem();  // b leaves the store
 
-    ClickCentre(form.Control(Form1::IDC_CMDOK));
+    ClickCentre(form.Control(ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return !form.IsVisible(); }, 3000));
     EXPECT_TRUE(form.IsLoaded());
-    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), Module1::ReadStoredItems(key.Root(), key.Path() + L"\\Files"));
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), Registry::ReadStoredItems(key.Root(), key.Path() + L"\\Files"));
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
 
     // Shown again: the same lists; Close again: the same values.
     form.Show();
-    EXPECT_EQ((std::vector<std::wstring>{L"c"}), Shown(Form1::IDC_LIST1));
-    EXPECT_EQ((std::vector<std::wstring>{L"a"}), Shown(Form1::IDC_LIST2));
-    form.cmdOK_Click();
+    EXPECT_EQ((std::vector<std::wstring>{L"c"}), Shown(ConfigWindow::IDC_LOCKED_LIST));
+    EXPECT_EQ((std::vector<std::wstring>{L"a"}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
+    form.OnCloseButton();
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
 
-    lists.List3.Clear();
-    form.cmdOK_Click();
+    lists.storedList.Clear();
+    form.OnCloseButton();
     EXPECT_TRUE(StoredNames().empty());
     HKEY files = nullptr;
     EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(key.Root(), (key.Path() + L"\\Files").c_str(), 0, KEY_READ, &files));
 }
 
-TEST_F(Form1Test, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
+TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     // What a standard user's copy meets: the stored list may be read, not written.
     const std::wstring files = key.Path() + L"\\Files";
-    ASSERT_TRUE(Module1::SaveStoredItems(key.Root(), files, {L"old0", L"old1"}));
+    ASSERT_TRUE(Registry::SaveStoredItems(key.Root(), files, {L"old0", L"old1"}));
     WriteDeniedKey denied(key.Root(), files);
     ASSERT_TRUE(denied.Denied());
     lists.AddLockedItem(L"a");
@@ -348,7 +349,7 @@ TEST_F(Form1Test, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
         return IDOK;
     };
     form.Show();
-    ClickCentre(form.Control(Form1::IDC_CMDOK));
+    ClickCentre(form.Control(ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return !form.IsVisible(); }, 3000));
     ASSERT_EQ(1u, reported.size());
     EXPECT_EQ(
@@ -357,37 +358,38 @@ TEST_F(Form1Test, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
         reported[0]);
     EXPECT_TRUE(visibleWhenTold);
     EXPECT_TRUE(form.IsLoaded());
-    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Module1::ReadStoredItems(key.Root(), files));
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Registry::ReadStoredItems(key.Root(), files));
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
-    EXPECT_EQ((std::vector<std::wstring>{L"a"}), lists.List3.Entries());
+    EXPECT_EQ((std::vector<std::wstring>{L"a"}), lists.storedList.Entries());
 
     // Any other failure says what it was and hides the window all the same.
     form.store = {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Nowhere"};
     form.Show();
-    form.cmdOK_Click();
+    form.OnCloseButton();
     ASSERT_EQ(2u, reported.size());
     EXPECT_EQ(0u, reported[1].find(L"Vaultmere: The list of locked items could not be saved"));
     EXPECT_FALSE(form.IsVisible());
-    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Module1::ReadStoredItems(key.Root(), files));
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Registry::ReadStoredItems(key.Root(), files));
 }
 
-TEST_F(Form1Test, AboutShowsTheVersionRecordEachTimeAfresh) {
+TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
     const std::wstring expected = L"Vaultmere\rVersion 1.4.2\r\r" + Widen(VAULTMERE_COPYRIGHT) + L"\r\r" +
                                   Widen(VAULTMERE_COMMENTS);
     form.Show();
-    ClickCentre(form.Control(Form1::IDC_FRAME1) ? ::GetDlgItem(form.Control(Form1::IDC_FRAME1), Form1::IDC_CMDABOUT)
-                                                : nullptr);
+    ClickCentre(form.Control(ConfigWindow::IDC_BUTTON_PANEL)
+                    ? ::GetDlgItem(form.Control(ConfigWindow::IDC_BUTTON_PANEL), ConfigWindow::IDC_ABOUT_BUTTON)
+                    : nullptr);
     ASSERT_TRUE(WaitUntil([&] { return messageWindow.IsVisible(); }, 3000));
     EXPECT_EQ(expected, messageWindow.Message());
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), messageWindow.Dpi()));
     SendDpiChange(messageWindow.Handle(), 144);
     EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), 144));
-    form.cmdabout_Click();
+    form.OnAbout();
     EXPECT_EQ(expected, messageWindow.Message());
     EXPECT_EQ(L"Vaultmere Information", messageWindow.Caption());
 }
 
-TEST_F(Form1Test, CloseBoxRelaunchesAndKeepsListsAndLocks) {
+TEST_F(ConfigWindowTest, CloseBoxRelaunchesAndKeepsListsAndLocks) {
     state.applicationFolder = L"c:\\program files\\vaultmere\\";
     lists.AddLockedItem(ItemA());
     form.Show();
@@ -396,17 +398,17 @@ TEST_F(Form1Test, CloseBoxRelaunchesAndKeepsListsAndLocks) {
     EXPECT_EQ((std::vector<std::wstring>{L"c:\\program files\\vaultmere\\brwaddon.exe"}), relaunches);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
     form.Show();
-    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(Form1::IDC_LIST1));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
 }
 
-TEST_F(Form1Test, FailedRelaunchFallsBackToTheRunningExecutable) {
+TEST_F(ConfigWindowTest, FailedRelaunchFallsBackToTheRunningExecutable) {
     state.applicationFolder = L"c:\\gone\\";
     form.startProgram = [this](const std::wstring& path) {
         relaunches.push_back(path);
         return relaunches.size() > 1;
     };
     form.Show();
-    form.Form_QueryUnload(0);
+    form.OnQueryClose(0);
     ASSERT_EQ(2u, relaunches.size());
     EXPECT_EQ(L"c:\\gone\\brwaddon.exe", relaunches[0]);
     EXPECT_EQ(ProgramPath(), relaunches[1]);

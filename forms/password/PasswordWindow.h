@@ -11,26 +11,26 @@
 #include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/password/PasswordStages.h"
-#include "store/Module1.h"
+#include "store/Registry.h"
 
 namespace vaultmere {
 
 // Where the password is kept between runs.
 struct PasswordStore {
     HKEY root = HKEY_LOCAL_MACHINE;
-    std::wstring keyPath = Module1::kSettingsKeyPath;
+    std::wstring keyPath = Registry::kSettingsKeyPath;
 };
 
-class frmChangePassword final : public ui::Form {
+class PasswordWindow final : public ui::Form {
 public:
-    explicit frmChangePassword(AppState& state, PasswordStore store = PasswordStore());
+    explicit PasswordWindow(AppState& state, PasswordStore store = PasswordStore());
 
     enum ControlId {
-        IDC_LABEL1 = 100,
-        IDC_TXTPASSWORD,
-        IDC_CMDCANCEL,
-        IDC_CMDOK,
-        IDC_LABEL2,
+        IDC_PROMPT_LABEL = 100,
+        IDC_PASSWORD_EDIT,
+        IDC_CANCEL_BUTTON,
+        IDC_OK_BUTTON,
+        IDC_NOTE_LABEL,
     };
 
     // Tells the user something went wrong; owner is the dialog. Defaults to
@@ -42,13 +42,13 @@ public:
 protected:
     void Load() override;
     void OnCommand(int id, int notifyCode, HWND control) override;
-    void OnClose() override { cmdCancel_Click(); }
+    void OnClose() override { OnCancel(); }
 
 private:
-    void Form_Load();
-    void txtPassword_Change();
-    void cmdOK_Click();
-    void cmdCancel_Click();
+    void RemoveCloseFromSystemMenu();
+    void OnPasswordChange();
+    void OnOk();
+    void OnCancel();
     void StorePassword(const std::wstring& password);
 
     AppState& state_;

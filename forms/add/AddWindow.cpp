@@ -1,4 +1,4 @@
-#include "forms/add/frmAdd.h"
+#include "forms/add/AddWindow.h"
 
 #include <algorithm>
 #include <exception>
@@ -21,24 +21,24 @@ constexpr int kDriveListDropDown = 2400;
 
 constexpr DWORD kListStyle = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
 
-// In tab order. Frame1 and Frame2 are a little smaller than the lists they
+// In tab order. The folder and file panels are a little smaller than the lists they
 // hold, which start at -30, -15 inside them: the frames cut off the lists' borders.
 const ui::ControlDesign kControls[] = {
-    {frmAdd::IDC_LABEL1, 0, L"STATIC", kDesignNote, 240, 120, 4695, 615, SS_LEFT | SS_NOPREFIX, 0},
-    {frmAdd::IDC_FRAME3, 0, ui::kPanelClass, nullptr, 240, 960, 4695, 3300, 0, 0},
-    {frmAdd::IDC_FRAME3BOX, frmAdd::IDC_FRAME3, L"BUTTON", kApplicationTitle, 0, 0, 4695, 3300,
+    {AddWindow::IDC_NOTE_LABEL, 0, L"STATIC", kDesignNote, 240, 120, 4695, 615, SS_LEFT | SS_NOPREFIX, 0},
+    {AddWindow::IDC_CHOOSER_PANEL, 0, ui::kPanelClass, nullptr, 240, 960, 4695, 3300, 0, 0},
+    {AddWindow::IDC_CHOOSER_BOX, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", kApplicationTitle, 0, 0, 4695, 3300,
      BS_GROUPBOX | WS_CLIPSIBLINGS, 0},
-    {frmAdd::IDC_FRAME2, frmAdd::IDC_FRAME3, ui::kPanelClass, nullptr, 240, 1920, 2970, 1170, 0, 0},
-    {frmAdd::IDC_FILE1, frmAdd::IDC_FRAME2, L"LISTBOX", nullptr, -30, -15, 3015, 1200, kListStyle, 0},
-    {frmAdd::IDC_FRAME1, frmAdd::IDC_FRAME3, ui::kPanelClass, nullptr, 240, 720, 2970, 1185, 0, 0},
-    {frmAdd::IDC_DIR1, frmAdd::IDC_FRAME1, L"LISTBOX", nullptr, -30, -15, 3015, 1215,
+    {AddWindow::IDC_FILE_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 1920, 2970, 1170, 0, 0},
+    {AddWindow::IDC_FILE_LIST, AddWindow::IDC_FILE_PANEL, L"LISTBOX", nullptr, -30, -15, 3015, 1200, kListStyle, 0},
+    {AddWindow::IDC_FOLDER_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 720, 2970, 1185, 0, 0},
+    {AddWindow::IDC_FOLDER_LIST, AddWindow::IDC_FOLDER_PANEL, L"LISTBOX", nullptr, -30, -15, 3015, 1215,
      kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 0},
-    {frmAdd::IDC_CMDLOCKFOLDER, frmAdd::IDC_FRAME3, L"BUTTON", L"Lock Folder", 3360, 720, 1095, 375,
+    {AddWindow::IDC_LOCK_FOLDER_BUTTON, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", L"Lock Folder", 3360, 720, 1095, 375,
      WS_TABSTOP | BS_PUSHBUTTON, 0},
-    {frmAdd::IDC_DRIVE1, frmAdd::IDC_FRAME3, L"COMBOBOX", nullptr, 240, 360, 3015,
+    {AddWindow::IDC_DRIVE_BOX, AddWindow::IDC_CHOOSER_PANEL, L"COMBOBOX", nullptr, 240, 360, 3015,
      kDriveListClosedHeight + kDriveListDropDown,
      WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 0},
-    {frmAdd::IDC_CMDCANCEL, 0, L"BUTTON", L"Close", 3720, 4365, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {AddWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 3720, 4365, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
 std::wstring CurrentFolder() {
@@ -56,9 +56,9 @@ std::wstring CurrentFolder() {
 
 }  // namespace
 
-frmAdd::frmAdd(ItemLists& lists, const AppState& state) : frmAdd(lists, state, disks_) {}
+AddWindow::AddWindow(ItemLists& lists, const AppState& state) : AddWindow(lists, state, disks_) {}
 
-frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
+AddWindow::AddWindow(ItemLists& lists, const AppState& state, FolderSource& source)
     : messageBox([](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
           return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
       }),
@@ -66,9 +66,9 @@ frmAdd::frmAdd(ItemLists& lists, const AppState& state, FolderSource& source)
       state_(state),
       source_(source) {}
 
-HWND frmAdd::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
+HWND AddWindow::FindControl(int id) const { return ui::FindDescendant(Handle(), id); }
 
-void frmAdd::Load() {
+void AddWindow::Load() {
     const ui::FormDesign design = {L"Add Files and Folders",
                                    kClientWidth,
                                    kClientHeight,
@@ -77,73 +77,73 @@ void frmAdd::Load() {
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     // The frame's border lies under the controls it holds.
-    ::SetWindowPos(FindControl(IDC_FRAME3BOX), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(FindControl(IDC_CHOOSER_BOX), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    drive1View_.Attach(FindControl(IDC_DRIVE1));
-    dir1View_.Attach(FindControl(IDC_DIR1), [this]() { Dir1_MouseClick(); });
-    file1View_.Attach(FindControl(IDC_FILE1));
+    driveView_.Attach(FindControl(IDC_DRIVE_BOX));
+    folderView_.Attach(FindControl(IDC_FOLDER_LIST), [this]() { OnFolderMouseClick(); });
+    fileView_.Attach(FindControl(IDC_FILE_LIST));
 
     chooser_ = std::make_unique<AddChooser>(source_);
     chooser_->Load(CurrentFolder());
-    drive1View_.Show(chooser_->Drive1);
-    dir1View_.Show(chooser_->Dir1);
-    file1View_.Show(chooser_->File1);
-    shownDir1_ = chooser_->Dir1.Generation();
-    shownFile1_ = chooser_->File1.Generation();
+    driveView_.Show(chooser_->driveList);
+    folderView_.Show(chooser_->folderList);
+    fileView_.Show(chooser_->fileList);
+    shownFolders_ = chooser_->folderList.Generation();
+    shownFiles_ = chooser_->fileList.Generation();
 }
 
-void frmAdd::OnUnloaded() {
-    drive1View_.Detach();
-    dir1View_.Detach();
-    file1View_.Detach();
+void AddWindow::OnUnloaded() {
+    driveView_.Detach();
+    folderView_.Detach();
+    fileView_.Detach();
 }
 
-void frmAdd::ShowLists() {
+void AddWindow::ShowLists() {
     if (!chooser_) return;
-    if (drive1View_.SelectedIndex() != chooser_->Drive1.ListIndex()) {
-        drive1View_.ShowSelection(chooser_->Drive1.ListIndex());
+    if (driveView_.SelectedIndex() != chooser_->driveList.ListIndex()) {
+        driveView_.ShowSelection(chooser_->driveList.ListIndex());
     }
-    if (shownDir1_ != chooser_->Dir1.Generation()) {
-        dir1View_.Show(chooser_->Dir1);
-        shownDir1_ = chooser_->Dir1.Generation();
+    if (shownFolders_ != chooser_->folderList.Generation()) {
+        folderView_.Show(chooser_->folderList);
+        shownFolders_ = chooser_->folderList.Generation();
     }
-    if (shownFile1_ != chooser_->File1.Generation()) {
-        file1View_.Show(chooser_->File1);
-        shownFile1_ = chooser_->File1.Generation();
+    if (shownFiles_ != chooser_->fileList.Generation()) {
+        fileView_.Show(chooser_->fileList);
+        shownFiles_ = chooser_->fileList.Generation();
     }
 }
 
-void frmAdd::Drive1_Change() {
+void AddWindow::OnDriveChange() {
     if (!chooser_) return;
-    chooser_->Drive1_Change();
+    chooser_->OnDriveChange();
     ShowLists();
 }
 
-void frmAdd::Dir1_Change() {
+void AddWindow::OnFolderChange() {
     if (!chooser_) return;
-    chooser_->Dir1_Change();
+    chooser_->OnFolderChange();
     ShowLists();
 }
 
-void frmAdd::Dir1_Click() {
+void AddWindow::OnFolderClick() {
     if (!chooser_) return;
-    chooser_->Dir1_Click();
+    chooser_->OnFolderClick();
     ShowLists();
 }
 
-void frmAdd::Dir1_MouseClick() {
+void AddWindow::OnFolderMouseClick() {
     if (!chooser_) return;
     try {
-        chooser_->Dir1.SetListIndex(dir1View_.SelectedListIndex());
-        Dir1_Click();
+        chooser_->folderList.SetListIndex(folderView_.SelectedListIndex());
+        OnFolderClick();
     } catch (const std::exception&) {
         // A folder that cannot be listed (out of memory) is not opened.
     }
 }
 
-void frmAdd::cmdCancel_Click() { Unload(); }
+void AddWindow::OnCloseButton() { Unload(); }
 
-void frmAdd::cmdLockFolder_Click() {
+void AddWindow::OnLockFolder() {
     if (!chooser_) return;
     const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder, SystemFolders());
     switch (plan.action) {
@@ -155,49 +155,49 @@ void frmAdd::cmdLockFolder_Click() {
     case LockFolderPlan::Action::Add:
         break;
     }
-    SetControlText(IDC_LABEL1, plan.confirmation);
+    SetControlText(IDC_NOTE_LABEL, plan.confirmation);
     // Locking a large folder takes a while; the confirmation shows first.
-    ::UpdateWindow(Control(IDC_LABEL1));
+    ::UpdateWindow(Control(IDC_NOTE_LABEL));
     lists_.LockNewItem(plan.item, onListsChanged);
 }
 
-void frmAdd::OnEnter(HWND focus) {
-    if (focus == dir1View_.Handle()) {
-        chooser_->Dir1.SetListIndex(dir1View_.SelectedListIndex());
-        Dir1_Click();
-    } else if (focus == FindControl(IDC_CMDLOCKFOLDER)) {
-        cmdLockFolder_Click();
-    } else if (focus == FindControl(IDC_CMDCANCEL)) {
-        cmdCancel_Click();
+void AddWindow::OnEnter(HWND focus) {
+    if (focus == folderView_.Handle()) {
+        chooser_->folderList.SetListIndex(folderView_.SelectedListIndex());
+        OnFolderClick();
+    } else if (focus == FindControl(IDC_LOCK_FOLDER_BUTTON)) {
+        OnLockFolder();
+    } else if (focus == FindControl(IDC_CLOSE_BUTTON)) {
+        OnCloseButton();
     }
 }
 
-void frmAdd::OnCommand(int id, int notifyCode, HWND) {
+void AddWindow::OnCommand(int id, int notifyCode, HWND) {
     if (!chooser_) return;
     try {
         switch (id) {
         case IDCANCEL:
-        case IDC_CMDCANCEL:
-            if (notifyCode == BN_CLICKED) cmdCancel_Click();
+        case IDC_CLOSE_BUTTON:
+            if (notifyCode == BN_CLICKED) OnCloseButton();
             break;
         case IDOK:
             // Enter, from the dialog keys.
             OnEnter(::GetFocus());
             break;
-        case IDC_CMDLOCKFOLDER:
-            if (notifyCode == BN_CLICKED) cmdLockFolder_Click();
+        case IDC_LOCK_FOLDER_BUTTON:
+            if (notifyCode == BN_CLICKED) OnLockFolder();
             break;
-        case IDC_DRIVE1:
+        case IDC_DRIVE_BOX:
             if (notifyCode == CBN_SELCHANGE) {
-                const int index = drive1View_.SelectedIndex();
-                if (index != chooser_->Drive1.ListIndex()) {
-                    chooser_->Drive1.SetListIndex(index);
-                    Drive1_Change();
+                const int index = driveView_.SelectedIndex();
+                if (index != chooser_->driveList.ListIndex()) {
+                    chooser_->driveList.SetListIndex(index);
+                    OnDriveChange();
                 }
             }
             break;
-        case IDC_DIR1:
-            if (notifyCode == LBN_SELCHANGE) chooser_->Dir1.SetListIndex(dir1View_.SelectedListIndex());
+        case IDC_FOLDER_LIST:
+            if (notifyCode == LBN_SELCHANGE) chooser_->folderList.SetListIndex(folderView_.SelectedListIndex());
             break;
         default:
             break;
@@ -207,7 +207,7 @@ void frmAdd::OnCommand(int id, int notifyCode, HWND) {
     }
 }
 
-LRESULT frmAdd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT AddWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
@@ -222,12 +222,12 @@ LRESULT frmAdd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item->hwndItem && item->hwndItem == drive1View_.Handle()) {
-            drive1View_.Draw(*item);
+        if (item->hwndItem && item->hwndItem == driveView_.Handle()) {
+            driveView_.Draw(*item);
             return TRUE;
         }
-        if (item->hwndItem && item->hwndItem == dir1View_.Handle()) {
-            dir1View_.Draw(*item);
+        if (item->hwndItem && item->hwndItem == folderView_.Handle()) {
+            folderView_.Draw(*item);
             return TRUE;
         }
         break;
