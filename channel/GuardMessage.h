@@ -1,0 +1,87 @@
+#pragma once
+// The messages between a window copy and the guard service, and their wire
+// format. No Windows headers: this also builds on Linux, where it is tested
+// and fuzzed.
+//
+// A message is a 12-byte header and a body, all integers little-endian:
+//   "VMGD" | version u16 | kind u16 | body size u32 | body
+// Text is a u32 count of UTF-16 code units and the units; a list is a u32
+// count and its entries. The body holds exactly the fields of its kind, in
+// the order below; anything else (another version, trailing bytes, a count
+// past the limits, a null character in text) does not decode.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "locker/ItemLocker.h"
+
+namespace vaultmere {
+
+constexpr std::uint16_t kGuardProtocolVersion = 1;
+constexpr std::size_t kGuardHeaderBytes = 12;
+// What one pipe message may hold: a list of the largest count of the
+// longest paths does not fit, a list of thousands of ordinary ones does.
+constexpr std::size_t kMaxGuardMessageBytes = 4u << 20;
+// The longest path Windows accepts, and the longest list the guard serves.
+constexpr std::size_t kMaxGuardTextUnits = 32767;
+constexpr std::size_t kMaxGuardListEntries = 10000;
+
+enum class GuardMessageKind : std::uint16_t {
+    // Requests, each with text unless said otherwise.
+    Authenticate = 1,  // the password as typed
+    ReadLists = 2,     // no fields
+    LockFolder = 3,    // an item path
+    UnlockItem = 4,
+    RelockItem = 5,
+    RemoveItem = 6,
+    SetPassword = 7,  // the new password
+    // Answers.
+    Done = 64,     // code: 1 when the lists changed
+    Refused = 65,  // code (a GuardRefusal) and text for the user
+    Lists = 66,    // the locked items with their status, then the unlocked items
+};
+
+enum class GuardRefusal : std::uint32_t {
+    NotAuthenticated = 1,
+    WrongPassword = 2,
+    NotOnList = 3,
+    ItemRefused = 4,  // a path the guard will not lock; the text says why
+    NotSaved = 5,     // the registry refused the change; the text says why
+    TooLarge = 6,     // the answer would not fit in a message
+    UnknownRequest = 7,
+};
+
+struct ListedItem {
+    std::wstring path;
+    ItemStatus status;
+    bool operator==(const ListedItem& other) const;
+};
+
+struct GuardMessage {
+    GuardMessageKind kind = GuardMessageKind::ReadLists;
+    std::wstring text;
+    std::uint32_t code = 0;
+    std::vector<ListedItem> locked;
+    std::vector<std::wstring> unlocked;
+
+    bool operator==(const GuardMessage& other) const;
+    bool operator!=(const GuardMessage& other) const { return !(*this == other); }
+
+    static GuardMessage Request(GuardMessageKind kind, std::wstring text = std::wstring());
+    static GuardMessage Refusal(GuardRefusal why, std::wstring text = std::wstring());
+    static GuardMessage Done(bool listsChanged = false);
+};
+
+bool IsGuardRequest(GuardMessageKind kind);
+
+// The bytes of one message; empty when the message is over the limits
+// (then nothing partial is ever sent).
+std::vector<unsigned char> EncodeGuardMessage(const GuardMessage& message);
+
+// Reads one whole message; nothing when the bytes are not exactly one
+// well-formed message of this version. Never reads past size.
+std::optional<GuardMessage> DecodeGuardMessage(const unsigned char* data, std::size_t size);
+
+}  // namespace vaultmere
