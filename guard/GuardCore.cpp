@@ -1,0 +1,171 @@
+#include "guard/GuardCore.h"
+
+#include <algorithm>
+
+#include "common/TextCase.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr long kAccessDenied = 5;
+
+void Erase(std::vector<std::wstring>& list, const std::wstring& path) {
+    list.erase(std::remove(list.begin(), list.end(), path), list.end());
+}
+
+}  // namespace
+
+std::wstring NotSavedText(long code) {
+    if (code == kAccessDenied) return L"The guard may not change the stored list. Nothing was changed.";
+    return L"The stored list could not be changed (error " + std::to_wstring(code) + L"). Nothing was changed.";
+}
+
+void GuardCore::LockStoredItems() {
+    for (const std::wstring& path : store_.ReadItems()) {
+        if (OnList(path)) continue;
+        items_.push_back(path);
+        if (gate_.RefusalAtStart(path).empty()) {
+            locker_.SetItemLocked(path, true);
+        } else {
+            refused_.insert(path);
+        }
+    }
+}
+
+void GuardCore::ReleaseAll() {
+    for (const std::wstring& path : items_) {
+        if (!IsUnlocked(path) && refused_.count(path) == 0) locker_.SetItemLocked(path, false);
+    }
+    items_.clear();
+    refused_.clear();
+    unlockedOrder_.clear();
+    unlockedBy_.clear();
+}
+
+void GuardCore::Connect(ConnectionId connection) { connected_.insert(connection); }
+
+void GuardCore::Disconnect(ConnectionId connection) {
+    connected_.erase(connection);
+    authenticated_.erase(connection);
+    std::vector<std::wstring> relock;
+    for (const auto& [path, owner] : unlockedBy_) {
+        if (owner == connection) relock.push_back(path);
+    }
+    for (const std::wstring& path : relock) Relock(path);
+}
+
+GuardMessage GuardCore::Handle(ConnectionId connection, const GuardMessage& request) {
+    if (!IsGuardRequest(request.kind)) return GuardMessage::Refusal(GuardRefusal::UnknownRequest);
+    if (request.kind == GuardMessageKind::Authenticate) {
+        if (LowerCase(request.text) != LowerCase(store_.ReadPassword())) {
+            authenticated_.erase(connection);
+            return GuardMessage::Refusal(GuardRefusal::WrongPassword);
+        }
+        authenticated_.insert(connection);
+        return GuardMessage::Done();
+    }
+    if (authenticated_.count(connection) == 0) return GuardMessage::Refusal(GuardRefusal::NotAuthenticated);
+    switch (request.kind) {
+    case GuardMessageKind::ReadLists:
+        return Lists();
+    case GuardMessageKind::LockFolder:
+        return LockFolder(connection, request.text);
+    case GuardMessageKind::UnlockItem:
+        return Unlock(connection, request.text);
+    case GuardMessageKind::RelockItem:
+        return Relock(request.text);
+    case GuardMessageKind::RemoveItem:
+        return Remove(request.text);
+    case GuardMessageKind::SetPassword:
+        return SetPassword(request.text);
+    default:
+        return GuardMessage::Refusal(GuardRefusal::UnknownRequest);
+    }
+}
+
+GuardMessage GuardCore::Lists() const {
+    GuardMessage lists;
+    lists.kind = GuardMessageKind::Lists;
+    std::vector<std::wstring> locked;
+    for (const std::wstring& path : items_) {
+        if (!IsUnlocked(path)) locked.push_back(path);
+    }
+    const std::vector<ItemStatus> statuses = locker_.StatusOf(locked);
+    for (std::size_t i = 0; i < locked.size(); ++i) {
+        lists.locked.push_back({locked[i], i < statuses.size() ? statuses[i] : ItemStatus()});
+    }
+    lists.unlocked = unlockedOrder_;
+    if (EncodeGuardMessage(lists).empty()) return GuardMessage::Refusal(GuardRefusal::TooLarge);
+    return lists;
+}
+
+GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path) {
+    const auto listed = std::find_if(items_.begin(), items_.end(),
+                                     [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+    if (listed != items_.end()) {
+        // Already listed: locking it again is relocking it, if it was unlocked.
+        if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
+        return Relock(*listed);
+    }
+    const std::wstring refusal = gate_.RefusalFor(connection, path);
+    if (!refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, refusal);
+    std::vector<std::wstring> items = items_;
+    items.push_back(path);
+    GuardMessage notSaved;
+    if (!Save(items, notSaved)) return notSaved;
+    locker_.SetItemLocked(path, true);
+    return GuardMessage::Done(true);
+}
+
+GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {
+    if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    if (refused_.count(path) == 0) locker_.SetItemLocked(path, false);
+    unlockedBy_[path] = connection;
+    unlockedOrder_.push_back(path);
+    return GuardMessage::Done(true);
+}
+
+GuardMessage GuardCore::Relock(const std::wstring& path) {
+    if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    unlockedBy_.erase(path);
+    Erase(unlockedOrder_, path);
+    if (refused_.count(path) == 0) locker_.SetItemLocked(path, true);
+    return GuardMessage::Done(true);
+}
+
+GuardMessage GuardCore::Remove(const std::wstring& path) {
+    if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    std::vector<std::wstring> items = items_;
+    Erase(items, path);
+    const bool wasLocked = !IsUnlocked(path) && refused_.count(path) == 0;
+    GuardMessage notSaved;
+    if (!Save(items, notSaved)) return notSaved;
+    unlockedBy_.erase(path);
+    refused_.erase(path);
+    Erase(unlockedOrder_, path);
+    if (wasLocked) locker_.SetItemLocked(path, false);
+    return GuardMessage::Done(true);
+}
+
+GuardMessage GuardCore::SetPassword(const std::wstring& password) {
+    const long code = store_.SavePassword(password);
+    if (code != 0) return GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(code));
+    return GuardMessage::Done(false);
+}
+
+bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
+    const long code = store_.SaveItems(items);
+    if (code != 0) {
+        refusal = GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(code));
+        return false;
+    }
+    items_ = items;
+    return true;
+}
+
+bool GuardCore::OnList(const std::wstring& path) const {
+    return std::find(items_.begin(), items_.end(), path) != items_.end();
+}
+
+}  // namespace vaultmere

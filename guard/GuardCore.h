@@ -1,0 +1,90 @@
+#pragma once
+// What the guard service decides, without a pipe or a service around it:
+// the one list of locked items for the whole machine, which connection has
+// given the password, which items a connection has unlocked, and the answer
+// to each request. It holds the stored list's locks through an ItemLocker
+// and keeps the list through a GuardStore, saving each change as it is made.
+// Not thread-safe: the service calls it from one thread.
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "channel/GuardMessage.h"
+#include "locker/ItemLocker.h"
+
+namespace vaultmere {
+
+// Where the list and the password are kept between runs (the registry in
+// the service). Codes are Win32 error codes, 0 for success.
+class GuardStore {
+public:
+    virtual ~GuardStore() = default;
+    virtual std::vector<std::wstring> ReadItems() = 0;
+    virtual long SaveItems(const std::vector<std::wstring>& items) = 0;
+    virtual std::wstring ReadPassword() = 0;
+    virtual long SavePassword(const std::wstring& password) = 0;
+};
+
+using ConnectionId = std::uint64_t;
+
+// The checks of a path a window asks to lock that need the system: system
+// folders, the guard's own folder, whether the asking user may list the
+// folder. Returns the text that tells the user why, or "" to accept.
+class ItemGate {
+public:
+    virtual ~ItemGate() = default;
+    virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
+    // The same checks for an item of the stored list at start; "" to lock it.
+    virtual std::wstring RefusalAtStart(const std::wstring& path) = 0;
+};
+
+class GuardCore {
+public:
+    GuardCore(ItemLocker& locker, GuardStore& store, ItemGate& gate) : locker_(locker), store_(store), gate_(gate) {}
+    GuardCore(const GuardCore&) = delete;
+    GuardCore& operator=(const GuardCore&) = delete;
+
+    // Reads the stored list and locks each item once, in order.
+    void LockStoredItems();
+    // Unlocks everything (the service stopping, a drive to be removed).
+    void ReleaseAll();
+
+    void Connect(ConnectionId connection);
+    // The items this connection unlocked are locked again.
+    void Disconnect(ConnectionId connection);
+
+    // The answer to one decoded request from a connection.
+    GuardMessage Handle(ConnectionId connection, const GuardMessage& request);
+
+    const std::vector<std::wstring>& Items() const { return items_; }
+    bool IsUnlocked(const std::wstring& path) const { return unlockedBy_.count(path) != 0; }
+
+private:
+    GuardMessage Lists() const;
+    GuardMessage LockFolder(ConnectionId connection, const std::wstring& path);
+    GuardMessage Unlock(ConnectionId connection, const std::wstring& path);
+    GuardMessage Relock(const std::wstring& path);
+    GuardMessage Remove(const std::wstring& path);
+    GuardMessage SetPassword(const std::wstring& password);
+    // Saves items as the new list; on failure the list stays as it was and
+    // the refusal says why.
+    bool Save(const std::vector<std::wstring>& items, GuardMessage& refusal);
+    bool OnList(const std::wstring& path) const;
+
+    ItemLocker& locker_;
+    GuardStore& store_;
+    ItemGate& gate_;
+    std::vector<std::wstring> items_;                  // the stored list, each path once
+    std::set<std::wstring> refused_;                   // listed but never locked (a system folder, say)
+    std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
+    std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
+    std::set<ConnectionId> authenticated_;
+    std::set<ConnectionId> connected_;
+};
+
+// What a window is told when the list or the password could not be saved.
+std::wstring NotSavedText(long code);
+
+}  // namespace vaultmere

@@ -1,0 +1,192 @@
+#include "guard/GuardCore.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace vaultmere;
+
+namespace {
+
+using Items = std::vector<std::wstring>;
+
+// Counts locks per path as the locking component does.
+class CountingLocker : public ItemLocker {
+public:
+    void SetItemLocked(const std::wstring& path, bool locked) override {
+        int& count = counts[path];
+        if (locked) {
+            ++count;
+        } else if (count > 0) {
+            --count;
+        }
+    }
+    std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override {
+        std::vector<ItemStatus> statuses(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            const auto it = counts.find(paths[i]);
+            statuses[i].locked = it != counts.end() && it->second > 0;
+            statuses[i].filesHeld = 3;
+        }
+        return statuses;
+    }
+    int Count(const std::wstring& path) const {
+        const auto it = counts.find(path);
+        return it == counts.end() ? 0 : it->second;
+    }
+    std::map<std::wstring, int> counts;
+};
+
+class MemoryStore : public GuardStore {
+public:
+    Items ReadItems() override { return items; }
+    long SaveItems(const Items& saved) override {
+        if (failWith == 0) items = saved;
+        return failWith;
+    }
+    std::wstring ReadPassword() override { return password; }
+    long SavePassword(const std::wstring& saved) override {
+        if (failWith == 0) password = saved;
+        return failWith;
+    }
+    Items items;
+    std::wstring password;
+    long failWith = 0;
+};
+
+class RefusingGate : public ItemGate {
+public:
+    std::wstring RefusalFor(ConnectionId, const std::wstring& path) override {
+        return path.rfind(L"c:\\windows", 0) == 0 ? L"Cannot lock this critical folder!" : L"";
+    }
+    std::wstring RefusalAtStart(const std::wstring& path) override { return RefusalFor(0, path); }
+};
+
+GuardMessage Request(GuardMessageKind kind, const std::wstring& text = L"") {
+    return GuardMessage::Request(kind, text);
+}
+
+Items Paths(const std::vector<ListedItem>& listed) {
+    Items paths;
+    for (const ListedItem& item : listed) paths.push_back(item.path);
+    return paths;
+}
+
+class GuardCoreTest : public ::testing::Test {
+protected:
+    GuardCoreTest() {
+        store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*", L"c:\\windows\\*.*"};
+        store.password = L"Secret";
+        core.LockStoredItems();
+        core.Connect(1);
+        core.Connect(2);
+    }
+    void Authenticate(ConnectionId connection) {
+        ASSERT_EQ(GuardMessageKind::Done,
+                  core.Handle(connection, Request(GuardMessageKind::Authenticate, L"sECRET")).kind);
+    }
+
+    CountingLocker locker;
+    MemoryStore store;
+    RefusingGate gate;
+    GuardCore core{locker, store, gate};
+};
+
+}  // namespace
+
+TEST_F(GuardCoreTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLockedOnce) {
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+    EXPECT_EQ(0, locker.Count(L"c:\\windows\\*.*"));
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\windows\\*.*"}), core.Items());
+
+    for (GuardMessageKind kind :
+         {GuardMessageKind::ReadLists, GuardMessageKind::LockFolder, GuardMessageKind::UnlockItem,
+          GuardMessageKind::RelockItem, GuardMessageKind::RemoveItem, GuardMessageKind::SetPassword}) {
+        const GuardMessage answer = core.Handle(1, Request(kind, L"c:\\a\\*.*"));
+        EXPECT_EQ(GuardMessageKind::Refused, answer.kind);
+        EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::NotAuthenticated), answer.code);
+    }
+    EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword),
+              core.Handle(1, Request(GuardMessageKind::Authenticate, L"guess")).code);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ(L"Secret", store.password);
+    Authenticate(1);
+    // Another connection is not let in by the first one's password.
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::ReadLists)).kind);
+    // A wrong password later takes the connection's access away again.
+    core.Handle(1, Request(GuardMessageKind::Authenticate, L"guess"));
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::ReadLists)).kind);
+}
+
+TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesIt) {
+    Authenticate(1);
+    Authenticate(2);
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*")));
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    const GuardMessage lists = core.Handle(2, Request(GuardMessageKind::ReadLists));
+    ASSERT_EQ(GuardMessageKind::Lists, lists.kind);
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\windows\\*.*"}), Paths(lists.locked));
+    EXPECT_TRUE(lists.locked[0].status.locked);
+    EXPECT_FALSE(lists.locked[1].status.locked);  // refused at start, listed all the same
+    EXPECT_EQ((Items{L"c:\\a\\*.*"}), lists.unlocked);
+    // Unlocking what is unlocked, or what is not listed, is refused and changes nothing.
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*")).kind);
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\z\\*.*")).kind);
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::RelockItem, L"c:\\b\\*.*")).kind);
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+
+    core.Disconnect(2);
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    core.Disconnect(1);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    // The stored list never changed for an unlock.
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*", L"c:\\windows\\*.*"}), store.items);
+    // A refused item is never locked, not even by a relock.
+    Authenticate(3);
+    core.Handle(3, Request(GuardMessageKind::UnlockItem, L"c:\\windows\\*.*"));
+    core.Handle(3, Request(GuardMessageKind::RelockItem, L"c:\\windows\\*.*"));
+    EXPECT_EQ(0, locker.Count(L"c:\\windows\\*.*"));
+    core.ReleaseAll();
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*") + locker.Count(L"c:\\b\\*.*") + locker.Count(L"c:\\windows\\*.*"));
+}
+
+TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
+    Authenticate(1);
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"d:\\new\\*.*")));
+    EXPECT_EQ(1, locker.Count(L"d:\\new\\*.*"));
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\windows\\*.*", L"d:\\new\\*.*"}), store.items);
+    // Listed already, in any case: nothing more is locked or stored.
+    EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::LockFolder, L"D:\\New\\*.*")));
+    EXPECT_EQ(1, locker.Count(L"d:\\new\\*.*"));
+    // Lock Folder on an unlocked item relocks it.
+    core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\b\\*.*"));
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"c:\\b\\*.*")));
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+
+    const GuardMessage refused = core.Handle(1, Request(GuardMessageKind::LockFolder, L"c:\\windows\\system32\\*.*"));
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!"), refused);
+    EXPECT_EQ(4u, store.items.size());
+
+    // A store that refuses: the guard's list, the locks and the password stay as they were.
+    store.failWith = 5;
+    const GuardMessage notSaved = core.Handle(1, Request(GuardMessageKind::LockFolder, L"e:\\x\\*.*"));
+    EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::NotSaved), notSaved.code);
+    EXPECT_FALSE(notSaved.text.empty());
+    EXPECT_EQ(0, locker.Count(L"e:\\x\\*.*"));
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")).kind);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")).kind);
+    EXPECT_EQ(4u, core.Items().size());
+    EXPECT_EQ(L"Secret", store.password);
+
+    store.failWith = 0;
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")));
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\windows\\*.*", L"d:\\new\\*.*"}), store.items);
+    EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
+    EXPECT_EQ(L"new", store.password);
+    EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);
+}
