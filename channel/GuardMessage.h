@@ -20,6 +20,8 @@
 namespace vaultmere {
 
 constexpr std::uint16_t kGuardProtocolVersion = 1;
+// One connection of a window copy to the guard, numbered by the guard.
+using ConnectionId = std::uint64_t;
 constexpr std::size_t kGuardHeaderBytes = 12;
 // What one pipe message may hold: a list of the largest count of the
 // longest paths does not fit, a list of thousands of ordinary ones does.

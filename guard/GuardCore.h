@@ -27,8 +27,6 @@ public:
     virtual long SavePassword(const std::wstring& password) = 0;
 };
 
-using ConnectionId = std::uint64_t;
-
 // The checks of a path a window asks to lock that need the system: system
 // folders, the guard's own folder, whether the asking user may list the
 // folder. Returns the text that tells the user why, or "" to accept.

@@ -1,0 +1,366 @@
+#include "channel/GuardPipe.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <map>
+
+namespace vaultmere {
+
+namespace {
+
+constexpr DWORD kFirstReadBytes = 4096;
+
+struct LocalMemory {
+    ~LocalMemory() {
+        if (memory) ::LocalFree(memory);
+    }
+    HLOCAL memory = nullptr;
+};
+
+struct ServiceHandle {
+    explicit ServiceHandle(SC_HANDLE h) : handle(h) {}
+    ~ServiceHandle() {
+        if (handle) ::CloseServiceHandle(handle);
+    }
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+    SC_HANDLE handle;
+};
+
+// The SID of the client whose last message was read, as text; "" when the
+// client cannot be identified (then it is served nothing).
+std::wstring ClientUser(HANDLE pipe) {
+    if (!::ImpersonateNamedPipeClient(pipe)) return std::wstring();
+    UniqueHandle token;
+    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put());
+    // Nothing else may run impersonated: a failure to revert ends the process.
+    if (!::RevertToSelf()) ::ExitProcess(ERROR_CANNOT_IMPERSONATE);
+    if (!opened) return std::wstring();
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
+    LocalMemory text;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                                  reinterpret_cast<LPWSTR*>(&text.memory))) {
+        return std::wstring();
+    }
+    return static_cast<const wchar_t*>(text.memory);
+}
+
+}  // namespace
+
+class GuardPipeServer::Loop {
+public:
+    Loop(std::wstring name, Callbacks callbacks) : name_(std::move(name)), callbacks_(std::move(callbacks)) {}
+    ~Loop() { Stop(); }
+
+    DWORD Start() {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardPipeSecurity, SDDL_REVISION_1,
+                                                                    &descriptor_.memory, nullptr)) {
+            return ::GetLastError();
+        }
+        stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!stop_) return ::GetLastError();
+        const DWORD error = AddListener(true);
+        if (error != ERROR_SUCCESS) return error;
+        thread_.Reset(::CreateThread(nullptr, 0, &Loop::Main, this, 0, nullptr));
+        return thread_ ? ERROR_SUCCESS : ::GetLastError();
+    }
+
+    void Stop() {
+        if (thread_) {
+            ::SetEvent(stop_.Get());
+            ::WaitForSingleObject(thread_.Get(), INFINITE);
+            thread_.Reset();
+        }
+        while (!slots_.empty()) Close(slots_.size() - 1);
+    }
+
+private:
+    struct Slot {
+        enum class State { Listening, Reading, Writing };
+        UniqueHandle pipe;
+        UniqueHandle event;
+        OVERLAPPED overlapped{};
+        State state = State::Listening;
+        Bytes buffer;
+        std::size_t used = 0;
+        ConnectionId id = 0;
+        std::wstring user;
+        // The call failed at once; the event is set so that the loop sees it.
+        bool failed = false;
+    };
+
+    static DWORD WINAPI Main(void* self) {
+        static_cast<Loop*>(self)->Run();
+        return 0;
+    }
+
+    DWORD AddListener(bool first) {
+        auto slot = std::make_unique<Slot>();
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor_.memory, FALSE};
+        slot->pipe.Reset(
+            ::CreateNamedPipeW(name_.c_str(),
+                               PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                               PIPE_UNLIMITED_INSTANCES, 64 * 1024, 64 * 1024, 0, &attributes));
+        if (!slot->pipe) return ::GetLastError();
+        slot->event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!slot->event) return ::GetLastError();
+        slot->overlapped.hEvent = slot->event.Get();
+        if (!::ConnectNamedPipe(slot->pipe.Get(), &slot->overlapped)) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) {
+                ::SetEvent(slot->event.Get());
+            } else if (error != ERROR_IO_PENDING) {
+                return error;
+            }
+        }
+        slots_.push_back(std::move(slot));
+        return ERROR_SUCCESS;
+    }
+
+    bool HasListener() const {
+        return std::any_of(slots_.begin(), slots_.end(),
+                           [](const std::unique_ptr<Slot>& slot) { return slot->state == Slot::State::Listening; });
+    }
+
+    void Run() {
+        for (;;) {
+            if (!HasListener() && slots_.size() < kMaxGuardConnections) AddListener(false);
+            std::vector<HANDLE> waits{stop_.Get()};
+            for (const auto& slot : slots_) waits.push_back(slot->event.Get());
+            const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
+                                                          INFINITE);
+            if (result == WAIT_OBJECT_0) return;
+            const std::size_t index = result - WAIT_OBJECT_0 - 1;
+            if (result < WAIT_OBJECT_0 + 1 || index >= slots_.size()) {
+                // Only a handle closed under the wait gets here; a short pause
+                // keeps that from spinning.
+                ::Sleep(10);
+                continue;
+            }
+            Advance(index);
+        }
+    }
+
+    // One completed operation of a slot, and the next one started.
+    void Advance(std::size_t index) {
+        Slot& slot = *slots_[index];
+        ::ResetEvent(slot.event.Get());
+        DWORD bytes = 0;
+        const bool ok = !slot.failed && ::GetOverlappedResult(slot.pipe.Get(), &slot.overlapped, &bytes, FALSE);
+        const DWORD error = ok ? ERROR_SUCCESS : (slot.failed ? ERROR_BROKEN_PIPE : ::GetLastError());
+        switch (slot.state) {
+        case Slot::State::Listening:
+            if (!ok && error != ERROR_PIPE_CONNECTED) return Close(index);
+            slot.state = Slot::State::Reading;
+            slot.used = 0;
+            return Read(slot);
+        case Slot::State::Reading:
+            if (!ok && error != ERROR_MORE_DATA) return Close(index);
+            slot.used += bytes;
+            if (error == ERROR_MORE_DATA) {
+                DWORD left = 0;
+                if (!::PeekNamedPipe(slot.pipe.Get(), nullptr, 0, nullptr, nullptr, &left) ||
+                    slot.used + left > kMaxGuardMessageBytes) {
+                    return Close(index);
+                }
+                slot.buffer.resize(slot.used + left);
+                return Read(slot);
+            }
+            return Answer(index);
+        case Slot::State::Writing:
+            if (!ok) return Close(index);
+            slot.state = Slot::State::Reading;
+            slot.used = 0;
+            return Read(slot);
+        }
+    }
+
+    void Read(Slot& slot) {
+        if (slot.used == 0) slot.buffer.resize(kFirstReadBytes);
+        slot.overlapped = OVERLAPPED{};
+        slot.overlapped.hEvent = slot.event.Get();
+        if (!::ReadFile(slot.pipe.Get(), slot.buffer.data() + slot.used,
+                        static_cast<DWORD>(slot.buffer.size() - slot.used), nullptr, &slot.overlapped)) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) Fail(slot);
+        }
+    }
+
+    void Answer(std::size_t index) {
+        Slot& slot = *slots_[index];
+        slot.buffer.resize(slot.used);
+        if (slot.id == 0) {
+            slot.user = ClientUser(slot.pipe.Get());
+            if (slot.user.empty() || ConnectionsOf(slot.user) >= kMaxGuardConnectionsPerUser) return Close(index);
+            slot.id = nextId_++;
+            if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
+        }
+        Bytes answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : Bytes();
+        if (answer.empty()) return Close(index);
+        slot.buffer = std::move(answer);
+        slot.state = Slot::State::Writing;
+        slot.overlapped = OVERLAPPED{};
+        slot.overlapped.hEvent = slot.event.Get();
+        if (!::WriteFile(slot.pipe.Get(), slot.buffer.data(), static_cast<DWORD>(slot.buffer.size()), nullptr,
+                         &slot.overlapped) &&
+            ::GetLastError() != ERROR_IO_PENDING) {
+            Fail(slot);
+        }
+    }
+
+    static void Fail(Slot& slot) {
+        slot.failed = true;
+        ::SetEvent(slot.event.Get());
+    }
+
+    std::size_t ConnectionsOf(const std::wstring& user) const {
+        return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [&user](const auto& slot) {
+            return slot->id != 0 && slot->user == user;
+        }));
+    }
+
+    void Close(std::size_t index) {
+        std::unique_ptr<Slot> slot = std::move(slots_[index]);
+        slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(index));
+        // Cancelled and waited for, so that no I/O writes into a freed buffer.
+        if (::CancelIoEx(slot->pipe.Get(), &slot->overlapped) || ::GetLastError() != ERROR_NOT_FOUND) {
+            DWORD ignored = 0;
+            ::GetOverlappedResult(slot->pipe.Get(), &slot->overlapped, &ignored, TRUE);
+        }
+        ::DisconnectNamedPipe(slot->pipe.Get());
+        if (slot->id != 0 && callbacks_.disconnected) callbacks_.disconnected(slot->id);
+    }
+
+    std::wstring name_;
+    Callbacks callbacks_;
+    LocalMemory descriptor_;
+    UniqueHandle stop_;
+    UniqueHandle thread_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    ConnectionId nextId_ = 1;
+};
+
+GuardPipeServer::GuardPipeServer(std::wstring pipeName, Callbacks callbacks)
+    : loop_(std::make_unique<Loop>(std::move(pipeName), std::move(callbacks))) {}
+
+GuardPipeServer::~GuardPipeServer() = default;
+
+DWORD GuardPipeServer::Start() { return loop_->Start(); }
+
+void GuardPipeServer::Stop() { loop_->Stop(); }
+
+DWORD GuardPipeClient::Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs) {
+    Close();
+    const ULONGLONG giveUp = ::GetTickCount64() + waitMs;
+    for (;;) {
+        // Identification only: the guard may learn who asks, never act as them.
+        pipe_.Reset(::CreateFileW(pipeName.c_str(), GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                  nullptr));
+        if (pipe_) break;
+        const DWORD error = ::GetLastError();
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= giveUp || (error != ERROR_PIPE_BUSY && error != ERROR_FILE_NOT_FOUND)) return error;
+        if (error == ERROR_PIPE_BUSY) {
+            ::WaitNamedPipeW(pipeName.c_str(), static_cast<DWORD>(std::min<ULONGLONG>(giveUp - now, 1000)));
+        } else {
+            ::Sleep(100);
+        }
+    }
+    ULONG server = 0;
+    if (!::GetNamedPipeServerProcessId(pipe_.Get(), &server)) {
+        const DWORD error = ::GetLastError();
+        Close();
+        return error;
+    }
+    if (expectedServer == 0 || server != expectedServer) {
+        Close();
+        return ERROR_ACCESS_DENIED;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event_ || !::SetNamedPipeHandleState(pipe_.Get(), &mode, nullptr, nullptr)) {
+        const DWORD error = ::GetLastError();
+        Close();
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeoutMs) {
+    if (!pipe_) return ERROR_INVALID_HANDLE;
+    // Waits for one overlapped call; on timeout the call is cancelled and
+    // the connection closed, since the next answer would be out of step.
+    auto complete = [](BOOL started) -> DWORD {
+        if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA) {
+            return ::GetLastError();
+        }
+        return ERROR_SUCCESS;
+    };
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event_.Get();
+    DWORD bytes = 0;
+    auto finish = [&]() -> DWORD {
+        if (::WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            ::CancelIoEx(pipe_.Get(), &overlapped);
+            ::GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, TRUE);
+            Close();
+            return ERROR_TIMEOUT;
+        }
+        if (::GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, FALSE)) return ERROR_SUCCESS;
+        return ::GetLastError();
+    };
+
+    ::ResetEvent(event_.Get());
+    DWORD error = complete(
+        ::WriteFile(pipe_.Get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &overlapped));
+    if (error == ERROR_SUCCESS) error = finish();
+    if (error != ERROR_SUCCESS) {
+        Close();
+        return error;
+    }
+    answer.assign(kFirstReadBytes, 0);
+    std::size_t used = 0;
+    for (;;) {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event_.Get();
+        ::ResetEvent(event_.Get());
+        error = complete(::ReadFile(pipe_.Get(), answer.data() + used, static_cast<DWORD>(answer.size() - used),
+                                    nullptr, &overlapped));
+        if (error == ERROR_SUCCESS) error = finish();
+        if (!pipe_) return error;
+        used += bytes;
+        if (error == ERROR_SUCCESS) break;
+        DWORD left = 0;
+        if (error != ERROR_MORE_DATA || !::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, nullptr, &left) ||
+            used + left > kMaxGuardMessageBytes) {
+            Close();
+            return error == ERROR_MORE_DATA ? ERROR_INVALID_DATA : error;
+        }
+        answer.resize(used + left);
+    }
+    answer.resize(used);
+    return ERROR_SUCCESS;
+}
+
+DWORD RunningServiceProcessId(const wchar_t* serviceName) {
+    ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.handle) return 0;
+    ServiceHandle service(::OpenServiceW(manager.handle, serviceName, SERVICE_QUERY_STATUS));
+    if (!service.handle) return 0;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD size = 0;
+    if (!::QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                                &size) ||
+        status.dwCurrentState != SERVICE_RUNNING) {
+        return 0;
+    }
+    return status.dwProcessId;
+}
+
+}  // namespace vaultmere

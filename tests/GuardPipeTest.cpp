@@ -1,0 +1,150 @@
+#include "channel/GuardPipe.h"
+
+#include <aclapi.h>
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "common/TextCase.h"
+
+using namespace vaultmere;
+
+namespace {
+
+// A server that answers each well-formed request with Done carrying the
+// request's size, a big ReadLists with a list of about 3 MB, and anything
+// malformed with nothing (which closes the connection).
+class GuardPipeTest : public ::testing::Test {
+protected:
+    GuardPipeTest()
+        : name_(L"\\\\.\\pipe\\VaultmereGuardTest-" + std::to_wstring(::GetCurrentProcessId())),
+          server_(name_, Callbacks()) {}
+
+    GuardPipeServer::Callbacks Callbacks() {
+        GuardPipeServer::Callbacks callbacks;
+        callbacks.connected = [this](ConnectionId id, const std::wstring& user) {
+            std::lock_guard<std::mutex> hold(lock_);
+            connected_.insert(id);
+            user_ = user;
+        };
+        callbacks.answer = [this](ConnectionId, const Bytes& message) {
+            ++messages_;
+            const auto request = DecodeGuardMessage(message.data(), message.size());
+            if (!request) return Bytes();
+            if (request->kind == GuardMessageKind::ReadLists) return EncodeGuardMessage(BigLists());
+            return EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text));
+        };
+        callbacks.disconnected = [this](ConnectionId id) {
+            std::lock_guard<std::mutex> hold(lock_);
+            disconnected_.insert(id);
+        };
+        return callbacks;
+    }
+
+    static GuardMessage BigLists() {
+        GuardMessage lists;
+        lists.kind = GuardMessageKind::Lists;
+        lists.unlocked.assign(50, std::wstring(30000, L'\u00e9'));
+        return lists;
+    }
+
+    DWORD Connect(GuardPipeClient& client) { return client.Connect(name_, ::GetCurrentProcessId(), 5000); }
+
+    std::wstring name_;
+    GuardPipeServer server_;
+    std::mutex lock_;
+    std::set<ConnectionId> connected_;
+    std::set<ConnectionId> disconnected_;
+    std::wstring user_;
+    std::atomic<int> messages_{0};
+};
+
+std::optional<GuardMessage> Ask(GuardPipeClient& client, const GuardMessage& request) {
+    Bytes answer;
+    if (client.Transact(EncodeGuardMessage(request), answer, 5000) != ERROR_SUCCESS) return std::nullopt;
+    return DecodeGuardMessage(answer.data(), answer.size());
+}
+
+}  // namespace
+
+TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection) {
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
+
+    GuardPipeClient first;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(first));
+    const std::wstring longPath(kMaxGuardTextUnits, L'\u4e2d');
+    const auto echoed = Ask(first, GuardMessage::Request(GuardMessageKind::LockFolder, longPath));
+    ASSERT_TRUE(echoed.has_value());
+    EXPECT_EQ(longPath, echoed->text);
+    const auto lists = Ask(first, GuardMessage::Request(GuardMessageKind::ReadLists));
+    ASSERT_TRUE(lists.has_value());
+    EXPECT_EQ(BigLists(), *lists);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        EXPECT_EQ(1u, connected_.size());
+        EXPECT_EQ(0u, user_.rfind(L"S-1-", 0)) << user_;
+    }
+
+    GuardPipeClient second;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(second));
+    Bytes answer;
+    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), second.Transact(Bytes{'n', 'o', 'i', 's', 'e'}, answer, 5000));
+    EXPECT_FALSE(Ask(second, GuardMessage::Request(GuardMessageKind::ReadLists)).has_value());
+    EXPECT_TRUE(Ask(first, GuardMessage::Request(GuardMessageKind::UnlockItem, L"still here")).has_value());
+
+    first.Close();
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (disconnected_.size() == 2) break;
+        }
+        ::Sleep(20);
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    EXPECT_EQ(connected_, disconnected_);
+    EXPECT_EQ(2u, connected_.size());
+}
+
+TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserHoldsFewConnections) {
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
+
+    GuardPipeClient impostor;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), impostor.Connect(name_, ::GetCurrentProcessId() + 4, 5000));
+    EXPECT_FALSE(impostor.IsConnected());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), impostor.Connect(name_, 0, 5000));
+    ::Sleep(100);
+    EXPECT_EQ(0, messages_.load());
+
+    // The pipe carries the descriptor it was made with.
+    GuardPipeClient client;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(client));
+    ASSERT_TRUE(Ask(client, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value());
+    ::WaitNamedPipeW(name_.c_str(), 5000);
+    HANDLE pipe = ::CreateFileW(name_.c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                                                   nullptr, nullptr, nullptr, nullptr, &descriptor));
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                       DACL_SECURITY_INFORMATION, &text, nullptr));
+    // Windows writes the access mask's hex digits in either case.
+    EXPECT_EQ(LowerCase(kGuardPipeSecurity), LowerCase(text));
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    ::CloseHandle(pipe);
+
+    std::vector<GuardPipeClient> more(kMaxGuardConnectionsPerUser);
+    int served = 1;  // the client above
+    for (GuardPipeClient& other : more) {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(other));
+        if (Ask(other, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value()) ++served;
+    }
+    EXPECT_EQ(static_cast<int>(kMaxGuardConnectionsPerUser), served);
+    server_.Stop();
+    EXPECT_FALSE(Ask(client, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value());
+}
