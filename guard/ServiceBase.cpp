@@ -1,0 +1,64 @@
+#include "guard/ServiceBase.h"
+
+namespace vaultmere {
+
+namespace {
+
+// ServiceMain is handed no context: the one service object of the process
+// is found here, set once by Run before the dispatcher starts.
+ServiceBase* runningService = nullptr;
+
+}  // namespace
+
+DWORD ServiceBase::Run() {
+    runningService = this;
+    SERVICE_TABLE_ENTRYW table[] = {{&name_[0], &ServiceBase::ServiceMain}, {nullptr, nullptr}};
+    return ::StartServiceCtrlDispatcherW(table) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+void WINAPI ServiceBase::ServiceMain(DWORD, LPWSTR*) {
+    ServiceBase& service = *runningService;
+    service.statusHandle_ = ::RegisterServiceCtrlHandlerExW(service.name_.c_str(), &ServiceBase::Handler, &service);
+    if (!service.statusHandle_) return;
+    service.status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    service.ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000);
+    const DWORD error = service.OnStart();
+    if (error != NO_ERROR) {
+        service.ReportStatus(SERVICE_STOPPED, error);
+        return;
+    }
+    service.ReportStatus(SERVICE_RUNNING);
+}
+
+DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD, void*, void* context) {
+    ServiceBase& service = *static_cast<ServiceBase*>(context);
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        service.ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 10000);
+        service.OnStop();
+        service.ReportStatus(SERVICE_STOPPED);
+        return NO_ERROR;
+    case SERVICE_CONTROL_SHUTDOWN:
+        service.OnShutdown();
+        service.ReportStatus(SERVICE_STOPPED);
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    default:
+        // User-defined controls and anything else are not ours to act on.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void ServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHintMs) {
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = exitCode;
+    status_.dwWaitHint = waitHintMs;
+    status_.dwControlsAccepted = state == SERVICE_START_PENDING || state == SERVICE_STOPPED
+                                     ? 0
+                                     : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+    status_.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPoint_++;
+    ::SetServiceStatus(statusHandle_, &status_);
+}
+
+}  // namespace vaultmere

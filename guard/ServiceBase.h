@@ -1,0 +1,45 @@
+#pragma once
+// The service manager's handshake, once: the dispatcher, the control
+// handler and status reports. A service derives from it and does its work
+// in OnStart and OnStop; the service manager's threads call those.
+#include <windows.h>
+
+#include <string>
+
+namespace vaultmere {
+
+class ServiceBase {
+public:
+    explicit ServiceBase(std::wstring name) : name_(std::move(name)) {}
+    virtual ~ServiceBase() = default;
+    ServiceBase(const ServiceBase&) = delete;
+    ServiceBase& operator=(const ServiceBase&) = delete;
+
+    // Hands the process to the service manager until the service stops.
+    // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT when not started as a service.
+    DWORD Run();
+
+protected:
+    // Runs on the service's main thread after it reported start pending;
+    // returns at once with the service running (long work goes on a thread
+    // of its own) or with the error that ends it.
+    virtual DWORD OnStart() = 0;
+    // Stop requested by an administrator: releases everything.
+    virtual void OnStop() = 0;
+    // Windows shutting down: nothing needs releasing, the process just ends.
+    virtual void OnShutdown() {}
+
+    void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0);
+    SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }
+
+private:
+    static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
+    static DWORD WINAPI Handler(DWORD control, DWORD eventType, void* eventData, void* context);
+
+    std::wstring name_;
+    SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    SERVICE_STATUS status_{};
+    DWORD checkPoint_ = 1;
+};
+
+}  // namespace vaultmere

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The guard as a service under Wine: registered with the service manager,
+# started, it holds the stored folder's files shut to another process;
+# stopped, it lets them go; started again, it takes them again.
+# Runs inside the Wine environment of scripts/test.sh.
+# Usage: service.sh VaultmereGuard.exe outsider.exe
+set -uo pipefail
+guard_exe="$(realpath "$1")"
+outsider_exe="$(realpath "$2")"
+check_name="guard service"
+. "$(dirname "$0")/../installer/wine-checks.sh"
+
+folder="$work/locked"
+mkdir -p "$folder"
+echo private > "$folder/a.txt"
+files_key='HKLM\SOFTWARE\Brackwater\Addon\Files'
+
+# Whether another process can open the file: 0 when it opens, else the error.
+opens() {
+  w "$outsider_exe" "$(winepath -w "$folder/a.txt" 2> /dev/null)"
+  echo $?
+}
+
+cleanup() {
+  w sc stop VaultmereGuard
+  w sc delete VaultmereGuard
+  w reg delete "$files_key" /f /reg:32
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+w reg add "$files_key" /v File0 /t REG_SZ /d "$(winepath -w "$folder" 2> /dev/null)\\*.*" /f /reg:32 ||
+  fail "the stored list could not be written"
+w sc create VaultmereGuard binPath= "\"$(winepath -w "$guard_exe" 2> /dev/null)\"" ||
+  fail "the service could not be registered"
+
+for round in first second; do
+  w sc start VaultmereGuard || fail "$round start failed"
+  locked=no
+  for _ in $(seq 50); do
+    [ "$(opens)" = 32 ] && { locked=yes; break; }
+    sleep 0.1
+  done
+  [ $locked = yes ] || fail "$round start: the stored folder's file opens from another process"
+  w sc stop VaultmereGuard || fail "$round stop failed"
+  freed=no
+  for _ in $(seq 50); do
+    [ "$(opens)" = 0 ] && { freed=yes; break; }
+    sleep 0.1
+  done
+  [ $freed = yes ] || fail "$round stop: the file stays shut"
+done
+finish
