@@ -27,6 +27,7 @@ protected:
 
 TEST_F(FileLockerTest, FolderItemLocksVisibleFilesDirectlyInsideUntilUnlocked) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
     // Hidden files and what lies in subfolders are not covered.
@@ -49,10 +50,12 @@ TEST_F(FileLockerTest, FolderItemLocksVisibleFilesDirectlyInsideUntilUnlocked) {
 
 TEST_F(FileLockerTest, SecondLockNeedsASecondUnlock) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     ASSERT_TRUE(WriteTextFile(folder / L"later.txt", "l"));
     // The folder's watch takes the new file without a second lock.
     EXPECT_TRUE(WaitUntil([&] { return OpenHere(folder / L"later.txt") == ERROR_SHARING_VIOLATION; }));
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().items);
     EXPECT_EQ(3u, locker.Report().lockedFiles);
 
@@ -68,6 +71,7 @@ TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
     UniqueHandle busy(::CreateFileW((folder / L"a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(1u, locker.Report().pendingFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
@@ -79,6 +83,7 @@ TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
 
 TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {
     locker.SetItemLocked(folder / L"a.txt", true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"noextension"));
     locker.SetItemLocked(folder / L"a.txt", false);
@@ -95,6 +100,7 @@ TEST_F(FileLockerTest, OddPathsDoNothing) {
                                   L"\\\\nohost\\noshare\\*.*",
                                   L""};
     for (const std::wstring& path : paths) locker.SetItemLocked(path, true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(0u, locker.Report().lockedFiles);
     // The folder named as if it were a file was not opened.
     EXPECT_TRUE(::MoveFileW((folder / L"sub").c_str(), (folder / L"sub2").c_str()));
@@ -111,6 +117,7 @@ TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
     }
     ASSERT_TRUE(WriteTextFile(L"\\\\?\\" + deep + L"\\\x00FC.txt", "x"));
     locker.SetItemLocked(deep + L"\\*.*", true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(L"\\\\?\\" + deep + L"\\\x00FC.txt"));
     locker.SetItemLocked(deep + L"\\*.*", false);
@@ -120,6 +127,7 @@ TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
 
 TEST_F(FileLockerTest, LockHandlesAreNotInherited) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     // A child started with handle inheritance on cannot keep the lock alive.
     UniqueHandle child = StartProcess(BinaryFolder() + L"\\outsider.exe", L"\"" + folder / L"a.txt" + L"\"", true);
     ASSERT_TRUE(child);
