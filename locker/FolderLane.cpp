@@ -30,7 +30,7 @@ constexpr DWORD kDrainWaitMs = 2000;
 ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
     return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
-                                                                                   : ItemStatus::Folder::Missing;
+                                                                                     : ItemStatus::Folder::Missing;
 }
 
 }  // namespace

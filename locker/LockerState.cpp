@@ -324,8 +324,8 @@ void LockerState::Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now) {
         return;
     }
     const Failure failure = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Failure::Busy
-                            : error == ERROR_ACCESS_DENIED                                   ? Failure::Denied
-                                                                                             : Failure::Other;
+                            : error == ERROR_ACCESS_DENIED                                    ? Failure::Denied
+                                                                                              : Failure::Other;
     Waiting& waiting = folder.waiting[outcome.lower];
     if (waiting.since == 0) {
         waiting.name = std::move(outcome.name);

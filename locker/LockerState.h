@@ -60,12 +60,12 @@ struct FolderJob {
     std::uint64_t serial = 0;
     std::wstring path;  // extended-length
     std::vector<FolderPattern> patterns;
-    bool watch = false;  // pin and watch the folder, then list it
-    bool scan = false;   // list every pattern, open what is neither held nor waiting
-    std::unordered_set<std::wstring> known;                  // held or waiting, when listing again
-    std::vector<std::wstring> look;                          // names the watch saw appear or change
-    std::vector<std::pair<std::wstring, std::wstring>> due;  // waiting files to try again: name, lower
-    std::vector<std::pair<std::wstring, std::wstring>> left; // held files the watch saw leave
+    bool watch = false;                      // pin and watch the folder, then list it
+    bool scan = false;                       // list every pattern, open what is neither held nor waiting
+    std::unordered_set<std::wstring> known;  // held or waiting, when listing again
+    std::vector<std::wstring> look;          // names the watch saw appear or change
+    std::vector<std::pair<std::wstring, std::wstring>> due;   // waiting files to try again: name, lower
+    std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave
 
     // The lane's findings.
     bool presenceKnown = false;
@@ -79,14 +79,13 @@ struct FolderJob {
 class LockerState {
 public:
     // Folders (lower-cased) whose items lock nothing.
-    explicit LockerState(std::unordered_set<std::wstring> systemFolders)
-        : systemFolders_(std::move(systemFolders)) {}
+    explicit LockerState(std::unordered_set<std::wstring> systemFolders) : systemFolders_(std::move(systemFolders)) {}
 
     // Returns the root of the lane that has work now, or "".
     std::wstring Lock(const ItemKey& item, ULONGLONG now);
     struct Unlocked {
-        std::wstring root;        // the root of the folder let go, or ""
-        bool rootIdle = false;    // no folder is left on that root
+        std::wstring root;      // the root of the folder let go, or ""
+        bool rootIdle = false;  // no folder is left on that root
     };
     Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
     void ReleaseAll(std::vector<UniqueHandle>& released);
@@ -111,8 +110,8 @@ public:
     // The watch lost count: the folder is listed again.
     bool TakeOverflow(const std::wstring& folderKey, std::uint64_t serial);
     // The watch failed; presence is what the lane found after.
-    void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence,
-                       ULONGLONG now, std::vector<UniqueHandle>& released);
+    void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence, ULONGLONG now,
+                       std::vector<UniqueHandle>& released);
 
 private:
     enum class Failure { Busy, Denied, Other };
