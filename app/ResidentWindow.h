@@ -35,8 +35,9 @@ public:
 
     // Start-up: the application folder, the stored password, the role by the
     // resident marker title; as the resident copy it takes that title,
-    // relocks every stored item in order and starts polling for show
-    // requests. The window stays hidden.
+    // lists every stored item and hands it to the locker in order (which
+    // locks it beside this thread, so show requests are answered meanwhile)
+    // and starts polling for show requests. The window stays hidden.
     Role StartUp();
     // A second start: the "Loading setup..." notice under the show request
     // title for about a second, pumping messages, then gone.

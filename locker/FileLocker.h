@@ -1,55 +1,54 @@
 #pragma once
 // Our locking component. Locking an item opens every file it covers with no
 // sharing allowed and holds the handles; other programs then cannot open,
-// change, rename or delete those files. While an item is locked its folder is
-// pinned (it cannot be renamed or deleted) and watched: files that appear in
-// it later, and files that were open elsewhere, are locked as soon as they
-// can be. Unlocking closes the handles. Locks end with the process.
-#include <windows.h>
-
-#include <cstddef>
+// rename or delete those files, nor change their contents. While an item is
+// locked its folder is pinned (it cannot be renamed or deleted) and watched:
+// files that appear in it later, and files that were open elsewhere, are
+// locked as soon as they can be. Unlocking closes the handles. Locks end
+// with the process.
+//
+// Three parts: LockerState, plain data changed only under one mutex and
+// never waiting on a disk; FolderLane, the listing, opening and watching,
+// one lane (thread) per drive or share, outside the mutex; and this class,
+// which parses an item once where it comes in and hands work between them.
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "common/UniqueHandle.h"
+#include "locker/FolderLane.h"
 #include "locker/ItemLocker.h"
+#include "locker/LockerState.h"
 
 namespace vaultmere {
 
-struct LockerReport {
-    std::size_t items = 0;           // distinct items locked
-    std::size_t lockedFiles = 0;     // file handles held
-    std::size_t pendingFiles = 0;    // files waiting for a retry
-    std::size_t folders = 0;         // distinct folders of the locked items
-    std::size_t watchedFolders = 0;  // of those, pinned and watched now
-    std::size_t watchOverflows = 0;  // times a watch lost count and its folder was listed again
-};
-
-// Opens one file the way the component locks it: read access, no sharing,
-// not inheritable. Exposed so that benchmarks can compare against it.
-UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
-
-// SetItemLocked is called on one thread (the window thread). The component's
-// own threads, which run while any item is locked, touch no window.
 class FileLocker final : public ItemLocker {
 public:
     FileLocker();
+    // open takes the place of OpenFileLocked (tests).
+    explicit FileLocker(FileOpener open);
+    // Bounded: a lane stuck on a network call is left behind; it closes
+    // what it opens once the call returns and touches nothing of this.
     ~FileLocker() override;
     FileLocker(const FileLocker&) = delete;
     FileLocker& operator=(const FileLocker&) = delete;
 
     // Locking an item that is locked already counts once more and takes the
     // files that appeared since; it stays locked until as many unlocks.
-    // Unlocking an item that is not locked does nothing.
+    // Unlocking an item that is not locked does nothing. Locking returns at
+    // once and the item's lane locks its files just after; unlocking lets
+    // the files go before it returns.
     void SetItemLocked(const std::wstring& path, bool locked) override;
-
-    LockerReport Report() const;
     std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
 
+    LockerReport Report() const;
+    // Every lock asked for has been worked through: listed, opened and its
+    // folder watched (or found missing). For tests and benchmarks.
+    bool Settled() const;
+
+    struct Core;
+
 private:
-    class Engine;
-    std::unique_ptr<Engine> engine_;
+    std::shared_ptr<Core> core_;
 };
 
 }  // namespace vaultmere

@@ -10,17 +10,28 @@ struct ItemStatus {
     enum class Folder {
         Present,
         Missing,      // the folder is not there (the drive or share is)
-        Unreachable,  // the folder cannot be asked (a drive not ready, a share gone, no access)
+        Unreachable,  // the folder cannot be asked (a drive not ready, a share gone)
     };
-    bool locked = false;  // the component has the item locked
+    // Why nothing of an item is locked.
+    enum class Refusal {
+        None,
+        NotAPath,              // not an absolute path to files (relative, a device, too long)
+        SystemFolder,          // the Windows folder or one of its system folders
+        FolderWithoutPattern,  // names a folder rather than the files in it (c:\data)
+    };
+    bool locked = false;  // the component was asked to lock the item
     std::size_t filesHeld = 0;
-    std::size_t filesWaiting = 0;  // covered by the item but open elsewhere: locked once let go
+    std::size_t filesWaiting = 0;  // open elsewhere: locked once let go
+    std::size_t filesDenied = 0;   // this account may not open them: tried again now and then
+    std::size_t filesFailed = 0;   // refused for another reason: tried again now and then
     Folder folder = Folder::Present;
+    Refusal refusal = Refusal::None;
 };
 
 // The locking component as the rest of the program sees it: one call.
 // locked true makes the item inaccessible to other programs until a call
-// with false for the same path.
+// with false for the same path. Neither call waits for a disk or a network:
+// the files are locked just after the call, and let go by the call.
 class ItemLocker {
 public:
     virtual ~ItemLocker() = default;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "common/TextCase.h"
+
 namespace vaultmere {
 
 namespace {
@@ -90,6 +92,19 @@ std::wstring ExtendedLengthPath(const std::wstring& absolutePath) {
         return L"\\\\?\\UNC\\" + absolutePath.substr(2);
     }
     return L"\\\\?\\" + absolutePath;
+}
+
+ItemKey MakeItemKey(const std::wstring& path) {
+    ItemKey item;
+    item.target = ParseItemPath(path);
+    if (item.target.kind == ItemTarget::Kind::Refused) {
+        item.key = LowerCase(path);
+        return item;
+    }
+    item.folder = LowerCase(item.target.folder);
+    item.name = LowerCase(item.target.name);
+    item.key = JoinPath(item.folder, item.name);
+    return item;
 }
 
 }  // namespace vaultmere

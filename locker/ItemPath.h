@@ -29,4 +29,14 @@ std::wstring ExtendedLengthPath(const std::wstring& absolutePath);
 // folder and name joined by exactly one backslash.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
+// An item as the component keeps it, parsed and lower-cased once where it
+// comes in: paths compare without regard to case.
+struct ItemKey {
+    ItemTarget target;
+    std::wstring folder;  // target.folder lower-cased ("" when refused)
+    std::wstring name;    // target.name lower-cased
+    std::wstring key;     // folder\name, or the whole path lower-cased when refused
+};
+ItemKey MakeItemKey(const std::wstring& path);
+
 }  // namespace vaultmere

@@ -1,5 +1,10 @@
 #include <algorithm>
+#include <utility>
+#include <vector>
 
+#include "forms/config/ItemLists.h"
+#include "forms/info/InfoWindow.h"
+#include "locker/FileLocker.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
@@ -83,26 +88,56 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     EXPECT_EQ(expected.size(), Registry::ReadAllValues(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath).size());
 }
 
-TEST_F(RobustnessTest, UnusableItemPathsNeitherCrashNorHang) {
+TEST_F(RobustnessTest, UnusableItemPathsAreListedWithTheirNotesAndLockNothing) {
     TempFolder good(L"paths-good");
     ASSERT_TRUE(WriteTextFile(good / L"x.txt", "x"));
-    const std::vector<std::wstring> items = {
-        L"\\\\.\\PhysicalDrive0",
-        L"CON",
-        L"relative\\folder\\*.*",
-        L"q:\\no drive here\\*.*",
-        L"\\\\nohost.invalid\\share\\*.*",
-        good.Path() + L"\\missing\\*.*",
-        L"c:\\" + std::wstring(300, L'p') + L"\\*.*",
-        L"c:\\" + std::wstring(32000, L'p') + L"\\*.*",
-        good.Path() + L"\\trailing. \\*.*",
-        good.Path() + L"\\*.*",
+    wchar_t systemFolder[MAX_PATH + 1] = {};
+    ::GetSystemDirectoryW(systemFolder, MAX_PATH + 1);
+    const std::wstring system = systemFolder;
+    const std::vector<std::pair<std::wstring, std::wstring>> itemsAndNotes = {
+        {L"\\\\.\\PhysicalDrive0", L"cannot be locked"},
+        {L"CON", L"cannot be locked"},
+        {L"relative\\folder\\*.*", L"cannot be locked"},
+        {L"q:\\no drive here\\*.*", L"not reachable"},
+        {L"\\\\nohost.invalid\\share\\*.*", L"not reachable"},
+        {good.Path() + L"\\missing\\*.*", L"folder missing"},
+        {L"c:\\" + std::wstring(300, L'p') + L"\\*.*", L"folder missing"},
+        {L"c:\\" + std::wstring(32000, L'p') + L"\\*.*", L"cannot be locked"},
+        {good.Path() + L"\\trailing. \\*.*", L"folder missing"},
+        {system + L"\\*.*", L"cannot be locked"},
+        {good.Path(), L"folder given without \\*.*"},
+        {good.Path() + L"\\*.*", L""},
     };
+    std::vector<std::wstring> items;
+    std::vector<std::wstring> notes;
+    for (const auto& each : itemsAndNotes) {
+        items.push_back(each.first);
+        notes.push_back(each.second);
+    }
     Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
     ASSERT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items));
+
+    // The start-up run here, where the notes beside the entries can be read.
+    {
+        vaultmere::AppState state;
+        vaultmere::FileLocker locker;
+        vaultmere::ItemLists lists(locker);
+        vaultmere::InfoWindow messageWindow;
+        vaultmere::ConfigWindow configuration(state, lists, messageWindow);
+        ResidentWindow resident(state, lists, messageWindow);
+        ASSERT_EQ(ResidentWindow::Role::Resident, resident.StartUp());
+        configuration.Show();
+        EXPECT_TRUE(WaitUntil([&] { return configuration.Notes() == notes; }, 15000));
+        EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(good / L"x.txt"));
+    }
+
+    // The program itself lists them all, locks the one usable item and
+    // still answers a second start with its prompt.
     OpenConfiguration(L"secret");
     EXPECT_EQ(items.size(), ListEntries(LockedList(Configuration())).size());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(good / L"x.txt"));
+    EXPECT_TRUE(WaitUntil([&] { return OpenFromOutside(good / L"x.txt") == ERROR_SHARING_VIOLATION; }));
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
 }
 
 TEST_F(RobustnessTest, ManySecondStartsAreEachAnsweredByTheOnePrompt) {

@@ -1,6 +1,7 @@
 #pragma once
 // The chooser lists' view of the real disks.
 #include "forms/add/ChooserLists.h"
+#include "locker/SystemFolders.h"
 
 namespace vaultmere {
 
@@ -19,11 +20,5 @@ public:
     // path (short names, another case, a junction) count as the same.
     bool IsSameFolder(const std::wstring& a, const std::wstring& b) override;
 };
-
-// The folders Windows loads itself from, which must never be locked: the
-// Windows folder and System32, SysWOW64 and Sysnative beneath it (the last
-// two name the other view of System32 for a 32-bit program on 64-bit
-// Windows; either may be missing).
-std::vector<std::wstring> SystemFolders();
 
 }  // namespace vaultmere

@@ -214,18 +214,17 @@ void ConfigWindow::OnFontChanged() {
     // The program icon above the add button's text, as large as the DPI asks.
     HWND add = ::GetDlgItem(Control(IDC_BUTTON_PANEL), IDC_ADD_BUTTON);
     const int iconSize = ::MulDiv(32, Dpi(), 96);
-    HIMAGELIST images = ::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0);
+    UniqueImageList images(::ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0));
     HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId),
                                                  IMAGE_ICON, iconSize, iconSize, 0));
-    ::ImageList_AddIcon(images, icon);
+    ::ImageList_AddIcon(images.Get(), icon);
     if (icon) ::DestroyIcon(icon);
     BUTTON_IMAGELIST imageList{};
-    BUTTON_IMAGELIST previous{};
-    ::SendMessageW(add, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&previous));
-    imageList.himl = images;
+    imageList.himl = images.Get();
     imageList.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
     ::SendMessageW(add, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&imageList));
-    if (previous.himl) ::ImageList_Destroy(previous.himl);
+    // The one the button showed before is no longer in use.
+    addImages_ = std::move(images);
 }
 
 void ConfigWindow::AddToolTip(int controlId, const wchar_t* text) {

@@ -5,6 +5,8 @@
 // window: closing it through the title bar destroys only the window.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +26,14 @@ struct ItemStoreLocation {
     std::wstring filesKeyPath;
 };
 ItemStoreLocation ProgramItemStore();
+
+struct ImageListTraits {
+    using Handle = HIMAGELIST;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::ImageList_Destroy(h); }
+};
+using UniqueImageList = UniqueResource<ImageListTraits>;
 
 // The version record of the running program.
 VersionRecord ReadVersionRecord();
@@ -84,6 +94,7 @@ protected:
     void OnCommand(int id, int notifyCode, HWND control) override;
     void OnClose() override { OnQueryClose(0); }
     void OnFontChanged() override;
+    void OnUnloaded() override { addImages_.Reset(); }
 
 private:
     void FillList(int controlId, const ItemList& list);
@@ -106,6 +117,8 @@ private:
     UniqueFont linkFont_;
     UniqueBrush whiteBrush_;
     UniqueBrush greyBrush_;
+    // The add button's icon; the button uses it but does not own it.
+    UniqueImageList addImages_;
     std::vector<std::wstring> notes_;
 };
 

@@ -37,6 +37,15 @@ std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[s
 
 std::wstring StatusNote(const ItemStatus& status) {
     if (!status.locked) return std::wstring();
+    switch (status.refusal) {
+    case ItemStatus::Refusal::NotAPath:
+    case ItemStatus::Refusal::SystemFolder:
+        return L"cannot be locked";
+    case ItemStatus::Refusal::FolderWithoutPattern:
+        return L"folder given without \\*.*";
+    case ItemStatus::Refusal::None:
+        break;
+    }
     switch (status.folder) {
     case ItemStatus::Folder::Missing:
         return L"folder missing";
@@ -45,8 +54,15 @@ std::wstring StatusNote(const ItemStatus& status) {
     case ItemStatus::Folder::Present:
         break;
     }
-    if (status.filesWaiting == 0) return std::wstring();
-    return std::to_wstring(status.filesWaiting) + (status.filesWaiting == 1 ? L" file in use" : L" files in use");
+    // Several reasons at once are all named.
+    std::wstring note;
+    auto add = [&note](const std::wstring& reason) { note += (note.empty() ? L"" : L", ") + reason; };
+    if (status.filesWaiting > 0) {
+        add(std::to_wstring(status.filesWaiting) + (status.filesWaiting == 1 ? L" file in use" : L" files in use"));
+    }
+    if (status.filesDenied > 0) add(L"no access");
+    if (status.filesFailed > 0) add(L"cannot be locked");
+    return note;
 }
 
 void ItemLists::AddLockedItem(const std::wstring& path) {

@@ -38,7 +38,8 @@ private:
 };
 
 // The short note drawn beside a locked entry that is not wholly locked:
-// "2 files in use", "folder missing", "not reachable"; "" otherwise.
+// "2 files in use", "no access", "folder missing", "not reachable", "folder
+// given without \*.*", "cannot be locked"; "" otherwise.
 std::wstring StatusNote(const ItemStatus& status);
 
 // Answers the Remove confirmation for an entry: true for Yes.

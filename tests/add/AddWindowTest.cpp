@@ -385,6 +385,7 @@ TEST_F(AddWindowTest, AddedFolderIsReallyLocked) {
     OpenAt(dialog, tree.Alpha());
     ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return realLists.lockedList.ListCount() == 1; }));
+    ASSERT_TRUE(Settle(files));
 
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\one.txt"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\README"));

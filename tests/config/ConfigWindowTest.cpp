@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/ResidentWindow.h"
@@ -122,7 +123,12 @@ protected:
     TempFolder folderA{L"formA"}, folderB{L"formB"};
     ScopedTestKey key;
     AppState state;
-    FileLocker locker;
+    // A file this account may not read, as Wine cannot make one.
+    FileLocker locker{[](const std::wstring& path) {
+        if (path.size() < 10 || path.compare(path.size() - 10, 10, L"denied.txt") != 0) return OpenFileLocked(path);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return UniqueHandle();
+    }};
     ItemLists lists{locker};
     InfoWindow messageWindow;
     ConfigWindow form{state, lists, messageWindow};
@@ -215,15 +221,30 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
     ::UpdateWindow(list);
     EXPECT_EQ(0, InkBesideFirstEntry(list, ItemA(), font));
 
-    // A folder that is gone is noted as such.
-    lists.AddLockedItem(folderB / L"gone\\*.*");
+    // Every other reason an item is not wholly locked is noted too.
+    TempFolder denied(L"denied");
+    ASSERT_TRUE(WriteTextFile(denied / L"denied.txt", "d"));
+    wchar_t system[MAX_PATH + 1] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH + 1);
+    const std::vector<std::pair<std::wstring, std::wstring>> expected = {
+        {folderB / L"gone\\*.*", L"folder missing"}, {denied / L"*.*", L"no access"},
+        {L"q:\\nowhere\\*.*", L"not reachable"},     {folderA.Path(), L"folder given without \\*.*"},
+        {L"relative\\*.*", L"cannot be locked"},     {std::wstring(system) + L"\\*.*", L"cannot be locked"},
+    };
+    std::vector<std::wstring> notes = {L"", L""};
+    for (const auto& item : expected) {
+        lists.AddLockedItem(item.first);
+        notes.push_back(item.second);
+    }
     form.RefreshLists();
-    ASSERT_TRUE(WaitUntil([&] { return form.Notes().size() == 3 && form.Notes()[2] == L"folder missing"; }));
+    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == notes; }, 10000)) << form.Notes().size();
+    EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
 }
 
 TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
+    ASSERT_TRUE(Settle(locker));
     form.Show();
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
@@ -246,6 +267,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK));
     ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 0; }, 3000));
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.storedList.Entries());
 
@@ -277,6 +299,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
 TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
+    ASSERT_TRUE(Settle(locker));
     form.Show();
     Select(ConfigWindow::IDC_LOCKED_LIST, 0);
     {
@@ -392,6 +415,7 @@ TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
 TEST_F(ConfigWindowTest, CloseBoxRelaunchesAndKeepsListsAndLocks) {
     state.applicationFolder = L"c:\\program files\\vaultmere\\";
     lists.AddLockedItem(ItemA());
+    ASSERT_TRUE(Settle(locker));
     form.Show();
     ::SendMessageW(form.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_TRUE(WaitUntil([&] { return !form.IsLoaded(); }, 3000));

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <vector>
+
 #include "common/TextCase.h"
 #include "locker/FileLocker.h"
+#include "tests/support/ProcessCounters.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -27,6 +32,7 @@ protected:
 
 TEST_F(FileLockerTest, FolderItemLocksVisibleFilesDirectlyInsideUntilUnlocked) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
     // Hidden files and what lies in subfolders are not covered.
@@ -49,10 +55,12 @@ TEST_F(FileLockerTest, FolderItemLocksVisibleFilesDirectlyInsideUntilUnlocked) {
 
 TEST_F(FileLockerTest, SecondLockNeedsASecondUnlock) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     ASSERT_TRUE(WriteTextFile(folder / L"later.txt", "l"));
     // The folder's watch takes the new file without a second lock.
     EXPECT_TRUE(WaitUntil([&] { return OpenHere(folder / L"later.txt") == ERROR_SHARING_VIOLATION; }));
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().items);
     EXPECT_EQ(3u, locker.Report().lockedFiles);
 
@@ -68,6 +76,7 @@ TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
     UniqueHandle busy(::CreateFileW((folder / L"a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(1u, locker.Report().pendingFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
@@ -79,28 +88,104 @@ TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
 
 TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {
     locker.SetItemLocked(folder / L"a.txt", true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"noextension"));
     locker.SetItemLocked(folder / L"a.txt", false);
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
 }
 
-TEST_F(FileLockerTest, OddPathsDoNothing) {
-    const std::wstring paths[] = {L"\\\\.\\PhysicalDrive0",
-                                  L"CON",
-                                  L"relative\\*.*",
-                                  folder / L"sub",
-                                  folder / L"missing\\*.*",
-                                  L"q:\\nowhere\\*.*",
-                                  L"\\\\nohost\\noshare\\*.*",
-                                  L""};
+std::wstring SystemFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    ::GetSystemDirectoryW(path, MAX_PATH + 1);
+    return path;
+}
+
+TEST_F(FileLockerTest, OddPathsLockNothingAndSayWhy) {
+    std::wstring system = SystemFolder() + L"\\*.*";
+    ::CharUpperBuffW(&system[0], static_cast<DWORD>(system.size()));
+    const std::vector<std::wstring> paths = {L"\\\\.\\PhysicalDrive0",
+                                             L"CON",
+                                             L"relative\\*.*",
+                                             folder / L"sub",
+                                             folder / L"missing\\*.*",
+                                             L"q:\\nowhere\\*.*",
+                                             L"\\\\nohost\\noshare\\*.*",
+                                             L"",
+                                             system};
     for (const std::wstring& path : paths) locker.SetItemLocked(path, true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(0u, locker.Report().lockedFiles);
+    using Refusal = ItemStatus::Refusal;
+    using Folder = ItemStatus::Folder;
+    const std::vector<ItemStatus> status = locker.StatusOf(paths);
+    for (const ItemStatus& each : status) EXPECT_TRUE(each.locked);
+    for (size_t i : {0, 1, 2, 7}) EXPECT_EQ(Refusal::NotAPath, status[i].refusal) << i;
+    EXPECT_EQ(Refusal::FolderWithoutPattern, status[3].refusal);
+    EXPECT_EQ(Folder::Missing, status[4].folder);
+    if (::GetDriveTypeW(L"q:\\") == DRIVE_NO_ROOT_DIR) {
+        EXPECT_EQ(Folder::Unreachable, status[5].folder);
+    }
+    EXPECT_EQ(Folder::Unreachable, status[6].folder);
+    // The system's own files stay free, however the folder is written.
+    EXPECT_EQ(Refusal::SystemFolder, status[8].refusal);
+    EXPECT_EQ(0u, OpenFromOutside(SystemFolder() + L"\\kernel32.dll"));
     // The folder named as if it were a file was not opened.
     EXPECT_TRUE(::MoveFileW((folder / L"sub").c_str(), (folder / L"sub2").c_str()));
     for (const std::wstring& path : paths) locker.SetItemLocked(path, false);
     locker.SetItemLocked(folder / L"never-locked\\*.*", false);
     EXPECT_EQ(0u, locker.Report().items);
+    EXPECT_FALSE(locker.StatusOf({paths[0]})[0].locked);
+}
+
+// An open that hangs, as one on a share that stopped answering does. Shared
+// with the locker's thread, which may outlive the locker.
+struct HangingOpen {
+    UniqueHandle entered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> opened{false};
+};
+
+TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
+    TempFolder remote(L"hang");
+    ASSERT_TRUE(WriteTextFile(remote / L"stuck.txt", "s"));
+    const size_t threads = ProcessThreadCount();
+    auto hang = std::make_shared<HangingOpen>();
+    auto hanging = std::make_unique<FileLocker>([hang](const std::wstring& path) {
+        if (path.find(L"stuck.txt") == std::wstring::npos) return OpenFileLocked(path);
+        ::SetEvent(hang->entered.Get());
+        ::WaitForSingleObject(hang->release.Get(), 60000);
+        UniqueHandle file = OpenFileLocked(path);
+        hang->opened = static_cast<bool>(file);
+        return file;
+    });
+    hanging->SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(*hanging));
+
+    const ULONGLONG start = ::GetTickCount64();
+    hanging->SetItemLocked(remote / L"*.*", true);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hang->entered.Get(), 10000));
+    const std::vector<ItemStatus> status = hanging->StatusOf({Item(), remote / L"*.*"});
+    EXPECT_EQ(2u, status[0].filesHeld);
+    EXPECT_TRUE(status[1].locked);
+    EXPECT_EQ(0u, status[1].filesHeld);
+    // Unlock lets go at once; a lock behind the hanging open returns at once.
+    hanging->SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+    hanging->SetItemLocked(Item(), true);
+    EXPECT_LT(::GetTickCount64() - start, 2000u);
+    EXPECT_FALSE(hanging->Settled());
+
+    // Ending the locker leaves the open behind ...
+    const ULONGLONG ending = ::GetTickCount64();
+    hanging.reset();
+    EXPECT_LT(::GetTickCount64() - ending, 2000u);
+    EXPECT_FALSE(hang->opened);
+    // ... and once it returns, what it opened is closed and its thread ends.
+    ::SetEvent(hang->release.Get());
+    EXPECT_TRUE(WaitUntil([&] { return hang->opened && ProcessThreadCount() == threads; }));
+    EXPECT_EQ(0u, OpenFromOutside(remote / L"stuck.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
 }
 
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
@@ -111,6 +196,7 @@ TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
     }
     ASSERT_TRUE(WriteTextFile(L"\\\\?\\" + deep + L"\\\x00FC.txt", "x"));
     locker.SetItemLocked(deep + L"\\*.*", true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(L"\\\\?\\" + deep + L"\\\x00FC.txt"));
     locker.SetItemLocked(deep + L"\\*.*", false);
@@ -120,6 +206,7 @@ TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
 
 TEST_F(FileLockerTest, LockHandlesAreNotInherited) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     // A child started with handle inheritance on cannot keep the lock alive.
     UniqueHandle child = StartProcess(BinaryFolder() + L"\\outsider.exe", L"\"" + folder / L"a.txt" + L"\"", true);
     ASSERT_TRUE(child);

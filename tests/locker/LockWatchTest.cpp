@@ -60,6 +60,7 @@ protected:
 
 TEST_F(LockWatchTest, NewAndMovedInFilesAreLockedHiddenOnesAndFoldersLeftAlone) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     ASSERT_TRUE(WriteTextFile(folder / L"new.txt", "n"));
     ASSERT_TRUE(WriteHiddenFile(folder / L"hidden-new.txt"));
     ASSERT_TRUE(MakeFolder(folder / L"newsub"));
@@ -90,6 +91,7 @@ TEST_F(LockWatchTest, FileOpenInAnotherProgramAtLockTimeIsLockedOnceLetGo) {
     ASSERT_TRUE(WaitUntil([&] { return LockedHere(folder / L"a.txt"); }));
     locker.SetItemLocked(Item(), true);
     locker.SetItemLocked(Item(L"b.dat"), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
     EXPECT_EQ(1u, locker.Report().pendingFiles);
     // Per item, in any case, with a path that is not locked at all.
@@ -122,6 +124,7 @@ TEST_F(LockWatchTest, FileOpenInAnotherProgramAtLockTimeIsLockedOnceLetGo) {
 
 TEST_F(LockWatchTest, FileAnotherProgramIsWritingIsLockedWhenItCloses) {
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     Holder writer(folder / L"download.bin");
     // Seen, but busy: it waits for a retry instead of being given up.
     ASSERT_TRUE(WaitUntil([&] { return locker.Report().pendingFiles == 1; }));
@@ -140,6 +143,7 @@ TEST_F(LockWatchTest, FolderIsPinnedButStaysListableAndWritable) {
     ASSERT_TRUE(WriteHiddenFile(hiddenOnly + L"\\h.txt"));
     locker.SetItemLocked(empty + L"\\*.*", true);
     locker.SetItemLocked(hiddenOnly + L"\\*.*", true);
+    ASSERT_TRUE(Settle(locker));
     // Pinned at once; watched as soon as the lock calls pause.
     EXPECT_EQ(2u, locker.Report().folders);
     EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 2; }));
@@ -157,13 +161,15 @@ TEST_F(LockWatchTest, FolderIsPinnedButStaysListableAndWritable) {
 
     locker.SetItemLocked(empty + L"\\*.*", false);
     locker.SetItemLocked(hiddenOnly + L"\\*.*", false);
-    EXPECT_TRUE(::MoveFileW(empty.c_str(), (folder / L"renamed").c_str()));
-    EXPECT_TRUE(::RemoveDirectoryW(hiddenOnly.c_str()));
+    // The pins go with the watches, on the locker's own thread.
+    EXPECT_TRUE(WaitUntil([&] { return ::MoveFileW(empty.c_str(), (folder / L"renamed").c_str()) != FALSE; }));
+    EXPECT_TRUE(WaitUntil([&] { return ::RemoveDirectoryW(hiddenOnly.c_str()) != FALSE; }));
 }
 
 TEST_F(LockWatchTest, FolderMissingAtLockTimeIsLockedWhenItAppears) {
     const std::wstring later = folder / L"later";
     locker.SetItemLocked(later + L"\\*.*", true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().items);
     EXPECT_EQ(0u, locker.Report().watchedFolders);
     EXPECT_EQ(ItemStatus::Folder::Missing, locker.StatusOf({later + L"\\*.*"})[0].folder);
@@ -187,7 +193,7 @@ TEST_F(LockWatchTest, FolderMissingAtLockTimeIsLockedWhenItAppears) {
 
     locker.SetItemLocked(later + L"\\*.*", false);
     EXPECT_EQ(0u, OpenFromOutside(later + L"\\next.txt"));
-    EXPECT_TRUE(::MoveFileW(later.c_str(), (folder / L"moved").c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return ::MoveFileW(later.c_str(), (folder / L"moved").c_str()) != FALSE; }));
 }
 
 TEST_F(LockWatchTest, FolderUnderSeveralItemsStaysLockedUntilTheLastUnlock) {
@@ -197,6 +203,7 @@ TEST_F(LockWatchTest, FolderUnderSeveralItemsStaysLockedUntilTheLastUnlock) {
     locker.SetItemLocked(Item(), true);
     locker.SetItemLocked(upper, true);
     locker.SetItemLocked(Item(L"*.txt"), true);
+    ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(2u, locker.Report().items);
     EXPECT_EQ(1u, locker.Report().folders);
     EXPECT_EQ(2u, locker.Report().lockedFiles);
@@ -232,6 +239,7 @@ TEST_F(LockWatchTest, BurstOfNewFilesOverflowingTheWatchIsLockedInFull) {
     ASSERT_TRUE(MakeFolder(large));
     for (int i = 0; i < 3000; ++i) ASSERT_TRUE(WriteTextFile(large + L"\\" + std::to_wstring(i), ""));
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     ASSERT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 1; }));
 
     const std::wstring padding(120, L'x');
@@ -263,16 +271,19 @@ TEST_F(LockWatchTest, HandlesAndThreadsReturnAfterUnlockingEveryItem) {
         ::CreateFileW((folder / L"busy.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(busy);
     // Once through first, so that what the system sets up on first use is
-    // not counted.
-    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
-    for (const std::wstring& item : items) locker.SetItemLocked(item, false);
-    const size_t handles = ProcessHandleCount();
+    // not counted; the locker's thread ends on its own after the unlocks.
     const size_t threads = ProcessThreadCount();
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    ASSERT_TRUE(Settle(locker));
+    for (const std::wstring& item : items) locker.SetItemLocked(item, false);
+    ASSERT_TRUE(WaitUntil([&] { return ProcessThreadCount() == threads; }));
+    const size_t handles = ProcessHandleCount();
     ASSERT_GT(handles, 0u);
     ASSERT_GT(threads, 0u);
 
     for (const std::wstring& item : items) locker.SetItemLocked(item, true);
     locker.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(locker));
     ASSERT_TRUE(MakeFolder(missing));
     ASSERT_TRUE(WriteTextFile(folder / L"new.txt", "n"));
     EXPECT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 2 && locker.Report().lockedFiles == 3; }));
@@ -296,6 +307,7 @@ TEST_F(LockWatchTest, EndingTheLockerWithItemsStillLockedGivesEverythingBack) {
     {
         FileLocker warmUp;
         warmUp.SetItemLocked(Item(), true);
+        ASSERT_TRUE(Settle(warmUp));
     }
     const size_t handles = ProcessHandleCount();
     const size_t threads = ProcessThreadCount();
@@ -303,6 +315,7 @@ TEST_F(LockWatchTest, EndingTheLockerWithItemsStillLockedGivesEverythingBack) {
         FileLocker ending;
         ending.SetItemLocked(Item(), true);
         ending.SetItemLocked(folder / L"gone\\*.*", true);
+        ASSERT_TRUE(Settle(ending));
         EXPECT_EQ(1u, ending.Report().pendingFiles);
         EXPECT_TRUE(LockedHere(folder / L"a.txt"));
     }

@@ -59,6 +59,12 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 5000, DWORD stepMs = 20) {
     }
 }
 
+// Waits until a locker has worked through every lock asked of it.
+template <typename Locker>
+bool Settle(const Locker& locker) {
+    return WaitUntil([&] { return locker.Settled(); }, 10000, 1);
+}
+
 // A registry key for one test under HKEY_CURRENT_USER, deleted afterwards.
 class ScopedTestKey {
 public:

@@ -1,0 +1,268 @@
+#include "locker/FolderLane.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+#include "common/TextCase.h"
+#include "locker/ItemPath.h"
+#include "locker/NamePattern.h"
+
+namespace vaultmere {
+
+namespace {
+
+// Folder items leave these alone: subfolders, hidden files (the user-facing
+// texts promise they stay open) and devices.
+constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
+
+// Names appearing, leaving or changing attributes (a hidden file made
+// visible), and writes: a waiting file that is written to, or closed after
+// writing, is tried again soon.
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES |
+                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+
+// How long closing the lane waits for the last packet of a cancelled read.
+constexpr DWORD kDrainWaitMs = 2000;
+
+// Why a folder could not be opened: gone from a drive or share that is
+// there, or the drive or share itself cannot be asked.
+ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
+    return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
+                                                                                     : ItemStatus::Folder::Missing;
+}
+
+}  // namespace
+
+UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
+    // No SECURITY_ATTRIBUTES: the handle is not inheritable, so no child
+    // process can keep a lock alive after the program ends.
+    return UniqueHandle(
+        ::CreateFileW(extendedPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The folder handle, which pins the folder, and the buffer of its one
+// outstanding change read. The system writes into both until the read's
+// packet has been taken from the port.
+struct FolderLane::Watch {
+    static constexpr DWORD kBufferBytes = 8192;
+
+    std::wstring folderKey;
+    std::uint64_t serial = 0;
+    std::wstring path;
+    UniqueHandle folder;
+    OVERLAPPED overlapped{};
+    bool reading = false;
+    DWORD buffer[kBufferBytes / sizeof(DWORD)];
+
+    bool Read() {
+        overlapped = OVERLAPPED{};
+        reading = ::ReadDirectoryChangesW(folder.Get(), buffer, sizeof buffer, FALSE, kWatchFilter, nullptr,
+                                          &overlapped, nullptr) != FALSE;
+        return reading;
+    }
+};
+
+FolderLane::FolderLane(HANDLE port, FileOpener open, const std::atomic<bool>& stop)
+    : port_(port), open_(std::move(open)), stop_(stop) {}
+
+FolderLane::~FolderLane() {
+    std::vector<std::uint64_t> serials;
+    for (const auto& entry : watches_) serials.push_back(entry.first);
+    for (std::uint64_t serial : serials) Retire(serial);
+    // A cancelled read's buffer stays in use until its packet is taken.
+    const ULONGLONG giveUp = ::GetTickCount64() + kDrainWaitMs;
+    WatchEvent ignored;
+    while (!cancelled_.empty() && ::GetTickCount64() < giveUp) {
+        NextEvent(static_cast<DWORD>(giveUp - ::GetTickCount64()), ignored);
+    }
+    // Never seen: a read that did not report back. Its memory may still be
+    // written to, so it is left to the process rather than freed.
+    for (std::unique_ptr<Watch>& watch : cancelled_) static_cast<void>(watch.release());
+}
+
+void FolderLane::Retire(std::uint64_t serial) {
+    const auto found = watches_.find(serial);
+    if (found == watches_.end()) return;
+    std::unique_ptr<Watch> watch = std::move(found->second);
+    watches_.erase(found);
+    Close(std::move(watch));
+}
+
+void FolderLane::Close(std::unique_ptr<Watch> watch) {
+    if (watch->reading) ::CancelIoEx(watch->folder.Get(), &watch->overlapped);
+    watch->folder.Reset();
+    if (watch->reading) cancelled_.push_back(std::move(watch));
+}
+
+void FolderLane::Do(FolderJob& job) {
+    const std::wstring prefix = JoinPath(job.path, std::wstring());
+    if (job.watch && !StartWatch(job)) return;
+    if (job.scan) List(job, prefix);
+    for (const std::wstring& name : job.look) {
+        if (stop_) return;
+        std::wstring lower = LowerCase(name);
+        const DWORD attributes = ::GetFileAttributesW((prefix + name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        bool covered = false;
+        for (const FolderPattern& pattern : job.patterns) {
+            // A file named on its own is locked whatever its attributes.
+            if (!pattern.wildcard && pattern.lower == lower) covered = true;
+            if (pattern.wildcard && !(attributes & kNotLocked) && NameMatchesPattern(pattern.lower, lower)) {
+                covered = true;
+            }
+        }
+        if (covered) Open(job, name, std::move(lower), prefix);
+    }
+    for (auto& due : job.due) {
+        if (stop_) return;
+        Open(job, due.first, due.second, prefix);
+    }
+    for (const auto& left : job.left) {
+        if (::GetFileAttributesW((prefix + left.first).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            job.gone.push_back(left.second);
+        }
+    }
+}
+
+void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix) {
+    FileOutcome outcome;
+    outcome.file = open_(prefix + name);
+    outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
+    outcome.name = name;
+    outcome.lower = std::move(lower);
+    job.files.push_back(std::move(outcome));
+}
+
+void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
+    const bool several = job.patterns.size() > 1;
+    for (const FolderPattern& pattern : job.patterns) {
+        if (stop_) return;
+        if (!pattern.wildcard) {
+            if (job.known.count(pattern.lower)) continue;
+            Open(job, pattern.name, pattern.lower, prefix);
+            const DWORD error = job.files.back().error;
+            if (error == ERROR_ACCESS_DENIED) {
+                // A folder refuses to open as a file.
+                const DWORD attributes = ::GetFileAttributesW((prefix + pattern.name).c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    job.files.pop_back();
+                    job.folderNames.push_back(pattern.lower);
+                }
+            } else if (error == ERROR_PATH_NOT_FOUND) {
+                job.presenceKnown = true;
+                job.presence = PresenceAfter(error, job.path);
+            }
+            if (several) job.known.insert(pattern.lower);
+            continue;
+        }
+        WIN32_FIND_DATAW found;
+        UniqueFindHandle search(::FindFirstFileExW((prefix + pattern.name).c_str(), FindExInfoBasic, &found,
+                                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!search) {
+            const DWORD error = ::GetLastError();
+            // Nothing matches: the folder is there.
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) continue;
+            job.presenceKnown = true;
+            job.presence = PresenceAfter(error, job.path);
+            return;
+        }
+        job.presenceKnown = true;
+        job.presence = ItemStatus::Folder::Present;
+        do {
+            if (found.dwFileAttributes & kNotLocked) continue;
+            std::wstring lower = LowerCase(found.cFileName);
+            if (job.known.count(lower)) continue;
+            if (several) job.known.insert(lower);
+            Open(job, found.cFileName, std::move(lower), prefix);
+        } while (!stop_ && ::FindNextFileW(search.Get(), &found));
+    }
+}
+
+bool FolderLane::StartWatch(FolderJob& job) {
+    Retire(job.serial);
+    auto watch = std::make_unique<Watch>();
+    watch->folderKey = job.folderKey;
+    watch->serial = job.serial;
+    watch->path = job.path;
+    // Others may list the folder and add, change and remove files in it, but
+    // not rename or delete the folder itself while we hold this.
+    watch->folder.Reset(::CreateFileW(job.path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                      nullptr));
+    job.presenceKnown = true;
+    if (!watch->folder) {
+        job.presence = PresenceAfter(::GetLastError(), job.path);
+        return false;
+    }
+    job.presence = ItemStatus::Folder::Present;
+    // The packets of this handle's reads carry the watch as their key.
+    if (!::CreateIoCompletionPort(watch->folder.Get(), port_, reinterpret_cast<ULONG_PTR>(watch.get()), 0) ||
+        !watch->Read()) {
+        // Not watched, but there: listed now, and the watch tried again later.
+        job.watching = false;
+        List(job, JoinPath(job.path, std::wstring()));
+        job.scan = false;
+        return true;
+    }
+    job.watching = true;
+    watches_[job.serial] = std::move(watch);
+    return true;
+}
+
+bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* overlapped = nullptr;
+    const BOOL ok = ::GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, timeoutMs);
+    if (!overlapped) return false;
+    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    auto* watch = reinterpret_cast<Watch*>(key);
+    const auto cancelled = std::find_if(cancelled_.begin(), cancelled_.end(),
+                                        [watch](const std::unique_ptr<Watch>& each) { return each.get() == watch; });
+    if (cancelled != cancelled_.end()) {
+        cancelled_.erase(cancelled);
+        return false;
+    }
+    // A live watch is only ever freed after its read reported back.
+    watch->reading = false;
+    event = WatchEvent();
+    event.folderKey = watch->folderKey;
+    event.serial = watch->serial;
+    if (error == ERROR_SUCCESS && bytes > 0) {
+        // Copied out first: the next read reuses the buffer.
+        const auto* base = reinterpret_cast<const unsigned char*>(watch->buffer);
+        const std::size_t nameOffset = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+        for (std::size_t offset = 0; offset + nameOffset <= bytes;) {
+            const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + offset);
+            if (offset + nameOffset + info->FileNameLength > bytes) break;
+            FolderChange change;
+            change.action = info->Action;
+            change.name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (!change.name.empty() && change.name.find(L'\\') == std::wstring::npos) {
+                change.lower = LowerCase(change.name);
+                event.changes.push_back(std::move(change));
+            }
+            if (info->NextEntryOffset == 0) break;
+            offset += info->NextEntryOffset;
+        }
+        event.kind = WatchEvent::Kind::Changes;
+        if (watch->Read()) return true;
+    } else if (error == ERROR_SUCCESS || error == ERROR_NOTIFY_ENUM_DIR) {
+        // More changes than the buffer holds: the folder is listed again.
+        event.kind = WatchEvent::Kind::Overflow;
+        if (watch->Read()) return true;
+    }
+    // The handle is no good any more (the folder went with its drive, or
+    // the share dropped): the watch is tried again later.
+    event.kind = WatchEvent::Kind::Lost;
+    const std::wstring path = watch->path;
+    watches_.erase(watch->serial);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    event.presence = attributes != INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Present
+                                                           : PresenceAfter(::GetLastError(), path);
+    return true;
+}
+
+}  // namespace vaultmere

@@ -1,0 +1,71 @@
+#pragma once
+// The component's disk and network side: listing folders, opening files,
+// pinning and watching folders. A lane does the jobs LockerState plans for
+// the folders of one drive or share, on the lane's own thread and never
+// under the component's mutex, so a share that takes a minute to answer
+// holds up only its own lane. Not thread-safe: one thread uses a lane.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/UniqueHandle.h"
+#include "locker/LockerState.h"
+
+namespace vaultmere {
+
+// Opens one file to lock it; on failure the last error says why.
+using FileOpener = std::function<UniqueHandle(const std::wstring& extendedPath)>;
+
+// Opens one file the way the component locks it: read access, no sharing,
+// not inheritable. Exposed so that benchmarks can compare against it.
+UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
+
+// What one finished watch read brought.
+struct WatchEvent {
+    enum class Kind { Changes, Overflow, Lost };
+    Kind kind = Kind::Changes;
+    std::wstring folderKey;
+    std::uint64_t serial = 0;
+    std::vector<FolderChange> changes;
+    ItemStatus::Folder presence = ItemStatus::Folder::Present;  // after a loss
+};
+
+class FolderLane {
+public:
+    // stop, when set, cuts a long listing short.
+    FolderLane(HANDLE port, FileOpener open, const std::atomic<bool>& stop);
+    // Closes every watch; waits a bounded time for the cancelled reads.
+    ~FolderLane();
+    FolderLane(const FolderLane&) = delete;
+    FolderLane& operator=(const FolderLane&) = delete;
+
+    void Do(FolderJob& job);
+    // The folder went: its watch ends and its pin goes.
+    void Retire(std::uint64_t serial);
+    // Takes one packet from the port, waiting at most timeoutMs. False on a
+    // timeout or a wake-up; true with a watch's news.
+    bool NextEvent(DWORD timeoutMs, WatchEvent& event);
+
+private:
+    struct Watch;
+
+    bool StartWatch(FolderJob& job);
+    void List(FolderJob& job, const std::wstring& prefix);
+    void Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix);
+    void Close(std::unique_ptr<Watch> watch);
+
+    HANDLE port_;
+    FileOpener open_;
+    const std::atomic<bool>& stop_;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Watch>> watches_;
+    // Watches whose cancelled read has not reported back yet.
+    std::vector<std::unique_ptr<Watch>> cancelled_;
+};
+
+}  // namespace vaultmere

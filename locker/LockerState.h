@@ -1,0 +1,172 @@
+#pragma once
+// What the component holds, as plain data: the items, their folders, the
+// files held and the files waiting. FileLocker changes it only under its
+// mutex, and nothing here touches a disk or the network: the lanes
+// (FolderLane) list, open and watch outside the mutex, doing the jobs
+// planned here, and hand their results back here. Handles let go are handed
+// out, to be closed once the mutex is released.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "common/UniqueHandle.h"
+#include "locker/ItemLocker.h"
+#include "locker/ItemPath.h"
+
+namespace vaultmere {
+
+struct LockerReport {
+    std::size_t items = 0;           // distinct items locked
+    std::size_t lockedFiles = 0;     // file handles held
+    std::size_t pendingFiles = 0;    // files waiting for a retry
+    std::size_t folders = 0;         // distinct folders of the locked items
+    std::size_t watchedFolders = 0;  // of those, pinned and watched now
+    std::size_t watchOverflows = 0;  // times a watch lost count and its folder was listed again
+};
+
+// A file name pattern of a folder's items ("*.*", "*.txt") or a plain name.
+struct FolderPattern {
+    std::wstring name;  // as given, for listing and opening
+    std::wstring lower;
+    bool wildcard = false;
+    bool namesFolder = false;  // a plain name found to be a folder
+};
+
+// One file as a lane found it: opened, or the error of the open.
+struct FileOutcome {
+    std::wstring name;  // as the folder lists it
+    std::wstring lower;
+    UniqueHandle file;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// A change a folder's watch reported.
+struct FolderChange {
+    DWORD action = 0;
+    std::wstring name;
+    std::wstring lower;
+};
+
+// Work on one folder, planned under the mutex and done by its lane outside it.
+struct FolderJob {
+    std::wstring folderKey;
+    std::uint64_t serial = 0;
+    std::wstring path;  // extended-length
+    std::vector<FolderPattern> patterns;
+    bool watch = false;                      // pin and watch the folder, then list it
+    bool scan = false;                       // list every pattern, open what is neither held nor waiting
+    std::unordered_set<std::wstring> known;  // held or waiting, when listing again
+    std::vector<std::wstring> look;          // names the watch saw appear or change
+    std::vector<std::pair<std::wstring, std::wstring>> due;   // waiting files to try again: name, lower
+    std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave
+
+    // The lane's findings.
+    bool presenceKnown = false;
+    ItemStatus::Folder presence = ItemStatus::Folder::Present;
+    bool watching = false;
+    std::vector<FileOutcome> files;
+    std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
+    std::vector<std::wstring> gone;         // of left, those really gone
+};
+
+class LockerState {
+public:
+    // Folders (lower-cased) whose items lock nothing.
+    explicit LockerState(std::unordered_set<std::wstring> systemFolders) : systemFolders_(std::move(systemFolders)) {}
+
+    // Returns the root of the lane that has work now, or "".
+    std::wstring Lock(const ItemKey& item, ULONGLONG now);
+    struct Unlocked {
+        std::wstring root;      // the root of the folder let go, or ""
+        bool rootIdle = false;  // no folder is left on that root
+    };
+    Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
+    void ReleaseAll(std::vector<UniqueHandle>& released);
+    std::vector<ItemStatus> Status(const std::vector<std::wstring>& keys) const;
+    LockerReport Report() const;
+    // Every lock asked for has been listed and its folder watched, or found
+    // missing.
+    bool Settled() const;
+
+    // For the lane of root: the next jobs, at most most; how long it may
+    // sleep when there are none (INFINITE for no limit); the watches of
+    // folders that went.
+    std::vector<FolderJob> Plan(const std::wstring& root, ULONGLONG now, std::size_t most);
+    DWORD SleepFor(const std::wstring& root, ULONGLONG now) const;
+    std::vector<std::uint64_t> TakeRetired(const std::wstring& root);
+    void ForgetRoot(const std::wstring& root);
+
+    void TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
+    // Returns whether the folder has work now.
+    bool TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,
+                     ULONGLONG now);
+    // The watch lost count: the folder is listed again.
+    bool TakeOverflow(const std::wstring& folderKey, std::uint64_t serial);
+    // The watch failed; presence is what the lane found after.
+    void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence, ULONGLONG now,
+                       std::vector<UniqueHandle>& released);
+
+private:
+    enum class Failure { Busy, Denied, Other };
+    struct Waiting {
+        std::wstring name;
+        Failure failure = Failure::Busy;
+        ULONGLONG since = 0;
+        ULONGLONG lastTry = 0;
+        ULONGLONG due = 0;
+        DWORD delayMs = 0;
+    };
+    struct Folder {
+        std::uint64_t serial = 0;
+        std::wstring root;
+        std::wstring path;
+        std::vector<FolderPattern> patterns;
+        std::unordered_map<std::wstring, UniqueHandle> held;
+        std::unordered_map<std::wstring, Waiting> waiting;
+        ItemStatus::Folder presence = ItemStatus::Folder::Present;
+        bool scanDue = true;
+        bool watching = false;
+        bool watchTried = false;
+        bool queued = false;
+        ULONGLONG watchDue = 0;
+        std::vector<std::wstring> look;
+        std::vector<std::pair<std::wstring, std::wstring>> left;
+        std::size_t overflows = 0;
+    };
+    struct Item {
+        std::wstring folderKey;  // "" when refused
+        std::wstring pattern;    // lower-cased
+        unsigned lockCount = 0;
+        ItemStatus::Refusal refusal = ItemStatus::Refusal::None;
+    };
+    struct Lane {
+        std::deque<std::pair<std::wstring, std::uint64_t>> queue;  // folders with work, in order
+        std::vector<std::uint64_t> retired;
+        std::size_t folders = 0;
+    };
+
+    Folder* Find(const std::wstring& folderKey, std::uint64_t serial);
+    void Queue(const std::wstring& folderKey, Folder& folder);
+    static bool Covers(const Folder& folder, const std::wstring& lower);
+    static void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
+    static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
+
+    std::unordered_set<std::wstring> systemFolders_;
+    std::unordered_map<std::wstring, Item> items_;
+    std::unordered_map<std::wstring, Folder> folders_;
+    std::unordered_map<std::wstring, Lane> lanes_;
+    std::uint64_t nextSerial_ = 1;
+};
+
+// The lane a folder belongs to: its drive root ("\\?\c:\") or share
+// ("\\?\unc\server\share\"), from its extended-length path.
+std::wstring VolumeRoot(const std::wstring& extendedPath);
+
+}  // namespace vaultmere
