@@ -39,8 +39,8 @@ std::wstring FileNameOf(const std::wstring& path) {
 }
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 // The processes that run one of the program files; the file name is
@@ -129,8 +129,8 @@ bool RunTaskInSession(const std::wstring& taskName, DWORD session) {
         ::VariantInit(&none);
         const Bstr rootPath(L"\\");
         const Bstr name(taskName);
-        started = SUCCEEDED(::CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER, kTaskServiceInterface,
-                                               service.PutVoid())) &&
+        started = SUCCEEDED(::CoCreateInstance(kTaskSchedulerClass, nullptr, CLSCTX_INPROC_SERVER,
+                                               kTaskServiceInterface, service.PutVoid())) &&
                   SUCCEEDED(service->Connect(none, none, none, none)) &&
                   SUCCEEDED(service->GetFolder(rootPath.Get(), root.Put())) &&
                   SUCCEEDED(root->GetTask(name.Get(), task.Put())) &&
