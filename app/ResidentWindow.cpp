@@ -58,12 +58,13 @@ void ResidentWindow::Load() {
 }
 
 ResidentWindow::Role ResidentWindow::StartUp() {
+    residency_ = ClaimResidency(kResidentMutexName);
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
     state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                                        Registry::kPasswordValueName)
                                 .ToText();
-    if (::FindWindowW(nullptr, kResidentMarkerTitle) != nullptr) return Role::SecondStart;
+    if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
     RelockStoredItems();
@@ -89,6 +90,8 @@ void ResidentWindow::RunSecondStart() {
     messageWindow_.SetOkVisible(false);
     messageWindow_.Show();
 
+    residentSeen_ = FindFormOfOtherProcess(kResidentMarkerTitle) != nullptr;
+    noticeSeconds_ = 0;
     ::SetTimer(Handle(), kNoticeTimer, 1000, nullptr);
     noticeShowing_ = true;
     while (noticeShowing_) {
@@ -99,20 +102,20 @@ void ResidentWindow::RunSecondStart() {
 }
 
 void ResidentWindow::OnNoticeTimer() {
+    // The request stands for one whole poll of the resident copy once its
+    // window is there. A resident that holds the mutex but makes no window
+    // is not waited for without end.
+    constexpr int kLongestWaitSeconds = 10;
+    ++noticeSeconds_;
+    if (!residentSeen_ && noticeSeconds_ < kLongestWaitSeconds) {
+        residentSeen_ = FindFormOfOtherProcess(kResidentMarkerTitle) != nullptr;
+        return;
+    }
     ::KillTimer(Handle(), kNoticeTimer);
     noticeShowing_ = false;
 }
 
-bool IsShowRequestPending() {
-    // Only another process's window counts: this copy's own message boxes
-    // carry the same caption.
-    for (HWND window = nullptr; (window = ::FindWindowExW(nullptr, window, nullptr, kShowRequestTitle)) != nullptr;) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner != ::GetCurrentProcessId()) return true;
-    }
-    return false;
-}
+bool IsShowRequestPending() { return FindFormOfOtherCopy(kShowRequestTitle) != nullptr; }
 
 void ResidentWindow::OnShowRequestTimer() {
     if (!IsShowRequestPending()) return;

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "app/Residency.h"
 #include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/config/ItemLists.h"
@@ -33,14 +34,17 @@ public:
     // Opens the configuration window; set by its owner.
     std::function<void()> showConfiguration;
 
-    // Start-up: the application folder, the stored password, the role by the
-    // resident marker title; as the resident copy it takes that title,
-    // lists every stored item and hands it to the locker in order (which
-    // locks it beside this thread, so show requests are answered meanwhile)
-    // and starts polling for show requests. The window stays hidden.
+    // Start-up: the role by the session's resident mutex, taken before any
+    // window is made; the application folder, the stored password; as the
+    // resident copy it takes the resident marker title, lists every stored
+    // item and hands it to the locker in order (which locks it beside this
+    // thread, so show requests are answered meanwhile) and starts polling
+    // for show requests. The window stays hidden.
     Role StartUp();
     // A second start: the "Loading setup..." notice under the show request
-    // title for about a second, pumping messages, then gone.
+    // title, pumping messages, for about a second once the resident copy's
+    // window is there (a copy that lost the start-up race waits for it),
+    // then gone.
     void RunSecondStart();
 
     void OnShowRequestTimer();
@@ -64,11 +68,14 @@ private:
     AppState& state_;
     ItemLists& lists_;
     InfoWindow& messageWindow_;
+    ResidencyClaim residency_;
     bool noticeShowing_ = false;
+    bool residentSeen_ = false;
+    int noticeSeconds_ = 0;
 };
 
-// Whether a top-level window of another process carries the show request
-// title.
+// Whether another copy of this program file shows a form under the show
+// request title. Windows of other programs with that title do not count.
 bool IsShowRequestPending();
 
 // The folder of this program's executable, as the platform reports it:

@@ -17,10 +17,9 @@
 namespace ui {
 
 const wchar_t kPanelClass[] = L"VaultmerePanel";
+const wchar_t kFormClass[] = L"VaultmereForm";
 
 namespace {
-
-const wchar_t kFormClass[] = L"VaultmereForm";
 
 LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

@@ -24,6 +24,10 @@ int ScreenDpi();
 int WindowDpi(HWND window);
 int TwipsToPixels(int twips, int dpi);
 
+// The window class of every form, the two windows that carry the titles
+// through which copies of the program find each other among them.
+extern const wchar_t kFormClass[];
+
 // A borderless child window that holds controls, fills itself with a colour
 // and passes its children's notifications up to the form.
 extern const wchar_t kPanelClass[];

@@ -2,6 +2,7 @@
 ; through a Task Scheduler task, and registers an uninstaller. Built by the
 ; `installer` CMake target:
 ;   makensis -DEXE=<brwaddon.exe> -DOUTFILE=<setup.exe> installer/vaultmere.nsi
+;   -DHELPER=<setuphelper.exe>
 ; Silent use: setup.exe /S [/D=<folder>]; uninstall.exe /S [/REMOVESETTINGS].
 ;
 ; Both the setup and the program are 32-bit, so on 64-bit Windows every
@@ -11,9 +12,14 @@ Unicode true
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
+; A program file that cannot be written is never left behind unsaid.
+AllowSkipFiles off
 
 !ifndef EXE
   !error "Pass the program with -DEXE=<path to brwaddon.exe>"
+!endif
+!ifndef HELPER
+  !error "Pass the setup helper with -DHELPER=<path to setuphelper.exe>"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "Vaultmere-setup.exe"
@@ -34,21 +40,17 @@ RequestExecutionLevel admin
 !define PUBLISHER "Brackwater Software"
 !define PROGRAM_FILE "brwaddon.exe"
 !define UNINSTALLER_FILE "uninstall.exe"
-!define RESIDENT_TITLE "Vaultmere " ; the running copy's hidden window
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define TASK_NAME "${PRODUCT}"
 !define TASK_FILE "vaultmere-task.xml" ; kept in the install folder
 !define SCHTASKS '"$SYSDIR\schtasks.exe"'
-; What Program Files gives: SYSTEM and Administrators full control, Users
-; read and execute; nothing inherited from the folder above.
-!define FOLDER_SDDL "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-!define SE_FILE_OBJECT 1
-!define PROTECTED_DACL 0x80000004 ; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define STORE_KEY "SOFTWARE\Brackwater\Addon"
 !define STORE_PARENT_KEY "SOFTWARE\Brackwater"
-!define PROCESS_TERMINATE 0x0001
-!define SYNCHRONIZE 0x00100000
+!define HELPER_FILE "setuphelper.exe" ; run from $PLUGINSDIR only
+
+Var OldInstallFolder ; where an earlier version was installed, if elsewhere
+Var TaskRegistered ; "yes" once the logon task is registered
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -65,6 +67,8 @@ BrandingText "${PUBLISHER}"
 !define MUI_UNICON "../app/brwaddon.ico"
 !define MUI_ABORTWARNING
 
+!define MUI_DIRECTORYPAGE_TEXT_TOP "${PRODUCT} is installed in Program Files, where only administrators can change it: it runs with administrator rights at every logon."
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
@@ -88,48 +92,61 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${COPYRIGHT}"
 
-; Ends the running copy of the program, found by its window title. Its window
-; ignores WM_CLOSE, so the process is terminated; its locks end with it. A
-; relaunch may just be starting another copy, so a few rounds are tried.
-; Pushes "none", "ended" or "failed" (a copy runs that could not be ended).
-!macro DEFINE_END_RESIDENT_COPY un
-Function ${un}EndResidentCopy
-  Push $0
+; The helper, extracted to this run's own folder, which only this account
+; and administrators can write.
+!macro DEFINE_HELPER un
+Function ${un}ExtractHelper
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "/oname=${HELPER_FILE}" "${HELPER}"
+FunctionEnd
+
+; Ends every running copy of the program, in every session and of every
+; user, found by its program file's path: "$INSTDIR\${PROGRAM_FILE}" and
+; the one of $0 when it is not empty (the folder of an earlier install).
+; Their locks end with them. Pushes "none", "ended" or "failed" (a copy runs
+; that could not be ended).
+Function ${un}EndProgramCopies
   Push $1
-  Push $2
-  Push $3
-  Push $4
-  StrCpy $4 "none"
-  ${For} $3 1 10
-    System::Call 'user32::FindWindowW(p 0, w "${RESIDENT_TITLE}") p .r0'
-    ${If} $0 P= 0
-      ${Break}
-    ${EndIf}
-    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
-    System::Call 'kernel32::OpenProcess(i ${PROCESS_TERMINATE}|${SYNCHRONIZE}, i 0, i r1) p .r2'
-    ${If} $2 P= 0
-      StrCpy $4 "failed"
-      ${Break}
-    ${EndIf}
-    System::Call 'kernel32::TerminateProcess(p r2, i 1)'
-    System::Call 'kernel32::WaitForSingleObject(p r2, i 10000)'
-    System::Call 'kernel32::CloseHandle(p r2)'
-    StrCpy $4 "ended"
-  ${Next}
-  System::Call 'user32::FindWindowW(p 0, w "${RESIDENT_TITLE}") p .r0'
-  ${If} $0 P<> 0
-    StrCpy $4 "failed"
+  Call ${un}ExtractHelper
+  ${If} $0 == ""
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" end "$INSTDIR\${PROGRAM_FILE}"'
+  ${Else}
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" end "$INSTDIR\${PROGRAM_FILE}" "$0\${PROGRAM_FILE}"'
   ${EndIf}
-  StrCpy $0 $4
-  Pop $4
-  Pop $3
-  Pop $2
   Pop $1
-  Exch $0
+  ${If} $1 == 0
+    StrCpy $1 "none"
+  ${ElseIf} $1 == 1
+    StrCpy $1 "ended"
+  ${Else}
+    StrCpy $1 "failed"
+  ${EndIf}
+  Exch $1
 FunctionEnd
 !macroend
-!insertmacro DEFINE_END_RESIDENT_COPY ""
-!insertmacro DEFINE_END_RESIDENT_COPY "un."
+!insertmacro DEFINE_HELPER ""
+!insertmacro DEFINE_HELPER "un."
+
+; Deletes the program files an update renamed aside (brwaddon.exe.1.old,
+; ...) in folder $0 that nothing holds any more; the others go at the next
+; restart.
+!macro DEFINE_DELETE_ASIDE un
+Function ${un}DeleteAsideFiles
+  Push $1
+  Push $2
+  FindFirst $1 $2 "$0\*.old"
+  ${DoWhile} $2 != ""
+    Delete /REBOOTOK "$0\$2"
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+  Pop $2
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro DEFINE_DELETE_ASIDE ""
+!insertmacro DEFINE_DELETE_ASIDE "un."
 
 !macro REQUIRE_ADMIN
   SetShellVarContext all
@@ -144,79 +161,107 @@ FunctionEnd
 
 Function .onInit
   !insertmacro REQUIRE_ADMIN
+  ; An update goes where the earlier version is, unless that lies outside
+  ; Program Files: then it moves to Program Files.
+  ReadRegStr $OldInstallFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $OldInstallFolder != ""
+  ${AndIf} $INSTDIR == $OldInstallFolder
+    Push $OldInstallFolder
+    Call FolderPlace
+    Pop $0
+    ${If} $0 != "inside"
+      StrCpy $INSTDIR "$PROGRAMFILES\${PRODUCT}"
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
   !insertmacro REQUIRE_ADMIN
 FunctionEnd
 
-; Pushes "inside" when $INSTDIR lies in Program Files, where the folder
-; inherits the permissions it needs, else "outside".
-!macro INSIDE_WHEN_INSTDIR_UNDER folder
-  StrLen $1 "${folder}\"
-  StrCpy $2 "$INSTDIR\" $1
-  ${If} $2 == "${folder}\" ; compares without case
-    StrCpy $0 "inside"
+; $INSTDIR as a full path: no "..", "." or "/" left in it.
+Function NormalizeInstallFolder
+  Push $0
+  Push $1
+  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $INSTDIR $0
+  ${EndIf}
+  ; No trailing backslash.
+  StrCpy $1 $INSTDIR 1 -1
+  ${If} $1 == "\"
+    StrCpy $INSTDIR $INSTDIR -1
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Pushes "inside" when $0 is a folder below Program Files (either view),
+; where only administrators can create or change anything, else "outside".
+!macro INSIDE_WHEN_UNDER folder
+  StrLen $2 "${folder}\"
+  StrCpy $3 "$0\" $2
+  StrCpy $4 "$0\" "" $2
+  ${If} $3 == "${folder}\" ; compares without case
+  ${AndIf} $4 != ""
+    StrCpy $1 "inside"
   ${EndIf}
 !macroend
-Function InstallFolderPlace
-  Push $0
-  Push $1
-  Push $2
-  StrCpy $0 "outside"
-  !insertmacro INSIDE_WHEN_INSTDIR_UNDER "$PROGRAMFILES"
-  !insertmacro INSIDE_WHEN_INSTDIR_UNDER "$PROGRAMFILES64"
-  Pop $2
-  Pop $1
+Function FolderPlace
   Exch $0
-FunctionEnd
-
-; Pushes "yes" when $INSTDIR holds something other than this program's files:
-; its permissions are not ours to replace then.
-Function InstallFolderHoldsOthers
-  Push $0
-  Push $1
-  Push $2
-  StrCpy $2 "no"
-  FindFirst $0 $1 "$INSTDIR\*"
-  ${DoWhile} $1 != ""
-    ${If} $1 != "."
-    ${AndIf} $1 != ".."
-    ${AndIf} $1 != "${PROGRAM_FILE}"
-    ${AndIf} $1 != "${UNINSTALLER_FILE}"
-    ${AndIf} $1 != "${TASK_FILE}"
-      StrCpy $2 "yes"
-      ${Break}
-    ${EndIf}
-    FindNext $0 $1
-  ${Loop}
-  FindClose $0
-  StrCpy $0 $2
-  Pop $2
-  Pop $1
-  Exch $0
-FunctionEnd
-
-; Gives $INSTDIR the permissions of Program Files, so that no user can replace
-; the program or put a DLL beside it. Pushes 1 on success, else 0.
-Function SecureInstallFolder
-  Push $0
   Push $1
   Push $2
   Push $3
-  StrCpy $0 0
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${FOLDER_SDDL}", i 1, *p .r1, p 0) i .r2'
-  ${If} $2 <> 0
-    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r3, *i .r2) i .r2'
-    ${If} $2 <> 0
-      System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, i ${PROTECTED_DACL}, p 0, p 0, p r3, p 0) i .r2'
-      ${If} $2 = 0
-        StrCpy $0 1
-      ${EndIf}
-    ${EndIf}
-    System::Call 'kernel32::LocalFree(p r1)'
-  ${EndIf}
+  Push $4
+  StrCpy $1 "outside"
+  !insertmacro INSIDE_WHEN_UNDER "$PROGRAMFILES"
+  !insertmacro INSIDE_WHEN_UNDER "$PROGRAMFILES64"
+  StrCpy $0 $1
+  Pop $4
   Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+!define REFUSED_FOLDER_TEXT "${PRODUCT} runs with administrator rights at every logon, so it is installed only in a folder of Program Files, which no other user can change. Choose a folder in $PROGRAMFILES."
+
+Function DirectoryPageLeave
+  Call NormalizeInstallFolder
+  Push $INSTDIR
+  Call FolderPlace
+  Pop $0
+  ${If} $0 != "inside"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "${REFUSED_FOLDER_TEXT}"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; Moves "$INSTDIR\$0" out of the way of the new file: renamed aside, and
+; deleted now or, while something holds it, at the next restart. A running
+; program allows that; a file held without delete sharing does not. Pushes
+; the name it was renamed to, "" when there was no file, or "failed".
+Function MoveAside
+  Exch $0
+  Push $1
+  Push $2
+  ${IfNot} ${FileExists} "$INSTDIR\$0"
+    StrCpy $2 ""
+  ${Else}
+    StrCpy $2 "failed"
+    ${For} $1 1 20
+      ${IfNot} ${FileExists} "$INSTDIR\$0.$1.old"
+        ClearErrors
+        Rename "$INSTDIR\$0" "$INSTDIR\$0.$1.old"
+        ${IfNot} ${Errors}
+          StrCpy $2 "$0.$1.old"
+        ${EndIf}
+        ${Break}
+      ${EndIf}
+    ${Next}
+  ${EndIf}
+  StrCpy $0 $2
   Pop $2
   Pop $1
   Exch $0
@@ -275,6 +320,7 @@ Function RegisterLogonStart
   nsExec::ExecToLog '${SCHTASKS} /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_FILE}"'
   Pop $0
   ${If} $0 == 0
+    StrCpy $TaskRegistered "yes"
     DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   ${Else}
     WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${PROGRAM_FILE}"'
@@ -286,42 +332,85 @@ FunctionEnd
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
 
-  ; The program file cannot be replaced while a copy of it runs.
-  System::Call 'user32::FindWindowW(p 0, w "${RESIDENT_TITLE}") p .r0'
-  ${If} $0 P<> 0
-  ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${PRODUCT} is running and is ended for the update. The folders it locks stay unlocked until it starts again." /SD IDOK IDCANCEL`
+  ; Pages do not run when silent: the folder is checked again before
+  ; anything is written.
+  Call NormalizeInstallFolder
+  Push $INSTDIR
+  Call FolderPlace
+  Pop $0
+  ${If} $0 != "inside"
+    MessageBox MB_OK|MB_ICONSTOP "${REFUSED_FOLDER_TEXT}" /SD IDOK
+    SetErrorLevel 2
+    Abort "$INSTDIR is not in Program Files."
+  ${EndIf}
+  ${If} $OldInstallFolder == $INSTDIR
+    StrCpy $OldInstallFolder ""
+  ${EndIf}
+
+  ; The program file of a running copy is replaced all the same, but the
+  ; copy would keep running the old version.
+  Call ExtractHelper
+  ${If} $OldInstallFolder == ""
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" running "$INSTDIR\${PROGRAM_FILE}"'
+  ${Else}
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" running "$INSTDIR\${PROGRAM_FILE}" "$OldInstallFolder\${PROGRAM_FILE}"'
+  ${EndIf}
+  Pop $0
+  ${If} $0 == 1
+  ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${PRODUCT} is running and is ended for the update, for every user of this computer. The folders it locks stay unlocked until it starts again." /SD IDOK IDCANCEL`
     Abort "Setup was cancelled while ${PRODUCT} was running."
   ${EndIf}
-  Call EndResidentCopy
+  StrCpy $0 $OldInstallFolder
+  Call EndProgramCopies
   Pop $R0
   ${If} $R0 == "failed"
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running and could not be ended. End it and run Setup again." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running and could not be ended. End it (or restart Windows) and run Setup again." /SD IDOK
+    SetErrorLevel 2
     Abort "${PRODUCT} could not be ended."
   ${EndIf}
 
-  ; Outside Program Files the folder gets Program Files' permissions before
-  ; the program goes in, so that no user can replace what runs elevated.
-  Call InstallFolderPlace
-  Pop $R1
-  ${If} $R1 == "outside"
-    Call InstallFolderHoldsOthers
-    Pop $0
-    ${If} $0 == "yes"
-      MessageBox MB_OK|MB_ICONSTOP "$INSTDIR holds other files. Outside Program Files, ${PRODUCT} is installed only in a new or empty folder, because that folder is given the permissions of Program Files." /SD IDOK
-      Abort "The install folder holds other files."
+  ; Every program file is replaced or setup says so and stops, keeping the
+  ; version it found.
+  Push "${PROGRAM_FILE}"
+  Call MoveAside
+  Pop $R2
+  Push "${UNINSTALLER_FILE}"
+  Call MoveAside
+  Pop $R3
+  ${If} $R2 == "failed"
+  ${OrIf} $R3 == "failed"
+    ${If} $R2 != "failed"
+    ${AndIf} $R2 != ""
+      Rename "$INSTDIR\$R2" "$INSTDIR\${PROGRAM_FILE}"
     ${EndIf}
+    ${If} $R3 != "failed"
+    ${AndIf} $R3 != ""
+      Rename "$INSTDIR\$R3" "$INSTDIR\${UNINSTALLER_FILE}"
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "A program file in $INSTDIR is held open by another program and cannot be replaced. Close that program (or restart Windows) and run Setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort "A program file in $INSTDIR could not be replaced."
   ${EndIf}
+
   SetOutPath "$INSTDIR"
-  ${If} $R1 == "outside"
-    Call SecureInstallFolder
-    Pop $0
-    ${If} $0 != 1
-      MessageBox MB_OK|MB_ICONSTOP "The permissions of $INSTDIR could not be set. Choose a folder in Program Files." /SD IDOK
-      Abort "The permissions of the install folder could not be set."
-    ${EndIf}
-  ${EndIf}
   File "/oname=${PROGRAM_FILE}" "${EXE}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
+  ; The files renamed aside go now, or at the next restart while held; no
+  ; restart is needed for the new version.
+  StrCpy $0 $INSTDIR
+  Call DeleteAsideFiles
+  SetRebootFlag false
+
+  ; An earlier install elsewhere (outside Program Files) is moved here.
+  ${If} $OldInstallFolder != ""
+    Delete /REBOOTOK "$OldInstallFolder\${PROGRAM_FILE}"
+    Delete /REBOOTOK "$OldInstallFolder\${UNINSTALLER_FILE}"
+    Delete "$OldInstallFolder\${TASK_FILE}"
+    StrCpy $0 $OldInstallFolder
+    Call DeleteAsideFiles
+    RMDir /REBOOTOK "$OldInstallFolder"
+    SetRebootFlag false
+  ${EndIf}
 
   ; A start while the program runs opens its password prompt and configuration.
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_FILE}" "" "$INSTDIR\${PROGRAM_FILE}" 0 \
@@ -348,26 +437,40 @@ Section "${PRODUCT}" SectionProgram
   ${EndIf}
 SectionEnd
 
+; Starts the program for the user signed in where setup runs, with that
+; user's own rights and never with setup's: an administrator may have run
+; setup for another user. Run as the system account (by a deployment tool)
+; it starts nothing; the logon task starts the program at the next logon.
 Function StartProgram
-  System::Call 'user32::FindWindowW(p 0, w "${RESIDENT_TITLE}") p .r0'
-  ${If} $0 P= 0
-    Exec '"$INSTDIR\${PROGRAM_FILE}"'
+  Call ExtractHelper
+  ${If} $TaskRegistered == "yes"
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" start "$INSTDIR\${PROGRAM_FILE}" "${TASK_NAME}"'
+  ${Else}
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" start "$INSTDIR\${PROGRAM_FILE}"'
+  ${EndIf}
+  Pop $0
+  ${If} $0 == 1
+    DetailPrint "No user is signed in here: ${PRODUCT} starts at the next logon."
+  ${ElseIf} $0 != 0
+    DetailPrint "${PRODUCT} could not be started ($0): it starts at the next logon."
   ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
-  Call un.EndResidentCopy
+  StrCpy $0 ""
+  Call un.EndProgramCopies
   Pop $R0
   ${If} $R0 == "failed"
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running and could not be ended. End it and run the uninstaller again." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running and could not be ended. End it (or restart Windows) and run the uninstaller again." /SD IDOK
     SetErrorLevel 2
     Abort "${PRODUCT} could not be ended."
   ${EndIf}
 
-  ; A copy running in another user's session still holds the program file:
-  ; it goes at the next restart.
+  ; Whatever still holds a program file, it goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\${PROGRAM_FILE}"
   Delete "$INSTDIR\${UNINSTALLER_FILE}"
+  StrCpy $0 $INSTDIR
+  Call un.DeleteAsideFiles
   nsExec::ExecToLog '${SCHTASKS} /Delete /F /TN "${TASK_NAME}"'
   Pop $0
   Delete "$INSTDIR\${TASK_FILE}"

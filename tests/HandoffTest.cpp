@@ -1,3 +1,4 @@
+#include "forms/info/InfoWindow.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
@@ -27,6 +28,22 @@ TEST_F(HandoffTest, SecondStartShowsNoticeAndTheResidentShowsItsPrompt) {
     ::PostMessageW(Resident(), WM_NCDESTROY, 0, 0);
     EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), WaitForExit(resident, 1000));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"doc.txt"));
+
+    {
+        // Another program's windows titled "Vaultmere" ask for nothing: one of
+        // another class (a folder window, say), and even one of the program's
+        // own class in a process that does not run its program file.
+        vaultmere::UniqueWindow folderWindow(::CreateWindowExW(0, L"STATIC", vaultmere::kShowRequestTitle,
+                                                               WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                                               nullptr, nullptr));
+        vaultmere::InfoWindow sameClass;
+        sameClass.SetCaptionText(vaultmere::kShowRequestTitle);
+        sameClass.Show();
+        ASSERT_TRUE(folderWindow);
+        ASSERT_NE(nullptr, ::FindWindowW(ui::kFormClass, vaultmere::kShowRequestTitle));
+        EXPECT_FALSE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 2500));
+        sameClass.Unload();
+    }
 
     HANDLE second = Start();
     ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr; }, 5000));
@@ -60,6 +77,42 @@ TEST_F(HandoffTest, SecondStartShowsNoticeAndTheResidentShowsItsPrompt) {
     ASSERT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
     EXPECT_TRUE(WaitUntil([] { return !::IsWindowVisible(Resident()); }, 3000));
     EXPECT_EQ(std::vector<std::wstring>{folder.Path() + L"\\*.*"}, ListEntries(LockedList(Configuration())));
+}
+
+TEST_F(HandoffTest, TwoCopiesStartedTogetherLeaveOneResidentThatAnswersLaterStarts) {
+    // Both made ready before either runs, then let go at once.
+    PROCESS_INFORMATION copies[2]{};
+    vaultmere::UniqueHandle threads[2];
+    for (int i = 0; i < 2; ++i) {
+        PROCESS_INFORMATION& copy = copies[i];
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring command = L"\"" + BinaryFolder() + L"\\brwaddon.exe\"";
+        ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                                     &startup, &copy));
+        processes.emplace_back(copy.hProcess);
+        threads[i].Reset(copy.hThread);
+    }
+    for (auto& thread : threads) ::ResumeThread(thread.Get());
+    // One ends as a second start does, and its request is answered.
+    const HANDLE both[2] = {copies[0].hProcess, copies[1].hProcess};
+    const DWORD ended = ::WaitForMultipleObjects(2, both, FALSE, 20000);
+    ASSERT_LT(ended, WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(0u, WaitForExit(both[ended - WAIT_OBJECT_0], 0));
+    const HANDLE survivor = both[1 - (ended - WAIT_OBJECT_0)];
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), WaitForExit(survivor, 500));
+    ASSERT_NE(nullptr, Resident());
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(Resident(), &owner);
+    EXPECT_EQ(::GetProcessId(survivor), owner);
+    EXPECT_EQ(nullptr, ::FindWindowExW(nullptr, Resident(), ui::kFormClass, vaultmere::kResidentMarkerTitle));
+    EXPECT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"doc.txt"));
+
+    ClickCentre(::GetDlgItem(Resident(), ResidentWindow::IDC_CANCEL_BUTTON));
+    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Resident()); }, 3000));
+    RequestPrompt();
+    EXPECT_TRUE(::IsWindowVisible(Resident()));
 }
 
 TEST_F(HandoffTest, ClosingTheWindowBringsThePromptBackWithListsAndLocksKept) {

@@ -1,5 +1,11 @@
+#include <windows.h>
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <thread>
+
+#include "app/Residency.h"
 #include "common/AppState.h"
 #include "store/Registry.h"
 #include "tests/support/TestSupport.h"
@@ -28,7 +34,7 @@ protected:
         started.push_back(StartProcess(BinaryFolder() + L"\\brwaddon.exe", L""));
         return started.back().Get();
     }
-    static HWND ResidentWindow() { return ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle); }
+    static HWND ResidentWindow() { return ::FindWindowW(ui::kFormClass, vaultmere::kResidentMarkerTitle); }
     void Store(const std::wstring& name, const std::wstring& item) {
         ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, name,
                                                Registry::RegistryValue::FromText(item)));
@@ -50,6 +56,10 @@ TEST_F(StartupTest, ResidentTakesTheTitleAndRelocksStoredItems) {
     Store(L"File2", second.Path() + L"\\*.*");
     Store(L"File1", L"");
     Store(L"Note", skipped.Path() + L"\\*.*");
+    // Another program's window with the resident marker title changes nothing.
+    vaultmere::UniqueWindow decoy(::CreateWindowExW(0, L"STATIC", vaultmere::kResidentMarkerTitle, WS_POPUP, 0, 0, 10,
+                                                    10, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(decoy);
 
     HANDLE resident = Start();
     ASSERT_TRUE(WaitUntil([] { return ResidentWindow() != nullptr; }, 10000));
@@ -70,10 +80,57 @@ TEST_F(StartupTest, ResidentTakesTheTitleAndRelocksStoredItems) {
     EXPECT_EQ(first.Path() + L"\\*.*",
               Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File0").ToText());
 
-    // The locks end with the process.
+    // The locks end with the process. Its mutex, still open here, is left
+    // abandoned: the next start takes it over and locks again.
+    vaultmere::UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, vaultmere::kResidentMutexName));
+    ASSERT_TRUE(mutex);
     ::TerminateProcess(resident, 1);
     ::WaitForSingleObject(resident, 5000);
     EXPECT_TRUE(WaitUntil([&] { return OpenFromOutside(first / L"one.txt") == 0; }));
+    HANDLE next = Start();
+    ASSERT_TRUE(WaitUntil([] { return ResidentWindow() != nullptr; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return OpenFromOutside(first / L"one.txt") == ERROR_SHARING_VIOLATION; }));
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), WaitForExit(next, 200));
+}
+
+TEST_F(StartupTest, OneMutexDecidesWhichCopyIsResident) {
+    using vaultmere::ClaimResidency;
+    const std::wstring name = L"Local\\VaultmereTest.Residency." + std::to_wstring(::GetCurrentProcessId());
+    // Held by a live thread: this one is no resident.
+    vaultmere::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    vaultmere::UniqueHandle claimed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+        const vaultmere::ResidencyClaim claim = ClaimResidency(name.c_str());
+        if (claim.resident) ::SetEvent(claimed.Get());
+        ::WaitForSingleObject(release.Get(), 10000);
+        // Ends without releasing it: the mutex is left abandoned.
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(claimed.Get(), 5000));
+    EXPECT_FALSE(ClaimResidency(name.c_str()).resident);
+    EXPECT_FALSE(ClaimResidency(name.c_str()).mutex);
+    ::SetEvent(release.Get());
+    holder.join();
+    const vaultmere::ResidencyClaim takeover = ClaimResidency(name.c_str());
+    EXPECT_TRUE(takeover.resident);
+    EXPECT_TRUE(takeover.mutex);
+
+    // A mutex this copy may not open, as an elevated resident's is to an
+    // unelevated start, means a resident runs.
+    PSECURITY_DESCRIPTOR denyAll = nullptr;
+    ASSERT_TRUE(
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &denyAll, nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, denyAll, FALSE};
+    const std::wstring deniedName = name + L".denied";
+    vaultmere::UniqueHandle denied(::CreateMutexW(&attributes, FALSE, deniedName.c_str()));
+    ::LocalFree(denyAll);
+    ASSERT_TRUE(denied);
+    EXPECT_FALSE(ClaimResidency(deniedName.c_str()).resident);
+
+    // A name some other kind of object holds does not keep the list unlocked.
+    const std::wstring squattedName = name + L".squatted";
+    vaultmere::UniqueHandle squatter(::CreateEventW(nullptr, TRUE, FALSE, squattedName.c_str()));
+    ASSERT_TRUE(squatter);
+    EXPECT_TRUE(ClaimResidency(squattedName.c_str()).resident);
 }
 
 TEST_F(StartupTest, NothingStoredStillGivesAResidentCopy) {

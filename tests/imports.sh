@@ -10,6 +10,8 @@ program="$2"
 # The KnownDLLs of Windows 10 and 11 this program has reason to use.
 allowed=" advapi32.dll gdi32.dll imm32.dll kernel32.dll msvcrt.dll shell32.dll user32.dll ole32.dll oleaut32.dll
   shlwapi.dll comdlg32.dll "
+# One blank between names, also where the list breaks its line.
+allowed=" $(echo $allowed) "
 
 listing="$("$objdump" -p "$program")" || { echo "FAIL: cannot read the headers of $program"; exit 1; }
 # Plain and delay-load imports alike are listed as "DLL Name:".

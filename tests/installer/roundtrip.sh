@@ -2,18 +2,21 @@
 # The setup program's round trip under Wine: silent install, what it leaves
 # on the machine (the logon task and the definition it keeps), the installed
 # program relocking a stored folder, an update over the running program and
-# over a version that started through the Run entry, an install folder
-# outside Program Files whose name holds "&", and silent uninstall keeping
-# or removing the stored list. Wine keeps neither the trigger, the principal
+# over a version that started through the Run entry, an update over a
+# program file another program holds (with and without delete sharing), a
+# folder outside Program Files refused, a folder whose name holds "&", an
+# earlier install outside Program Files moved into it, and silent uninstall
+# keeping or removing the stored list. Wine keeps neither the trigger, the principal
 # nor the action in its own copy of a task, so the kept definition is what is
 # checked (with xmllint). Runs inside the Wine environment of scripts/test.sh
 # (WINEPREFIX, DISPLAY, a persistent wineserver).
-# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE OUTSIDER_EXE
+# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE OUTSIDER_EXE KEEPER_EXE
 set -uo pipefail
 
 setup_exe="$(realpath "$1")"
 program_exe="$(realpath "$2")"
 outsider_exe="$(realpath "$3")"
+keeper_exe="$(realpath "$4")"
 check_name="setup round trip"
 . "$(dirname "$0")/wine-checks.sh"
 
@@ -43,7 +46,7 @@ windows_path() {
 alive() {
   [ -r "/proc/$1/stat" ] || return 1
   local state
-  state="$(sed 's/^.*) //' "/proc/$1/stat" | cut -d' ' -f1)"
+  state="$(sed 's/^.*) //' "/proc/$1/stat" 2> /dev/null | cut -d' ' -f1)"
   [ "$state" != Z ] && [ "$state" != X ]
 }
 ended() {
@@ -305,26 +308,95 @@ check_uninstalled
 reg_query "$store_key" && fail "/REMOVESETTINGS left the stored list and password"
 reg_query 'HKLM\SOFTWARE\Brackwater' && fail "/REMOVESETTINGS left the empty Brackwater key"
 
-echo "== round 3: a folder outside Program Files, with \"&\" in its name"
-# A folder holding files of its own is refused: it would lose its permissions.
-occupied="$WINEPREFIX/drive_c/Shared & Co"
-mkdir -p "$occupied"
-echo "someone else's" > "$occupied/notes.txt"
-install_rc 'C:\Shared & Co' && fail "setup installed into a folder holding other files"
-[ -f "$occupied/notes.txt" ] && [ ! -e "$occupied/brwaddon.exe" ] || fail "setup changed a folder holding other files"
-rm -rf "$occupied"
+echo "== round 3: an update over a program file another program holds"
+install
+check_installed
+# An older version: its own file and version number.
+old_version=1.4.0.1
+mark_old() {
+  echo "the old program" > "$install_unix/brwaddon.exe"
+  w reg add "$uninstall_key" /v DisplayVersion /t REG_SZ /d "$old_version" /f || fail "cannot write the old version"
+}
+mark_old
+# Held as Windows holds a running program: read and delete sharing.
+wine "$keeper_exe" "$(windows_path "$install_unix/brwaddon.exe")" delete > "$work/keeper.out" 2>&1 < /dev/null &
+keeper=$!
+started+=($keeper)
+sleep 2
+alive $keeper || fail "the keeper did not hold the program file"
+install
+cmp -s "$install_unix/brwaddon.exe" "$program_exe" || fail "the held program file was not replaced"
+[ "$(reg_value "$uninstall_key" DisplayVersion)" = 1.4.0.2 ] || fail "the update did not record its version"
+aside=("$install_unix"/brwaddon.exe.*.old)
+# Deleted while held: gone once the holder lets go, or at the next restart.
+{ [ -e "${aside[0]}" ] && grep -qF "the old program" "${aside[0]}"; } ||
+  reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' brwaddon.exe ||
+  fail "the old program file was not renamed aside: $(ls -A "$install_unix")"
+{ kill -KILL $keeper && wait $keeper; } 2> /dev/null
+# Held with no delete sharing: setup says so, exits non-zero and keeps the
+# old version.
+mark_old
+wine "$keeper_exe" "$(windows_path "$install_unix/brwaddon.exe")" > "$work/keeper.out" 2>&1 < /dev/null &
+keeper=$!
+started+=($keeper)
+sleep 2
+alive $keeper || fail "the keeper did not hold the program file"
+install_rc && fail "setup reported success over a program file it could not replace"
+grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
+[ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
+[ -f "$install_unix/uninstall.exe" ] || fail "the refused update lost the uninstaller"
+ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
+{ kill -KILL $keeper && wait $keeper; } 2> /dev/null
+install
+check_installed
+uninstall /REMOVESETTINGS
+check_uninstalled
+
+echo "== round 4: a folder outside Program Files is refused; one with \"&\" inside it is taken"
+outside='C:\Tools & Co\Vaultmere'
+install_rc "$outside" && fail "setup installed outside Program Files"
+[ ! -e "$WINEPREFIX/drive_c/Tools & Co" ] || fail "the refused install wrote into $outside"
+nothing_installed || fail "the refused install left something behind"
+w cmd /c "$(windows_path "$setup_exe") /S /D=C:\\$program_files\\..\\Tools ^& Co\\Vaultmere"
+[ $? -ne 0 ] || fail "setup installed outside Program Files through \"..\""
 nothing_installed || fail "the refused install left something behind"
 
-install_to 'C:\Tools & Co\Vaultmere'
-install 'C:\Tools & Co\Vaultmere'
+install_to "C:\\$program_files\\Tools & Co\\Vaultmere"
+install "$install_dir"
 check_installed
 store_item "$item"
 start_installed
 resident=$last_started
-wait_until 20 is_locked "$folder/notes.txt" || fail "the program installed outside Program Files did not lock the folder"
-uninstall /REMOVESETTINGS
+wait_until 20 is_locked "$folder/notes.txt" || fail "the program installed in a folder named with \"&\" did not lock the folder"
+
+# An earlier version installed outside Program Files, running from there: an
+# update moves it into Program Files and ends the copy.
+old_unix="$WINEPREFIX/drive_c/Tools & Co/Vaultmere"
+mkdir -p "$old_unix"
+cp "$install_unix/brwaddon.exe" "$install_unix/uninstall.exe" "$install_unix/vaultmere-task.xml" "$old_unix/"
+uninstall
 wait_until 10 ended "$resident" || fail "the uninstaller did not end the running program"
 check_uninstalled
-rmdir "$WINEPREFIX/drive_c/Tools & Co" 2> /dev/null
+install_to "$outside"
+w reg add "$uninstall_key" /v InstallLocation /t REG_SZ /d "$outside" /f || fail "cannot record the old install"
+w reg add "$uninstall_key" /v DisplayVersion /t REG_SZ /d "$old_version" /f
+start_installed_at() {
+  wine "$1" > "$work/program.out" 2>&1 < /dev/null &
+  last_started=$!
+  started+=($!)
+}
+start_installed_at "$outside\\brwaddon.exe"
+old_copy=$last_started
+wait_until 20 is_locked "$folder/notes.txt" || fail "the program outside Program Files did not lock the folder"
+install
+wait_until 5 ended "$old_copy" || fail "the update did not end the copy running outside Program Files"
+[ ! -e "$old_unix/brwaddon.exe" ] && [ ! -e "$old_unix/uninstall.exe" ] && [ ! -e "$old_unix/vaultmere-task.xml" ] ||
+  fail "the update left the old folder's files: $(ls -A "$old_unix")"
+[ ! -e "$old_unix" ] || fail "the update left the old, empty folder"
 install_to "$default_dir"
+check_installed
+wait_until 20 is_locked "$folder/notes.txt" || fail "the program was not started again after the move"
+uninstall /REMOVESETTINGS
+check_uninstalled
+rmdir "$WINEPREFIX/drive_c/Tools & Co" 2> /dev/null
 finish

@@ -53,7 +53,7 @@ protected:
         processes.push_back(StartProcess(BinaryFolder() + L"\\brwaddon.exe", L"", false, currentFolder));
         return processes.back().Get();
     }
-    static HWND Resident() { return ::FindWindowW(nullptr, vaultmere::kResidentMarkerTitle); }
+    static HWND Resident() { return ::FindWindowW(ui::kFormClass, vaultmere::kResidentMarkerTitle); }
     static HWND Configuration() { return ::FindWindowW(nullptr, L"Vaultmere Configuration"); }
     static HWND PromptField() { return ::GetDlgItem(Resident(), ResidentWindow::IDC_PASSWORD_EDIT); }
     static HWND LockedList(HWND configuration) {

@@ -1,0 +1,29 @@
+// Run by setup and the uninstaller (extracted to their private folder):
+//   setuphelper running PROGRAM...    exit 1 when a copy of any runs, else 0
+//   setuphelper end PROGRAM...        exit 0 none ran, 1 all ended, 2 some remain
+//   setuphelper start PROGRAM [TASK]  exit 0 started, 1 no signed-in user here, 2 failed
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "installer/helper/ProgramCopies.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!arguments) return 3;
+    std::vector<std::wstring> words(arguments, arguments + count);
+    ::LocalFree(static_cast<HLOCAL>(arguments));
+    if (words.size() < 3) return 3;
+    const std::wstring& command = words[1];
+    const std::vector<std::wstring> programs(words.begin() + 2, words.end());
+    if (command == L"running") return vaultmere::AnyProgramCopyRuns(programs) ? 1 : 0;
+    if (command == L"end") return static_cast<int>(vaultmere::EndProgramCopies(programs));
+    if (command == L"start")
+        return static_cast<int>(vaultmere::StartForSignedInUser(words[2], words.size() > 3 ? words[3] : L""));
+    return 3;
+}
