@@ -8,8 +8,9 @@ namespace vaultmere {
 namespace {
 
 constexpr unsigned char kMagic[4] = {'V', 'M', 'G', 'D'};
-// A status on the wire: locked, folder state, files held, files waiting.
-constexpr std::size_t kStatusBytes = 1 + 1 + 4 + 4;
+// A status on the wire: locked, folder state, refusal, then files held,
+// waiting, denied and failed.
+constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 4 * 4;
 
 enum class Fields { None, Text, Code, CodeAndText, Lists, Invalid };
 
@@ -111,33 +112,50 @@ private:
 void WriteStatus(Writer& out, const ItemStatus& status) {
     out.U8(status.locked ? 1 : 0);
     out.U8(static_cast<std::uint8_t>(status.folder));
+    out.U8(static_cast<std::uint8_t>(status.refusal));
     out.U32(static_cast<std::uint32_t>(status.filesHeld));
     out.U32(static_cast<std::uint32_t>(status.filesWaiting));
+    out.U32(static_cast<std::uint32_t>(status.filesDenied));
+    out.U32(static_cast<std::uint32_t>(status.filesFailed));
 }
 
 bool ReadStatus(Reader& in, ItemStatus& status) {
     std::uint8_t locked = 0;
     std::uint8_t folder = 0;
-    std::uint32_t held = 0;
-    std::uint32_t waiting = 0;
-    if (!in.U8(locked) || !in.U8(folder) || !in.U32(held) || !in.U32(waiting)) return false;
-    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::Unreachable)) return false;
+    std::uint8_t refusal = 0;
+    std::uint32_t counts[4] = {};
+    if (!in.U8(locked) || !in.U8(folder) || !in.U8(refusal)) return false;
+    for (std::uint32_t& count : counts) {
+        if (!in.U32(count)) return false;
+    }
+    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::Unreachable) ||
+        refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::FolderWithoutPattern)) {
+        return false;
+    }
     status.locked = locked == 1;
     status.folder = static_cast<ItemStatus::Folder>(folder);
-    status.filesHeld = held;
-    status.filesWaiting = waiting;
+    status.refusal = static_cast<ItemStatus::Refusal>(refusal);
+    status.filesHeld = counts[0];
+    status.filesWaiting = counts[1];
+    status.filesDenied = counts[2];
+    status.filesFailed = counts[3];
     return true;
 }
 
 bool StatusFits(const ItemStatus& status) {
-    return status.filesHeld <= 0xFFFFFFFFu && status.filesWaiting <= 0xFFFFFFFFu;
+    for (std::size_t count : {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed}) {
+        if (static_cast<std::uint64_t>(count) > 0xFFFFFFFFu) return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 bool ListedItem::operator==(const ListedItem& other) const {
     return path == other.path && status.locked == other.status.locked && status.folder == other.status.folder &&
-           status.filesHeld == other.status.filesHeld && status.filesWaiting == other.status.filesWaiting;
+           status.refusal == other.status.refusal && status.filesHeld == other.status.filesHeld &&
+           status.filesWaiting == other.status.filesWaiting && status.filesDenied == other.status.filesDenied &&
+           status.filesFailed == other.status.filesFailed;
 }
 
 bool GuardMessage::operator==(const GuardMessage& other) const {

@@ -20,9 +20,12 @@ GuardMessage SampleLists() {
     waiting.locked = true;
     waiting.filesHeld = 7;
     waiting.filesWaiting = 2;
+    waiting.filesDenied = 1;
+    waiting.filesFailed = 4;
     ItemStatus missing;
     missing.locked = true;
     missing.folder = ItemStatus::Folder::Missing;
+    missing.refusal = ItemStatus::Refusal::SystemFolder;
     lists.locked = {{L"c:\\data\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
     lists.unlocked = {L"\\\\server\\share\\x\\*.*"};
     return lists;
@@ -89,12 +92,16 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
     hugeCount[15] = 0x7F;  // a text count past the limit
     EXPECT_FALSE(Decode(hugeCount).has_value());
 
-    // A status whose folder state is out of range.
+    // A status whose folder state, then whose refusal, is out of range.
     GuardMessage one;
     one.kind = GuardMessageKind::Lists;
     one.locked = {{L"a", ItemStatus()}};
     Bytes status = EncodeGuardMessage(one);
     status[12 + 4 + 4 + 2 + 1] = 9;
+    EXPECT_FALSE(Decode(status).has_value());
+    status[12 + 4 + 4 + 2 + 1] = 0;
+    ASSERT_TRUE(Decode(status).has_value());
+    status[12 + 4 + 4 + 2 + 2] = 9;
     EXPECT_FALSE(Decode(status).has_value());
 }
 
