@@ -144,7 +144,7 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
 
 bool StatusFits(const ItemStatus& status) {
     for (std::size_t count : {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed}) {
-        if (static_cast<std::uint64_t>(count) > 0xFFFFFFFFu) return false;
+        if ((static_cast<std::uint64_t>(count) >> 32) != 0) return false;
     }
     return true;
 }
