@@ -17,7 +17,7 @@ struct AppState {
 constexpr wchar_t kResidentMarkerTitle[] = L"Vaultmere ";
 constexpr wchar_t kShowRequestTitle[] = L"Vaultmere";
 constexpr wchar_t kProgramFileName[] = L"brwaddon.exe";
-// The named mutex the resident copy holds; names under "Local\\" are
+// The named mutex the resident copy holds; names under "Local\" are
 // the session's own.
 constexpr wchar_t kResidentMutexName[] = L"Local\\Vaultmere.Resident";
 

@@ -12,13 +12,14 @@ build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
 . scripts/build-env.sh
 args="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF"
 # Linked afresh each time, so that no signature of an earlier run is shipped.
-rm -f "$build_dir/bin/brwaddon.exe"
+rm -f "$build_dir/bin/brwaddon.exe" "$build_dir/bin/setuphelper.exe"
 if [ -n "${VAULTMERE_SIGN_PFX:-}" ]; then
   args+=" -DVAULTMERE_SIGN_SCRIPT=$PWD/scripts/sign.sh"
-  # The program is signed before the setup takes it in; makensis signs the
-  # setup and the uninstaller through the same script.
-  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon
+  # The program and setup's helper are signed before the setup takes them
+  # in; makensis signs the setup and the uninstaller through the same script.
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon setuphelper
   scripts/sign.sh "$build_dir/bin/brwaddon.exe"
+  scripts/sign.sh "$build_dir/bin/setuphelper.exe"
   VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer
   signed=yes
 else

@@ -5,16 +5,19 @@
 # certificate. The uninstaller exists only once the setup has written it, so
 # the setup is installed silently under Wine and uninstalled again. Runs
 # inside the Wine environment of scripts/test.sh.
-# Usage: signing.sh PROGRAM_EXE MAKENSIS
+# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE
 set -uo pipefail
 program_exe="$(realpath "$1")"
 makensis="$2"
+helper_exe="$(realpath "$3")"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
 check_name=signing
 . "$(dirname "$0")/wine-checks.sh"
 
-install_dir='C:\Vaultmere signing test'
-install_unix="$WINEPREFIX/drive_c/Vaultmere signing test"
+# Setup installs only in Program Files: Program Files (x86) under WOW64.
+if [ "${WINEARCH:-win32}" = win64 ]; then program_files='Program Files (x86)'; else program_files='Program Files'; fi
+install_dir="C:\\$program_files\\Vaultmere signing test"
+install_unix="$WINEPREFIX/drive_c/$program_files/Vaultmere signing test"
 cleanup() {
   if [ -e "$install_unix" ]; then
     w schtasks /Delete /F /TN Vaultmere
@@ -50,8 +53,14 @@ osslsigncode verify -CAfile "$work/cert.pem" -in "$work/brwaddon.exe" > /dev/nul
   fail "the unsigned program passes verification: the checks below would prove nothing"
 bash "$source_dir/scripts/sign.sh" "$work/brwaddon.exe" > "$work/sign.out" 2>&1 || fail "sign.sh failed: $(cat "$work/sign.out")"
 verify "$work/brwaddon.exe"
+# The helper setup runs is signed with the program.
+cp "$helper_exe" "$work/setuphelper.exe"
+bash "$source_dir/scripts/sign.sh" "$work/setuphelper.exe" > "$work/sign.out" 2>&1 ||
+  fail "sign.sh failed on the helper: $(cat "$work/sign.out")"
+verify "$work/setuphelper.exe"
 
-"$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DOUTFILE="$work/Vaultmere-signed.exe" \
+"$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DHELPER="$work/setuphelper.exe" \
+  -DOUTFILE="$work/Vaultmere-signed.exe" \
   -DSIGN_SCRIPT="$source_dir/scripts/sign.sh" "$source_dir/installer/vaultmere.nsi" > "$work/makensis.out" 2>&1 ||
   { echo "FAIL: makensis failed: $(cat "$work/makensis.out")"; exit 1; }
 verify "$work/Vaultmere-signed.exe"
