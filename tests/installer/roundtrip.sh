@@ -317,13 +317,22 @@ mark_old() {
   echo "the old program" > "$install_unix/brwaddon.exe"
   w reg add "$uninstall_key" /v DisplayVersion /t REG_SZ /d "$old_version" /f || fail "cannot write the old version"
 }
+# hold SHARING: another program holds the program file until release.
+hold() {
+  rm -f "$work/held"
+  wine "$keeper_exe" "$(windows_path "$install_unix/brwaddon.exe")" "$1" "$(windows_path "$work/held")" \
+    > "$work/keeper.out" 2>&1 < /dev/null &
+  keeper=$!
+  started+=($keeper)
+  wait_until 30 test -e "$work/held" || fail "the keeper did not hold the program file"
+}
+release() {
+  rm -f "$work/held"
+  wait_until 10 ended $keeper || fail "the keeper did not let go of the program file"
+}
 mark_old
 # Held as Windows holds a running program: read and delete sharing.
-wine "$keeper_exe" "$(windows_path "$install_unix/brwaddon.exe")" delete > "$work/keeper.out" 2>&1 < /dev/null &
-keeper=$!
-started+=($keeper)
-sleep 2
-alive $keeper || fail "the keeper did not hold the program file"
+hold delete
 install
 cmp -s "$install_unix/brwaddon.exe" "$program_exe" || fail "the held program file was not replaced"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = 1.4.0.2 ] || fail "the update did not record its version"
@@ -332,21 +341,17 @@ aside=("$install_unix"/brwaddon.exe.*.old)
 { [ -e "${aside[0]}" ] && grep -qF "the old program" "${aside[0]}"; } ||
   reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' brwaddon.exe ||
   fail "the old program file was not renamed aside: $(ls -A "$install_unix")"
-{ kill -KILL $keeper && wait $keeper; } 2> /dev/null
+release
 # Held with no delete sharing: setup says so, exits non-zero and keeps the
 # old version.
 mark_old
-wine "$keeper_exe" "$(windows_path "$install_unix/brwaddon.exe")" > "$work/keeper.out" 2>&1 < /dev/null &
-keeper=$!
-started+=($keeper)
-sleep 2
-alive $keeper || fail "the keeper did not hold the program file"
+hold none
 install_rc && fail "setup reported success over a program file it could not replace"
 grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
 [ -f "$install_unix/uninstall.exe" ] || fail "the refused update lost the uninstaller"
 ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
-{ kill -KILL $keeper && wait $keeper; } 2> /dev/null
+release
 install
 check_installed
 uninstall /REMOVESETTINGS
