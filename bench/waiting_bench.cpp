@@ -20,11 +20,11 @@
 
 namespace {
 
-std::string ReadSmallFile(const std::wstring& path) {
+std::string ReadSmallFile(const std::wstring& path, std::size_t most = 4096) {
     vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                OPEN_EXISTING, 0, nullptr));
     if (!file) return std::string();
-    std::string text(4096, '\0');
+    std::string text(most, '\0');
     DWORD read = 0;
     if (!::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr)) return std::string();
     text.resize(read);
@@ -34,7 +34,7 @@ std::string ReadSmallFile(const std::wstring& path) {
 // Under Wine another process's times are not reported (they read as zero),
 // so they are taken from the Linux process whose command line names exe.
 // -1 when there is no such process.
-double LinuxCpuSeconds(const std::wstring& exe) {
+double LinuxCpuSeconds(const std::wstring& exe, const std::string& environmentEntry = std::string()) {
     const std::string wanted(exe.begin(), exe.end());
     WIN32_FIND_DATAW found;
     vaultmere::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &found));
@@ -45,6 +45,11 @@ double LinuxCpuSeconds(const std::wstring& exe) {
         const std::string commandLine = ReadSmallFile(folder + L"\\cmdline");
         if (commandLine.find(wanted) == std::string::npos || commandLine.find("waiting_bench") != std::string::npos) {
             continue;
+        }
+        if (!environmentEntry.empty()) {
+            // The entries are separated by NULs: found whole, not as the tail of another.
+            const std::string environment = '\0' + ReadSmallFile(folder + L"\\environ", 65536);
+            if (environment.find('\0' + environmentEntry + '\0') == std::string::npos) continue;
         }
         // Fields 14 and 15, after the name in parentheses: user and system
         // time in clock ticks of 1/100 s.
@@ -60,8 +65,14 @@ double LinuxCpuSeconds(const std::wstring& exe) {
     return -1;
 }
 
-// The wineserver's CPU time, or -1 when there is none to read (Windows).
-double WineserverCpuSeconds() { return LinuxCpuSeconds(L"wineserver"); }
+// The CPU time of this prefix's wineserver (other prefixes may run their
+// own beside it), or -1 when there is none to read (Windows).
+double WineserverCpuSeconds() {
+    char prefix[1024] = {};
+    const DWORD length = ::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    if (length == 0 || length >= sizeof prefix) return -1;
+    return LinuxCpuSeconds(L"wineserver", std::string("WINEPREFIX=") + prefix);
+}
 
 double CpuSeconds(HANDLE process, const std::wstring& exe) {
     const double linux = LinuxCpuSeconds(exe);
