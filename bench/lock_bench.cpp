@@ -172,6 +172,7 @@ std::vector<double> AppearanceToLock(const std::wstring& root, bool moveIn, int 
 int wmain(int argc, wchar_t** argv) {
     const int files = argc > 1 ? std::max(1, _wtoi(argv[1])) : 10000;
     const int rounds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 9;
+    const size_t threadsIdle = testing_support::ProcessThreadCount();
 
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -291,6 +292,12 @@ int wmain(int argc, wchar_t** argv) {
         for (const std::wstring& each : items) locker.SetItemLocked(each, false);
         unlockItemsMs = Milliseconds(start, Now());
     }
+    // The lane's thread ends on its own once nothing is locked, after
+    // letting go of the folders it watched.
+    const auto untilIdle = [threadsIdle] {
+        for (int i = 0; i < 5000 && testing_support::ProcessThreadCount() > threadsIdle; ++i) ::Sleep(1);
+    };
+    untilIdle();
     const size_t handlesBefore = testing_support::ProcessHandleCount();
     const size_t threadsBefore = testing_support::ProcessThreadCount();
     LARGE_INTEGER start = Now();
@@ -302,8 +309,7 @@ int wmain(int argc, wchar_t** argv) {
     const size_t threadsLocked = testing_support::ProcessThreadCount();
     const vaultmere::LockerReport itemsReport = locker.Report();
     for (const std::wstring& each : items) locker.SetItemLocked(each, false);
-    // The lane's thread ends on its own once nothing is locked.
-    for (int i = 0; i < 2000 && testing_support::ProcessThreadCount() > threadsBefore; ++i) ::Sleep(1);
+    untilIdle();
     const size_t handlesAfter = testing_support::ProcessHandleCount();
     const size_t threadsAfter = testing_support::ProcessThreadCount();
 

@@ -22,6 +22,9 @@ constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | 
 constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES |
                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
+// Files a listing opens before it hands them in.
+constexpr std::size_t kHandInEvery = 512;
+
 // How long closing the lane waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
 
@@ -96,7 +99,13 @@ void FolderLane::Close(std::unique_ptr<Watch> watch) {
     if (watch->reading) cancelled_.push_back(std::move(watch));
 }
 
-void FolderLane::Do(FolderJob& job) {
+void FolderLane::Do(FolderJob& job, const std::function<void(FolderJob&)>& handIn) {
+    handIn_ = &handIn;
+    Work(job);
+    handIn_ = nullptr;
+}
+
+void FolderLane::Work(FolderJob& job) {
     const std::wstring prefix = JoinPath(job.path, std::wstring());
     if (job.watch && !StartWatch(job)) return;
     if (job.scan) List(job, prefix);
@@ -130,9 +139,11 @@ void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring low
     FileOutcome outcome;
     outcome.file = open_(prefix + name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    outcome.name = name;
+    // The name as listed is kept only for a file that is to wait.
+    if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
     job.files.push_back(std::move(outcome));
+    if (job.files.size() >= kHandInEvery && handIn_ && *handIn_) (*handIn_)(job);
 }
 
 void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
