@@ -10,6 +10,8 @@
 namespace vaultmere {
 namespace {
 
+constexpr ULONGLONG kMinute = 60000;
+
 class LockerStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,15 +78,16 @@ TEST_F(LockerStateTest, FileHeldElsewhereIsTriedLessOftenTheLongerItWaits) {
     const std::vector<ItemStatus> status = state.Status({L"c:\\data\\*.*"});
     EXPECT_EQ(1u, status[0].filesWaiting);
 
-    std::vector<ULONGLONG> tries = RunUntil(start + 30 * 60000, ERROR_SHARING_VIOLATION);
+    std::vector<ULONGLONG> tries = RunUntil(start + 30 * kMinute, ERROR_SHARING_VIOLATION);
     ASSERT_FALSE(tries.empty());
     EXPECT_LE(tries.front() - start, 100u);
     // At most a second apart in the first minute, half a minute until the
     // tenth, two minutes after: a file let go is locked within two minutes.
-    EXPECT_LE(LongestGap(tries, start, start + 60000), 1000u);
-    EXPECT_LE(LongestGap(tries, start, start + 10 * 60000), 30000u);
-    EXPECT_EQ(120000u, LongestGap(tries, start, start + 30 * 60000));
-    const auto late = std::count_if(tries.begin(), tries.end(), [&](ULONGLONG at) { return at > start + 11 * 60000; });
+    EXPECT_LE(LongestGap(tries, start, start + kMinute), 1000u);
+    EXPECT_LE(LongestGap(tries, start, start + 10 * kMinute), 30000u);
+    EXPECT_EQ(120000u, LongestGap(tries, start, start + 30 * kMinute));
+    const auto late = std::count_if(tries.begin(), tries.end(),
+                                    [&](ULONGLONG at) { return at > start + 11 * kMinute; });
     EXPECT_LE(late, 10);
     EXPECT_GE(late, 9);
 
@@ -107,7 +110,7 @@ TEST_F(LockerStateTest, FileThisAccountMayNotReadIsNotedAndTriedSlowly) {
     EXPECT_EQ(1u, status[0].filesDenied);
     EXPECT_EQ(1u, status[0].filesFailed);
     const ULONGLONG start = now;
-    const std::vector<ULONGLONG> tries = RunUntil(start + 5 * 60000, ERROR_ACCESS_DENIED);
+    const std::vector<ULONGLONG> tries = RunUntil(start + 5 * kMinute, ERROR_ACCESS_DENIED);
     ASSERT_FALSE(tries.empty());
     EXPECT_GE(tries.front() - start, 30000u);
 
