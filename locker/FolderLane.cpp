@@ -123,10 +123,24 @@ void FolderLane::Work(FolderJob& job) {
             }
         }
         if (covered) Open(job, name, std::move(lower), prefix);
+        MaybeHandIn(job);
     }
     for (auto& due : job.due) {
         if (stop_) return;
         Open(job, due.first, due.second, prefix);
+        // Made hidden while it waited: a folder item no longer covers it,
+        // unless it is named on its own.
+        FileOutcome& outcome = job.files.back();
+        BY_HANDLE_FILE_INFORMATION information;
+        if (outcome.file && ::GetFileInformationByHandle(outcome.file.Get(), &information) &&
+            (information.dwFileAttributes & kNotLocked) &&
+            std::none_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
+                return !pattern.wildcard && pattern.lower == outcome.lower;
+            })) {
+            outcome.file.Reset();
+            outcome.error = ERROR_FILE_NOT_FOUND;
+        }
+        MaybeHandIn(job);
     }
     for (const auto& left : job.left) {
         if (::GetFileAttributesW((prefix + left.first).c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -143,6 +157,9 @@ void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring low
     if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
     job.files.push_back(std::move(outcome));
+}
+
+void FolderLane::MaybeHandIn(FolderJob& job) {
     if (job.files.size() >= kHandInEvery && handIn_ && *handIn_) (*handIn_)(job);
 }
 
@@ -187,6 +204,7 @@ void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
             if (job.known.count(lower)) continue;
             if (several) job.known.insert(lower);
             Open(job, found.cFileName, std::move(lower), prefix);
+            MaybeHandIn(job);
         } while (!stop_ && ::FindNextFileW(search.Get(), &found));
     }
 }

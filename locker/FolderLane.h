@@ -62,6 +62,8 @@ private:
     void List(FolderJob& job, const std::wstring& prefix);
     void Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix);
     void Close(std::unique_ptr<Watch> watch);
+    // Hands the files opened so far in when there are many.
+    void MaybeHandIn(FolderJob& job);
 
     HANDLE port_;
     FileOpener open_;
