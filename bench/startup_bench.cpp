@@ -59,6 +59,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // The program's start-up: role decision, relock of every stored item.
     double startup = 0;
+    double windowFree = 0;
     size_t locked = 0;
     {
         vaultmere::AppState state;
@@ -68,6 +69,11 @@ int wmain(int argc, wchar_t** argv) {
         vaultmere::ResidentWindow prompt(state, lists, messageWindow);
         const LARGE_INTEGER start = bench::Now();
         prompt.StartUp();
+        windowFree = bench::Seconds(start, bench::Now());
+        // The locker locks beside the window thread: timed until every file is held.
+        const size_t expected = static_cast<size_t>(items) * static_cast<size_t>(filesPerItem);
+        const ULONGLONG giveUp = ::GetTickCount64() + 120000;
+        while (locker.Report().lockedFiles < expected && ::GetTickCount64() < giveUp) ::Sleep(1);
         startup = bench::Seconds(start, bench::Now());
         locked = locker.Report().lockedFiles;
     }
@@ -77,7 +83,8 @@ int wmain(int argc, wchar_t** argv) {
     bench::Row("start-up: stored items x files each", std::to_string(items) + " x " + std::to_string(filesPerItem));
     bench::Row("start-up: files locked", std::to_string(locked));
     bench::Row("start-up: first window of the process (s, apart)", bench::Format("%.3f", firstWindow));
-    bench::Row("start-up: role, key read and relock (s)", bench::Format("%.3f", startup));
+    bench::Row("start-up: role and key read, window thread free (s)", bench::Format("%.3f", windowFree));
+    bench::Row("start-up: role, key read and relock until held (s)", bench::Format("%.3f", startup));
     bench::Row("start-up: one key read and bare open loop (s)", bench::Format("%.3f", bare));
     bench::Row("start-up / bare", bench::Format("%.2f", bare > 0 ? startup / bare : 0.0), "<= 1.3");
     return 0;

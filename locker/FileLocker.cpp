@@ -1,6 +1,7 @@
 #include "locker/FileLocker.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -169,9 +170,21 @@ void FileLocker::Core::RunLane(Lane& lane) {
         released.clear();
         if (jobs.empty()) continue;
 
+        const std::function<void(FolderJob&)> handIn = [&](FolderJob& job) {
+            {
+                std::lock_guard<SlimLock> lock(mutex);
+                if (lane.stop || closing) {
+                    for (FileOutcome& outcome : job.files) released.push_back(std::move(outcome.file));
+                    job.files.clear();
+                } else {
+                    state.TakeFiles(job, ::GetTickCount64(), released);
+                }
+            }
+            released.clear();
+        };
         for (FolderJob& job : jobs) {
             if (lane.stop) break;
-            work.Do(job);
+            work.Do(job, handIn);
         }
         {
             std::lock_guard<SlimLock> lock(mutex);

@@ -22,6 +22,9 @@ constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | 
 constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES |
                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
+// Files a listing opens before it hands them in.
+constexpr std::size_t kHandInEvery = 512;
+
 // How long closing the lane waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
 
@@ -96,7 +99,13 @@ void FolderLane::Close(std::unique_ptr<Watch> watch) {
     if (watch->reading) cancelled_.push_back(std::move(watch));
 }
 
-void FolderLane::Do(FolderJob& job) {
+void FolderLane::Do(FolderJob& job, const std::function<void(FolderJob&)>& handIn) {
+    handIn_ = &handIn;
+    Work(job);
+    handIn_ = nullptr;
+}
+
+void FolderLane::Work(FolderJob& job) {
     const std::wstring prefix = JoinPath(job.path, std::wstring());
     if (job.watch && !StartWatch(job)) return;
     if (job.scan) List(job, prefix);
@@ -114,10 +123,24 @@ void FolderLane::Do(FolderJob& job) {
             }
         }
         if (covered) Open(job, name, std::move(lower), prefix);
+        MaybeHandIn(job);
     }
     for (auto& due : job.due) {
         if (stop_) return;
         Open(job, due.first, due.second, prefix);
+        // Made hidden while it waited: a folder item no longer covers it,
+        // unless it is named on its own.
+        FileOutcome& outcome = job.files.back();
+        BY_HANDLE_FILE_INFORMATION information;
+        if (outcome.file && ::GetFileInformationByHandle(outcome.file.Get(), &information) &&
+            (information.dwFileAttributes & kNotLocked) &&
+            std::none_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
+                return !pattern.wildcard && pattern.lower == outcome.lower;
+            })) {
+            outcome.file.Reset();
+            outcome.error = ERROR_FILE_NOT_FOUND;
+        }
+        MaybeHandIn(job);
     }
     for (const auto& left : job.left) {
         if (::GetFileAttributesW((prefix + left.first).c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -130,9 +153,14 @@ void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring low
     FileOutcome outcome;
     outcome.file = open_(prefix + name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    outcome.name = name;
+    // The name as listed is kept only for a file that is to wait.
+    if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
     job.files.push_back(std::move(outcome));
+}
+
+void FolderLane::MaybeHandIn(FolderJob& job) {
+    if (job.files.size() >= kHandInEvery && handIn_ && *handIn_) (*handIn_)(job);
 }
 
 void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
@@ -176,6 +204,7 @@ void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
             if (job.known.count(lower)) continue;
             if (several) job.known.insert(lower);
             Open(job, found.cFileName, std::move(lower), prefix);
+            MaybeHandIn(job);
         } while (!stop_ && ::FindNextFileW(search.Get(), &found));
     }
 }

@@ -45,7 +45,9 @@ public:
     FolderLane(const FolderLane&) = delete;
     FolderLane& operator=(const FolderLane&) = delete;
 
-    void Do(FolderJob& job);
+    // handIn takes the files opened so far during a long listing, so that
+    // they are held (and shown) before the listing ends.
+    void Do(FolderJob& job, const std::function<void(FolderJob&)>& handIn);
     // The folder went: its watch ends and its pin goes.
     void Retire(std::uint64_t serial);
     // Takes one packet from the port, waiting at most timeoutMs. False on a
@@ -55,14 +57,18 @@ public:
 private:
     struct Watch;
 
+    void Work(FolderJob& job);
     bool StartWatch(FolderJob& job);
     void List(FolderJob& job, const std::wstring& prefix);
     void Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix);
     void Close(std::unique_ptr<Watch> watch);
+    // Hands the files opened so far in when there are many.
+    void MaybeHandIn(FolderJob& job);
 
     HANDLE port_;
     FileOpener open_;
     const std::atomic<bool>& stop_;
+    const std::function<void(FolderJob&)>* handIn_ = nullptr;
     std::unordered_map<std::uint64_t, std::unique_ptr<Watch>> watches_;
     // Watches whose cancelled read has not reported back yet.
     std::vector<std::unique_ptr<Watch>> cancelled_;

@@ -26,6 +26,10 @@ constexpr ULONGLONG kLongAfterMs = 600000;
 constexpr DWORD kEarliestOnChangeMs = 250;
 // How often a folder that is missing, or whose watch failed, is looked at.
 constexpr DWORD kWatchRetryMs = 1000;
+// Quiet time after the last lock before new folders' watches start, so that
+// relocking many folders at start-up lists them all first. The listing that
+// follows the start of a watch takes what appeared in between.
+constexpr ULONGLONG kSettleMs = 20;
 
 DWORD RetryCeiling(ULONGLONG waited) {
     if (waited >= kLongAfterMs) return kLongRetryMs;
@@ -49,7 +53,8 @@ std::wstring VolumeRoot(const std::wstring& path) {
     return end == std::wstring::npos ? path + L"\\" : path.substr(0, end + 1);
 }
 
-std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG) {
+std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
+    lastLock_ = now;
     const auto existing = items_.find(item.key);
     if (existing != items_.end()) {
         ++existing->second.lockCount;
@@ -265,11 +270,12 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
 
     // Then watches to start (a missing folder is looked for again), and
     // waiting files whose retry is due.
+    const bool settled = now >= lastLock_ + kSettleMs;
     for (auto& entry : folders_) {
         if (jobs.size() >= most) break;
         Folder& folder = entry.second;
         if (folder.root != root) continue;
-        const bool watchNow = !folder.watching && folder.watchDue <= now;
+        const bool watchNow = settled && !folder.watching && folder.watchDue <= now;
         bool retryNow = false;
         for (const auto& waiting : folder.waiting) {
             if (waiting.second.due <= now) {
@@ -302,7 +308,7 @@ DWORD LockerState::SleepFor(const std::wstring& root, ULONGLONG now) const {
     for (const auto& entry : folders_) {
         const Folder& folder = entry.second;
         if (folder.root != root) continue;
-        if (!folder.watching) earliest = std::min(earliest, folder.watchDue);
+        if (!folder.watching) earliest = std::min(earliest, std::max(folder.watchDue, lastLock_ + kSettleMs));
         for (const auto& waiting : folder.waiting) earliest = std::min(earliest, waiting.second.due);
     }
     if (earliest == ULLONG_MAX) return INFINITE;
@@ -368,6 +374,19 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         released.push_back(std::move(held->second));
         folder->held.erase(held);
     }
+    TakeFiles(job, now, released);
+    if (!folder->look.empty() || !folder->left.empty() || (folder->scanDue && folder->watching)) {
+        Queue(job.folderKey, *folder);
+    }
+}
+
+void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released) {
+    Folder* folder = Find(job.folderKey, job.serial);
+    if (!folder) {
+        for (FileOutcome& outcome : job.files) released.push_back(std::move(outcome.file));
+        job.files.clear();
+        return;
+    }
     for (FileOutcome& outcome : job.files) {
         // Unlocked meanwhile, or held already (a second open of our own
         // file fails with a sharing violation).
@@ -385,9 +404,7 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         }
         folder->held.emplace(std::move(outcome.lower), std::move(outcome.file));
     }
-    if (!folder->look.empty() || !folder->left.empty() || (folder->scanDue && folder->watching)) {
-        Queue(job.folderKey, *folder);
-    }
+    job.files.clear();
 }
 
 bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,

@@ -104,6 +104,8 @@ public:
     void ForgetRoot(const std::wstring& root);
 
     void TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
+    // Part of a long listing, handed in before the rest: the files only.
+    void TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
     // Returns whether the folder has work now.
     bool TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,
                      ULONGLONG now);
@@ -163,6 +165,7 @@ private:
     std::unordered_map<std::wstring, Folder> folders_;
     std::unordered_map<std::wstring, Lane> lanes_;
     std::uint64_t nextSerial_ = 1;
+    ULONGLONG lastLock_ = 0;
 };
 
 // The lane a folder belongs to: its drive root ("\\?\c:\") or share

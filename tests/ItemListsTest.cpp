@@ -124,5 +124,33 @@ TEST(ItemList, SelectionOutOfRangeMeansNone) {
     EXPECT_EQ(0, list.ListIndex());
 }
 
+TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {
+    ItemStatus status;
+    EXPECT_EQ(L"", StatusNote(status));
+    status.locked = true;
+    EXPECT_EQ(L"", StatusNote(status));
+    status.filesWaiting = 1;
+    EXPECT_EQ(L"1 file in use", StatusNote(status));
+    status.filesWaiting = 2;
+    status.filesDenied = 3;
+    EXPECT_EQ(L"2 files in use, no access", StatusNote(status));
+    status.filesWaiting = 0;
+    status.filesFailed = 1;
+    EXPECT_EQ(L"no access, cannot be locked", StatusNote(status));
+    // What stops every file goes before what stops some.
+    status.folder = ItemStatus::Folder::Missing;
+    EXPECT_EQ(L"folder missing", StatusNote(status));
+    status.folder = ItemStatus::Folder::Unreachable;
+    EXPECT_EQ(L"not reachable", StatusNote(status));
+    status.refusal = ItemStatus::Refusal::FolderWithoutPattern;
+    EXPECT_EQ(L"folder given without \\*.*", StatusNote(status));
+    status.refusal = ItemStatus::Refusal::SystemFolder;
+    EXPECT_EQ(L"cannot be locked", StatusNote(status));
+    status.refusal = ItemStatus::Refusal::NotAPath;
+    EXPECT_EQ(L"cannot be locked", StatusNote(status));
+    status.locked = false;
+    EXPECT_EQ(L"", StatusNote(status));
+}
+
 }  // namespace
 }  // namespace vaultmere

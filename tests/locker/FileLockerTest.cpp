@@ -75,15 +75,21 @@ TEST_F(FileLockerTest, SecondLockNeedsASecondUnlock) {
 TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
     UniqueHandle busy(::CreateFileW((folder / L"a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy);
+    // Another, made hidden while it waits, is no longer covered.
+    UniqueHandle hiding(
+        ::CreateFileW((folder / L"hiding.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(hiding);
     locker.SetItemLocked(Item(), true);
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(1u, locker.Report().lockedFiles);
-    EXPECT_EQ(1u, locker.Report().pendingFiles);
+    EXPECT_EQ(2u, locker.Report().pendingFiles);
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"noextension"));
+    ASSERT_TRUE(::SetFileAttributesW((folder / L"hiding.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    hiding.Reset();
     busy.Reset();
-    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 2; }));
-    EXPECT_EQ(0u, locker.Report().pendingFiles);
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 2 && locker.Report().pendingFiles == 0; }));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenHere(folder / L"a.txt"));
+    EXPECT_EQ(0u, OpenHere(folder / L"hiding.txt"));
 }
 
 TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {
