@@ -11,23 +11,6 @@ namespace {
 
 constexpr DWORD kFirstReadBytes = 4096;
 
-struct LocalMemory {
-    ~LocalMemory() {
-        if (memory) ::LocalFree(memory);
-    }
-    HLOCAL memory = nullptr;
-};
-
-struct ServiceHandle {
-    explicit ServiceHandle(SC_HANDLE h) : handle(h) {}
-    ~ServiceHandle() {
-        if (handle) ::CloseServiceHandle(handle);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    SC_HANDLE handle;
-};
-
 // The SID of the client whose last message was read, as text; "" when the
 // client cannot be identified (then it is served nothing).
 std::wstring ClientUser(HANDLE pipe) {
@@ -41,12 +24,12 @@ std::wstring ClientUser(HANDLE pipe) {
     ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
     std::vector<unsigned char> buffer(size);
     if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
-    LocalMemory text;
+    UniqueLocalMemory text;
     if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
-                                  reinterpret_cast<LPWSTR*>(&text.memory))) {
+                                  reinterpret_cast<LPWSTR*>(text.Put()))) {
         return std::wstring();
     }
-    return static_cast<const wchar_t*>(text.memory);
+    return static_cast<const wchar_t*>(text.Get());
 }
 
 }  // namespace
@@ -58,7 +41,7 @@ public:
 
     DWORD Start() {
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardPipeSecurity, SDDL_REVISION_1,
-                                                                    &descriptor_.memory, nullptr)) {
+                                                                    descriptor_.Put(), nullptr)) {
             return ::GetLastError();
         }
         stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -100,7 +83,7 @@ private:
 
     DWORD AddListener(bool first) {
         auto slot = std::make_unique<Slot>();
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor_.memory, FALSE};
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor_.Get(), FALSE};
         slot->pipe.Reset(
             ::CreateNamedPipeW(name_.c_str(),
                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
@@ -238,7 +221,7 @@ private:
 
     std::wstring name_;
     Callbacks callbacks_;
-    LocalMemory descriptor_;
+    UniqueLocalMemory descriptor_;
     UniqueHandle stop_;
     UniqueHandle thread_;
     std::vector<std::unique_ptr<Slot>> slots_;
@@ -296,11 +279,10 @@ DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeo
     if (!pipe_) return ERROR_INVALID_HANDLE;
     // Waits for one overlapped call; on timeout the call is cancelled and
     // the connection closed, since the next answer would be out of step.
-    auto complete = [](BOOL started) -> DWORD {
-        if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA) {
-            return ::GetLastError();
-        }
-        return ERROR_SUCCESS;
+    // A call that did not start gives its error; a pending one is waited for.
+    auto started = [](BOOL done) -> DWORD {
+        const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
+        return error == ERROR_IO_PENDING || error == ERROR_MORE_DATA ? ERROR_SUCCESS : error;
     };
     OVERLAPPED overlapped{};
     overlapped.hEvent = event_.Get();
@@ -317,7 +299,7 @@ DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeo
     };
 
     ::ResetEvent(event_.Get());
-    DWORD error = complete(
+    DWORD error = started(
         ::WriteFile(pipe_.Get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &overlapped));
     if (error == ERROR_SUCCESS) error = finish();
     if (error != ERROR_SUCCESS) {
@@ -330,8 +312,8 @@ DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeo
         overlapped = OVERLAPPED{};
         overlapped.hEvent = event_.Get();
         ::ResetEvent(event_.Get());
-        error = complete(::ReadFile(pipe_.Get(), answer.data() + used, static_cast<DWORD>(answer.size() - used),
-                                    nullptr, &overlapped));
+        error = started(::ReadFile(pipe_.Get(), answer.data() + used, static_cast<DWORD>(answer.size() - used), nullptr,
+                                   &overlapped));
         if (error == ERROR_SUCCESS) error = finish();
         if (!pipe_) return error;
         used += bytes;
@@ -349,13 +331,13 @@ DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeo
 }
 
 DWORD RunningServiceProcessId(const wchar_t* serviceName) {
-    ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager.handle) return 0;
-    ServiceHandle service(::OpenServiceW(manager.handle, serviceName, SERVICE_QUERY_STATUS));
-    if (!service.handle) return 0;
+    UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return 0;
+    UniqueServiceHandle service(::OpenServiceW(manager.Get(), serviceName, SERVICE_QUERY_STATUS));
+    if (!service) return 0;
     SERVICE_STATUS_PROCESS status{};
     DWORD size = 0;
-    if (!::QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+    if (!::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
                                 &size) ||
         status.dwCurrentState != SERVICE_RUNNING) {
         return 0;

@@ -25,20 +25,15 @@ void GuardCore::LockStoredItems() {
     for (const std::wstring& path : store_.ReadItems()) {
         if (OnList(path)) continue;
         items_.push_back(path);
-        if (gate_.RefusalAtStart(path).empty()) {
-            locker_.SetItemLocked(path, true);
-        } else {
-            refused_.insert(path);
-        }
+        locker_.SetItemLocked(path, true);
     }
 }
 
 void GuardCore::ReleaseAll() {
     for (const std::wstring& path : items_) {
-        if (!IsUnlocked(path) && refused_.count(path) == 0) locker_.SetItemLocked(path, false);
+        if (!IsUnlocked(path)) locker_.SetItemLocked(path, false);
     }
     items_.clear();
-    refused_.clear();
     unlockedOrder_.clear();
     unlockedBy_.clear();
 }
@@ -120,7 +115,7 @@ GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& 
 
 GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {
     if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
-    if (refused_.count(path) == 0) locker_.SetItemLocked(path, false);
+    locker_.SetItemLocked(path, false);
     unlockedBy_[path] = connection;
     unlockedOrder_.push_back(path);
     return GuardMessage::Done(true);
@@ -130,7 +125,7 @@ GuardMessage GuardCore::Relock(const std::wstring& path) {
     if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
-    if (refused_.count(path) == 0) locker_.SetItemLocked(path, true);
+    locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
 }
 
@@ -138,11 +133,10 @@ GuardMessage GuardCore::Remove(const std::wstring& path) {
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     std::vector<std::wstring> items = items_;
     Erase(items, path);
-    const bool wasLocked = !IsUnlocked(path) && refused_.count(path) == 0;
+    const bool wasLocked = !IsUnlocked(path);
     GuardMessage notSaved;
     if (!Save(items, notSaved)) return notSaved;
     unlockedBy_.erase(path);
-    refused_.erase(path);
     Erase(unlockedOrder_, path);
     if (wasLocked) locker_.SetItemLocked(path, false);
     return GuardMessage::Done(true);

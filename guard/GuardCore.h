@@ -29,13 +29,12 @@ public:
 
 // The checks of a path a window asks to lock that need the system: system
 // folders, the guard's own folder, whether the asking user may list the
-// folder. Returns the text that tells the user why, or "" to accept.
+// folder. Returns the text that tells the user why, or "" to accept. Stored
+// items are not asked about: the locker refuses and notes those itself.
 class ItemGate {
 public:
     virtual ~ItemGate() = default;
     virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
-    // The same checks for an item of the stored list at start; "" to lock it.
-    virtual std::wstring RefusalAtStart(const std::wstring& path) = 0;
 };
 
 class GuardCore {
@@ -75,7 +74,6 @@ private:
     GuardStore& store_;
     ItemGate& gate_;
     std::vector<std::wstring> items_;                  // the stored list, each path once
-    std::set<std::wstring> refused_;                   // listed but never locked (a system folder, say)
     std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
     std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
     std::set<ConnectionId> authenticated_;

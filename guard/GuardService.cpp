@@ -1,6 +1,9 @@
 #include "guard/GuardService.h"
 
+#include "common/AppState.h"
+#include "common/TextCase.h"
 #include "locker/ItemPath.h"
+#include "locker/SystemFolders.h"
 #include "store/Registry.h"
 
 namespace vaultmere {
@@ -8,6 +11,7 @@ namespace vaultmere {
 namespace {
 
 constexpr wchar_t kCannotBeLocked[] = L"This item cannot be locked.";
+constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kNetworkFromWindow[] =
     L"Network folders can only be locked by an administrator through the stored list.";
 
@@ -33,16 +37,18 @@ long RegistryGuardStore::SavePassword(const std::wstring& password) {
 }
 
 std::wstring GuardItemGate::RefusalFor(ConnectionId, const std::wstring& path) {
-    const ItemTarget target = ParseItemPath(path);
-    if (target.kind == ItemTarget::Kind::Refused) return kCannotBeLocked;
+    const ItemKey item = MakeItemKey(path);
+    if (item.target.kind == ItemTarget::Kind::Refused) return kCannotBeLocked;
     // The guard runs as the computer: a share a window names would be
     // opened with the computer's rights, not the asking user's.
-    if (target.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
-    return RefusalAtStart(path);
-}
-
-std::wstring GuardItemGate::RefusalAtStart(const std::wstring& path) {
-    return ParseItemPath(path).kind == ItemTarget::Kind::Refused ? kCannotBeLocked : L"";
+    if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
+    std::vector<std::wstring> critical = SystemFolders();
+    const std::wstring program = ProgramPath();
+    critical.push_back(program.substr(0, program.find_last_of(L'\\')));
+    for (const std::wstring& folder : critical) {
+        if (LowerCase(folder) == item.folder) return kCriticalFolder;
+    }
+    return std::wstring();
 }
 
 GuardService::GuardService()

@@ -28,7 +28,6 @@ public:
 class GuardItemGate final : public ItemGate {
 public:
     std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override;
-    std::wstring RefusalAtStart(const std::wstring& path) override;
 };
 
 class GuardService final : public ServiceBase {

@@ -61,7 +61,6 @@ public:
     std::wstring RefusalFor(ConnectionId, const std::wstring& path) override {
         return path.rfind(L"c:\\windows", 0) == 0 ? L"Cannot lock this critical folder!" : L"";
     }
-    std::wstring RefusalAtStart(const std::wstring& path) override { return RefusalFor(0, path); }
 };
 
 GuardMessage Request(GuardMessageKind kind, const std::wstring& text = L"") {
@@ -77,7 +76,7 @@ Items Paths(const std::vector<ListedItem>& listed) {
 class GuardCoreTest : public ::testing::Test {
 protected:
     GuardCoreTest() {
-        store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*", L"c:\\windows\\*.*"};
+        store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*"};
         store.password = L"Secret";
         core.LockStoredItems();
         core.Connect(1);
@@ -99,8 +98,7 @@ protected:
 TEST_F(GuardCoreTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLockedOnce) {
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
-    EXPECT_EQ(0, locker.Count(L"c:\\windows\\*.*"));
-    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\windows\\*.*"}), core.Items());
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), core.Items());
 
     for (GuardMessageKind kind :
          {GuardMessageKind::ReadLists, GuardMessageKind::LockFolder, GuardMessageKind::UnlockItem,
@@ -128,9 +126,8 @@ TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesI
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
     const GuardMessage lists = core.Handle(2, Request(GuardMessageKind::ReadLists));
     ASSERT_EQ(GuardMessageKind::Lists, lists.kind);
-    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\windows\\*.*"}), Paths(lists.locked));
+    EXPECT_EQ((Items{L"c:\\b\\*.*"}), Paths(lists.locked));
     EXPECT_TRUE(lists.locked[0].status.locked);
-    EXPECT_FALSE(lists.locked[1].status.locked);  // refused at start, listed all the same
     EXPECT_EQ((Items{L"c:\\a\\*.*"}), lists.unlocked);
     // Unlocking what is unlocked, or what is not listed, is refused and changes nothing.
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*")).kind);
@@ -143,21 +140,16 @@ TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesI
     core.Disconnect(1);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     // The stored list never changed for an unlock.
-    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*", L"c:\\windows\\*.*"}), store.items);
-    // A refused item is never locked, not even by a relock.
-    Authenticate(3);
-    core.Handle(3, Request(GuardMessageKind::UnlockItem, L"c:\\windows\\*.*"));
-    core.Handle(3, Request(GuardMessageKind::RelockItem, L"c:\\windows\\*.*"));
-    EXPECT_EQ(0, locker.Count(L"c:\\windows\\*.*"));
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\a\\*.*"}), store.items);
     core.ReleaseAll();
-    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*") + locker.Count(L"c:\\b\\*.*") + locker.Count(L"c:\\windows\\*.*"));
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*") + locker.Count(L"c:\\b\\*.*"));
 }
 
 TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     Authenticate(1);
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"d:\\new\\*.*")));
     EXPECT_EQ(1, locker.Count(L"d:\\new\\*.*"));
-    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\windows\\*.*", L"d:\\new\\*.*"}), store.items);
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"d:\\new\\*.*"}), store.items);
     // Listed already, in any case: nothing more is locked or stored.
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::LockFolder, L"D:\\New\\*.*")));
     EXPECT_EQ(1, locker.Count(L"d:\\new\\*.*"));
@@ -168,7 +160,7 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
 
     const GuardMessage refused = core.Handle(1, Request(GuardMessageKind::LockFolder, L"c:\\windows\\system32\\*.*"));
     EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!"), refused);
-    EXPECT_EQ(4u, store.items.size());
+    EXPECT_EQ(3u, store.items.size());
 
     // A store that refuses: the guard's list, the locks and the password stay as they were.
     store.failWith = 5;
@@ -179,13 +171,13 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")).kind);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")).kind);
-    EXPECT_EQ(4u, core.Items().size());
+    EXPECT_EQ(3u, core.Items().size());
     EXPECT_EQ(L"Secret", store.password);
 
     store.failWith = 0;
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")));
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
-    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\windows\\*.*", L"d:\\new\\*.*"}), store.items);
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"d:\\new\\*.*"}), store.items);
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
     EXPECT_EQ(L"new", store.password);
     EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);

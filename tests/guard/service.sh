@@ -34,20 +34,19 @@ w reg add "$files_key" /v File0 /t REG_SZ /d "$(winepath -w "$folder" 2> /dev/nu
 w sc create VaultmereGuard binPath= "\"$(winepath -w "$guard_exe" 2> /dev/null)\"" ||
   fail "the service could not be registered"
 
+# Waits up to five seconds for the outsider's open to give the result wanted.
+opens_with() {
+  for _ in $(seq 50); do
+    [ "$(opens)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 for round in first second; do
   w sc start VaultmereGuard || fail "$round start failed"
-  locked=no
-  for _ in $(seq 50); do
-    [ "$(opens)" = 32 ] && { locked=yes; break; }
-    sleep 0.1
-  done
-  [ $locked = yes ] || fail "$round start: the stored folder's file opens from another process"
+  opens_with 32 || fail "$round start: the stored folder's file opens from another process"
   w sc stop VaultmereGuard || fail "$round stop failed"
-  freed=no
-  for _ in $(seq 50); do
-    [ "$(opens)" = 0 ] && { freed=yes; break; }
-    sleep 0.1
-  done
-  [ $freed = yes ] || fail "$round stop: the file stays shut"
+  opens_with 0 || fail "$round stop: the file stays shut"
 done
 finish
