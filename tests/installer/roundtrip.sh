@@ -336,12 +336,12 @@ hold delete
 install
 cmp -s "$install_unix/brwaddon.exe" "$program_exe" || fail "the held program file was not replaced"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = 1.4.0.2 ] || fail "the update did not record its version"
-aside=("$install_unix"/brwaddon.exe.*.old)
-# Deleted while held: gone once the holder lets go, or at the next restart.
-{ [ -e "${aside[0]}" ] && grep -qF "the old program" "${aside[0]}"; } ||
-  reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' brwaddon.exe ||
-  fail "the old program file was not renamed aside: $(ls -A "$install_unix")"
 release
+# Deleted while held: gone once the holder lets go (at once where deleting
+# removes the name), or at the next restart.
+! ls "$install_unix"/*.old > /dev/null 2>&1 ||
+  reg_has 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' brwaddon.exe ||
+  fail "the old program file stays beside the new one: $(ls -A "$install_unix")"
 # Held with no delete sharing: setup says so, exits non-zero and keeps the
 # old version.
 mark_old
