@@ -12,7 +12,20 @@ void ShowInFront(ui::Form& form) {
 
 }  // namespace
 
+std::unique_ptr<ItemBook> Application::MakeBook(std::unique_ptr<FileLocker>& locker,
+                                                std::unique_ptr<GuardConnection>& guard) {
+    // Whether the guard is there is the service manager's word, never the
+    // pipe's: a copy must not lock for itself because the guard is slow.
+    if (IsServiceInstalled(kGuardServiceName)) {
+        guard = std::make_unique<GuardConnection>();
+        return std::make_unique<GuardBook>(*guard);
+    }
+    locker = std::make_unique<FileLocker>();
+    return std::make_unique<ItemLists>(*locker);
+}
+
 Application::Application() {
+    changePassword_.book = book_.get();
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
     add_.onListsChanged = [this] { configuration_.RefreshLists(); };
     configuration_.showAddDialog = [this] { ShowInFront(add_); };
@@ -22,6 +35,7 @@ Application::Application() {
 void Application::ShowConfiguration() {
     // A window left minimized comes back restored.
     configuration_.Show(configuration_.IsLoaded() && ::IsIconic(configuration_.Handle()) ? SW_RESTORE : SW_SHOW);
+    lists_.Reload();
     configuration_.RefreshLists();
     ::SetForegroundWindow(configuration_.Handle());
 }

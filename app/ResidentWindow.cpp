@@ -25,6 +25,7 @@ const ui::ControlDesign kControls[] = {
     {ResidentWindow::IDC_REMEMBER_CHECK, 0, L"BUTTON", L"Remember it until I restart", 960, 840, 2415, 255,
      WS_TABSTOP | BS_AUTOCHECKBOX, 0},
     {ResidentWindow::IDC_PROGRAM_ICON, 0, L"STATIC", nullptr, 180, 240, 480, 480, SS_ICON | SS_CENTERIMAGE, 0},
+    {ResidentWindow::IDC_NOTICE_LABEL, 0, L"STATIC", L"", 180, 1140, 1530, 495, SS_LEFT | SS_NOPREFIX, 0},
 };
 
 }  // namespace
@@ -55,19 +56,31 @@ void ResidentWindow::Load() {
                    reinterpret_cast<WPARAM>(
                        ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
                    0);
+    ShowNotice(std::wstring());
+}
+
+void ResidentWindow::ShowNotice(const std::wstring& text) {
+    if (text != ControlText(IDC_NOTICE_LABEL)) SetControlText(IDC_NOTICE_LABEL, text);
+    ::ShowWindow(Control(IDC_NOTICE_LABEL), text.empty() ? SW_HIDE : SW_SHOWNA);
 }
 
 ResidentWindow::Role ResidentWindow::StartUp() {
     residency_ = ClaimResidency(kResidentMutexName);
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
-    state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
-                                                       Registry::kPasswordValueName)
-                                .ToText();
+    if (!lists_.StoresItself()) {
+        state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                           Registry::kPasswordValueName)
+                                    .ToText();
+    }
     if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
-    RelockStoredItems();
+    if (lists_.StoresItself()) {
+        lists_.Tick();
+    } else {
+        RelockStoredItems();
+    }
     ::SetTimer(Handle(), kShowRequestTimer, 1000, nullptr);
     return Role::Resident;
 }
@@ -118,6 +131,10 @@ void ResidentWindow::OnNoticeTimer() {
 bool IsShowRequestPending() { return FindFormOfOtherCopy(kShowRequestTitle) != nullptr; }
 
 void ResidentWindow::OnShowRequestTimer() {
+    if (lists_.StoresItself()) {
+        lists_.Tick();
+        ShowNotice(lists_.Notice());
+    }
     if (!IsShowRequestPending()) return;
     // A prompt already shown may lie buried under other windows, and it has
     // no taskbar button: it comes to the front again.
@@ -136,6 +153,10 @@ void ResidentWindow::OnContinue() {
     const std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
     SetControlText(IDC_PASSWORD_EDIT, entry);
     const bool remember = ::SendMessageW(Control(IDC_REMEMBER_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (lists_.StoresItself()) {
+        ContinueWithKeeper(entry, remember);
+        return;
+    }
     const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
     SetControlText(IDC_PASSWORD_EDIT, outcome.fieldText);
     if (!outcome.accepted) {
@@ -143,6 +164,22 @@ void ResidentWindow::OnContinue() {
         ::SetFocus(Control(IDC_PASSWORD_EDIT));
         return;
     }
+    if (showConfiguration) showConfiguration();
+    Hide();
+}
+
+void ResidentWindow::ContinueWithKeeper(const std::wstring& entry, bool remember) {
+    const PasswordCheck check = lists_.CheckPassword(entry);
+    SetControlText(IDC_PASSWORD_EDIT, std::wstring());
+    ShowNotice(check.message);
+    if (!check.accepted) {
+        ::MessageBeep(MB_OK);
+        ::SetFocus(Control(IDC_PASSWORD_EDIT));
+        return;
+    }
+    // The accepted text is what Remember fills in again.
+    state_.storedPassword = entry;
+    state_.rememberFlag = remember;
     if (showConfiguration) showConfiguration();
     Hide();
 }

@@ -10,7 +10,7 @@
 #include "app/Residency.h"
 #include "common/AppState.h"
 #include "forms/FormKit.h"
-#include "forms/config/ItemLists.h"
+#include "forms/config/ItemBook.h"
 #include "forms/info/InfoWindow.h"
 
 namespace vaultmere {
@@ -26,9 +26,10 @@ public:
         IDC_REMEMBER_CHECK,
         IDC_CANCEL_BUTTON,
         IDC_CONTINUE_BUTTON,
+        IDC_NOTICE_LABEL,
     };
 
-    ResidentWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow)
+    ResidentWindow(AppState& state, ItemBook& lists, InfoWindow& messageWindow)
         : state_(state), lists_(lists), messageWindow_(messageWindow) {}
 
     // Opens the configuration window; set by its owner.
@@ -39,7 +40,8 @@ public:
     // resident copy it takes the resident marker title, lists every stored
     // item and hands it to the locker in order (which locks it beside this
     // thread, so show requests are answered meanwhile) and starts polling
-    // for show requests. The window stays hidden.
+    // for show requests. The window stays hidden. Where the list is kept
+    // elsewhere, nothing is read or locked here: the copy connects instead.
     Role StartUp();
     // A second start: the "Loading setup..." notice under the show request
     // title, pumping messages, for about a second once the resident copy's
@@ -64,9 +66,14 @@ private:
     enum TimerId : UINT_PTR { kShowRequestTimer = 1, kNoticeTimer = 2 };
 
     void RelockStoredItems();
+    // Continue where the password is checked by whoever keeps the list.
+    void ContinueWithKeeper(const std::wstring& entry, bool remember);
+    // Where the list is kept elsewhere: what the prompt says about reaching
+    // it, under the check box; hidden when there is nothing to say.
+    void ShowNotice(const std::wstring& text);
 
     AppState& state_;
-    ItemLists& lists_;
+    ItemBook& lists_;
     InfoWindow& messageWindow_;
     ResidencyClaim residency_;
     bool noticeShowing_ = false;

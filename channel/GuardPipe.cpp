@@ -345,4 +345,12 @@ DWORD RunningServiceProcessId(const wchar_t* serviceName) {
     return status.dwProcessId;
 }
 
+bool IsServiceInstalled(const wchar_t* serviceName) {
+    UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    UniqueServiceHandle service(::OpenServiceW(manager.Get(), serviceName, SERVICE_QUERY_STATUS));
+    // A service that is there but may not be asked about is there.
+    return service || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 }  // namespace vaultmere

@@ -15,6 +15,7 @@
 
 namespace vaultmere {
 
+constexpr wchar_t kGuardServiceName[] = L"VaultmereGuard";
 constexpr wchar_t kGuardPipeName[] = L"\\\\.\\pipe\\VaultmereGuard";
 // The system and administrators have full access; interactive users may
 // read, write data and attributes, but not create instances of their own.
@@ -76,5 +77,7 @@ private:
 // The process id of a running service, or 0 when it is not installed or
 // not running.
 DWORD RunningServiceProcessId(const wchar_t* serviceName);
+// Whether the service manager knows the service, running or not.
+bool IsServiceInstalled(const wchar_t* serviceName);
 
 }  // namespace vaultmere

@@ -13,8 +13,6 @@
 
 namespace vaultmere {
 
-constexpr wchar_t kGuardServiceName[] = L"VaultmereGuard";
-
 // The list and the password in the program's registry keys.
 class RegistryGuardStore final : public GuardStore {
 public:

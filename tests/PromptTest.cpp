@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/ResidentWindow.h"
+#include "forms/config/ItemLists.h"
 #include "locker/FileLocker.h"
 #include "tests/support/TestSupport.h"
 

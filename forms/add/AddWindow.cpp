@@ -56,9 +56,9 @@ std::wstring CurrentFolder() {
 
 }  // namespace
 
-AddWindow::AddWindow(ItemLists& lists, const AppState& state) : AddWindow(lists, state, disks_) {}
+AddWindow::AddWindow(ItemBook& lists, const AppState& state) : AddWindow(lists, state, disks_) {}
 
-AddWindow::AddWindow(ItemLists& lists, const AppState& state, FolderSource& source)
+AddWindow::AddWindow(ItemBook& lists, const AppState& state, FolderSource& source)
     : messageBox([](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
           return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
       }),
@@ -155,10 +155,15 @@ void AddWindow::OnLockFolder() {
     case LockFolderPlan::Action::Add:
         break;
     }
+    const std::wstring note = ControlText(IDC_NOTE_LABEL);
     SetControlText(IDC_NOTE_LABEL, plan.confirmation);
     // Locking a large folder takes a while; the confirmation shows first.
     ::UpdateWindow(Control(IDC_NOTE_LABEL));
-    lists_.LockNewItem(plan.item, onListsChanged);
+    const BookResult result = lists_.LockNewItem(plan.item, onListsChanged);
+    if (result.message.empty()) return;
+    // Refused where the list is kept: nothing was locked.
+    SetControlText(IDC_NOTE_LABEL, note);
+    if (messageBox) messageBox(Handle(), result.message, kApplicationTitle, MB_OK | MB_ICONWARNING);
 }
 
 void AddWindow::OnEnter(HWND focus) {

@@ -14,15 +14,15 @@
 #include "forms/add/AddChooser.h"
 #include "forms/add/ChooserViews.h"
 #include "forms/add/Win32FolderSource.h"
-#include "forms/config/ItemLists.h"
+#include "forms/config/ItemBook.h"
 
 namespace vaultmere {
 
 class AddWindow final : public ui::Form {
 public:
-    AddWindow(ItemLists& lists, const AppState& state);
+    AddWindow(ItemBook& lists, const AppState& state);
     // Reads drives and folders through source instead of the disks.
-    AddWindow(ItemLists& lists, const AppState& state, FolderSource& source);
+    AddWindow(ItemBook& lists, const AppState& state, FolderSource& source);
 
     // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
@@ -66,7 +66,7 @@ private:
     // Brings the windows up to date with the chooser lists.
     void ShowLists();
 
-    ItemLists& lists_;
+    ItemBook& lists_;
     const AppState& state_;
     Win32FolderSource disks_;
     FolderSource& source_;

@@ -160,7 +160,7 @@ bool StartProgramCopy(const std::wstring& exePath) {
     return true;
 }
 
-ConfigWindow::ConfigWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow)
+ConfigWindow::ConfigWindow(AppState& state, ItemBook& lists, InfoWindow& messageWindow)
     : startProgram(&StartProgramCopy), state_(state), lists_(lists), messageWindow_(messageWindow) {}
 
 ConfigWindow::~ConfigWindow() = default;
@@ -275,7 +275,7 @@ void ConfigWindow::UpdateNotes() {
     HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), IDC_LOCKED_LIST);
     if (!box) return;
     const std::vector<std::wstring>& entries = lists_.lockedList.Entries();
-    const std::vector<ItemStatus> statuses = lists_.locker.StatusOf(entries);
+    const std::vector<ItemStatus> statuses = lists_.LockedStatus();
     std::vector<std::wstring> notes(entries.size());
     for (std::size_t i = 0; i < entries.size() && i < statuses.size(); ++i) notes[i] = StatusNote(statuses[i]);
     if (notes == notes_) return;
@@ -345,27 +345,30 @@ void ConfigWindow::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
     if (item.itemState & ODS_FOCUS) ::DrawFocusRect(dc, &area);
 }
 
-void ConfigWindow::OnUnlockItem() {
-    lists_.UnlockSelected();
+void ConfigWindow::Tell(const BookResult& result) {
     RefreshLists();
+    if (!result.message.empty()) messageBox(Handle(), result.message, L"Vaultmere", MB_OK | MB_ICONWARNING);
 }
 
-void ConfigWindow::OnRelockItem() {
-    lists_.RelockSelected();
-    RefreshLists();
-}
+void ConfigWindow::OnUnlockItem() { Tell(lists_.UnlockSelected()); }
+
+void ConfigWindow::OnRelockItem() { Tell(lists_.RelockSelected()); }
 
 void ConfigWindow::OnRemoveItem() {
-    lists_.RemoveSelected([this](const std::wstring& entry) {
+    Tell(lists_.RemoveSelected([this](const std::wstring& entry) {
         return messageBox(Handle(), L"Remove " + entry + L"?", L"Remove",
                           MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON1) == IDYES;
-    });
-    RefreshLists();
+    }));
 }
 
 void ConfigWindow::OnCloseButton() {
-    const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath,
-                                                                      lists_.storedList.Entries());
+    // Where each change was saved as it was made, Close only hides.
+    const std::vector<std::wstring>* list = lists_.ListToSave();
+    if (!list) {
+        Hide();
+        return;
+    }
+    const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath, *list);
     // A failed save still hides the window, or a user without the right to
     // write the list could never close it.
     if (status.code == ERROR_ACCESS_DENIED) {
@@ -531,6 +534,7 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SHOWWINDOW:
         if (wParam) {
+            if (lists_.Reload()) RefreshLists();
             UpdateNotes();
             ::SetTimer(Handle(), kNotesTimer, kNotesIntervalMs, nullptr);
         } else {
@@ -539,7 +543,13 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         break;
     case WM_TIMER:
         if (wParam != kNotesTimer) break;
-        if (!::IsIconic(Handle())) UpdateNotes();
+        if (::IsIconic(Handle())) return 0;
+        // Another window may have changed a list that is kept elsewhere.
+        if (lists_.Reload()) {
+            RefreshLists();
+        } else {
+            UpdateNotes();
+        }
         return 0;
     case WM_CONTEXTMENU: {
         HWND list = reinterpret_cast<HWND>(wParam);

@@ -1,7 +1,7 @@
 #pragma once
 // The configuration window: the locked and unlocked lists with their item
 // commands, Close (save and hide), and the buttons that open the other
-// windows. The lists and the locks live in ItemLists, which outlives this
+// windows. The lists and the locks live in an ItemBook, which outlives this
 // window: closing it through the title bar destroys only the window.
 #include <windows.h>
 
@@ -61,7 +61,7 @@ public:
         IDC_UNLOCKED_LIST,
     };
 
-    ConfigWindow(AppState& state, ItemLists& lists, InfoWindow& messageWindow);
+    ConfigWindow(AppState& state, ItemBook& lists, InfoWindow& messageWindow);
     ~ConfigWindow() override;
 
     // Opening the other windows; set by whoever owns them.
@@ -97,6 +97,8 @@ protected:
     void OnUnloaded() override { addImages_.Reset(); }
 
 private:
+    // Shows the lists after a command, and what the user must be told.
+    void Tell(const BookResult& result);
     void FillList(int controlId, const ItemList& list);
     void AddToolTip(int controlId, const wchar_t* text);
     LRESULT ColourStatic(HDC dc, HWND control);
@@ -112,7 +114,7 @@ private:
     LRESULT ListKey(HWND list, WORD key);
 
     AppState& state_;
-    ItemLists& lists_;
+    ItemBook& lists_;
     InfoWindow& messageWindow_;
     UniqueFont linkFont_;
     UniqueBrush whiteBrush_;

@@ -35,6 +35,12 @@ void ItemList::SetListIndex(int index) { selected_ = (index >= 0 && index < List
 
 std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)] : L""; }
 
+void ItemList::Replace(std::vector<std::wstring> entries) {
+    const std::wstring selected = SelectedText();
+    entries_ = std::move(entries);
+    selected_ = selected_ >= 0 ? IndexOf(selected) : -1;
+}
+
 std::wstring StatusNote(const ItemStatus& status) {
     if (!status.locked) return std::wstring();
     switch (status.refusal) {
@@ -71,10 +77,10 @@ void ItemLists::AddLockedItem(const std::wstring& path) {
     locker.SetItemLocked(path, true);
 }
 
-bool ItemLists::LockNewItem(const std::wstring& path, const std::function<void()>& listed) {
+BookResult ItemLists::LockNewItem(const std::wstring& path, const std::function<void()>& listed) {
     // A second entry would be a second lock count: unlocking one entry would
     // then leave its files locked under the unlocked list.
-    if (lockedList.IndexOfIgnoringCase(path) >= 0) return false;
+    if (lockedList.IndexOfIgnoringCase(path) >= 0) return BookResult();
     const int unlocked = unlockedList.IndexOfIgnoringCase(path);
     if (unlocked >= 0) {
         const std::wstring entry = unlockedList.List(unlocked);
@@ -82,41 +88,44 @@ bool ItemLists::LockNewItem(const std::wstring& path, const std::function<void()
         unlockedList.RemoveItem(unlocked);
         if (listed) listed();
         locker.SetItemLocked(LowerCase(entry), true);
-        return true;
+        return BookResult{true, std::wstring()};
     }
     lockedList.AddItem(path);
     storedList.AddItem(path);
     if (listed) listed();
     locker.SetItemLocked(path, true);
-    return true;
+    return BookResult{true, std::wstring()};
 }
 
-void ItemLists::UnlockSelected() {
+BookResult ItemLists::UnlockSelected() {
     const int index = lockedList.ListIndex();
     const std::wstring entry = lockedList.SelectedText();
-    if (entry.empty()) return;
+    if (entry.empty()) return BookResult();
     locker.SetItemLocked(LowerCase(entry), false);
     unlockedList.AddItem(entry);
     lockedList.RemoveItem(index);
+    return BookResult{true, std::wstring()};
 }
 
-void ItemLists::RelockSelected() {
+BookResult ItemLists::RelockSelected() {
     const int index = unlockedList.ListIndex();
     const std::wstring entry = unlockedList.SelectedText();
-    if (entry.empty()) return;
+    if (entry.empty()) return BookResult();
     locker.SetItemLocked(LowerCase(entry), true);
     lockedList.AddItem(entry);
     unlockedList.RemoveItem(index);
+    return BookResult{true, std::wstring()};
 }
 
-void ItemLists::RemoveSelected(const RemoveConfirmation& confirm) {
+BookResult ItemLists::RemoveSelected(const RemoveConfirmation& confirm) {
     const int index = lockedList.ListIndex();
     const std::wstring entry = lockedList.SelectedText();
-    if (entry.empty()) return;
-    if (!confirm || !confirm(entry)) return;
+    if (entry.empty()) return BookResult();
+    if (!confirm || !confirm(entry)) return BookResult();
     locker.SetItemLocked(entry, false);
     storedList.RemoveItem(storedList.IndexOf(entry));
     lockedList.RemoveItem(index);
+    return BookResult{true, std::wstring()};
 }
 
 }  // namespace vaultmere

@@ -1,81 +1,47 @@
 #pragma once
-// The configuration window's working set: the locked, unlocked and persisted
-// lists and the commands on them. No Windows headers; the window only shows
-// this state and forwards clicks to it. It outlives the window, so the lists
-// and the locks survive the window being closed and built again.
+// The configuration window's working set when this process holds the locks:
+// the locked, unlocked and persisted lists and the commands on them. No
+// Windows headers. It outlives the window, so the lists and the locks
+// survive the window being closed and built again.
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "locker/ItemLocker.h"
+#include "forms/config/ItemBook.h"
 
 namespace vaultmere {
-
-// An ordered list of item paths with at most one selected entry.
-class ItemList {
-public:
-    void AddItem(std::wstring entry);
-    void RemoveItem(int index);
-    void Clear();
-
-    int ListCount() const { return static_cast<int>(entries_.size()); }
-    const std::wstring& List(int index) const { return entries_.at(static_cast<size_t>(index)); }
-    const std::vector<std::wstring>& Entries() const { return entries_; }
-    // Index of the first entry equal to text, or -1.
-    int IndexOf(const std::wstring& text) const;
-    // The same, with case ignored as file names compare.
-    int IndexOfIgnoringCase(const std::wstring& text) const;
-
-    // -1 when nothing is selected. Setting an index out of range clears it.
-    int ListIndex() const { return selected_; }
-    void SetListIndex(int index);
-    // The selected entry's text, or "" when nothing is selected.
-    std::wstring SelectedText() const;
-
-private:
-    std::vector<std::wstring> entries_;
-    int selected_ = -1;
-};
 
 // The short note drawn beside a locked entry that is not wholly locked:
 // "2 files in use", "no access", "folder missing", "not reachable", "folder
 // given without \*.*", "cannot be locked"; "" otherwise.
 std::wstring StatusNote(const ItemStatus& status);
 
-// Answers the Remove confirmation for an entry: true for Yes.
-using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
-
-class ItemLists {
+// The list and its locks held in this process: the locker locks, and Close
+// saves the persisted list.
+class ItemLists final : public ItemBook {
 public:
     explicit ItemLists(ItemLocker& itemLocker) : locker(itemLocker) {}
-    ItemLists(const ItemLists&) = delete;
-    ItemLists& operator=(const ItemLists&) = delete;
 
-    ItemList lockedList;    // shown as locked
-    ItemList unlockedList;  // unlocked during this run
-    ItemList storedList;    // persisted: what Close stores
+    ItemList storedList;  // persisted: what Close stores
     ItemLocker& locker;
 
-    // An item that is locked and kept: appended to the locked and persisted
-    // lists, then locked (start-up relock, Lock Folder).
-    void AddLockedItem(const std::wstring& path);
+    bool StoresItself() const override { return false; }
+    const std::vector<std::wstring>* ListToSave() const override { return &storedList.Entries(); }
 
-    // Lock Folder: an item already on the locked list (compared without
-    // case) changes nothing and is not locked again; one on the unlocked
-    // list is relocked as Relock Item does; any other is appended to the
-    // locked and persisted lists and locked. listed runs after the lists
-    // changed and before the lock call. Returns whether the lists changed.
-    bool LockNewItem(const std::wstring& path, const std::function<void()>& listed);
+    // Appended to the locked and persisted lists, then locked (start-up
+    // relock).
+    void AddLockedItem(const std::wstring& path) override;
+    std::vector<ItemStatus> LockedStatus() const override { return locker.StatusOf(lockedList.Entries()); }
 
-    // Unlock Item: the locked list's selected entry is unlocked (its path
-    // lower-cased) and moved to the end of the unlocked list.
-    void UnlockSelected();
-    // Relock Item: the unlocked list's selected entry is locked (lower-cased)
-    // and moved back to the end of the locked list.
-    void RelockSelected();
-    // Remove Item: after confirmation the locked list's selected entry is
-    // unlocked as shown and leaves the locked and persisted lists.
-    void RemoveSelected(const RemoveConfirmation& confirm);
+    // An entry moved back from the unlocked list is locked with its path
+    // lower-cased, as Relock Item does. changed is false for an item
+    // already locked.
+    BookResult LockNewItem(const std::wstring& path, const std::function<void()>& listed) override;
+    // The lock calls get the path lower-cased; the lists keep the text.
+    BookResult UnlockSelected() override;
+    BookResult RelockSelected() override;
+    // Unlocked as shown; the entry leaves the persisted list too.
+    BookResult RemoveSelected(const RemoveConfirmation& confirm) override;
 };
 
 }  // namespace vaultmere

@@ -109,6 +109,15 @@ void PasswordWindow::OnOk() {
 }
 
 void PasswordWindow::StorePassword(const std::wstring& password) {
+    if (book && book->StoresItself()) {
+        const BookResult result = book->SetPassword(password);
+        if (result.message.empty()) {
+            state_.storedPassword = password;
+        } else if (showWarning) {
+            showWarning(Handle(), result.message);
+        }
+        return;
+    }
     const Registry::RegistryStatus status = Registry::SetRegistryValue(store_.root, store_.keyPath,
                                                                        Registry::kPasswordValueName,
                                                                        Registry::RegistryValue::FromText(password));

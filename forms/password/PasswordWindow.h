@@ -10,6 +10,7 @@
 
 #include "common/AppState.h"
 #include "forms/FormKit.h"
+#include "forms/config/ItemBook.h"
 #include "forms/password/PasswordStages.h"
 #include "store/Registry.h"
 
@@ -36,6 +37,8 @@ public:
     // Tells the user something went wrong; owner is the dialog. Defaults to
     // a warning message box.
     std::function<void(HWND owner, const std::wstring& text)> showWarning;
+    // Where the list is kept elsewhere, the password goes there too.
+    ItemBook* book = nullptr;
 
     const PasswordStages& Stages() const { return stages_; }
 

@@ -1,0 +1,138 @@
+#include "app/GuardBook.h"
+
+#include <utility>
+
+namespace vaultmere {
+
+std::wstring RefusalText(const GuardMessage& answer) {
+    if (answer.kind != GuardMessageKind::Refused) return L"Vaultmere Guard gave an answer this program does not know.";
+    if (!answer.text.empty()) return answer.text;
+    switch (static_cast<GuardRefusal>(answer.code)) {
+    case GuardRefusal::NotAuthenticated:
+    case GuardRefusal::WrongPassword:
+        return L"Vaultmere Guard did not accept the password. Nothing was changed.";
+    case GuardRefusal::NotOnList:
+        return L"This item is no longer on the list: it was changed in another window.";
+    case GuardRefusal::TooLarge:
+        return L"The list is too long for Vaultmere Guard to send.";
+    default:
+        return L"Vaultmere Guard refused the request. Nothing was changed.";
+    }
+}
+
+std::optional<GuardMessage> GuardBook::Ask(const GuardMessage& request, std::wstring& message) {
+    std::optional<GuardMessage> answer = link_.Exchange(request);
+    if (answer && answer->kind == GuardMessageKind::Refused &&
+        answer->code == static_cast<std::uint32_t>(GuardRefusal::NotAuthenticated) && accepted_) {
+        // A new connection: the password once more, then the request.
+        const std::optional<GuardMessage> again = link_.Exchange(
+            GuardMessage::Request(GuardMessageKind::Authenticate, *accepted_));
+        if (again && again->kind == GuardMessageKind::Done) answer = link_.Exchange(request);
+    }
+    if (!answer) {
+        message = link_.Problem();
+        if (message.empty()) message = kGuardNotAnswering;
+    }
+    return answer;
+}
+
+void GuardBook::Take(const GuardMessage& lists) {
+    std::vector<std::wstring> locked;
+    statuses_.clear();
+    for (const ListedItem& item : lists.locked) {
+        locked.push_back(item.path);
+        statuses_.push_back(item.status);
+    }
+    lockedList.Replace(std::move(locked));
+    unlockedList.Replace(lists.unlocked);
+}
+
+bool GuardBook::Reload() {
+    std::wstring ignored;
+    const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(GuardMessageKind::ReadLists), ignored);
+    if (!answer || answer->kind != GuardMessageKind::Lists) return false;
+    const bool changed = answer->unlocked != unlockedList.Entries() || [&] {
+        if (answer->locked.size() != lockedList.Entries().size()) return true;
+        for (std::size_t i = 0; i < answer->locked.size(); ++i) {
+            if (answer->locked[i].path != lockedList.Entries()[i]) return true;
+        }
+        return false;
+    }();
+    Take(*answer);
+    return changed;
+}
+
+BookResult GuardBook::Command(GuardMessageKind kind, const std::wstring& path, const std::function<void()>& listed) {
+    BookResult result;
+    const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(kind, path), result.message);
+    if (!answer) return result;
+    if (answer->kind != GuardMessageKind::Done) {
+        result.message = RefusalText(*answer);
+        // Refused as no longer listed: another window changed the lists.
+        result.changed = Reload();
+        return result;
+    }
+    result.changed = answer->code != 0;
+    Reload();
+    if (result.changed && listed) listed();
+    return result;
+}
+
+BookResult GuardBook::LockNewItem(const std::wstring& path, const std::function<void()>& listed) {
+    return Command(GuardMessageKind::LockFolder, path, listed);
+}
+
+BookResult GuardBook::UnlockSelected() {
+    const std::wstring entry = lockedList.SelectedText();
+    if (entry.empty()) return BookResult();
+    return Command(GuardMessageKind::UnlockItem, entry, nullptr);
+}
+
+BookResult GuardBook::RelockSelected() {
+    const std::wstring entry = unlockedList.SelectedText();
+    if (entry.empty()) return BookResult();
+    return Command(GuardMessageKind::RelockItem, entry, nullptr);
+}
+
+BookResult GuardBook::RemoveSelected(const RemoveConfirmation& confirm) {
+    const std::wstring entry = lockedList.SelectedText();
+    if (entry.empty()) return BookResult();
+    if (!confirm || !confirm(entry)) return BookResult();
+    return Command(GuardMessageKind::RemoveItem, entry, nullptr);
+}
+
+PasswordCheck GuardBook::CheckPassword(const std::wstring& entry) {
+    PasswordCheck check;
+    const std::optional<GuardMessage> answer = link_.Exchange(
+        GuardMessage::Request(GuardMessageKind::Authenticate, entry));
+    if (!answer) {
+        check.message = link_.Problem();
+        if (check.message.empty()) check.message = kGuardNotAnswering;
+        return check;
+    }
+    check.accepted = answer->kind == GuardMessageKind::Done;
+    // A wrong password also ends what an earlier right one opened.
+    if (check.accepted) {
+        accepted_ = entry;
+    } else {
+        accepted_.reset();
+    }
+    return check;
+}
+
+BookResult GuardBook::SetPassword(const std::wstring& password) {
+    BookResult result;
+    const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(GuardMessageKind::SetPassword, password),
+                                                   result.message);
+    if (!answer) return result;
+    if (answer->kind != GuardMessageKind::Done) {
+        result.message = RefusalText(*answer);
+        return result;
+    }
+    // A connection made anew gives the new password.
+    accepted_ = password;
+    result.changed = true;
+    return result;
+}
+
+}  // namespace vaultmere

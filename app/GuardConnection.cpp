@@ -1,0 +1,64 @@
+#include "app/GuardConnection.h"
+
+#include <utility>
+
+namespace vaultmere {
+
+namespace {
+
+// How long a click waits for a free pipe instance or for the guard to open
+// its pipe; how long an answer may take.
+constexpr DWORD kConnectWaitMs = 2000;
+constexpr DWORD kAnswerWaitMs = 10000;
+
+}  // namespace
+
+GuardConnection::GuardConnection() : GuardConnection(Setup()) {}
+
+GuardConnection::GuardConnection(Setup setup)
+    : setup_(std::move(setup)), problem_(kGuardStarting), waitingSince_(::GetTickCount64()) {}
+
+bool GuardConnection::Connect(DWORD waitMs) {
+    const DWORD guard = setup_.guardProcess ? setup_.guardProcess() : 0;
+    // Nothing is sent to a pipe that another process serves: with no guard
+    // running, a pipe under its name is an impostor's.
+    const DWORD error = client_.Connect(setup_.pipeName, guard, guard != 0 ? waitMs : 0);
+    if (error == ERROR_SUCCESS) {
+        problem_.clear();
+        return true;
+    }
+    if (error == ERROR_ACCESS_DENIED) {
+        problem_ = kGuardUnverified;
+    } else {
+        const bool starting = ::GetTickCount64() - waitingSince_ < setup_.startWaitMs;
+        problem_ = starting ? kGuardStarting : kGuardNotRunning;
+    }
+    return false;
+}
+
+void GuardConnection::Retry() {
+    if (!client_.IsConnected()) Connect(0);
+}
+
+std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& request) {
+    const Bytes bytes = EncodeGuardMessage(request);
+    if (bytes.empty()) return std::nullopt;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!client_.IsConnected() && !Connect(kConnectWaitMs)) return std::nullopt;
+        Bytes answer;
+        if (client_.Transact(bytes, answer, kAnswerWaitMs) == ERROR_SUCCESS) {
+            std::optional<GuardMessage> decoded = DecodeGuardMessage(answer.data(), answer.size());
+            if (decoded) return decoded;
+            client_.Close();
+            problem_ = kGuardNotAnswering;
+            return std::nullopt;
+        }
+        // The guard went away (stopped, restarted): once more on a new
+        // connection, which it may take a while to accept.
+        problem_ = kGuardNotAnswering;
+        waitingSince_ = ::GetTickCount64();
+    }
+    return std::nullopt;
+}
+
+}  // namespace vaultmere

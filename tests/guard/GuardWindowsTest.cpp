@@ -1,0 +1,146 @@
+// The program as the guard's window: the guard registered as a service
+// holds the stored folder, and a copy of the program shows and changes its
+// list through the pipe.
+#include "app/GuardConnection.h"
+#include "tests/support/ProgramTest.h"
+
+using namespace testing_support;
+
+namespace {
+
+class GuardWindowsTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ASSERT_TRUE(manager_);
+        RemoveService();
+        const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
+        service_.Reset(::CreateServiceW(manager_.Get(), vaultmere::kGuardServiceName, L"Vaultmere Guard",
+                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                        SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                        nullptr));
+        ASSERT_TRUE(service_) << ::GetLastError();
+    }
+    void TearDown() override {
+        EndStrayCopies();
+        RemoveService();
+        ProgramTest::TearDown();
+    }
+    void RemoveService() {
+        vaultmere::UniqueServiceHandle service(
+            ::OpenServiceW(manager_.Get(), vaultmere::kGuardServiceName, SERVICE_ALL_ACCESS));
+        service_.Reset();
+        if (!service) return;
+        SERVICE_STATUS status{};
+        ::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+        WaitUntil([] { return vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) == 0; }, 10000);
+        ::DeleteService(service.Get());
+    }
+    void StartGuard() {
+        ASSERT_TRUE(::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
+        ASSERT_TRUE(
+            WaitUntil([] { return vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) != 0; }, 10000));
+    }
+    void StopGuard() {
+        SERVICE_STATUS status{};
+        ASSERT_TRUE(::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status));
+        ASSERT_TRUE(
+            WaitUntil([] { return vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) == 0; }, 10000));
+    }
+    bool Locked() const { return OpenFromOutside(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
+    bool Free() const { return OpenFromOutside(folder / L"doc.txt") == ERROR_SUCCESS; }
+    static HWND Link(int id) { return ::GetDlgItem(::GetDlgItem(Configuration(), ConfigWindow::IDC_LIST_PANEL), id); }
+    static HWND UnlockedList() { return Link(ConfigWindow::IDC_UNLOCKED_LIST); }
+    static std::wstring Notice() { return WindowText(::GetDlgItem(Resident(), ResidentWindow::IDC_NOTICE_LABEL)); }
+    void OpenConfiguration() {
+        RequestPrompt();
+        EnterPassword(L"secret");
+        ASSERT_TRUE(WaitUntil([] { return Configuration() && ::IsWindowVisible(Configuration()); }, 10000)) << Notice();
+    }
+
+    vaultmere::UniqueServiceHandle manager_;
+    vaultmere::UniqueServiceHandle service_;
+};
+
+TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds) {
+    StartGuard();
+    ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the guard does not hold the stored folder";
+
+    // The copy locks nothing itself: its password and list are the guard's.
+    HANDLE resident = Start();
+    ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
+    OpenConfiguration();
+    const std::wstring item = folder.Path() + L"\\*.*";
+    ASSERT_TRUE(WaitUntil([] { return ListEntries(LockedList(Configuration())).size() == 1; }, 5000));
+    EXPECT_EQ(item, ListEntries(LockedList(Configuration()))[0]);
+
+    ClickListItem(LockedList(Configuration()), 0);
+    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
+    EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "Unlock Item left the guard's lock";
+    ASSERT_TRUE(WaitUntil([] { return ListEntries(UnlockedList()).size() == 1; }, 5000));
+
+    ClickListItem(UnlockedList(), 0);
+    ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "Relock Item did not lock through the guard";
+
+    // Close hides; the list was saved by the guard as it changed, so the
+    // stored list is as it was.
+    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
+    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    EXPECT_EQ((std::vector<std::wstring>{item}),
+              Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+
+    // An unlock lasts as long as the copy that made it.
+    OpenConfiguration();
+    ClickListItem(LockedList(Configuration()), 0);
+    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
+    ASSERT_TRUE(WaitUntil([&] { return Free(); }, 5000));
+    ::TerminateProcess(resident, 1);
+    EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the unlock outlived the copy that made it";
+
+    // A copy started while the guard runs keeps working across a restart of
+    // the guard: it connects anew and gives the password again.
+    Start();
+    ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
+    OpenConfiguration();
+    StopGuard();
+    EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "the stopped guard kept its locks";
+    StartGuard();
+    ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000));
+    ClickListItem(LockedList(Configuration()), 0);
+    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
+    EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "the window did not reach the restarted guard";
+}
+
+TEST_F(GuardWindowsTest, WithTheGuardStoppedAPipeUnderItsNameIsSentNothing) {
+    // Instances of an impostor's pipe, each taking one connection attempt.
+    std::vector<vaultmere::UniqueHandle> impostor;
+    for (int i = 0; i < 40; ++i) {
+        impostor.emplace_back(::CreateNamedPipeW(vaultmere::kGuardPipeName, PIPE_ACCESS_DUPLEX,
+                                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT,
+                                                 PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+        ASSERT_TRUE(impostor.back()) << ::GetLastError();
+    }
+    Start();
+    ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
+    RequestPrompt();
+    EXPECT_TRUE(WaitUntil([] { return Notice() == vaultmere::kGuardUnverified; }, 5000)) << Notice();
+    EnterPassword(L"secret");
+    ::Sleep(500);
+    EXPECT_EQ(vaultmere::kGuardUnverified, Notice());
+    EXPECT_TRUE(Configuration() == nullptr || !::IsWindowVisible(Configuration()));
+    EXPECT_TRUE(Free()) << "a copy locked for itself while the guard is installed";
+
+    int connected = 0;
+    for (const vaultmere::UniqueHandle& pipe : impostor) {
+        if (!::ConnectNamedPipe(pipe.Get(), nullptr) && ::GetLastError() == ERROR_PIPE_LISTENING) continue;
+        ++connected;
+        char byte = 0;
+        DWORD read = 0;
+        EXPECT_FALSE(::ReadFile(pipe.Get(), &byte, 1, &read, nullptr) && read > 0) << "the impostor was sent data";
+    }
+    EXPECT_GT(connected, 0) << "the copy never tried the pipe";
+}
+
+}  // namespace
