@@ -34,19 +34,6 @@ LARGE_INTEGER Now() {
     return now;
 }
 
-double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())))];
-}
-
 bool WriteFile(const std::wstring& path) {
     UniqueHandle file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -103,27 +90,10 @@ std::wstring FileName(int index) {
     return name;
 }
 
-// The bare loop: list the folder, open each file as the locker does, keep
-// the handles.
-size_t BareLock(const std::wstring& folder, std::vector<UniqueHandle>& handles) {
-    const std::wstring prefix = L"\\\\?\\" + folder + L"\\";
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle search(::FindFirstFileExW((prefix + L"*.*").c_str(), FindExInfoBasic, &found,
-                                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search) return 0;
-    std::wstring path = prefix;
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE))
-            continue;
-        path.resize(prefix.size());
-        path += found.cFileName;
-        UniqueHandle file = vaultmere::OpenFileLocked(path);
-        if (file) handles.push_back(std::move(file));
-    } while (::FindNextFileW(search.Get(), &found));
-    return handles.size();
-}
-
+using bench::BareLock;
 using bench::Format;
+using bench::Median;
+using bench::Percentile;
 using bench::Row;
 
 // Time from a file's appearance to its lock, for count files: created in

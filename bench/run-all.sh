@@ -3,7 +3,8 @@
 # locking (10,000 files; pass more to bench/run.sh on a machine where Wine may
 # hold 100,000 files open), start-up relock, show requests, and the
 # resident copy idle for 10 minutes with 1,000 items and briefly with none,
-# and a resident copy whose 10,000 files another process holds.
+# a resident copy whose 10,000 files another process holds, and the guard
+# service (start, requests, the window through it, idle).
 # Takes about 30 minutes. IDLE_MINUTES shortens the idle run, WAITING_MINUTES
 # the waiting one's measured part and WAITING_SETTLE_MINUTES its first part (10).
 set -euo pipefail
@@ -11,7 +12,8 @@ cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/bench}"
 . scripts/build-env.sh
 VAULTMERE_CMAKE_ARGS=-DVAULTMERE_BUILD_TESTS=OFF \
-  vaultmere_build "$build_dir" lock_bench startup_bench show_request_bench resident_watch waiting_bench
+  vaultmere_build "$build_dir" lock_bench startup_bench show_request_bench resident_watch waiting_bench \
+    guard_bench VaultmereGuard brwaddon
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"
@@ -23,7 +25,8 @@ scripts/wine-run.sh "$bin/lock_bench.exe" 10000
 export VAULTMERE_BENCH_ROWS=1
 for run in "startup_bench.exe 1000 10" "show_request_bench.exe 20" \
   "resident_watch.exe ${IDLE_MINUTES:-10} 1000 0" "resident_watch.exe 0.5 0 0" \
-  "waiting_bench.exe ${WAITING_MINUTES:-3} 10000 ${WAITING_SETTLE_MINUTES:-10}"; do
+  "waiting_bench.exe ${WAITING_MINUTES:-3} 10000 ${WAITING_SETTLE_MINUTES:-10}" \
+  "guard_bench.exe 10000 ${IDLE_MINUTES:-10}"; do
   # shellcheck disable=SC2086
   scripts/wine-run.sh "$bin/"$run
 done

@@ -18,75 +18,6 @@
 #include "common/UniqueHandle.h"
 #include "store/Registry.h"
 
-namespace {
-
-std::string ReadSmallFile(const std::wstring& path, std::size_t most = 4096) {
-    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
-    if (!file) return std::string();
-    std::string text(most, '\0');
-    DWORD read = 0;
-    if (!::ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr)) return std::string();
-    text.resize(read);
-    return text;
-}
-
-// Under Wine another process's times are not reported (they read as zero),
-// so they are taken from the Linux process whose command line names exe.
-// -1 when there is no such process.
-double LinuxCpuSeconds(const std::wstring& exe, const std::string& environmentEntry = std::string()) {
-    const std::string wanted(exe.begin(), exe.end());
-    WIN32_FIND_DATAW found;
-    vaultmere::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &found));
-    if (!search) return -1;
-    do {
-        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
-        const std::wstring folder = std::wstring(L"Z:\\proc\\") + found.cFileName;
-        const std::string commandLine = ReadSmallFile(folder + L"\\cmdline");
-        if (commandLine.find(wanted) == std::string::npos || commandLine.find("waiting_bench") != std::string::npos) {
-            continue;
-        }
-        if (!environmentEntry.empty()) {
-            // The entries are separated by NULs: found whole, not as the tail of another.
-            const std::string environment = '\0' + ReadSmallFile(folder + L"\\environ", 65536);
-            if (environment.find('\0' + environmentEntry + '\0') == std::string::npos) continue;
-        }
-        // Fields 14 and 15, after the name in parentheses: user and system
-        // time in clock ticks of 1/100 s.
-        const std::string stat = ReadSmallFile(folder + L"\\stat");
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        unsigned long long user = 0, system = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
-                        &system) == 2) {
-            return static_cast<double>(user + system) / 100.0;
-        }
-    } while (::FindNextFileW(search.Get(), &found));
-    return -1;
-}
-
-// The CPU time of this prefix's wineserver (other prefixes may run their
-// own beside it), or -1 when there is none to read (Windows).
-double WineserverCpuSeconds() {
-    char prefix[1024] = {};
-    const DWORD length = ::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
-    if (length == 0 || length >= sizeof prefix) return -1;
-    return LinuxCpuSeconds(L"wineserver", std::string("WINEPREFIX=") + prefix);
-}
-
-double CpuSeconds(HANDLE process, const std::wstring& exe) {
-    const double linux = LinuxCpuSeconds(exe);
-    if (linux >= 0) return linux;
-    FILETIME created, ended, kernel, user;
-    if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
-    auto seconds = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
     const double minutes = argc > 1 ? _wtof(argv[1]) : 2.0;
     const int files = argc > 2 ? _wtoi(argv[2]) : 10000;
@@ -114,15 +45,15 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("the resident copy did not start\n");
         return 1;
     }
-    const bool fromLinux = LinuxCpuSeconds(exe) >= 0;
-    const double atStart = CpuSeconds(resident, exe);
-    const double serverAtStart = WineserverCpuSeconds();
+    const bool fromLinux = bench::LinuxCpuSeconds(exe) >= 0;
+    const double atStart = bench::CpuSeconds(resident, exe);
+    const double serverAtStart = bench::WineserverCpuSeconds();
     ::Sleep(static_cast<DWORD>(settleMinutes * 60000.0));
-    const double afterSettling = CpuSeconds(resident, exe);
-    const double serverAfterSettling = WineserverCpuSeconds();
+    const double afterSettling = bench::CpuSeconds(resident, exe);
+    const double serverAfterSettling = bench::WineserverCpuSeconds();
     ::Sleep(static_cast<DWORD>(minutes * 60000.0));
-    const double atEnd = CpuSeconds(resident, exe);
-    const double serverAtEnd = WineserverCpuSeconds();
+    const double atEnd = bench::CpuSeconds(resident, exe);
+    const double serverAtEnd = bench::WineserverCpuSeconds();
     const bool withServer = serverAtStart >= 0 && serverAtEnd >= 0;
     const bool stillRunning = ::WaitForSingleObject(resident, 0) == WAIT_TIMEOUT;
     ::TerminateProcess(resident, 0);

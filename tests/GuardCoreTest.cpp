@@ -1,5 +1,7 @@
 #include "guard/GuardCore.h"
 
+#include "app/GuardBook.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -181,4 +183,85 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
     EXPECT_EQ(L"new", store.password);
     EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);
+}
+
+namespace {
+
+// A window copy's connection to the core, through the wire format. Drop()
+// is the guard restarting: the connection ends and a new one takes its place.
+class CoreLink : public GuardLink {
+public:
+    CoreLink(GuardCore& core, ConnectionId id) : core_(core), id_(id) { core_.Connect(id_); }
+    std::optional<GuardMessage> Exchange(const GuardMessage& request) override {
+        if (down) return std::nullopt;
+        const std::vector<unsigned char> asked = EncodeGuardMessage(request);
+        const auto decoded = DecodeGuardMessage(asked.data(), asked.size());
+        const std::vector<unsigned char> answer = EncodeGuardMessage(core_.Handle(id_, *decoded));
+        return DecodeGuardMessage(answer.data(), answer.size());
+    }
+    std::wstring Problem() const override { return std::wstring(); }
+    void Drop() {
+        core_.Disconnect(id_);
+        id_ += 1000;
+        core_.Connect(id_);
+    }
+    bool down = false;
+
+private:
+    GuardCore& core_;
+    ConnectionId id_;
+};
+
+}  // namespace
+
+TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGivesThePasswordAgain) {
+    CoreLink firstLink{core, 10};
+    CoreLink secondLink{core, 20};
+    GuardBook first{firstLink};
+    GuardBook second{secondLink};
+
+    EXPECT_FALSE(first.CheckPassword(L"wrong").accepted);
+    EXPECT_FALSE(first.Reload());
+    ASSERT_TRUE(first.CheckPassword(L"secret").accepted);
+    EXPECT_TRUE(first.Reload());
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), first.lockedList.Entries());
+    ASSERT_EQ(2u, first.LockedStatus().size());
+    EXPECT_EQ(3u, first.LockedStatus()[1].filesHeld);
+
+    first.lockedList.SetListIndex(1);
+    EXPECT_TRUE(first.UnlockSelected().changed);
+    EXPECT_EQ(0, locker.Count(L"c:\\b\\*.*"));
+    EXPECT_EQ((Items{L"c:\\b\\*.*"}), first.unlockedList.Entries());
+
+    // The other session sees the unlock; what the guard refuses is said.
+    ASSERT_TRUE(second.CheckPassword(L"SECRET").accepted);
+    EXPECT_TRUE(second.Reload());
+    EXPECT_EQ((Items{L"c:\\b\\*.*"}), second.unlockedList.Entries());
+    const BookResult refused = second.LockNewItem(L"c:\\windows\\*.*", nullptr);
+    EXPECT_FALSE(refused.changed);
+    EXPECT_EQ(L"Cannot lock this critical folder!", refused.message);
+
+    // The guard restarted: the unlock ends with the old connection, and the
+    // window reads the list on a new one without asking the user again.
+    first.lockedList.SetListIndex(0);
+    firstLink.Drop();
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+    EXPECT_TRUE(first.Reload());
+    EXPECT_TRUE(first.unlockedList.Entries().empty());
+    EXPECT_EQ(L"c:\\a\\*.*", first.lockedList.SelectedText());
+
+    // No guard to ask: nothing changes and the user is told.
+    firstLink.down = true;
+    const BookResult unanswered = first.UnlockSelected();
+    EXPECT_FALSE(unanswered.changed);
+    EXPECT_EQ(kGuardNotAnswering, unanswered.message);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+
+    // A new password set in one session is the one the guard asks for.
+    EXPECT_TRUE(second.SetPassword(L"other").message.empty());
+    EXPECT_EQ(L"other", store.password);
+    firstLink.down = false;
+    firstLink.Drop();
+    EXPECT_FALSE(first.Reload());
+    EXPECT_TRUE(first.CheckPassword(L"other").accepted);
 }

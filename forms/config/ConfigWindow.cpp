@@ -534,7 +534,6 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_SHOWWINDOW:
         if (wParam) {
-            if (lists_.Reload()) RefreshLists();
             UpdateNotes();
             ::SetTimer(Handle(), kNotesTimer, kNotesIntervalMs, nullptr);
         } else {

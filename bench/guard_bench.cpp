@@ -1,0 +1,222 @@
+// The guard's figures: the service started until a folder of N files
+// (10,000 unless given) is all held, against the bare loop that lists and
+// opens the same files; requests through the pipe; the configuration window
+// opened on 1,000 items through the guard and without it; the guard's and
+// a connected window copy's CPU time while idle for M minutes. Registers
+// VaultmereGuard.exe (beside this program) as the service for the run and
+// removes it afterwards. Prints a table; asserts nothing.
+//   guard_bench [files] [idle minutes]
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/GuardConnection.h"
+#include "bench/BenchSupport.h"
+#include "common/UniqueHandle.h"
+#include "forms/config/ConfigWindow.h"
+#include "forms/config/ItemLists.h"
+#include "forms/info/InfoWindow.h"
+#include "locker/FileLocker.h"
+#include "store/Registry.h"
+
+using bench::Format;
+using bench::Median;
+using bench::Row;
+using vaultmere::GuardMessage;
+using vaultmere::GuardMessageKind;
+using vaultmere::UniqueHandle;
+using vaultmere::UniqueServiceHandle;
+
+namespace {
+
+std::wstring Beside(const wchar_t* name) {
+    const std::wstring program = bench::ProgramBeside();
+    return program.substr(0, program.find_last_of(L'\\') + 1) + name;
+}
+
+class Service {
+public:
+    Service() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        Remove();
+        const std::wstring binary = L"\"" + Beside(L"VaultmereGuard.exe") + L"\"";
+        service_.Reset(::CreateServiceW(manager_.Get(), vaultmere::kGuardServiceName, L"Vaultmere Guard",
+                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                        SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                        nullptr));
+    }
+    ~Service() { Remove(); }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    bool IsValid() const { return service_.IsValid(); }
+    bool Start() { return ::StartServiceW(service_.Get(), 0, nullptr) != FALSE; }
+    void Stop() {
+        SERVICE_STATUS status{};
+        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 1000 && vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) != 0; ++i) {
+            ::Sleep(10);
+        }
+    }
+
+private:
+    void Remove() {
+        UniqueServiceHandle service(::OpenServiceW(manager_.Get(), vaultmere::kGuardServiceName, SERVICE_ALL_ACCESS));
+        service_.Reset();
+        if (!service) return;
+        service_ = std::move(service);
+        Stop();
+        ::DeleteService(service_.Get());
+        service_.Reset();
+    }
+
+    UniqueServiceHandle manager_;
+    UniqueServiceHandle service_;
+};
+
+// A raw connection that has given the (empty) password.
+bool ConnectAndAuthenticate(vaultmere::GuardConnection& connection) {
+    const auto answer = connection.Exchange(GuardMessage::Request(GuardMessageKind::Authenticate, L""));
+    return answer && answer->kind == GuardMessageKind::Done;
+}
+
+// Files the guard holds of its first item; 0 when it cannot say yet.
+size_t FilesHeld(vaultmere::GuardConnection& connection) {
+    const auto answer = connection.Exchange(GuardMessage::Request(GuardMessageKind::ReadLists));
+    if (!answer || answer->kind != GuardMessageKind::Lists || answer->locked.empty()) return 0;
+    return answer->locked.front().status.filesHeld;
+}
+
+// The configuration window shown on book's lists, as the program shows it,
+// until it has painted: milliseconds.
+double OpenWindow(vaultmere::ConfigWindow& window, vaultmere::ItemBook& book) {
+    const LARGE_INTEGER start = bench::Now();
+    book.Reload();
+    window.Show();
+    window.RefreshLists();
+    ::UpdateWindow(window.Handle());
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    const double ms = 1000.0 * bench::Seconds(start, bench::Now());
+    window.Hide();
+    return ms;
+}
+
+double WindowMedian(vaultmere::ItemBook& book) {
+    vaultmere::AppState state;
+    vaultmere::InfoWindow info;
+    vaultmere::ConfigWindow window(state, book, info);
+    std::vector<double> times;
+    OpenWindow(window, book);  // the window is made once
+    for (int i = 0; i < 7; ++i) times.push_back(OpenWindow(window, book));
+    window.Unload();
+    return Median(times);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int files = argc > 1 ? _wtoi(argv[1]) : 10000;
+    const double idleMinutes = argc > 2 ? _wtof(argv[2]) : 10.0;
+    bench::TableHeader();
+
+    // One folder of files as the whole stored list, no password.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring folder = std::wstring(temp) + L"vm-guard-bench";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    for (int i = 0; i < files; ++i) {
+        wchar_t name[32];
+        std::swprintf(name, 32, L"\\document-%06d.txt", i);
+        if (::GetFileAttributesW((folder + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            bench::WriteEmptyFile(folder + name);
+        }
+    }
+    Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {folder + L"\\*.*"});
+    Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName);
+
+    Service service;
+    if (!service.IsValid()) {
+        std::printf("the guard could not be registered as a service\n");
+        return 1;
+    }
+
+    std::vector<double> bare, guarded, answering;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<UniqueHandle> handles;
+        const LARGE_INTEGER start = bench::Now();
+        bench::BareLock(folder, handles);
+        bare.push_back(1000.0 * bench::Seconds(start, bench::Now()));
+        handles.clear();
+
+        const LARGE_INTEGER started = bench::Now();
+        if (!service.Start()) break;
+        vaultmere::GuardConnection connection;
+        while (!ConnectAndAuthenticate(connection)) ::Sleep(1);
+        answering.push_back(1000.0 * bench::Seconds(started, bench::Now()));
+        while (FilesHeld(connection) < static_cast<size_t>(files)) ::Sleep(5);
+        guarded.push_back(1000.0 * bench::Seconds(started, bench::Now()));
+        service.Stop();
+    }
+    Row("guard: files in the stored folder", std::to_string(files));
+    Row("guard: bare list and open, median of 3 (ms)", Format("%.1f", Median(bare)));
+    Row("guard: start -> pipe answers, median of 3 (ms)", Format("%.1f", Median(answering)));
+    Row("guard: start -> all held, median of 3 (ms)", Format("%.1f", Median(guarded)));
+    Row("guard: start / bare", Format("%.3f", Median(bare) > 0 ? Median(guarded) / Median(bare) : 0.0), "<= 1.1");
+
+    // Requests on one connection.
+    service.Start();
+    vaultmere::GuardConnection connection;
+    while (!ConnectAndAuthenticate(connection)) ::Sleep(1);
+    std::vector<double> requests;
+    for (int i = 0; i < 1000; ++i) {
+        const LARGE_INTEGER start = bench::Now();
+        connection.Exchange(GuardMessage::Request(GuardMessageKind::ReadLists));
+        requests.push_back(1000.0 * bench::Seconds(start, bench::Now()));
+    }
+    Row("guard: pipe request, median of 1000 (ms)", Format("%.3f", Median(requests)), "<= 1");
+    Row("guard: pipe request, 99th percentile (ms)", Format("%.3f", bench::Percentile(requests, 0.99)), "<= 5");
+    service.Stop();
+
+    // The configuration window on 1,000 items, held here and by the guard.
+    const std::vector<std::wstring> items = bench::StoreFolderItems(L"vm-guard-window", 1000, 1);
+    double local = 0;
+    {
+        vaultmere::FileLocker locker;
+        vaultmere::ItemLists lists(locker);
+        for (const std::wstring& item : items) lists.AddLockedItem(item);
+        ::Sleep(2000);
+        local = WindowMedian(lists);
+    }
+    service.Start();
+    double remote = 0;
+    {
+        vaultmere::GuardConnection link;
+        vaultmere::GuardBook book(link);
+        while (!book.CheckPassword(L"").accepted) ::Sleep(1);
+        ::Sleep(2000);
+        remote = WindowMedian(book);
+    }
+    Row("guard: window, 1,000 items held here (ms)", Format("%.1f", local));
+    Row("guard: window, 1,000 items by the guard (ms)", Format("%.1f", remote));
+    Row("guard: window by the guard / held here", Format("%.3f", local > 0 ? remote / local : 0.0), "<= 1.2");
+
+    // Idle: the guard with 1,000 items and a window copy connected to it.
+    UniqueHandle window(bench::StartProgram(bench::ProgramBeside()));
+    ::Sleep(5000);
+    const DWORD guardId = vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName);
+    UniqueHandle guard(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, guardId));
+    const double guardBefore = bench::CpuSeconds(guard.Get(), L"VaultmereGuard.exe");
+    const double windowBefore = bench::CpuSeconds(window.Get(), L"brwaddon.exe");
+    ::Sleep(static_cast<DWORD>(idleMinutes * 60000.0));
+    const double guardIdle = bench::CpuSeconds(guard.Get(), L"VaultmereGuard.exe") - guardBefore;
+    const double windowIdle = bench::CpuSeconds(window.Get(), L"brwaddon.exe") - windowBefore;
+    ::TerminateProcess(window.Get(), 0);
+    service.Stop();
+    Row("guard: idle minutes, 1,000 items", Format("%.1f", idleMinutes));
+    Row("guard: idle CPU, the guard (s)", Format("%.3f", guardIdle), "<= window");
+    Row("guard: idle CPU, a window copy connected (s)", Format("%.3f", windowIdle));
+    Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+    return 0;
+}
