@@ -6,9 +6,10 @@ namespace vaultmere {
 
 namespace {
 
-// How long a click waits for a free pipe instance or for the guard to open
-// its pipe; how long an answer may take.
-constexpr DWORD kConnectWaitMs = 2000;
+// How long a request waits for a free pipe instance or for a starting guard
+// to open its pipe: short, since requests come from the window thread (its
+// notes, once a second, too); how long an answer may take.
+constexpr DWORD kConnectWaitMs = 200;
 constexpr DWORD kAnswerWaitMs = 10000;
 
 }  // namespace

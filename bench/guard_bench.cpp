@@ -108,6 +108,7 @@ double WindowMedian(vaultmere::ItemBook& book) {
     vaultmere::InfoWindow info;
     vaultmere::ConfigWindow window(state, book, info);
     std::vector<double> times;
+    times.reserve(7);
     OpenWindow(window, book);  // the window is made once
     for (int i = 0; i < 7; ++i) times.push_back(OpenWindow(window, book));
     window.Unload();
@@ -170,6 +171,7 @@ int wmain(int argc, wchar_t** argv) {
     vaultmere::GuardConnection connection;
     while (!ConnectAndAuthenticate(connection)) ::Sleep(1);
     std::vector<double> requests;
+    requests.reserve(1000);
     for (int i = 0; i < 1000; ++i) {
         const LARGE_INTEGER start = bench::Now();
         connection.Exchange(GuardMessage::Request(GuardMessageKind::ReadLists));
