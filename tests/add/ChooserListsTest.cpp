@@ -5,6 +5,7 @@
 
 #include "common/TextCase.h"
 #include "forms/add/ChooserLists.h"
+#include "forms/add/DriveReach.h"
 #include "forms/add/Win32FolderSource.h"
 #include "locker/ItemPath.h"
 #include "tests/add/AddTestSupport.h"
@@ -22,6 +23,30 @@ std::vector<std::wstring> SubfolderPaths(const FolderList& list) {
     for (int i = 0; i < list.ListCount(); ++i) paths.push_back(list.List(i));
     return paths;
 }
+
+// A drive letter made to stand for a folder, as subst makes one, for the
+// life of the object.
+class SubstLetter {
+public:
+    explicit SubstLetter(const std::wstring& folder) : letter_(add_tests::MissingDriveLetter()), folder_(folder) {
+        defined_ = letter_ != L'\0' && ::DefineDosDeviceW(0, Drive().c_str(), folder_.c_str());
+    }
+    ~SubstLetter() {
+        if (defined_) {
+            ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, Drive().c_str(), folder_.c_str());
+        }
+    }
+    SubstLetter(const SubstLetter&) = delete;
+    SubstLetter& operator=(const SubstLetter&) = delete;
+    bool Defined() const { return defined_; }
+    wchar_t Letter() const { return letter_; }
+    std::wstring Drive() const { return std::wstring{letter_, L':'}; }
+
+private:
+    wchar_t letter_;
+    std::wstring folder_;
+    bool defined_ = false;
+};
 
 class ChooserListsTest : public ::testing::Test {
 protected:
@@ -176,6 +201,29 @@ TEST_F(ChooserListsTest, SameFolderRecognisedInAnotherSpelling) {
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Beta()));
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Alpha() + L"\\missing"));
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), L""));
+}
+
+TEST_F(ChooserListsTest, ASubstLetterIsToldAsTheFolderItStandsForAndAVolumeAsItself) {
+    const std::wstring volumeDrive = tree.Root().substr(0, 2);
+    const DriveFacts volume = disks.DriveFactsOf(volumeDrive[0]);
+    EXPECT_EQ(DriveKind::Fixed, volume.kind);
+    EXPECT_EQ(0u, volume.device.rfind(L"\\Device\\", 0)) << volume.device;
+    const auto real = [this](wchar_t letter) { return disks.DriveFactsOf(letter); };
+    EXPECT_EQ(tree.Alpha(), ReachableFolder(tree.Alpha(), real).folder);
+
+    std::wstring letters;
+    {
+        SubstLetter subst(tree.Root());
+        ASSERT_TRUE(subst.Defined());
+        const DriveFacts facts = disks.DriveFactsOf(subst.Letter());
+        EXPECT_EQ(L"\\??\\" + tree.Root(), facts.device);
+        const FolderReach reach = ReachableFolder(subst.Drive() + L"\\Alpha\\Beta", real);
+        EXPECT_EQ(tree.Beta(), reach.folder);
+        EXPECT_TRUE(reach.refusal.empty());
+        letters = subst.Drive();
+    }
+    // Gone with the object: the letter stands for nothing again.
+    EXPECT_EQ(L"", disks.DriveFactsOf(letters[0]).device);
 }
 
 }  // namespace

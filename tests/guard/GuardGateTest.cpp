@@ -46,8 +46,8 @@ public:
     ~FolderDacl() {
         if (before_) {
             ::SetNamedSecurityInfoW(&folder_[0], SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, before_, nullptr);
+                                    DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    before_, nullptr);
         }
     }
     FolderDacl(const FolderDacl&) = delete;
