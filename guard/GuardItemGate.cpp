@@ -22,10 +22,10 @@ constexpr wchar_t kNetworkFromWindow[] =
 FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
     if (!token) return FolderAccess::Unknown;
     UniqueLocalMemory descriptor;
-    const DWORD error = ::GetNamedSecurityInfoW(
-        ExtendedLengthPath(folder).c_str(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
-        nullptr, nullptr, descriptor.Put());
+    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(folder).c_str(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                    DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, nullptr, nullptr, descriptor.Put());
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FolderAccess::Missing;
     if (error != ERROR_SUCCESS) return FolderAccess::Unknown;
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
@@ -33,8 +33,8 @@ FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
     BOOL allowed = FALSE;
-    if (!::AccessCheck(descriptor.Get(), token, FILE_LIST_DIRECTORY, &mapping, &privileges, &privilegesSize,
-                       &granted, &allowed)) {
+    if (!::AccessCheck(descriptor.Get(), token, FILE_LIST_DIRECTORY, &mapping, &privileges, &privilegesSize, &granted,
+                       &allowed)) {
         return FolderAccess::Unknown;
     }
     return allowed && (granted & FILE_LIST_DIRECTORY) ? FolderAccess::Granted : FolderAccess::Denied;

@@ -65,9 +65,8 @@ void VolumeNotices::Watch(const std::vector<std::wstring>& folders) {
         if (folder.empty() || folder.rfind(L"\\\\", 0) == 0) continue;
         const std::wstring root = VolumeRootOf(folder);
         if (root.empty() || root.rfind(L"\\\\", 0) == 0) continue;
-        const bool known = std::any_of(volumes_.begin(), volumes_.end(), [&root](const auto& volume) {
-            return EqualsIgnoringCase(volume->root, root);
-        });
+        const bool known = std::any_of(volumes_.begin(), volumes_.end(),
+                                       [&root](const auto& volume) { return EqualsIgnoringCase(volume->root, root); });
         if (known || ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) continue;
         auto volume = std::make_unique<Volume>();
         volume->root = root;

@@ -197,7 +197,6 @@ TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntil
     // Only what was held is let go, once; the unlocked item is not unlocked twice.
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{{L"e:\\x\\*.*", false}, {L"e:\\y\\*.*", false}}),
               locker.calls);
-    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     GuardMessage lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
     EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"e:\\x\\*.*", L"e:\\y\\*.*"}), Paths(lists.locked));
     EXPECT_EQ(ItemStatus::Folder::Present, lists.locked[0].status.folder);
@@ -218,9 +217,7 @@ TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntil
 
     // The removal is called off: what is listed as locked is locked again, once.
     core.RestoreItems(ItemsOnVolume(core.Items(), L"e:\\", {}));
-    EXPECT_EQ(1, locker.Count(L"e:\\*.*"));
     EXPECT_EQ(0, locker.Count(L"e:\\y\\*.*"));
-    EXPECT_EQ(0, locker.Count(L"e:\\x\\*.*"));
     core.RestoreItems({L"e:\\*.*"});
     EXPECT_EQ(1, locker.Count(L"e:\\*.*"));
     lists = core.Handle(1, Request(GuardMessageKind::ReadLists));

@@ -66,17 +66,16 @@ protected:
     // The SID of a token's user as text, and its impersonation level.
     static std::wstring UserOfToken(HANDLE token, SECURITY_IMPERSONATION_LEVEL& level) {
         DWORD size = 0;
-        level = SecurityAnonymous;
-        if (!token || !::GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size)) return L"";
-        std::vector<unsigned char> buffer(256);
+        unsigned char user[256] = {};
         LPWSTR text = nullptr;
-        if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size) ||
-            !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        if (!token || !::GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size) ||
+            !::GetTokenInformation(token, TokenUser, user, sizeof user, &size) ||
+            !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
             return L"";
         }
-        std::wstring user = text;
+        const std::wstring sid = text;
         ::LocalFree(text);
-        return user;
+        return sid;
     }
 
     std::wstring name_;

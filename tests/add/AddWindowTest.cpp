@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <functional>
 #include <string>
 #include <thread>
@@ -453,30 +452,6 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     EXPECT_TRUE(lists.storedList.Entries().empty());
     EXPECT_TRUE(locker.calls.empty());
     EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
-}
-
-TEST_F(AddWindowTest, AFolderOnANetworkDriveIsRefusedWithWhyAndNothingChanges) {
-    add_tests::DisksWithEmptyDrive disks;
-    disks.facts[static_cast<wchar_t>(::towlower(tree.Alpha()[0]))] =
-        DriveFacts{DriveKind::Remote, L"\\Device\\LanmanRedirector\\;Z:0000000000012345\\server\\share"};
-    AddWindow dialog(lists, state, disks);
-    Refusal refusal;
-    dialog.messageBox = [&refusal](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
-        refusal = Refusal{owner, text, caption, type, refusal.count + 1};
-        return IDOK;
-    };
-    OpenAt(dialog, tree.Alpha());
-    ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
-    ASSERT_TRUE(WaitUntil([&] { return refusal.count == 1; }));
-    EXPECT_EQ(dialog.Handle(), refusal.owner);
-    EXPECT_EQ(L"Cannot lock a folder on a network drive: it is connected for your sign-in only.", refusal.text);
-    EXPECT_EQ(L"Vaultmere", refusal.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), refusal.type);
-    EXPECT_TRUE(lists.lockedList.Entries().empty());
-    EXPECT_TRUE(lists.storedList.Entries().empty());
-    EXPECT_TRUE(locker.calls.empty());
-    EXPECT_EQ(kDesignNote, dialog.ControlText(AddWindow::IDC_NOTE_LABEL));
-    dialog.Unload();
 }
 
 // The refusal as the user meets it: a modal box captioned "Vaultmere".

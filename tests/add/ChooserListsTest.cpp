@@ -24,30 +24,6 @@ std::vector<std::wstring> SubfolderPaths(const FolderList& list) {
     return paths;
 }
 
-// A drive letter made to stand for a folder, as subst makes one, for the
-// life of the object.
-class SubstLetter {
-public:
-    explicit SubstLetter(const std::wstring& folder) : letter_(add_tests::MissingDriveLetter()), folder_(folder) {
-        defined_ = letter_ != L'\0' && ::DefineDosDeviceW(0, Drive().c_str(), folder_.c_str());
-    }
-    ~SubstLetter() {
-        if (defined_) {
-            ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, Drive().c_str(), folder_.c_str());
-        }
-    }
-    SubstLetter(const SubstLetter&) = delete;
-    SubstLetter& operator=(const SubstLetter&) = delete;
-    bool Defined() const { return defined_; }
-    wchar_t Letter() const { return letter_; }
-    std::wstring Drive() const { return std::wstring{letter_, L':'}; }
-
-private:
-    wchar_t letter_;
-    std::wstring folder_;
-    bool defined_ = false;
-};
-
 class ChooserListsTest : public ::testing::Test {
 protected:
     add_tests::BrowseTree tree;
@@ -204,26 +180,22 @@ TEST_F(ChooserListsTest, SameFolderRecognisedInAnotherSpelling) {
 }
 
 TEST_F(ChooserListsTest, ASubstLetterIsToldAsTheFolderItStandsForAndAVolumeAsItself) {
-    const std::wstring volumeDrive = tree.Root().substr(0, 2);
-    const DriveFacts volume = disks.DriveFactsOf(volumeDrive[0]);
+    const DriveFacts volume = disks.DriveFactsOf(tree.Root()[0]);
     EXPECT_EQ(DriveKind::Fixed, volume.kind);
     EXPECT_EQ(0u, volume.device.rfind(L"\\Device\\", 0)) << volume.device;
     const auto real = [this](wchar_t letter) { return disks.DriveFactsOf(letter); };
     EXPECT_EQ(tree.Alpha(), ReachableFolder(tree.Alpha(), real).folder);
 
-    std::wstring letters;
-    {
-        SubstLetter subst(tree.Root());
-        ASSERT_TRUE(subst.Defined());
-        const DriveFacts facts = disks.DriveFactsOf(subst.Letter());
-        EXPECT_EQ(L"\\??\\" + tree.Root(), facts.device);
-        const FolderReach reach = ReachableFolder(subst.Drive() + L"\\Alpha\\Beta", real);
-        EXPECT_EQ(tree.Beta(), reach.folder);
-        EXPECT_TRUE(reach.refusal.empty());
-        letters = subst.Drive();
-    }
-    // Gone with the object: the letter stands for nothing again.
-    EXPECT_EQ(L"", disks.DriveFactsOf(letters[0]).device);
+    // A letter standing for the tree's root, as subst makes one.
+    const std::wstring drive{add_tests::MissingDriveLetter(), L':'};
+    ASSERT_NE(L'\0', drive[0]);
+    ASSERT_TRUE(::DefineDosDeviceW(0, drive.c_str(), tree.Root().c_str()));
+    const DriveFacts subst = disks.DriveFactsOf(drive[0]);
+    const FolderReach reach = ReachableFolder(drive + L"\\Alpha\\Beta", real);
+    ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive.c_str(), tree.Root().c_str());
+    EXPECT_EQ(L"\\??\\" + tree.Root(), subst.device);
+    EXPECT_EQ(tree.Beta(), reach.folder);
+    EXPECT_EQ(L"", disks.DriveFactsOf(drive[0]).device);
 }
 
 }  // namespace

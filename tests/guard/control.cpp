@@ -16,7 +16,7 @@ int wmain(int argc, wchar_t** argv) {
     ::ControlService(service, static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), &status);
     ::Sleep(200);
     const int state = ::QueryServiceStatus(service, &status) ? static_cast<int>(status.dwCurrentState)
-                                                              : 100 + static_cast<int>(::GetLastError());
+                                                             : 100 + static_cast<int>(::GetLastError());
     ::CloseServiceHandle(service);
     ::CloseServiceHandle(manager);
     return state;
