@@ -73,7 +73,7 @@ protected:
             !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
             return L"";
         }
-        const std::wstring sid = text;
+        std::wstring sid = text;
         ::LocalFree(text);
         return sid;
     }

@@ -142,7 +142,7 @@ DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
     for (;;) {
         const DWORD length = ::QueryDosDeviceW(drive, &targets[0], static_cast<DWORD>(targets.size()));
         if (length != 0) {
-            facts.device = targets.c_str();
+            facts.device = targets.substr(0, targets.find(L'\0'));
             break;
         }
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || targets.size() >= 65536) break;
