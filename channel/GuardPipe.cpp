@@ -11,25 +11,42 @@ namespace {
 
 constexpr DWORD kFirstReadBytes = 4096;
 
-// The SID of the client whose last message was read, as text; "" when the
-// client cannot be identified (then it is served nothing).
-std::wstring ClientUser(HANDLE pipe) {
-    if (!::ImpersonateNamedPipeClient(pipe)) return std::wstring();
-    UniqueHandle token;
-    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put());
+// Who the client whose last message was read is: its SID as text and a
+// token to check its access with (an impersonation token, as AccessCheck
+// takes it). false when the client cannot be identified; it is then served
+// nothing.
+bool IdentifyClient(HANDLE pipe, std::wstring& user, UniqueHandle& token) {
+    if (!::ImpersonateNamedPipeClient(pipe)) return false;
+    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, token.Put());
     // Nothing else may run impersonated: a failure to revert ends the process.
     if (!::RevertToSelf()) ::ExitProcess(ERROR_CANNOT_IMPERSONATE);
-    if (!opened) return std::wstring();
+    if (!opened) return false;
+    TOKEN_TYPE type = TokenPrimary;
+    SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
     DWORD size = 0;
+    if (!::GetTokenInformation(token.Get(), TokenType, &type, sizeof type, &size)) return false;
+    if (type == TokenImpersonation &&
+        !::GetTokenInformation(token.Get(), TokenImpersonationLevel, &level, sizeof level, &size)) {
+        return false;
+    }
+    // Kept at identification, whatever the client allowed: enough to check
+    // its access, never to act as it.
+    if (type != TokenImpersonation || level != SecurityIdentification) {
+        UniqueHandle identification;
+        if (!::DuplicateToken(token.Get(), SecurityIdentification, identification.Put())) return false;
+        token = std::move(identification);
+    }
+    size = 0;
     ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
     std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return false;
     UniqueLocalMemory text;
     if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
                                   reinterpret_cast<LPWSTR*>(text.Put()))) {
-        return std::wstring();
+        return false;
     }
-    return static_cast<const wchar_t*>(text.Get());
+    user = static_cast<const wchar_t*>(text.Get());
+    return !user.empty();
 }
 
 }  // namespace
@@ -52,6 +69,13 @@ public:
         return thread_ ? ERROR_SUCCESS : ::GetLastError();
     }
 
+    HANDLE TokenOf(ConnectionId id) const {
+        for (const auto& slot : slots_) {
+            if (slot->id == id && id != 0) return slot->token.Get();
+        }
+        return nullptr;
+    }
+
     void Stop() {
         if (thread_) {
             ::SetEvent(stop_.Get());
@@ -72,8 +96,12 @@ private:
         std::size_t used = 0;
         ConnectionId id = 0;
         std::wstring user;
+        UniqueHandle token;  // the client's, from its first message on
         // The call failed at once; the event is set so that the loop sees it.
         bool failed = false;
+        // The client came between creating the instance and listening on it:
+        // no I/O ran, so there is no overlapped result to ask for.
+        bool connectedAtOnce = false;
     };
 
     static DWORD WINAPI Main(void* self) {
@@ -96,6 +124,7 @@ private:
         if (!::ConnectNamedPipe(slot->pipe.Get(), &slot->overlapped)) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_PIPE_CONNECTED) {
+                slot->connectedAtOnce = true;
                 ::SetEvent(slot->event.Get());
             } else if (error != ERROR_IO_PENDING) {
                 return error;
@@ -134,7 +163,9 @@ private:
         Slot& slot = *slots_[index];
         ::ResetEvent(slot.event.Get());
         DWORD bytes = 0;
-        const bool ok = !slot.failed && ::GetOverlappedResult(slot.pipe.Get(), &slot.overlapped, &bytes, FALSE);
+        const bool ok = slot.connectedAtOnce ||
+                        (!slot.failed && ::GetOverlappedResult(slot.pipe.Get(), &slot.overlapped, &bytes, FALSE));
+        slot.connectedAtOnce = false;
         const DWORD error = ok ? ERROR_SUCCESS : (slot.failed ? ERROR_BROKEN_PIPE : ::GetLastError());
         switch (slot.state) {
         case Slot::State::Listening:
@@ -178,8 +209,10 @@ private:
         Slot& slot = *slots_[index];
         slot.buffer.resize(slot.used);
         if (slot.id == 0) {
-            slot.user = ClientUser(slot.pipe.Get());
-            if (slot.user.empty() || ConnectionsOf(slot.user) >= kMaxGuardConnectionsPerUser) return Close(index);
+            if (!IdentifyClient(slot.pipe.Get(), slot.user, slot.token) ||
+                ConnectionsOf(slot.user) >= kMaxGuardConnectionsPerUser) {
+                return Close(index);
+            }
             slot.id = nextId_++;
             if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
         }
@@ -236,6 +269,8 @@ GuardPipeServer::~GuardPipeServer() = default;
 DWORD GuardPipeServer::Start() { return loop_->Start(); }
 
 void GuardPipeServer::Stop() { loop_->Stop(); }
+
+HANDLE GuardPipeServer::ClientToken(ConnectionId connection) const { return loop_->TokenOf(connection); }
 
 DWORD GuardPipeClient::Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs) {
     Close();

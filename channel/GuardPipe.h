@@ -49,6 +49,12 @@ public:
     // Ends every connection (each reported as disconnected) and the thread.
     void Stop();
 
+    // The token of a connection's client, identification level, to check
+    // its access with; null for a connection not (or no longer) served.
+    // Only from inside a callback: the server's thread owns the token and
+    // closes it when the connection ends.
+    HANDLE ClientToken(ConnectionId connection) const;
+
 private:
     class Loop;
     std::unique_ptr<Loop> loop_;

@@ -120,6 +120,13 @@ struct ServiceHandleTraits {
     static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
 };
 
+struct DeviceNotifyTraits {
+    using Handle = HDEVNOTIFY;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::UnregisterDeviceNotification(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -131,5 +138,6 @@ using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+using UniqueDeviceNotify = UniqueResource<DeviceNotifyTraits>;
 
 }  // namespace vaultmere

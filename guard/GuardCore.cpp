@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/TextCase.h"
+#include "locker/ItemPath.h"
 
 namespace vaultmere {
 
@@ -12,6 +13,20 @@ constexpr long kAccessDenied = 5;
 
 void Erase(std::vector<std::wstring>& list, const std::wstring& path) {
     list.erase(std::remove(list.begin(), list.end(), path), list.end());
+}
+
+// A mount point lower-cased and ending in one backslash; "" for anything
+// that is not a local absolute folder.
+std::wstring MountPoint(const std::wstring& root) {
+    const ItemTarget target = ParseItemPath(JoinPath(root, L"*.*"));
+    if (target.kind == ItemTarget::Kind::Refused || target.folder.rfind(L"\\\\", 0) == 0) return std::wstring();
+    std::wstring folder = LowerCase(target.folder);
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder;
+}
+
+bool Within(const std::wstring& folder, const std::wstring& mountPoint) {
+    return folder.compare(0, mountPoint.size(), mountPoint) == 0;
 }
 
 }  // namespace
@@ -31,11 +46,26 @@ void GuardCore::LockStoredItems() {
 
 void GuardCore::ReleaseAll() {
     for (const std::wstring& path : items_) {
-        if (!IsUnlocked(path)) locker_.SetItemLocked(path, false);
+        if (Held(path)) locker_.SetItemLocked(path, false);
     }
     items_.clear();
     unlockedOrder_.clear();
     unlockedBy_.clear();
+    released_.clear();
+}
+
+void GuardCore::ReleaseItems(const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        if (!OnList(path) || IsReleased(path)) continue;
+        if (Held(path)) locker_.SetItemLocked(path, false);
+        released_.insert(path);
+    }
+}
+
+void GuardCore::RestoreItems(const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        if (released_.erase(path) != 0 && Held(path)) locker_.SetItemLocked(path, true);
+    }
 }
 
 void GuardCore::Connect(ConnectionId connection) { connected_.insert(connection); }
@@ -88,7 +118,14 @@ GuardMessage GuardCore::Lists() const {
     }
     const std::vector<ItemStatus> statuses = locker_.StatusOf(locked);
     for (std::size_t i = 0; i < locked.size(); ++i) {
-        lists.locked.push_back({locked[i], i < statuses.size() ? statuses[i] : ItemStatus()});
+        ItemStatus status = i < statuses.size() ? statuses[i] : ItemStatus();
+        if (IsReleased(locked[i])) {
+            // Let go for a drive being removed: nothing is held of it.
+            status = ItemStatus();
+            status.locked = true;
+            status.folder = ItemStatus::Folder::Unreachable;
+        }
+        lists.locked.push_back({locked[i], status});
     }
     lists.unlocked = unlockedOrder_;
     if (EncodeGuardMessage(lists).empty()) return GuardMessage::Refusal(GuardRefusal::TooLarge);
@@ -115,7 +152,7 @@ GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& 
 
 GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {
     if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
-    locker_.SetItemLocked(path, false);
+    if (Held(path)) locker_.SetItemLocked(path, false);
     unlockedBy_[path] = connection;
     unlockedOrder_.push_back(path);
     return GuardMessage::Done(true);
@@ -125,7 +162,8 @@ GuardMessage GuardCore::Relock(const std::wstring& path) {
     if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
-    locker_.SetItemLocked(path, true);
+    // An item of a drive being removed is locked again with the others of that drive.
+    if (Held(path)) locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
 }
 
@@ -133,12 +171,13 @@ GuardMessage GuardCore::Remove(const std::wstring& path) {
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     std::vector<std::wstring> items = items_;
     Erase(items, path);
-    const bool wasLocked = !IsUnlocked(path);
+    const bool wasHeld = Held(path);
     GuardMessage notSaved;
     if (!Save(items, notSaved)) return notSaved;
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
-    if (wasLocked) locker_.SetItemLocked(path, false);
+    released_.erase(path);
+    if (wasHeld) locker_.SetItemLocked(path, false);
     return GuardMessage::Done(true);
 }
 
@@ -160,6 +199,30 @@ bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refus
 
 bool GuardCore::OnList(const std::wstring& path) const {
     return std::find(items_.begin(), items_.end(), path) != items_.end();
+}
+
+std::vector<std::wstring> ItemsOnVolume(const std::vector<std::wstring>& items, const std::wstring& volumeRoot,
+                                        const std::vector<std::wstring>& volumeRoots) {
+    std::vector<std::wstring> on;
+    const std::wstring mountPoint = MountPoint(volumeRoot);
+    if (mountPoint.empty()) return on;
+    std::vector<std::wstring> deeper;
+    for (const std::wstring& root : volumeRoots) {
+        const std::wstring other = MountPoint(root);
+        if (other.size() > mountPoint.size() && Within(other, mountPoint)) deeper.push_back(other);
+    }
+    for (const std::wstring& path : items) {
+        const ItemKey item = MakeItemKey(path);
+        if (item.folder.empty()) continue;
+        const std::wstring folder = item.folder.back() == L'\\' ? item.folder : item.folder + L'\\';
+        if (!Within(folder, mountPoint)) continue;
+        if (std::any_of(deeper.begin(), deeper.end(),
+                        [&folder](const std::wstring& other) { return Within(folder, other); })) {
+            continue;
+        }
+        on.push_back(path);
+    }
+    return on;
 }
 
 }  // namespace vaultmere

@@ -4,7 +4,7 @@
 // given the password, which items a connection has unlocked, and the answer
 // to each request. It holds the stored list's locks through an ItemLocker
 // and keeps the list through a GuardStore, saving each change as it is made.
-// Not thread-safe: the service calls it from one thread.
+// Not thread-safe: the service calls it under one lock.
 #include <cstdint>
 #include <map>
 #include <set>
@@ -45,8 +45,15 @@ public:
 
     // Reads the stored list and locks each item once, in order.
     void LockStoredItems();
-    // Unlocks everything (the service stopping, a drive to be removed).
+    // Unlocks everything (the service stopping).
     void ReleaseAll();
+
+    // A drive is about to go: these listed items let their files go and
+    // stay on the list, shown as not reachable, until RestoreItems.
+    void ReleaseItems(const std::vector<std::wstring>& paths);
+    // The removal was called off, or the drive is gone: the locker takes
+    // these items again (a drive that is gone is noted and waited for).
+    void RestoreItems(const std::vector<std::wstring>& paths);
 
     void Connect(ConnectionId connection);
     // The items this connection unlocked are locked again.
@@ -57,6 +64,7 @@ public:
 
     const std::vector<std::wstring>& Items() const { return items_; }
     bool IsUnlocked(const std::wstring& path) const { return unlockedBy_.count(path) != 0; }
+    bool IsReleased(const std::wstring& path) const { return released_.count(path) != 0; }
 
 private:
     GuardMessage Lists() const;
@@ -69,6 +77,8 @@ private:
     // the refusal says why.
     bool Save(const std::vector<std::wstring>& items, GuardMessage& refusal);
     bool OnList(const std::wstring& path) const;
+    // Whether the locker holds the item now: listed, not unlocked, not released.
+    bool Held(const std::wstring& path) const { return !IsUnlocked(path) && !IsReleased(path); }
 
     ItemLocker& locker_;
     GuardStore& store_;
@@ -76,11 +86,19 @@ private:
     std::vector<std::wstring> items_;                  // the stored list, each path once
     std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
     std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
+    std::set<std::wstring> released_;                  // items whose drive is being removed
     std::set<ConnectionId> authenticated_;
     std::set<ConnectionId> connected_;
 };
 
 // What a window is told when the list or the password could not be saved.
 std::wstring NotSavedText(long code);
+
+// The items that lie on the volume mounted at volumeRoot (e:\, or a folder
+// such as c:\mnt\usb\), in list order. An item under a deeper
+// mount point of volumeRoots lies on that volume instead. Compared without
+// regard to case; shares and paths that are not paths lie on no volume.
+std::vector<std::wstring> ItemsOnVolume(const std::vector<std::wstring>& items, const std::wstring& volumeRoot,
+                                        const std::vector<std::wstring>& volumeRoots);
 
 }  // namespace vaultmere

@@ -1,21 +1,11 @@
 #include "guard/GuardService.h"
 
-#include "common/AppState.h"
-#include "common/TextCase.h"
+#include <algorithm>
+
 #include "locker/ItemPath.h"
-#include "locker/SystemFolders.h"
 #include "store/Registry.h"
 
 namespace vaultmere {
-
-namespace {
-
-constexpr wchar_t kCannotBeLocked[] = L"This item cannot be locked.";
-constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
-constexpr wchar_t kNetworkFromWindow[] =
-    L"Network folders can only be locked by an administrator through the stored list.";
-
-}  // namespace
 
 std::vector<std::wstring> RegistryGuardStore::ReadItems() {
     return Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
@@ -36,33 +26,39 @@ long RegistryGuardStore::SavePassword(const std::wstring& password) {
         .code;
 }
 
-std::wstring GuardItemGate::RefusalFor(ConnectionId, const std::wstring& path) {
-    const ItemKey item = MakeItemKey(path);
-    if (item.target.kind == ItemTarget::Kind::Refused) return kCannotBeLocked;
-    // The guard runs as the computer: a share a window names would be
-    // opened with the computer's rights, not the asking user's.
-    if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
-    std::vector<std::wstring> critical = SystemFolders();
-    const std::wstring program = ProgramPath();
-    critical.push_back(program.substr(0, program.find_last_of(L'\\')));
-    for (const std::wstring& folder : critical) {
-        if (LowerCase(folder) == item.folder) return kCriticalFolder;
+namespace {
+
+std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
+    std::vector<std::wstring> folders;
+    for (const std::wstring& item : items) {
+        const ItemKey key = MakeItemKey(item);
+        if (!key.folder.empty()) folders.push_back(key.folder);
     }
-    return std::wstring();
+    return folders;
 }
+
+}  // namespace
 
 GuardService::GuardService()
     : ServiceBase(kGuardServiceName),
+      gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
       core_(locker_, store_, gate_),
-      server_(kGuardPipeName,
-              GuardPipeServer::Callbacks{
-                  [this](ConnectionId connection, const std::wstring&) { core_.Connect(connection); },
-                  [this](ConnectionId connection, const Bytes& message) { return Answer(connection, message); },
-                  [this](ConnectionId connection) { core_.Disconnect(connection); }}) {}
+      server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring&) {
+                                                             std::lock_guard<std::mutex> hold(lock_);
+                                                             core_.Connect(connection);
+                                                         },
+                                                         [this](ConnectionId connection, const Bytes& message) {
+                                                             return Answer(connection, message);
+                                                         },
+                                                         [this](ConnectionId connection) {
+                                                             std::lock_guard<std::mutex> hold(lock_);
+                                                             core_.Disconnect(connection);
+                                                         }}) {}
 
 GuardService::~GuardService() = default;
 
 DWORD GuardService::OnStart() {
+    notices_ = std::make_unique<VolumeNotices>(StatusHandle(), DEVICE_NOTIFY_SERVICE_HANDLE);
     // Running at once: items on the network may take long to answer at boot.
     starter_.Reset(::CreateThread(nullptr, 0, &GuardService::LockInBackground, this, 0, nullptr));
     return starter_ ? NO_ERROR : ::GetLastError();
@@ -70,22 +66,77 @@ DWORD GuardService::OnStart() {
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
     auto& service = *static_cast<GuardService*>(self);
-    service.core_.LockStoredItems();
-    // The pipe opens once the list is held, so that the core is only ever
-    // used by one thread at a time.
+    {
+        std::lock_guard<std::mutex> hold(service.lock_);
+        service.core_.LockStoredItems();
+        service.WatchVolumes(false);
+    }
     return service.server_.Start();
 }
 
 void GuardService::OnStop() {
     if (starter_) ::WaitForSingleObject(starter_.Get(), INFINITE);
     server_.Stop();
+    std::lock_guard<std::mutex> hold(lock_);
+    if (notices_) notices_->Clear();
     core_.ReleaseAll();
+}
+
+void GuardService::WatchVolumes(bool onlyNew) {
+    if (!notices_) return;
+    std::vector<std::wstring> folders = FoldersOf(core_.Items());
+    if (onlyNew) {
+        const std::vector<std::wstring> roots = notices_->Roots();
+        folders.erase(std::remove_if(folders.begin(), folders.end(),
+                                     [&roots](const std::wstring& folder) {
+                                         return std::any_of(
+                                             roots.begin(), roots.end(), [&folder, &roots](const auto& root) {
+                                                 return !ItemsOnVolume({JoinPath(folder, L"*.*")}, root, roots).empty();
+                                             });
+                                     }),
+                      folders.end());
+    }
+    notices_->Watch(folders);
+}
+
+DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!notices_) return NO_ERROR;
+    const VolumeNotices::Notice notice = notices_->Take(eventType, eventData);
+    std::vector<std::wstring> roots = notices_->Roots();
+    roots.push_back(notice.root);
+    switch (notice.kind) {
+    case VolumeNotices::Notice::Kind::QueryRemove:
+        // The files go before this returns, so that the drive can go.
+        core_.ReleaseItems(ItemsOnVolume(core_.Items(), notice.root, roots));
+        break;
+    case VolumeNotices::Notice::Kind::RemoveFailed:
+    case VolumeNotices::Notice::Kind::Removed:
+        // Staying, the drive is locked again; gone, the locker notes its
+        // items not reachable and locks them when it comes back.
+        core_.RestoreItems(ItemsOnVolume(core_.Items(), notice.root, roots));
+        break;
+    case VolumeNotices::Notice::Kind::Arrived:
+        WatchVolumes(true);
+        break;
+    case VolumeNotices::Notice::Kind::None:
+        break;
+    }
+    return NO_ERROR;
 }
 
 Bytes GuardService::Answer(ConnectionId connection, const Bytes& message) {
     const auto request = DecodeGuardMessage(message.data(), message.size());
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
-    Bytes answer = EncodeGuardMessage(core_.Handle(connection, *request));
+    std::lock_guard<std::mutex> hold(lock_);
+    const GuardMessage reply = core_.Handle(connection, *request);
+    // A drive plugged in again may have had no letter yet when it was
+    // announced: a window reading the lists looks again.
+    if (request->kind == GuardMessageKind::ReadLists ||
+        (request->kind == GuardMessageKind::LockFolder && reply == GuardMessage::Done(true))) {
+        WatchVolumes(true);
+    }
+    Bytes answer = EncodeGuardMessage(reply);
     if (answer.empty()) answer = EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::TooLarge));
     return answer;
 }

@@ -4,11 +4,14 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 
 #include "channel/GuardPipe.h"
 #include "common/UniqueHandle.h"
 #include "guard/GuardCore.h"
+#include "guard/GuardItemGate.h"
 #include "guard/ServiceBase.h"
+#include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
 
 namespace vaultmere {
@@ -22,12 +25,6 @@ public:
     long SavePassword(const std::wstring& password) override;
 };
 
-// The checks of a path that the guard makes itself, whoever asks.
-class GuardItemGate final : public ItemGate {
-public:
-    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override;
-};
-
 class GuardService final : public ServiceBase {
 public:
     GuardService();
@@ -36,10 +33,14 @@ public:
 protected:
     DWORD OnStart() override;
     void OnStop() override;
+    DWORD OnDeviceEvent(DWORD eventType, void* eventData) override;
 
 private:
     static DWORD WINAPI LockInBackground(void* self);
     Bytes Answer(ConnectionId connection, const Bytes& message);
+    // Registers the volumes of the listed items for removal notices; with
+    // onlyNew, only items on no volume registered yet are looked at.
+    void WatchVolumes(bool onlyNew);
 
     FileLocker locker_;
     RegistryGuardStore store_;
@@ -47,6 +48,10 @@ private:
     GuardCore core_;
     GuardPipeServer server_;
     UniqueHandle starter_;
+    std::unique_ptr<VolumeNotices> notices_;
+    // The core and the notices are used from the pipe's thread, the start
+    // thread and the service manager's (device events, stop).
+    std::mutex lock_;
 };
 
 }  // namespace vaultmere

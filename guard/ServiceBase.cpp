@@ -30,7 +30,7 @@ void WINAPI ServiceBase::ServiceMain(DWORD, LPWSTR*) {
     service.ReportStatus(SERVICE_RUNNING);
 }
 
-DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD, void*, void* context) {
+DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventData, void* context) {
     ServiceBase& service = *static_cast<ServiceBase*>(context);
     switch (control) {
     case SERVICE_CONTROL_STOP:
@@ -39,11 +39,15 @@ DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD, void*, void* context) {
         service.ReportStatus(SERVICE_STOPPED);
         return NO_ERROR;
     case SERVICE_CONTROL_SHUTDOWN:
-        service.OnShutdown();
+    case SERVICE_CONTROL_PRESHUTDOWN:
+        // Windows is going down and every handle with it: nothing is let go
+        // one by one, the process just ends.
         service.ReportStatus(SERVICE_STOPPED);
-        return NO_ERROR;
+        ::ExitProcess(NO_ERROR);
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
+    case SERVICE_CONTROL_DEVICEEVENT:
+        return service.OnDeviceEvent(eventType, eventData);
     default:
         // User-defined controls and anything else are not ours to act on.
         return ERROR_CALL_NOT_IMPLEMENTED;

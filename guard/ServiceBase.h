@@ -26,8 +26,9 @@ protected:
     virtual DWORD OnStart() = 0;
     // Stop requested by an administrator: releases everything.
     virtual void OnStop() = 0;
-    // Windows shutting down: nothing needs releasing, the process just ends.
-    virtual void OnShutdown() {}
+    // A device event the service registered for (RegisterDeviceNotificationW
+    // with StatusHandle()); NO_ERROR grants what it asks, an error denies it.
+    virtual DWORD OnDeviceEvent(DWORD /*eventType*/, void* /*eventData*/) { return NO_ERROR; }
 
     void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0);
     SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }

@@ -18,6 +18,7 @@ using Items = std::vector<std::wstring>;
 class CountingLocker : public ItemLocker {
 public:
     void SetItemLocked(const std::wstring& path, bool locked) override {
+        calls.emplace_back(path, locked);
         int& count = counts[path];
         if (locked) {
             ++count;
@@ -39,6 +40,7 @@ public:
         return it == counts.end() ? 0 : it->second;
     }
     std::map<std::wstring, int> counts;
+    std::vector<std::pair<std::wstring, bool>> calls;
 };
 
 class MemoryStore : public GuardStore {
@@ -264,4 +266,69 @@ TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGives
     firstLink.Drop();
     EXPECT_FALSE(first.Reload());
     EXPECT_TRUE(first.CheckPassword(L"other").accepted);
+}
+
+TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntilItStaysOrIsGone) {
+    Authenticate(1);
+    for (const wchar_t* path : {L"e:\\x\\*.*", L"e:\\*.*", L"e:\\y\\*.*"}) {
+        ASSERT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, path)));
+    }
+    core.Handle(1, Request(GuardMessageKind::UnlockItem, L"e:\\*.*"));
+    locker.calls.clear();
+
+    core.ReleaseItems(ItemsOnVolume(core.Items(), L"E:\\", {L"c:\\", L"e:\\"}));
+    // Only what was held is let go, once; the unlocked item is not unlocked twice.
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{{L"e:\\x\\*.*", false}, {L"e:\\y\\*.*", false}}),
+              locker.calls);
+    GuardMessage lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"e:\\x\\*.*", L"e:\\y\\*.*"}), Paths(lists.locked));
+    EXPECT_EQ(ItemStatus::Folder::Present, lists.locked[0].status.folder);
+    EXPECT_TRUE(lists.locked[2].status.locked);
+    EXPECT_EQ(ItemStatus::Folder::Unreachable, lists.locked[2].status.folder);
+    EXPECT_EQ(0u, lists.locked[2].status.filesHeld);
+
+    // While the drive goes: relocking, unlocking and removing its items
+    // change the lists and the store but touch none of its files.
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RelockItem, L"e:\\*.*")));
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, L"e:\\y\\*.*")));
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RemoveItem, L"e:\\x\\*.*")));
+    EXPECT_EQ(2u, locker.calls.size());
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"e:\\*.*", L"e:\\y\\*.*"}), store.items);
+    lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"e:\\*.*"}), Paths(lists.locked));
+    EXPECT_EQ(ItemStatus::Folder::Unreachable, lists.locked[2].status.folder);
+
+    // The removal is called off: what is listed as locked is locked again, once.
+    core.RestoreItems(ItemsOnVolume(core.Items(), L"e:\\", {}));
+    EXPECT_EQ(0, locker.Count(L"e:\\y\\*.*"));
+    core.RestoreItems({L"e:\\*.*"});
+    EXPECT_EQ(1, locker.Count(L"e:\\*.*"));
+    lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
+    EXPECT_EQ(ItemStatus::Folder::Present, lists.locked[2].status.folder);
+
+    // Released again and the service stops: nothing let go twice.
+    core.ReleaseItems({L"e:\\*.*", L"z:\\not-listed\\*.*"});
+    EXPECT_EQ(0, locker.Count(L"e:\\*.*"));
+    EXPECT_EQ(0, locker.Count(L"z:\\not-listed\\*.*"));
+    locker.calls.clear();
+    core.Disconnect(1);
+    EXPECT_EQ(1, locker.Count(L"e:\\y\\*.*"));
+    core.ReleaseAll();
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{
+                  {L"e:\\y\\*.*", true}, {L"c:\\a\\*.*", false}, {L"c:\\b\\*.*", false}, {L"e:\\y\\*.*", false}}),
+              locker.calls);
+}
+
+TEST(ItemsOnVolume, AnItemLiesOnTheDeepestMountPointAboveItsFolder) {
+    const Items items = {L"e:\\*.*",           L"E:\\Data\\*.*",      L"c:\\mnt\\usb\\x\\*.*", L"c:\\mnt\\usbx\\*.*",
+                         L"c:\\mnt\\usb\\*.*", L"\\\\server\\e\\*.*", L"relative\\*.*",        L"e:\\one.txt",
+                         L"ee:\\*.*"};
+    const Items roots = {L"c:\\", L"C:\\Mnt\\USB\\", L"e:\\"};
+    EXPECT_EQ((Items{L"e:\\*.*", L"E:\\Data\\*.*", L"e:\\one.txt"}), ItemsOnVolume(items, L"E:\\", roots));
+    EXPECT_EQ((Items{L"c:\\mnt\\usb\\x\\*.*", L"c:\\mnt\\usb\\*.*"}), ItemsOnVolume(items, L"c:\\mnt\\usb", roots));
+    EXPECT_EQ((Items{L"c:\\mnt\\usbx\\*.*"}), ItemsOnVolume(items, L"c:\\", roots));
+    // Without the deeper mount point known, its items count as the drive's.
+    EXPECT_EQ(3u, ItemsOnVolume(items, L"c:\\", {}).size());
+    EXPECT_TRUE(ItemsOnVolume(items, L"\\\\server\\e\\", roots).empty());
+    EXPECT_TRUE(ItemsOnVolume(items, L"", roots).empty());
 }

@@ -30,9 +30,18 @@ protected:
             std::lock_guard<std::mutex> hold(lock_);
             connected_.insert(id);
             user_ = user;
+            tokenUser_ = UserOfToken(server_.ClientToken(id), tokenLevel_);
         };
-        callbacks.answer = [this](ConnectionId, const Bytes& message) {
+        callbacks.answer = [this](ConnectionId id, const Bytes& message) {
             ++messages_;
+            {
+                // The tokens of the other connections, as far as the server still has them.
+                std::lock_guard<std::mutex> hold(lock_);
+                tokensHeld_.clear();
+                for (ConnectionId other : connected_) {
+                    if (other != id) tokensHeld_.push_back(server_.ClientToken(other) != nullptr);
+                }
+            }
             const auto request = DecodeGuardMessage(message.data(), message.size());
             if (!request) return Bytes();
             if (request->kind == GuardMessageKind::ReadLists) return EncodeGuardMessage(BigLists());
@@ -54,12 +63,30 @@ protected:
 
     DWORD Connect(GuardPipeClient& client) { return client.Connect(name_, ::GetCurrentProcessId(), 5000); }
 
+    // The SID of a token's user as text, and its impersonation level.
+    static std::wstring UserOfToken(HANDLE token, SECURITY_IMPERSONATION_LEVEL& level) {
+        DWORD size = 0;
+        unsigned char user[256] = {};
+        LPWSTR text = nullptr;
+        if (!token || !::GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size) ||
+            !::GetTokenInformation(token, TokenUser, user, sizeof user, &size) ||
+            !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
+            return L"";
+        }
+        std::wstring sid = text;
+        ::LocalFree(text);
+        return sid;
+    }
+
     std::wstring name_;
     GuardPipeServer server_;
     std::mutex lock_;
     std::set<ConnectionId> connected_;
     std::set<ConnectionId> disconnected_;
     std::wstring user_;
+    std::wstring tokenUser_;
+    SECURITY_IMPERSONATION_LEVEL tokenLevel_ = SecurityAnonymous;
+    std::vector<bool> tokensHeld_;
     std::atomic<int> messages_{0};
 };
 
@@ -87,6 +114,10 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
         std::lock_guard<std::mutex> hold(lock_);
         EXPECT_EQ(1u, connected_.size());
         EXPECT_EQ(0u, user_.rfind(L"S-1-", 0)) << user_;
+        // The client's token is kept to check its access with, and no more
+        // than identification: the server may ask who it is, not act as it.
+        EXPECT_EQ(user_, tokenUser_);
+        EXPECT_EQ(SecurityIdentification, tokenLevel_);
     }
 
     GuardPipeClient second;
@@ -95,6 +126,11 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
     EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), second.Transact(Bytes{'n', 'o', 'i', 's', 'e'}, answer, 5000));
     EXPECT_FALSE(Ask(second, GuardMessage::Request(GuardMessageKind::ReadLists)).has_value());
     EXPECT_TRUE(Ask(first, GuardMessage::Request(GuardMessageKind::UnlockItem, L"still here")).has_value());
+    {
+        // The malformed connection's token went with it.
+        std::lock_guard<std::mutex> hold(lock_);
+        EXPECT_EQ(std::vector<bool>{false}, tokensHeld_);
+    }
 
     first.Close();
     for (int i = 0; i < 100; ++i) {

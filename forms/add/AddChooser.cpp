@@ -3,9 +3,16 @@
 #include <utility>
 #include <vector>
 
+#include "forms/add/DriveReach.h"
 #include "forms/add/FolderItem.h"
 
 namespace vaultmere {
+
+namespace {
+
+constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
+
+}  // namespace
 
 AddChooser::AddChooser(FolderSource& source)
     : driveList(source), folderList(source), fileList(source), source_(source) {}
@@ -57,20 +64,24 @@ LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
     const std::wstring folder = folderList.Path();
     if (folder.empty()) return plan;
 
+    const FolderReach reach = ReachableFolder(folder, [this](wchar_t letter) { return source_.DriveFactsOf(letter); });
     bool refused = HoldsProgramFile(fileList.Entries());
     std::vector<std::wstring> critical = systemFolders;
     critical.push_back(programFolder);
     for (const std::wstring& each : critical) {
         if (refused) break;
         const std::wstring normalized = NormalizeFolderPath(each);
-        refused = !normalized.empty() && source_.IsSameFolder(folder, normalized);
+        refused = !normalized.empty() &&
+                  (source_.IsSameFolder(folder, normalized) ||
+                   (!reach.folder.empty() && reach.folder != folder && source_.IsSameFolder(reach.folder, normalized)));
     }
-    if (refused) {
+    if (refused || reach.folder.empty()) {
         plan.action = LockFolderPlan::Action::Refuse;
+        plan.refusal = refused ? kCriticalFolder : reach.refusal;
         return plan;
     }
     plan.action = LockFolderPlan::Action::Add;
-    plan.item = FolderItem(folder);
+    plan.item = FolderItem(reach.folder);
     plan.confirmation = LockConfirmation(plan.item);
     return plan;
 }

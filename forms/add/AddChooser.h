@@ -13,12 +13,13 @@ namespace vaultmere {
 struct LockFolderPlan {
     enum class Action {
         None,    // no folder: nothing is shown and nothing changes
-        Refuse,  // the program's own folder or a system folder
+        Refuse,  // the program's own folder, a system folder, a network drive
         Add,     // add item to the lists, show confirmation, lock item
     };
     Action action = Action::None;
     std::wstring item;
     std::wstring confirmation;
+    std::wstring refusal;  // what the user is told, for Refuse
 };
 
 class AddChooser {
@@ -48,7 +49,9 @@ public:
 
     // The folder the folder list shows, checked against the program's own
     // folder (one holding the program file, or programFolder itself) and
-    // against systemFolders, each compared as the same folder on disk.
+    // against systemFolders, each compared as the same folder on disk. A
+    // folder on a subst drive is added as the folder it stands for; one on
+    // a network drive is refused.
     LockFolderPlan PlanLockFolder(const std::wstring& programFolder,
                                   const std::vector<std::wstring>& systemFolders = {});
 

@@ -8,7 +8,6 @@ namespace vaultmere {
 namespace {
 
 constexpr wchar_t kApplicationTitle[] = L"Vaultmere";
-constexpr wchar_t kOwnFolderRefusal[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kDesignNote[] =
     L"Note: When a folder is locked, it will still be visible, but the files inside will be inaccessible and "
     L"cannot be edited. However hidden files will not be locked so make sure you unhide any first.";
@@ -150,7 +149,7 @@ void AddWindow::OnLockFolder() {
     case LockFolderPlan::Action::None:
         return;
     case LockFolderPlan::Action::Refuse:
-        if (messageBox) messageBox(Handle(), kOwnFolderRefusal, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
+        if (messageBox) messageBox(Handle(), plan.refusal, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
         return;
     case LockFolderPlan::Action::Add:
         break;

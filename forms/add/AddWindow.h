@@ -26,8 +26,8 @@ public:
 
     // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
-    // Shows the refusal of the program's own folder or a system folder: the
-    // system's modal message box unless replaced.
+    // Shows the refusal of the program's own folder, a system folder or a
+    // network drive: the system's modal message box unless replaced.
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
 
     enum ControlId {

@@ -16,6 +16,15 @@ struct DriveEntry {
     std::wstring label;  // "" when the drive has none or it was not read
 };
 
+// What a drive letter stands for, as the system tells it.
+struct DriveFacts {
+    DriveKind kind = DriveKind::Unknown;
+    // The device the letter names: a volume ("\Device\HarddiskVolume2"), or
+    // for a letter made with subst the folder it stands for ("\??\C:\Data");
+    // "" when the system does not say.
+    std::wstring device;
+};
+
 struct FolderContents {
     std::vector<std::wstring> folders;  // names, "." and ".." left out
     std::vector<std::wstring> files;
@@ -37,6 +46,8 @@ public:
     virtual bool ReadFolder(const std::wstring& folder, const std::wstring& pattern, FolderContents& contents) = 0;
     // Whether two absolute folder paths name the same folder on disk.
     virtual bool IsSameFolder(const std::wstring& a, const std::wstring& b) = 0;
+    // What a drive letter stands for.
+    virtual DriveFacts DriveFactsOf(wchar_t letter) = 0;
 };
 
 // An absolute folder path with backslashes only, "." and ".." resolved and

@@ -132,4 +132,23 @@ bool Win32FolderSource::IsSameFolder(const std::wstring& a, const std::wstring& 
            firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh && firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
 }
 
+DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
+    DriveFacts facts;
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    facts.kind = KindOf(::GetDriveTypeW(root));
+    const wchar_t drive[] = {letter, L':', L'\0'};
+    // The first of the names it gives (a letter may name several, in turn).
+    std::wstring targets(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::QueryDosDeviceW(drive, &targets[0], static_cast<DWORD>(targets.size()));
+        if (length != 0) {
+            facts.device = targets.substr(0, targets.find(L'\0'));
+            break;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || targets.size() >= 65536) break;
+        targets.resize(targets.size() * 4);
+    }
+    return facts;
+}
+
 }  // namespace vaultmere

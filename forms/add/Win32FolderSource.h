@@ -19,6 +19,8 @@ public:
     // Compares the folders' file identities, so that other spellings of a
     // path (short names, another case, a junction) count as the same.
     bool IsSameFolder(const std::wstring& a, const std::wstring& b) override;
+    // GetDriveTypeW and QueryDosDeviceW: neither touches the disk.
+    DriveFacts DriveFactsOf(wchar_t letter) override;
 };
 
 }  // namespace vaultmere

@@ -129,6 +129,7 @@ TEST_F(AddChooserTest, ProgramsOwnFolderIsRefusedByFileNameInAnyCaseOrAsTheProgr
         chooser.Load(folder.Path());
         ASSERT_EQ(3, chooser.fileList.ListCount());
         EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(L"").action);
+        EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(L"").refusal);
         EXPECT_TRUE(chooser.PlanLockFolder(L"").item.empty());
     }
 
@@ -139,6 +140,29 @@ TEST_F(AddChooserTest, ProgramsOwnFolderIsRefusedByFileNameInAnyCaseOrAsTheProgr
     ::CharUpperBuffW(&programFolder[0], static_cast<DWORD>(programFolder.size()));
     EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(programFolder).action);
     EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Beta() + L"\\..\\\\").action);
+}
+
+TEST_F(AddChooserTest, AFolderOnASubstLetterIsAddedAsTheFolderItStandsForAndOneOnANetworkDriveIsRefused) {
+    ASSERT_NE(L'\0', disks.Letter());
+    disks.substTarget = tree.Root();
+    chooser.Load(disks.Root() + L"Alpha");
+    ASSERT_EQ(disks.Root() + L"Alpha", chooser.folderList.Path());
+    ASSERT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
+    LockFolderPlan plan = chooser.PlanLockFolder(L"");
+    ASSERT_EQ(LockFolderPlan::Action::Add, plan.action);
+    std::wstring item = tree.Alpha() + L"\\*.*";
+    ::CharLowerBuffW(&item[0], static_cast<DWORD>(item.size()));
+    EXPECT_EQ(item, plan.item);
+    EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.", plan.confirmation);
+    // The program's folder is known by the folder the letter stands for, too.
+    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Alpha()).action);
+    EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(tree.Alpha()).refusal);
+
+    disks.facts[disks.Letter()] = DriveFacts{DriveKind::Remote, L"\\Device\\Mup\\;X:\\server\\share"};
+    plan = chooser.PlanLockFolder(L"");
+    EXPECT_EQ(LockFolderPlan::Action::Refuse, plan.action);
+    EXPECT_EQ(L"Cannot lock a folder on a network drive: it is connected for your sign-in only.", plan.refusal);
+    EXPECT_TRUE(plan.item.empty());
 }
 
 TEST_F(AddChooserTest, NoFolderMeansNothingToDo) {

@@ -2,6 +2,8 @@
 // Folders and sources shared by the add dialog's tests.
 #include <windows.h>
 
+#include <cwctype>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,17 +22,23 @@ inline wchar_t MissingDriveLetter() {
 }
 
 // The real disks, plus a removable drive that is never ready: one whose
-// letter no drive has.
+// letter no drive has. Tests may tell other facts of any drive, or make the
+// missing letter stand for a folder as subst does (which Wine does not
+// show: its subst letters cannot be read).
 class DisksWithEmptyDrive final : public vaultmere::FolderSource {
 public:
     DisksWithEmptyDrive() : letter_(MissingDriveLetter()) {}
     wchar_t Letter() const { return letter_; }
+    std::wstring Root() const { return std::wstring{letter_, L':', L'\\'}; }
+
+    std::map<wchar_t, vaultmere::DriveFacts> facts;  // by lower-case letter
+    std::wstring substTarget;                        // the folder the missing letter stands for
 
     std::vector<vaultmere::DriveEntry> Drives() override {
         std::vector<vaultmere::DriveEntry> drives = disks_.Drives();
         vaultmere::DriveEntry empty;
         empty.letter = letter_;
-        empty.kind = vaultmere::DriveKind::Removable;
+        empty.kind = substTarget.empty() ? vaultmere::DriveKind::Removable : vaultmere::DriveKind::Fixed;
         drives.push_back(empty);
         return drives;
     }
@@ -39,11 +47,27 @@ public:
     }
     bool ReadFolder(const std::wstring& folder, const std::wstring& pattern,
                     vaultmere::FolderContents& contents) override {
-        return disks_.ReadFolder(folder, pattern, contents);
+        return disks_.ReadFolder(Behind(folder), pattern, contents);
     }
-    bool IsSameFolder(const std::wstring& a, const std::wstring& b) override { return disks_.IsSameFolder(a, b); }
+    bool IsSameFolder(const std::wstring& a, const std::wstring& b) override {
+        return disks_.IsSameFolder(Behind(a), Behind(b));
+    }
+    vaultmere::DriveFacts DriveFactsOf(wchar_t letter) override {
+        const auto told = facts.find(static_cast<wchar_t>(::towlower(letter)));
+        if (told != facts.end()) return told->second;
+        if (::towlower(letter) == letter_ && !substTarget.empty()) {
+            return vaultmere::DriveFacts{vaultmere::DriveKind::Fixed, L"\\??\\" + substTarget};
+        }
+        return disks_.DriveFactsOf(letter);
+    }
 
 private:
+    // A path on the missing letter, as the folder it stands for.
+    std::wstring Behind(const std::wstring& path) const {
+        if (substTarget.empty() || path.size() < 3 || ::towlower(path[0]) != letter_ || path[1] != L':') return path;
+        return vaultmere::NormalizeFolderPath(substTarget + L"\\" + path.substr(3));
+    }
+
     vaultmere::Win32FolderSource disks_;
     wchar_t letter_;
 };

@@ -5,6 +5,7 @@
 
 #include "common/TextCase.h"
 #include "forms/add/ChooserLists.h"
+#include "forms/add/DriveReach.h"
 #include "forms/add/Win32FolderSource.h"
 #include "locker/ItemPath.h"
 #include "tests/add/AddTestSupport.h"
@@ -176,6 +177,25 @@ TEST_F(ChooserListsTest, SameFolderRecognisedInAnotherSpelling) {
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Beta()));
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Alpha() + L"\\missing"));
     EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), L""));
+}
+
+TEST_F(ChooserListsTest, ASubstLetterIsToldAsTheFolderItStandsForAndAVolumeAsItself) {
+    const DriveFacts volume = disks.DriveFactsOf(tree.Root()[0]);
+    EXPECT_EQ(DriveKind::Fixed, volume.kind);
+    EXPECT_EQ(0u, volume.device.rfind(L"\\Device\\", 0)) << volume.device;
+    const auto real = [this](wchar_t letter) { return disks.DriveFactsOf(letter); };
+    EXPECT_EQ(tree.Alpha(), ReachableFolder(tree.Alpha(), real).folder);
+
+    // A letter standing for the tree's root, as subst makes one.
+    const std::wstring drive{add_tests::MissingDriveLetter(), L':'};
+    ASSERT_NE(L'\0', drive[0]);
+    ASSERT_TRUE(::DefineDosDeviceW(0, drive.c_str(), tree.Root().c_str()));
+    const DriveFacts subst = disks.DriveFactsOf(drive[0]);
+    const FolderReach reach = ReachableFolder(drive + L"\\Alpha\\Beta", real);
+    ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive.c_str(), tree.Root().c_str());
+    EXPECT_EQ(L"\\??\\" + tree.Root(), subst.device);
+    EXPECT_EQ(tree.Beta(), reach.folder);
+    EXPECT_EQ(L"", disks.DriveFactsOf(drive[0]).device);
 }
 
 }  // namespace

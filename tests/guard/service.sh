@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The guard as a service under Wine: registered with the service manager,
 # started, it holds the stored folder's files shut to another process;
-# stopped, it lets them go; started again, it takes them again.
+# a control code of the range services define for themselves changes
+# nothing; stopped, it lets them go; started again, it takes them again.
 # Runs inside the Wine environment of scripts/test.sh.
-# Usage: service.sh VaultmereGuard.exe outsider.exe
+# Usage: service.sh VaultmereGuard.exe outsider.exe service_control.exe
 set -uo pipefail
 guard_exe="$(realpath "$1")"
 outsider_exe="$(realpath "$2")"
+control_exe="$(realpath "$3")"
 check_name="guard service"
 . "$(dirname "$0")/../installer/wine-checks.sh"
 
@@ -46,6 +48,12 @@ opens_with() {
 for round in first second; do
   w sc start VaultmereGuard || fail "$round start failed"
   opens_with 32 || fail "$round start: the stored folder's file opens from another process"
+  for code in 128 200 255; do
+    w "$control_exe" VaultmereGuard "$code"
+    state=$?
+    [ "$state" = 4 ] || fail "$round start: after control $code the service reports state $state, not running"
+    [ "$(opens)" = 32 ] || fail "$round start: control $code let the stored folder's file go"
+  done
   w sc stop VaultmereGuard || fail "$round stop failed"
   opens_with 0 || fail "$round stop: the file stays shut"
 done

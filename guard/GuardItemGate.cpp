@@ -1,0 +1,72 @@
+#include "guard/GuardItemGate.h"
+
+#include <aclapi.h>
+
+#include "common/AppState.h"
+#include "common/TextCase.h"
+#include "common/UniqueHandle.h"
+#include "locker/ItemPath.h"
+#include "locker/SystemFolders.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr wchar_t kCannotBeLocked[] = L"This item cannot be locked.";
+constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
+constexpr wchar_t kNetworkFromWindow[] =
+    L"Network folders can only be locked by an administrator through the stored list.";
+
+}  // namespace
+
+FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
+    if (!token) return FolderAccess::Unknown;
+    UniqueLocalMemory descriptor;
+    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(folder).c_str(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                    DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, nullptr, nullptr, descriptor.Put());
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FolderAccess::Missing;
+    if (error != ERROR_SUCCESS) return FolderAccess::Unknown;
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges{};
+    DWORD privilegesSize = sizeof privileges;
+    DWORD granted = 0;
+    BOOL allowed = FALSE;
+    if (!::AccessCheck(descriptor.Get(), token, FILE_LIST_DIRECTORY, &mapping, &privileges, &privilegesSize, &granted,
+                       &allowed)) {
+        return FolderAccess::Unknown;
+    }
+    return allowed && (granted & FILE_LIST_DIRECTORY) ? FolderAccess::Granted : FolderAccess::Denied;
+}
+
+std::wstring FolderAccessRefusal(FolderAccess access) {
+    switch (access) {
+    case FolderAccess::Granted:
+        return std::wstring();
+    case FolderAccess::Denied:
+        return L"You may not open this folder, so it cannot be locked for you.";
+    case FolderAccess::Missing:
+        return L"This folder cannot be found, so it cannot be locked.";
+    case FolderAccess::Unknown:
+        break;
+    }
+    return L"Whether you may open this folder cannot be checked, so it cannot be locked for you.";
+}
+
+std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstring& path) {
+    const ItemKey item = MakeItemKey(path);
+    if (item.target.kind == ItemTarget::Kind::Refused) return kCannotBeLocked;
+    // The guard runs as the computer: a share a window names would be
+    // opened with the computer's rights, not the asking user's.
+    if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
+    std::vector<std::wstring> critical = SystemFolders();
+    const std::wstring program = ProgramPath();
+    critical.push_back(program.substr(0, program.find_last_of(L'\\')));
+    for (const std::wstring& folder : critical) {
+        if (LowerCase(folder) == item.folder) return kCriticalFolder;
+    }
+    return FolderAccessRefusal(MayListFolder(tokenOf_ ? tokenOf_(connection) : nullptr, item.target.folder));
+}
+
+}  // namespace vaultmere

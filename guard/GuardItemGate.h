@@ -1,0 +1,41 @@
+#pragma once
+// The checks the guard makes itself of a folder a window asks to lock.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "guard/GuardCore.h"
+
+namespace vaultmere {
+
+// Whether a token's user may list a folder, as Windows would decide it.
+enum class FolderAccess {
+    Granted,
+    Denied,
+    Missing,  // the folder is not there
+    Unknown,  // no token, or the folder's security could not be read
+};
+
+// Checks FILE_LIST_DIRECTORY on the folder's security descriptor against
+// token, an impersonation token (identification level is enough).
+FolderAccess MayListFolder(HANDLE token, const std::wstring& folder);
+
+// What the user is told when the check does not grant the folder; "" for Granted.
+std::wstring FolderAccessRefusal(FolderAccess access);
+
+// System folders, the guard's own folder and shares are refused whoever
+// asks; any other folder only if the asking user may not list it: the
+// guard runs as the computer and must not lock for a user what that user
+// could not open. tokenOf gives a connection's client token (null when
+// there is none, which refuses).
+class GuardItemGate final : public ItemGate {
+public:
+    explicit GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf) : tokenOf_(std::move(tokenOf)) {}
+    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override;
+
+private:
+    std::function<HANDLE(ConnectionId)> tokenOf_;
+};
+
+}  // namespace vaultmere

@@ -1,0 +1,150 @@
+// The guard's own check of a folder a window asks to lock, through the real
+// pipe: the asking client's token against the folder's security.
+#include <aclapi.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "channel/GuardPipe.h"
+#include "guard/GuardCore.h"
+#include "guard/GuardItemGate.h"
+#include "guard/VolumeNotices.h"
+#include "locker/FileLocker.h"
+#include "tests/support/TestSupport.h"
+
+using namespace vaultmere;
+using namespace testing_support;
+
+namespace {
+
+class MemoryStore : public GuardStore {
+public:
+    std::vector<std::wstring> ReadItems() override { return items; }
+    long SaveItems(const std::vector<std::wstring>& saved) override {
+        items = saved;
+        return 0;
+    }
+    std::wstring ReadPassword() override { return std::wstring(); }
+    long SavePassword(const std::wstring&) override { return 0; }
+    std::vector<std::wstring> items;
+};
+
+// Sets a folder's DACL as an administrator would.
+bool SetFolderDacl(const std::wstring& folder, const wchar_t* sddl) {
+    UniqueLocalMemory descriptor;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    std::wstring path = folder;
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor.Put(), nullptr) &&
+           ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted) &&
+           ::SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   dacl, nullptr) == ERROR_SUCCESS;
+}
+
+std::optional<GuardMessage> Ask(GuardPipeClient& client, GuardMessageKind kind, const std::wstring& text = L"") {
+    Bytes answer;
+    if (client.Transact(EncodeGuardMessage(GuardMessage::Request(kind, text)), answer, 5000) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return DecodeGuardMessage(answer.data(), answer.size());
+}
+
+}  // namespace
+
+TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingOfItIsLocked) {
+    TempFolder open(L"gate-open");
+    TempFolder denied(L"gate-denied");
+    ASSERT_TRUE(WriteTextFile(open / L"a.txt", "a"));
+    ASSERT_TRUE(WriteTextFile(denied / L"b.txt", "b"));
+    // Everyone may do anything there but list it.
+    ASSERT_TRUE(SetFolderDacl(denied.Path(), L"D:P(D;;0x1;;;WD)(A;OICI;FA;;;WD)"));
+
+    FileLocker locker;
+    MemoryStore store;
+    const std::wstring pipe = L"\\\\.\\pipe\\VaultmereGateTest-" + std::to_wstring(::GetCurrentProcessId());
+    std::unique_ptr<GuardPipeServer> server;
+    std::mutex lock;
+    int tokens = 0;
+    GuardItemGate gate([&](ConnectionId connection) {
+        const HANDLE token = server->ClientToken(connection);
+        tokens += token != nullptr;
+        return token;
+    });
+    GuardCore core(locker, store, gate);
+    GuardPipeServer::Callbacks callbacks;
+    callbacks.connected = [&](ConnectionId connection, const std::wstring&) {
+        std::lock_guard<std::mutex> hold(lock);
+        core.Connect(connection);
+    };
+    callbacks.answer = [&](ConnectionId connection, const Bytes& message) {
+        const auto request = DecodeGuardMessage(message.data(), message.size());
+        std::lock_guard<std::mutex> hold(lock);
+        return request ? EncodeGuardMessage(core.Handle(connection, *request)) : Bytes();
+    };
+    server = std::make_unique<GuardPipeServer>(pipe, callbacks);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server->Start());
+
+    GuardPipeClient client;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), client.Connect(pipe, ::GetCurrentProcessId(), 5000));
+    ASSERT_EQ(std::optional<GuardMessage>(GuardMessage::Done()), Ask(client, GuardMessageKind::Authenticate));
+    EXPECT_EQ(std::optional<GuardMessage>(
+                  GuardMessage::Refusal(GuardRefusal::ItemRefused,
+                                        L"You may not open this folder, so it cannot be locked for you.")),
+              Ask(client, GuardMessageKind::LockFolder, denied.Path() + L"\\*.*"));
+    const auto missing = Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\gone\\*.*");
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(L"This folder cannot be found, so it cannot be locked.", missing->text);
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
+    EXPECT_EQ(3, tokens);
+    EXPECT_EQ(std::vector<std::wstring>{open.Path() + L"\\*.*"}, store.items);
+
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"a.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(denied / L"b.txt"));
+    client.Close();
+    server->Stop();
+
+    // No token, no lock; and whoever asks, a system folder is refused before its security is read.
+    GuardItemGate noToken([](ConnectionId) -> HANDLE { return nullptr; });
+    EXPECT_EQ(L"Whether you may open this folder cannot be checked, so it cannot be locked for you.",
+              noToken.RefusalFor(1, open.Path() + L"\\*.*"));
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH));
+    EXPECT_EQ(L"Cannot lock this critical folder!", noToken.RefusalFor(1, std::wstring(windows) + L"\\*.*"));
+    EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
+}
+
+TEST(VolumeNotices, EachLocalVolumeOfTheLockedFoldersIsRegisteredOnceAndOnlyItsOwnNoticesCount) {
+    TempFolder folder(L"volume");
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    VolumeNotices notices(window, DEVICE_NOTIFY_WINDOW_HANDLE);
+    notices.Watch({folder.Path(), L"\\\\server\\share\\data", L"", folder / L"gone", folder.Path()});
+    wchar_t root[MAX_PATH] = {};
+    ASSERT_TRUE(::GetVolumePathNameW(folder.Path().c_str(), root, MAX_PATH));
+    EXPECT_EQ(std::vector<std::wstring>{root}, notices.Roots());
+
+    // Notices of what it did not register for change nothing.
+    DEV_BROADCAST_HANDLE other{};
+    other.dbch_size = sizeof other;
+    other.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    other.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(&other);
+    EXPECT_EQ(VolumeNotices::Notice::Kind::None, notices.Take(DBT_DEVICEQUERYREMOVE, &other).kind);
+    EXPECT_EQ(VolumeNotices::Notice::Kind::None, notices.Take(DBT_DEVICEQUERYREMOVE, nullptr).kind);
+    DEV_BROADCAST_DEVICEINTERFACE_W arrival{};
+    arrival.dbcc_size = sizeof arrival;
+    arrival.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    EXPECT_EQ(VolumeNotices::Notice::Kind::Arrived, notices.Take(DBT_DEVICEARRIVAL, &arrival).kind);
+    EXPECT_EQ(1u, notices.Roots().size());
+    notices.Clear();
+    EXPECT_TRUE(notices.Roots().empty());
+    ::DestroyWindow(window);
+}
