@@ -9,8 +9,8 @@ namespace {
 
 constexpr unsigned char kMagic[4] = {'V', 'M', 'G', 'D'};
 // A status on the wire: locked, folder state, refusal, then files held,
-// waiting, denied and failed.
-constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 4 * 4;
+// waiting, denied, failed and over the limit.
+constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 5 * 4;
 
 enum class Fields { None, Text, Code, CodeAndText, Lists, Invalid };
 
@@ -117,13 +117,14 @@ void WriteStatus(Writer& out, const ItemStatus& status) {
     out.U32(static_cast<std::uint32_t>(status.filesWaiting));
     out.U32(static_cast<std::uint32_t>(status.filesDenied));
     out.U32(static_cast<std::uint32_t>(status.filesFailed));
+    out.U32(static_cast<std::uint32_t>(status.filesOverLimit));
 }
 
 bool ReadStatus(Reader& in, ItemStatus& status) {
     std::uint8_t locked = 0;
     std::uint8_t folder = 0;
     std::uint8_t refusal = 0;
-    std::uint32_t counts[4] = {};
+    std::uint32_t counts[5] = {};
     if (!in.U8(locked) || !in.U8(folder) || !in.U8(refusal)) return false;
     for (std::uint32_t& count : counts) {
         if (!in.U32(count)) return false;
@@ -139,11 +140,13 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     status.filesWaiting = counts[1];
     status.filesDenied = counts[2];
     status.filesFailed = counts[3];
+    status.filesOverLimit = counts[4];
     return true;
 }
 
 bool StatusFits(const ItemStatus& status) {
-    for (std::size_t count : {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed}) {
+    for (std::size_t count :
+         {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed, status.filesOverLimit}) {
         if ((static_cast<std::uint64_t>(count) >> 32) != 0) return false;
     }
     return true;
@@ -155,7 +158,7 @@ bool ListedItem::operator==(const ListedItem& other) const {
     return path == other.path && status.locked == other.status.locked && status.folder == other.status.folder &&
            status.refusal == other.status.refusal && status.filesHeld == other.status.filesHeld &&
            status.filesWaiting == other.status.filesWaiting && status.filesDenied == other.status.filesDenied &&
-           status.filesFailed == other.status.filesFailed;
+           status.filesFailed == other.status.filesFailed && status.filesOverLimit == other.status.filesOverLimit;
 }
 
 bool GuardMessage::operator==(const GuardMessage& other) const {

@@ -19,7 +19,8 @@
 
 namespace vaultmere {
 
-constexpr std::uint16_t kGuardProtocolVersion = 1;
+// 2: a status counts the files left open past a tree's limit.
+constexpr std::uint16_t kGuardProtocolVersion = 2;
 // One connection of a window copy to the guard, numbered by the guard.
 using ConnectionId = std::uint64_t;
 constexpr std::size_t kGuardHeaderBytes = 12;

@@ -5,6 +5,7 @@
 #include "common/AppState.h"
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
+#include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
 #include "locker/SystemFolders.h"
 
@@ -16,6 +17,8 @@ constexpr wchar_t kCannotBeLocked[] = L"This item cannot be locked.";
 constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kNetworkFromWindow[] =
     L"Network folders can only be locked by an administrator through the stored list.";
+constexpr wchar_t kTreeNotYours[] =
+    L"You may not open every folder in this folder, so it cannot be locked with its subfolders for you.";
 
 }  // namespace
 
@@ -64,9 +67,21 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
     const std::wstring program = ProgramPath();
     critical.push_back(program.substr(0, program.find_last_of(L'\\')));
     for (const std::wstring& folder : critical) {
-        if (LowerCase(folder) == item.folder) return kCriticalFolder;
+        const std::wstring lower = LowerCase(folder);
+        if (lower == item.folder || (item.tree && FolderWithin(lower, item.folder))) return kCriticalFolder;
     }
-    return FolderAccessRefusal(MayListFolder(tokenOf_ ? tokenOf_(connection) : nullptr, item.target.folder));
+    const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;
+    const std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
+    if (!refusal.empty() || !item.tree) return refusal;
+    bool mayListAll = true;
+    const std::size_t entries = CountTreeEntries(item.target.folder, treeLimit_, [&](const std::wstring& subfolder) {
+        // One gone meanwhile is no refusal.
+        const FolderAccess access = MayListFolder(token, subfolder);
+        mayListAll = access == FolderAccess::Granted || access == FolderAccess::Missing;
+        return mayListAll;
+    });
+    if (!mayListAll) return kTreeNotYours;
+    return entries > treeLimit_ ? kTreeTooLarge : std::wstring();
 }
 
 }  // namespace vaultmere

@@ -27,15 +27,19 @@ std::wstring FolderAccessRefusal(FolderAccess access);
 // System folders, the guard's own folder and shares are refused whoever
 // asks; any other folder only if the asking user may not list it: the
 // guard runs as the computer and must not lock for a user what that user
-// could not open. tokenOf gives a connection's client token (null when
-// there is none, which refuses).
+// could not open. A folder with its subfolders is refused when it holds
+// one of those folders, when the user may not list every folder in it, or
+// when it holds more than treeLimit files and folders. tokenOf gives a
+// connection's client token (null when there is none, which refuses).
 class GuardItemGate final : public ItemGate {
 public:
-    explicit GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf) : tokenOf_(std::move(tokenOf)) {}
+    explicit GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf, std::size_t treeLimit = kTreeLimit)
+        : tokenOf_(std::move(tokenOf)), treeLimit_(treeLimit) {}
     std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override;
 
 private:
     std::function<HANDLE(ConnectionId)> tokenOf_;
+    std::size_t treeLimit_;
 };
 
 }  // namespace vaultmere

@@ -54,7 +54,8 @@ struct Lane {
 }  // namespace
 
 struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
-    explicit Core(FileOpener opener) : open(std::move(opener)), state(LowerCasedSystemFolders()) {}
+    Core(FileOpener opener, std::size_t treeLimit)
+        : open(std::move(opener)), state(LowerCasedSystemFolders(), treeLimit) {}
 
     void Wake(Lane& lane) {
         if (lane.awake) return;
@@ -204,7 +205,8 @@ void FileLocker::Core::RunLane(Lane& lane) {
 
 FileLocker::FileLocker() : FileLocker(&OpenFileLocked) {}
 
-FileLocker::FileLocker(FileOpener open) : core_(std::make_shared<Core>(std::move(open))) {}
+FileLocker::FileLocker(FileOpener open, std::size_t treeLimit)
+    : core_(std::make_shared<Core>(std::move(open), treeLimit)) {}
 
 FileLocker::~FileLocker() {
     std::vector<UniqueHandle> released;

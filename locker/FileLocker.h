@@ -4,8 +4,11 @@
 // rename or delete those files, nor change their contents. While an item is
 // locked its folder is pinned (it cannot be renamed or deleted) and watched:
 // files that appear in it later, and files that were open elsewhere, are
-// locked as soon as they can be. Unlocking closes the handles. Locks end
-// with the process.
+// locked as soon as they can be. An item in the form TreeItem gives is a
+// folder with every file and subfolder beneath it (up to kTreeLimit of
+// them): each of its folders is pinned and watched the same way, subfolders
+// that appear are taken in, hidden ones and links are left alone. Unlocking
+// closes the handles. Locks end with the process.
 //
 // Three parts: LockerState, plain data changed only under one mutex and
 // never waiting on a disk; FolderLane, the listing, opening and watching,
@@ -24,8 +27,8 @@ namespace vaultmere {
 class FileLocker final : public ItemLocker {
 public:
     FileLocker();
-    // open takes the place of OpenFileLocked (tests).
-    explicit FileLocker(FileOpener open);
+    // open takes the place of OpenFileLocked, and treeLimit of kTreeLimit (tests).
+    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit);
     // Bounded: a lane stuck on a network call is left behind; it closes
     // what it opens once the call returns and touches nothing of this.
     ~FileLocker() override;

@@ -18,15 +18,62 @@ constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | 
 
 // Names appearing, leaving or changing attributes (a hidden file made
 // visible), and writes: a waiting file that is written to, or closed after
-// writing, is tried again soon.
-constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES |
-                               FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+// writing, is tried again soon. Subfolders appearing, for trees.
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                               FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
 
 // Files a listing opens before it hands them in.
 constexpr std::size_t kHandInEvery = 512;
 
 // How long closing the lane waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
+
+// A junction, a symbolic link or a mount point: another place's name. A tree
+// neither enters nor opens these; other reparse points (files held in the
+// cloud, say) are ordinary files and folders to it.
+bool IsLink(DWORD attributes, DWORD reparseTag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
+}
+
+// Whether a tree enters a subfolder: not a hidden one (as hidden files, it
+// is left open) and no link.
+bool Enters(DWORD attributes, DWORD reparseTag) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_HIDDEN) &&
+           !IsLink(attributes, reparseTag);
+}
+
+bool IsDots(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// The attributes and reparse tag of one entry; false when it is not there.
+bool Inspect(const std::wstring& path, DWORD& attributes, DWORD& reparseTag) {
+    attributes = ::GetFileAttributesW(path.c_str());
+    reparseTag = 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(
+        ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (search) reparseTag = found.dwReserved0;
+    return true;
+}
+
+// Whether the job's patterns cover a file: a name given on its own whatever
+// its attributes, else one that is not hidden, and for a tree no link.
+bool Covered(const FolderJob& job, const std::wstring& lower, DWORD attributes, DWORD reparseTag) {
+    for (const FolderPattern& pattern : job.patterns) {
+        if (!pattern.wildcard) {
+            if (pattern.lower == lower) return true;
+            continue;
+        }
+        if (attributes & kNotLocked) continue;
+        if (pattern.tree.empty() ? NameMatchesPattern(pattern.lower, lower) : !IsLink(attributes, reparseTag)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Why a folder could not be opened: gone from a drive or share that is
 // there, or the drive or share itself cannot be asked.
@@ -49,20 +96,19 @@ UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
 // outstanding change read. The system writes into both until the read's
 // packet has been taken from the port.
 struct FolderLane::Watch {
-    static constexpr DWORD kBufferBytes = 8192;
-
     std::wstring folderKey;
     std::uint64_t serial = 0;
     std::wstring path;
     UniqueHandle folder;
     OVERLAPPED overlapped{};
     bool reading = false;
-    DWORD buffer[kBufferBytes / sizeof(DWORD)];
+    std::vector<DWORD> buffer;
 
     bool Read() {
         overlapped = OVERLAPPED{};
-        reading = ::ReadDirectoryChangesW(folder.Get(), buffer, sizeof buffer, FALSE, kWatchFilter, nullptr,
-                                          &overlapped, nullptr) != FALSE;
+        reading = ::ReadDirectoryChangesW(folder.Get(), buffer.data(),
+                                          static_cast<DWORD>(buffer.size() * sizeof(DWORD)), FALSE, kWatchFilter,
+                                          nullptr, &overlapped, nullptr) != FALSE;
         return reading;
     }
 };
@@ -112,17 +158,14 @@ void FolderLane::Work(FolderJob& job) {
     for (const std::wstring& name : job.look) {
         if (stop_) return;
         std::wstring lower = LowerCase(name);
-        const DWORD attributes = ::GetFileAttributesW((prefix + name).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        bool covered = false;
-        for (const FolderPattern& pattern : job.patterns) {
-            // A file named on its own is locked whatever its attributes.
-            if (!pattern.wildcard && pattern.lower == lower) covered = true;
-            if (pattern.wildcard && !(attributes & kNotLocked) && NameMatchesPattern(pattern.lower, lower)) {
-                covered = true;
-            }
+        DWORD attributes = 0;
+        DWORD reparseTag = 0;
+        if (!Inspect(prefix + name, attributes, reparseTag)) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (job.tree && Enters(attributes, reparseTag)) job.subfolders.emplace_back(name, std::move(lower));
+            continue;
         }
-        if (covered) Open(job, name, std::move(lower), prefix);
+        if (Covered(job, lower, attributes, reparseTag)) Open(job, name, std::move(lower), prefix);
         MaybeHandIn(job);
     }
     for (auto& due : job.due) {
@@ -163,10 +206,42 @@ void FolderLane::MaybeHandIn(FolderJob& job) {
     if (job.files.size() >= kHandInEvery && handIn_ && *handIn_) (*handIn_)(job);
 }
 
+void FolderLane::ListTree(FolderJob& job, const std::wstring& prefix) {
+    const bool several = job.patterns.size() > 1;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(::FindFirstFileExW((prefix + L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                               nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    job.presenceKnown = true;
+    if (!search) {
+        job.presence = PresenceAfter(::GetLastError(), job.path);
+        return;
+    }
+    job.presence = ItemStatus::Folder::Present;
+    do {
+        // For a link the reserved field holds its kind.
+        const DWORD attributes = found.dwFileAttributes;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!IsDots(found.cFileName) && Enters(attributes, found.dwReserved0)) {
+                job.subfolders.emplace_back(found.cFileName, LowerCase(found.cFileName));
+            }
+            continue;
+        }
+        std::wstring lower = LowerCase(found.cFileName);
+        if (job.known.count(lower) || !Covered(job, lower, attributes, found.dwReserved0)) continue;
+        if (several) job.known.insert(lower);
+        Open(job, found.cFileName, std::move(lower), prefix);
+        MaybeHandIn(job);
+    } while (!stop_ && ::FindNextFileW(search.Get(), &found));
+}
+
 void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
     const bool several = job.patterns.size() > 1;
+    // A tree's one listing takes what every pattern with a wildcard would.
+    if (job.tree) ListTree(job, prefix);
+    if (job.tree && job.presence != ItemStatus::Folder::Present) return;
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_) return;
+        if (job.tree && pattern.wildcard) continue;
         if (!pattern.wildcard) {
             if (job.known.count(pattern.lower)) continue;
             Open(job, pattern.name, pattern.lower, prefix);
@@ -212,6 +287,8 @@ void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
 bool FolderLane::StartWatch(FolderJob& job) {
     Retire(job.serial);
     auto watch = std::make_unique<Watch>();
+    watch->buffer.resize(std::max<DWORD>(job.watchBytes, sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(wchar_t)) /
+                         sizeof(DWORD));
     watch->folderKey = job.folderKey;
     watch->serial = job.serial;
     watch->path = job.path;
@@ -261,7 +338,7 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     event.serial = watch->serial;
     if (error == ERROR_SUCCESS && bytes > 0) {
         // Copied out first: the next read reuses the buffer.
-        const auto* base = reinterpret_cast<const unsigned char*>(watch->buffer);
+        const auto* base = reinterpret_cast<const unsigned char*>(watch->buffer.data());
         const std::size_t nameOffset = offsetof(FILE_NOTIFY_INFORMATION, FileName);
         for (std::size_t offset = 0; offset + nameOffset <= bytes;) {
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + offset);
@@ -292,6 +369,37 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     event.presence = attributes != INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Present
                                                            : PresenceAfter(::GetLastError(), path);
     return true;
+}
+
+}  // namespace vaultmere
+
+namespace vaultmere {
+
+std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
+                             const std::function<bool(const std::wstring& subfolder)>& mayEnter) {
+    std::size_t entries = 0;
+    std::vector<std::wstring> pending{folder};
+    while (!pending.empty() && entries <= most) {
+        const std::wstring current = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW found;
+        UniqueFindHandle search(::FindFirstFileExW(JoinPath(ExtendedLengthPath(current), L"*").c_str(), FindExInfoBasic,
+                                                   &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!search) continue;
+        do {
+            const DWORD attributes = found.dwFileAttributes;
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (IsDots(found.cFileName) || !Enters(attributes, found.dwReserved0)) continue;
+                std::wstring subfolder = JoinPath(current, found.cFileName);
+                if (mayEnter && !mayEnter(subfolder)) return most + 1;
+                pending.push_back(std::move(subfolder));
+            } else if ((attributes & kNotLocked) || IsLink(attributes, found.dwReserved0)) {
+                continue;
+            }
+            ++entries;
+        } while (entries <= most && ::FindNextFileW(search.Get(), &found));
+    }
+    return entries;
 }
 
 }  // namespace vaultmere

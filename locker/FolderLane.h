@@ -26,6 +26,14 @@ using FileOpener = std::function<UniqueHandle(const std::wstring& extendedPath)>
 // not inheritable. Exposed so that benchmarks can compare against it.
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
 
+// What locking folder with its subfolders would hold: its files and
+// subfolders at any depth that a tree covers and enters, counted until past
+// most. mayEnter, when given, is asked about each subfolder (as an absolute
+// path) before it is counted; false stops the count at most + 1. A folder
+// that cannot be read counts as empty.
+std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
+                             const std::function<bool(const std::wstring& subfolder)>& mayEnter = nullptr);
+
 // What one finished watch read brought.
 struct WatchEvent {
     enum class Kind { Changes, Overflow, Lost };
@@ -60,6 +68,8 @@ private:
     void Work(FolderJob& job);
     bool StartWatch(FolderJob& job);
     void List(FolderJob& job, const std::wstring& prefix);
+    // Every entry at once, for a folder of a tree.
+    void ListTree(FolderJob& job, const std::wstring& prefix);
     void Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix);
     void Close(std::unique_ptr<Watch> watch);
     // Hands the files opened so far in when there are many.

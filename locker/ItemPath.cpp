@@ -94,6 +94,8 @@ std::wstring ExtendedLengthPath(const std::wstring& absolutePath) {
     return L"\\\\?\\" + absolutePath;
 }
 
+std::wstring TreeItem(const std::wstring& folder) { return JoinPath(JoinPath(folder, kTreeMarker), L"*.*"); }
+
 ItemKey MakeItemKey(const std::wstring& path) {
     ItemKey item;
     item.target = ParseItemPath(path);
@@ -104,7 +106,21 @@ ItemKey MakeItemKey(const std::wstring& path) {
     item.folder = LowerCase(item.target.folder);
     item.name = LowerCase(item.target.name);
     item.key = JoinPath(item.folder, item.name);
+    const std::size_t last = item.folder.find_last_of(L'\\');
+    if (item.name == L"*.*" && last != std::wstring::npos &&
+        item.folder.compare(last + 1, std::wstring::npos, kTreeMarker) == 0) {
+        // The top folder keeps its root's backslash (c:\) as parsed paths do.
+        const std::size_t cut = last == 2 && item.folder[1] == L':' ? last + 1 : last;
+        item.tree = true;
+        item.folder.resize(cut);
+        item.target.folder.resize(cut);
+    }
     return item;
+}
+
+bool FolderWithin(const std::wstring& folder, const std::wstring& top) {
+    if (folder.compare(0, top.size(), top) != 0) return false;
+    return folder.size() == top.size() || top.back() == L'\\' || folder[top.size()] == L'\\';
 }
 
 }  // namespace vaultmere

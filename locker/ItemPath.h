@@ -20,7 +20,15 @@ struct ItemTarget {
 // Longest path the component accepts; the \\?\ form allows 32,767.
 constexpr std::size_t kMaxItemPathLength = 32000;
 
+// What a path names read as a plain folder item: the tree form below reads
+// as a folder named "**", which no folder can be, so nothing.
 ItemTarget ParseItemPath(const std::wstring& path);
+
+// A folder with everything beneath it is stored as the folder, "\**\*.*":
+// d:\private\**\*.*. Older readers of the stored list take it for a folder
+// named "**" and lock nothing of it.
+constexpr wchar_t kTreeMarker[] = L"**";
+std::wstring TreeItem(const std::wstring& folder);
 
 // The form of a path the file functions take without length limit and
 // without treating names such as CON as devices: \\?\c:\... or \\?\UNC\....
@@ -32,11 +40,16 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // An item as the component keeps it, parsed and lower-cased once where it
 // comes in: paths compare without regard to case.
 struct ItemKey {
-    ItemTarget target;
+    ItemTarget target;    // for a tree, the folder at its top and "*.*"
     std::wstring folder;  // target.folder lower-cased ("" when refused)
     std::wstring name;    // target.name lower-cased
-    std::wstring key;     // folder\name, or the whole path lower-cased when refused
+    std::wstring key;     // the path as parsed, lower-cased
+    bool tree = false;    // the folder with every file and subfolder beneath it
 };
 ItemKey MakeItemKey(const std::wstring& path);
+
+// Whether folder is within, or is, the folder top; both lower-cased and
+// parsed as above.
+bool FolderWithin(const std::wstring& folder, const std::wstring& top);
 
 }  // namespace vaultmere

@@ -38,6 +38,12 @@ DWORD RetryCeiling(ULONGLONG waited) {
 
 bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The watch buffers: a folder of its own item gets room for a burst of
+// changes; the many folders of a tree get less each (an overflow costs a
+// listing of that one folder).
+constexpr DWORD kWatchBytes = 8192;
+constexpr DWORD kTreeWatchBytes = 1024;
+
 }  // namespace
 
 std::wstring VolumeRoot(const std::wstring& path) {
@@ -61,8 +67,15 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
         // Locked again: what appeared since is taken too.
         const auto folder = folders_.find(existing->second.folderKey);
         if (folder == folders_.end()) return std::wstring();
-        folder->second.scanDue = true;
-        Queue(folder->first, folder->second);
+        const auto tree = trees_.find(folder->first);
+        std::vector<std::wstring> again{folder->first};
+        if (existing->second.tree && tree != trees_.end())
+            again.assign(tree->second.members.begin(), tree->second.members.end());
+        for (const std::wstring& key : again) {
+            Folder& each = folders_.at(key);
+            each.scanDue = true;
+            Queue(key, each);
+        }
         return folder->second.root;
     }
     Item& added = items_[item.key];
@@ -71,48 +84,89 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
         added.refusal = ItemStatus::Refusal::NotAPath;
         return std::wstring();
     }
-    if (systemFolders_.count(item.folder)) {
+    // A tree may not hold a system folder either.
+    const bool system = std::any_of(systemFolders_.begin(), systemFolders_.end(), [&item](const std::wstring& folder) {
+        return folder == item.folder || (item.tree && FolderWithin(folder, item.folder));
+    });
+    if (system) {
         added.refusal = ItemStatus::Refusal::SystemFolder;
         return std::wstring();
     }
     added.folderKey = item.folder;
     added.pattern = item.name;
-
-    auto slot = folders_.find(item.folder);
-    if (slot == folders_.end()) {
-        Folder created;
-        created.serial = nextSerial_++;
-        created.path = ExtendedLengthPath(item.target.folder);
-        created.root = VolumeRoot(ExtendedLengthPath(item.folder));
-        slot = folders_.emplace(item.folder, std::move(created)).first;
-        ++lanes_[slot->second.root].folders;
+    added.tree = item.tree;
+    const std::wstring path = ExtendedLengthPath(item.target.folder);
+    if (item.tree) {
+        trees_[item.folder];
+        Join(item.folder, item.folder, path);
+        return folders_.at(item.folder).root;
     }
-    Folder& folder = slot->second;
+
+    Folder& folder = FolderAt(item.folder, path);
     FolderPattern pattern;
     pattern.name = item.target.name;
     pattern.lower = item.name;
     pattern.wildcard = item.target.kind == ItemTarget::Kind::Pattern;
     folder.patterns.push_back(std::move(pattern));
     folder.scanDue = true;
-    Queue(slot->first, folder);
+    Queue(item.folder, folder);
     return folder.root;
 }
 
-LockerState::Unlocked LockerState::Unlock(const std::wstring& key, std::vector<UniqueHandle>& released) {
-    Unlocked result;
-    const auto item = items_.find(key);
-    if (item == items_.end() || --item->second.lockCount > 0) return result;
-    const std::wstring folderKey = item->second.folderKey;
-    const std::wstring pattern = item->second.pattern;
-    items_.erase(item);
-    const auto found = folders_.find(folderKey);
-    if (folderKey.empty() || found == folders_.end()) return result;
+LockerState::Folder& LockerState::FolderAt(const std::wstring& folderKey, const std::wstring& path) {
+    auto slot = folders_.find(folderKey);
+    if (slot == folders_.end()) {
+        Folder created;
+        created.serial = nextSerial_++;
+        created.path = path;
+        created.root = VolumeRoot(ExtendedLengthPath(folderKey));
+        slot = folders_.emplace(folderKey, std::move(created)).first;
+        ++lanes_[slot->second.root].folders;
+    }
+    return slot->second;
+}
 
+bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path) {
+    Tree& tree = trees_.at(top);
+    if (tree.members.count(folderKey)) return false;
+    if (folderKey != top) {
+        if (systemFolders_.count(folderKey)) return false;
+        if (tree.entries >= treeLimit_) {
+            tree.foldersTurnedAway.insert(folderKey);
+            return false;
+        }
+        ++tree.entries;
+    }
+    Folder& folder = FolderAt(folderKey, path);
+    tree.members.insert(folderKey);
+    // Files it held already for an item of its own count too.
+    tree.entries += folder.held.size();
+    FolderPattern pattern;
+    pattern.name = L"*.*";
+    pattern.lower = L"*.*";
+    pattern.wildcard = true;
+    pattern.tree = top;
+    folder.patterns.push_back(std::move(pattern));
+    folder.scanDue = true;
+    Queue(folderKey, folder);
+    return true;
+}
+
+void LockerState::Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<UniqueHandle>& released) {
+    const auto tree = trees_.find(top);
+    const auto folder = folders_.find(folderKey);
+    if (tree == trees_.end() || folder == folders_.end() || tree->second.members.erase(folderKey) == 0) return;
+    Tree& left = tree->second;
+    const std::size_t counted = folder->second.held.size() + (folderKey == top ? 0 : 1);
+    left.entries -= std::min(left.entries, counted);
+    DropPatterns(
+        folder, [&top](const FolderPattern& pattern) { return pattern.tree == top; }, released);
+}
+
+template <typename Drop>
+void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released) {
     Folder& folder = found->second;
-    folder.patterns.erase(std::remove_if(folder.patterns.begin(), folder.patterns.end(),
-                                         [&](const FolderPattern& each) { return each.lower == pattern; }),
-                          folder.patterns.end());
-    result.root = folder.root;
+    folder.patterns.erase(std::remove_if(folder.patterns.begin(), folder.patterns.end(), drop), folder.patterns.end());
     if (!folder.patterns.empty()) {
         // What no remaining pattern covers goes free.
         for (auto it = folder.held.begin(); it != folder.held.end();) {
@@ -126,13 +180,73 @@ LockerState::Unlocked LockerState::Unlock(const std::wstring& key, std::vector<U
         for (auto it = folder.waiting.begin(); it != folder.waiting.end();) {
             it = Covers(folder, it->first) ? std::next(it) : folder.waiting.erase(it);
         }
-        return result;
+        if (TreesOf(folder).empty()) folder.turnedAway.clear();
+        return;
     }
     for (auto& entry : folder.held) released.push_back(std::move(entry.second));
     Lane& lane = lanes_[folder.root];
     lane.retired.push_back(folder.serial);
-    result.rootIdle = --lane.folders == 0;
+    --lane.folders;
     folders_.erase(found);
+}
+
+std::vector<std::wstring> LockerState::TreesOf(const Folder& folder) {
+    std::vector<std::wstring> trees;
+    for (const FolderPattern& pattern : folder.patterns) {
+        if (!pattern.tree.empty()) trees.push_back(pattern.tree);
+    }
+    return trees;
+}
+
+void LockerState::Count(const Folder& folder, std::size_t added, std::size_t removed) {
+    for (const FolderPattern& pattern : folder.patterns) {
+        if (pattern.tree.empty()) continue;
+        const auto tree = trees_.find(pattern.tree);
+        if (tree == trees_.end()) continue;
+        std::size_t& entries = tree->second.entries;
+        entries = entries + added - std::min(entries + added, removed);
+    }
+}
+
+bool LockerState::Admits(const Folder& folder, const std::wstring& lower) const {
+    bool inTree = false;
+    for (const FolderPattern& pattern : folder.patterns) {
+        if (pattern.tree.empty()) {
+            if (pattern.wildcard ? NameMatchesPattern(pattern.lower, lower) : pattern.lower == lower) return true;
+            continue;
+        }
+        inTree = true;
+        const auto tree = trees_.find(pattern.tree);
+        if (tree != trees_.end() && tree->second.entries < treeLimit_) return true;
+    }
+    return !inTree;
+}
+
+LockerState::Unlocked LockerState::Unlock(const std::wstring& key, std::vector<UniqueHandle>& released) {
+    Unlocked result;
+    const auto item = items_.find(key);
+    if (item == items_.end() || --item->second.lockCount > 0) return result;
+    const std::wstring folderKey = item->second.folderKey;
+    const std::wstring pattern = item->second.pattern;
+    const bool tree = item->second.tree;
+    items_.erase(item);
+    const auto found = folders_.find(folderKey);
+    if (folderKey.empty() || found == folders_.end()) return result;
+    result.root = found->second.root;
+
+    if (tree) {
+        const auto members = trees_.find(folderKey);
+        if (members != trees_.end()) {
+            const std::vector<std::wstring> keys(members->second.members.begin(), members->second.members.end());
+            for (const std::wstring& each : keys) Leave(folderKey, each, released);
+            trees_.erase(folderKey);
+        }
+    } else {
+        DropPatterns(
+            found, [&](const FolderPattern& each) { return each.tree.empty() && each.lower == pattern; }, released);
+    }
+    const auto lane = lanes_.find(result.root);
+    result.rootIdle = lane == lanes_.end() || lane->second.folders == 0;
     return result;
 }
 
@@ -142,6 +256,7 @@ void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
     }
     folders_.clear();
     items_.clear();
+    trees_.clear();
     lanes_.clear();
 }
 
@@ -175,6 +290,10 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         if (item->second.folderKey.empty() || found == folders_.end()) continue;
         const Folder& folder = found->second;
         status.folder = folder.presence;
+        if (item->second.tree) {
+            TreeStatus(item->second.folderKey, status);
+            continue;
+        }
         for (const FolderPattern& pattern : folder.patterns) {
             if (pattern.lower == item->second.pattern && pattern.namesFolder) {
                 status.refusal = ItemStatus::Refusal::FolderWithoutPattern;
@@ -209,6 +328,34 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
     return statuses;
 }
 
+void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const {
+    const auto tree = trees_.find(top);
+    if (tree == trees_.end()) return;
+    status.filesOverLimit = tree->second.foldersTurnedAway.size();
+    for (const std::wstring& key : tree->second.members) {
+        const auto found = folders_.find(key);
+        if (found == folders_.end()) continue;
+        const Folder& folder = found->second;
+        status.filesHeld += folder.held.size();
+        status.filesOverLimit += folder.turnedAway.size();
+        // A subfolder that cannot be opened is noted as its files would be.
+        if (key != top && folder.presence != ItemStatus::Folder::Present) ++status.filesDenied;
+        for (const auto& entry : folder.waiting) {
+            switch (entry.second.failure) {
+            case Failure::Busy:
+                ++status.filesWaiting;
+                break;
+            case Failure::Denied:
+                ++status.filesDenied;
+                break;
+            case Failure::Other:
+                ++status.filesFailed;
+                break;
+            }
+        }
+    }
+}
+
 LockerReport LockerState::Report() const {
     LockerReport report;
     report.items = items_.size();
@@ -238,6 +385,11 @@ FolderJob LockerState::JobFor(const std::wstring& folderKey, const Folder& folde
     job.serial = folder.serial;
     job.path = folder.path;
     job.patterns = folder.patterns;
+    job.tree = !TreesOf(folder).empty();
+    job.watchBytes = kTreeWatchBytes;
+    for (const FolderPattern& pattern : folder.patterns) {
+        if (pattern.tree.empty() || pattern.tree == folderKey) job.watchBytes = kWatchBytes;
+    }
     return job;
 }
 
@@ -247,6 +399,7 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
     auto addKnown = [](FolderJob& job, const Folder& folder) {
         for (const auto& entry : folder.held) job.known.insert(entry.first);
         for (const auto& entry : folder.waiting) job.known.insert(entry.first);
+        job.known.insert(folder.turnedAway.begin(), folder.turnedAway.end());
     };
     // New locks and what the watches saw come first, in order.
     while (!lane.queue.empty() && jobs.size() < most) {
@@ -258,7 +411,9 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
         FolderJob job = JobFor(next.first, *folder);
         // Listing a folder that is known missing waits for its watch.
         job.scan = folder->scanDue && !(folder->watchTried && !folder->watching);
-        if (job.scan && (!folder->held.empty() || !folder->waiting.empty())) addKnown(job, *folder);
+        if (job.scan && (!folder->held.empty() || !folder->waiting.empty() || !folder->turnedAway.empty())) {
+            addKnown(job, *folder);
+        }
         if (job.scan) folder->scanDue = false;
         job.look = std::move(folder->look);
         job.left = std::move(folder->left);
@@ -373,10 +528,28 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         if (held == folder->held.end()) continue;
         released.push_back(std::move(held->second));
         folder->held.erase(held);
+        Count(*folder, 0, 1);
     }
     TakeFiles(job, now, released);
     if (!folder->look.empty() || !folder->left.empty() || (folder->scanDue && folder->watching)) {
         Queue(job.folderKey, *folder);
+    }
+    const std::vector<std::wstring> trees = TreesOf(*folder);
+    const bool member = std::any_of(trees.begin(), trees.end(),
+                                    [&](const std::wstring& top) { return top != job.folderKey; });
+    if (member && job.presenceKnown && job.presence == ItemStatus::Folder::Missing) {
+        // A subfolder gone from its tree leaves it; should it come back, the
+        // folder above sees it. A tree's top waits for its folder to return.
+        for (const std::wstring& top : trees) {
+            if (top != job.folderKey) Leave(top, job.folderKey, released);
+        }
+        return;
+    }
+    // One this account may not open is tried again now and then.
+    if (member && job.watch && !job.watching) folder->watchDue = now + kPatientRetryMs;
+    for (const auto& subfolder : job.subfolders) {
+        const std::wstring key = JoinPath(job.folderKey, subfolder.second);
+        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.first));
     }
 }
 
@@ -399,10 +572,18 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             continue;
         }
         folder->waiting.erase(outcome.lower);
+        if (!Admits(*folder, outcome.lower)) {
+            // Its trees are full: left open, and noted.
+            released.push_back(std::move(outcome.file));
+            folder->turnedAway.insert(std::move(outcome.lower));
+            continue;
+        }
+        folder->turnedAway.erase(outcome.lower);
         for (FolderPattern& pattern : folder->patterns) {
             if (pattern.lower == outcome.lower) pattern.namesFolder = false;
         }
         folder->held.emplace(std::move(outcome.lower), std::move(outcome.file));
+        Count(*folder, 1, 0);
     }
     job.files.clear();
 }
@@ -411,9 +592,11 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
                               ULONGLONG now) {
     Folder* folder = Find(folderKey, serial);
     if (!folder) return false;
+    const std::vector<std::wstring> trees = TreesOf(*folder);
     for (FolderChange& change : changes) {
         if (change.action == FILE_ACTION_REMOVED || change.action == FILE_ACTION_RENAMED_OLD_NAME) {
             folder->waiting.erase(change.lower);
+            folder->turnedAway.erase(change.lower);
             // A file we hold cannot be removed through the file functions;
             // if it went another way, a new file of that name must not pass
             // as held. The lane looks.
@@ -427,7 +610,13 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
             retry.due = std::min(retry.due, std::max(now, retry.lastTry + kEarliestOnChangeMs));
             continue;
         }
-        if (!folder->held.count(change.lower) && Covers(*folder, change.lower)) {
+        // A subfolder already in its trees is not looked at again.
+        const bool entered = !trees.empty() && std::all_of(trees.begin(), trees.end(), [&](const std::wstring& top) {
+            const auto tree = trees_.find(top);
+            return tree != trees_.end() && tree->second.members.count(JoinPath(folderKey, change.lower)) != 0;
+        });
+        if (!folder->held.count(change.lower) && !folder->turnedAway.count(change.lower) && !entered &&
+            Covers(*folder, change.lower)) {
             folder->look.push_back(std::move(change.name));
         }
     }
@@ -452,11 +641,27 @@ void LockerState::TakeWatchLost(const std::wstring& folderKey, std::uint64_t ser
     folder->watching = false;
     folder->watchDue = now + kWatchRetryMs;
     folder->presence = presence;
-    if (presence != ItemStatus::Folder::Present) {
-        // The folder went with its drive or share: what was held is gone.
-        for (auto& entry : folder->held) released.push_back(std::move(entry.second));
-        folder->held.clear();
-        folder->waiting.clear();
+    if (presence == ItemStatus::Folder::Present) return;
+    // The folder went with its drive or share: what was held is gone.
+    Count(*folder, 0, folder->held.size());
+    for (auto& entry : folder->held) released.push_back(std::move(entry.second));
+    folder->held.clear();
+    folder->waiting.clear();
+    folder->turnedAway.clear();
+    // So did the subfolders of a tree it tops; the listing finds them again
+    // once it is back. A subfolder leaves its trees.
+    for (const std::wstring& top : TreesOf(*folder)) {
+        if (top != folderKey) {
+            if (presence == ItemStatus::Folder::Missing) Leave(top, folderKey, released);
+            continue;
+        }
+        const auto tree = trees_.find(top);
+        if (tree == trees_.end()) continue;
+        const std::vector<std::wstring> members(tree->second.members.begin(), tree->second.members.end());
+        for (const std::wstring& member : members) {
+            if (member != top) Leave(top, member, released);
+        }
+        tree->second.foldersTurnedAway.clear();
     }
 }
 

@@ -26,7 +26,7 @@ struct LockerReport {
     std::size_t items = 0;           // distinct items locked
     std::size_t lockedFiles = 0;     // file handles held
     std::size_t pendingFiles = 0;    // files waiting for a retry
-    std::size_t folders = 0;         // distinct folders of the locked items
+    std::size_t folders = 0;         // distinct folders of the locked items, subfolders of trees too
     std::size_t watchedFolders = 0;  // of those, pinned and watched now
     std::size_t watchOverflows = 0;  // times a watch lost count and its folder was listed again
 };
@@ -37,6 +37,7 @@ struct FolderPattern {
     std::wstring lower;
     bool wildcard = false;
     bool namesFolder = false;  // a plain name found to be a folder
+    std::wstring tree;         // for "*.*" of a folder locked with its subfolders: that top folder's key
 };
 
 // One file as a lane found it: opened, or the error of the open.
@@ -66,20 +67,25 @@ struct FolderJob {
     std::vector<std::wstring> look;          // names the watch saw appear or change
     std::vector<std::pair<std::wstring, std::wstring>> due;   // waiting files to try again: name, lower
     std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave
+    bool tree = false;                                        // within a tree: subfolders are entered
+    DWORD watchBytes = 0;                                     // the watch's buffer
 
     // The lane's findings.
     bool presenceKnown = false;
     ItemStatus::Folder presence = ItemStatus::Folder::Present;
     bool watching = false;
     std::vector<FileOutcome> files;
-    std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
-    std::vector<std::wstring> gone;         // of left, those really gone
+    std::vector<std::wstring> folderNames;                          // plain patterns (lower-cased) that name a folder
+    std::vector<std::wstring> gone;                                 // of left, those really gone
+    std::vector<std::pair<std::wstring, std::wstring>> subfolders;  // to enter, for a tree: name, lower
 };
 
 class LockerState {
 public:
-    // Folders (lower-cased) whose items lock nothing.
-    explicit LockerState(std::unordered_set<std::wstring> systemFolders) : systemFolders_(std::move(systemFolders)) {}
+    // Folders (lower-cased) whose items lock nothing, and which no tree
+    // may hold; treeLimit is kTreeLimit but for tests.
+    explicit LockerState(std::unordered_set<std::wstring> systemFolders, std::size_t treeLimit = kTreeLimit)
+        : systemFolders_(std::move(systemFolders)), treeLimit_(treeLimit) {}
 
     // Returns the root of the lane that has work now, or "".
     std::wstring Lock(const ItemKey& item, ULONGLONG now);
@@ -141,12 +147,21 @@ private:
         std::vector<std::wstring> look;
         std::vector<std::pair<std::wstring, std::wstring>> left;
         std::size_t overflows = 0;
+        std::unordered_set<std::wstring> turnedAway;  // files its trees had no room for
     };
     struct Item {
-        std::wstring folderKey;  // "" when refused
+        std::wstring folderKey;  // "" when refused; a tree's top folder
         std::wstring pattern;    // lower-cased
         unsigned lockCount = 0;
         ItemStatus::Refusal refusal = ItemStatus::Refusal::None;
+        bool tree = false;
+    };
+    // A folder locked with its subfolders: every folder of it is a Folder
+    // holding the tree's pattern, and it may hold treeLimit_ entries.
+    struct Tree {
+        std::unordered_set<std::wstring> members;            // folder keys, the top's too
+        std::size_t entries = 0;                             // files held and subfolders entered
+        std::unordered_set<std::wstring> foldersTurnedAway;  // subfolders it had no room for
     };
     struct Lane {
         std::deque<std::pair<std::wstring, std::uint64_t>> queue;  // folders with work, in order
@@ -154,15 +169,34 @@ private:
         std::size_t folders = 0;
     };
 
+    using FolderMap = std::unordered_map<std::wstring, Folder>;
+
     Folder* Find(const std::wstring& folderKey, std::uint64_t serial);
+    Folder& FolderAt(const std::wstring& folderKey, const std::wstring& path);
     void Queue(const std::wstring& folderKey, Folder& folder);
+    // Takes the folder into the tree of top, if it has room; false if not.
+    bool Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path);
+    // Takes the folder out of the tree of top (gone, or the tree unlocked).
+    void Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<UniqueHandle>& released);
+    // Drops patterns matching drop; what no pattern covers any more goes
+    // free, and a folder left with none is given up.
+    template <typename Drop>
+    void DropPatterns(FolderMap::iterator folder, Drop drop, std::vector<UniqueHandle>& released);
+    // The trees a folder's files count against, by their top folders.
+    static std::vector<std::wstring> TreesOf(const Folder& folder);
+    void Count(const Folder& folder, std::size_t added, std::size_t removed);
+    bool Admits(const Folder& folder, const std::wstring& lower) const;
     static bool Covers(const Folder& folder, const std::wstring& lower);
+    // A tree's files counted over all its folders.
+    void TreeStatus(const std::wstring& top, ItemStatus& status) const;
     static void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
     std::unordered_set<std::wstring> systemFolders_;
+    std::size_t treeLimit_;
     std::unordered_map<std::wstring, Item> items_;
-    std::unordered_map<std::wstring, Folder> folders_;
+    FolderMap folders_;
+    std::unordered_map<std::wstring, Tree> trees_;
     std::unordered_map<std::wstring, Lane> lanes_;
     std::uint64_t nextSerial_ = 1;
     ULONGLONG lastLock_ = 0;

@@ -22,11 +22,12 @@ GuardMessage SampleLists() {
     waiting.filesWaiting = 2;
     waiting.filesDenied = 1;
     waiting.filesFailed = 4;
+    waiting.filesOverLimit = 3;
     ItemStatus missing;
     missing.locked = true;
     missing.folder = ItemStatus::Folder::Missing;
     missing.refusal = ItemStatus::Refusal::SystemFolder;
-    lists.locked = {{L"c:\\data\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
+    lists.locked = {{L"c:\\data\\**\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
     lists.unlocked = {L"\\\\server\\share\\x\\*.*"};
     return lists;
 }
@@ -57,7 +58,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
     }
     // The header as documented: magic, version, kind, body size.
     const Bytes done = EncodeGuardMessage(GuardMessage::Done(true));
-    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 1, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
+    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 2, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
 }
 
 TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
@@ -77,7 +78,7 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
         return Decode(bytes).has_value();
     };
     EXPECT_FALSE(changed(0, 'X'));   // magic
-    EXPECT_FALSE(changed(4, 2));     // version
+    EXPECT_FALSE(changed(4, 1));     // the version before, whose status was shorter
     EXPECT_FALSE(changed(6, 8));     // a kind that does not exist
     EXPECT_FALSE(changed(6, 3));     // a request kind whose fields differ
     EXPECT_FALSE(changed(8, 0));     // body size

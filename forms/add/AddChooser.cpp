@@ -59,7 +59,8 @@ void AddChooser::OnFolderClick() {
 }
 
 LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
-                                          const std::vector<std::wstring>& systemFolders) {
+                                          const std::vector<std::wstring>& systemFolders, bool withSubfolders,
+                                          std::size_t treeLimit) {
     LockFolderPlan plan;
     const std::wstring folder = folderList.Path();
     if (folder.empty()) return plan;
@@ -69,20 +70,30 @@ LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
     std::vector<std::wstring> critical = systemFolders;
     critical.push_back(programFolder);
     for (const std::wstring& each : critical) {
-        if (refused) break;
         const std::wstring normalized = NormalizeFolderPath(each);
-        refused = !normalized.empty() &&
-                  (source_.IsSameFolder(folder, normalized) ||
-                   (!reach.folder.empty() && reach.folder != folder && source_.IsSameFolder(reach.folder, normalized)));
+        if (normalized.empty()) continue;
+        // With its subfolders, a folder holds every folder beneath it.
+        const std::vector<std::wstring> within = withSubfolders ? FolderChain(normalized) : std::vector{normalized};
+        for (const std::wstring& candidate : within) {
+            if (refused) break;
+            refused = source_.IsSameFolder(folder, candidate) || (!reach.folder.empty() && reach.folder != folder &&
+                                                                  source_.IsSameFolder(reach.folder, candidate));
+        }
     }
     if (refused || reach.folder.empty()) {
         plan.action = LockFolderPlan::Action::Refuse;
         plan.refusal = refused ? kCriticalFolder : reach.refusal;
         return plan;
     }
+    // Refused whole before anything of it is locked.
+    if (withSubfolders && source_.TreeEntries(reach.folder, treeLimit) > treeLimit) {
+        plan.action = LockFolderPlan::Action::Refuse;
+        plan.refusal = kTreeTooLarge;
+        return plan;
+    }
     plan.action = LockFolderPlan::Action::Add;
-    plan.item = FolderItem(reach.folder);
-    plan.confirmation = LockConfirmation(plan.item);
+    plan.item = FolderItem(reach.folder, withSubfolders);
+    plan.confirmation = LockConfirmation(plan.item, withSubfolders);
     return plan;
 }
 

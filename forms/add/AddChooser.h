@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "forms/add/ChooserLists.h"
+#include "locker/ItemLocker.h"
 
 namespace vaultmere {
 
@@ -51,9 +52,12 @@ public:
     // folder (one holding the program file, or programFolder itself) and
     // against systemFolders, each compared as the same folder on disk. A
     // folder on a subst drive is added as the folder it stands for; one on
-    // a network drive is refused.
+    // a network drive is refused. With its subfolders, a folder is refused
+    // also when one of those lies beneath it, or when it holds more than
+    // treeLimit files and subfolders.
     LockFolderPlan PlanLockFolder(const std::wstring& programFolder,
-                                  const std::vector<std::wstring>& systemFolders = {});
+                                  const std::vector<std::wstring>& systemFolders = {}, bool withSubfolders = false,
+                                  std::size_t treeLimit = kTreeLimit);
 
 private:
     PathChange SetFolderPath(const std::wstring& path);

@@ -37,6 +37,10 @@ const ui::ControlDesign kControls[] = {
     {AddWindow::IDC_DRIVE_BOX, AddWindow::IDC_CHOOSER_PANEL, L"COMBOBOX", nullptr, 240, 360, 3015,
      kDriveListClosedHeight + kDriveListDropDown,
      WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 0},
+    // Unticked in every new dialog: Lock Folder then locks the files
+    // directly in the folder only.
+    {AddWindow::IDC_SUBFOLDERS_CHECK, 0, L"BUTTON", L"Include subfolders", 240, 4425, 3255, 255,
+     WS_TABSTOP | BS_AUTOCHECKBOX, 0},
     {AddWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 3720, 4365, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
@@ -142,9 +146,14 @@ void AddWindow::OnFolderMouseClick() {
 
 void AddWindow::OnCloseButton() { Unload(); }
 
+bool AddWindow::IncludeSubfolders() const {
+    return ::SendMessageW(FindControl(IDC_SUBFOLDERS_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
 void AddWindow::OnLockFolder() {
     if (!chooser_) return;
-    const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder, SystemFolders());
+    const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder, SystemFolders(), IncludeSubfolders(),
+                                                         treeLimit);
     switch (plan.action) {
     case LockFolderPlan::Action::None:
         return;

@@ -26,9 +26,12 @@ public:
 
     // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
-    // Shows the refusal of the program's own folder, a system folder or a
-    // network drive: the system's modal message box unless replaced.
+    // Shows the refusal of the program's own folder, a system folder, a
+    // network drive or a tree too large: the system's modal message box
+    // unless replaced.
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
+    // The most files and subfolders a folder locked with its subfolders may hold.
+    std::size_t treeLimit = kTreeLimit;
 
     enum ControlId {
         IDC_NOTE_LABEL = 100,
@@ -41,6 +44,7 @@ public:
         IDC_LOCK_FOLDER_BUTTON,
         IDC_DRIVE_BOX,
         IDC_CLOSE_BUTTON,
+        IDC_SUBFOLDERS_CHECK,
     };
 
     void OnDriveChange();
@@ -49,6 +53,8 @@ public:
     void OnCloseButton();
     void OnLockFolder();
 
+    // Whether "Include subfolders" is ticked.
+    bool IncludeSubfolders() const;
     // What the chooser lists hold; null while the dialog is not loaded.
     const AddChooser* Chooser() const { return chooser_.get(); }
     // Any control of the dialog, also those inside its frames.

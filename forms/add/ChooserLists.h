@@ -48,6 +48,9 @@ public:
     virtual bool IsSameFolder(const std::wstring& a, const std::wstring& b) = 0;
     // What a drive letter stands for.
     virtual DriveFacts DriveFactsOf(wchar_t letter) = 0;
+    // How many files and subfolders locking a folder with its subfolders
+    // would hold, counted until past most.
+    virtual std::size_t TreeEntries(const std::wstring& folder, std::size_t most) = 0;
 };
 
 // An absolute folder path with backslashes only, "." and ".." resolved and

@@ -4,6 +4,7 @@
 
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
+#include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
 
 namespace vaultmere {
@@ -149,6 +150,10 @@ DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
         targets.resize(targets.size() * 4);
     }
     return facts;
+}
+
+std::size_t Win32FolderSource::TreeEntries(const std::wstring& folder, std::size_t most) {
+    return CountTreeEntries(folder, most);
 }
 
 }  // namespace vaultmere

@@ -21,6 +21,8 @@ public:
     bool IsSameFolder(const std::wstring& a, const std::wstring& b) override;
     // GetDriveTypeW and QueryDosDeviceW: neither touches the disk.
     DriveFacts DriveFactsOf(wchar_t letter) override;
+    // Counted as the locker counts it.
+    std::size_t TreeEntries(const std::wstring& folder, std::size_t most) override;
 };
 
 }  // namespace vaultmere

@@ -34,8 +34,8 @@ const ui::ControlDesign kControls[] = {
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {ConfigWindow::IDC_REMOVE_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
-    // Drawn by the form to show notes beside the entries; the entries' text
-    // stays the item path for whoever reads the list.
+    // Both lists are drawn by the form to show notes beside the entries; the
+    // entries' text stays the item path for whoever reads the list.
     {ConfigWindow::IDC_LOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
          LBS_HASSTRINGS | LBS_WANTKEYBOARDINPUT,
@@ -45,7 +45,9 @@ const ui::ControlDesign kControls[] = {
     {ConfigWindow::IDC_RELOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
      SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
     {ConfigWindow::IDC_UNLOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
-     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_WANTKEYBOARDINPUT, 0},
+     WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
+         LBS_HASSTRINGS | LBS_WANTKEYBOARDINPUT,
+     0},
     {ConfigWindow::IDC_BUTTON_PANEL, 0, ui::kPanelClass, nullptr, 0, 0, 1335, 4815, 0, 0},
     {ConfigWindow::IDC_ADD_BUTTON, ConfigWindow::IDC_BUTTON_PANEL, L"BUTTON", L"Lock File or Folder...", 120, 120, 1095,
      1095, WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE | BS_BOTTOM | BS_CENTER, 0},
@@ -185,7 +187,7 @@ void ConfigWindow::Load() {
 }
 
 // As high as the entries of a list box that draws itself, in the dialog font.
-int ConfigWindow::LockedEntryHeight() const {
+int ConfigWindow::EntryHeight() const {
     HDC dc = ::GetDC(nullptr);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
     TEXTMETRICW metrics{};
@@ -206,9 +208,11 @@ void ConfigWindow::OnFontChanged() {
     for (int id : {IDC_UNLOCK_LINK, IDC_REMOVE_LINK, IDC_RELOCK_LINK}) {
         ::SendMessageW(::GetDlgItem(panel, id), WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
     }
-    // The locked list measured its entries once, in the font it was made with.
-    if (HWND locked = ::GetDlgItem(panel, IDC_LOCKED_LIST)) {
-        ::SendMessageW(locked, LB_SETITEMHEIGHT, 0, static_cast<LPARAM>(LockedEntryHeight()));
+    // The lists measured their entries once, in the font they were made with.
+    for (int id : {IDC_LOCKED_LIST, IDC_UNLOCKED_LIST}) {
+        if (HWND list = ::GetDlgItem(panel, id)) {
+            ::SendMessageW(list, LB_SETITEMHEIGHT, 0, static_cast<LPARAM>(EntryHeight()));
+        }
     }
 
     // The program icon above the add button's text, as large as the DPI asks.
@@ -268,32 +272,44 @@ void ConfigWindow::RefreshLists() {
     notes_.assign(lists_.lockedList.Entries().size(), std::wstring());
     FillList(IDC_LOCKED_LIST, lists_.lockedList);
     FillList(IDC_UNLOCKED_LIST, lists_.unlockedList);
+    // An unlocked entry's note is only whether it takes its subfolders.
+    const std::vector<std::wstring>& unlocked = lists_.unlockedList.Entries();
+    unlockedNotes_.clear();
+    for (const std::wstring& entry : unlocked) unlockedNotes_.push_back(EntryNote(entry, ItemStatus()));
+    ShowNotes(IDC_UNLOCKED_LIST, unlocked, unlockedNotes_);
     if (IsVisible()) UpdateNotes();
 }
 
 void ConfigWindow::UpdateNotes() {
-    HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), IDC_LOCKED_LIST);
-    if (!box) return;
     const std::vector<std::wstring>& entries = lists_.lockedList.Entries();
     const std::vector<ItemStatus> statuses = lists_.LockedStatus();
     std::vector<std::wstring> notes(entries.size());
-    for (std::size_t i = 0; i < entries.size() && i < statuses.size(); ++i) notes[i] = StatusNote(statuses[i]);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        notes[i] = EntryNote(entries[i], i < statuses.size() ? statuses[i] : ItemStatus());
+    }
     if (notes == notes_) return;
     notes_ = std::move(notes);
+    ShowNotes(IDC_LOCKED_LIST, entries, notes_);
+}
 
+void ConfigWindow::ShowNotes(int controlId, const std::vector<std::wstring>& entries,
+                             const std::vector<std::wstring>& notes) {
+    HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), controlId);
+    if (!box) return;
     // The notes widen the entries: long ones can still be scrolled into view.
     int widest = 0;
     HDC dc = ::GetDC(box);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        widest = std::max(widest, LockedEntryWidth(dc, entries[i], notes_[i]));
+    for (std::size_t i = 0; i < entries.size() && i < notes.size(); ++i) {
+        widest = std::max(widest, EntryWidth(dc, entries[i], notes[i]));
+    }
     ::SelectObject(dc, old);
     ::ReleaseDC(box, dc);
     ::SendMessageW(box, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
     ::InvalidateRect(box, nullptr, TRUE);
 }
 
-int ConfigWindow::LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const {
+int ConfigWindow::EntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const {
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
     int width = extent.cx;
@@ -306,7 +322,7 @@ int ConfigWindow::LockedEntryWidth(HDC dc, const std::wstring& entry, const std:
     return width;
 }
 
-void ConfigWindow::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
+void ConfigWindow::DrawEntry(const DRAWITEMSTRUCT& item, const std::vector<std::wstring>& notes) {
     HDC dc = item.hDC;
     RECT area = item.rcItem;
     if (item.itemID == static_cast<UINT>(-1)) {
@@ -330,9 +346,9 @@ void ConfigWindow::DrawLockedEntry(const DRAWITEMSTRUCT& item) {
     text.left += 2;
     ::DrawTextW(dc, entry.c_str(), static_cast<int>(entry.size()), &text,
                 DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_LEFT);
-    const std::wstring note = item.itemID < notes_.size() ? notes_[item.itemID] : std::wstring();
+    const std::wstring note = item.itemID < notes.size() ? notes[item.itemID] : std::wstring();
     if (!note.empty()) {
-        text.left += LockedEntryWidth(dc, entry, note);
+        text.left += EntryWidth(dc, entry, note);
         SIZE extent{};
         ::GetTextExtentPoint32W(dc, note.c_str(), static_cast<int>(note.size()), &extent);
         text.left -= extent.cx;
@@ -522,14 +538,14 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
         return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LOCKED_LIST) break;
-        item->itemHeight = static_cast<UINT>(LockedEntryHeight());
+        if (item->CtlType != ODT_LISTBOX || (item->CtlID != IDC_LOCKED_LIST && item->CtlID != IDC_UNLOCKED_LIST)) break;
+        item->itemHeight = static_cast<UINT>(EntryHeight());
         return TRUE;
     }
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item->CtlType != ODT_LISTBOX || item->CtlID != IDC_LOCKED_LIST) break;
-        DrawLockedEntry(*item);
+        if (item->CtlType != ODT_LISTBOX || (item->CtlID != IDC_LOCKED_LIST && item->CtlID != IDC_UNLOCKED_LIST)) break;
+        DrawEntry(*item, item->CtlID == IDC_LOCKED_LIST ? notes_ : unlockedNotes_);
         return TRUE;
     }
     case WM_SHOWWINDOW:

@@ -85,8 +85,9 @@ public:
 
     // Shows the lists as they are now (after another window changed them).
     void RefreshLists();
-    // The notes the locked list shows, one per entry ("" for none).
+    // The notes the locked and the unlocked list show, one per entry ("" for none).
     const std::vector<std::wstring>& Notes() const { return notes_; }
+    const std::vector<std::wstring>& UnlockedNotes() const { return unlockedNotes_; }
 
 protected:
     void Load() override;
@@ -104,9 +105,11 @@ private:
     LRESULT ColourStatic(HDC dc, HWND control);
     // Asks the locker how each locked entry stands and redraws what changed.
     void UpdateNotes();
-    void DrawLockedEntry(const DRAWITEMSTRUCT& item);
-    int LockedEntryHeight() const;
-    int LockedEntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const;
+    // Widens a list for its entries' notes and draws them anew.
+    void ShowNotes(int controlId, const std::vector<std::wstring>& entries, const std::vector<std::wstring>& notes);
+    void DrawEntry(const DRAWITEMSTRUCT& item, const std::vector<std::wstring>& notes);
+    int EntryHeight() const;
+    int EntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const;
     // The lists' context menu (right click, Shift+F10, the menu key) with the
     // list's commands; position is the message's, -1 from the keyboard.
     void ShowListMenu(HWND list, LPARAM position);
@@ -122,6 +125,7 @@ private:
     // The add button's icon; the button uses it but does not own it.
     UniqueImageList addImages_;
     std::vector<std::wstring> notes_;
+    std::vector<std::wstring> unlockedNotes_;
 };
 
 // Starts a new copy of the program without handing it any handle, shown

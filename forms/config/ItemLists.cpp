@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/TextCase.h"
+#include "locker/ItemPath.h"
 
 namespace vaultmere {
 
@@ -68,7 +69,14 @@ std::wstring StatusNote(const ItemStatus& status) {
     }
     if (status.filesDenied > 0) add(L"no access");
     if (status.filesFailed > 0) add(L"cannot be locked");
+    if (status.filesOverLimit > 0) add(std::to_wstring(status.filesOverLimit) + L" over the file limit");
     return note;
+}
+
+std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
+    const std::wstring why = StatusNote(status);
+    if (!MakeItemKey(entry).tree) return why;
+    return why.empty() ? L"with subfolders" : L"with subfolders, " + why;
 }
 
 void ItemLists::AddLockedItem(const std::wstring& path) {

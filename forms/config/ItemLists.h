@@ -13,8 +13,13 @@ namespace vaultmere {
 
 // The short note drawn beside a locked entry that is not wholly locked:
 // "2 files in use", "no access", "folder missing", "not reachable", "folder
-// given without \*.*", "cannot be locked"; "" otherwise.
+// given without \*.*", "cannot be locked", "3 over the file limit"; ""
+// otherwise.
 std::wstring StatusNote(const ItemStatus& status);
+
+// The note drawn beside an entry of either list: "with subfolders" for a
+// folder locked with everything beneath it, then the status note.
+std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status);
 
 // The list and its locks held in this process: the locker locks, and Close
 // saves the persisted list.

@@ -60,6 +60,9 @@ public:
         }
         return disks_.DriveFactsOf(letter);
     }
+    std::size_t TreeEntries(const std::wstring& folder, std::size_t most) override {
+        return disks_.TreeEntries(Behind(folder), most);
+    }
 
 private:
     // A path on the missing letter, as the folder it stands for.

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "common/TextCase.h"
 #include "locker/FileLocker.h"
 #include "tests/support/ProcessCounters.h"
 #include "tests/support/TestSupport.h"
@@ -325,6 +326,139 @@ TEST_F(LockWatchTest, EndingTheLockerWithItemsStillLockedGivesEverythingBack) {
     EXPECT_TRUE(WaitUntil([&] { return ProcessHandleCount() == handles && ProcessThreadCount() == threads; }))
         << ProcessHandleCount() << " handles for " << handles << ", " << ProcessThreadCount() << " threads for "
         << threads;
+}
+
+// A folder locked with everything beneath it, next to a plain folder item on
+// the same folder.
+TEST_F(LockWatchTest, TreeLocksEveryLevelPinsItsSubfoldersAndTakesWhatAppearsLater) {
+    const std::wstring one = folder / L"One";
+    const std::wstring deep = one + L"\\two\\three";
+    const std::wstring hiddenFolder = one + L"\\.cache";
+    for (const std::wstring& each : {one, one + L"\\two", deep, folder / L"empty", hiddenFolder}) {
+        ASSERT_TRUE(MakeFolder(each));
+    }
+    ::SetFileAttributesW(hiddenFolder.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(WriteTextFile(one + L"\\x.txt", "x"));
+    ASSERT_TRUE(WriteTextFile(deep + L"\\deep.txt", "d"));
+    ASSERT_TRUE(WriteTextFile(hiddenFolder + L"\\in-hidden.txt", "c"));
+    ASSERT_TRUE(WriteHiddenFile(one + L"\\hidden.txt"));
+    const std::wstring tree = TreeItem(folder.Path());
+    locker.SetItemLocked(Item(), true);
+    locker.SetItemLocked(tree, true);
+    ASSERT_TRUE(Settle(locker));
+    ASSERT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 5; }));
+
+    for (const std::wstring& file : {folder / L"a.txt", one + L"\\x.txt", deep + L"\\deep.txt"}) {
+        EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(file)) << file;
+    }
+    EXPECT_EQ(0u, OpenFromOutside(one + L"\\hidden.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(hiddenFolder + L"\\in-hidden.txt"));
+    // Subfolders stay where they are, empty or not; a hidden one is left alone.
+    EXPECT_FALSE(::MoveFileW((one + L"\\two").c_str(), (one + L"\\moved").c_str()));
+    EXPECT_FALSE(::MoveFileW(deep.c_str(), (folder / L"three").c_str()));
+    EXPECT_FALSE(::RemoveDirectoryW((folder / L"empty").c_str()));
+    EXPECT_TRUE(::MoveFileW(hiddenFolder.c_str(), (one + L"\\.cache2").c_str()));
+    ItemStatus status = locker.StatusOf({tree})[0];
+    EXPECT_EQ(4u, status.filesHeld);
+    EXPECT_EQ(ItemStatus::Folder::Present, status.folder);
+
+    // A new file in a new subfolder, one five folders down made at once, and
+    // a folder moved in whole with a subfolder of its own.
+    ASSERT_TRUE(MakeFolder(deep + L"\\new"));
+    ASSERT_TRUE(WriteTextFile(deep + L"\\new\\fresh.txt", "f"));
+    std::wstring fifth = folder.Path();
+    for (const wchar_t* level : {L"\\l1", L"\\l2", L"\\l3", L"\\l4", L"\\l5"}) ASSERT_TRUE(MakeFolder(fifth += level));
+    ASSERT_TRUE(WriteTextFile(fifth + L"\\five-down.txt", "5"));
+    ASSERT_TRUE(MakeFolder(elsewhere / L"pack"));
+    ASSERT_TRUE(MakeFolder(elsewhere / L"pack\\inner"));
+    ASSERT_TRUE(WriteTextFile(elsewhere / L"pack\\inner\\packed.txt", "p"));
+    ASSERT_TRUE(::MoveFileW((elsewhere / L"pack").c_str(), (one + L"\\pack").c_str()));
+    for (const std::wstring& file :
+         {deep + L"\\new\\fresh.txt", fifth + L"\\five-down.txt", one + L"\\pack\\inner\\packed.txt"}) {
+        EXPECT_TRUE(WaitUntil([&] { return LockedHere(file); })) << file;
+    }
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(fifth + L"\\five-down.txt"));
+    EXPECT_TRUE(WaitUntil([&] { return !::MoveFileW((one + L"\\pack\\inner").c_str(), (one + L"\\out").c_str()); }));
+    EXPECT_EQ(7u, locker.StatusOf({tree})[0].filesHeld);
+
+    // Unlocking the tree leaves the plain item's files locked, and the rest free.
+    locker.SetItemLocked(tree, false);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(deep + L"\\deep.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(fifth + L"\\five-down.txt"));
+    EXPECT_TRUE(WaitUntil([&] { return ::MoveFileW((one + L"\\two").c_str(), (one + L"\\moved").c_str()) != FALSE; }));
+    EXPECT_EQ(1u, locker.Report().folders);
+    locker.SetItemLocked(Item(), false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+}
+
+TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
+    ASSERT_TRUE(MakeFolder(folder / L"sub"));
+    ASSERT_TRUE(WriteTextFile(folder / L"sub\\s.txt", "s"));
+    // Read as a plain folder item, the form names a folder "**", which no
+    // folder can be named: the files of a folder named so are what it covers.
+    const std::wstring stored = LowerCase(TreeItem(folder.Path()));
+    ItemKey plain;
+    plain.target = ParseItemPath(stored);
+    ASSERT_EQ(ItemTarget::Kind::Pattern, plain.target.kind);
+    ASSERT_EQ(LowerCase(folder.Path()) + L"\\**", plain.target.folder);
+    plain.folder = plain.target.folder;
+    plain.name = plain.target.name;
+    plain.key = stored;
+    EXPECT_FALSE(MakeFolder(plain.target.folder));
+
+    LockerState state({});
+    std::vector<UniqueHandle> released;
+    const std::wstring root = state.Lock(plain, 0);
+    UniqueHandle port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    std::atomic<bool> stop{false};
+    {
+        FolderLane lane(port.Get(), &OpenFileLocked, stop);
+        // Listed, then watched.
+        for (ULONGLONG now : {ULONGLONG{0}, ULONGLONG{1000}}) {
+            for (FolderJob& job : state.Plan(root, now, 8)) {
+                lane.Do(job, [](FolderJob&) {});
+                state.TakeJob(job, now, released);
+            }
+        }
+        EXPECT_EQ(0u, state.Report().lockedFiles);
+        EXPECT_EQ(0u, state.Report().watchedFolders);
+        EXPECT_NE(ItemStatus::Folder::Present, state.Status({stored})[0].folder);
+        EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+        EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\s.txt"));
+    }
+    // Read as it is meant, the same value locks the folder and its subfolders.
+    locker.SetItemLocked(stored, true);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"sub\\s.txt"));
+    EXPECT_EQ(3u, locker.StatusOf({TreeItem(folder.Path())})[0].filesHeld);
+}
+
+TEST_F(LockWatchTest, TreeHoldsNoMoreThanItsLimitAndNotesWhatItLeftOpen) {
+    // A limit of 6 entries: a.txt, b.dat, the subfolder and its three files.
+    FileLocker limited(&OpenFileLocked, 6);
+    ASSERT_TRUE(MakeFolder(folder / L"sub"));
+    for (const wchar_t* name : {L"sub\\1.txt", L"sub\\2.txt", L"sub\\3.txt"})
+        ASSERT_TRUE(WriteTextFile(folder / name, ""));
+    const std::wstring tree = TreeItem(folder.Path());
+    limited.SetItemLocked(tree, true);
+    ASSERT_TRUE(Settle(limited));
+    ItemStatus status = limited.StatusOf({tree})[0];
+    EXPECT_EQ(5u, status.filesHeld);
+    EXPECT_EQ(0u, status.filesOverLimit);
+
+    // Later arrivals past the limit stay open and are counted.
+    ASSERT_TRUE(WriteTextFile(folder / L"sub\\4.txt", ""));
+    ASSERT_TRUE(MakeFolder(folder / L"more"));
+    ASSERT_TRUE(WriteTextFile(folder / L"late.txt", ""));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 3; }));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"late.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\4.txt"));
+    EXPECT_TRUE(::MoveFileW((folder / L"more").c_str(), (folder / L"more2").c_str()));
+    EXPECT_EQ(5u, limited.StatusOf({tree})[0].filesHeld);
+    limited.SetItemLocked(tree, false);
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\1.txt"));
+    EXPECT_EQ(0u, limited.Report().folders);
 }
 
 }  // namespace
