@@ -137,6 +137,13 @@ TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {
     status.filesWaiting = 0;
     status.filesFailed = 1;
     EXPECT_EQ(L"no access, cannot be locked", StatusNote(status));
+    status.filesOverLimit = 4;
+    EXPECT_EQ(L"no access, cannot be locked, 4 over the file limit", StatusNote(status));
+    // A folder with its subfolders says so first, also when all is well.
+    EXPECT_EQ(L"with subfolders, no access, cannot be locked, 4 over the file limit",
+              EntryNote(L"C:\\Data\\**\\*.*", status));
+    EXPECT_EQ(L"with subfolders", EntryNote(L"c:\\data\\**\\*.*", ItemStatus()));
+    EXPECT_EQ(L"", EntryNote(L"c:\\data\\*.*", ItemStatus()));
     // What stops every file goes before what stops some.
     status.folder = ItemStatus::Folder::Missing;
     EXPECT_EQ(L"folder missing", StatusNote(status));

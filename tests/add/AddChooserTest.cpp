@@ -117,6 +117,24 @@ TEST_F(AddChooserTest, LockFolderPlansTheItemAndTheConfirmation) {
     ASSERT_TRUE(WriteTextFile(tree.Beta() + L"\\Deep\\brwaddon.exe", "MZ"));
     chooser.Load(tree.Beta());
     EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha()).action);
+
+    // With its subfolders: the tree's item, counted against the limit
+    // (Beta: Deep, Deep\brwaddon.exe, inner.txt), and refused when the
+    // program's folder lies beneath it.
+    LockFolderPlan withSubfolders = chooser.PlanLockFolder(tree.Alpha(), {}, true, 3);
+    ASSERT_EQ(LockFolderPlan::Action::Add, withSubfolders.action);
+    std::wstring treeItem = tree.Beta() + L"\\**\\*.*";
+    ::CharLowerBuffW(&treeItem[0], static_cast<DWORD>(treeItem.size()));
+    EXPECT_EQ(treeItem, withSubfolders.item);
+    EXPECT_EQ(L"Folder " + treeItem + L" added for locking! Sub folders were locked too.", withSubfolders.confirmation);
+    withSubfolders = chooser.PlanLockFolder(tree.Alpha(), {}, true, 2);
+    EXPECT_EQ(LockFolderPlan::Action::Refuse, withSubfolders.action);
+    EXPECT_EQ(kTreeTooLarge, withSubfolders.refusal);
+    EXPECT_TRUE(withSubfolders.item.empty());
+    EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(tree.Beta() + L"\\Deep", {}, true).refusal);
+    EXPECT_EQ(L"Cannot lock this critical folder!",
+              chooser.PlanLockFolder(L"", {tree.Beta() + L"\\DEEP\\"}, true).refusal);
+    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(L"", {tree.Beta() + L"\\DEEP\\"}).action);
 }
 
 TEST_F(AddChooserTest, ProgramsOwnFolderIsRefusedByFileNameInAnyCaseOrAsTheProgramFolder) {

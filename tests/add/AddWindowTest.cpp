@@ -139,6 +139,8 @@ TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     EXPECT_EQ(L"Vaultmere", WindowText(form.FindControl(AddWindow::IDC_CHOOSER_BOX)));
     EXPECT_EQ(L"Lock Folder", WindowText(form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON)));
     EXPECT_EQ(L"Close", form.ControlText(AddWindow::IDC_CLOSE_BUTTON));
+    EXPECT_EQ(L"Include subfolders", form.ControlText(AddWindow::IDC_SUBFOLDERS_CHECK));
+    EXPECT_FALSE(form.IncludeSubfolders());
 
     // The lists sit in frames a little smaller than they are, which cut
     // their borders off.
@@ -163,11 +165,15 @@ TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     ::GetWindowRect(form.FindControl(AddWindow::IDC_DRIVE_BOX), &drive);
     EXPECT_NEAR(ui::TwipsToPixels(315, form.Dpi()), drive.bottom - drive.top, 2);
 
-    // Tab order: the file list, the folder list, Lock Folder, the drive box, Close.
-    const HWND order[] = {FileListBox(), FolderListBox(), form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON),
-                          form.FindControl(AddWindow::IDC_DRIVE_BOX), form.FindControl(AddWindow::IDC_CLOSE_BUTTON)};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(order[(i + 1) % 5], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
+    // Tab order: the file list, the folder list, Lock Folder, the drive box, Include subfolders, Close.
+    const HWND order[] = {FileListBox(),
+                          FolderListBox(),
+                          form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON),
+                          form.FindControl(AddWindow::IDC_DRIVE_BOX),
+                          form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK),
+                          form.FindControl(AddWindow::IDC_CLOSE_BUTTON)};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(order[(i + 1) % 6], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
     }
 
     SendDpiChange(window, 144);
@@ -378,7 +384,7 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
 }
 
-TEST_F(AddWindowTest, AddedFolderIsReallyLocked) {
+TEST_F(AddWindowTest, AddedFolderIsReallyLockedAndWithSubfoldersTicked) {
     FileLocker files;
     ItemLists realLists(files);
     AddWindow dialog(realLists, state);
@@ -390,9 +396,29 @@ TEST_F(AddWindowTest, AddedFolderIsReallyLocked) {
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\one.txt"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\README"));
     EXPECT_EQ(0u, OpenFromOutside(tree.Beta() + L"\\inner.txt"));
+
+    // Ticked, the same folder is added again as a tree: everything beneath
+    // it is locked as well, but for hidden files and folders.
+    ASSERT_TRUE(WriteTextFile(tree.Beta() + L"\\Deep\\deeper.txt", "d"));
+    ASSERT_TRUE(WriteTextFile(tree.Alpha() + L"\\gamma\\in-hidden.txt", "g"));
+    ClickCentre(dialog.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK));
+    ASSERT_TRUE(WaitUntil([&] { return dialog.IncludeSubfolders(); }));
+    ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
+    ASSERT_TRUE(WaitUntil([&] { return realLists.lockedList.ListCount() == 2; }));
+    const std::wstring item = LowerCase(tree.Alpha()) + L"\\**\\*.*";
+    EXPECT_EQ((Names{LowerCase(tree.Alpha()) + L"\\*.*", item}), realLists.storedList.Entries());
+    EXPECT_EQ(L"Folder " + item + L" added for locking! Sub folders were locked too.",
+              dialog.ControlText(AddWindow::IDC_NOTE_LABEL));
+    ASSERT_TRUE(Settle(files));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Beta() + L"\\inner.txt"));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Beta() + L"\\Deep\\deeper.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(tree.Alpha() + L"\\hidden.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(tree.Alpha() + L"\\gamma\\in-hidden.txt"));
     dialog.Unload();
-    // The lock outlives the dialog.
+    // The lock outlives the dialog, and the next dialog starts unticked.
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(tree.Alpha() + L"\\Two.TXT"));
+    OpenAt(dialog, tree.Beta());
+    EXPECT_FALSE(dialog.IncludeSubfolders());
 }
 
 struct Refusal {
@@ -447,6 +473,21 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
         EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
     }
     EXPECT_EQ(IsWow64() ? 6 : 4, refusals);
+
+    // With its subfolders, a folder is refused when the program's folder
+    // lies beneath it, or when it holds more than the limit.
+    form.Unload();
+    state.applicationFolder = tree.Beta() + L"\\Deep\\";
+    OpenAt(tree.Alpha());
+    ::SendMessageW(form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
+    form.OnLockFolder();
+    EXPECT_EQ(++refusals, refusal.count);
+    EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
+    state.applicationFolder = BinaryFolder() + L"\\";
+    form.treeLimit = 7;
+    form.OnLockFolder();
+    EXPECT_EQ(++refusals, refusal.count);
+    EXPECT_EQ(kTreeTooLarge, refusal.text);
 
     EXPECT_TRUE(lists.lockedList.Entries().empty());
     EXPECT_TRUE(lists.storedList.Entries().empty());

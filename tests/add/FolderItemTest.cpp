@@ -18,11 +18,16 @@ TEST(FolderItemTest, FolderGetsOneBackslashAndWildcardAllLowerCased) {
     EXPECT_EQ(L"\\\\server\\share\\docs\\*.*", FolderItem(L"\\\\SERVER\\Share\\Docs"));
     // Letters beyond ASCII are lower-cased too.
     EXPECT_EQ(L"c:\\\u00e4rger\\\u0161kola\\*.*", FolderItem(L"C:\\\u00c4RGER\\\u0160kola"));
+    // With its subfolders.
+    EXPECT_EQ(L"d:\\**\\*.*", FolderItem(L"D:\\", true));
+    EXPECT_EQ(L"c:\\data\\private\\**\\*.*", FolderItem(L"C:\\Data\\Private\\", true));
 }
 
 TEST(FolderItemTest, ConfirmationTextIsExact) {
     EXPECT_EQ(L"Folder c:\\data\\private\\*.* added for locking! NOTE: Sub folders were not locked.",
               LockConfirmation(FolderItem(L"C:\\Data\\Private")));
+    EXPECT_EQ(L"Folder c:\\data\\private\\**\\*.* added for locking! Sub folders were locked too.",
+              LockConfirmation(FolderItem(L"C:\\Data\\Private", true), true));
 }
 
 TEST(FolderItemTest, ProgramFileFoundInAnyCaseAndAnyPlace) {

@@ -96,6 +96,8 @@ class ConfigWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (TempFolder* folder : {&folderA, &folderB}) ASSERT_TRUE(WriteTextFile(*folder / L"file.txt", "x"));
+        ASSERT_TRUE(MakeFolder(folderB / L"sub"));
+        ASSERT_TRUE(WriteTextFile(folderB / L"sub\\deep.txt", "d"));
         form.store = {key.Root(), key.Path() + L"\\Files"};
         form.startProgram = [this](const std::wstring& path) {
             relaunches.push_back(path);
@@ -103,7 +105,8 @@ protected:
         };
     }
     std::wstring ItemA() const { return folderA.Path() + L"\\*.*"; }
-    std::wstring ItemB() const { return folderB.Path() + L"\\*.*"; }
+    // With its subfolders.
+    std::wstring ItemB() const { return TreeItem(folderB.Path()); }
     HWND Panel() const { return form.Control(ConfigWindow::IDC_LIST_PANEL); }
     HWND List(int id) const { return ::GetDlgItem(Panel(), id); }
     HWND Link(int id) const { return ::GetDlgItem(Panel(), id); }
@@ -208,7 +211,9 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
     HWND list = List(ConfigWindow::IDC_LOCKED_LIST);
     const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
 
-    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"1 file in use", L""}; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return form.Notes() == std::vector<std::wstring>{L"1 file in use", L"with subfolders"};
+    }));
     // The entries read as the paths; the note is only drawn beside them.
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     ::UpdateWindow(list);
@@ -216,7 +221,7 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
 
     ::TerminateProcess(holder.Get(), 0);
     ::WaitForSingleObject(holder.Get(), 30000);
-    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"", L""}; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return form.Notes() == std::vector<std::wstring>{L"", L"with subfolders"}; }, 10000));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"busy.txt"));
     ::UpdateWindow(list);
     EXPECT_EQ(0, InkBesideFirstEntry(list, ItemA(), font));
@@ -231,7 +236,7 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
         {L"q:\\nowhere\\*.*", L"not reachable"},     {folderA.Path(), L"folder given without \\*.*"},
         {L"relative\\*.*", L"cannot be locked"},     {std::wstring(system) + L"\\*.*", L"cannot be locked"},
     };
-    std::vector<std::wstring> notes = {L"", L""};
+    std::vector<std::wstring> notes = {L"", L"with subfolders"};
     for (const auto& item : expected) {
         lists.AddLockedItem(item.first);
         notes.push_back(item.second);
@@ -259,8 +264,10 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 1; }, 3000));
     EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
+    EXPECT_EQ((std::vector<std::wstring>{L"with subfolders"}), form.UnlockedNotes());
     EXPECT_EQ(LB_ERR, ::SendMessageW(List(ConfigWindow::IDC_LOCKED_LIST), LB_GETCURSEL, 0, 0));
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folderB / L"sub\\deep.txt"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 
     Select(ConfigWindow::IDC_UNLOCKED_LIST, 0);
@@ -269,6 +276,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"sub\\deep.txt"));
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.storedList.Entries());
 
     // The same without the links: the menu key on the locked list, a right
@@ -297,8 +305,8 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
 }
 
 TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
-    lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
+    lists.AddLockedItem(ItemA());
     ASSERT_TRUE(Settle(locker));
     form.Show();
     Select(ConfigWindow::IDC_LOCKED_LIST, 0);
@@ -307,10 +315,10 @@ TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
         MessageBoxAnswerer no(L"Remove", IDNO);
         PressKey(VK_DELETE);
         ASSERT_TRUE(WaitUntil([&] { return no.Answered(); }, 6000));
-        EXPECT_EQ(L"Remove " + ItemA() + L"?", no.Text());
+        EXPECT_EQ(L"Remove " + ItemB() + L"?", no.Text());
     }
     EXPECT_EQ(2, lists.lockedList.ListCount());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"sub\\deep.txt"));
 
     {
         // So is the context menu's Remove Item, here from Shift+F10.
@@ -321,9 +329,12 @@ TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
         EXPECT_EQ((std::vector<std::wstring>{L"&Unlock Item", L"&Remove Item"}), remove.Entries());
     }
     WaitUntil([&] { return lists.lockedList.ListCount() == 1; }, 3000);
-    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
-    EXPECT_EQ((std::vector<std::wstring>{ItemB()}), lists.storedList.Entries());
-    EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), lists.storedList.Entries());
+    // The whole tree goes free.
+    EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folderB / L"sub\\deep.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
 }
 
 TEST_F(ConfigWindowTest, CloseStoresThePersistedListAndHides) {

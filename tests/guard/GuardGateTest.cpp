@@ -72,11 +72,14 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     std::unique_ptr<GuardPipeServer> server;
     std::mutex lock;
     int tokens = 0;
-    GuardItemGate gate([&](ConnectionId connection) {
-        const HANDLE token = server->ClientToken(connection);
-        tokens += token != nullptr;
-        return token;
-    });
+    // A folder with its subfolders may hold 5 files and folders here.
+    GuardItemGate gate(
+        [&](ConnectionId connection) {
+            const HANDLE token = server->ClientToken(connection);
+            tokens += token != nullptr;
+            return token;
+        },
+        5);
     GuardCore core(locker, store, gate);
     GuardPipeServer::Callbacks callbacks;
     callbacks.connected = [&](ConnectionId connection, const std::wstring&) {
@@ -109,6 +112,32 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"a.txt"));
     EXPECT_EQ(0u, OpenFromOutside(denied / L"b.txt"));
+
+    // With its subfolders: every folder of it must be one the user may list,
+    // and it must hold no more than the limit.
+    const std::wstring tree = TreeItem(open.Path());
+    ASSERT_TRUE(MakeFolder(open / L"inner"));
+    ASSERT_TRUE(WriteTextFile(open / L"inner\\x.txt", "x"));
+    ASSERT_TRUE(MakeFolder(open / L"inner\\closed"));
+    ASSERT_TRUE(SetFolderDacl(open / L"inner\\closed", L"D:P(D;;0x1;;;WD)(A;OICI;FA;;;WD)"));
+    EXPECT_EQ(
+        std::optional<GuardMessage>(GuardMessage::Refusal(
+            GuardRefusal::ItemRefused,
+            L"You may not open every folder in this folder, so it cannot be locked with its subfolders for you.")),
+        Ask(client, GuardMessageKind::LockFolder, tree));
+    ASSERT_TRUE(SetFolderDacl(open / L"inner\\closed", L"D:P(A;OICI;FA;;;WD)"));
+    ASSERT_TRUE(MakeFolder(open / L"inner\\closed\\more"));
+    ASSERT_TRUE(WriteTextFile(open / L"inner\\closed\\more\\y.txt", "y"));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Refusal(GuardRefusal::ItemRefused, kTreeTooLarge)),
+              Ask(client, GuardMessageKind::LockFolder, tree));
+    EXPECT_EQ(1u, store.items.size());
+    EXPECT_EQ(0u, OpenFromOutside(open / L"inner\\x.txt"));
+    ASSERT_TRUE(::DeleteFileW((open / L"inner\\closed\\more\\y.txt").c_str()));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::LockFolder, tree));
+    EXPECT_EQ((std::vector<std::wstring>{open.Path() + L"\\*.*", tree}), store.items);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"inner\\x.txt"));
+    EXPECT_FALSE(::MoveFileW((open / L"inner\\closed\\more").c_str(), (open / L"moved").c_str()));
     client.Close();
     server->Stop();
 
@@ -119,6 +148,8 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     wchar_t windows[MAX_PATH] = {};
     ASSERT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH));
     EXPECT_EQ(L"Cannot lock this critical folder!", noToken.RefusalFor(1, std::wstring(windows) + L"\\*.*"));
+    // Nor may a tree hold it.
+    EXPECT_EQ(L"Cannot lock this critical folder!", noToken.RefusalFor(1, TreeItem(std::wstring(windows, 3))));
     EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
 }
 
