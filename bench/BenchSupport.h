@@ -59,6 +59,25 @@ inline size_t BareLock(const std::wstring& folder, std::vector<vaultmere::Unique
     return handles.size();
 }
 
+// Deletes a folder and everything in it.
+inline void DeleteTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    vaultmere::UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTree(path + L"\\" + name);
+            } else {
+                ::DeleteFileW((path + L"\\" + name).c_str());
+            }
+        } while (::FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    ::RemoveDirectoryW(path.c_str());
+}
+
 inline void WriteEmptyFile(const std::wstring& path) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);

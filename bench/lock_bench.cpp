@@ -43,24 +43,6 @@ bool WriteFile(const std::wstring& path) {
     return ::WriteFile(file.Get(), text, sizeof text - 1, &written, nullptr) != FALSE;
 }
 
-void DeleteTree(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(path + L"\\" + name);
-            } else {
-                ::DeleteFileW((path + L"\\" + name).c_str());
-            }
-        } while (::FindNextFileW(search.Get(), &found));
-    }
-    search.Reset();
-    ::RemoveDirectoryW(path.c_str());
-}
-
 // Waits until the locker watches count folders; the time it took, or -1
 // when that did not happen within ten seconds.
 double UntilWatched(const FileLocker& locker, size_t count) {
@@ -91,6 +73,7 @@ std::wstring FileName(int index) {
 }
 
 using bench::BareLock;
+using bench::DeleteTree;
 using bench::Format;
 using bench::Median;
 using bench::Percentile;

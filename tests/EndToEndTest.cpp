@@ -43,7 +43,6 @@ protected:
         ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
         ClickListItem(list, index);
     }
-    static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
     // On 64-bit Windows the value lies in the 32-bit view only, where the
     // setup and the uninstaller look.
     static void ExpectIn32BitViewOnly(const std::wstring& keyPath, const std::wstring& valueName) {
@@ -51,23 +50,6 @@ protected:
         const RegistryViews views = FindInRegistryViews(keyPath, valueName);
         EXPECT_TRUE(views.in32BitView);
         EXPECT_FALSE(views.in64BitView);
-    }
-    // Clicks a button that opens a window until that window is there; a
-    // second click on such a button does no harm. Under Wine a synthesized
-    // click now and then lands before the other process's window is ready.
-    static HWND ClickToOpen(HWND button, const wchar_t* title) {
-        HWND opened = nullptr;
-        for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-            ClickCentre(button);
-            WaitUntil([&] { return (opened = Window(title)) != nullptr; }, 2000);
-        }
-        return opened;
-    }
-    // A control of another process's window, once that window has made it.
-    static HWND WaitForControl(HWND window, int id) {
-        HWND control = nullptr;
-        WaitUntil([&] { return (control = FindDescendant(window, id)) != nullptr; }, 5000);
-        return control;
     }
 };
 

@@ -6,6 +6,8 @@
 
 #include "app/GuardConnection.h"
 #include "common/TextCase.h"
+#include "forms/add/AddWindow.h"
+#include "locker/ItemPath.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
@@ -116,12 +118,31 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     }
 
     // The copy locks nothing itself: its password and list are the guard's.
-    HANDLE resident = Start();
+    TempFolder tree(L"guard-tree");
+    ASSERT_TRUE(MakeFolder(tree / L"sub"));
+    ASSERT_TRUE(WriteTextFile(tree / L"sub\\deep.txt", "d"));
+    const auto treeLocked = [&] { return OpenFromOutside(tree / L"sub\\deep.txt") == ERROR_SHARING_VIOLATION; };
+    HANDLE resident = Start(tree.Path());
     ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
     OpenConfiguration();
     const std::wstring item = folder.Path() + L"\\*.*";
     ASSERT_TRUE(WaitUntil([] { return ListEntries(LockedList(Configuration())).size() == 1; }, 5000));
     EXPECT_EQ(item, ListEntries(LockedList(Configuration()))[0]);
+
+    // A folder with its subfolders, added in the window, is checked and
+    // locked by the guard.
+    HWND add = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_ADD_BUTTON), L"Add Files and Folders");
+    ASSERT_NE(nullptr, add);
+    ::SendMessageW(WaitForControl(add, vaultmere::AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
+    for (int attempt = 0; attempt < 3 && !treeLocked(); ++attempt) {
+        ClickCentre(WaitForControl(add, vaultmere::AddWindow::IDC_LOCK_FOLDER_BUTTON));
+        WaitUntil(treeLocked, 3000);
+    }
+    EXPECT_TRUE(treeLocked()) << "the guard did not lock the folder with its subfolders";
+    const std::wstring treeItem = vaultmere::LowerCase(vaultmere::TreeItem(tree.Path()));
+    EXPECT_TRUE(WaitUntil([&] { return ListEntries(LockedList(Configuration())).size() == 2; }, 5000));
+    EXPECT_EQ((std::vector<std::wstring>{item, treeItem}), ListEntries(LockedList(Configuration())));
+    ::PostMessageW(add, WM_CLOSE, 0, 0);
 
     Select(LockedList(Configuration()));
     ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
@@ -136,7 +157,7 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     // stored list is as it was.
     ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
     ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
-    EXPECT_EQ((std::vector<std::wstring>{item}),
+    EXPECT_EQ((std::vector<std::wstring>{item, treeItem}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
 
     // An unlock lasts as long as the copy that made it.
@@ -154,8 +175,11 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     OpenConfiguration();
     StopGuard();
     EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "the stopped guard kept its locks";
+    EXPECT_FALSE(treeLocked());
     StartGuard();
     ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000));
+    // The folder with its subfolders, from the stored list.
+    EXPECT_TRUE(WaitUntil(treeLocked, 5000));
     ASSERT_TRUE(::WaitNamedPipeW(vaultmere::kGuardPipeName, 5000));
     Select(LockedList(Configuration()));
     ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));

@@ -67,6 +67,24 @@ protected:
         ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000));
         EXPECT_EQ(0u, WaitForExit(second, 5000));
     }
+    static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
+    // Clicks a button that opens a window until that window is there; a
+    // second click on such a button does no harm. Under Wine a synthesized
+    // click now and then lands before the other process's window is ready.
+    static HWND ClickToOpen(HWND button, const wchar_t* title) {
+        HWND opened = nullptr;
+        for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
+            ClickCentre(button);
+            WaitUntil([&] { return (opened = Window(title)) != nullptr; }, 2000);
+        }
+        return opened;
+    }
+    // A control of another process's window, once that window has made it.
+    static HWND WaitForControl(HWND window, int id) {
+        HWND control = nullptr;
+        WaitUntil([&] { return (control = FindDescendant(window, id)) != nullptr; }, 5000);
+        return control;
+    }
     void EnterPassword(const std::wstring& password) {
         ::SendMessageW(PromptField(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password.c_str()));
         ClickCentre(::GetDlgItem(Resident(), ResidentWindow::IDC_CONTINUE_BUTTON));
