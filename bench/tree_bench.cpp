@@ -97,7 +97,8 @@ int wmain(int argc, wchar_t** argv) {
             for (int c = 0; c < kFanOut; ++c) {
                 const std::wstring third = second + L"\\" + Name(L"album", c);
                 ::CreateDirectoryW(third.c_str(), nullptr);
-                for (int f = 0; f < kFilesPerFolder; ++f) bench::WriteEmptyFile(third + L"\\" + Name(L"photo", f) + L".jpg");
+                for (int f = 0; f < kFilesPerFolder; ++f)
+                    bench::WriteEmptyFile(third + L"\\" + Name(L"photo", f) + L".jpg");
                 files += kFilesPerFolder;
                 ++folders;
             }
@@ -203,8 +204,7 @@ int wmain(int argc, wchar_t** argv) {
     Row("tree: SetItemLocked until held, median (ms)", Format("%.1f", Median(locking)));
     Row("tree: lock time / bare time, median of rounds", Format("%.3f", Median(ratios)), "<= 1.1");
     Row("tree: lock time / bare time, fastest run of each",
-        Format("%.3f", Percentile(bare, 0.0) > 0 ? Percentile(locking, 0.0) / Percentile(bare, 0.0) : 0.0),
-        "<= 1.1");
+        Format("%.3f", Percentile(bare, 0.0) > 0 ? Percentile(locking, 0.0) / Percentile(bare, 0.0) : 0.0), "<= 1.1");
     Row("tree: lock time / bare time, best and worst round",
         Format("%.3f", Percentile(ratios, 0.0)) + " / " + Format("%.3f", Percentile(ratios, 1.0)));
     Row("tree: files held -> every folder watched, median (ms)", Format("%.1f", Median(watched)));

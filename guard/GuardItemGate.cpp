@@ -71,7 +71,7 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
         if (lower == item.folder || (item.tree && FolderWithin(lower, item.folder))) return kCriticalFolder;
     }
     const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;
-    const std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
+    std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
     if (!refusal.empty() || !item.tree) return refusal;
     bool mayListAll = true;
     const std::size_t entries = CountTreeEntries(item.target.folder, treeLimit_, [&](const std::wstring& subfolder) {

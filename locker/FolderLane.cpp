@@ -28,20 +28,6 @@ constexpr std::size_t kHandInEvery = 512;
 // How long closing the lane waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
 
-// A junction, a symbolic link or a mount point: another place's name. A tree
-// neither enters nor opens these; other reparse points (files held in the
-// cloud, say) are ordinary files and folders to it.
-bool IsLink(DWORD attributes, DWORD reparseTag) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
-}
-
-// Whether a tree enters a subfolder: not a hidden one (as hidden files, it
-// is left open) and no link.
-bool Enters(DWORD attributes, DWORD reparseTag) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_HIDDEN) &&
-           !IsLink(attributes, reparseTag);
-}
-
 bool IsDots(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
@@ -85,6 +71,16 @@ ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
 
 }  // namespace
 
+bool IsLink(DWORD attributes, DWORD reparseTag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
+}
+
+bool TreeEnters(DWORD attributes, DWORD reparseTag) {
+    // A hidden subfolder is left open, as hidden files are.
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_HIDDEN) &&
+           !IsLink(attributes, reparseTag);
+}
+
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
     // No SECURITY_ATTRIBUTES: the handle is not inheritable, so no child
     // process can keep a lock alive after the program ends.
@@ -106,9 +102,9 @@ struct FolderLane::Watch {
 
     bool Read() {
         overlapped = OVERLAPPED{};
-        reading = ::ReadDirectoryChangesW(folder.Get(), buffer.data(),
-                                          static_cast<DWORD>(buffer.size() * sizeof(DWORD)), FALSE, kWatchFilter,
-                                          nullptr, &overlapped, nullptr) != FALSE;
+        const auto bytes = static_cast<DWORD>(buffer.size()) * static_cast<DWORD>(sizeof(DWORD));
+        reading = ::ReadDirectoryChangesW(folder.Get(), buffer.data(), bytes, FALSE, kWatchFilter, nullptr, &overlapped,
+                                          nullptr) != FALSE;
         return reading;
     }
 };
@@ -162,7 +158,7 @@ void FolderLane::Work(FolderJob& job) {
         DWORD reparseTag = 0;
         if (!Inspect(prefix + name, attributes, reparseTag)) continue;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (job.tree && Enters(attributes, reparseTag)) job.subfolders.emplace_back(name, std::move(lower));
+            if (job.tree && TreeEnters(attributes, reparseTag)) job.subfolders.emplace_back(name, std::move(lower));
             continue;
         }
         if (Covered(job, lower, attributes, reparseTag)) Open(job, name, std::move(lower), prefix);
@@ -221,7 +217,7 @@ void FolderLane::ListTree(FolderJob& job, const std::wstring& prefix) {
         // For a link the reserved field holds its kind.
         const DWORD attributes = found.dwFileAttributes;
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!IsDots(found.cFileName) && Enters(attributes, found.dwReserved0)) {
+            if (!IsDots(found.cFileName) && TreeEnters(attributes, found.dwReserved0)) {
                 job.subfolders.emplace_back(found.cFileName, LowerCase(found.cFileName));
             }
             continue;
@@ -389,7 +385,7 @@ std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
         do {
             const DWORD attributes = found.dwFileAttributes;
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDots(found.cFileName) || !Enters(attributes, found.dwReserved0)) continue;
+                if (IsDots(found.cFileName) || !TreeEnters(attributes, found.dwReserved0)) continue;
                 std::wstring subfolder = JoinPath(current, found.cFileName);
                 if (mayEnter && !mayEnter(subfolder)) return most + 1;
                 pending.push_back(std::move(subfolder));

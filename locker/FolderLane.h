@@ -26,6 +26,14 @@ using FileOpener = std::function<UniqueHandle(const std::wstring& extendedPath)>
 // not inheritable. Exposed so that benchmarks can compare against it.
 UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
 
+// A junction, a symbolic link or a mount point: another place's name. A
+// folder locked with its subfolders neither enters nor opens these; other
+// reparse points (files kept in the cloud, say) are ordinary to it.
+bool IsLink(DWORD attributes, DWORD reparseTag);
+// Whether a folder locked with its subfolders enters a subfolder listed
+// with these attributes: not a hidden one, and no link.
+bool TreeEnters(DWORD attributes, DWORD reparseTag);
+
 // What locking folder with its subfolders would hold: its files and
 // subfolders at any depth that a tree covers and enters, counted until past
 // most. mayEnter, when given, is asked about each subfolder (as an absolute

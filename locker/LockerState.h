@@ -181,7 +181,7 @@ private:
     // Drops patterns matching drop; what no pattern covers any more goes
     // free, and a folder left with none is given up.
     template <typename Drop>
-    void DropPatterns(FolderMap::iterator folder, Drop drop, std::vector<UniqueHandle>& released);
+    void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
     // The trees a folder's files count against, by their top folders.
     static std::vector<std::wstring> TreesOf(const Folder& folder);
     void Count(const Folder& folder, std::size_t added, std::size_t removed);

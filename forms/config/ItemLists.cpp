@@ -74,7 +74,7 @@ std::wstring StatusNote(const ItemStatus& status) {
 }
 
 std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
-    const std::wstring why = StatusNote(status);
+    std::wstring why = StatusNote(status);
     if (!MakeItemKey(entry).tree) return why;
     return why.empty() ? L"with subfolders" : L"with subfolders, " + why;
 }

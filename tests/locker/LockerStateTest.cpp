@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "locker/FolderLane.h"
 #include "locker/LockerState.h"
 
 namespace vaultmere {
@@ -127,6 +128,26 @@ TEST_F(LockerStateTest, SystemFoldersAndValuesThatAreNoPathLockNothing) {
     EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status[0].refusal);
     EXPECT_EQ(ItemStatus::Refusal::NotAPath, status[1].refusal);
     EXPECT_EQ(1u, state.Report().folders);
+}
+
+// Which subfolders a folder locked with its subfolders goes into; Wine
+// cannot make junctions or links, so the rule is checked on the listing's
+// own fields.
+TEST(TreeEntries, HiddenSubfoldersAndLinksAreNotEntered) {
+    constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+    constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kCloudFiles = 0x9000001A;
+    EXPECT_TRUE(TreeEnters(kFolder, 0));
+    EXPECT_TRUE(TreeEnters(kFolder | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, 0));
+    EXPECT_FALSE(TreeEnters(kFolder | FILE_ATTRIBUTE_HIDDEN, 0));
+    EXPECT_FALSE(TreeEnters(kFolder | kReparse, IO_REPARSE_TAG_MOUNT_POINT));
+    EXPECT_FALSE(TreeEnters(kFolder | kReparse, IO_REPARSE_TAG_SYMLINK));
+    EXPECT_TRUE(TreeEnters(kFolder | kReparse, kCloudFiles));
+    EXPECT_FALSE(TreeEnters(FILE_ATTRIBUTE_ARCHIVE, 0));
+    EXPECT_TRUE(IsLink(kReparse, IO_REPARSE_TAG_SYMLINK));
+    EXPECT_FALSE(IsLink(kReparse, kCloudFiles));
+    // The tag means nothing without the attribute.
+    EXPECT_FALSE(IsLink(FILE_ATTRIBUTE_ARCHIVE, IO_REPARSE_TAG_SYMLINK));
 }
 
 }  // namespace
