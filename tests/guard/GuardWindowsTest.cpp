@@ -76,6 +76,8 @@ protected:
 
     vaultmere::UniqueServiceHandle manager_;
     vaultmere::UniqueServiceHandle service_;
+    // Let go of once the guard is gone.
+    TempFolder tree{L"guard-tree"};
 };
 
 TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds) {
@@ -118,7 +120,6 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     }
 
     // The copy locks nothing itself: its password and list are the guard's.
-    TempFolder tree(L"guard-tree");
     ASSERT_TRUE(MakeFolder(tree / L"sub"));
     ASSERT_TRUE(WriteTextFile(tree / L"sub\\deep.txt", "d"));
     const auto treeLocked = [&] { return OpenFromOutside(tree / L"sub\\deep.txt") == ERROR_SHARING_VIOLATION; };
