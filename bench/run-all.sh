@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every benchmark and runs them all under Wine, printing one table:
 # locking (10,000 files; pass more to bench/run.sh on a machine where Wine may
-# hold 100,000 files open), a tree of 10,000 files in 1,000 folders, start-up relock, show requests, and the
-# resident copy idle for 10 minutes with 1,000 items and briefly with none,
+# hold 100,000 files open), a folder locked with its subfolders (10,000 files
+# in 1,000 folders), start-up relock, show requests, and the resident copy
+# idle for 10 minutes with 1,000 items and briefly with none,
 # a resident copy whose 10,000 files another process holds, and the guard
 # service (start, requests, the window through it, idle).
 # Takes about 30 minutes. IDLE_MINUTES shortens the idle run, WAITING_MINUTES

@@ -77,6 +77,13 @@ double UntilWatched(const FileLocker& locker, size_t folders) {
     return Milliseconds(start, Now());
 }
 
+// The locker's lane ends on its own once nothing is locked, closing the
+// folders' handles as it goes: waited for, so that it runs into neither the
+// next measurement nor the deleting of the tree.
+void UntilIdle(size_t threads) {
+    for (int i = 0; i < 10000 && testing_support::ProcessThreadCount() > threads; ++i) ::Sleep(1);
+}
+
 std::wstring Name(const wchar_t* stem, int index) { return stem + std::to_wstring(index); }
 
 }  // namespace
@@ -84,6 +91,7 @@ std::wstring Name(const wchar_t* stem, int index) { return stem + std::to_wstrin
 int wmain(int argc, wchar_t** argv) {
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 15;
     const int appearances = argc > 2 ? std::max(1, _wtoi(argv[2])) : 50;
+    const size_t threadsIdle = testing_support::ProcessThreadCount();
 
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -133,6 +141,7 @@ int wmain(int argc, wchar_t** argv) {
         locker.SetItemLocked(item, false);
         locker.SetItemLocked(empty + L"\\*.*", false);
     }
+    UntilIdle(threadsIdle);
 
     // Lock time against the bare loop, after one pass of each to warm the
     // caches; which goes first alternates from round to round.
@@ -169,6 +178,7 @@ int wmain(int argc, wchar_t** argv) {
                     start = Now();
                     locker.SetItemLocked(item, false);
                     if (round >= 0) unlocking.push_back(Milliseconds(start, Now()));
+                    UntilIdle(threadsIdle);
                 }
             }
             if (round < 0) continue;
@@ -202,7 +212,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         locker.SetItemLocked(item, false);
     }
-    // The locker has let its folders go (its lane closes their handles as it ends).
+    UntilIdle(threadsIdle);
     bench::DeleteTree(root);
 
     bench::TableHeader();
