@@ -224,14 +224,14 @@ int wmain(int argc, wchar_t** argv) {
         Format("%.3f", Percentile(bare, 0.0) > 0 ? Percentile(locking, 0.0) / Percentile(bare, 0.0) : 0.0), "<= 1.1");
     Row("tree: lock time / bare time, best and worst round",
         Format("%.3f", Percentile(ratios, 0.0)) + " / " + Format("%.3f", Percentile(ratios, 1.0)));
-    Row("tree: files held -> every folder watched, median (ms)", Format("%.1f", Median(watched)));
+    Row("tree: files held -> all folders watched, median (ms)", Format("%.1f", Median(watched)));
     Row("tree: unlock, median (ms)", Format("%.1f", Median(unlocking)));
     Row("tree: files opened bare / locker, folders watched",
         std::to_string(bareCount) + " / " + std::to_string(lockedCount) + ", " + std::to_string(watchedFolders));
     Row("tree: private bytes per locked file", Format("%.0f", bytesPerFile));
     Row("tree: new file at the top -> locked, median (ms)", Format("%.1f", Median(atTop)));
     Row("tree: new file 5 folders down -> locked, median (ms)", Format("%.1f", Median(fiveDown)), "as at the top");
-    Row("tree: new file 5 folders down -> locked, slowest (ms)", Format("%.1f", Percentile(fiveDown, 1.0)));
+    Row("tree: new file 5 folders down -> locked, worst (ms)", Format("%.1f", Percentile(fiveDown, 1.0)));
     Row("tree: new files not locked within 5 s", std::to_string(missed), "0");
     return 0;
 }
