@@ -150,6 +150,15 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     EXPECT_EQ(L"Cannot lock this critical folder!", noToken.RefusalFor(1, std::wstring(windows) + L"\\*.*"));
     // Nor may a tree hold it.
     EXPECT_EQ(L"Cannot lock this critical folder!", noToken.RefusalFor(1, TreeItem(std::wstring(windows, 3))));
+    // However it is written: here by a short name.
+    TempFolder outer(L"A folder with a long name");
+    ASSERT_TRUE(MakeFolder(outer / L"inner"));
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetShortPathNameW(outer.Path().c_str(), shortName, MAX_PATH));
+    ASSERT_NE(outer.Path(), shortName);
+    EXPECT_TRUE(TouchesCriticalFolder(shortName, true, {outer / L"inner"}));
+    EXPECT_TRUE(TouchesCriticalFolder(shortName, false, {outer.Path()}));
+    EXPECT_FALSE(TouchesCriticalFolder(shortName, false, {outer / L"inner"}));
     EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
 }
 
