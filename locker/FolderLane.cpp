@@ -367,10 +367,6 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     return true;
 }
 
-}  // namespace vaultmere
-
-namespace vaultmere {
-
 std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
                              const std::function<bool(const std::wstring& subfolder)>& mayEnter) {
     std::size_t entries = 0;

@@ -43,7 +43,7 @@ struct ItemKey {
     ItemTarget target;    // for a tree, the folder at its top and "*.*"
     std::wstring folder;  // target.folder lower-cased ("" when refused)
     std::wstring name;    // target.name lower-cased
-    std::wstring key;     // the path as parsed, lower-cased
+    std::wstring key;     // the parsed path lower-cased (a tree's with \**), or the whole path when refused
     bool tree = false;    // the folder with every file and subfolder beneath it
 };
 ItemKey MakeItemKey(const std::wstring& path);

@@ -184,7 +184,10 @@ private:
     void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
     // The trees a folder's files count against, by their top folders.
     static std::vector<std::wstring> TreesOf(const Folder& folder);
+    // Files held or let go count in every tree of the folder.
     void Count(const Folder& folder, std::size_t added, std::size_t removed);
+    // Whether a file may be held: a plain item covers it, or a tree of the
+    // folder has room.
     bool Admits(const Folder& folder, const std::wstring& lower) const;
     static bool Covers(const Folder& folder, const std::wstring& lower);
     // A tree's files counted over all its folders.
