@@ -11,6 +11,9 @@ constexpr DWORD kStopWaitMs = 30000;
 constexpr DWORD kEndWaitMs = 10000;
 constexpr DWORD kStartWaitMs = 30000;
 constexpr DWORD kPollMs = 100;
+// How long the service manager is given to catch up: to report a service
+// that took a stop as stopping, or to let go of a deleted service's name.
+constexpr DWORD kCatchUpMs = 2000;
 constexpr DWORD kDayInSeconds = 24 * 60 * 60;
 // Stopping, and taking the restart actions away from a service that does not stop.
 constexpr DWORD kStopAccess = SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG;
@@ -37,6 +40,7 @@ DWORD RemainingMs(ULONGLONG deadline) {
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
+// No actions at all with an empty array: a null one would change nothing.
 DWORD SetFailureActions(SC_HANDLE service, SC_ACTION* actions, DWORD count) {
     wchar_t none[] = L"";
     SERVICE_FAILURE_ACTIONSW failure{};
@@ -53,7 +57,9 @@ DWORD SetFailureActions(SC_HANDLE service, SC_ACTION* actions, DWORD count) {
 // while its files are replaced. Registering it again restores them.
 DWORD EndServiceProcess(SC_HANDLE service, HANDLE process) {
     if (!process) return ERROR_SERVICE_REQUEST_TIMEOUT;
-    SetFailureActions(service, nullptr, 0);  // ending it regardless; a restart would only fail on the missing file
+    SC_ACTION noActions[1] = {};
+    // Should that fail, the process is ended all the same.
+    SetFailureActions(service, noActions, 0);
     ::TerminateProcess(process, ERROR_SERVICE_REQUEST_TIMEOUT);
     return ::WaitForSingleObject(process, kEndWaitMs) == WAIT_OBJECT_0 ? NO_ERROR : ERROR_SERVICE_REQUEST_TIMEOUT;
 }
@@ -67,6 +73,8 @@ DWORD StopAndWait(SC_HANDLE service) {
     DWORD processId = 0;
     bool processEnded = false;
     bool stopSent = false;
+    DWORD controlError = NO_ERROR;
+    ULONGLONG controlErrorDeadline = 0;
     for (;;) {
         SERVICE_STATUS_PROCESS status{};
         if (!QueryStatus(service, status)) return ::GetLastError();
@@ -77,15 +85,23 @@ DWORD StopAndWait(SC_HANDLE service) {
         }
         if (process && ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) processEnded = true;
         if (status.dwCurrentState == SERVICE_STOPPED || processEnded) break;
+        if (controlError != NO_ERROR && status.dwCurrentState == SERVICE_RUNNING &&
+            ::GetTickCount64() >= controlErrorDeadline)
+            return controlError;
         if (!stopSent && status.dwCurrentState != SERVICE_STOP_PENDING) {
             SERVICE_STATUS ignored{};
             if (::ControlService(service, SERVICE_CONTROL_STOP, &ignored)) {
                 stopSent = true;
-            } else {
-                const DWORD error = ::GetLastError();
-                // Still starting: asked again at the next look.
-                if (error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_SERVICE_NOT_ACTIVE) return error;
+            } else if (const DWORD error = ::GetLastError();
+                       error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_SERVICE_NOT_ACTIVE) {
+                // The control may have reached a service that ended before it
+                // answered (Wine then says ERROR_BROKEN_PIPE): the error counts
+                // only where the service still runs a moment later.
+                stopSent = true;
+                controlError = error;
+                controlErrorDeadline = ::GetTickCount64() + kCatchUpMs;
             }
+            // Still starting: asked again at the next look.
         }
         if (RemainingMs(deadline) == 0) return EndServiceProcess(service, process.Get());
         ::Sleep(kPollMs);
@@ -172,7 +188,7 @@ DWORD RemoveService(const std::wstring& name) {
     }
     service.Reset();
     // The service manager lets the name go once the last handle is closed.
-    const ULONGLONG deadline = ::GetTickCount64() + 2000;
+    const ULONGLONG deadline = ::GetTickCount64() + kCatchUpMs;
     for (;;) {
         UniqueServiceHandle left = OpenNamedService(name, SERVICE_QUERY_STATUS, error);
         if (!left) return error == ERROR_SERVICE_DOES_NOT_EXIST ? NO_ERROR : error;
