@@ -337,13 +337,16 @@ echo "secret notes" > "$folder/notes.txt"
 item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
 
-echo "== round 1: install, relock, uninstall keeping the stored list"
+echo "== round 1: install, relock, uninstall (of a guard whose process was killed) keeping the stored list"
 install
 check_installed
 store_item "$item"
 start_installed
 resident=$last_started
 wait_until 20 is_locked "$folder/notes.txt" || fail "the installed program did not lock the stored folder"
+# A guard whose process ended unasked (Wine goes on reporting it running):
+# the uninstaller removes the service all the same.
+for pid in $(installed_copies VaultmereGuard.exe); do kill -KILL "$pid"; done
 uninstall
 wait_until 10 ended "$resident" ||
   fail "the uninstaller did not end the running program"
@@ -397,7 +400,7 @@ check_uninstalled
 reg_query "$store_key" && fail "/REMOVESETTINGS left the stored list and password"
 reg_query 'HKLM\SOFTWARE\Brackwater' && fail "/REMOVESETTINGS left the empty Brackwater key"
 
-echo "== round 3: an update over a program file another program holds"
+echo "== round 3: an update over a program file another program holds; a service another program holds open"
 install
 check_installed
 # An older version: its own file and version number.
@@ -453,11 +456,14 @@ guard_runs || fail "the guard the refused update stopped does not run again"
 release
 install
 check_installed
+uninstall /REMOVESETTINGS
+check_uninstalled
 
 # Another program keeps the service open (as the Services window does): the
 # uninstaller stops it and removes everything, but says the service stays
 # registered until that program lets go, with ERROR_SUCCESS_REBOOT_REQUIRED;
 # setup refuses to install meanwhile, having changed nothing.
+install
 rm -f "$work/service-held"
 wine "$serviceinfo_exe" VaultmereGuard hold "$(windows_path "$work/service-held")" > /dev/null 2>&1 < /dev/null &
 service_holder=$!
