@@ -338,9 +338,10 @@ item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
 
 echo "== round 1: install, relock, uninstall (of a guard whose process was killed) keeping the stored list"
+# Stored first: the guard reads the list when it starts.
+store_item "$item"
 install
 check_installed
-store_item "$item"
 start_installed
 resident=$last_started
 wait_until 20 is_locked "$folder/notes.txt" || fail "the installed program did not lock the stored folder"
@@ -492,9 +493,9 @@ w cmd /c "$(windows_path "$setup_exe") /S /D=C:\\$program_files\\..\\Tools ^& Co
 nothing_installed || fail "the refused install left something behind"
 
 install_to "C:\\$program_files\\Tools & Co\\Vaultmere"
+store_item "$item"
 install "$install_dir"
 check_installed
-store_item "$item"
 start_installed
 resident=$last_started
 wait_until 20 is_locked "$folder/notes.txt" || fail "the program installed in a folder named with \"&\" did not lock the folder"
