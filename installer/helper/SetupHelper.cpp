@@ -2,6 +2,12 @@
 //   setuphelper running PROGRAM...    exit 1 when a copy of any runs, else 0
 //   setuphelper end PROGRAM...        exit 0 none ran, 1 all ended, 2 some remain
 //   setuphelper start PROGRAM [TASK]  exit 0 started, 1 no signed-in user here, 2 failed
+//   setuphelper service-register NAME DISPLAY-NAME DESCRIPTION PROGRAM
+//   setuphelper service-start NAME
+//   setuphelper service-stop NAME
+//   setuphelper service-remove NAME
+//       exit 0 done, else the Win32 error of the step that failed
+//       (1060: no such service; 1072: marked for deletion)
 #include <windows.h>
 
 #include <shellapi.h>
@@ -10,6 +16,7 @@
 #include <vector>
 
 #include "installer/helper/ProgramCopies.h"
+#include "installer/helper/ServiceSetup.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -25,5 +32,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (command == L"end") return static_cast<int>(vaultmere::EndProgramCopies(programs));
     if (command == L"start")
         return static_cast<int>(vaultmere::StartForSignedInUser(words[2], words.size() > 3 ? words[3] : L""));
+    if (command == L"service-register" && words.size() == 6)
+        return static_cast<int>(vaultmere::RegisterService({words[2], words[3], words[4], words[5]}));
+    if (command == L"service-start") return static_cast<int>(vaultmere::StartServiceAndWait(words[2]));
+    if (command == L"service-stop") return static_cast<int>(vaultmere::StopServiceAndWait(words[2]));
+    if (command == L"service-remove") return static_cast<int>(vaultmere::RemoveService(words[2]));
     return 3;
 }
