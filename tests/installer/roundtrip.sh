@@ -15,7 +15,7 @@
 # (WINEPREFIX, DISPLAY, a persistent wineserver).
 # Wine keeps no failure actions of a service, so those are checked only
 # where the system reports them.
-# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE
+# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE GUARD_WINDOWS_TESTS_EXE
 set -uo pipefail
 
 setup_exe="$(realpath "$1")"
@@ -24,6 +24,7 @@ guard_exe="$(realpath "$3")"
 outsider_exe="$(realpath "$4")"
 keeper_exe="$(realpath "$5")"
 serviceinfo_exe="$(realpath "$6")"
+windows_tests_exe="$(realpath "$7")"
 check_name="setup round trip"
 . "$(dirname "$0")/wine-checks.sh"
 
@@ -390,6 +391,14 @@ w sc stop VaultmereGuard
 wait_until 10 is_free "$folder/notes.txt" || fail "the stored folder stays locked with the guard stopped"
 w sc start VaultmereGuard || fail "the guard could not be started again"
 wait_until 10 is_locked "$folder/notes.txt" || fail "the guard started again did not lock the stored folder"
+# The installed program as the guard's window: a second start, the password,
+# Unlock Item and Relock Item through the guard, an unlock ending with its
+# copy, the guard stopped and started again under an open window. The test
+# stores a list of its own and removes it, and /REMOVESETTINGS follows.
+VAULTMERE_INSTALLED_FOLDER="$install_dir" wine "$windows_tests_exe" --gtest_filter='GuardWindowsTest.TheGuard*' \
+  > "$work/windows.out" 2>&1 < /dev/null ||
+  fail "the installed program did not work as the guard's window: $(grep -A4 Failure "$work/windows.out" | head -20)"
+grep -qF "[  PASSED  ] 1 test" "$work/windows.out" || fail "the window scenario did not run: $(tail -5 "$work/windows.out")"
 start_installed
 restarted=$last_started
 uninstall /REMOVESETTINGS
