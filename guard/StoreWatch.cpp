@@ -1,0 +1,98 @@
+#include "guard/StoreWatch.h"
+
+#include "store/Registry.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr DWORD kChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+// When not even a parent can be watched (the registry refuses it), the key
+// is looked at again this often.
+constexpr DWORD kRetryMs = 5000;
+
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+}  // namespace
+
+StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks)
+    : keyPath_(std::move(keyPath)), quietMs_(quietMs), callbacks_(std::move(callbacks)) {}
+
+StoreWatch::~StoreWatch() { Stop(); }
+
+DWORD StoreWatch::Start() {
+    changed_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!changed_ || !stop_) return ::GetLastError();
+    thread_.Reset(::CreateThread(nullptr, 0, &StoreWatch::Main, this, 0, nullptr));
+    return thread_ ? ERROR_SUCCESS : ::GetLastError();
+}
+
+void StoreWatch::Stop() {
+    if (!thread_) return;
+    ::SetEvent(stop_.Get());
+    ::WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_.Reset();
+    watched_.Reset();
+}
+
+DWORD WINAPI StoreWatch::Main(void* self) {
+    static_cast<StoreWatch*>(self)->Run();
+    return 0;
+}
+
+bool StoreWatch::Arm() {
+    ::ResetEvent(changed_.Get());
+    // The key and all below it; while it is missing, the names below its
+    // nearest parent, to see it made anew.
+    std::wstring path = keyPath_;
+    bool subtree = true;
+    for (;;) {
+        UniqueKey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, key.Put()) ==
+                ERROR_SUCCESS &&
+            ::RegNotifyChangeKeyValue(key.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
+                                      changed_.Get(), TRUE) == ERROR_SUCCESS) {
+            watched_ = std::move(key);
+            return subtree;
+        }
+        path = ParentOf(path);
+        subtree = false;
+        if (path.empty()) {
+            watched_.Reset();
+            return false;
+        }
+    }
+}
+
+void StoreWatch::Run() {
+    // A request to be told lives as long as the thread that made it: made
+    // here. What changed before it is found by one first look.
+    bool watchingKey = Arm();
+    bool pending = true;
+    for (;;) {
+        const HANDLE waits[] = {stop_.Get(), changed_.Get()};
+        const DWORD timeout = pending ? quietMs_ : (watched_ ? INFINITE : kRetryMs);
+        const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, timeout);
+        if (result == WAIT_OBJECT_0) return;
+        if (result == WAIT_OBJECT_0 + 1 || !watched_) {
+            // Asked again before anything is read, so that no change after
+            // this one is missed; a key deleted under the watch is left for
+            // its parent.
+            const bool wasWatchingKey = watchingKey;
+            watchingKey = Arm();
+            if (result == WAIT_OBJECT_0 + 1 || watchingKey != wasWatchingKey) {
+                if (callbacks_.touched) callbacks_.touched();
+                pending = true;
+            }
+            continue;
+        }
+        pending = false;
+        if (callbacks_.settled) callbacks_.settled();
+    }
+}
+
+}  // namespace vaultmere

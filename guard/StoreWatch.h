@@ -1,0 +1,53 @@
+#pragma once
+// Watches the stored list's key and everything below it on a thread of its
+// own, also while the key is missing (its nearest existing parent is
+// watched then), and says when something changed and when the changes have
+// been quiet for a while: a list rewritten value by value (a crash-safe
+// save, a deployment that deletes the key and writes it anew) is read only
+// once it is whole again.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "common/UniqueHandle.h"
+
+namespace vaultmere {
+
+class StoreWatch {
+public:
+    struct Callbacks {
+        // Something changed (on the watch's thread): cheap checks only.
+        std::function<void()> touched;
+        // Nothing changed for quietMs since the last change.
+        std::function<void()> settled;
+    };
+
+    // keyPath below HKEY_LOCAL_MACHINE, in the program's registry view.
+    StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks);
+    ~StoreWatch();
+    StoreWatch(const StoreWatch&) = delete;
+    StoreWatch& operator=(const StoreWatch&) = delete;
+
+    // Starts the thread, which says settled once quietMs after it started
+    // watching, for whatever changed before; ERROR_SUCCESS or the error.
+    DWORD Start();
+    void Stop();
+
+private:
+    static DWORD WINAPI Main(void* self);
+    void Run();
+    // Asks to be told of the next change of the key, or of its nearest
+    // parent that exists. Returns whether the key itself is watched.
+    bool Arm();
+
+    std::wstring keyPath_;
+    DWORD quietMs_;
+    Callbacks callbacks_;
+    UniqueKey watched_;
+    UniqueHandle changed_;
+    UniqueHandle stop_;
+    UniqueHandle thread_;
+};
+
+}  // namespace vaultmere
