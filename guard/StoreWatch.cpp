@@ -36,7 +36,7 @@ void StoreWatch::Stop() {
     ::SetEvent(stop_.Get());
     ::WaitForSingleObject(thread_.Get(), INFINITE);
     thread_.Reset();
-    watched_.Reset();
+    watched_.clear();
 }
 
 DWORD WINAPI StoreWatch::Main(void* self) {
@@ -44,54 +44,54 @@ DWORD WINAPI StoreWatch::Main(void* self) {
     return 0;
 }
 
-bool StoreWatch::Arm() {
+void StoreWatch::Arm() {
+    // Closed before the event is reset: closing a key may complete its
+    // request and set the event.
+    watched_.clear();
     ::ResetEvent(changed_.Get());
-    // The key and all below it; while it is missing, the names below its
-    // nearest parent, to see it made anew.
-    std::wstring path = keyPath_;
-    bool subtree = true;
-    for (;;) {
+    auto watch = [this](const std::wstring& path, bool subtree) {
         UniqueKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, key.Put()) ==
-                ERROR_SUCCESS &&
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, key.Put()) !=
+                ERROR_SUCCESS ||
             ::RegNotifyChangeKeyValue(key.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
-                                      changed_.Get(), TRUE) == ERROR_SUCCESS) {
-            watched_ = std::move(key);
-            return subtree;
-        }
-        path = ParentOf(path);
-        subtree = false;
-        if (path.empty()) {
-            watched_.Reset();
+                                      changed_.Get(), TRUE) != ERROR_SUCCESS) {
             return false;
         }
+        watched_.push_back(std::move(key));
+        return true;
+    };
+    // The parent's subkeys too: the key deleted or made anew is seen there
+    // whether or not a request on the key itself sees it.
+    watch(keyPath_, true);
+    for (std::wstring path = ParentOf(keyPath_); !path.empty(); path = ParentOf(path)) {
+        if (watch(path, false)) break;
     }
 }
 
 void StoreWatch::Run() {
     // A request to be told lives as long as the thread that made it: made
     // here. What changed before it is found by one first look.
-    bool watchingKey = Arm();
+    Arm();
     bool pending = true;
     for (;;) {
         const HANDLE waits[] = {stop_.Get(), changed_.Get()};
-        const DWORD timeout = pending ? quietMs_ : (watched_ ? INFINITE : kRetryMs);
+        const DWORD timeout = pending ? quietMs_ : (watched_.empty() ? kRetryMs : INFINITE);
         const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, timeout);
         if (result == WAIT_OBJECT_0) return;
-        if (result == WAIT_OBJECT_0 + 1 || !watched_) {
+        if (result == WAIT_OBJECT_0 + 1) {
             // Asked again before anything is read, so that no change after
-            // this one is missed; a key deleted under the watch is left for
-            // its parent.
-            const bool wasWatchingKey = watchingKey;
-            watchingKey = Arm();
-            if (result == WAIT_OBJECT_0 + 1 || watchingKey != wasWatchingKey) {
-                if (callbacks_.touched) callbacks_.touched();
-                pending = true;
-            }
-            continue;
+            // this one is missed.
+            Arm();
+            if (callbacks_.touched) callbacks_.touched();
+            pending = true;
+        } else if (pending) {
+            pending = false;
+            if (callbacks_.settled) callbacks_.settled();
+        } else {
+            // Nothing could be watched: tried again now and then, and looked at.
+            Arm();
+            pending = true;
         }
-        pending = false;
-        if (callbacks_.settled) callbacks_.settled();
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 
@@ -37,14 +38,14 @@ public:
 private:
     static DWORD WINAPI Main(void* self);
     void Run();
-    // Asks to be told of the next change of the key, or of its nearest
-    // parent that exists. Returns whether the key itself is watched.
-    bool Arm();
+    // Asks to be told of the next change of the key and all below it, and
+    // of the subkeys of its nearest parent that exists.
+    void Arm();
 
     std::wstring keyPath_;
     DWORD quietMs_;
     Callbacks callbacks_;
-    UniqueKey watched_;
+    std::vector<UniqueKey> watched_;
     UniqueHandle changed_;
     UniqueHandle stop_;
     UniqueHandle thread_;
