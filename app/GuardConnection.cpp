@@ -49,8 +49,7 @@ std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& reques
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!client_.IsConnected() && !Connect(kConnectWaitMs)) return std::nullopt;
         Bytes answer;
-        const DWORD waitMs =
-            request.kind == GuardMessageKind::Authenticate ? kPasswordAnswerWaitMs : kAnswerWaitMs;
+        const DWORD waitMs = request.kind == GuardMessageKind::Authenticate ? kPasswordAnswerWaitMs : kAnswerWaitMs;
         if (client_.Transact(bytes, answer, waitMs) == ERROR_SUCCESS) {
             std::optional<GuardMessage> decoded = DecodeGuardMessage(answer.data(), answer.size());
             if (decoded) return decoded;

@@ -96,7 +96,7 @@ private:
         std::size_t used = 0;
         ConnectionId id = 0;
         std::wstring user;
-        UniqueHandle token;  // the client's, from its first message on
+        UniqueHandle token;    // the client's, from its first message on
         ULONGLONG sendAt = 0;  // while Holding: when the answer goes
         // The call failed at once; the event is set so that the loop sees it.
         bool failed = false;

@@ -31,8 +31,8 @@ std::wstring RegistryGuardStore::ReadPassword() {
 
 long RegistryGuardStore::SavePassword(const std::wstring& password) {
     // Never written where users may read it.
-    const Registry::RegistryStatus created =
-        Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, Registry::kSettingsKeyName);
+    const Registry::RegistryStatus created = Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath,
+                                                                          Registry::kSettingsKeyName);
     if (!created) return created.code;
     return Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName,
                                       Registry::RegistryValue::FromText(password))

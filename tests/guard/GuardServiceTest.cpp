@@ -27,7 +27,8 @@ const std::wstring kFilesKey = std::wstring(L"HKLM\\") + Registry::kFilesKeyPath
 // reads its answer once it has come.
 class RawClient {
 public:
-    RawClient() : pipe(::CreateFileW(kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+    RawClient()
+        : pipe(::CreateFileW(kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
         DWORD mode = PIPE_READMODE_MESSAGE;
         if (pipe) ::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
     }
