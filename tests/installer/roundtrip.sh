@@ -18,7 +18,8 @@
 # The stored list's key is checked for the descriptor that keeps other users
 # out (keyaccess.exe), on a key left before setup, after an uninstall that
 # keeps it, on a new install and on a key made anew while the guard runs.
-# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE KEYACCESS_EXE
+# Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE GUARD_WINDOWS_TESTS_EXE
+#        KEYACCESS_EXE
 set -uo pipefail
 
 setup_exe="$(realpath "$1")"
@@ -27,7 +28,8 @@ guard_exe="$(realpath "$3")"
 outsider_exe="$(realpath "$4")"
 keeper_exe="$(realpath "$5")"
 serviceinfo_exe="$(realpath "$6")"
-keyaccess_exe="$(realpath "$7")"
+windows_tests_exe="$(realpath "$7")"
+keyaccess_exe="$(realpath "$8")"
 check_name="setup round trip"
 . "$(dirname "$0")/wine-checks.sh"
 
@@ -414,6 +416,14 @@ wait_until 5 is_free "$folder/notes.txt" || fail "the guard kept the folder of a
 store_item "$item"
 wait_until 5 is_locked "$folder/notes.txt" || fail "the guard did not lock the list written anew"
 wait_until 5 store_protected || fail "the guard did not protect the key made anew: $(tr -d '\r' < "$work/keyaccess.out")"
+# The installed program as the guard's window: a second start, the password,
+# Unlock Item and Relock Item through the guard, an unlock ending with its
+# copy, the guard stopped and started again under an open window. The test
+# stores a list of its own and removes it, and /REMOVESETTINGS follows.
+VAULTMERE_INSTALLED_FOLDER="$install_dir" wine "$windows_tests_exe" --gtest_filter='GuardWindowsTest.TheGuard*' \
+  > "$work/windows.out" 2>&1 < /dev/null ||
+  fail "the installed program did not work as the guard's window: $(grep -A4 Failure "$work/windows.out" | head -20)"
+grep -qF "[  PASSED  ] 1 test" "$work/windows.out" || fail "the window scenario did not run: $(tail -5 "$work/windows.out")"
 start_installed
 restarted=$last_started
 uninstall /REMOVESETTINGS
