@@ -16,6 +16,20 @@ std::wstring ParentOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+// Opens path and asks to be told of its next change; false when it is
+// missing or refuses.
+bool Watch(const std::wstring& path, bool subtree, HANDLE event, UniqueKey& key) {
+    UniqueKey opened;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, opened.Put()) !=
+            ERROR_SUCCESS ||
+        ::RegNotifyChangeKeyValue(opened.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
+                                  event, TRUE) != ERROR_SUCCESS) {
+        return false;
+    }
+    key = std::move(opened);
+    return true;
+}
+
 }  // namespace
 
 StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks)
@@ -24,9 +38,10 @@ StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks)
 StoreWatch::~StoreWatch() { Stop(); }
 
 DWORD StoreWatch::Start() {
-    changed_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    keyChanged_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    parentChanged_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!changed_ || !stop_) return ::GetLastError();
+    if (!keyChanged_ || !parentChanged_ || !stop_) return ::GetLastError();
     thread_.Reset(::CreateThread(nullptr, 0, &StoreWatch::Main, this, 0, nullptr));
     return thread_ ? ERROR_SUCCESS : ::GetLastError();
 }
@@ -36,7 +51,8 @@ void StoreWatch::Stop() {
     ::SetEvent(stop_.Get());
     ::WaitForSingleObject(thread_.Get(), INFINITE);
     thread_.Reset();
-    watched_.clear();
+    key_.Reset();
+    parent_.Reset();
 }
 
 DWORD WINAPI StoreWatch::Main(void* self) {
@@ -44,44 +60,39 @@ DWORD WINAPI StoreWatch::Main(void* self) {
     return 0;
 }
 
-void StoreWatch::Arm() {
-    // Closed before the event is reset: closing a key may complete its
-    // request and set the event.
-    watched_.clear();
-    ::ResetEvent(changed_.Get());
-    auto watch = [this](const std::wstring& path, bool subtree) {
-        UniqueKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, key.Put()) !=
-                ERROR_SUCCESS ||
-            ::RegNotifyChangeKeyValue(key.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
-                                      changed_.Get(), TRUE) != ERROR_SUCCESS) {
-            return false;
-        }
-        watched_.push_back(std::move(key));
-        return true;
-    };
-    // The parent's subkeys too: the key deleted or made anew is seen there
-    // whether or not a request on the key itself sees it.
-    watch(keyPath_, true);
+void StoreWatch::ArmKey() {
+    ::ResetEvent(keyChanged_.Get());
+    if (key_ && ::RegNotifyChangeKeyValue(key_.Get(), TRUE, kChanges, keyChanged_.Get(), TRUE) == ERROR_SUCCESS) return;
+    // Deleted: let go (which may set the event) and opened anew if it is there again.
+    key_.Reset();
+    ::ResetEvent(keyChanged_.Get());
+    Watch(keyPath_, true, keyChanged_.Get(), key_);
+}
+
+void StoreWatch::ArmParent() {
+    parent_.Reset();
+    ::ResetEvent(parentChanged_.Get());
     for (std::wstring path = ParentOf(keyPath_); !path.empty(); path = ParentOf(path)) {
-        if (watch(path, false)) break;
+        if (Watch(path, false, parentChanged_.Get(), parent_)) return;
     }
 }
 
 void StoreWatch::Run() {
     // A request to be told lives as long as the thread that made it: made
     // here. What changed before it is found by one first look.
-    Arm();
+    ArmParent();
+    ArmKey();
     bool pending = true;
     for (;;) {
-        const HANDLE waits[] = {stop_.Get(), changed_.Get()};
-        const DWORD timeout = pending ? quietMs_ : (watched_.empty() ? kRetryMs : INFINITE);
-        const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, timeout);
+        const HANDLE waits[] = {stop_.Get(), keyChanged_.Get(), parentChanged_.Get()};
+        const DWORD timeout = pending ? quietMs_ : (key_ || parent_ ? INFINITE : kRetryMs);
+        const DWORD result = ::WaitForMultipleObjects(3, waits, FALSE, timeout);
         if (result == WAIT_OBJECT_0) return;
-        if (result == WAIT_OBJECT_0 + 1) {
+        if (result == WAIT_OBJECT_0 + 1 || result == WAIT_OBJECT_0 + 2) {
             // Asked again before anything is read, so that no change after
             // this one is missed.
-            Arm();
+            if (result == WAIT_OBJECT_0 + 2) ArmParent();
+            ArmKey();
             if (callbacks_.touched) callbacks_.touched();
             pending = true;
         } else if (pending) {
@@ -89,7 +100,8 @@ void StoreWatch::Run() {
             if (callbacks_.settled) callbacks_.settled();
         } else {
             // Nothing could be watched: tried again now and then, and looked at.
-            Arm();
+            ArmParent();
+            ArmKey();
             pending = true;
         }
     }

@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "common/UniqueHandle.h"
 
@@ -38,15 +37,22 @@ public:
 private:
     static DWORD WINAPI Main(void* self);
     void Run();
-    // Asks to be told of the next change of the key and all below it, and
-    // of the subkeys of its nearest parent that exists.
-    void Arm();
+    // Asks again to be told of the next change of the key and all below it,
+    // opening it anew where it was deleted.
+    void ArmKey();
+    // Asks to be told when subkeys of the key's nearest existing parent come
+    // or go: the key deleted or made anew is seen there.
+    void ArmParent();
 
     std::wstring keyPath_;
     DWORD quietMs_;
     Callbacks callbacks_;
-    std::vector<UniqueKey> watched_;
-    UniqueHandle changed_;
+    // Each handle kept while its key lives and asked again only once it has
+    // told, with an event of its own.
+    UniqueKey key_;
+    UniqueKey parent_;
+    UniqueHandle keyChanged_;
+    UniqueHandle parentChanged_;
     UniqueHandle stop_;
     UniqueHandle thread_;
 };
