@@ -59,6 +59,8 @@ AllowSkipFiles off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define STORE_KEY "SOFTWARE\Brackwater\Addon"
 !define STORE_PARENT_KEY "SOFTWARE\Brackwater"
+; The guard's entries in the Application event log take their texts from its program file.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${GUARD_SERVICE}"
 !define HELPER_FILE "setuphelper.exe" ; run from $PLUGINSDIR only
 
 Var OldInstallFolder ; where an earlier version was installed, if elsewhere
@@ -397,6 +399,21 @@ Function RegisterGuard
   DetailPrint "The ${GUARD_DISPLAY_NAME} service runs."
 FunctionEnd
 
+; Gives the stored list's key (made when missing) and every key below it
+; the descriptor that lets only the system and administrators read or
+; change it. A key that cannot be given it is said plainly and makes setup
+; exit with code 2; the guard tries again whenever it starts.
+Function ProtectStore
+  Call ExtractHelper
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" store-protect'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The stored list's registry key could not be protected (error $0)."
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed, but its stored list and password in HKEY_LOCAL_MACHINE\${STORE_KEY} could not be closed to other users (error $0), so they may still read the password. Run Setup again." /SD IDOK
+    SetErrorLevel 2
+  ${EndIf}
+FunctionEnd
+
 ; Puts a program file renamed aside by MoveAside back, after another could
 ; not be moved.
 !macro PUT_BACK aside file
@@ -510,6 +527,13 @@ Section "${PRODUCT}" SectionProgram
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${GUARD_FILE}"
+  WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
+
+  ; The stored list and password only for the system and administrators,
+  ; on a key an earlier version left as on a new one.
+  Call ProtectStore
+
   ; The stored folders are locked from here on, whoever signs in.
   Call RegisterGuard
 
@@ -576,6 +600,7 @@ Section "Uninstall"
   RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
 
   ; The stored list and password stay unless the user or /REMOVESETTINGS says otherwise.
   ${GetParameters} $0

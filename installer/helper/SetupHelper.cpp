@@ -8,6 +8,10 @@
 //   setuphelper service-remove NAME
 //       exit 0 done, else the Win32 error of the step that failed
 //       (1060: no such service; 1072: marked for deletion)
+//   setuphelper store-protect
+//       gives the stored list's key (made when missing) and every key below
+//       it the descriptor that lets only the system and administrators in;
+//       exit 0 done, else the Win32 error of the first key that failed
 #include <windows.h>
 
 #include <shellapi.h>
@@ -17,6 +21,7 @@
 
 #include "installer/helper/ProgramCopies.h"
 #include "installer/helper/ServiceSetup.h"
+#include "store/Registry.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -25,6 +30,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!arguments) return 3;
     std::vector<std::wstring> words(arguments, arguments + count);
     ::LocalFree(static_cast<HLOCAL>(arguments));
+    if (words.size() == 2 && words[1] == L"store-protect") {
+        return static_cast<int>(Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, true).code);
+    }
     if (words.size() < 3) return 3;
     const std::wstring& command = words[1];
     const std::vector<std::wstring> programs(words.begin() + 2, words.end());

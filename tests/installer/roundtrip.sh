@@ -15,7 +15,11 @@
 # (WINEPREFIX, DISPLAY, a persistent wineserver).
 # Wine keeps no failure actions of a service, so those are checked only
 # where the system reports them.
+# The stored list's key is checked for the descriptor that keeps other users
+# out (keyaccess.exe), on a key left before setup, after an uninstall that
+# keeps it, on a new install and on a key made anew while the guard runs.
 # Usage: roundtrip.sh SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE GUARD_WINDOWS_TESTS_EXE
+#        KEYACCESS_EXE
 set -uo pipefail
 
 setup_exe="$(realpath "$1")"
@@ -25,6 +29,7 @@ outsider_exe="$(realpath "$4")"
 keeper_exe="$(realpath "$5")"
 serviceinfo_exe="$(realpath "$6")"
 windows_tests_exe="$(realpath "$7")"
+keyaccess_exe="$(realpath "$8")"
 check_name="setup round trip"
 . "$(dirname "$0")/wine-checks.sh"
 
@@ -41,6 +46,7 @@ start_menu_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/P
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere'
 store_key='HKLM\SOFTWARE\Brackwater\Addon'
+event_source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VaultmereGuard'
 
 started=()
 last_started=""
@@ -210,6 +216,12 @@ nothing_installed() {
     ! reg_value "$run_key" Vaultmere > /dev/null && [ ! -e "$task_unix" ] && no_service
 }
 
+# The stored list's key and every key below it only for the system and
+# administrators; what each carries in $work/keyaccess.out.
+store_protected() {
+  wine "$keyaccess_exe" 'SOFTWARE\Brackwater\Addon' > "$work/keyaccess.out" 2>&1 < /dev/null
+}
+
 store_item() {
   w reg add "$store_key\\Files" /v File0 /t REG_SZ /d "$1" /f || fail "cannot store File0"
   w reg add "$store_key\\Settings" /v UserPassword /t REG_SZ /d "secret" /f || fail "cannot store the password"
@@ -250,6 +262,9 @@ check_installed() {
   reg_value "$run_key" Vaultmere > /dev/null && fail "a Run entry starts the program besides the logon task"
   check_task
   check_guard
+  store_protected || fail "the stored list's key is not kept from other users: $(tr -d '\r' < "$work/keyaccess.out")"
+  [ "$(reg_value "$event_source_key" EventMessageFile)" = "$install_dir\VaultmereGuard.exe" ] ||
+    fail "the guard's event source does not name its program file"
   reg_query "$uninstall_key" || fail "no uninstall entry"
   local expected
   for expected in "DisplayName    REG_SZ    Vaultmere" "DisplayVersion    REG_SZ    1.4.0.2" \
@@ -325,6 +340,7 @@ check_uninstalled() {
   [ ! -e "$task_unix" ] || fail "the logon task is left"
   reg_query "$uninstall_key" && fail "uninstall entry left"
   no_service || fail "the service VaultmereGuard is left"
+  reg_query "$event_source_key" && fail "the guard's event source is left"
   [ -z "$(installed_copies VaultmereGuard.exe)" ] || fail "the guard still runs"
 }
 
@@ -356,6 +372,7 @@ is_free "$folder/notes.txt" || fail "the folder stayed locked after uninstall"
 check_uninstalled
 [ "$(reg_value "$store_key\\Files" File0)" = "$item" ] || fail "silent uninstall did not keep the stored list"
 [ "$(reg_value "$store_key\\Settings" UserPassword)" = "secret" ] || fail "silent uninstall did not keep the password"
+store_protected || fail "silent uninstall did not keep the stored list's descriptor: $(tr -d '\r' < "$work/keyaccess.out")"
 
 echo "== round 2: install over a version that started through the Run entry, update over the running program and guard, the guard alone, uninstall with /REMOVESETTINGS"
 w reg add "$run_key" /v Vaultmere /t REG_SZ /d "\"$install_dir\\brwaddon.exe\"" /f || fail "cannot write the old Run entry"
@@ -391,6 +408,14 @@ w sc stop VaultmereGuard
 wait_until 10 is_free "$folder/notes.txt" || fail "the stored folder stays locked with the guard stopped"
 w sc start VaultmereGuard || fail "the guard could not be started again"
 wait_until 10 is_locked "$folder/notes.txt" || fail "the guard started again did not lock the stored folder"
+# The list deleted as /REMOVESETTINGS deletes it, then written anew by an
+# administrator's script while the guard runs: applied, and the key made
+# anew given its descriptor.
+w reg delete "$store_key" /f
+wait_until 5 is_free "$folder/notes.txt" || fail "the guard kept the folder of a deleted list locked"
+store_item "$item"
+wait_until 5 is_locked "$folder/notes.txt" || fail "the guard did not lock the list written anew"
+wait_until 5 store_protected || fail "the guard did not protect the key made anew: $(tr -d '\r' < "$work/keyaccess.out")"
 # The installed program as the guard's window: a second start, the password,
 # Unlock Item and Relock Item through the guard, an unlock ending with its
 # copy, the guard stopped and started again under an open window. The test
