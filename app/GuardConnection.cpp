@@ -11,6 +11,8 @@ namespace {
 // notes, once a second, too); how long an answer may take.
 constexpr DWORD kConnectWaitMs = 200;
 constexpr DWORD kAnswerWaitMs = 10000;
+// The guard holds the answer to a password back after wrong ones, up to 30 s.
+constexpr DWORD kPasswordAnswerWaitMs = 40000;
 
 }  // namespace
 
@@ -47,7 +49,8 @@ std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& reques
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!client_.IsConnected() && !Connect(kConnectWaitMs)) return std::nullopt;
         Bytes answer;
-        if (client_.Transact(bytes, answer, kAnswerWaitMs) == ERROR_SUCCESS) {
+        const DWORD waitMs = request.kind == GuardMessageKind::Authenticate ? kPasswordAnswerWaitMs : kAnswerWaitMs;
+        if (client_.Transact(bytes, answer, waitMs) == ERROR_SUCCESS) {
             std::optional<GuardMessage> decoded = DecodeGuardMessage(answer.data(), answer.size());
             if (decoded) return decoded;
             client_.Close();

@@ -136,12 +136,15 @@ inline std::string ReadSmallFile(const std::wstring& path, std::size_t most = 40
 
 // Under Wine another process's times are not reported (they read as zero),
 // so they are taken from the Linux process whose command line names exe
-// (never a benchmark's own). -1 when there is no such process.
+// (never a benchmark's own; the newest where several do, since one that was
+// stopped may still be ending). -1 when there is no such process.
 inline double LinuxCpuSeconds(const std::wstring& exe, const std::string& environmentEntry = std::string()) {
     const std::string wanted(exe.begin(), exe.end());
     WIN32_FIND_DATAW found;
     vaultmere::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &found));
     if (!search) return -1;
+    double seconds = -1;
+    unsigned long long newest = 0;
     do {
         if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
         const std::wstring folder = std::wstring(L"Z:\\proc\\") + found.cFileName;
@@ -154,18 +157,21 @@ inline double LinuxCpuSeconds(const std::wstring& exe, const std::string& enviro
             const std::string environment = '\0' + ReadSmallFile(folder + L"\\environ", 65536);
             if (environment.find('\0' + environmentEntry + '\0') == std::string::npos) continue;
         }
-        // Fields 14 and 15, after the name in parentheses: user and system
-        // time in clock ticks of 1/100 s.
+        // Fields 14, 15 and 22, after the name in parentheses: user and
+        // system time in clock ticks of 1/100 s, and the start time.
         const std::string stat = ReadSmallFile(folder + L"\\stat");
         const std::size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
-        unsigned long long user = 0, system = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
-                        &system) == 2) {
-            return static_cast<double>(user + system) / 100.0;
+        unsigned long long user = 0, system = 0, started = 0;
+        if (std::sscanf(stat.c_str() + close + 1,
+                        " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %llu", &user,
+                        &system, &started) == 3 &&
+            started >= newest) {
+            newest = started;
+            seconds = static_cast<double>(user + system) / 100.0;
         }
     } while (::FindNextFileW(search.Get(), &found));
-    return -1;
+    return seconds;
 }
 
 // The CPU time of this prefix's wineserver (other prefixes may run their

@@ -87,7 +87,7 @@ public:
 
 private:
     struct Slot {
-        enum class State { Listening, Reading, Writing };
+        enum class State { Listening, Reading, Holding, Writing };
         UniqueHandle pipe;
         UniqueHandle event;
         OVERLAPPED overlapped{};
@@ -96,7 +96,8 @@ private:
         std::size_t used = 0;
         ConnectionId id = 0;
         std::wstring user;
-        UniqueHandle token;  // the client's, from its first message on
+        UniqueHandle token;    // the client's, from its first message on
+        ULONGLONG sendAt = 0;  // while Holding: when the answer goes
         // The call failed at once; the event is set so that the loop sees it.
         bool failed = false;
         // The client came between creating the instance and listening on it:
@@ -139,14 +140,36 @@ private:
                            [](const std::unique_ptr<Slot>& slot) { return slot->state == Slot::State::Listening; });
     }
 
+    // Sends the held answers whose time has come; the time until the next
+    // one is due, or INFINITE.
+    DWORD SendDueAnswers() {
+        const ULONGLONG now = ::GetTickCount64();
+        ULONGLONG next = 0;
+        for (std::size_t index = 0; index < slots_.size();) {
+            Slot& slot = *slots_[index];
+            if (slot.state == Slot::State::Holding) {
+                if (slot.sendAt <= now) {
+                    // A write that fails at once closes the slot: the same index is looked at again.
+                    if (!Write(index)) continue;
+                } else if (next == 0 || slot.sendAt < next) {
+                    next = slot.sendAt;
+                }
+            }
+            ++index;
+        }
+        return next == 0 ? INFINITE : static_cast<DWORD>(next - now);
+    }
+
     void Run() {
         for (;;) {
             if (!HasListener() && slots_.size() < kMaxGuardConnections) AddListener(false);
+            const DWORD timeout = SendDueAnswers();
             std::vector<HANDLE> waits{stop_.Get()};
             for (const auto& slot : slots_) waits.push_back(slot->event.Get());
             const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
-                                                          INFINITE);
+                                                          timeout);
             if (result == WAIT_OBJECT_0) return;
+            if (result == WAIT_TIMEOUT) continue;
             const std::size_t index = result - WAIT_OBJECT_0 - 1;
             if (result < WAIT_OBJECT_0 + 1 || index >= slots_.size()) {
                 // Only a handle closed under the wait gets here; a short pause
@@ -186,6 +209,9 @@ private:
                 return Read(slot);
             }
             return Answer(index);
+        case Slot::State::Holding:
+            // Nothing runs while an answer is held: only a stray wake gets here.
+            return;
         case Slot::State::Writing:
             if (!ok) return Close(index);
             slot.state = Slot::State::Reading;
@@ -216,17 +242,31 @@ private:
             slot.id = nextId_++;
             if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
         }
-        Bytes answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : Bytes();
-        if (answer.empty()) return Close(index);
-        slot.buffer = std::move(answer);
+        PipeAnswer answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : PipeAnswer();
+        if (answer.bytes.empty()) return Close(index);
+        slot.buffer = std::move(answer.bytes);
+        if (answer.holdMs > 0) {
+            slot.state = Slot::State::Holding;
+            slot.sendAt = ::GetTickCount64() + answer.holdMs;
+            return;
+        }
+        Write(index);
+    }
+
+    // Starts sending a slot's answer; false when the pipe is gone and the
+    // slot closed.
+    bool Write(std::size_t index) {
+        Slot& slot = *slots_[index];
         slot.state = Slot::State::Writing;
         slot.overlapped = OVERLAPPED{};
         slot.overlapped.hEvent = slot.event.Get();
         if (!::WriteFile(slot.pipe.Get(), slot.buffer.data(), static_cast<DWORD>(slot.buffer.size()), nullptr,
                          &slot.overlapped) &&
             ::GetLastError() != ERROR_IO_PENDING) {
-            Fail(slot);
+            Close(index);
+            return false;
         }
+        return true;
     }
 
     static void Fail(Slot& slot) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channel/GuardMessage.h"
@@ -26,6 +27,16 @@ constexpr std::size_t kMaxGuardConnections = 60;
 
 using Bytes = std::vector<unsigned char>;
 
+// An answer and how long the server holds it back before it sends it; the
+// connection is read again only once it is sent, while every other
+// connection is served as usual.
+struct PipeAnswer {
+    // NOLINTNEXTLINE(google-explicit-constructor): most answers are bytes sent at once
+    PipeAnswer(Bytes answer = Bytes(), DWORD holdMs = 0) : bytes(std::move(answer)), holdMs(holdMs) {}
+    Bytes bytes;
+    DWORD holdMs;
+};
+
 class GuardPipeServer {
 public:
     struct Callbacks {
@@ -34,7 +45,7 @@ public:
         std::function<void(ConnectionId connection, const std::wstring& user)> connected;
         // The answer to one whole message; an empty answer closes the
         // connection (a malformed request, say).
-        std::function<Bytes(ConnectionId connection, const Bytes& message)> answer;
+        std::function<PipeAnswer(ConnectionId connection, const Bytes& message)> answer;
         std::function<void(ConnectionId connection)> disconnected;
     };
 

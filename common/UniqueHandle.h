@@ -127,6 +127,13 @@ struct DeviceNotifyTraits {
     static void Close(Handle h) noexcept { ::UnregisterDeviceNotification(h); }
 };
 
+struct EventSourceTraits {
+    using Handle = HANDLE;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DeregisterEventSource(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -139,5 +146,6 @@ using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueDeviceNotify = UniqueResource<DeviceNotifyTraits>;
+using UniqueEventSource = UniqueResource<EventSourceTraits>;
 
 }  // namespace vaultmere

@@ -1,6 +1,7 @@
 #include "guard/GuardCore.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/TextCase.h"
 #include "locker/ItemPath.h"
@@ -36,6 +37,12 @@ std::wstring NotSavedText(long code) {
     return L"The stored list could not be changed (error " + std::to_wstring(code) + L"). Nothing was changed.";
 }
 
+std::uint64_t GuardCore::SteadyMilliseconds() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
 void GuardCore::LockStoredItems() {
     for (const std::wstring& path : store_.ReadItems()) {
         if (OnList(path)) continue;
@@ -68,7 +75,34 @@ void GuardCore::RestoreItems(const std::vector<std::wstring>& paths) {
     }
 }
 
-void GuardCore::Connect(ConnectionId connection) { connected_.insert(connection); }
+bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
+    std::vector<std::wstring> items;
+    for (const std::wstring& path : stored) {
+        if (std::find(items.begin(), items.end(), path) == items.end()) items.push_back(path);
+    }
+    if (items == items_) return false;
+    for (const std::wstring& path : items_) {
+        if (std::find(items.begin(), items.end(), path) != items.end()) continue;
+        if (Held(path)) locker_.SetItemLocked(path, false);
+        unlockedBy_.erase(path);
+        Erase(unlockedOrder_, path);
+        released_.erase(path);
+    }
+    const std::vector<std::wstring> before = std::move(items_);
+    items_ = std::move(items);
+    for (const std::wstring& path : items_) {
+        if (std::find(before.begin(), before.end(), path) == before.end()) locker_.SetItemLocked(path, true);
+    }
+    return true;
+}
+
+void GuardCore::Connect(ConnectionId connection, const std::wstring& user) { connected_[connection] = user; }
+
+const std::wstring& GuardCore::UserOf(ConnectionId connection) const {
+    static const std::wstring nobody;
+    const auto found = connected_.find(connection);
+    return found == connected_.end() ? nobody : found->second;
+}
 
 void GuardCore::Disconnect(ConnectionId connection) {
     connected_.erase(connection);
@@ -80,32 +114,35 @@ void GuardCore::Disconnect(ConnectionId connection) {
     for (const std::wstring& path : relock) Relock(path);
 }
 
-GuardMessage GuardCore::Handle(ConnectionId connection, const GuardMessage& request) {
-    if (!IsGuardRequest(request.kind)) return GuardMessage::Refusal(GuardRefusal::UnknownRequest);
+GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request) {
+    if (!IsGuardRequest(request.kind)) return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
     if (request.kind == GuardMessageKind::Authenticate) {
-        if (LowerCase(request.text) != LowerCase(store_.ReadPassword())) {
+        const bool right = LowerCase(request.text) == LowerCase(store_.ReadPassword());
+        const std::uint64_t now = clock_();
+        const std::uint64_t answer = throttle_.Attempt(UserOf(connection), right, now);
+        if (!right) {
             authenticated_.erase(connection);
-            return GuardMessage::Refusal(GuardRefusal::WrongPassword);
+            return {GuardMessage::Refusal(GuardRefusal::WrongPassword), answer - now};
         }
         authenticated_.insert(connection);
-        return GuardMessage::Done();
+        return {GuardMessage::Done(), answer - now};
     }
-    if (authenticated_.count(connection) == 0) return GuardMessage::Refusal(GuardRefusal::NotAuthenticated);
+    if (authenticated_.count(connection) == 0) return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
     switch (request.kind) {
     case GuardMessageKind::ReadLists:
-        return Lists();
+        return {Lists()};
     case GuardMessageKind::LockFolder:
-        return LockFolder(connection, request.text);
+        return {LockFolder(connection, request.text)};
     case GuardMessageKind::UnlockItem:
-        return Unlock(connection, request.text);
+        return {Unlock(connection, request.text)};
     case GuardMessageKind::RelockItem:
-        return Relock(request.text);
+        return {Relock(request.text)};
     case GuardMessageKind::RemoveItem:
-        return Remove(request.text);
+        return {Remove(request.text)};
     case GuardMessageKind::SetPassword:
-        return SetPassword(request.text);
+        return {SetPassword(request.text)};
     default:
-        return GuardMessage::Refusal(GuardRefusal::UnknownRequest);
+        return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
     }
 }
 

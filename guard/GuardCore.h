@@ -6,12 +6,14 @@
 // and keeps the list through a GuardStore, saving each change as it is made.
 // Not thread-safe: the service calls it under one lock.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "channel/GuardMessage.h"
+#include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
 namespace vaultmere {
@@ -37,9 +39,20 @@ public:
     virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
 };
 
+// An answer and how long it is held back before it is sent.
+struct GuardReply {
+    GuardMessage message;
+    std::uint64_t holdMs = 0;
+};
+
 class GuardCore {
 public:
-    GuardCore(ItemLocker& locker, GuardStore& store, ItemGate& gate) : locker_(locker), store_(store), gate_(gate) {}
+    // Milliseconds of a steady clock.
+    using Clock = std::function<std::uint64_t()>;
+    static std::uint64_t SteadyMilliseconds();
+
+    GuardCore(ItemLocker& locker, GuardStore& store, ItemGate& gate, Clock clock = &GuardCore::SteadyMilliseconds)
+        : locker_(locker), store_(store), gate_(gate), clock_(std::move(clock)) {}
     GuardCore(const GuardCore&) = delete;
     GuardCore& operator=(const GuardCore&) = delete;
 
@@ -55,12 +68,25 @@ public:
     // these items again (a drive that is gone is noted and waited for).
     void RestoreItems(const std::vector<std::wstring>& paths);
 
-    void Connect(ConnectionId connection);
+    // The list as it is stored now, changed by someone else (an
+    // administrator, a deployment): items added are locked, items gone are
+    // let go, and the others stay as they are, unlocked ones too. Returns
+    // whether the list changed.
+    bool ApplyStoredItems(const std::vector<std::wstring>& stored);
+
+    // user: who the client is (its SID); wrong passwords slow down a user,
+    // not a connection.
+    void Connect(ConnectionId connection, const std::wstring& user = std::wstring());
     // The items this connection unlocked are locked again.
     void Disconnect(ConnectionId connection);
 
-    // The answer to one decoded request from a connection.
-    GuardMessage Handle(ConnectionId connection, const GuardMessage& request);
+    // The answer to one decoded request from a connection, and how long it
+    // waits: only a password's answer ever waits (see PasswordThrottle).
+    GuardReply Reply(ConnectionId connection, const GuardMessage& request);
+    GuardMessage Handle(ConnectionId connection, const GuardMessage& request) {
+        return Reply(connection, request).message;
+    }
+    const std::wstring& UserOf(ConnectionId connection) const;
 
     const std::vector<std::wstring>& Items() const { return items_; }
     bool IsUnlocked(const std::wstring& path) const { return unlockedBy_.count(path) != 0; }
@@ -88,7 +114,9 @@ private:
     std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
     std::set<std::wstring> released_;                  // items whose drive is being removed
     std::set<ConnectionId> authenticated_;
-    std::set<ConnectionId> connected_;
+    std::map<ConnectionId, std::wstring> connected_;  // each with its user
+    PasswordThrottle throttle_;
+    Clock clock_;
 };
 
 // What a window is told when the list or the password could not be saved.

@@ -11,7 +11,16 @@ std::vector<std::wstring> RegistryGuardStore::ReadItems() {
     return Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
 }
 
+bool RegistryGuardStore::ReadItems(std::vector<std::wstring>& items) {
+    return static_cast<bool>(Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items));
+}
+
 long RegistryGuardStore::SaveItems(const std::vector<std::wstring>& items) {
+    if (!items.empty()) {
+        const Registry::RegistryStatus created =
+            Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, Registry::kFilesKeyName);
+        if (!created) return created.code;
+    }
     return Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items).code;
 }
 
@@ -21,12 +30,26 @@ std::wstring RegistryGuardStore::ReadPassword() {
 }
 
 long RegistryGuardStore::SavePassword(const std::wstring& password) {
+    // Never written where users may read it.
+    const Registry::RegistryStatus created = Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath,
+                                                                          Registry::kSettingsKeyName);
+    if (!created) return created.code;
     return Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName,
                                       Registry::RegistryValue::FromText(password))
         .code;
 }
 
 namespace {
+
+// How long the stored list must be left alone before a change is applied:
+// longer than the steps of one rewrite take, short enough to seem at once.
+constexpr DWORD kStoreQuietMs = 500;
+
+void ProtectStoreKey() {
+    // A failure is met again at the next change, and a save that cannot
+    // protect its key refuses to write.
+    Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, false);
+}
 
 std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
     std::vector<std::wstring> folders;
@@ -43,9 +66,9 @@ GuardService::GuardService()
     : ServiceBase(kGuardServiceName),
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
       core_(locker_, store_, gate_),
-      server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring&) {
+      server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                              std::lock_guard<std::mutex> hold(lock_);
-                                                             core_.Connect(connection);
+                                                             core_.Connect(connection, user);
                                                          },
                                                          [this](ConnectionId connection, const Bytes& message) {
                                                              return Answer(connection, message);
@@ -53,7 +76,11 @@ GuardService::GuardService()
                                                          [this](ConnectionId connection) {
                                                              std::lock_guard<std::mutex> hold(lock_);
                                                              core_.Disconnect(connection);
-                                                         }}) {}
+                                                         }}),
+      // Keys made anew get their descriptor at once; the list waits until
+      // it is whole.
+      watch_(Registry::kStoreKeyPath, kStoreQuietMs,
+             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}) {}
 
 GuardService::~GuardService() = default;
 
@@ -66,16 +93,19 @@ DWORD GuardService::OnStart() {
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
     auto& service = *static_cast<GuardService*>(self);
+    ProtectStoreKey();
     {
         std::lock_guard<std::mutex> hold(service.lock_);
         service.core_.LockStoredItems();
         service.WatchVolumes(false);
     }
+    service.watch_.Start();
     return service.server_.Start();
 }
 
 void GuardService::OnStop() {
     if (starter_) ::WaitForSingleObject(starter_.Get(), INFINITE);
+    watch_.Stop();
     server_.Stop();
     std::lock_guard<std::mutex> hold(lock_);
     if (notices_) notices_->Clear();
@@ -125,20 +155,37 @@ DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
     return NO_ERROR;
 }
 
-Bytes GuardService::Answer(ConnectionId connection, const Bytes& message) {
+void GuardService::ApplyStoredList() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<std::wstring> items;
+    // A list that cannot be read is not taken for an empty one.
+    if (!store_.ReadItems(items)) return;
+    if (core_.ApplyStoredItems(items)) WatchVolumes(true);
+}
+
+PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     const auto request = DecodeGuardMessage(message.data(), message.size());
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
-    std::lock_guard<std::mutex> hold(lock_);
-    const GuardMessage reply = core_.Handle(connection, *request);
-    // A drive plugged in again may have had no letter yet when it was
-    // announced: a window reading the lists looks again.
-    if (request->kind == GuardMessageKind::ReadLists ||
-        (request->kind == GuardMessageKind::LockFolder && reply == GuardMessage::Done(true))) {
-        WatchVolumes(true);
+    GuardReply reply;
+    std::wstring user;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        reply = core_.Reply(connection, *request);
+        user = core_.UserOf(connection);
+        // A drive plugged in again may have had no letter yet when it was
+        // announced: a window reading the lists looks again.
+        if (request->kind == GuardMessageKind::ReadLists ||
+            (request->kind == GuardMessageKind::LockFolder && reply.message == GuardMessage::Done(true))) {
+            WatchVolumes(true);
+        }
     }
-    Bytes answer = EncodeGuardMessage(reply);
+    if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) {
+        // Nothing to do when the entry cannot be written; the wait holds.
+        events_.WrongPassword(user);
+    }
+    Bytes answer = EncodeGuardMessage(reply.message);
     if (answer.empty()) answer = EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::TooLarge));
-    return answer;
+    return PipeAnswer(std::move(answer), static_cast<DWORD>(reply.holdMs));
 }
 
 }  // namespace vaultmere

@@ -9,17 +9,23 @@
 #include "channel/GuardPipe.h"
 #include "common/UniqueHandle.h"
 #include "guard/GuardCore.h"
+#include "guard/GuardEvents.h"
 #include "guard/GuardItemGate.h"
 #include "guard/ServiceBase.h"
+#include "guard/StoreWatch.h"
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
 
 namespace vaultmere {
 
-// The list and the password in the program's registry keys.
+// The list and the password in the program's registry keys, which only the
+// system and administrators may read: every key written is created with
+// that descriptor, and the descriptor is set again where it differs.
 class RegistryGuardStore final : public GuardStore {
 public:
     std::vector<std::wstring> ReadItems() override;
+    // The list, and whether it could be read (a missing key is an empty list).
+    bool ReadItems(std::vector<std::wstring>& items);
     long SaveItems(const std::vector<std::wstring>& items) override;
     std::wstring ReadPassword() override;
     long SavePassword(const std::wstring& password) override;
@@ -37,7 +43,10 @@ protected:
 
 private:
     static DWORD WINAPI LockInBackground(void* self);
-    Bytes Answer(ConnectionId connection, const Bytes& message);
+    PipeAnswer Answer(ConnectionId connection, const Bytes& message);
+    // The stored list changed and has been quiet since: what it holds now
+    // is locked, what it no longer holds let go.
+    void ApplyStoredList();
     // Registers the volumes of the listed items for removal notices; with
     // onlyNew, only items on no volume registered yet are looked at.
     void WatchVolumes(bool onlyNew);
@@ -47,10 +56,13 @@ private:
     GuardItemGate gate_;
     GuardCore core_;
     GuardPipeServer server_;
+    GuardEvents events_;
+    StoreWatch watch_;
     UniqueHandle starter_;
     std::unique_ptr<VolumeNotices> notices_;
     // The core and the notices are used from the pipe's thread, the start
-    // thread and the service manager's (device events, stop).
+    // thread, the watch's thread and the service manager's (device events,
+    // stop).
     std::mutex lock_;
 };
 

@@ -1,8 +1,9 @@
 ; Vaultmere setup: installs brwaddon.exe per machine, starts it at every logon
-; through a Task Scheduler task, and registers an uninstaller. Built by the
+; through a Task Scheduler task, registers and starts the guard service
+; (VaultmereGuard.exe), and registers an uninstaller. Built by the
 ; `installer` CMake target:
-;   makensis -DEXE=<brwaddon.exe> -DOUTFILE=<setup.exe> installer/vaultmere.nsi
-;   -DHELPER=<setuphelper.exe>
+;   makensis -DEXE=<brwaddon.exe> -DGUARD=<VaultmereGuard.exe>
+;   -DHELPER=<setuphelper.exe> -DOUTFILE=<setup.exe> installer/vaultmere.nsi
 ; Silent use: setup.exe /S [/D=<folder>]; uninstall.exe /S [/REMOVESETTINGS].
 ;
 ; Both the setup and the program are 32-bit, so on 64-bit Windows every
@@ -17,6 +18,9 @@ AllowSkipFiles off
 
 !ifndef EXE
   !error "Pass the program with -DEXE=<path to brwaddon.exe>"
+!endif
+!ifndef GUARD
+  !error "Pass the guard service with -DGUARD=<path to VaultmereGuard.exe>"
 !endif
 !ifndef HELPER
   !error "Pass the setup helper with -DHELPER=<path to setuphelper.exe>"
@@ -40,6 +44,14 @@ AllowSkipFiles off
 !define PUBLISHER "Brackwater Software"
 !define PROGRAM_FILE "brwaddon.exe"
 !define UNINSTALLER_FILE "uninstall.exe"
+!define GUARD_FILE "VaultmereGuard.exe"
+!define GUARD_SERVICE "VaultmereGuard"
+!define GUARD_DISPLAY_NAME "Vaultmere Guard"
+!define GUARD_DESCRIPTION "Keeps the folders chosen in ${PRODUCT} locked for every user of this computer and checks the password before any of them is unlocked."
+; The helper's service commands exit with the Win32 error of the step that failed.
+!define ERROR_SERVICE_DOES_NOT_EXIST 1060
+!define ERROR_SERVICE_MARKED_FOR_DELETE 1072
+!define MARKED_FOR_DELETE_TEXT "The ${GUARD_DISPLAY_NAME} service is being removed, but another program still has it open (the Services window, say), so Windows keeps it until that program is closed or Windows restarts."
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define TASK_NAME "${PRODUCT}"
 !define TASK_FILE "vaultmere-task.xml" ; kept in the install folder
@@ -47,10 +59,13 @@ AllowSkipFiles off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define STORE_KEY "SOFTWARE\Brackwater\Addon"
 !define STORE_PARENT_KEY "SOFTWARE\Brackwater"
+; The guard's entries in the Application event log take their texts from its program file.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${GUARD_SERVICE}"
 !define HELPER_FILE "setuphelper.exe" ; run from $PLUGINSDIR only
 
 Var OldInstallFolder ; where an earlier version was installed, if elsewhere
 Var TaskRegistered ; "yes" once the logon task is registered
+Var GuardFound ; the helper's answer when asked to stop the service: 0 when it was there
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -67,17 +82,17 @@ BrandingText "${PUBLISHER}"
 !define MUI_UNICON "../app/brwaddon.ico"
 !define MUI_ABORTWARNING
 
-!define MUI_DIRECTORYPAGE_TEXT_TOP "${PRODUCT} is installed in Program Files, where only administrators can change it: it runs with administrator rights at every logon."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "${PRODUCT} is installed in Program Files, where only administrators can change it: its service runs with the system's rights."
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
-!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed and starts at every logon. It runs hidden: to open its configuration, choose ${PRODUCT} in the Start menu while it runs."
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed: its service keeps the chosen folders locked from startup, and the program starts at every logon. It runs hidden: to open its configuration, choose ${PRODUCT} in the Start menu while it runs."
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${PRODUCT} now"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartProgram
 !insertmacro MUI_PAGE_FINISH
 
-!define MUI_UNCONFIRMPAGE_TEXT_TOP "${PRODUCT} will be ended and removed. Folders it keeps locked are unlocked."
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "${PRODUCT} and its service will be ended and removed. Folders it keeps locked are unlocked."
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -225,7 +240,7 @@ Function FolderPlace
   Exch $0
 FunctionEnd
 
-!define REFUSED_FOLDER_TEXT "${PRODUCT} runs with administrator rights at every logon, so it is installed only in a folder of Program Files, which no other user can change. Choose a folder in $PROGRAMFILES."
+!define REFUSED_FOLDER_TEXT "${PRODUCT}'s service runs with the system's rights, so it is installed only in a folder of Program Files, which no other user can change. Choose a folder in $PROGRAMFILES."
 
 Function DirectoryPageLeave
   Call NormalizeInstallFolder
@@ -269,8 +284,9 @@ FunctionEnd
 
 ; Writes the logon task's definition to $INSTDIR, UTF-16LE with a byte order
 ; mark as the Task Scheduler reads it. Any user's logon starts the program
-; with the highest rights that user has, in parallel for several users, with
-; no time limit, on batteries too, at normal priority.
+; with that user's own rights, never elevated (the service does what needs
+; more), in parallel for several users, with no time limit, on batteries
+; too, at normal priority.
 Function WriteTaskFile
   Push $0
   Push $1
@@ -290,7 +306,7 @@ Function WriteTaskFile
   FileWriteUTF16LE $0 '  <Principals>$\r$\n'
   FileWriteUTF16LE $0 '    <Principal id="Users">$\r$\n'
   FileWriteUTF16LE $0 '      <GroupId>S-1-5-32-545</GroupId>$\r$\n'
-  FileWriteUTF16LE $0 '      <RunLevel>HighestAvailable</RunLevel>$\r$\n'
+  FileWriteUTF16LE $0 '      <RunLevel>LeastPrivilege</RunLevel>$\r$\n'
   FileWriteUTF16LE $0 '    </Principal>$\r$\n'
   FileWriteUTF16LE $0 '  </Principals>$\r$\n'
   FileWriteUTF16LE $0 '  <Settings>$\r$\n'
@@ -325,9 +341,87 @@ Function RegisterLogonStart
   ${Else}
     WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${PROGRAM_FILE}"'
     DetailPrint "The logon task could not be registered ($0): ${PRODUCT} starts through the Run entry."
-    MessageBox MB_OK|MB_ICONEXCLAMATION "The Task Scheduler did not take the task that starts ${PRODUCT} at logon ($0), so it is started through the registry's Run entry instead. Started that way it has no administrator rights, and changes to the list or the password cannot be saved." /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "The Task Scheduler did not take the task that starts ${PRODUCT} at logon ($0), so it is started through the registry's Run entry instead." /SD IDOK
   ${EndIf}
 FunctionEnd
+
+; Stops the guard service, if there is one, and waits until its process has
+; ended, so that its program file can be replaced. Sets $GuardFound to the
+; helper's answer; stops setup, having changed nothing, when the service is
+; marked for deletion or does not stop.
+Function StopGuard
+  Call ExtractHelper
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-stop "${GUARD_SERVICE}"'
+  Pop $GuardFound
+  ${If} $GuardFound == ${ERROR_SERVICE_MARKED_FOR_DELETE}
+    DetailPrint "${MARKED_FOR_DELETE_TEXT}"
+    MessageBox MB_OK|MB_ICONSTOP "${MARKED_FOR_DELETE_TEXT} Close that program (or restart Windows) and run Setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort "The ${GUARD_DISPLAY_NAME} service is marked for deletion."
+  ${ElseIf} $GuardFound != 0
+  ${AndIf} $GuardFound != ${ERROR_SERVICE_DOES_NOT_EXIST}
+    MessageBox MB_OK|MB_ICONSTOP "The ${GUARD_DISPLAY_NAME} service could not be stopped (error $GuardFound). Restart Windows and run Setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort "The ${GUARD_DISPLAY_NAME} service could not be stopped."
+  ${EndIf}
+FunctionEnd
+
+; Setup stops without changing anything: the guard it stopped runs again,
+; so the folders stay locked.
+Function RestartStoppedGuard
+  ${If} $GuardFound == 0
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-start "${GUARD_SERVICE}"'
+    Pop $0
+  ${EndIf}
+FunctionEnd
+
+; Registers the guard service (or gives the one there the same
+; configuration) and starts it. A service that cannot be registered or
+; started is said plainly and makes setup exit with code 2.
+Function RegisterGuard
+  Call ExtractHelper
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-register "${GUARD_SERVICE}" "${GUARD_DISPLAY_NAME}" "${GUARD_DESCRIPTION}" "$INSTDIR\${GUARD_FILE}"'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The ${GUARD_DISPLAY_NAME} service could not be registered (error $0)."
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed, but its service, ${GUARD_DISPLAY_NAME}, could not be registered (error $0), so the folders are locked only while ${PRODUCT} runs for a signed-in user. Run Setup again." /SD IDOK
+    SetErrorLevel 2
+    Return
+  ${EndIf}
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-start "${GUARD_SERVICE}"'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The ${GUARD_DISPLAY_NAME} service could not be started (error $0)."
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed, but its service, ${GUARD_DISPLAY_NAME}, could not be started (error $0). Windows tries again at the next restart." /SD IDOK
+    SetErrorLevel 2
+    Return
+  ${EndIf}
+  DetailPrint "The ${GUARD_DISPLAY_NAME} service runs."
+FunctionEnd
+
+; Gives the stored list's key (made when missing) and every key below it
+; the descriptor that lets only the system and administrators read or
+; change it. A key that cannot be given it is said plainly and makes setup
+; exit with code 2; the guard tries again whenever it starts.
+Function ProtectStore
+  Call ExtractHelper
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" store-protect'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The stored list's registry key could not be protected (error $0)."
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is installed, but its stored list and password in HKEY_LOCAL_MACHINE\${STORE_KEY} could not be closed to other users (error $0), so they may still read the password. Run Setup again." /SD IDOK
+    SetErrorLevel 2
+  ${EndIf}
+FunctionEnd
+
+; Puts a program file renamed aside by MoveAside back, after another could
+; not be moved.
+!macro PUT_BACK aside file
+  ${If} ${aside} != "failed"
+  ${AndIf} ${aside} != ""
+    Rename "$INSTDIR\${aside}" "$INSTDIR\${file}"
+  ${EndIf}
+!macroend
 
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
@@ -360,10 +454,12 @@ Section "${PRODUCT}" SectionProgram
   ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${PRODUCT} is running and is ended for the update, for every user of this computer. The folders it locks stay unlocked until it starts again." /SD IDOK IDCANCEL`
     Abort "Setup was cancelled while ${PRODUCT} was running."
   ${EndIf}
+  Call StopGuard
   StrCpy $0 $OldInstallFolder
   Call EndProgramCopies
   Pop $R0
   ${If} $R0 == "failed"
+    Call RestartStoppedGuard
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} is running and could not be ended. End it (or restart Windows) and run Setup again." /SD IDOK
     SetErrorLevel 2
     Abort "${PRODUCT} could not be ended."
@@ -374,19 +470,19 @@ Section "${PRODUCT}" SectionProgram
   Push "${PROGRAM_FILE}"
   Call MoveAside
   Pop $R2
+  Push "${GUARD_FILE}"
+  Call MoveAside
+  Pop $R4
   Push "${UNINSTALLER_FILE}"
   Call MoveAside
   Pop $R3
   ${If} $R2 == "failed"
   ${OrIf} $R3 == "failed"
-    ${If} $R2 != "failed"
-    ${AndIf} $R2 != ""
-      Rename "$INSTDIR\$R2" "$INSTDIR\${PROGRAM_FILE}"
-    ${EndIf}
-    ${If} $R3 != "failed"
-    ${AndIf} $R3 != ""
-      Rename "$INSTDIR\$R3" "$INSTDIR\${UNINSTALLER_FILE}"
-    ${EndIf}
+  ${OrIf} $R4 == "failed"
+    !insertmacro PUT_BACK $R2 "${PROGRAM_FILE}"
+    !insertmacro PUT_BACK $R4 "${GUARD_FILE}"
+    !insertmacro PUT_BACK $R3 "${UNINSTALLER_FILE}"
+    Call RestartStoppedGuard
     MessageBox MB_OK|MB_ICONSTOP "A program file in $INSTDIR is held open by another program and cannot be replaced. Close that program (or restart Windows) and run Setup again." /SD IDOK
     SetErrorLevel 2
     Abort "A program file in $INSTDIR could not be replaced."
@@ -394,6 +490,7 @@ Section "${PRODUCT}" SectionProgram
 
   SetOutPath "$INSTDIR"
   File "/oname=${PROGRAM_FILE}" "${EXE}"
+  File "/oname=${GUARD_FILE}" "${GUARD}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
   ; The files renamed aside go now, or at the next restart while held; no
   ; restart is needed for the new version.
@@ -404,6 +501,7 @@ Section "${PRODUCT}" SectionProgram
   ; An earlier install elsewhere (outside Program Files) is moved here.
   ${If} $OldInstallFolder != ""
     Delete /REBOOTOK "$OldInstallFolder\${PROGRAM_FILE}"
+    Delete /REBOOTOK "$OldInstallFolder\${GUARD_FILE}"
     Delete /REBOOTOK "$OldInstallFolder\${UNINSTALLER_FILE}"
     Delete "$OldInstallFolder\${TASK_FILE}"
     StrCpy $0 $OldInstallFolder
@@ -428,6 +526,16 @@ Section "${PRODUCT}" SectionProgram
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${GUARD_FILE}"
+  WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
+
+  ; The stored list and password only for the system and administrators,
+  ; on a key an earlier version left as on a new one.
+  Call ProtectStore
+
+  ; The stored folders are locked from here on, whoever signs in.
+  Call RegisterGuard
 
   ; An update ended the running copy: a silent one starts the new program at
   ; once, so the folders are not left unlocked until the next logon.
@@ -466,8 +574,22 @@ Section "Uninstall"
     Abort "${PRODUCT} could not be ended."
   ${EndIf}
 
+  ; The service is stopped, its process ended, and deleted before its file.
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-remove "${GUARD_SERVICE}"'
+  Pop $R1
+  ${If} $R1 == ${ERROR_SERVICE_MARKED_FOR_DELETE}
+    DetailPrint "${MARKED_FOR_DELETE_TEXT}"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "The ${GUARD_DISPLAY_NAME} service is stopped. ${MARKED_FOR_DELETE_TEXT}" /SD IDOK
+  ${ElseIf} $R1 != 0
+  ${AndIf} $R1 != ${ERROR_SERVICE_DOES_NOT_EXIST}
+    MessageBox MB_OK|MB_ICONSTOP "The ${GUARD_DISPLAY_NAME} service could not be stopped and removed (error $R1). Restart Windows and run the uninstaller again." /SD IDOK
+    SetErrorLevel 2
+    Abort "The ${GUARD_DISPLAY_NAME} service could not be removed."
+  ${EndIf}
+
   ; Whatever still holds a program file, it goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\${PROGRAM_FILE}"
+  Delete /REBOOTOK "$INSTDIR\${GUARD_FILE}"
   Delete "$INSTDIR\${UNINSTALLER_FILE}"
   StrCpy $0 $INSTDIR
   Call un.DeleteAsideFiles
@@ -478,6 +600,7 @@ Section "Uninstall"
   RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
 
   ; The stored list and password stay unless the user or /REMOVESETTINGS says otherwise.
   ${GetParameters} $0
@@ -490,4 +613,9 @@ Section "Uninstall"
   ${EndIf}
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; Done, but the service goes only once nothing has it open, at the
+  ; latest at the next restart (ERROR_SUCCESS_REBOOT_REQUIRED).
+  ${If} $R1 == ${ERROR_SERVICE_MARKED_FOR_DELETE}
+    SetErrorLevel 3010
+  ${EndIf}
 SectionEnd

@@ -12,13 +12,15 @@ build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
 . scripts/build-env.sh
 args="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF"
 # Linked afresh each time, so that no signature of an earlier run is shipped.
-rm -f "$build_dir/bin/brwaddon.exe" "$build_dir/bin/setuphelper.exe"
+rm -f "$build_dir/bin/brwaddon.exe" "$build_dir/bin/VaultmereGuard.exe" "$build_dir/bin/setuphelper.exe"
 if [ -n "${VAULTMERE_SIGN_PFX:-}" ]; then
   args+=" -DVAULTMERE_SIGN_SCRIPT=$PWD/scripts/sign.sh"
-  # The program and setup's helper are signed before the setup takes them
-  # in; makensis signs the setup and the uninstaller through the same script.
-  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon setuphelper
+  # The program, the guard service and setup's helper are signed before the
+  # setup takes them in; makensis signs the setup and the uninstaller
+  # through the same script.
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon VaultmereGuard setuphelper
   scripts/sign.sh "$build_dir/bin/brwaddon.exe"
+  scripts/sign.sh "$build_dir/bin/VaultmereGuard.exe"
   scripts/sign.sh "$build_dir/bin/setuphelper.exe"
   VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer
   signed=yes
@@ -39,7 +41,7 @@ zip -q -j -X "release/Vaultmere-$version.zip" "$build_dir/bin/brwaddon.exe"
 ls -l release
 cat release/SHA256SUMS
 if [ "$signed" = no ]; then
-  echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, the setup and its"
-  echo "uninstaller are unsigned. Windows warns about unsigned downloads (SmartScreen), and Smart App"
-  echo "Control blocks them."
+  echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, VaultmereGuard.exe,"
+  echo "the setup and its uninstaller are unsigned. Windows warns about unsigned downloads (SmartScreen),"
+  echo "and Smart App Control blocks them."
 fi

@@ -1,5 +1,7 @@
 #include "store/Registry.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
@@ -8,6 +10,7 @@
 #include "common/UniqueHandle.h"
 
 using vaultmere::UniqueKey;
+using vaultmere::UniqueLocalMemory;
 
 namespace Registry {
 
@@ -99,16 +102,19 @@ bool RemoveSystemMenuItem(HWND window, int position) {
     return menu != nullptr && ::RemoveMenu(menu, static_cast<UINT>(position), MF_BYPOSITION) != FALSE;
 }
 
-std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath) {
-    std::vector<NamedValue> values;
+namespace {
+
+// Every value of a key; ERROR_FILE_NOT_FOUND when there is no key.
+LONG ReadValues(HKEY root, const std::wstring& keyPath, std::vector<NamedValue>& values) {
+    values.clear();
     UniqueKey key;
-    if (!OpenKey(root, keyPath, KEY_READ, key)) return values;
+    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key);
+    if (!opened) return opened.code;
 
     DWORD valueCount = 0, maxNameLength = 0, maxDataSize = 0;
-    if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, &maxNameLength,
-                           &maxDataSize, nullptr, nullptr) != ERROR_SUCCESS) {
-        return values;
-    }
+    LONG result = ::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                                     &maxNameLength, &maxDataSize, nullptr, nullptr);
+    if (result != ERROR_SUCCESS) return result;
     values.reserve(valueCount);
     std::vector<wchar_t> name(maxNameLength + 1);
     std::vector<unsigned char> data(std::max<DWORD>(maxDataSize, 16));
@@ -116,29 +122,27 @@ std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD size = static_cast<DWORD>(data.size());
         DWORD type = REG_NONE;
-        const LONG result = ::RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(),
-                                            &size);
-        if (result == ERROR_NO_MORE_ITEMS) break;
+        result = ::RegEnumValueW(key.Get(), index, name.data(), &nameLength, nullptr, &type, data.data(), &size);
+        if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (result == ERROR_MORE_DATA) {
             // A value grew or was added since the size query: grow and retry.
             name.resize(std::max<size_t>(name.size() * 2, 256));
             data.resize(std::max<size_t>(data.size() * 2, size));
             continue;
         }
-        if (result != ERROR_SUCCESS) break;
+        if (result != ERROR_SUCCESS) return result;
         values.push_back({std::wstring(name.data(), nameLength), DecodeRegistryValue(type, data.data(), size)});
         ++index;
     }
-    return values;
 }
 
-std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath) {
+std::vector<std::wstring> StoredItemsOf(std::vector<NamedValue>& values) {
     struct Numbered {
         std::wstring digits;
         std::wstring item;
     };
     std::vector<Numbered> numbered;
-    for (NamedValue& entry : ReadAllValues(root, keyPath)) {
+    for (NamedValue& entry : values) {
         auto digits = ItemIndexDigits(entry.name);
         if (!digits) continue;
         std::wstring item = entry.value.ToText();
@@ -151,6 +155,140 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
     items.reserve(numbered.size());
     for (Numbered& entry : numbered) items.push_back(std::move(entry.item));
     return items;
+}
+
+bool ParseDescriptor(const wchar_t* text, UniqueLocalMemory& descriptor) {
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, descriptor.Put(), nullptr) !=
+           FALSE;
+}
+
+std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor) {
+    UniqueLocalMemory text;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                reinterpret_cast<LPWSTR*>(text.Put()), nullptr)) {
+        return std::wstring();
+    }
+    return static_cast<const wchar_t*>(text.Get());
+}
+
+std::wstring AccessTextOf(HKEY key) {
+    DWORD size = 0;
+    if (::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) {
+        return std::wstring();
+    }
+    std::vector<unsigned char> buffer(size);
+    if (::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, buffer.data(), &size) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    return DescriptorText(buffer.data());
+}
+
+constexpr REGSAM kProtectAccess = READ_CONTROL | WRITE_DAC | KEY_ENUMERATE_SUB_KEYS | kRegistryView;
+
+// A descriptor to give keys and its text as read back, to compare with.
+struct WantedSecurity {
+    UniqueLocalMemory descriptor;
+    std::wstring text;
+    explicit WantedSecurity(const wchar_t* sddl) {
+        if (ParseDescriptor(sddl, descriptor)) text = DescriptorText(descriptor.Get());
+    }
+};
+
+LONG Protect(HKEY key, const WantedSecurity& wanted) {
+    if (AccessTextOf(key) == wanted.text) return ERROR_SUCCESS;
+    // Set as given: each subkey is given its inherited entries itself, so
+    // the result is the same whether or not the system passes them on.
+    return ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, wanted.descriptor.Get());
+}
+
+LONG ProtectBelow(HKEY key, const WantedSecurity& wanted) {
+    LONG first = ERROR_SUCCESS;
+    auto note = [&first](LONG result) {
+        if (first == ERROR_SUCCESS) first = result;
+    };
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];  // the longest key name the registry allows, and its end
+        DWORD length = 256;
+        const LONG listed = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS) break;
+        if (listed != ERROR_SUCCESS) {
+            note(listed);
+            break;
+        }
+        UniqueKey child;
+        const LONG opened = ::RegOpenKeyExW(key, name, 0, kProtectAccess, child.Put());
+        if (opened != ERROR_SUCCESS) {
+            note(opened);
+            continue;
+        }
+        note(Protect(child.Get(), wanted));
+        note(ProtectBelow(child.Get(), wanted));
+    }
+    return first;
+}
+
+}  // namespace
+
+std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath) {
+    std::vector<NamedValue> values;
+    ReadValues(root, keyPath, values);
+    return values;
+}
+
+RegistryStatus ReadStoredItems(HKEY root, const std::wstring& keyPath, std::vector<std::wstring>& items) {
+    std::vector<NamedValue> values;
+    const LONG result = ReadValues(root, keyPath, values);
+    items.clear();
+    if (result == ERROR_FILE_NOT_FOUND) return {};
+    if (result != ERROR_SUCCESS) return {result};
+    items = StoredItemsOf(values);
+    return {};
+}
+
+std::wstring KeyAccessText(HKEY root, const std::wstring& keyPath) {
+    UniqueKey key;
+    if (!OpenKey(root, keyPath, READ_CONTROL, key)) return std::wstring();
+    return AccessTextOf(key.Get());
+}
+
+std::wstring CanonicalAccessText(const wchar_t* descriptor) { return WantedSecurity(descriptor).text; }
+
+RegistryStatus ProtectKeyTree(HKEY root, const std::wstring& keyPath, bool create) {
+    const WantedSecurity keySecurity(kStoreKeySecurity);
+    const WantedSecurity subkeySecurity(kStoreSubkeySecurity);
+    if (keySecurity.text.empty() || subkeySecurity.text.empty()) return {ERROR_INVALID_SECURITY_DESCR};
+    UniqueKey key;
+    LONG result = ::RegOpenKeyExW(root, keyPath.c_str(), 0, kProtectAccess, key.Put());
+    if (result == ERROR_FILE_NOT_FOUND && create) {
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, keySecurity.descriptor.Get(), FALSE};
+        result = ::RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kProtectAccess,
+                                   &attributes, key.Put(), nullptr);
+    }
+    if (result != ERROR_SUCCESS) return {result};
+    result = Protect(key.Get(), keySecurity);
+    const LONG below = ProtectBelow(key.Get(), subkeySecurity);
+    return {result != ERROR_SUCCESS ? result : below};
+}
+
+RegistryStatus CreateProtectedKey(HKEY root, const std::wstring& keyPath, const std::wstring& subkey) {
+    RegistryStatus status = ProtectKeyTree(root, keyPath, true);
+    if (!status) return status;
+    const WantedSecurity subkeySecurity(kStoreSubkeySecurity);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, subkeySecurity.descriptor.Get(), FALSE};
+    UniqueKey key;
+    const std::wstring path = keyPath + L"\\" + subkey;
+    status.code = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | kRegistryView,
+                                    &attributes, key.Put(), nullptr);
+    if (!status) return status;
+    // Where the system created it with other rights, they are set now,
+    // before anything is written into it.
+    return ProtectKeyTree(root, keyPath, false);
+}
+
+std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath) {
+    std::vector<NamedValue> values;
+    ReadValues(root, keyPath, values);
+    return StoredItemsOf(values);
 }
 
 RegistryStatus SaveStoredItems(HKEY root, const std::wstring& keyPath, const std::vector<std::wstring>& items,

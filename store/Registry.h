@@ -11,8 +11,17 @@
 
 namespace Registry {
 
+constexpr wchar_t kStoreKeyPath[] = L"SOFTWARE\\Brackwater\\Addon";
+constexpr wchar_t kFilesKeyName[] = L"Files";
+constexpr wchar_t kSettingsKeyName[] = L"Settings";
 constexpr wchar_t kFilesKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Files";
 constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Settings";
+
+// Only the system and administrators may read or change the list and the
+// password: the store key's own access list, not the one of SOFTWARE, which
+// every user may read, passed on to every key below it.
+constexpr wchar_t kStoreKeySecurity[] = L"D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
+constexpr wchar_t kStoreSubkeySecurity[] = L"D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)";
 constexpr wchar_t kPasswordValueName[] = L"UserPassword";
 
 // Every key is opened in the 32-bit registry view, where the setup writes and
@@ -52,6 +61,26 @@ std::vector<NamedValue> ReadAllValues(HKEY root, const std::wstring& keyPath);
 // The stored item list: every value named File<N>, in ascending N, read as
 // text, empty ones skipped. The key is read once.
 std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath);
+
+// The same, and whether the list could be read: ERROR_SUCCESS also when the
+// key is missing (no list); on any other code items is empty and means
+// nothing.
+RegistryStatus ReadStoredItems(HKEY root, const std::wstring& keyPath, std::vector<std::wstring>& items);
+
+// A key's access list as descriptor text, "" when it cannot be read.
+std::wstring KeyAccessText(HKEY root, const std::wstring& keyPath);
+// Descriptor text as this system writes it back: a right may be written by
+// name or as a number.
+std::wstring CanonicalAccessText(const wchar_t* descriptor);
+
+// Gives keyPath the descriptor kStoreKeySecurity and every key below it
+// kStoreSubkeySecurity, wherever they differ. A missing key is created with
+// it when create is set, else the result is ERROR_FILE_NOT_FOUND. Returns
+// the first failure; the other keys are set all the same.
+RegistryStatus ProtectKeyTree(HKEY root, const std::wstring& keyPath, bool create);
+// Creates keyPath\subkey, each key with its descriptor, before anything is
+// written into them.
+RegistryStatus CreateProtectedKey(HKEY root, const std::wstring& keyPath, const std::wstring& subkey);
 
 // Replaces the stored item list with items as File0 ... File(n-1). The new
 // values are written first; only then is what is stale deleted (every other

@@ -91,10 +91,15 @@ protected:
                   core.Handle(connection, Request(GuardMessageKind::Authenticate, L"sECRET")).kind);
     }
 
+    GuardReply Attempt(ConnectionId connection, const std::wstring& password) {
+        return core.Reply(connection, Request(GuardMessageKind::Authenticate, password));
+    }
+
     CountingLocker locker;
     MemoryStore store;
     RefusingGate gate;
-    GuardCore core{locker, store, gate};
+    std::uint64_t now = 0;
+    GuardCore core{locker, store, gate, [this] { return now; }};
 };
 
 }  // namespace
@@ -185,6 +190,63 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
     EXPECT_EQ(L"new", store.password);
     EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);
+}
+
+TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection) {
+    EXPECT_EQ(16000u, PasswordThrottle::DelayAfter(5));
+    EXPECT_EQ(30000u, PasswordThrottle::DelayAfter(40));
+
+    core.Connect(3, L"S-1-5-21-7");
+    core.Connect(4, L"S-1-5-21-7");
+    core.Connect(5, L"S-1-5-21-8");
+    GuardReply first = Attempt(3, L"guess");
+    EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword), first.message.code);
+    EXPECT_EQ(0u, first.holdMs);
+    now = 10;
+    EXPECT_EQ(990u, Attempt(3, L"guess").holdMs);
+    // Answered at 1000. The user's other connection waits its turn; another user does not.
+    EXPECT_EQ(2990u, Attempt(4, L"guess").holdMs);
+    EXPECT_EQ(0u, Attempt(5, L"guess").holdMs);
+    // Answered at 3000: a new connection of the same user waits on.
+    core.Disconnect(3);
+    core.Disconnect(4);
+    core.Connect(6, L"S-1-5-21-7");
+    now = 3000;
+    EXPECT_EQ(4000u, Attempt(6, L"guess").holdMs);
+    // The right password waits its turn too, then lets the next one go at once.
+    const GuardReply right = Attempt(6, L"secret");
+    EXPECT_EQ(GuardMessage::Done(), right.message);
+    EXPECT_EQ(12000u, right.holdMs);
+    now = 15000;
+    EXPECT_EQ(0u, Attempt(6, L"guess").holdMs);
+    EXPECT_EQ(1000u, Attempt(6, L"secret").holdMs);
+}
+
+TEST_F(GuardCoreTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
+    const std::wstring a = L"c:\\a\\*.*", b = L"c:\\b\\*.*", c = L"d:\\c\\*.*";
+    Authenticate(1);
+    ASSERT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, b)));
+    locker.calls.clear();
+    // Its own save read back changes nothing.
+    EXPECT_FALSE(core.ApplyStoredItems({a, b}));
+    EXPECT_TRUE(locker.calls.empty());
+
+    // Added, in the stored order: only the new item is locked; b stays unlocked.
+    EXPECT_TRUE(core.ApplyStoredItems({c, b, a, c}));
+    EXPECT_EQ((Items{c, b, a}), core.Items());
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{{c, true}}), locker.calls);
+    EXPECT_TRUE(core.IsUnlocked(b));
+
+    // Gone: a is let go, b leaves the unlocked list; back again, b is locked.
+    EXPECT_TRUE(core.ApplyStoredItems({c}));
+    EXPECT_EQ(0, locker.Count(a));
+    EXPECT_TRUE(core.Handle(1, Request(GuardMessageKind::ReadLists)).unlocked.empty());
+    EXPECT_TRUE(core.ApplyStoredItems({c, b}));
+    EXPECT_EQ(1, locker.Count(b));
+    // Its unlock ended with the list: the connection's end locks nothing twice.
+    core.Disconnect(1);
+    EXPECT_EQ(1, locker.Count(b));
+    EXPECT_EQ(1, locker.Count(c));
 }
 
 namespace {

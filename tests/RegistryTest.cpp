@@ -111,6 +111,36 @@ TEST_F(RegistryTest, EmptyListEmptiesAKeyThatCannotBeDeleted) {
     EXPECT_TRUE(ReadStoredItems(key.Root(), Files()).empty());
 }
 
+TEST_F(RegistryTest, TheStoreKeyAndEveryKeyBelowAreLeftOnlyToTheSystemAndAdministrators) {
+    const std::wstring store = key.Path() + L"\\Addon";
+    const std::wstring keyText = CanonicalAccessText(kStoreKeySecurity);
+    const std::wstring subkeyText = CanonicalAccessText(kStoreSubkeySecurity);
+    ASSERT_FALSE(keyText.empty());
+    ASSERT_FALSE(subkeyText.empty());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ProtectKeyTree(key.Root(), store, false).code);
+    std::vector<std::wstring> items{L"stale"};
+    EXPECT_TRUE(ReadStoredItems(key.Root(), store + L"\\Files", items)) << "a missing list is an empty one";
+    EXPECT_TRUE(items.empty());
+
+    // Keys as an earlier version left them, one deeper than it made.
+    ASSERT_TRUE(SetRegistryValue(key.Root(), store + L"\\Files", L"File0", RegistryValue::FromText(L"c:\\a\\*.*")));
+    ASSERT_TRUE(CreateRegistryKey(key.Root(), store + L"\\Settings\\Deeper"));
+    EXPECT_NE(keyText, KeyAccessText(key.Root(), store));
+    ASSERT_TRUE(ProtectKeyTree(key.Root(), store, false));
+    EXPECT_EQ(keyText, KeyAccessText(key.Root(), store));
+    for (const wchar_t* below : {L"\\Files", L"\\Settings", L"\\Settings\\Deeper"}) {
+        EXPECT_EQ(subkeyText, KeyAccessText(key.Root(), store + below)) << below;
+    }
+    EXPECT_TRUE(ReadStoredItems(key.Root(), store + L"\\Files", items));
+    EXPECT_EQ((std::vector<std::wstring>{L"c:\\a\\*.*"}), items);
+
+    // Deleted and made anew: each key has its descriptor before anything is written.
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(key.Root(), store.c_str()));
+    ASSERT_TRUE(CreateProtectedKey(key.Root(), store, L"Settings"));
+    EXPECT_EQ(keyText, KeyAccessText(key.Root(), store));
+    EXPECT_EQ(subkeyText, KeyAccessText(key.Root(), store + L"\\Settings"));
+}
+
 TEST_F(RegistryTest, SaveStoppedAtAnyStepLosesNoItemThatStaysOnTheList) {
     struct Case {
         std::vector<std::pair<std::wstring, std::wstring>> stored;  // value name, item

@@ -59,20 +59,6 @@ std::vector<DWORD> ProgramCopies(const std::vector<std::wstring>& programFiles) 
     return copies;
 }
 
-// Administrators hold the debug privilege, disabled: enabled, it opens the
-// processes of other users, which grant nothing to administrators.
-void EnableDebugPrivilege() {
-    UniqueHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put())) return;
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid)) return;
-    // Without it only this user's own copies can be ended; those that
-    // remain are reported.
-    ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
-}
-
 bool TokenIsSystem(HANDLE token) {
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
@@ -187,6 +173,18 @@ StartOutcome StartWithShellToken(const std::wstring& program, DWORD session) {
 }
 
 }  // namespace
+
+void EnableDebugPrivilege() {
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Put())) return;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid)) return;
+    // Without it only this user's own processes can be ended; those that
+    // remain are reported.
+    ::AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+}
 
 bool AnyProgramCopyRuns(const std::vector<std::wstring>& programFiles) {
     EnableDebugPrivilege();

@@ -7,6 +7,11 @@
 
 namespace vaultmere {
 
+// Administrators hold the debug privilege, disabled: enabled, it opens the
+// processes of other users and of services, which grant administrators
+// little or nothing.
+void EnableDebugPrivilege();
+
 enum class EndOutcome { NoneRan = 0, Ended = 1, SomeRemain = 2 };
 
 // Ends every process of any user and session that runs one of these program
@@ -21,8 +26,8 @@ enum class StartOutcome { Started = 0, NoSignedInUser = 1, Failed = 2 };
 
 // Starts the program in this process's session as the user signed in there,
 // with that user's own rights, never with this process's: through the logon
-// task run on demand when taskName is given (so an administrator's copy runs
-// elevated, as at logon), otherwise with the token of the session's shell.
+// task run on demand when taskName is given (so that it runs as at logon),
+// otherwise with the token of the session's shell.
 // Started from the system's own account or session 0 (deployment tools),
 // nothing is started.
 StartOutcome StartForSignedInUser(const std::wstring& program, const std::wstring& taskName);

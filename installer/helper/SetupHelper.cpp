@@ -2,6 +2,16 @@
 //   setuphelper running PROGRAM...    exit 1 when a copy of any runs, else 0
 //   setuphelper end PROGRAM...        exit 0 none ran, 1 all ended, 2 some remain
 //   setuphelper start PROGRAM [TASK]  exit 0 started, 1 no signed-in user here, 2 failed
+//   setuphelper service-register NAME DISPLAY-NAME DESCRIPTION PROGRAM
+//   setuphelper service-start NAME
+//   setuphelper service-stop NAME
+//   setuphelper service-remove NAME
+//       exit 0 done, else the Win32 error of the step that failed
+//       (1060: no such service; 1072: marked for deletion)
+//   setuphelper store-protect
+//       gives the stored list's key (made when missing) and every key below
+//       it the descriptor that lets only the system and administrators in;
+//       exit 0 done, else the Win32 error of the first key that failed
 #include <windows.h>
 
 #include <shellapi.h>
@@ -10,6 +20,8 @@
 #include <vector>
 
 #include "installer/helper/ProgramCopies.h"
+#include "installer/helper/ServiceSetup.h"
+#include "store/Registry.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -18,6 +30,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!arguments) return 3;
     std::vector<std::wstring> words(arguments, arguments + count);
     ::LocalFree(static_cast<HLOCAL>(arguments));
+    if (words.size() == 2 && words[1] == L"store-protect") {
+        return static_cast<int>(Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, true).code);
+    }
     if (words.size() < 3) return 3;
     const std::wstring& command = words[1];
     const std::vector<std::wstring> programs(words.begin() + 2, words.end());
@@ -25,5 +40,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (command == L"end") return static_cast<int>(vaultmere::EndProgramCopies(programs));
     if (command == L"start")
         return static_cast<int>(vaultmere::StartForSignedInUser(words[2], words.size() > 3 ? words[3] : L""));
+    if (command == L"service-register" && words.size() == 6)
+        return static_cast<int>(vaultmere::RegisterService({words[2], words[3], words[4], words[5]}));
+    if (command == L"service-start") return static_cast<int>(vaultmere::StartServiceAndWait(words[2]));
+    if (command == L"service-stop") return static_cast<int>(vaultmere::StopServiceAndWait(words[2]));
+    if (command == L"service-remove") return static_cast<int>(vaultmere::RemoveService(words[2]));
     return 3;
 }

@@ -1,6 +1,7 @@
 // The program as the guard's window: the guard registered as a service
 // holds the stored folder, and a copy of the program shows and changes its
-// list through the pipe.
+// list through the pipe. With VAULTMERE_INSTALLED_FOLDER set (the setup's
+// round trip), the guard and the program that setup installed there.
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -20,6 +21,16 @@ protected:
         ProgramTest::SetUp();
         manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ASSERT_TRUE(manager_);
+        wchar_t installed[MAX_PATH] = {};
+        if (::GetEnvironmentVariableW(L"VAULTMERE_INSTALLED_FOLDER", installed, MAX_PATH) > 0) {
+            // The installed guard reads the list written above when it starts again.
+            installed_ = true;
+            programFolder = installed;
+            service_.Reset(::OpenServiceW(manager_.Get(), vaultmere::kGuardServiceName, SERVICE_ALL_ACCESS));
+            ASSERT_TRUE(service_) << ::GetLastError();
+            if (vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) != 0) StopGuard();
+            return;
+        }
         RemoveService();
         const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
         service_.Reset(::CreateServiceW(manager_.Get(), vaultmere::kGuardServiceName, L"Vaultmere Guard",
@@ -30,7 +41,7 @@ protected:
     }
     void TearDown() override {
         EndStrayCopies();
-        RemoveService();
+        if (!installed_) RemoveService();
         ProgramTest::TearDown();
     }
     void RemoveService() {
@@ -76,6 +87,7 @@ protected:
 
     vaultmere::UniqueServiceHandle manager_;
     vaultmere::UniqueServiceHandle service_;
+    bool installed_ = false;
     // Let go of once the guard is gone.
     TempFolder tree{L"guard-tree"};
 };

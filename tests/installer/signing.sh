@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Release signing with a throwaway self-signed certificate made here: the
-# program signed by scripts/sign.sh, the setup and its uninstaller signed as
+# program and the guard service signed by scripts/sign.sh, the setup and its uninstaller signed as
 # makensis writes them, each signature checked by osslsigncode against that
 # certificate. The uninstaller exists only once the setup has written it, so
 # the setup is installed silently under Wine and uninstalled again. Runs
 # inside the Wine environment of scripts/test.sh.
-# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE
+# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE GUARD_EXE
 set -uo pipefail
 program_exe="$(realpath "$1")"
 makensis="$2"
 helper_exe="$(realpath "$3")"
+guard_exe="$(realpath "$4")"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
 check_name=signing
 . "$(dirname "$0")/wine-checks.sh"
@@ -19,6 +20,12 @@ if [ "${WINEARCH:-win32}" = win64 ]; then program_files='Program Files (x86)'; e
 install_dir="C:\\$program_files\\Vaultmere signing test"
 install_unix="$WINEPREFIX/drive_c/$program_files/Vaultmere signing test"
 cleanup() {
+  # The service setup registers, should the uninstaller not have removed it.
+  if w sc query VaultmereGuard; then
+    w sc stop VaultmereGuard
+    sleep 1
+    w sc delete VaultmereGuard
+  fi
   if [ -e "$install_unix" ]; then
     w schtasks /Delete /F /TN Vaultmere
     w reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vaultmere' /f
@@ -58,8 +65,13 @@ cp "$helper_exe" "$work/setuphelper.exe"
 bash "$source_dir/scripts/sign.sh" "$work/setuphelper.exe" > "$work/sign.out" 2>&1 ||
   fail "sign.sh failed on the helper: $(cat "$work/sign.out")"
 verify "$work/setuphelper.exe"
+cp "$guard_exe" "$work/VaultmereGuard.exe"
+bash "$source_dir/scripts/sign.sh" "$work/VaultmereGuard.exe" > "$work/sign.out" 2>&1 ||
+  fail "sign.sh failed on the guard: $(cat "$work/sign.out")"
+verify "$work/VaultmereGuard.exe"
 
-"$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DHELPER="$work/setuphelper.exe" \
+"$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DGUARD="$work/VaultmereGuard.exe" \
+  -DHELPER="$work/setuphelper.exe" \
   -DOUTFILE="$work/Vaultmere-signed.exe" \
   -DSIGN_SCRIPT="$source_dir/scripts/sign.sh" "$source_dir/installer/vaultmere.nsi" > "$work/makensis.out" 2>&1 ||
   { echo "FAIL: makensis failed: $(cat "$work/makensis.out")"; exit 1; }
@@ -69,6 +81,7 @@ verify "$work/Vaultmere-signed.exe"
 w cmd /c "Z:${work//\//\\}\\Vaultmere-signed.exe /S /D=$install_dir" || fail "the signed setup failed to install"
 [ -f "$install_unix/uninstall.exe" ] && verify "$install_unix/uninstall.exe" || fail "no uninstaller installed"
 [ -f "$install_unix/brwaddon.exe" ] && verify "$install_unix/brwaddon.exe" || fail "no program installed"
+[ -f "$install_unix/VaultmereGuard.exe" ] && verify "$install_unix/VaultmereGuard.exe" || fail "no guard installed"
 
 cp "$install_unix/uninstall.exe" "$work/uninstall-copy.exe" &&
   w cmd /c "Z:${work//\//\\}\\uninstall-copy.exe /S /REMOVESETTINGS _?=$install_dir" || fail "the signed uninstaller failed"

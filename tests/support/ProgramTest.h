@@ -50,7 +50,7 @@ protected:
         }
     }
     HANDLE Start(const std::wstring& currentFolder = L"") {
-        processes.push_back(StartProcess(BinaryFolder() + L"\\brwaddon.exe", L"", false, currentFolder));
+        processes.push_back(StartProcess(programFolder + L"\\brwaddon.exe", L"", false, currentFolder));
         return processes.back().Get();
     }
     static HWND Resident() { return ::FindWindowW(ui::kFormClass, vaultmere::kResidentMarkerTitle); }
@@ -90,6 +90,8 @@ protected:
         ClickCentre(::GetDlgItem(Resident(), ResidentWindow::IDC_CONTINUE_BUTTON));
     }
 
+    // Where the program started comes from: the build, or an installation.
+    std::wstring programFolder = BinaryFolder();
     TempFolder folder{L"handoff"};
     std::vector<vaultmere::UniqueHandle> processes;
 };

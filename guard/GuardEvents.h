@@ -1,0 +1,31 @@
+#pragma once
+// The guard's entries in the Application event log, under the event source
+// VaultmereGuard, whose texts are the message table in VaultmereGuard.exe.
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "common/UniqueHandle.h"
+
+namespace vaultmere {
+
+class GuardEvents {
+public:
+    GuardEvents();
+
+    // A wrong password from the user with this SID (as text); false when
+    // the entry could not be written.
+    bool WrongPassword(const std::wstring& user);
+
+    // DOMAIN\name of a SID given as text; the SID itself when it names no
+    // account.
+    static std::wstring AccountName(const std::wstring& user);
+
+private:
+    UniqueEventSource source_;
+    // Names looked up before: a lookup may have to ask a domain controller.
+    std::map<std::wstring, std::wstring> names_;
+};
+
+}  // namespace vaultmere

@@ -1,0 +1,110 @@
+#include "guard/StoreWatch.h"
+
+#include "store/Registry.h"
+
+namespace vaultmere {
+
+namespace {
+
+constexpr DWORD kChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+// When not even a parent can be watched (the registry refuses it), the key
+// is looked at again this often.
+constexpr DWORD kRetryMs = 5000;
+
+std::wstring ParentOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// Opens path and asks to be told of its next change; false when it is
+// missing or refuses.
+bool Watch(const std::wstring& path, bool subtree, HANDLE event, UniqueKey& key) {
+    UniqueKey opened;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, opened.Put()) !=
+            ERROR_SUCCESS ||
+        ::RegNotifyChangeKeyValue(opened.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
+                                  event, TRUE) != ERROR_SUCCESS) {
+        return false;
+    }
+    key = std::move(opened);
+    return true;
+}
+
+}  // namespace
+
+StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks)
+    : keyPath_(std::move(keyPath)), quietMs_(quietMs), callbacks_(std::move(callbacks)) {}
+
+StoreWatch::~StoreWatch() { Stop(); }
+
+DWORD StoreWatch::Start() {
+    keyChanged_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    parentChanged_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!keyChanged_ || !parentChanged_ || !stop_) return ::GetLastError();
+    thread_.Reset(::CreateThread(nullptr, 0, &StoreWatch::Main, this, 0, nullptr));
+    return thread_ ? ERROR_SUCCESS : ::GetLastError();
+}
+
+void StoreWatch::Stop() {
+    if (!thread_) return;
+    ::SetEvent(stop_.Get());
+    ::WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_.Reset();
+    key_.Reset();
+    parent_.Reset();
+}
+
+DWORD WINAPI StoreWatch::Main(void* self) {
+    static_cast<StoreWatch*>(self)->Run();
+    return 0;
+}
+
+void StoreWatch::ArmKey() {
+    ::ResetEvent(keyChanged_.Get());
+    if (key_ && ::RegNotifyChangeKeyValue(key_.Get(), TRUE, kChanges, keyChanged_.Get(), TRUE) == ERROR_SUCCESS) return;
+    // Deleted: let go (which may set the event) and opened anew if it is there again.
+    key_.Reset();
+    ::ResetEvent(keyChanged_.Get());
+    Watch(keyPath_, true, keyChanged_.Get(), key_);
+}
+
+void StoreWatch::ArmParent() {
+    parent_.Reset();
+    ::ResetEvent(parentChanged_.Get());
+    for (std::wstring path = ParentOf(keyPath_); !path.empty(); path = ParentOf(path)) {
+        if (Watch(path, false, parentChanged_.Get(), parent_)) return;
+    }
+}
+
+void StoreWatch::Run() {
+    // A request to be told lives as long as the thread that made it: made
+    // here. What changed before it is found by one first look.
+    ArmParent();
+    ArmKey();
+    bool pending = true;
+    for (;;) {
+        const HANDLE waits[] = {stop_.Get(), keyChanged_.Get(), parentChanged_.Get()};
+        const DWORD timeout = pending ? quietMs_ : (key_ || parent_ ? INFINITE : kRetryMs);
+        const DWORD result = ::WaitForMultipleObjects(3, waits, FALSE, timeout);
+        if (result == WAIT_OBJECT_0) return;
+        if (result == WAIT_OBJECT_0 + 1 || result == WAIT_OBJECT_0 + 2) {
+            // Asked again before anything is read, so that no change after
+            // this one is missed.
+            if (result == WAIT_OBJECT_0 + 2) ArmParent();
+            ArmKey();
+            if (callbacks_.touched) callbacks_.touched();
+            pending = true;
+        } else if (pending) {
+            pending = false;
+            if (callbacks_.settled) callbacks_.settled();
+        } else {
+            // Nothing could be watched: tried again now and then, and looked at.
+            ArmParent();
+            ArmKey();
+            pending = true;
+        }
+    }
+}
+
+}  // namespace vaultmere

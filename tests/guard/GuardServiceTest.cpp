@@ -1,0 +1,178 @@
+// The guard as a real service and what no window shows: the stored list
+// changed in the registry while it runs, its key kept from other users, and
+// wrong passwords answered ever later.
+#include <atomic>
+#include <thread>
+
+#include "app/GuardConnection.h"
+#include "guard/GuardEventTexts.h"
+#include "guard/GuardEvents.h"
+#include "tests/support/ProgramTest.h"
+
+using namespace testing_support;
+using namespace vaultmere;
+
+namespace {
+
+class GuardServiceTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        for (const TempFolder* other : {&b, &c}) ASSERT_TRUE(WriteTextFile(*other / L"doc.txt", "d"));
+        manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ::DeleteService(UniqueServiceHandle(::OpenServiceW(manager_.Get(), kGuardServiceName, DELETE)).Get());
+        const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
+        service_.Reset(::CreateServiceW(manager_.Get(), kGuardServiceName, L"Vaultmere Guard", SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(service_ && ::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
+        ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(kGuardPipeName, 100) != FALSE; }, 10000));
+    }
+    void TearDown() override {
+        SERVICE_STATUS status{};
+        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
+        WaitUntil([] { return RunningServiceProcessId(kGuardServiceName) == 0; }, 10000);
+        ::DeleteService(service_.Get());
+        ProgramTest::TearDown();
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
+    }
+    static std::wstring Item(const TempFolder& folder) { return folder.Path() + L"\\*.*"; }
+    static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
+    static bool Free(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SUCCESS; }
+    // reg.exe on the list's key, as an administrator's script runs it.
+    static DWORD Reg(const std::wstring& verb, const std::wstring& arguments) {
+        wchar_t system[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system, MAX_PATH);
+        const UniqueHandle process = StartProcess(std::wstring(system) + L"\\reg.exe",
+                                                  verb + L" HKLM\\" + Registry::kFilesKeyPath + L" " + arguments +
+                                                      L" /f /reg:32");
+        return process ? WaitForExit(process.Get(), 30000) : ::GetLastError();
+    }
+    // The store key and the keys below it carry the descriptors that keep other users out.
+    static bool Protected(std::initializer_list<const wchar_t*> subkeys) {
+        bool all = Registry::KeyAccessText(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath) ==
+                   Registry::CanonicalAccessText(Registry::kStoreKeySecurity);
+        for (const wchar_t* subkey : subkeys) {
+            all = all && Registry::KeyAccessText(HKEY_LOCAL_MACHINE, std::wstring(Registry::kStoreKeyPath) + subkey) ==
+                             Registry::CanonicalAccessText(Registry::kStoreSubkeySecurity);
+        }
+        return all;
+    }
+    static GuardMessage Ask(GuardConnection& connection, GuardMessageKind kind, const std::wstring& text = L"") {
+        return connection.Exchange(GuardMessage::Request(kind, text)).value_or(GuardMessage());
+    }
+
+    TempFolder b{L"live-b"};
+    TempFolder c{L"live-c"};
+    UniqueServiceHandle manager_;
+    UniqueServiceHandle service_;
+};
+
+TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUsers) {
+    ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return Protected({L"\\Files", L"\\Settings"}); }, 2000)) << "the key the guard found";
+    ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(b) + L"\""));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(b); }, 2000)) << "an item written with reg add";
+
+    // Rewritten whole, by the crash-safe save in another order, then as a
+    // deployment replaces a key (deleted, then written anew a value every
+    // 150 ms): the items it keeps are never free, probed all the while.
+    std::atomic<bool> probing{true};
+    std::atomic<int> freed{0};
+    std::thread probe([&] {
+        while (probing) freed += Locked(folder) && Locked(b) ? 0 : 1;
+    });
+    EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {Item(b), Item(folder)}));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    const std::wstring rewritten[] = {Item(folder), Item(b)};
+    for (int i = 0; i < 2; ++i) {
+        ::Sleep(150);
+        EXPECT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath,
+                                               L"File" + std::to_wstring(i),
+                                               Registry::RegistryValue::FromText(rewritten[i])));
+    }
+    ::Sleep(1500);
+    probing = false;
+    probe.join();
+    EXPECT_EQ(0, freed.load()) << "an item kept across the rewrite was free in between";
+    EXPECT_TRUE(WaitUntil([] { return Protected({L"\\Files"}); }, 2000)) << "the list's key made anew";
+
+    // An item unlocked through a window stays unlocked as the list changes.
+    GuardConnection window;
+    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"secret"));
+    ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::UnlockItem, Item(folder)));
+    ASSERT_EQ(0u, Reg(L"add", L"/v File2 /t REG_SZ /d \"" + Item(c) + L"\""));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(c); }, 2000));
+    EXPECT_TRUE(Free(folder)) << "the change of the list relocked an item a window unlocked";
+    ASSERT_EQ(0u, Reg(L"delete", L"/v File1"));
+    EXPECT_TRUE(WaitUntil([&] { return Free(b); }, 2000)) << "an item deleted from the list";
+    EXPECT_TRUE(Locked(c));
+
+    // The whole key deleted (as uninstalling with /REMOVESETTINGS does), then
+    // saves through the guard: each key made with its descriptor at once.
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath));
+    EXPECT_TRUE(WaitUntil([&] { return Free(c); }, 2000)) << "the list deleted";
+    ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::LockFolder, Item(b)));
+    EXPECT_TRUE(Protected({L"\\Files"}));
+    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::SetPassword, L"secret"));
+    EXPECT_TRUE(Protected({L"\\Files", L"\\Settings"}));
+    ::Sleep(700);
+    EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
+}
+
+TEST_F(GuardServiceTest, WrongPasswordsAreAnsweredEverLaterForTheirUserWhileOthersAreServed) {
+    const GuardMessage wrong = GuardMessage::Refusal(GuardRefusal::WrongPassword);
+    GuardConnection first;
+    ASSERT_EQ(wrong, Ask(first, GuardMessageKind::Authenticate, L"guess"));
+
+    // The next attempt, sent on a raw connection of its own, waits a second;
+    // another connection is answered meanwhile.
+    UniqueHandle held(
+        ::CreateFileW(kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD bytes = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(held && ::SetNamedPipeHandleState(held.Get(), &bytes, nullptr, nullptr));
+    const Bytes attempt = EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::Authenticate, L"guess"));
+    const ULONGLONG sent = ::GetTickCount64();
+    ASSERT_TRUE(::WriteFile(held.Get(), attempt.data(), static_cast<DWORD>(attempt.size()), &bytes, nullptr));
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(first, GuardMessageKind::ReadLists));
+    auto answered = [&held, &bytes] {
+        return ::PeekNamedPipe(held.Get(), nullptr, 0, nullptr, &bytes, nullptr) && bytes;
+    };
+    EXPECT_FALSE(answered()) << "the other connection was served only after the held answer";
+    ASSERT_TRUE(WaitUntil(answered, 10000, 5));
+    EXPECT_GE(::GetTickCount64() - sent, 900u);
+    Bytes answer(4096);
+    ASSERT_TRUE(::ReadFile(held.Get(), answer.data(), static_cast<DWORD>(answer.size()), &bytes, nullptr));
+    EXPECT_EQ(wrong, DecodeGuardMessage(answer.data(), bytes).value_or(GuardMessage()));
+
+    // A new connection of the same user, with another open or not, waits its
+    // turn: twice as long, then twice as long again.
+    for (const ULONGLONG least : {1900u, 3900u}) {
+        GuardConnection next;
+        const ULONGLONG asked = ::GetTickCount64();
+        EXPECT_EQ(wrong, Ask(next, GuardMessageKind::Authenticate, L"guess"));
+        EXPECT_GE(::GetTickCount64() - asked, least);
+    }
+}
+
+TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
+    const std::wstring sid = L"S-1-5-32-544";  // the Administrators group: named on every system
+    const std::wstring name = GuardEvents::AccountName(sid);
+    EXPECT_NE(sid, name);
+    EXPECT_NE(std::wstring::npos, name.find(L"Administrators")) << name;
+    // The entry as Event Viewer shows it, from the guard's own message table.
+    UniqueModule guard(::LoadLibraryExW((BinaryFolder() + L"\\VaultmereGuard.exe").c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(name.c_str()), reinterpret_cast<DWORD_PTR>(sid.c_str())};
+    UniqueLocalMemory text;
+    ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                                       FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                   guard.Get(), MSG_WRONG_PASSWORD, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                   reinterpret_cast<LPWSTR>(text.Put()), 0,
+                                   reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments))));
+    EXPECT_EQ(L"A wrong password for Vaultmere was given by " + name + L" (" + sid + L").\r\n",
+              static_cast<const wchar_t*>(text.Get()));
+    EXPECT_TRUE(GuardEvents().WrongPassword(sid));
+}
+
+}  // namespace
