@@ -168,8 +168,11 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
 
     // Close hides; the list was saved by the guard as it changed, so the
     // stored list is as it was.
-    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    for (int attempt = 0; attempt < 3 && ::IsWindowVisible(Configuration()); ++attempt) {
+        ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
+        WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 2000);
+    }
+    ASSERT_FALSE(::IsWindowVisible(Configuration()));
     EXPECT_EQ((std::vector<std::wstring>{item, treeItem}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
 
