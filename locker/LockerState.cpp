@@ -311,18 +311,7 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
             for (const auto& entry : folder.held) status.filesHeld += covers(entry.first) ? 1 : 0;
         }
         for (const auto& entry : folder.waiting) {
-            if (!covers(entry.first)) continue;
-            switch (entry.second.failure) {
-            case Failure::Busy:
-                ++status.filesWaiting;
-                break;
-            case Failure::Denied:
-                ++status.filesDenied;
-                break;
-            case Failure::Other:
-                ++status.filesFailed;
-                break;
-            }
+            if (covers(entry.first)) CountWaiting(entry.second.failure, status);
         }
     }
     return statuses;
@@ -340,19 +329,21 @@ void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const 
         status.filesOverLimit += folder.turnedAway.size();
         // A subfolder that cannot be opened is noted as its files would be.
         if (key != top && folder.presence != ItemStatus::Folder::Present) ++status.filesDenied;
-        for (const auto& entry : folder.waiting) {
-            switch (entry.second.failure) {
-            case Failure::Busy:
-                ++status.filesWaiting;
-                break;
-            case Failure::Denied:
-                ++status.filesDenied;
-                break;
-            case Failure::Other:
-                ++status.filesFailed;
-                break;
-            }
-        }
+        for (const auto& entry : folder.waiting) CountWaiting(entry.second.failure, status);
+    }
+}
+
+void LockerState::CountWaiting(Failure failure, ItemStatus& status) {
+    switch (failure) {
+    case Failure::Busy:
+        ++status.filesWaiting;
+        break;
+    case Failure::Denied:
+        ++status.filesDenied;
+        break;
+    case Failure::Other:
+        ++status.filesFailed;
+        break;
     }
 }
 

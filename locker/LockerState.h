@@ -192,6 +192,8 @@ private:
     static bool Covers(const Folder& folder, const std::wstring& lower);
     // A tree's files counted over all its folders.
     void TreeStatus(const std::wstring& top, ItemStatus& status) const;
+    // Adds a waiting file to the count its failure belongs to.
+    static void CountWaiting(Failure failure, ItemStatus& status);
     static void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
