@@ -22,12 +22,19 @@ void WINAPI ServiceBase::ServiceMain(DWORD, LPWSTR*) {
     if (!service.statusHandle_) return;
     service.status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     service.ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000);
-    const DWORD error = service.OnStart();
+    service.stopRequested_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const DWORD error = service.stopRequested_ ? service.OnStart() : ::GetLastError();
     if (error != NO_ERROR) {
         service.ReportStatus(SERVICE_STOPPED, error);
         return;
     }
     service.ReportStatus(SERVICE_RUNNING);
+    // The stop's work is done here, not in the handler: the handler answers
+    // the service manager at once, and STOPPED is reported only after
+    // everything is let go, as the last thing the process does.
+    ::WaitForSingleObject(service.stopRequested_.Get(), INFINITE);
+    service.OnStop();
+    service.ReportStatus(SERVICE_STOPPED);
 }
 
 DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventData, void* context) {
@@ -35,8 +42,7 @@ DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventDat
     switch (control) {
     case SERVICE_CONTROL_STOP:
         service.ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 10000);
-        service.OnStop();
-        service.ReportStatus(SERVICE_STOPPED);
+        ::SetEvent(service.stopRequested_.Get());
         return NO_ERROR;
     case SERVICE_CONTROL_SHUTDOWN:
     case SERVICE_CONTROL_PRESHUTDOWN:

@@ -1,10 +1,12 @@
 #pragma once
 // The service manager's handshake, once: the dispatcher, the control
 // handler and status reports. A service derives from it and does its work
-// in OnStart and OnStop; the service manager's threads call those.
+// in OnStart and OnStop, both on the service's main thread.
 #include <windows.h>
 
 #include <string>
+
+#include "common/UniqueHandle.h"
 
 namespace vaultmere {
 
@@ -40,6 +42,7 @@ private:
     std::wstring name_;
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
     SERVICE_STATUS status_{};
+    UniqueHandle stopRequested_;
     DWORD checkPoint_ = 1;
 };
 

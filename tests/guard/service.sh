@@ -54,7 +54,13 @@ for round in first second; do
     [ "$state" = 4 ] || fail "$round start: after control $code the service reports state $state, not running"
     [ "$(opens)" = 32 ] || fail "$round start: control $code let the stored folder's file go"
   done
-  w sc stop VaultmereGuard || fail "$round stop failed"
+  w sc stop VaultmereGuard || fail "$round stop failed: $(tr -d '\r' < "$work/wine.out" | grep -v '^[0-9a-f]*:' | head -5)"
   opens_with 0 || fail "$round stop: the file stays shut"
+  # The stop is answered at once and reported done once all is let go.
+  for _ in $(seq 50); do
+    w "$control_exe" VaultmereGuard 0
+    [ $? = 1 ] && break
+    sleep 0.1
+  done
 done
 finish

@@ -403,9 +403,9 @@ for pid in $restarted; do
   wait_until 10 ended "$pid" || fail "a copy of the program could not be ended"
 done
 is_locked "$folder/notes.txt" || fail "the stored folder is not locked with every copy of the program ended"
-# Wine's sc may report a broken pipe for a stop that took effect: the effect counts.
-w sc stop VaultmereGuard
+w sc stop VaultmereGuard || fail "the guard could not be stopped"
 wait_until 10 is_free "$folder/notes.txt" || fail "the stored folder stays locked with the guard stopped"
+wait_until 10 test -z "$(installed_copies VaultmereGuard.exe)" || fail "the stopped guard's process stays"
 w sc start VaultmereGuard || fail "the guard could not be started again"
 wait_until 10 is_locked "$folder/notes.txt" || fail "the guard started again did not lock the stored folder"
 # The list deleted as /REMOVESETTINGS deletes it, then written anew by an
