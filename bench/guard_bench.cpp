@@ -22,6 +22,7 @@
 #include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
 #include "store/Registry.h"
+#include "tests/support/ServiceState.h"
 
 using bench::Format;
 using bench::Median;
@@ -57,7 +58,7 @@ public:
     void Stop() {
         SERVICE_STATUS status{};
         ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        for (int i = 0; i < 1000 && vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName) != 0; ++i) {
+        for (int i = 0; i < 1000 && !testing_support::ServiceStopped(vaultmere::kGuardServiceName); ++i) {
             ::Sleep(10);
         }
     }

@@ -8,6 +8,7 @@
 #include "guard/GuardEventTexts.h"
 #include "guard/GuardEvents.h"
 #include "tests/support/ProgramTest.h"
+#include "tests/support/ServiceState.h"
 
 using namespace testing_support;
 using namespace vaultmere;
@@ -31,7 +32,7 @@ protected:
     void TearDown() override {
         SERVICE_STATUS status{};
         ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        WaitUntil([] { return RunningServiceProcessId(kGuardServiceName) == 0; }, 10000);
+        WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
         ::DeleteService(service_.Get());
         ProgramTest::TearDown();
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
