@@ -21,6 +21,7 @@ std::wstring RefusalText(const GuardMessage& answer) {
 }
 
 std::optional<GuardMessage> GuardBook::Ask(const GuardMessage& request, std::wstring& message) {
+    const std::lock_guard<std::mutex> hold(linkLock_);
     std::optional<GuardMessage> answer = link_.Exchange(request);
     if (answer && answer->kind == GuardMessageKind::Refused &&
         answer->code == static_cast<std::uint32_t>(GuardRefusal::NotAuthenticated) && accepted_) {
@@ -102,6 +103,7 @@ BookResult GuardBook::RemoveSelected(const RemoveConfirmation& confirm) {
 }
 
 PasswordCheck GuardBook::CheckPassword(const std::wstring& entry) {
+    const std::lock_guard<std::mutex> hold(linkLock_);
     PasswordCheck check;
     const std::optional<GuardMessage> answer = link_.Exchange(
         GuardMessage::Request(GuardMessageKind::Authenticate, entry));
@@ -130,9 +132,20 @@ BookResult GuardBook::SetPassword(const std::wstring& password) {
         return result;
     }
     // A connection made anew gives the new password.
+    const std::lock_guard<std::mutex> hold(linkLock_);
     accepted_ = password;
     result.changed = true;
     return result;
+}
+
+std::wstring GuardBook::Notice() const {
+    const std::lock_guard<std::mutex> hold(linkLock_);
+    return link_.Problem();
+}
+
+void GuardBook::Tick() {
+    const std::lock_guard<std::mutex> hold(linkLock_);
+    link_.Retry();
 }
 
 }  // namespace vaultmere

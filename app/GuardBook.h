@@ -2,6 +2,7 @@
 // The list and its locks as the guard service holds them: every command is
 // a request on this copy's connection, and the lists and notes shown are the
 // guard's answers. No Windows headers: the connection is a GuardLink.
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,8 +47,8 @@ public:
 
     PasswordCheck CheckPassword(const std::wstring& entry) override;
     BookResult SetPassword(const std::wstring& password) override;
-    std::wstring Notice() const override { return link_.Problem(); }
-    void Tick() override { link_.Retry(); }
+    std::wstring Notice() const override;
+    void Tick() override;
 
 private:
     // The answer to request, giving the accepted password again to a
@@ -58,6 +59,9 @@ private:
     BookResult Command(GuardMessageKind kind, const std::wstring& path, const std::function<void()>& listed);
     void Take(const GuardMessage& lists);
 
+    // The password check may run on a thread of its own beside the windows'
+    // requests: the connection and the accepted password are taken in turn.
+    mutable std::mutex linkLock_;
     GuardLink& link_;
     std::optional<std::wstring> accepted_;  // the password the guard last accepted
     std::vector<ItemStatus> statuses_;

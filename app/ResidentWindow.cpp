@@ -12,6 +12,8 @@ namespace vaultmere {
 
 namespace {
 
+constexpr wchar_t kCheckingPassword[] = L"Checking the password...";
+
 constexpr int kClientWidth = 3810;
 constexpr int kClientHeight = 1695;
 
@@ -37,6 +39,11 @@ std::wstring ProgramFolder() {
     folder.resize(slash);
     if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
     return folder;
+}
+
+ResidentWindow::~ResidentWindow() {
+    // The keeper's answer is bounded: the check ends by itself.
+    if (passwordCheck_.joinable()) passwordCheck_.join();
 }
 
 void ResidentWindow::Load() {
@@ -131,7 +138,8 @@ void ResidentWindow::OnNoticeTimer() {
 bool IsShowRequestPending() { return FindFormOfOtherCopy(kShowRequestTitle) != nullptr; }
 
 void ResidentWindow::OnShowRequestTimer() {
-    if (lists_.StoresItself()) {
+    // While a check runs, the connection is its thread's.
+    if (lists_.StoresItself() && !passwordCheck_.joinable()) {
         lists_.Tick();
         ShowNotice(lists_.Notice());
     }
@@ -169,19 +177,43 @@ void ResidentWindow::OnContinue() {
 }
 
 void ResidentWindow::ContinueWithKeeper(const std::wstring& entry, bool remember) {
-    const PasswordCheck check = lists_.CheckPassword(entry);
+    if (passwordCheck_.joinable()) return;
+    checkedEntry_ = entry;
+    checkedRemember_ = remember;
+    EnableEntry(false);
+    ShowNotice(kCheckingPassword);
+    const HWND window = Handle();
+    passwordCheck_ = std::thread([this, window, entry] {
+        checkAnswer_ = lists_.CheckPassword(entry);
+        ::PostMessageW(window, kPasswordCheckedMessage, 0, 0);
+    });
+}
+
+void ResidentWindow::OnPasswordChecked() {
+    if (!passwordCheck_.joinable()) return;
+    passwordCheck_.join();
+    EnableEntry(true);
     SetControlText(IDC_PASSWORD_EDIT, std::wstring());
-    ShowNotice(check.message);
-    if (!check.accepted) {
+    ShowNotice(checkAnswer_.message);
+    if (!checkAnswer_.accepted) {
+        if (!IsVisible()) return;
         ::MessageBeep(MB_OK);
         ::SetFocus(Control(IDC_PASSWORD_EDIT));
         return;
     }
     // The accepted text is what Remember fills in again.
-    state_.storedPassword = entry;
-    state_.rememberFlag = remember;
+    state_.storedPassword = checkedEntry_;
+    state_.rememberFlag = checkedRemember_;
+    // Cancelled while the answer was on its way: nothing is opened.
+    if (!IsVisible()) return;
     if (showConfiguration) showConfiguration();
     Hide();
+}
+
+void ResidentWindow::EnableEntry(bool enable) {
+    for (const int id : {IDC_PASSWORD_EDIT, IDC_REMEMBER_CHECK, IDC_CONTINUE_BUTTON}) {
+        ::EnableWindow(Control(id), enable ? TRUE : FALSE);
+    }
 }
 
 void ResidentWindow::OnCancel() { Hide(); }
@@ -203,6 +235,10 @@ void ResidentWindow::OnCommand(int id, int notifyCode, HWND) {
 }
 
 LRESULT ResidentWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kPasswordCheckedMessage) {
+        OnPasswordChecked();
+        return 0;
+    }
     if (message == WM_TIMER) {
         if (wParam == kShowRequestTimer) OnShowRequestTimer();
         if (wParam == kNoticeTimer) OnNoticeTimer();

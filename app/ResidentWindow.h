@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <thread>
 
 #include "app/Residency.h"
 #include "common/AppState.h"
@@ -31,6 +32,9 @@ public:
 
     ResidentWindow(AppState& state, ItemBook& lists, InfoWindow& messageWindow)
         : state_(state), lists_(lists), messageWindow_(messageWindow) {}
+    ~ResidentWindow() override;
+    ResidentWindow(const ResidentWindow&) = delete;
+    ResidentWindow& operator=(const ResidentWindow&) = delete;
 
     // Opens the configuration window; set by its owner.
     std::function<void()> showConfiguration;
@@ -64,10 +68,17 @@ protected:
 
 private:
     enum TimerId : UINT_PTR { kShowRequestTimer = 1, kNoticeTimer = 2 };
+    // Posted by the password check's thread when the answer is in.
+    static constexpr UINT kPasswordCheckedMessage = WM_APP + 1;
 
     void RelockStoredItems();
-    // Continue where the password is checked by whoever keeps the list.
+    // Continue where the password is checked by whoever keeps the list:
+    // the check runs beside the window thread, since the keeper may hold
+    // its answer back for up to half a minute after wrong passwords, and the
+    // prompt keeps painting and can be cancelled meanwhile.
     void ContinueWithKeeper(const std::wstring& entry, bool remember);
+    void OnPasswordChecked();
+    void EnableEntry(bool enable);
     // Where the list is kept elsewhere: what the prompt says about reaching
     // it, under the check box; hidden when there is nothing to say.
     void ShowNotice(const std::wstring& text);
@@ -79,6 +90,11 @@ private:
     bool noticeShowing_ = false;
     bool residentSeen_ = false;
     int noticeSeconds_ = 0;
+    // The running check; its answer and what was entered with it.
+    std::thread passwordCheck_;
+    PasswordCheck checkAnswer_;
+    std::wstring checkedEntry_;
+    bool checkedRemember_ = false;
 };
 
 // Whether another copy of this program file shows a form under the show

@@ -12,8 +12,8 @@ namespace testing_support {
 // Stopped, or not there at all.
 inline bool ServiceStopped(const wchar_t* serviceName) {
     vaultmere::UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    vaultmere::UniqueServiceHandle service(
-        manager ? ::OpenServiceW(manager.Get(), serviceName, SERVICE_QUERY_STATUS) : nullptr);
+    vaultmere::UniqueServiceHandle service(manager ? ::OpenServiceW(manager.Get(), serviceName, SERVICE_QUERY_STATUS)
+                                                   : nullptr);
     SERVICE_STATUS status{};
     if (!service) return manager && ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
     return ::QueryServiceStatus(service.Get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
