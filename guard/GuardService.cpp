@@ -148,6 +148,7 @@ DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
         break;
     case VolumeNotices::Notice::Kind::Arrived:
         WatchVolumes(true);
+        lookForVolumesUntil_ = ::GetTickCount64() + kLookForVolumesMs;
         break;
     case VolumeNotices::Notice::Kind::None:
         break;
@@ -173,8 +174,9 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
         reply = core_.Reply(connection, *request);
         user = core_.UserOf(connection);
         // A drive plugged in again may have had no letter yet when it was
-        // announced: a window reading the lists looks again.
-        if (request->kind == GuardMessageKind::ReadLists ||
+        // announced: for a while after, a window reading the lists looks
+        // again. Not always: each look asks for the volume of every folder.
+        if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
             (request->kind == GuardMessageKind::LockFolder && reply.message == GuardMessage::Done(true))) {
             WatchVolumes(true);
         }

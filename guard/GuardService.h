@@ -60,6 +60,10 @@ private:
     StoreWatch watch_;
     UniqueHandle starter_;
     std::unique_ptr<VolumeNotices> notices_;
+    // Until when reading the lists also looks for the volumes of items on
+    // no volume registered: a minute after a volume arrived.
+    static constexpr ULONGLONG kLookForVolumesMs = 60000;
+    ULONGLONG lookForVolumesUntil_ = 0;
     // The core and the notices are used from the pipe's thread, the start
     // thread, the watch's thread and the service manager's (device events,
     // stop).
