@@ -6,7 +6,6 @@
 
 #include "common/TextCase.h"
 #include "locker/FileLocker.h"
-#include "tests/support/ProcessCounters.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -150,15 +149,16 @@ struct HangingOpen {
     UniqueHandle entered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<bool> opened{false};
+    UniqueHandle thread;  // the locker's thread that runs the open
 };
 
 TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     TempFolder remote(L"hang");
     ASSERT_TRUE(WriteTextFile(remote / L"stuck.txt", "s"));
-    const size_t threads = ProcessThreadCount();
     auto hang = std::make_shared<HangingOpen>();
     auto hanging = std::make_unique<FileLocker>([hang](const std::wstring& path) {
         if (path.find(L"stuck.txt") == std::wstring::npos) return OpenFileLocked(path);
+        hang->thread.Reset(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
         ::SetEvent(hang->entered.Get());
         ::WaitForSingleObject(hang->release.Get(), 60000);
         UniqueHandle file = OpenFileLocked(path);
@@ -189,7 +189,9 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     EXPECT_FALSE(hang->opened);
     // ... and once it returns, what it opened is closed and its thread ends.
     ::SetEvent(hang->release.Get());
-    EXPECT_TRUE(WaitUntil([&] { return hang->opened && ProcessThreadCount() == threads; }));
+    ASSERT_TRUE(hang->thread);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hang->thread.Get(), 5000));
+    EXPECT_TRUE(hang->opened);
     EXPECT_EQ(0u, OpenFromOutside(remote / L"stuck.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
 }
