@@ -21,7 +21,11 @@ std::wstring RefusalText(const GuardMessage& answer) {
 }
 
 std::optional<GuardMessage> GuardBook::Ask(const GuardMessage& request, std::wstring& message) {
-    const std::lock_guard<std::mutex> hold(linkLock_);
+    const std::unique_lock<std::mutex> hold(linkLock_, std::try_to_lock);
+    if (!hold.owns_lock()) {
+        message = kGuardBusy;
+        return std::nullopt;
+    }
     std::optional<GuardMessage> answer = link_.Exchange(request);
     if (answer && answer->kind == GuardMessageKind::Refused &&
         answer->code == static_cast<std::uint32_t>(GuardRefusal::NotAuthenticated) && accepted_) {

@@ -28,6 +28,7 @@ public:
 
 // The texts the windows show for the guard.
 constexpr wchar_t kGuardNotAnswering[] = L"Vaultmere Guard does not answer. Nothing was changed.";
+constexpr wchar_t kGuardBusy[] = L"Vaultmere Guard is still checking a password. Nothing was changed.";
 
 class GuardBook final : public ItemBook {
 public:
@@ -53,14 +54,17 @@ public:
 private:
     // The answer to request, giving the accepted password again to a
     // connection made anew (the guard restarted); nothing when the guard
-    // could not be asked, with why in message.
+    // could not be asked or a password check has the connection, with why
+    // in message.
     std::optional<GuardMessage> Ask(const GuardMessage& request, std::wstring& message);
     // A command on one item, then the lists read again.
     BookResult Command(GuardMessageKind kind, const std::wstring& path, const std::function<void()>& listed);
     void Take(const GuardMessage& lists);
 
     // The password check may run on a thread of its own beside the windows'
-    // requests: the connection and the accepted password are taken in turn.
+    // requests: the connection and the accepted password are taken in turn,
+    // and a window's request does not wait behind an answer the guard holds
+    // back (it is refused as busy).
     mutable std::mutex linkLock_;
     GuardLink& link_;
     std::optional<std::wstring> accepted_;  // the password the guard last accepted

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace vaultmere;
@@ -258,12 +261,20 @@ public:
     CoreLink(GuardCore& core, ConnectionId id) : core_(core), id_(id) { core_.Connect(id_); }
     std::optional<GuardMessage> Exchange(const GuardMessage& request) override {
         if (down) return std::nullopt;
+        if (request.kind == GuardMessageKind::Authenticate && release_.valid()) {
+            holding = true;
+            release_.wait();
+        }
         const std::vector<unsigned char> asked = EncodeGuardMessage(request);
         const auto decoded = DecodeGuardMessage(asked.data(), asked.size());
         const std::vector<unsigned char> answer = EncodeGuardMessage(core_.Handle(id_, *decoded));
         return DecodeGuardMessage(answer.data(), answer.size());
     }
     std::wstring Problem() const override { return std::wstring(); }
+    // Holds every password's answer back until let go, as the guard does
+    // after wrong ones; holding says one is held.
+    void HoldPasswords(std::shared_future<void> release) { release_ = std::move(release); }
+    std::atomic<bool> holding{false};
     void Drop() {
         core_.Disconnect(id_);
         id_ += 1000;
@@ -274,6 +285,7 @@ public:
 private:
     GuardCore& core_;
     ConnectionId id_;
+    std::shared_future<void> release_;
 };
 
 }  // namespace
@@ -328,6 +340,23 @@ TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGives
     firstLink.Drop();
     EXPECT_FALSE(first.Reload());
     EXPECT_TRUE(first.CheckPassword(L"other").accepted);
+
+    // While the guard holds a password's answer back, a window's reads and
+    // commands do not wait behind it: they are refused as busy.
+    std::promise<void> release;
+    firstLink.HoldPasswords(release.get_future().share());
+    std::thread check([&first] { EXPECT_TRUE(first.CheckPassword(L"other").accepted); });
+    while (!firstLink.holding) std::this_thread::yield();
+    EXPECT_FALSE(first.Reload());
+    first.lockedList.SetListIndex(0);
+    const BookResult busy = first.UnlockSelected();
+    EXPECT_FALSE(busy.changed);
+    EXPECT_EQ(kGuardBusy, busy.message);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    release.set_value();
+    check.join();
+    EXPECT_TRUE(first.UnlockSelected().changed);
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
 }
 
 TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntilItStaysOrIsGone) {
