@@ -11,6 +11,7 @@
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "store/Registry.h"
+#include "tests/support/DeleteTree.h"
 
 namespace bench {
 
@@ -59,24 +60,7 @@ inline size_t BareLock(const std::wstring& folder, std::vector<vaultmere::Unique
     return handles.size();
 }
 
-// Deletes a folder and everything in it.
-inline void DeleteTree(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    vaultmere::UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(path + L"\\" + name);
-            } else {
-                ::DeleteFileW((path + L"\\" + name).c_str());
-            }
-        } while (::FindNextFileW(search.Get(), &found));
-    }
-    search.Reset();
-    ::RemoveDirectoryW(path.c_str());
-}
+using testing_support::DeleteTree;
 
 inline void WriteEmptyFile(const std::wstring& path) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

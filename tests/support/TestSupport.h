@@ -8,6 +8,7 @@
 
 #include "common/UniqueHandle.h"
 #include "forms/FormKit.h"
+#include "tests/support/DeleteTree.h"
 
 namespace testing_support {
 
@@ -27,7 +28,6 @@ private:
 
 bool WriteTextFile(const std::wstring& path, const std::string& content);
 bool MakeFolder(const std::wstring& path);
-void DeleteTree(const std::wstring& path);
 
 // Folder of the running test program, where every test helper program lies.
 std::wstring BinaryFolder();
