@@ -155,7 +155,16 @@ void ClickCentre(HWND window) {
 
 void ClickAt(HWND window, POINT point, bool rightButton) {
     ::ClientToScreen(window, &point);
-    ::SetForegroundWindow(::GetAncestor(window, GA_ROOT));
+    const HWND root = ::GetAncestor(window, GA_ROOT);
+    ::SetForegroundWindow(root);
+    // Another process makes its windows hidden and shows them once placed:
+    // a click sent before then lands on whatever lies beneath.
+    WaitUntil(
+        [&] {
+            const HWND hit = ::WindowFromPoint(point);
+            return ::IsWindowVisible(root) && hit != nullptr && ::GetAncestor(hit, GA_ROOT) == root;
+        },
+        2000);
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN) - 1;
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN) - 1;
     INPUT inputs[3] = {};
