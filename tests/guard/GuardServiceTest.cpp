@@ -19,7 +19,7 @@ class GuardServiceTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        for (const TempFolder* other : {&b, &c}) ASSERT_TRUE(WriteTextFile(*other / L"doc.txt", "d"));
+        ASSERT_TRUE(WriteTextFile(b / L"doc.txt", "d"));
         manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ::DeleteService(UniqueServiceHandle(::OpenServiceW(manager_.Get(), kGuardServiceName, DELETE)).Get());
         const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
@@ -64,7 +64,6 @@ protected:
     }
 
     TempFolder b{L"live-b"};
-    TempFolder c{L"live-c"};
     UniqueServiceHandle manager_;
     UniqueServiceHandle service_;
 };
@@ -98,27 +97,24 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_EQ(0, freed.load()) << "an item kept across the rewrite was free in between";
     EXPECT_TRUE(WaitUntil([] { return Protected({L"\\Files"}); }, 2000)) << "the list's key made anew";
 
-    // An item unlocked through a window stays unlocked as the list changes.
-    GuardConnection window;
-    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"secret"));
-    ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::UnlockItem, Item(folder)));
-    ASSERT_EQ(0u, Reg(L"add", L"/v File2 /t REG_SZ /d \"" + Item(c) + L"\""));
-    EXPECT_TRUE(WaitUntil([&] { return Locked(c); }, 2000));
-    EXPECT_TRUE(Free(folder)) << "the change of the list relocked an item a window unlocked";
     ASSERT_EQ(0u, Reg(L"delete", L"/v File1"));
     EXPECT_TRUE(WaitUntil([&] { return Free(b); }, 2000)) << "an item deleted from the list";
-    EXPECT_TRUE(Locked(c));
+    EXPECT_TRUE(Locked(folder));
 
     // The whole key deleted (as uninstalling with /REMOVESETTINGS does), then
     // saves through the guard: each key made with its descriptor at once.
+    GuardConnection window;
+    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"secret"));
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath));
-    EXPECT_TRUE(WaitUntil([&] { return Free(c); }, 2000)) << "the list deleted";
+    EXPECT_TRUE(WaitUntil([&] { return Free(folder); }, 2000)) << "the list deleted";
     ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::LockFolder, Item(b)));
     EXPECT_TRUE(Protected({L"\\Files"}));
     ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::SetPassword, L"secret"));
     EXPECT_TRUE(Protected({L"\\Files", L"\\Settings"}));
     ::Sleep(700);
     EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
+    ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
 }
 
 TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnectionWaiting) {
@@ -150,7 +146,6 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
 TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     const std::wstring sid = L"S-1-5-32-544";  // the Administrators group: named on every system
     const std::wstring name = GuardEvents::AccountName(sid);
-    EXPECT_NE(sid, name);
     EXPECT_NE(std::wstring::npos, name.find(L"Administrators")) << name;
     // The entry as Event Viewer shows it, from the guard's own message table.
     UniqueModule guard(::LoadLibraryExW((BinaryFolder() + L"\\VaultmereGuard.exe").c_str(), nullptr,
