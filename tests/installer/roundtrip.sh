@@ -344,6 +344,8 @@ check_uninstalled() {
   [ -z "$(installed_copies VaultmereGuard.exe)" ] || fail "the guard still runs"
 }
 
+# Sourced by package.sh for the helpers above.
+[ -n "${ROUNDTRIP_HELPERS_ONLY:-}" ] && return 0
 [ -f "$setup_exe" ] || { fail "no setup program at $setup_exe (is makensis installed? scripts/deps.sh)"; exit 1; }
 reg_query "$store_key" && w reg delete "$store_key" /f
 nothing_installed || { fail "Vaultmere is installed in this prefix already"; exit 1; }
