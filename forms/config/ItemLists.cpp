@@ -74,9 +74,13 @@ std::wstring StatusNote(const ItemStatus& status) {
 }
 
 std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
-    std::wstring why = StatusNote(status);
-    if (!MakeItemKey(entry).tree) return why;
-    return why.empty() ? L"with subfolders" : L"with subfolders, " + why;
+    std::wstring note;
+    for (const std::wstring& part : {std::wstring(MakeItemKey(entry).tree ? L"with subfolders" : L""),
+                                     std::wstring(status.setByPolicy ? L"set by your administrator" : L""),
+                                     StatusNote(status)}) {
+        if (!part.empty()) note += (note.empty() ? L"" : L", ") + part;
+    }
+    return note;
 }
 
 void ItemLists::AddLockedItem(const std::wstring& path) {
