@@ -81,8 +81,8 @@ GuardService::GuardService()
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,
              StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}),
-      policyWatch_(Registry::kPolicyKeyPath, kStoreQuietMs, StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }},
-                   Registry::kPolicyView) {}
+      policyWatch_(Registry::kPolicyKeyPath, kStoreQuietMs,
+                   StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {}
 
 GuardService::~GuardService() = default;
 

@@ -20,8 +20,7 @@ std::wstring ParentOf(const std::wstring& path) {
 // missing or refuses.
 bool Watch(const std::wstring& path, REGSAM view, bool subtree, HANDLE event, UniqueKey& key) {
     UniqueKey opened;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | view, opened.Put()) !=
-            ERROR_SUCCESS ||
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | view, opened.Put()) != ERROR_SUCCESS ||
         ::RegNotifyChangeKeyValue(opened.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
                                   event, TRUE) != ERROR_SUCCESS) {
         return false;

@@ -255,7 +255,8 @@ RegistryStatus ReadPolicyItems(std::vector<std::wstring>& items) {
     for (const NamedValue& entry : values) {
         // Text only; a list of several strings in one value is none of the forms.
         const std::wstring& text = entry.value.Text();
-        if (entry.value.GetKind() == RegistryValue::Kind::Text && !text.empty() && text.find(L'\0') == std::wstring::npos)
+        if (entry.value.GetKind() == RegistryValue::Kind::Text && !text.empty() &&
+            text.find(L'\0') == std::wstring::npos)
             items.push_back(text);
     }
     return {};
@@ -263,7 +264,8 @@ RegistryStatus ReadPolicyItems(std::vector<std::wstring>& items) {
 
 RegistryStatus DeleteRegistryTree(HKEY root, const std::wstring& keyPath) {
     UniqueKey key;
-    RegistryStatus status = OpenKey(root, keyPath, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, key);
+    RegistryStatus status = OpenKey(root, keyPath, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                    key);
     if (!status) return status;
     status = {::RegDeleteTreeW(key.Get(), nullptr)};
     key.Reset();

@@ -74,12 +74,12 @@ std::wstring StatusNote(const ItemStatus& status) {
 }
 
 std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
-    std::wstring note;
-    for (const std::wstring& part : {std::wstring(MakeItemKey(entry).tree ? L"with subfolders" : L""),
-                                     std::wstring(status.setByPolicy ? L"set by your administrator" : L""),
-                                     StatusNote(status)}) {
+    std::wstring note = MakeItemKey(entry).tree ? L"with subfolders" : L"";
+    auto add = [&note](const std::wstring& part) {
         if (!part.empty()) note += (note.empty() ? L"" : L", ") + part;
-    }
+    };
+    if (status.setByPolicy) add(L"set by your administrator");
+    add(StatusNote(status));
     return note;
 }
 

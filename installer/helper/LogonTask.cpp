@@ -33,9 +33,7 @@ std::wstring FolderOf(const std::wstring& file) {
     return slash == std::wstring::npos ? std::wstring() : file.substr(0, slash);
 }
 
-std::wstring DefinitionFile(const std::wstring& programFile) {
-    return FolderOf(programFile) + L"\\" + kLogonTaskFile;
-}
+std::wstring DefinitionFile(const std::wstring& programFile) { return FolderOf(programFile) + L"\\" + kLogonTaskFile; }
 
 // Runs the system's schtasks.exe with arguments and returns its exit code.
 DWORD RunTaskScheduler(const std::wstring& arguments) {
@@ -106,10 +104,10 @@ DWORD RegisterLogonTask(const std::wstring& programFile, const std::wstring& tas
         const UniqueHandle out(
             ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) return ::GetLastError();
-        const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        const DWORD bytes = static_cast<DWORD>(text.size()) * static_cast<DWORD>(sizeof(wchar_t));
         DWORD written = 0;
-        if (!::WriteFile(out.Get(), text.data(), bytes, &written, nullptr) || written != bytes)
-            return ::GetLastError();
+        if (!::WriteFile(out.Get(), text.data(), bytes, &written, nullptr)) return ::GetLastError();
+        if (written != bytes) return ERROR_WRITE_FAULT;
     }
     return RunTaskScheduler(L"/Create /F /TN \"" + taskName + L"\" /XML \"" + file + L"\"");
 }

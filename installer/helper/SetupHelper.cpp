@@ -43,7 +43,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return static_cast<int>(Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, true).code);
     }
     if (words.size() == 2 && words[1] == L"store-remove") {
-        const Registry::RegistryStatus removed = Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
+        const Registry::RegistryStatus removed = Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                                                                              Registry::kStoreKeyPath);
         if (!removed && removed.code != ERROR_FILE_NOT_FOUND) return static_cast<int>(removed.code);
         Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kPublisherKeyPath);
         return 0;

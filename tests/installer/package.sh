@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The Windows Installer package under Wine, with the setup round trip's
-# helpers: installed silently, an older package starts the guard, which locks
-# the stored list, and registers the logon task; this package upgrades it
-# keeping the list; the older one is refused over it, and so is the setup
-# program; removed silently, nothing is left and nothing locked, the list
-# and password kept; over setup's installation the package is refused; with
-# REMOVESETTINGS=1 the list goes too.
+# helpers: a failed install rolled back; installed silently, an older package
+# starts the guard, which locks the stored list, and registers the logon
+# task; this package upgrades it keeping the list; the older one is refused
+# over it, and so is the setup program; removed silently, nothing is left and
+# nothing locked, the list and password kept; over setup's installation the
+# package is refused; with REMOVESETTINGS=1 the list goes too.
 # Usage: package.sh PACKAGE OLDER_PACKAGE SETUP_EXE PROGRAM_EXE GUARD_EXE OUTSIDER_EXE KEEPER_EXE SERVICEINFO_EXE
 #        GUARD_WINDOWS_TESTS_EXE KEYACCESS_EXE
 set -uo pipefail
@@ -76,6 +76,14 @@ mkdir -p "$folder"
 echo "secret notes" > "$folder/notes.txt"
 item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
+
+echo "== a failure rolls back: a folder in the way of the task's definition"
+mkdir -p "$install_unix/vaultmere-task.xml"
+msi i "$package_msi"
+[ $? -eq $((1603 & 255)) ] || fail "the failed install did not exit with 1603"
+[ ! -e "$install_unix/brwaddon.exe" ] && no_service && [ ! -e "$task_unix" ] &&
+  ! reg_query "$(entry_key "$package_code")" || fail "the failed install was not rolled back"
+rm -rf "$install_unix"
 
 echo "== the older package installed silently: the guard locks the stored list"
 store_item "$item"
