@@ -80,7 +80,9 @@ item="${item,,}"
 echo "== a failure rolls back: a folder in the way of the task's definition"
 mkdir -p "$install_unix/vaultmere-task.xml"
 msi i "$package_msi"
-[ $? -eq $((1603 & 255)) ] || fail "the failed install did not exit with 1603"
+rc=$?
+# Windows says 1603 (fatal error), Wine's installer 1627 (function failed).
+[ $rc -eq $((1603 & 255)) ] || [ $rc -eq $((1627 & 255)) ] || fail "the failed install exited with $rc"
 [ ! -e "$install_unix/brwaddon.exe" ] && no_service && [ ! -e "$task_unix" ] &&
   ! reg_query "$(entry_key "$package_code")" || fail "the failed install was not rolled back"
 rm -rf "$install_unix"
