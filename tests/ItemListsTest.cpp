@@ -146,7 +146,6 @@ TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {
     status.setByPolicy = true;
     EXPECT_EQ(L"with subfolders, set by your administrator, no access, cannot be locked, 4 over the file limit",
               EntryNote(L"C:\\Data\\**\\*.*", status));
-    status.setByPolicy = false;
     EXPECT_EQ(L"", EntryNote(L"c:\\data\\*.*", ItemStatus()));
     // What stops every file goes before what stops some.
     status.folder = ItemStatus::Folder::Missing;

@@ -16,24 +16,16 @@ shift 2
 ROUNDTRIP_HELPERS_ONLY=1 . "$(dirname "$0")/roundtrip.sh" "$@"
 check_name="package round trip"
 
-product_code() {
-  msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'
-}
+product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 package_code="$(product_code "$package_msi")"
 older_code="$(product_code "$older_msi")"
-entry_key() {
-  echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"
-}
+entry_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"; }
 # msi VERB PACKAGE [PROPERTY=VALUE...]: msiexec's exit code, silent.
-msi() {
-  wine msiexec "/$1" "$(windows_path "$2")" /qn "${@:3}" > "$work/msiexec.out" 2>&1 < /dev/null
-}
+msi() { wine msiexec "/$1" "$(windows_path "$2")" /qn "${@:3}" > "$work/msiexec.out" 2>&1 < /dev/null; }
 # Wine's Windows Installer makes the Start menu entry in the user's own menu.
 menu_entry() {
-  local entry
-  for entry in "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/"Start Menu"/Programs/Vaultmere.lnk; do
-    [ -e "$entry" ] && echo "$entry"
-  done
+  ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/"Start Menu"/Programs/Vaultmere.lnk \
+    2> /dev/null
 }
 
 eval "roundtrip_$(declare -f cleanup)"
@@ -68,14 +60,6 @@ check_removed() {
 }
 
 [ -f "$package_msi" ] && [ -f "$older_msi" ] || { fail "no package at $package_msi (is wixl installed?)"; exit 1; }
-reg_query "$store_key" && w reg delete "$store_key" /f
-nothing_installed || { fail "Vaultmere is installed in this prefix already"; exit 1; }
-
-folder="$work/private"
-mkdir -p "$folder"
-echo "secret notes" > "$folder/notes.txt"
-item="$(windows_path "$folder")\\*.*"
-item="${item,,}"
 
 echo "== a failure rolls back: a folder in the way of the task's definition"
 mkdir -p "$install_unix/vaultmere-task.xml"

@@ -344,8 +344,6 @@ check_uninstalled() {
   [ -z "$(installed_copies VaultmereGuard.exe)" ] || fail "the guard still runs"
 }
 
-# Sourced by package.sh for the helpers above.
-[ -n "${ROUNDTRIP_HELPERS_ONLY:-}" ] && return 0
 [ -f "$setup_exe" ] || { fail "no setup program at $setup_exe (is makensis installed? scripts/deps.sh)"; exit 1; }
 reg_query "$store_key" && w reg delete "$store_key" /f
 nothing_installed || { fail "Vaultmere is installed in this prefix already"; exit 1; }
@@ -355,6 +353,8 @@ mkdir -p "$folder"
 echo "secret notes" > "$folder/notes.txt"
 item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
+# Sourced by package.sh for the helpers and the folder above.
+[ -n "${ROUNDTRIP_HELPERS_ONLY:-}" ] && return 0
 
 echo "== round 1: install, relock, uninstall (of a guard whose process was killed) keeping the stored list"
 # Stored first: the guard reads the list when it starts.
