@@ -29,11 +29,7 @@ menu_entry() {
 }
 
 eval "roundtrip_$(declare -f cleanup)"
-cleanup() {
-  msi x "$package_msi"
-  msi x "$older_msi"
-  roundtrip_cleanup
-}
+cleanup() { msi x "$package_msi"; msi x "$older_msi"; roundtrip_cleanup; }
 
 # check_package VERSION PRODUCT_CODE
 check_package() {
