@@ -17,8 +17,7 @@ ROUNDTRIP_HELPERS_ONLY=1 . "$(dirname "$0")/roundtrip.sh" "$@"
 check_name="package round trip"
 
 product_code() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
-package_code="$(product_code "$package_msi")"
-older_code="$(product_code "$older_msi")"
+package_code="$(product_code "$package_msi")" older_code="$(product_code "$older_msi")"
 entry_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"; }
 # msi VERB PACKAGE [PROPERTY=VALUE...]: msiexec's exit code, silent.
 msi() { wine msiexec "/$1" "$(windows_path "$2")" /qn "${@:3}" > "$work/msiexec.out" 2>&1 < /dev/null; }
