@@ -102,7 +102,10 @@ BookResult GuardBook::RelockSelected() {
 BookResult GuardBook::RemoveSelected(const RemoveConfirmation& confirm) {
     const std::wstring entry = lockedList.SelectedText();
     if (entry.empty()) return BookResult();
-    if (!confirm || !confirm(entry)) return BookResult();
+    // Nothing to confirm where the guard refuses anyway: it says why.
+    const auto index = static_cast<std::size_t>(lockedList.ListIndex());
+    const bool byPolicy = index < statuses_.size() && statuses_[index].setByPolicy;
+    if (!byPolicy && (!confirm || !confirm(entry))) return BookResult();
     return Command(GuardMessageKind::RemoveItem, entry, nullptr);
 }
 

@@ -9,8 +9,8 @@ namespace {
 
 constexpr unsigned char kMagic[4] = {'V', 'M', 'G', 'D'};
 // A status on the wire: locked, folder state, refusal, then files held,
-// waiting, denied, failed and over the limit.
-constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 5 * 4;
+// waiting, denied, failed and over the limit, then set by policy.
+constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 5 * 4 + 1;
 
 enum class Fields { None, Text, Code, CodeAndText, Lists, Invalid };
 
@@ -118,17 +118,20 @@ void WriteStatus(Writer& out, const ItemStatus& status) {
     out.U32(static_cast<std::uint32_t>(status.filesDenied));
     out.U32(static_cast<std::uint32_t>(status.filesFailed));
     out.U32(static_cast<std::uint32_t>(status.filesOverLimit));
+    out.U8(status.setByPolicy ? 1 : 0);
 }
 
 bool ReadStatus(Reader& in, ItemStatus& status) {
     std::uint8_t locked = 0;
     std::uint8_t folder = 0;
     std::uint8_t refusal = 0;
+    std::uint8_t byPolicy = 0;
     std::uint32_t counts[5] = {};
     if (!in.U8(locked) || !in.U8(folder) || !in.U8(refusal)) return false;
     for (std::uint32_t& count : counts) {
         if (!in.U32(count)) return false;
     }
+    if (!in.U8(byPolicy) || byPolicy > 1) return false;
     if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::Unreachable) ||
         refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::FolderWithoutPattern)) {
         return false;
@@ -141,6 +144,7 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     status.filesDenied = counts[2];
     status.filesFailed = counts[3];
     status.filesOverLimit = counts[4];
+    status.setByPolicy = byPolicy == 1;
     return true;
 }
 
@@ -158,7 +162,8 @@ bool ListedItem::operator==(const ListedItem& other) const {
     return path == other.path && status.locked == other.status.locked && status.folder == other.status.folder &&
            status.refusal == other.status.refusal && status.filesHeld == other.status.filesHeld &&
            status.filesWaiting == other.status.filesWaiting && status.filesDenied == other.status.filesDenied &&
-           status.filesFailed == other.status.filesFailed && status.filesOverLimit == other.status.filesOverLimit;
+           status.filesFailed == other.status.filesFailed && status.filesOverLimit == other.status.filesOverLimit &&
+           status.setByPolicy == other.status.setByPolicy;
 }
 
 bool GuardMessage::operator==(const GuardMessage& other) const {

@@ -20,7 +20,8 @@
 namespace vaultmere {
 
 // 2: a status counts the files left open past a tree's limit.
-constexpr std::uint16_t kGuardProtocolVersion = 2;
+// 3: a status says whether an administrator's policy set the item.
+constexpr std::uint16_t kGuardProtocolVersion = 3;
 // One connection of a window copy to the guard, numbered by the guard.
 using ConnectionId = std::uint64_t;
 constexpr std::size_t kGuardHeaderBytes = 12;
@@ -54,6 +55,7 @@ enum class GuardRefusal : std::uint32_t {
     NotSaved = 5,     // the registry refused the change; the text says why
     TooLarge = 6,     // the answer would not fit in a message
     UnknownRequest = 7,
+    SetByPolicy = 8,  // an item of an administrator's policy stays; the text says so
 };
 
 struct ListedItem {

@@ -16,6 +16,15 @@ void Erase(std::vector<std::wstring>& list, const std::wstring& path) {
     list.erase(std::remove(list.begin(), list.end(), path), list.end());
 }
 
+bool Contains(const std::vector<std::wstring>& list, const std::wstring& path) {
+    return std::find(list.begin(), list.end(), path) != list.end();
+}
+
+bool ContainsIgnoringCase(const std::vector<std::wstring>& list, const std::wstring& path) {
+    return std::any_of(list.begin(), list.end(),
+                       [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+}
+
 // A mount point lower-cased and ending in one backslash; "" for anything
 // that is not a local absolute folder.
 std::wstring MountPoint(const std::wstring& root) {
@@ -52,18 +61,20 @@ void GuardCore::LockStoredItems() {
 }
 
 void GuardCore::ReleaseAll() {
-    for (const std::wstring& path : items_) {
+    for (const std::wstring& path : ListedItems()) {
         if (Held(path)) locker_.SetItemLocked(path, false);
     }
     items_.clear();
+    policy_.clear();
     unlockedOrder_.clear();
     unlockedBy_.clear();
     released_.clear();
 }
 
 void GuardCore::ReleaseItems(const std::vector<std::wstring>& paths) {
+    const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
     for (const std::wstring& path : paths) {
-        if (!OnList(path) || IsReleased(path)) continue;
+        if ((!OnList(path) && !Contains(policyOnly, path)) || IsReleased(path)) continue;
         if (Held(path)) locker_.SetItemLocked(path, false);
         released_.insert(path);
     }
@@ -81,6 +92,11 @@ bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
         if (std::find(items.begin(), items.end(), path) == items.end()) items.push_back(path);
     }
     if (items == items_) return false;
+    // A policy's item now stored is held as the stored one; one no longer
+    // stored is held for the policy.
+    const std::vector<std::wstring> policyBefore = PolicyOnly(items_);
+    const std::vector<std::wstring> policyAfter = PolicyOnly(items);
+    LetGo(policyBefore, policyAfter);
     for (const std::wstring& path : items_) {
         if (std::find(items.begin(), items.end(), path) != items.end()) continue;
         if (Held(path)) locker_.SetItemLocked(path, false);
@@ -93,7 +109,58 @@ bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
     for (const std::wstring& path : items_) {
         if (std::find(before.begin(), before.end(), path) == before.end()) locker_.SetItemLocked(path, true);
     }
+    Hold(policyBefore, policyAfter);
     return true;
+}
+
+bool GuardCore::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
+    std::vector<std::wstring> next;
+    for (const std::wstring& path : policy) {
+        if (!ContainsIgnoringCase(next, path)) next.push_back(path);
+    }
+    if (next == policy_) return false;
+    const std::vector<std::wstring> before = PolicyOnly(items_);
+    policy_ = std::move(next);
+    const std::vector<std::wstring> after = PolicyOnly(items_);
+    LetGo(before, after);
+    Hold(before, after);
+    // A stored item the policy names now stays locked, also where a window unlocked it.
+    const std::vector<std::wstring> unlocked = unlockedOrder_;
+    for (const std::wstring& path : unlocked) {
+        if (SetByPolicy(path)) Relock(path);
+    }
+    return true;
+}
+
+std::vector<std::wstring> GuardCore::ListedItems() const {
+    std::vector<std::wstring> listed = items_;
+    const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
+    listed.insert(listed.end(), policyOnly.begin(), policyOnly.end());
+    return listed;
+}
+
+bool GuardCore::SetByPolicy(const std::wstring& path) const { return ContainsIgnoringCase(policy_, path); }
+
+std::vector<std::wstring> GuardCore::PolicyOnly(const std::vector<std::wstring>& stored) const {
+    std::vector<std::wstring> only;
+    for (const std::wstring& path : policy_) {
+        if (!ContainsIgnoringCase(stored, path)) only.push_back(path);
+    }
+    return only;
+}
+
+void GuardCore::LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+    for (const std::wstring& path : before) {
+        if (Contains(after, path)) continue;
+        if (!IsReleased(path)) locker_.SetItemLocked(path, false);
+        released_.erase(path);
+    }
+}
+
+void GuardCore::Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+    for (const std::wstring& path : after) {
+        if (!Contains(before, path)) locker_.SetItemLocked(path, true);
+    }
 }
 
 void GuardCore::Connect(ConnectionId connection, const std::wstring& user) { connected_[connection] = user; }
@@ -150,7 +217,7 @@ GuardMessage GuardCore::Lists() const {
     GuardMessage lists;
     lists.kind = GuardMessageKind::Lists;
     std::vector<std::wstring> locked;
-    for (const std::wstring& path : items_) {
+    for (const std::wstring& path : ListedItems()) {
         if (!IsUnlocked(path)) locked.push_back(path);
     }
     const std::vector<ItemStatus> statuses = locker_.StatusOf(locked);
@@ -162,6 +229,7 @@ GuardMessage GuardCore::Lists() const {
             status.locked = true;
             status.folder = ItemStatus::Folder::Unreachable;
         }
+        status.setByPolicy = SetByPolicy(locked[i]);
         lists.locked.push_back({locked[i], status});
     }
     lists.unlocked = unlockedOrder_;
@@ -170,6 +238,8 @@ GuardMessage GuardCore::Lists() const {
 }
 
 GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path) {
+    // Locked for the policy already, and never stored a second time.
+    if (SetByPolicy(path)) return GuardMessage::Done(false);
     const auto listed = std::find_if(items_.begin(), items_.end(),
                                      [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
     if (listed != items_.end()) {
@@ -188,6 +258,7 @@ GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& 
 }
 
 GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {
+    if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     if (Held(path)) locker_.SetItemLocked(path, false);
     unlockedBy_[path] = connection;
@@ -205,6 +276,7 @@ GuardMessage GuardCore::Relock(const std::wstring& path) {
 }
 
 GuardMessage GuardCore::Remove(const std::wstring& path) {
+    if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     std::vector<std::wstring> items = items_;
     Erase(items, path);

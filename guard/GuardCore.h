@@ -74,6 +74,13 @@ public:
     // whether the list changed.
     bool ApplyStoredItems(const std::vector<std::wstring>& stored);
 
+    // The folders an administrator's policy keeps locked, as read now. Each
+    // is locked and listed like a stored item, shown as set by policy, and
+    // never unlocked, removed or saved into the stored list; a stored item
+    // the policy names too is held once, as the stored one. Returns whether
+    // the lists changed.
+    bool ApplyPolicyItems(const std::vector<std::wstring>& policy);
+
     // user: who the client is (its SID); wrong passwords slow down a user,
     // not a connection.
     void Connect(ConnectionId connection, const std::wstring& user = std::wstring());
@@ -89,6 +96,9 @@ public:
     const std::wstring& UserOf(ConnectionId connection) const;
 
     const std::vector<std::wstring>& Items() const { return items_; }
+    // Every item the locker is asked to hold: the stored ones and the
+    // policy's own.
+    std::vector<std::wstring> ListedItems() const;
     bool IsUnlocked(const std::wstring& path) const { return unlockedBy_.count(path) != 0; }
     bool IsReleased(const std::wstring& path) const { return released_.count(path) != 0; }
 
@@ -103,6 +113,14 @@ private:
     // the refusal says why.
     bool Save(const std::vector<std::wstring>& items, GuardMessage& refusal);
     bool OnList(const std::wstring& path) const;
+    // Whether the policy names the item, compared as Lock Folder compares.
+    bool SetByPolicy(const std::wstring& path) const;
+    // The policy's items that no item of stored stands for: held as they are.
+    std::vector<std::wstring> PolicyOnly(const std::vector<std::wstring>& stored) const;
+    // The policy's own items change from before to after: LetGo lets those
+    // gone go, Hold locks those new.
+    void LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
+    void Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
     // Whether the locker holds the item now: listed, not unlocked, not released.
     bool Held(const std::wstring& path) const { return !IsUnlocked(path) && !IsReleased(path); }
 
@@ -110,6 +128,7 @@ private:
     GuardStore& store_;
     ItemGate& gate_;
     std::vector<std::wstring> items_;                  // the stored list, each path once
+    std::vector<std::wstring> policy_;                 // the policy's items, each once
     std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
     std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
     std::set<std::wstring> released_;                  // items whose drive is being removed
@@ -118,6 +137,11 @@ private:
     PasswordThrottle throttle_;
     Clock clock_;
 };
+
+// What a window is told when it asks to unlock or remove a policy's item.
+constexpr wchar_t kSetByPolicyText[] =
+    L"This folder is set by your administrator's policy: it stays locked and cannot be removed here. Nothing was "
+    L"changed.";
 
 // What a window is told when the list or the password could not be saved.
 std::wstring NotSavedText(long code);

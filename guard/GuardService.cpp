@@ -80,7 +80,9 @@ GuardService::GuardService()
       // Keys made anew get their descriptor at once; the list waits until
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,
-             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}) {}
+             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}),
+      policyWatch_(Registry::kPolicyKeyPath, kStoreQuietMs,
+                   StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {}
 
 GuardService::~GuardService() = default;
 
@@ -97,15 +99,21 @@ DWORD WINAPI GuardService::LockInBackground(void* self) {
     {
         std::lock_guard<std::mutex> hold(service.lock_);
         service.core_.LockStoredItems();
+    }
+    service.ApplyPolicyList();
+    {
+        std::lock_guard<std::mutex> hold(service.lock_);
         service.WatchVolumes(false);
     }
     service.watch_.Start();
+    service.policyWatch_.Start();
     return service.server_.Start();
 }
 
 void GuardService::OnStop() {
     if (starter_) ::WaitForSingleObject(starter_.Get(), INFINITE);
     watch_.Stop();
+    policyWatch_.Stop();
     server_.Stop();
     std::lock_guard<std::mutex> hold(lock_);
     if (notices_) notices_->Clear();
@@ -114,7 +122,7 @@ void GuardService::OnStop() {
 
 void GuardService::WatchVolumes(bool onlyNew) {
     if (!notices_) return;
-    std::vector<std::wstring> folders = FoldersOf(core_.Items());
+    std::vector<std::wstring> folders = FoldersOf(core_.ListedItems());
     if (onlyNew) {
         const std::vector<std::wstring> roots = notices_->Roots();
         folders.erase(std::remove_if(folders.begin(), folders.end(),
@@ -138,13 +146,13 @@ DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
     switch (notice.kind) {
     case VolumeNotices::Notice::Kind::QueryRemove:
         // The files go before this returns, so that the drive can go.
-        core_.ReleaseItems(ItemsOnVolume(core_.Items(), notice.root, roots));
+        core_.ReleaseItems(ItemsOnVolume(core_.ListedItems(), notice.root, roots));
         break;
     case VolumeNotices::Notice::Kind::RemoveFailed:
     case VolumeNotices::Notice::Kind::Removed:
         // Staying, the drive is locked again; gone, the locker notes its
         // items not reachable and locks them when it comes back.
-        core_.RestoreItems(ItemsOnVolume(core_.Items(), notice.root, roots));
+        core_.RestoreItems(ItemsOnVolume(core_.ListedItems(), notice.root, roots));
         break;
     case VolumeNotices::Notice::Kind::Arrived:
         WatchVolumes(true);
@@ -162,6 +170,14 @@ void GuardService::ApplyStoredList() {
     // A list that cannot be read is not taken for an empty one.
     if (!store_.ReadItems(items)) return;
     if (core_.ApplyStoredItems(items)) WatchVolumes(true);
+}
+
+void GuardService::ApplyPolicyList() {
+    std::vector<std::wstring> items;
+    // A policy that cannot be read is not taken for none.
+    if (!Registry::ReadPolicyItems(items)) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (core_.ApplyPolicyItems(items)) WatchVolumes(true);
 }
 
 PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {

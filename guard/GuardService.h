@@ -47,6 +47,8 @@ private:
     // The stored list changed and has been quiet since: what it holds now
     // is locked, what it no longer holds let go.
     void ApplyStoredList();
+    // The same for the folders an administrator's policy keeps locked.
+    void ApplyPolicyList();
     // Registers the volumes of the listed items for removal notices; with
     // onlyNew, only items on no volume registered yet are looked at.
     void WatchVolumes(bool onlyNew);
@@ -58,6 +60,7 @@ private:
     GuardPipeServer server_;
     GuardEvents events_;
     StoreWatch watch_;
+    StoreWatch policyWatch_;
     UniqueHandle starter_;
     std::unique_ptr<VolumeNotices> notices_;
     // Until when reading the lists also looks for the volumes of items on
@@ -65,7 +68,7 @@ private:
     static constexpr ULONGLONG kLookForVolumesMs = 60000;
     ULONGLONG lookForVolumesUntil_ = 0;
     // The core and the notices are used from the pipe's thread, the start
-    // thread, the watch's thread and the service manager's (device events,
+    // thread, the watches' threads and the service manager's (device events,
     // stop).
     std::mutex lock_;
 };

@@ -18,10 +18,9 @@ std::wstring ParentOf(const std::wstring& path) {
 
 // Opens path and asks to be told of its next change; false when it is
 // missing or refuses.
-bool Watch(const std::wstring& path, bool subtree, HANDLE event, UniqueKey& key) {
+bool Watch(const std::wstring& path, REGSAM view, bool subtree, HANDLE event, UniqueKey& key) {
     UniqueKey opened;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | Registry::kRegistryView, opened.Put()) !=
-            ERROR_SUCCESS ||
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | view, opened.Put()) != ERROR_SUCCESS ||
         ::RegNotifyChangeKeyValue(opened.Get(), subtree ? TRUE : FALSE, subtree ? kChanges : REG_NOTIFY_CHANGE_NAME,
                                   event, TRUE) != ERROR_SUCCESS) {
         return false;
@@ -32,8 +31,8 @@ bool Watch(const std::wstring& path, bool subtree, HANDLE event, UniqueKey& key)
 
 }  // namespace
 
-StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks)
-    : keyPath_(std::move(keyPath)), quietMs_(quietMs), callbacks_(std::move(callbacks)) {}
+StoreWatch::StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks, REGSAM view)
+    : keyPath_(std::move(keyPath)), view_(view), quietMs_(quietMs), callbacks_(std::move(callbacks)) {}
 
 StoreWatch::~StoreWatch() { Stop(); }
 
@@ -66,14 +65,14 @@ void StoreWatch::ArmKey() {
     // Deleted: let go (which may set the event) and opened anew if it is there again.
     key_.Reset();
     ::ResetEvent(keyChanged_.Get());
-    Watch(keyPath_, true, keyChanged_.Get(), key_);
+    Watch(keyPath_, view_, true, keyChanged_.Get(), key_);
 }
 
 void StoreWatch::ArmParent() {
     parent_.Reset();
     ::ResetEvent(parentChanged_.Get());
     for (std::wstring path = ParentOf(keyPath_); !path.empty(); path = ParentOf(path)) {
-        if (Watch(path, false, parentChanged_.Get(), parent_)) return;
+        if (Watch(path, view_, false, parentChanged_.Get(), parent_)) return;
     }
 }
 

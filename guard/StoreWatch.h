@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/UniqueHandle.h"
+#include "store/Registry.h"
 
 namespace vaultmere {
 
@@ -23,8 +24,8 @@ public:
         std::function<void()> settled;
     };
 
-    // keyPath below HKEY_LOCAL_MACHINE, in the program's registry view.
-    StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks);
+    // keyPath below HKEY_LOCAL_MACHINE, in the registry view given.
+    StoreWatch(std::wstring keyPath, DWORD quietMs, Callbacks callbacks, REGSAM view = Registry::kRegistryView);
     ~StoreWatch();
     StoreWatch(const StoreWatch&) = delete;
     StoreWatch& operator=(const StoreWatch&) = delete;
@@ -45,6 +46,7 @@ private:
     void ArmParent();
 
     std::wstring keyPath_;
+    REGSAM view_;
     DWORD quietMs_;
     Callbacks callbacks_;
     // Each handle kept while its key lives and asked again only once it has

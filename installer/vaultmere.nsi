@@ -56,6 +56,8 @@ AllowSkipFiles off
 !define TASK_NAME "${PRODUCT}"
 !define TASK_FILE "vaultmere-task.xml" ; kept in the install folder
 !define SCHTASKS '"$SYSDIR\schtasks.exe"'
+; The Windows Installer package's UpgradeCode (installer/msi/vaultmere.wxs).
+!define PACKAGE_UPGRADE_CODE "{E683B94D-0FC3-4884-8D96-10E05081D214}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define STORE_KEY "SOFTWARE\Brackwater\Addon"
 !define STORE_PARENT_KEY "SOFTWARE\Brackwater"
@@ -176,6 +178,14 @@ FunctionEnd
 
 Function .onInit
   !insertmacro REQUIRE_ADMIN
+  ; The Windows Installer package keeps its own record of what it installed:
+  ; setup never installs over it.
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${PACKAGE_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed from its Windows Installer package. Update it with a newer package, or uninstall it under Apps first." /SD IDOK
+    SetErrorLevel 1638 ; ERROR_PRODUCT_VERSION: another version of this product is installed
+    Quit
+  ${EndIf}
   ; An update goes where the earlier version is, unless that lies outside
   ; Program Files: then it moves to Program Files.
   ReadRegStr $OldInstallFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
@@ -282,58 +292,11 @@ Function MoveAside
   Exch $0
 FunctionEnd
 
-; Writes the logon task's definition to $INSTDIR, UTF-16LE with a byte order
-; mark as the Task Scheduler reads it. Any user's logon starts the program
-; with that user's own rights, never elevated (the service does what needs
-; more), in parallel for several users, with no time limit, on batteries
-; too, at normal priority.
-Function WriteTaskFile
-  Push $0
-  Push $1
-  ${WordReplace} "$INSTDIR" "&" "&amp;" "+" $1
-  FileOpen $0 "$INSTDIR\${TASK_FILE}" w
-  FileWriteUTF16LE /BOM $0 '<?xml version="1.0" encoding="UTF-16"?>$\r$\n'
-  FileWriteUTF16LE $0 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
-  FileWriteUTF16LE $0 '  <RegistrationInfo>$\r$\n'
-  FileWriteUTF16LE $0 '    <Author>${PUBLISHER}</Author>$\r$\n'
-  FileWriteUTF16LE $0 '    <Description>Starts ${PRODUCT} at every logon.</Description>$\r$\n'
-  FileWriteUTF16LE $0 '  </RegistrationInfo>$\r$\n'
-  FileWriteUTF16LE $0 '  <Triggers>$\r$\n'
-  FileWriteUTF16LE $0 '    <LogonTrigger>$\r$\n'
-  FileWriteUTF16LE $0 '      <Enabled>true</Enabled>$\r$\n'
-  FileWriteUTF16LE $0 '    </LogonTrigger>$\r$\n'
-  FileWriteUTF16LE $0 '  </Triggers>$\r$\n'
-  FileWriteUTF16LE $0 '  <Principals>$\r$\n'
-  FileWriteUTF16LE $0 '    <Principal id="Users">$\r$\n'
-  FileWriteUTF16LE $0 '      <GroupId>S-1-5-32-545</GroupId>$\r$\n'
-  FileWriteUTF16LE $0 '      <RunLevel>LeastPrivilege</RunLevel>$\r$\n'
-  FileWriteUTF16LE $0 '    </Principal>$\r$\n'
-  FileWriteUTF16LE $0 '  </Principals>$\r$\n'
-  FileWriteUTF16LE $0 '  <Settings>$\r$\n'
-  FileWriteUTF16LE $0 '    <MultipleInstancesPolicy>Parallel</MultipleInstancesPolicy>$\r$\n'
-  FileWriteUTF16LE $0 '    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>$\r$\n'
-  FileWriteUTF16LE $0 '    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>$\r$\n'
-  FileWriteUTF16LE $0 '    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>$\r$\n'
-  FileWriteUTF16LE $0 '    <Priority>4</Priority>$\r$\n'
-  FileWriteUTF16LE $0 '    <Enabled>true</Enabled>$\r$\n'
-  FileWriteUTF16LE $0 '  </Settings>$\r$\n'
-  FileWriteUTF16LE $0 '  <Actions Context="Users">$\r$\n'
-  FileWriteUTF16LE $0 '    <Exec>$\r$\n'
-  FileWriteUTF16LE $0 '      <Command>"$1\${PROGRAM_FILE}"</Command>$\r$\n'
-  FileWriteUTF16LE $0 '      <WorkingDirectory>$1</WorkingDirectory>$\r$\n'
-  FileWriteUTF16LE $0 '    </Exec>$\r$\n'
-  FileWriteUTF16LE $0 '  </Actions>$\r$\n'
-  FileWriteUTF16LE $0 '</Task>$\r$\n'
-  FileClose $0
-  Pop $1
-  Pop $0
-FunctionEnd
-
-; One start at logon: the task, or the Run entry only when the task cannot
-; be registered. Registering removes the entry an earlier version wrote.
+; One start at logon: the task (registered by the helper, as the package
+; does, its definition kept in $INSTDIR), or the Run entry only when the task
+; cannot be registered. Registering removes the entry an earlier version wrote.
 Function RegisterLogonStart
-  Call WriteTaskFile
-  nsExec::ExecToLog '${SCHTASKS} /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_FILE}"'
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" task-register "$INSTDIR\${PROGRAM_FILE}" "${TASK_NAME}"'
   Pop $0
   ${If} $0 == 0
     StrCpy $TaskRegistered "yes"

@@ -27,6 +27,7 @@ struct ItemStatus {
     std::size_t filesOverLimit = 0;  // of a folder locked with its subfolders, left open past kTreeLimit
     Folder folder = Folder::Present;
     Refusal refusal = Refusal::None;
+    bool setByPolicy = false;  // the guard's: an administrator's policy lists the item
 };
 
 // The most files and subfolders, together, that a folder locked with its

@@ -11,7 +11,7 @@ packages=(
   libxrender1:amd64 libxi6:amd64 libxrandr2:amd64 libxcursor1:amd64 libxinerama1:amd64
   libxcomposite1:amd64 libxfixes3:amd64 libxxf86vm1:amd64
   xvfb xauth
-  nsis zip libxml2-utils osslsigncode openssl
+  nsis msitools wixl zip libxml2-utils osslsigncode openssl
   clang-format-14 clang-tidy-14
   "$@"
 )

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Makes a release in release/: the setup program, the plain program in a zip,
-# and their SHA-256 sums. Builds the 32-bit Release program in its own build
-# folder (VAULTMERE_BUILD_DIR picks another), without tests or benchmarks.
+# Makes a release in release/: the setup program, the Windows Installer
+# package, the plain program in a zip, and their SHA-256 sums. Builds the
+# 32-bit Release program in its own build folder (VAULTMERE_BUILD_DIR picks
+# another), without tests or benchmarks.
 # With a certificate (VAULTMERE_SIGN_PFX, VAULTMERE_SIGN_PASSWORD, optionally
 # VAULTMERE_SIGN_TIMESTAMP_URL; see scripts/sign.sh) the program, the setup
-# and the uninstaller are signed.
+# and the uninstaller are signed, and the package once it is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
@@ -22,26 +23,29 @@ if [ -n "${VAULTMERE_SIGN_PFX:-}" ]; then
   scripts/sign.sh "$build_dir/bin/brwaddon.exe"
   scripts/sign.sh "$build_dir/bin/VaultmereGuard.exe"
   scripts/sign.sh "$build_dir/bin/setuphelper.exe"
-  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer msi_package
   signed=yes
 else
-  VAULTMERE_CMAKE_ARGS="$args -DVAULTMERE_SIGN_SCRIPT=" vaultmere_build "$build_dir" installer
+  VAULTMERE_CMAKE_ARGS="$args -DVAULTMERE_SIGN_SCRIPT=" vaultmere_build "$build_dir" installer msi_package
   signed=no
 fi
 
 version="$(sed -n 's/^#define VAULTMERE_VERSION_TEXT "\(.*\)"$/\1/p' app/Version.h)"
 setup="$build_dir/installer/Vaultmere-$version-setup.exe"
 [ -f "$setup" ] || { echo "no setup program at $setup" >&2; exit 1; }
+package="$build_dir/installer/Vaultmere-$version.msi"
+[ -f "$package" ] || { echo "no Windows Installer package at $package" >&2; exit 1; }
 
 rm -rf release
 mkdir release
-cp "$setup" release/
+cp "$setup" "$package" release/
+if [ "$signed" = yes ]; then scripts/sign.sh "release/Vaultmere-$version.msi"; fi
 zip -q -j -X "release/Vaultmere-$version.zip" "$build_dir/bin/brwaddon.exe"
-(cd release && sha256sum "Vaultmere-$version-setup.exe" "Vaultmere-$version.zip" > SHA256SUMS)
+(cd release && sha256sum "Vaultmere-$version-setup.exe" "Vaultmere-$version.msi" "Vaultmere-$version.zip" > SHA256SUMS)
 ls -l release
 cat release/SHA256SUMS
 if [ "$signed" = no ]; then
   echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, VaultmereGuard.exe,"
-  echo "the setup and its uninstaller are unsigned. Windows warns about unsigned downloads (SmartScreen),"
-  echo "and Smart App Control blocks them."
+  echo "the setup, its uninstaller and the Windows Installer package are unsigned. Windows warns about"
+  echo "unsigned downloads (SmartScreen), and Smart App Control blocks them."
 fi

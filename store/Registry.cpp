@@ -16,8 +16,9 @@ namespace Registry {
 
 namespace {
 
-RegistryStatus OpenKey(HKEY root, const std::wstring& keyPath, REGSAM access, UniqueKey& key) {
-    return {::RegOpenKeyExW(root, keyPath.c_str(), 0, access | kRegistryView, key.Put())};
+RegistryStatus OpenKey(HKEY root, const std::wstring& keyPath, REGSAM access, UniqueKey& key,
+                       REGSAM view = kRegistryView) {
+    return {::RegOpenKeyExW(root, keyPath.c_str(), 0, access | view, key.Put())};
 }
 
 // Queries one value into data, growing the buffer for as long as the value
@@ -105,10 +106,10 @@ bool RemoveSystemMenuItem(HWND window, int position) {
 namespace {
 
 // Every value of a key; ERROR_FILE_NOT_FOUND when there is no key.
-LONG ReadValues(HKEY root, const std::wstring& keyPath, std::vector<NamedValue>& values) {
+LONG ReadValues(HKEY root, const std::wstring& keyPath, std::vector<NamedValue>& values, REGSAM view = kRegistryView) {
     values.clear();
     UniqueKey key;
-    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key);
+    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key, view);
     if (!opened) return opened.code;
 
     DWORD valueCount = 0, maxNameLength = 0, maxDataSize = 0;
@@ -243,6 +244,32 @@ RegistryStatus ReadStoredItems(HKEY root, const std::wstring& keyPath, std::vect
     if (result != ERROR_SUCCESS) return {result};
     items = StoredItemsOf(values);
     return {};
+}
+
+RegistryStatus ReadPolicyItems(std::vector<std::wstring>& items) {
+    std::vector<NamedValue> values;
+    const LONG result = ReadValues(HKEY_LOCAL_MACHINE, kPolicyKeyPath, values, kPolicyView);
+    items.clear();
+    if (result == ERROR_FILE_NOT_FOUND) return {};
+    if (result != ERROR_SUCCESS) return {result};
+    for (const NamedValue& entry : values) {
+        // Text only; a list of several strings in one value is none of the forms.
+        const std::wstring& text = entry.value.Text();
+        if (entry.value.GetKind() == RegistryValue::Kind::Text && !text.empty() &&
+            text.find(L'\0') == std::wstring::npos)
+            items.push_back(text);
+    }
+    return {};
+}
+
+RegistryStatus DeleteRegistryTree(HKEY root, const std::wstring& keyPath) {
+    UniqueKey key;
+    RegistryStatus status = OpenKey(root, keyPath, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                    key);
+    if (!status) return status;
+    status = {::RegDeleteTreeW(key.Get(), nullptr)};
+    key.Reset();
+    return status ? DeleteRegistryKey(root, keyPath) : status;
 }
 
 std::wstring KeyAccessText(HKEY root, const std::wstring& keyPath) {

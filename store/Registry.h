@@ -11,6 +11,7 @@
 
 namespace Registry {
 
+constexpr wchar_t kPublisherKeyPath[] = L"SOFTWARE\\Brackwater";
 constexpr wchar_t kStoreKeyPath[] = L"SOFTWARE\\Brackwater\\Addon";
 constexpr wchar_t kFilesKeyName[] = L"Files";
 constexpr wchar_t kSettingsKeyName[] = L"Settings";
@@ -23,6 +24,13 @@ constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\Settings";
 constexpr wchar_t kStoreKeySecurity[] = L"D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
 constexpr wchar_t kStoreSubkeySecurity[] = L"D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)";
 constexpr wchar_t kPasswordValueName[] = L"UserPassword";
+
+// The folders an administrator's policy keeps locked: one text value per
+// folder, any value name, in the stored list's forms. Read in the 64-bit view
+// where there is one: Group Policy and device management write the native
+// view, and the program is 32-bit.
+constexpr wchar_t kPolicyKeyPath[] = L"SOFTWARE\\Policies\\Brackwater\\Vaultmere\\LockedFolders";
+constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
 
 // Every key is opened in the 32-bit registry view, where the setup writes and
 // where a 32-bit copy reads, so that a 64-bit build shares the same list.
@@ -66,6 +74,14 @@ std::vector<std::wstring> ReadStoredItems(HKEY root, const std::wstring& keyPath
 // key is missing (no list); on any other code items is empty and means
 // nothing.
 RegistryStatus ReadStoredItems(HKEY root, const std::wstring& keyPath, std::vector<std::wstring>& items);
+
+// The policy's folders in the order the registry lists them; ERROR_SUCCESS
+// also when the key is missing (no policy). Values that are not text, or
+// empty, are skipped.
+RegistryStatus ReadPolicyItems(std::vector<std::wstring>& items);
+
+// Deletes a key with every value and key below it.
+RegistryStatus DeleteRegistryTree(HKEY root, const std::wstring& keyPath);
 
 // A key's access list as descriptor text, "" when it cannot be read.
 std::wstring KeyAccessText(HKEY root, const std::wstring& keyPath);

@@ -250,6 +250,39 @@ TEST_F(GuardCoreTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     core.Disconnect(1);
     EXPECT_EQ(1, locker.Count(b));
     EXPECT_EQ(1, locker.Count(c));
+
+    // The policy's items: listed after the stored ones as set by policy, never
+    // unlocked, removed or saved; a stored item it names is held once, and
+    // locked again where a window unlocked it.
+    const std::wstring p = L"e:\\p\\**\\*.*", pc = L"D:\\C\\*.*";
+    Authenticate(2);
+    ASSERT_EQ(GuardMessage::Done(true), core.Handle(2, Request(GuardMessageKind::UnlockItem, c)));
+    const Items saved = store.items;
+    EXPECT_TRUE(core.ApplyPolicyItems({p, pc, L"E:\\P\\**\\*.*"}));
+    EXPECT_FALSE(core.ApplyPolicyItems({p, pc}));
+    EXPECT_EQ(1, locker.Count(p));
+    EXPECT_EQ(1, locker.Count(c));
+    EXPECT_EQ(0, locker.Count(pc));
+    const GuardMessage lists = core.Handle(2, Request(GuardMessageKind::ReadLists));
+    ASSERT_EQ((Items{c, b, p}), Paths(lists.locked));
+    EXPECT_TRUE(lists.locked[0].status.setByPolicy && !lists.locked[1].status.setByPolicy &&
+                lists.locked[2].status.setByPolicy);
+    for (const GuardMessageKind kind : {GuardMessageKind::UnlockItem, GuardMessageKind::RemoveItem}) {
+        for (const std::wstring& path : {p, c}) {
+            EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText),
+                      core.Handle(2, Request(kind, path)));
+        }
+    }
+    EXPECT_EQ(GuardMessage::Done(false), core.Handle(2, Request(GuardMessageKind::LockFolder, L"E:\\p\\**\\*.*")));
+    EXPECT_EQ(saved, store.items);
+    // No longer stored, c is held for the policy; the policy gone, all of it goes.
+    EXPECT_TRUE(core.ApplyStoredItems({b}));
+    EXPECT_EQ(0, locker.Count(c));
+    EXPECT_EQ(1, locker.Count(pc));
+    EXPECT_TRUE(core.ApplyPolicyItems({}));
+    EXPECT_EQ(0, locker.Count(p));
+    EXPECT_EQ(0, locker.Count(pc));
+    EXPECT_EQ(1, locker.Count(b));
 }
 
 namespace {

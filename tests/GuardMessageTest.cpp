@@ -27,6 +27,7 @@ GuardMessage SampleLists() {
     missing.locked = true;
     missing.folder = ItemStatus::Folder::Missing;
     missing.refusal = ItemStatus::Refusal::SystemFolder;
+    missing.setByPolicy = true;
     lists.locked = {{L"c:\\data\\**\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
     lists.unlocked = {L"\\\\server\\share\\x\\*.*"};
     return lists;
@@ -58,7 +59,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
     }
     // The header as documented: magic, version, kind, body size.
     const Bytes done = EncodeGuardMessage(GuardMessage::Done(true));
-    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 2, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
+    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 3, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
 }
 
 TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
@@ -92,7 +93,7 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
     hugeCount[15] = 0x7F;  // a text count past the limit
     EXPECT_FALSE(Decode(hugeCount).has_value());
 
-    // A status whose folder state, then whose refusal, is out of range.
+    // A status whose folder state, then whose refusal, then whose policy mark is out of range.
     GuardMessage one;
     one.kind = GuardMessageKind::Lists;
     one.locked = {{L"a", ItemStatus()}};
@@ -102,6 +103,9 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
     status[12 + 4 + 4 + 2 + 1] = 0;
     ASSERT_TRUE(Decode(status).has_value());
     status[12 + 4 + 4 + 2 + 2] = 9;
+    EXPECT_FALSE(Decode(status).has_value());
+    status[12 + 4 + 4 + 2 + 2] = 0;
+    status[12 + 4 + 4 + 2 + 23] = 2;  // set by policy: neither yes nor no
     EXPECT_FALSE(Decode(status).has_value());
 }
 

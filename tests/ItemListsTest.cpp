@@ -143,6 +143,9 @@ TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {
     EXPECT_EQ(L"with subfolders, no access, cannot be locked, 4 over the file limit",
               EntryNote(L"C:\\Data\\**\\*.*", status));
     EXPECT_EQ(L"with subfolders", EntryNote(L"c:\\data\\**\\*.*", ItemStatus()));
+    status.setByPolicy = true;
+    EXPECT_EQ(L"with subfolders, set by your administrator, no access, cannot be locked, 4 over the file limit",
+              EntryNote(L"C:\\Data\\**\\*.*", status));
     EXPECT_EQ(L"", EntryNote(L"c:\\data\\*.*", ItemStatus()));
     // What stops every file goes before what stops some.
     status.folder = ItemStatus::Folder::Missing;

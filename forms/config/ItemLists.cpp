@@ -74,9 +74,13 @@ std::wstring StatusNote(const ItemStatus& status) {
 }
 
 std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
-    std::wstring why = StatusNote(status);
-    if (!MakeItemKey(entry).tree) return why;
-    return why.empty() ? L"with subfolders" : L"with subfolders, " + why;
+    std::wstring note = MakeItemKey(entry).tree ? L"with subfolders" : L"";
+    auto add = [&note](const std::wstring& part) {
+        if (!part.empty()) note += (note.empty() ? L"" : L", ") + part;
+    };
+    if (status.setByPolicy) add(L"set by your administrator");
+    add(StatusNote(status));
+    return note;
 }
 
 void ItemLists::AddLockedItem(const std::wstring& path) {

@@ -18,7 +18,8 @@ namespace vaultmere {
 std::wstring StatusNote(const ItemStatus& status);
 
 // The note drawn beside an entry of either list: "with subfolders" for a
-// folder locked with everything beneath it, then the status note.
+// folder locked with everything beneath it, "set by your administrator" for
+// an item of the guard's policy, then the status note.
 std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status);
 
 // The list and its locks held in this process: the locker locks, and Close

@@ -12,6 +12,14 @@
 //       gives the stored list's key (made when missing) and every key below
 //       it the descriptor that lets only the system and administrators in;
 //       exit 0 done, else the Win32 error of the first key that failed
+//   setuphelper store-remove
+//       deletes the stored list and password (and the publisher's key when
+//       nothing else is left in it); exit 0 done or nothing there
+//   setuphelper task-register PROGRAM TASK
+//   setuphelper task-remove PROGRAM TASK
+//       registers or deletes the logon task that starts PROGRAM, keeping its
+//       definition beside it; exit 0 done, else the error of the failed step
+// The package runs the same commands from the install folder.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -19,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/helper/LogonTask.h"
 #include "installer/helper/ProgramCopies.h"
 #include "installer/helper/ServiceSetup.h"
 #include "store/Registry.h"
@@ -33,6 +42,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (words.size() == 2 && words[1] == L"store-protect") {
         return static_cast<int>(Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, true).code);
     }
+    if (words.size() == 2 && words[1] == L"store-remove") {
+        const Registry::RegistryStatus removed = Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                                                                              Registry::kStoreKeyPath);
+        if (!removed && removed.code != ERROR_FILE_NOT_FOUND) return static_cast<int>(removed.code);
+        Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kPublisherKeyPath);
+        return 0;
+    }
     if (words.size() < 3) return 3;
     const std::wstring& command = words[1];
     const std::vector<std::wstring> programs(words.begin() + 2, words.end());
@@ -45,5 +61,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (command == L"service-start") return static_cast<int>(vaultmere::StartServiceAndWait(words[2]));
     if (command == L"service-stop") return static_cast<int>(vaultmere::StopServiceAndWait(words[2]));
     if (command == L"service-remove") return static_cast<int>(vaultmere::RemoveService(words[2]));
+    if (command == L"task-register" && words.size() == 4)
+        return static_cast<int>(vaultmere::RegisterLogonTask(words[2], words[3]));
+    if (command == L"task-remove" && words.size() == 4)
+        return static_cast<int>(vaultmere::RemoveLogonTask(words[2], words[3]));
     return 3;
 }

@@ -34,6 +34,7 @@ protected:
         ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
         WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
         ::DeleteService(service_.Get());
+        Reg(L"delete", L"", L"SOFTWARE\\Policies\\Brackwater", L"/reg:64");
         ProgramTest::TearDown();
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
     }
@@ -41,12 +42,13 @@ protected:
     static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
     static bool Free(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SUCCESS; }
     // reg.exe on the list's key, as an administrator's script runs it.
-    static DWORD Reg(const std::wstring& verb, const std::wstring& arguments) {
+    // The policy's key in the native view, as Group Policy writes it.
+    static DWORD Reg(const std::wstring& verb, const std::wstring& arguments,
+                     const std::wstring& key = Registry::kFilesKeyPath, const wchar_t* view = L"/reg:32") {
         wchar_t system[MAX_PATH] = {};
         ::GetSystemDirectoryW(system, MAX_PATH);
         const UniqueHandle process = StartProcess(std::wstring(system) + L"\\reg.exe",
-                                                  verb + L" HKLM\\" + Registry::kFilesKeyPath + L" " + arguments +
-                                                      L" /f /reg:32");
+                                                  verb + L" HKLM\\" + key + L" " + arguments + L" /f " + view);
         return process ? WaitForExit(process.Get(), 30000) : ::GetLastError();
     }
     // The store key and the keys below it carry the descriptors that keep other users out.
@@ -115,6 +117,20 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
+
+    // A folder the administrator's policy names: locked within moments, listed
+    // as set by policy, never unlocked, let go when its value is deleted.
+    TempFolder p{L"live-p"};
+    ASSERT_TRUE(WriteTextFile(p / L"doc.txt", "p"));
+    ASSERT_EQ(0u, Reg(L"add", L"/v Docs /t REG_SZ /d \"" + Item(p) + L"\"", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(p); }, 5000)) << "a folder written under the policy key";
+    const GuardMessage lists = Ask(window, GuardMessageKind::ReadLists);
+    EXPECT_TRUE(!lists.locked.empty() && lists.locked.back().path == Item(p) && lists.locked.back().status.setByPolicy);
+    EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::SetByPolicy),
+              Ask(window, GuardMessageKind::UnlockItem, Item(p)).code);
+    EXPECT_TRUE(Locked(p));
+    ASSERT_EQ(0u, Reg(L"delete", L"/v Docs", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil([&] { return Free(p); }, 5000)) << "a folder deleted from the policy";
 }
 
 TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnectionWaiting) {

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Release signing with a throwaway self-signed certificate made here: the
-# program and the guard service signed by scripts/sign.sh, the setup and its uninstaller signed as
+# program, the guard service and the package signed by scripts/sign.sh, the setup and its uninstaller signed as
 # makensis writes them, each signature checked by osslsigncode against that
 # certificate. The uninstaller exists only once the setup has written it, so
 # the setup is installed silently under Wine and uninstalled again. Runs
 # inside the Wine environment of scripts/test.sh.
-# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE GUARD_EXE
+# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE GUARD_EXE PACKAGE_MSI
 set -uo pipefail
 program_exe="$(realpath "$1")"
 makensis="$2"
 helper_exe="$(realpath "$3")"
 guard_exe="$(realpath "$4")"
+package_msi="$(realpath "$5")"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
 check_name=signing
 . "$(dirname "$0")/wine-checks.sh"
@@ -69,6 +70,10 @@ cp "$guard_exe" "$work/VaultmereGuard.exe"
 bash "$source_dir/scripts/sign.sh" "$work/VaultmereGuard.exe" > "$work/sign.out" 2>&1 ||
   fail "sign.sh failed on the guard: $(cat "$work/sign.out")"
 verify "$work/VaultmereGuard.exe"
+cp "$package_msi" "$work/Vaultmere.msi"
+bash "$source_dir/scripts/sign.sh" "$work/Vaultmere.msi" > "$work/sign.out" 2>&1 ||
+  fail "sign.sh failed on the package: $(cat "$work/sign.out")"
+verify "$work/Vaultmere.msi"
 
 "$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DGUARD="$work/VaultmereGuard.exe" \
   -DHELPER="$work/setuphelper.exe" \
