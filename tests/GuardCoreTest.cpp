@@ -48,12 +48,18 @@ public:
 
 class MemoryStore : public GuardStore {
 public:
-    Items ReadItems() override { return items; }
+    long ReadItems(Items& read) override {
+        read = items;
+        return 0;
+    }
     long SaveItems(const Items& saved) override {
         if (failWith == 0) items = saved;
         return failWith;
     }
-    std::wstring ReadPassword() override { return password; }
+    long ReadPassword(std::wstring& read) override {
+        read = password;
+        return passwordError;
+    }
     long SavePassword(const std::wstring& saved) override {
         if (failWith == 0) password = saved;
         return failWith;
@@ -61,6 +67,7 @@ public:
     Items items;
     std::wstring password;
     long failWith = 0;
+    long passwordError = 0;
 };
 
 class RefusingGate : public ItemGate {

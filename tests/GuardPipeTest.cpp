@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/TextCase.h"
+#include "tests/support/TestSupport.h"
 
 using namespace vaultmere;
 
@@ -43,9 +44,11 @@ protected:
                 }
             }
             const auto request = DecodeGuardMessage(message.data(), message.size());
-            if (!request) return Bytes();
-            if (request->kind == GuardMessageKind::ReadLists) return EncodeGuardMessage(BigLists());
-            return EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text));
+            if (!request) return PipeAnswer();
+            if (request->kind == GuardMessageKind::ReadLists) return PipeAnswer(EncodeGuardMessage(BigLists()));
+            // Any password opens: what counts here is what the server admits.
+            return PipeAnswer(EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text)), 0,
+                              request->kind == GuardMessageKind::Authenticate);
         };
         callbacks.disconnected = [this](ConnectionId id) {
             std::lock_guard<std::mutex> hold(lock_);
@@ -145,7 +148,7 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
     EXPECT_EQ(2u, connected_.size());
 }
 
-TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserHoldsFewConnections) {
+TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserOrProcessHoldsFewConnections) {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
 
     GuardPipeClient impostor;
@@ -174,13 +177,29 @@ TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserHolds
     ::LocalFree(descriptor);
     ::CloseHandle(pipe);
 
-    std::vector<GuardPipeClient> more(kMaxGuardConnectionsPerUser);
-    int served = 1;  // the client above
+    // Without the password a process holds two connections, and one that
+    // sends no whole message is closed after its deadline.
+    const auto served = [](GuardPipeClient& other, GuardMessageKind kind = GuardMessageKind::UnlockItem) {
+        return Ask(other, GuardMessage::Request(kind, L"x")).has_value();
+    };
+    const auto closed = [](GuardPipeClient& other) {
+        return !other.IsConnected() || !::PeekNamedPipe(other.Handle(), nullptr, 0, nullptr, nullptr, nullptr);
+    };
+    GuardPipeClient silent;
+    GuardPipeClient third;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(silent));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(third));
+    EXPECT_FALSE(served(third)) << "a third connection without the password";
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return closed(silent); }, 10000)) << "the silent connection stayed";
+    // With the password, a user holds eight.
+    ASSERT_TRUE(served(client, GuardMessageKind::Authenticate));
+    std::vector<GuardPipeClient> more(PipeLimits().perUser);
+    int given = 1;  // the client above
     for (GuardPipeClient& other : more) {
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(other));
-        if (Ask(other, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value()) ++served;
+        if (served(other, GuardMessageKind::Authenticate)) ++given;
     }
-    EXPECT_EQ(static_cast<int>(kMaxGuardConnectionsPerUser), served);
+    EXPECT_EQ(static_cast<int>(PipeLimits().perUser), given);
     server_.Stop();
     EXPECT_FALSE(Ask(client, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value());
 }

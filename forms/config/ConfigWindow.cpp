@@ -382,6 +382,7 @@ void ConfigWindow::OnCloseButton() {
     const std::vector<std::wstring>* list = lists_.ListToSave();
     if (!list) {
         Hide();
+        lists_.Forget();
         return;
     }
     const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath, *list);
@@ -423,6 +424,7 @@ void ConfigWindow::OnQueryClose(int unloadMode) {
     // started by its full path, never a bare name looked up along the path.
     if (!startProgram(state_.applicationFolder + kProgramFileName)) startProgram(ProgramPath());
     Unload();
+    lists_.Forget();
 }
 
 void ConfigWindow::OnCommand(int id, int notifyCode, HWND) {
