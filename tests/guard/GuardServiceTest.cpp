@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/GuardConnection.h"
+#include "guard/GuardCore.h"
 #include "guard/GuardEventTexts.h"
 #include "guard/GuardEvents.h"
 #include "tests/support/ProgramTest.h"
@@ -115,6 +116,35 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
+
+    // A value an administrator writes just before a window's change is
+    // saved stays stored, and is locked.
+    TempFolder c{L"live-c"};
+    ASSERT_TRUE(WriteTextFile(c / L"doc.txt", "d"));
+    ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File7",
+                                           Registry::RegistryValue::FromText(Item(c))));
+    ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::RemoveItem, Item(b)));
+    EXPECT_EQ((std::vector<std::wstring>{Item(folder), Item(c)}),
+              Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(c) && Free(b); }, 2000));
+
+    // The window closed: its connection needs the password again.
+    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Leave));
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
+
+    // A stored password that cannot be read takes none; a missing one is none.
+    const ULONGLONG unreadable = 7;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName, REG_QWORD,
+                                &unreadable, sizeof unreadable));
+    for (const wchar_t* attempt : {L"secret", L"", L"7"}) {
+        EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable),
+                  Ask(window, GuardMessageKind::Authenticate, attempt));
+    }
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
+    ASSERT_TRUE(
+        Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName));
+    EXPECT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L""));
 }
 
 TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnectionWaiting) {
@@ -160,6 +190,28 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     EXPECT_EQ(L"A wrong password for Vaultmere was given by " + name + L" (" + sid + L").\r\n",
               static_cast<const wchar_t*>(text.Get()));
     EXPECT_TRUE(GuardEvents().WrongPassword(sid));
+
+    // The other entries take their inserts.
+    const struct {
+        DWORD id;
+        std::vector<std::wstring> inserts;
+    } entries[] = {{MSG_PIPE_TAKEN, {kGuardPipeName, L"process id 42", L"10"}},
+                   {MSG_PIPE_TAKEN_GAVE_UP, {kGuardPipeName, L"process id 42"}},
+                   {MSG_PASSWORD_UNREADABLE, {L"error 5"}}};
+    for (const auto& entry : entries) {
+        std::vector<DWORD_PTR> inserts;
+        for (const std::wstring& insert : entry.inserts) inserts.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
+        UniqueLocalMemory formatted;
+        ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                                           FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                       guard.Get(), entry.id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                       reinterpret_cast<LPWSTR>(formatted.Put()), 0,
+                                       reinterpret_cast<va_list*>(inserts.data())));
+        const std::wstring shown = static_cast<const wchar_t*>(formatted.Get());
+        for (const std::wstring& insert : entry.inserts) EXPECT_NE(std::wstring::npos, shown.find(insert)) << shown;
+    }
+    EXPECT_TRUE(GuardEvents().PipeTaken(kGuardPipeName, 42, 10));
+    EXPECT_TRUE(GuardEvents().PasswordUnreadable(5));
 }
 
 }  // namespace
