@@ -330,6 +330,12 @@ EOF2
     [ "$(service_value actions)" = "1/5000 1/30000 1/60000" ] ||
       fail "service failure actions are [$(service_value actions)]"
   fi
+  # A service SID of its own (SERVICE_SID_TYPE_UNRESTRICTED is 1), one
+  # privilege, restarted also after a start that failed with an error.
+  for pair in sid=1 privileges=SeChangeNotifyPrivilege onerrors=1; do
+    value="$(service_value "${pair%%=*}")"
+    [ "$value" = "not kept" ] || [ "$value" = "${pair#*=}" ] || fail "service ${pair%%=*} is [$value]"
+  done
   [ -n "$(installed_copies VaultmereGuard.exe)" ] || fail "the guard does not run from $install_dir"
 }
 
@@ -466,20 +472,24 @@ release
 # old version.
 mark_old
 hold none
+service_info
+guard_before="$(service_value process)"
 install_rc && fail "setup reported success over a program file it could not replace"
 grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
 [ -f "$install_unix/uninstall.exe" ] || fail "the refused update lost the uninstaller"
 ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
-guard_runs || fail "the guard the refused update stopped does not run again"
+guard_runs && [ "$(service_value process)" = "$guard_before" ] || fail "the refused update stopped the guard"
 release
 # The guard's program file held the same way: the same refusal.
 hold none VaultmereGuard.exe
+service_info
+guard_before="$(service_value process)"
 install_rc && fail "setup reported success over a guard program file it could not replace"
 grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
 ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
-guard_runs || fail "the guard the refused update stopped does not run again"
+guard_runs && [ "$(service_value process)" = "$guard_before" ] || fail "the refused update stopped the guard"
 release
 install
 check_installed
