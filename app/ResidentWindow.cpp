@@ -77,9 +77,11 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
     if (!lists_.StoresItself()) {
-        state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
-                                                           Registry::kPasswordValueName)
-                                    .ToText();
+        Registry::RegistryValue stored;
+        const Registry::RegistryStatus read = Registry::ReadRegistryValue(
+            HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName, stored);
+        state_.storedPassword = stored.ToText();
+        state_.passwordUnreadable = !read && read.code != ERROR_FILE_NOT_FOUND;
     }
     if (!residency_.resident) return Role::SecondStart;
 
@@ -167,6 +169,7 @@ void ResidentWindow::OnContinue() {
     }
     const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
     SetControlText(IDC_PASSWORD_EDIT, outcome.fieldText);
+    if (state_.passwordUnreadable) ShowNotice(kPasswordUnreadable);
     if (!outcome.accepted) {
         ::MessageBeep(MB_OK);
         ::SetFocus(Control(IDC_PASSWORD_EDIT));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/GuardMessage.h"
+#include "common/AppState.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
@@ -130,9 +131,6 @@ private:
 // What a window is told when the list or the password could not be saved;
 // partly: some of the change was written all the same.
 std::wstring NotSavedText(long code, bool partly = false);
-// What the prompt says when the stored password cannot be read.
-constexpr wchar_t kPasswordUnreadable[] =
-    L"The stored password cannot be read, so none is taken. Ask an administrator.";
 
 // The items that lie on the volume mounted at volumeRoot (e:\, or a folder
 // such as c:\mnt\usb\), in list order. An item under a deeper
