@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/ProgramCopy.h"
+
 namespace vaultmere {
 
 namespace {
@@ -30,6 +32,7 @@ Application::Application() {
     add_.onListsChanged = [this] { configuration_.RefreshLists(); };
     configuration_.showAddDialog = [this] { ShowInFront(add_); };
     configuration_.showPasswordDialog = [this] { ShowInFront(changePassword_); };
+    configuration_.startProgram = &StartProgramCopy;
 }
 
 void Application::ShowConfiguration() {

@@ -3,6 +3,8 @@
 // INVALID_HANDLE_VALUE count as "no handle".
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <utility>
 
 namespace vaultmere {
@@ -134,6 +136,13 @@ struct EventSourceTraits {
     static void Close(Handle h) noexcept { ::DeregisterEventSource(h); }
 };
 
+struct ImageListTraits {
+    using Handle = HIMAGELIST;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::ImageList_Destroy(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -147,5 +156,6 @@ using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueDeviceNotify = UniqueResource<DeviceNotifyTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
+using UniqueImageList = UniqueResource<ImageListTraits>;
 
 }  // namespace vaultmere

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/EntryPoint.h"
 #include "common/SystemFunction.h"
 
 #ifndef WM_DPICHANGED
@@ -638,7 +639,10 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         form->OnUnloaded();
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    return form->HandleMessage(message, wParam, lParam);
+    // A message whose handler failed is taken as handled; the window and the
+    // lists it shows stay as the handler left them, which each keeps sound.
+    return vaultmere::RunGuarded(L"window procedure", vaultmere::AfterEscape::GoOn, LRESULT{0},
+                                 [&] { return form->HandleMessage(message, wParam, lParam); });
 }
 
 namespace {

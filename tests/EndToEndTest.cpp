@@ -73,17 +73,17 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
     ASSERT_TRUE(WaitUntil([&] { return IndexOf(files, L"inner.txt") >= 0; }, 5000));
     ASSERT_EQ(0u, OpenFromOutside(root / L"Outer\\Inner\\inner.txt"));
 
-    ClickCentre(FindDescendant(add, AddWindow::IDC_LOCK_FOLDER_BUTTON));
-    EXPECT_TRUE(
-        WaitUntil([&] { return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION; }, 5000));
+    EXPECT_TRUE(ClickUntil(FindDescendant(add, AddWindow::IDC_LOCK_FOLDER_BUTTON), [&] {
+        return OpenFromOutside(root / L"Outer\\Inner\\inner.txt") == ERROR_SHARING_VIOLATION;
+    }));
     const std::wstring item = vaultmere::LowerCase(root.Path() + L"\\Outer\\Inner\\*.*");
     EXPECT_TRUE(WaitUntil([&] { return IndexOf(LockedList(Configuration()), item) == 1; }, 3000));
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.",
               WindowText(FindDescendant(add, AddWindow::IDC_NOTE_LABEL)));
 
     // Close stores it after the item loaded at start.
-    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    ASSERT_TRUE(ClickUntil(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON),
+                           [] { return !::IsWindowVisible(Configuration()); }));
     EXPECT_EQ((std::vector<std::wstring>{folder.Path() + L"\\*.*", item}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
     ExpectIn32BitViewOnly(Registry::kFilesKeyPath, L"File1");
@@ -99,8 +99,8 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     EXPECT_TRUE(
         WaitUntil([&] { return WindowText(aboutText).find(L"\r\nVersion 1.4.2\r\n") != std::wstring::npos; }, 3000))
         << WindowText(aboutText).size();
-    ClickCentre(WaitForControl(about, InfoWindow::IDC_OK_BUTTON));
-    ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(about); }, 3000));
+    ASSERT_TRUE(
+        ClickUntil(WaitForControl(about, InfoWindow::IDC_OK_BUTTON), [&] { return !::IsWindowVisible(about); }));
 
     HWND dialog = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_SET_PASSWORD_BUTTON),
                               L"Change Password");
@@ -110,8 +110,7 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     for (const wchar_t* entry : {L"NewPw", L"newpw"}) {
         ::SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry));
         ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(ok) != FALSE; }, 3000));
-        ClickCentre(ok);
-        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || WindowText(field).empty(); }, 3000));
+        ASSERT_TRUE(ClickUntil(ok, [&] { return !::IsWindow(dialog) || WindowText(field).empty(); }));
     }
     ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
     EXPECT_EQ(L"newpw",
@@ -119,8 +118,8 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
                   .ToText());
     ExpectIn32BitViewOnly(Registry::kSettingsKeyPath, Registry::kPasswordValueName);
 
-    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    ASSERT_TRUE(ClickUntil(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON),
+                           [] { return !::IsWindowVisible(Configuration()); }));
 
     // The next request asks for the new password; the old one is refused.
     RequestPrompt();

@@ -109,8 +109,8 @@ TEST_F(HandoffTest, TwoCopiesStartedTogetherLeaveOneResidentThatAnswersLaterStar
     EXPECT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"doc.txt"));
 
-    ClickCentre(::GetDlgItem(Resident(), ResidentWindow::IDC_CANCEL_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Resident()); }, 3000));
+    ASSERT_TRUE(ClickUntil(::GetDlgItem(Resident(), ResidentWindow::IDC_CANCEL_BUTTON),
+                           [] { return !::IsWindowVisible(Resident()); }));
     RequestPrompt();
     EXPECT_TRUE(::IsWindowVisible(Resident()));
 }

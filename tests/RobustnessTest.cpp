@@ -82,8 +82,8 @@ TEST_F(RobustnessTest, OddStoredValuesAreSkippedAndEveryValidItemRelockedInOrder
     EXPECT_EQ(0u, OpenFromOutside(skipped / L"x.txt"));
 
     // Close stores what the lists hold, in their order, and nothing else.
-    ClickCentre(FindDescendant(Configuration(), vaultmere::ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    ASSERT_TRUE(ClickUntil(FindDescendant(Configuration(), vaultmere::ConfigWindow::IDC_CLOSE_BUTTON),
+                           [] { return !::IsWindowVisible(Configuration()); }));
     EXPECT_EQ(expected, Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
     EXPECT_EQ(expected.size(), Registry::ReadAllValues(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath).size());
 }

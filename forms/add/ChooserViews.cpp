@@ -1,5 +1,7 @@
 #include "forms/add/ChooserViews.h"
 
+#include "common/EntryPoint.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 #include <windowsx.h>
@@ -218,7 +220,12 @@ LRESULT CALLBACK FolderListView::ListProc(HWND hwnd, UINT message, WPARAM wParam
         const LRESULT result = ::DefSubclassProc(hwnd, message, wParam, lParam);
         if (view->pressed_) {
             view->pressed_ = false;
-            if (view->IsOnSelectedEntry(lParam) && view->onClick_) view->onClick_();
+            if (view->IsOnSelectedEntry(lParam) && view->onClick_) {
+                vaultmere::RunGuarded(L"folder list", vaultmere::AfterEscape::GoOn, 0, [&] {
+                    view->onClick_();
+                    return 0;
+                });
+            }
         }
         return result;
     }

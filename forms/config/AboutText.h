@@ -16,4 +16,7 @@ struct VersionRecord {
 // and comments, lines separated by single carriage returns.
 std::wstring BuildAboutText(const VersionRecord& version);
 
+// The version record of the running program (Windows only).
+VersionRecord ReadVersionRecord();
+
 }  // namespace vaultmere

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/SystemError.h"
-#include "common/SystemFunction.h"
 #include "store/Registry.h"
 
 namespace vaultmere {
@@ -57,113 +56,16 @@ const ui::ControlDesign kControls[] = {
      WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
 
-// The version functions, taken from the system folder's version.dll only
-// while About reads the record: a static import would load any version.dll
-// lying beside the program.
-class VersionApi {
-public:
-    VersionApi() : module_(::LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        if (!module_) return;
-        infoSize_ = Function<decltype(&::GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
-        info_ = Function<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW");
-        query_ = Function<decltype(&::VerQueryValueW)>("VerQueryValueW");
-    }
-    bool Usable() const { return infoSize_ && info_ && query_; }
-
-    std::vector<unsigned char> ReadBlock(const std::wstring& file) const {
-        DWORD ignored = 0;
-        const DWORD size = infoSize_(file.c_str(), &ignored);
-        std::vector<unsigned char> block(size);
-        if (size == 0 || !info_(file.c_str(), 0, size, block.data())) block.clear();
-        return block;
-    }
-
-    bool Query(const std::vector<unsigned char>& block, const std::wstring& path, void** value, UINT* size) const {
-        return query_(block.data(), path.c_str(), value, size) != FALSE;
-    }
-
-private:
-    template <typename Pointer>
-    Pointer Function(const char* name) const {
-        return SystemFunction<Pointer>(module_.Get(), name);
-    }
-
-    UniqueModule module_;
-    decltype(&::GetFileVersionInfoSizeW) infoSize_ = nullptr;
-    decltype(&::GetFileVersionInfoW) info_ = nullptr;
-    decltype(&::VerQueryValueW) query_ = nullptr;
-};
-
-std::wstring VersionString(const VersionApi& api, const std::vector<unsigned char>& block, const wchar_t* name) {
-    struct Translation {
-        WORD language;
-        WORD codePage;
-    };
-    Translation* translations = nullptr;
-    UINT size = 0;
-    std::vector<std::wstring> queries;
-    if (api.Query(block, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &size) &&
-        size >= sizeof(Translation)) {
-        wchar_t query[64];
-        wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\%s", translations[0].language, translations[0].codePage, name);
-        queries.push_back(query);
-    }
-    queries.push_back(std::wstring(L"\\StringFileInfo\\040904B0\\") + name);
-    for (const std::wstring& query : queries) {
-        wchar_t* value = nullptr;
-        UINT length = 0;
-        if (api.Query(block, query, reinterpret_cast<void**>(&value), &length) && value) {
-            return std::wstring(value, length > 0 && value[length - 1] == L'\0' ? length - 1 : length);
-        }
-    }
-    return std::wstring();
-}
-
 }  // namespace
 
 ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath}; }
-
-VersionRecord ReadVersionRecord() {
-    VersionRecord record;
-    const VersionApi api;
-    if (!api.Usable()) return record;
-    const std::vector<unsigned char> block = api.ReadBlock(ProgramPath());
-    if (block.empty()) return record;
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (api.Query(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed) {
-        record.major = HIWORD(fixed->dwFileVersionMS);
-        record.minor = LOWORD(fixed->dwFileVersionMS);
-        record.build = HIWORD(fixed->dwFileVersionLS);
-        record.revision = LOWORD(fixed->dwFileVersionLS);
-    }
-    record.copyright = VersionString(api, block, L"LegalCopyright");
-    record.comments = VersionString(api, block, L"Comments");
-    return record;
-}
 
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
     return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 
-bool StartProgramCopy(const std::wstring& exePath) {
-    std::wstring commandLine = L"\"" + exePath + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNOACTIVATE;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        return false;
-    }
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return true;
-}
-
 ConfigWindow::ConfigWindow(AppState& state, ItemBook& lists, InfoWindow& messageWindow)
-    : startProgram(&StartProgramCopy), state_(state), lists_(lists), messageWindow_(messageWindow) {}
+    : state_(state), lists_(lists), messageWindow_(messageWindow) {}
 
 ConfigWindow::~ConfigWindow() = default;
 
@@ -177,7 +79,6 @@ void ConfigWindow::Load() {
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
 
     whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
-    greyBrush_.Reset(::CreateSolidBrush(kLeftPanelGrey));
     ui::SetPanelColour(Control(IDC_BUTTON_PANEL), kLeftPanelGrey);
     ui::SetPanelColour(Control(IDC_LIST_PANEL), kRightPanelWhite);
 
@@ -413,8 +314,8 @@ void ConfigWindow::OnAbout() {
     messageWindow_.Show();
 }
 
-void ConfigWindow::OnQueryClose(int unloadMode) {
-    if (unloadMode == 2) {
+void ConfigWindow::OnQueryClose(CloseReason reason) {
+    if (reason == CloseReason::SessionEnding) {
         // Windows is ending the session: end at once, start nothing.
         ::ExitProcess(0);
     }
@@ -422,7 +323,7 @@ void ConfigWindow::OnQueryClose(int unloadMode) {
     // A new copy finds this resident copy and asks it for the prompt. If the
     // folder recorded at start-up fails, the running executable itself is
     // started by its full path, never a bare name looked up along the path.
-    if (!startProgram(state_.applicationFolder + kProgramFileName)) startProgram(ProgramPath());
+    if (startProgram && !startProgram(state_.applicationFolder + kProgramFileName)) startProgram(ProgramPath());
     Unload();
     lists_.Forget();
 }
@@ -582,7 +483,7 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
-        if (wParam) OnQueryClose(2);
+        if (wParam) OnQueryClose(CloseReason::SessionEnding);
         return 0;
     default:
         break;

@@ -27,17 +27,6 @@ struct ItemStoreLocation {
 };
 ItemStoreLocation ProgramItemStore();
 
-struct ImageListTraits {
-    using Handle = HIMAGELIST;
-    static Handle Empty() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::ImageList_Destroy(h); }
-};
-using UniqueImageList = UniqueResource<ImageListTraits>;
-
-// The version record of the running program.
-VersionRecord ReadVersionRecord();
-
 // A message box call; tests put their own answer in its place.
 using MessageBoxFunction =
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)>;
@@ -67,7 +56,8 @@ public:
     // Opening the other windows; set by whoever owns them.
     std::function<void()> showAddDialog;
     std::function<void()> showPasswordDialog;
-    // How a relaunch is started; tests watch it. Returns false on failure.
+    // How a relaunch is started, set by whoever starts programs; tests watch
+    // it. Returns false on failure.
     std::function<bool(const std::wstring& exePath)> startProgram;
     MessageBoxFunction messageBox = &ShowMessageBox;
     ItemStoreLocation store = ProgramItemStore();
@@ -79,9 +69,12 @@ public:
     void OnLockFileOrFolder();
     void OnSetPassword();
     void OnAbout();
-    // Why the window is closing: 0 the close box, the system menu or another
-    // program; 2 Windows ending the session.
-    void OnQueryClose(int unloadMode);
+    // Why the window is closing.
+    enum class CloseReason {
+        User,           // the close box, the system menu or another program
+        SessionEnding,  // Windows ending the session
+    };
+    void OnQueryClose(CloseReason reason);
 
     // Shows the lists as they are now (after another window changed them).
     void RefreshLists();
@@ -93,7 +86,7 @@ protected:
     void Load() override;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int id, int notifyCode, HWND control) override;
-    void OnClose() override { OnQueryClose(0); }
+    void OnClose() override { OnQueryClose(CloseReason::User); }
     void OnFontChanged() override;
     void OnUnloaded() override { addImages_.Reset(); }
 
@@ -121,15 +114,10 @@ private:
     InfoWindow& messageWindow_;
     UniqueFont linkFont_;
     UniqueBrush whiteBrush_;
-    UniqueBrush greyBrush_;
     // The add button's icon; the button uses it but does not own it.
     UniqueImageList addImages_;
     std::vector<std::wstring> notes_;
     std::vector<std::wstring> unlockedNotes_;
 };
-
-// Starts a new copy of the program without handing it any handle, shown
-// normally without taking the focus.
-bool StartProgramCopy(const std::wstring& exePath);
 
 }  // namespace vaultmere

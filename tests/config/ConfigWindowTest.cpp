@@ -443,7 +443,7 @@ TEST_F(ConfigWindowTest, FailedRelaunchFallsBackToTheRunningExecutable) {
         return relaunches.size() > 1;
     };
     form.Show();
-    form.OnQueryClose(0);
+    form.OnQueryClose(ConfigWindow::CloseReason::User);
     ASSERT_EQ(2u, relaunches.size());
     EXPECT_EQ(L"c:\\gone\\brwaddon.exe", relaunches[0]);
     EXPECT_EQ(ProgramPath(), relaunches[1]);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "forms/info/InfoWindow.h"
 #include "tests/support/TestSupport.h"
 
@@ -96,6 +98,28 @@ TEST_F(InfoWindowTest, EnterDoesNothingWhileOkIsHiddenButTheCloseBoxCloses) {
     EXPECT_TRUE(window.IsLoaded());
     ::SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
+}
+
+// A handler that throws fails that one message; the window and the process
+// go on.
+TEST(FormDispatch, AHandlerThatThrowsFailsItsMessageOnly) {
+    class Throwing final : public ui::Form {
+    public:
+        int commands = 0;
+        void Load() override {
+            Create(ui::FormDesign{L"Throwing", 1000, 1000, WS_OVERLAPPED | WS_CAPTION, 0, true}, nullptr, 0);
+        }
+        void OnCommand(int id, int, HWND) override {
+            ++commands;
+            if (id == 1) throw std::runtime_error("failed");
+            if (id == 2) throw 2;
+        }
+    } form;
+    form.Show();
+    for (WPARAM id : {1, 2, 3}) EXPECT_EQ(0, ::SendMessageW(form.Handle(), WM_COMMAND, id, 0));
+    EXPECT_EQ(3, form.commands);
+    EXPECT_TRUE(form.IsVisible());
+    form.Unload();
 }
 
 }  // namespace

@@ -211,40 +211,33 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     HWND add = ClickToOpen(FindDescendant(Configuration(), ConfigWindow::IDC_ADD_BUTTON), L"Add Files and Folders");
     ASSERT_NE(nullptr, add);
     ::SendMessageW(WaitForControl(add, vaultmere::AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
-    for (int attempt = 0; attempt < 3 && !treeLocked(); ++attempt) {
-        ClickCentre(WaitForControl(add, vaultmere::AddWindow::IDC_LOCK_FOLDER_BUTTON));
-        WaitUntil(treeLocked, 3000);
-    }
-    EXPECT_TRUE(treeLocked()) << "the guard did not lock the folder with its subfolders";
+    EXPECT_TRUE(ClickUntil(WaitForControl(add, vaultmere::AddWindow::IDC_LOCK_FOLDER_BUTTON), treeLocked))
+        << "the guard did not lock the folder with its subfolders";
     const std::wstring treeItem = vaultmere::LowerCase(vaultmere::TreeItem(tree.Path()));
     EXPECT_TRUE(WaitUntil([&] { return ListEntries(LockedList(Configuration())).size() == 2; }, 5000));
     EXPECT_EQ((std::vector<std::wstring>{item, treeItem}), ListEntries(LockedList(Configuration())));
     ::PostMessageW(add, WM_CLOSE, 0, 0);
 
     Select(LockedList(Configuration()));
-    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
-    EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "Unlock Item left the guard's lock";
+    EXPECT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }))
+        << "Unlock Item left the guard's lock";
     ASSERT_TRUE(WaitUntil([] { return ListEntries(UnlockedList()).size() == 1; }, 5000));
 
     Select(UnlockedList());
-    ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK));
-    EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "Relock Item did not lock through the guard";
+    EXPECT_TRUE(ClickUntil(Link(ConfigWindow::IDC_RELOCK_LINK), [&] { return Locked(); }))
+        << "Relock Item did not lock through the guard";
 
     // Close hides; the list was saved by the guard as it changed, so the
     // stored list is as it was.
-    for (int attempt = 0; attempt < 3 && ::IsWindowVisible(Configuration()); ++attempt) {
-        ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-        WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 2000);
-    }
-    ASSERT_FALSE(::IsWindowVisible(Configuration()));
+    ASSERT_TRUE(ClickUntil(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON),
+                           [] { return !::IsWindowVisible(Configuration()); }));
     EXPECT_EQ((std::vector<std::wstring>{item, treeItem}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
 
     // An unlock lasts as long as the copy that made it.
     OpenConfiguration();
     Select(LockedList(Configuration()));
-    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
-    ASSERT_TRUE(WaitUntil([&] { return Free(); }, 5000));
+    ASSERT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }));
     ::TerminateProcess(resident, 1);
     EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the unlock outlived the copy that made it";
 
@@ -262,13 +255,8 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     EXPECT_TRUE(WaitUntil(treeLocked, 5000));
     ASSERT_TRUE(::WaitNamedPipeW(vaultmere::kGuardPipeName, 5000));
     Select(LockedList(Configuration()));
-    // A click gone astray is clicked again; once the item is unlocked,
-    // nothing is selected and a further click does nothing.
-    for (int attempt = 0; attempt < 3 && !Free(); ++attempt) {
-        ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
-        WaitUntil([&] { return Free(); }, 3000);
-    }
-    EXPECT_TRUE(Free()) << "the window did not reach the restarted guard";
+    EXPECT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }))
+        << "the window did not reach the restarted guard";
 }
 
 TEST_F(GuardWindowsTest, WithTheGuardStoppedAPipeUnderItsNameIsSentNothing) {

@@ -69,14 +69,11 @@ protected:
     }
     static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
     // Clicks a button that opens a window until that window is there; a
-    // second click on such a button does no harm. Under Wine a synthesized
-    // click now and then lands before the other process's window is ready.
+    // second click on such a button does no harm.
     static HWND ClickToOpen(HWND button, const wchar_t* title) {
         HWND opened = nullptr;
-        for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-            ClickCentre(button);
-            WaitUntil([&] { return (opened = Window(title)) != nullptr; }, 2000);
-        }
+        ClickUntil(
+            button, [&] { return (opened = Window(title)) != nullptr; }, 3, 2000);
         return opened;
     }
     // A control of another process's window, once that window has made it.
