@@ -78,8 +78,9 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     state_.applicationFolder = ProgramFolder() + L"\\";
     if (!lists_.StoresItself()) {
         Registry::RegistryValue stored;
-        const Registry::RegistryStatus read = Registry::ReadRegistryValue(
-            HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName, stored);
+        const Registry::RegistryStatus read = Registry::ReadRegistryValue(HKEY_LOCAL_MACHINE,
+                                                                          Registry::kSettingsKeyPath,
+                                                                          Registry::kPasswordValueName, stored);
         state_.storedPassword = stored.ToText();
         state_.passwordUnreadable = !read && read.code != ERROR_FILE_NOT_FOUND;
     }

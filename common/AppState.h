@@ -16,7 +16,8 @@ struct AppState {
 };
 
 // What the prompt says when the stored password cannot be read.
-constexpr wchar_t kPasswordUnreadable[] = L"The stored password cannot be read, so none is taken. Ask an administrator.";
+constexpr wchar_t kPasswordUnreadable[] =
+    L"The stored password cannot be read, so none is taken. Ask an administrator.";
 
 // The two window titles through which copies of the program find each other.
 constexpr wchar_t kResidentMarkerTitle[] = L"Vaultmere ";

@@ -91,8 +91,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (Read(buffer, config2(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO))) {
         std::wstring names;
-        for (const wchar_t* name = reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.data())
-                                       ->pmszRequiredPrivileges;
+        for (const wchar_t* name =
+                 reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.data())->pmszRequiredPrivileges;
              name && *name; name += std::wcslen(name) + 1) {
             names += (names.empty() ? L"" : L" ") + std::wstring(name);
         }
@@ -101,7 +101,8 @@ int wmain(int argc, wchar_t** argv) {
         Print("privileges", L"not kept");
     }
     if (Read(buffer, config2(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG))) {
-        Print("onerrors", reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())->fFailureActionsOnNonCrashFailures);
+        Print("onerrors",
+              reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())->fFailureActionsOnNonCrashFailures);
     } else {
         Print("onerrors", L"not kept");
     }
