@@ -148,7 +148,7 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
     EXPECT_EQ(2u, connected_.size());
 }
 
-TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserOrProcessHoldsFewConnections) {
+TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpect) {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
 
     GuardPipeClient impostor;
@@ -177,29 +177,36 @@ TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserOrPro
     ::LocalFree(descriptor);
     ::CloseHandle(pipe);
 
-    // Without the password a process holds two connections, and one that
-    // sends no whole message is closed after its deadline.
-    const auto served = [](GuardPipeClient& other, GuardMessageKind kind = GuardMessageKind::UnlockItem) {
-        return Ask(other, GuardMessage::Request(kind, L"x")).has_value();
-    };
-    const auto closed = [](GuardPipeClient& other) {
-        return !other.IsConnected() || !::PeekNamedPipe(other.Handle(), nullptr, 0, nullptr, nullptr, nullptr);
-    };
-    GuardPipeClient silent;
-    GuardPipeClient third;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(silent));
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(third));
-    EXPECT_FALSE(served(third)) << "a third connection without the password";
-    EXPECT_TRUE(testing_support::WaitUntil([&] { return closed(silent); }, 10000)) << "the silent connection stayed";
-    // With the password, a user holds eight.
-    ASSERT_TRUE(served(client, GuardMessageKind::Authenticate));
-    std::vector<GuardPipeClient> more(PipeLimits().perUser);
-    int given = 1;  // the client above
-    for (GuardPipeClient& other : more) {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(other));
-        if (served(other, GuardMessageKind::Authenticate)) ++given;
-    }
-    EXPECT_EQ(static_cast<int>(PipeLimits().perUser), given);
     server_.Stop();
     EXPECT_FALSE(Ask(client, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value());
+}
+
+TEST_F(GuardPipeTest, AProcessOrAUserHoldsFewConnectionsAndASilentOneIsClosed) {
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
+    // Each client connects once the one before was answered: the server
+    // sees them in this order.
+    const auto served = [this](GuardPipeClient& client, GuardMessageKind kind = GuardMessageKind::UnlockItem) {
+        return Connect(client) == ERROR_SUCCESS && Ask(client, GuardMessage::Request(kind, L"x")).has_value();
+    };
+    const auto closed = [](GuardPipeClient& client) {
+        return !client.IsConnected() || !::PeekNamedPipe(client.Handle(), nullptr, 0, nullptr, nullptr, nullptr);
+    };
+    // Without the password a process holds two connections.
+    GuardPipeClient first;
+    GuardPipeClient second;
+    GuardPipeClient third;
+    ASSERT_TRUE(served(first));
+    ASSERT_TRUE(served(second));
+    EXPECT_FALSE(served(third)) << "a third connection without the password";
+    // Given it, more; one that sends no whole message is closed after its deadline.
+    ASSERT_TRUE(Ask(first, GuardMessage::Request(GuardMessageKind::Authenticate, L"x")).has_value());
+    GuardPipeClient silent;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(silent));
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return closed(silent); }, 10000)) << "the silent connection stayed";
+    // With the password, a user holds eight in all.
+    ASSERT_TRUE(Ask(second, GuardMessage::Request(GuardMessageKind::Authenticate, L"x")).has_value());
+    std::vector<GuardPipeClient> more(PipeLimits().perUser);
+    std::size_t given = 2;
+    for (GuardPipeClient& client : more) given += served(client, GuardMessageKind::Authenticate) ? 1 : 0;
+    EXPECT_EQ(PipeLimits().perUser, given);
 }
