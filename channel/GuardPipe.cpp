@@ -40,8 +40,9 @@ std::wstring UserOfProcess(DWORD process) {
 // look first also finds a server where that flag is not kept.
 bool NameTaken(const std::wstring& name, DWORD& holder) {
     holder = 0;
-    const UniqueHandle pipe(
-        ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, SECURITY_SQOS_PRESENT, nullptr));
+    // Anonymous: that server must never act as the guard, nor learn who asks.
+    const UniqueHandle pipe(::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                          SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
     if (!pipe) {
         const DWORD error = ::GetLastError();
         return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
