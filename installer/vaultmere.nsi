@@ -361,6 +361,9 @@ Function StopGuard
     Abort "The ${GUARD_DISPLAY_NAME} service is marked for deletion."
   ${ElseIf} $GuardFound != 0
   ${AndIf} $GuardFound != ${ERROR_SERVICE_DOES_NOT_EXIST}
+    ; A stop that tried to end the process took the restart actions away.
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-recover "${GUARD_SERVICE}"'
+    Pop $0
     MessageBox MB_OK|MB_ICONSTOP "The ${GUARD_DISPLAY_NAME} service could not be stopped (error $GuardFound). Restart Windows and run Setup again." /SD IDOK
     SetErrorLevel 2
     Abort "The ${GUARD_DISPLAY_NAME} service could not be stopped."
