@@ -191,27 +191,21 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
               static_cast<const wchar_t*>(text.Get()));
     EXPECT_TRUE(GuardEvents().WrongPassword(sid));
 
-    // The other entries take their inserts.
-    const struct {
-        DWORD id;
-        std::vector<std::wstring> inserts;
-    } entries[] = {{MSG_PIPE_TAKEN, {kGuardPipeName, L"process id 42", L"10"}},
-                   {MSG_PIPE_TAKEN_GAVE_UP, {kGuardPipeName, L"process id 42"}},
-                   {MSG_PASSWORD_UNREADABLE, {L"error 5"}}};
-    for (const auto& entry : entries) {
-        std::vector<DWORD_PTR> inserts;
-        for (const std::wstring& insert : entry.inserts) inserts.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
-        UniqueLocalMemory formatted;
+    // The other entries show every insert they are given.
+    const std::wstring inserts[] = {L"\\\\.\\pipe\\x", L"process id 42", L"10"};
+    const DWORD_PTR pointers[] = {reinterpret_cast<DWORD_PTR>(inserts[0].c_str()),
+                                  reinterpret_cast<DWORD_PTR>(inserts[1].c_str()),
+                                  reinterpret_cast<DWORD_PTR>(inserts[2].c_str())};
+    for (const auto& [id, count] :
+         {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3}, {MSG_PIPE_TAKEN_GAVE_UP, 2}, {MSG_PASSWORD_UNREADABLE, 1}}) {
         ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
                                            FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                       guard.Get(), entry.id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                       reinterpret_cast<LPWSTR>(formatted.Put()), 0,
-                                       reinterpret_cast<va_list*>(inserts.data())));
-        const std::wstring shown = static_cast<const wchar_t*>(formatted.Get());
-        for (const std::wstring& insert : entry.inserts) EXPECT_NE(std::wstring::npos, shown.find(insert)) << shown;
+                                       guard.Get(), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                       reinterpret_cast<LPWSTR>(text.Put()), 0,
+                                       reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(pointers))));
+        const std::wstring shown = static_cast<const wchar_t*>(text.Get());
+        for (int i = 0; i < count; ++i) EXPECT_NE(std::wstring::npos, shown.find(inserts[i])) << shown;
     }
-    EXPECT_TRUE(GuardEvents().PipeTaken(kGuardPipeName, 42, 10));
-    EXPECT_TRUE(GuardEvents().PasswordUnreadable(5));
 }
 
 }  // namespace

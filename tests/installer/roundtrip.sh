@@ -330,12 +330,6 @@ EOF2
     [ "$(service_value actions)" = "1/5000 1/30000 1/60000" ] ||
       fail "service failure actions are [$(service_value actions)]"
   fi
-  # A service SID of its own (SERVICE_SID_TYPE_UNRESTRICTED is 1), one
-  # privilege, restarted also after a start that failed with an error.
-  for pair in sid=1 privileges=SeChangeNotifyPrivilege onerrors=1; do
-    value="$(service_value "${pair%%=*}")"
-    [ "$value" = "not kept" ] || [ "$value" = "${pair#*=}" ] || fail "service ${pair%%=*} is [$value]"
-  done
   [ -n "$(installed_copies VaultmereGuard.exe)" ] || fail "the guard does not run from $install_dir"
 }
 

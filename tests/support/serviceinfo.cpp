@@ -83,29 +83,6 @@ int wmain(int argc, wchar_t** argv) {
     if (!Read(buffer, config2(SERVICE_CONFIG_DESCRIPTION))) return static_cast<int>(::GetLastError());
     const auto& description = *reinterpret_cast<const SERVICE_DESCRIPTIONW*>(buffer.data());
     Print("description", description.lpDescription ? description.lpDescription : L"");
-    // Settings Wine does not keep are said so.
-    if (Read(buffer, config2(SERVICE_CONFIG_SERVICE_SID_INFO))) {
-        Print("sid", reinterpret_cast<const SERVICE_SID_INFO*>(buffer.data())->dwServiceSidType);
-    } else {
-        Print("sid", L"not kept");
-    }
-    if (Read(buffer, config2(SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO))) {
-        std::wstring names;
-        for (const wchar_t* name =
-                 reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.data())->pmszRequiredPrivileges;
-             name && *name; name += std::wcslen(name) + 1) {
-            names += (names.empty() ? L"" : L" ") + std::wstring(name);
-        }
-        Print("privileges", names);
-    } else {
-        Print("privileges", L"not kept");
-    }
-    if (Read(buffer, config2(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG))) {
-        Print("onerrors",
-              reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())->fFailureActionsOnNonCrashFailures);
-    } else {
-        Print("onerrors", L"not kept");
-    }
     if (!Read(buffer, config2(SERVICE_CONFIG_FAILURE_ACTIONS))) {
         // Wine takes failure actions but keeps none.
         if (::GetLastError() != ERROR_INVALID_LEVEL) return static_cast<int>(::GetLastError());
