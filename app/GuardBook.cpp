@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/SecureText.h"
+
 namespace vaultmere {
 
 std::wstring RefusalText(const GuardMessage& answer) {
@@ -121,10 +123,14 @@ PasswordCheck GuardBook::CheckPassword(const std::wstring& entry) {
     }
     check.accepted = answer->kind == GuardMessageKind::Done;
     // A wrong password also ends what an earlier right one opened.
-    if (check.accepted) {
-        accepted_ = entry;
-    } else {
-        accepted_.reset();
+    WipeAccepted();
+    if (check.accepted) accepted_ = entry;
+    // Why no password can be taken now (the stored one cannot be read) is
+    // said until the next check.
+    passwordNotice_.clear();
+    if (!check.accepted && answer->kind == GuardMessageKind::Refused &&
+        answer->code != static_cast<std::uint32_t>(GuardRefusal::WrongPassword)) {
+        passwordNotice_ = check.message = RefusalText(*answer);
     }
     return check;
 }
@@ -140,6 +146,7 @@ BookResult GuardBook::SetPassword(const std::wstring& password) {
     }
     // A connection made anew gives the new password.
     const std::lock_guard<std::mutex> hold(linkLock_);
+    WipeAccepted();
     accepted_ = password;
     result.changed = true;
     return result;
@@ -147,7 +154,23 @@ BookResult GuardBook::SetPassword(const std::wstring& password) {
 
 std::wstring GuardBook::Notice() const {
     const std::lock_guard<std::mutex> hold(linkLock_);
-    return link_.Problem();
+    const std::wstring problem = link_.Problem();
+    return problem.empty() ? passwordNotice_ : problem;
+}
+
+void GuardBook::WipeAccepted() {
+    if (accepted_) WipeText(*accepted_);
+    accepted_.reset();
+}
+
+void GuardBook::Forget() {
+    const std::unique_lock<std::mutex> hold(linkLock_, std::try_to_lock);
+    // A password check under way decides anew what the connection may do.
+    if (!hold.owns_lock()) return;
+    WipeAccepted();
+    // Where the guard cannot be told, its connection is gone, and the
+    // password with it.
+    link_.Exchange(GuardMessage::Request(GuardMessageKind::Leave));
 }
 
 void GuardBook::Tick() {

@@ -50,8 +50,12 @@ public:
     BookResult SetPassword(const std::wstring& password) override;
     std::wstring Notice() const override;
     void Tick() override;
+    // The guard is told to ask for the password again, and the password
+    // given for this window is wiped.
+    void Forget() override;
 
 private:
+    void WipeAccepted();
     // The answer to request, giving the accepted password again to a
     // connection made anew (the guard restarted); nothing when the guard
     // could not be asked or a password check has the connection, with why
@@ -67,7 +71,9 @@ private:
     // back (it is refused as busy).
     mutable std::mutex linkLock_;
     GuardLink& link_;
-    std::optional<std::wstring> accepted_;  // the password the guard last accepted
+    // The password the guard last accepted, while the configuration window is open.
+    std::optional<std::wstring> accepted_;
+    std::wstring passwordNotice_;  // why the last password check could not be made
     std::vector<ItemStatus> statuses_;
 };
 

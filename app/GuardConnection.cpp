@@ -11,6 +11,8 @@ namespace {
 // notes, once a second, too); how long an answer may take.
 constexpr DWORD kConnectWaitMs = 200;
 constexpr DWORD kAnswerWaitMs = 10000;
+// How long the first message on a connection made ahead of need may wait.
+constexpr DWORD kGreetingWaitMs = 1000;
 // The guard holds the answer to a password back after wrong ones, up to 30 s.
 constexpr DWORD kPasswordAnswerWaitMs = 40000;
 
@@ -40,7 +42,16 @@ bool GuardConnection::Connect(DWORD waitMs) {
 }
 
 void GuardConnection::Retry() {
-    if (!client_.IsConnected()) Connect(0);
+    if (client_.IsConnected() || !Connect(kConnectWaitMs)) return;
+    // The guard closes a connection that stays silent: a first message at
+    // once, answered with a refusal until the password is given. A
+    // connection the guard did not take is tried again at the next retry.
+    Bytes answer;
+    if (client_.Transact(EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::ReadLists)), answer,
+                         kGreetingWaitMs) != ERROR_SUCCESS) {
+        client_.Close();
+        problem_ = kGuardNotAnswering;
+    }
 }
 
 std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& request) {

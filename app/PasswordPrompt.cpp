@@ -10,7 +10,7 @@ std::wstring PromptTextOnActivate(const AppState& state, const std::wstring& fie
 
 ContinueOutcome PromptContinue(AppState& state, const std::wstring& entry, bool rememberChecked) {
     ContinueOutcome outcome;
-    if (LowerCase(entry) != LowerCase(state.storedPassword)) return outcome;
+    if (state.passwordUnreadable || LowerCase(entry) != LowerCase(state.storedPassword)) return outcome;
     state.rememberFlag = rememberChecked;
     outcome.accepted = true;
     return outcome;

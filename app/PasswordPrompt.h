@@ -17,7 +17,8 @@ struct ContinueOutcome {
 
 // Continue: the entry is lower-cased and compared with the stored password,
 // itself lower-cased, so a password stored with capitals can still be
-// matched. On a match the remember flag takes the check box's state.
+// matched; nothing matches a stored password that could not be read. On a
+// match the remember flag takes the check box's state.
 ContinueOutcome PromptContinue(AppState& state, const std::wstring& entry, bool rememberChecked);
 
 }  // namespace vaultmere

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "app/PasswordPrompt.h"
+#include "common/SecureText.h"
 #include "common/TextCase.h"
 #include "store/Registry.h"
 
@@ -76,18 +77,19 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
     if (!lists_.StoresItself()) {
-        state_.storedPassword = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
-                                                           Registry::kPasswordValueName)
-                                    .ToText();
+        Registry::RegistryValue stored;
+        const Registry::RegistryStatus read = Registry::ReadRegistryValue(HKEY_LOCAL_MACHINE,
+                                                                          Registry::kSettingsKeyPath,
+                                                                          Registry::kPasswordValueName, stored);
+        state_.storedPassword = stored.ToText();
+        state_.passwordUnreadable = !read && read.code != ERROR_FILE_NOT_FOUND;
     }
     if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
-    if (lists_.StoresItself()) {
-        lists_.Tick();
-    } else {
-        RelockStoredItems();
-    }
+    // Where the guard keeps the list, the first tick connects: the start
+    // never waits on its pipe.
+    if (!lists_.StoresItself()) RelockStoredItems();
     ::SetTimer(Handle(), kShowRequestTimer, 1000, nullptr);
     return Role::Resident;
 }
@@ -158,15 +160,17 @@ void ResidentWindow::OnActivate() {
 }
 
 void ResidentWindow::OnContinue() {
-    const std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
+    std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
     SetControlText(IDC_PASSWORD_EDIT, entry);
     const bool remember = ::SendMessageW(Control(IDC_REMEMBER_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (lists_.StoresItself()) {
         ContinueWithKeeper(entry, remember);
+        WipeText(entry);
         return;
     }
     const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
     SetControlText(IDC_PASSWORD_EDIT, outcome.fieldText);
+    if (state_.passwordUnreadable) ShowNotice(kPasswordUnreadable);
     if (!outcome.accepted) {
         ::MessageBeep(MB_OK);
         ::SetFocus(Control(IDC_PASSWORD_EDIT));
@@ -183,8 +187,9 @@ void ResidentWindow::ContinueWithKeeper(const std::wstring& entry, bool remember
     EnableEntry(false);
     ShowNotice(kCheckingPassword);
     const HWND window = Handle();
-    passwordCheck_ = std::thread([this, window, entry] {
-        checkAnswer_ = lists_.CheckPassword(entry);
+    passwordCheck_ = std::thread([this, window, secret = entry]() mutable {
+        checkAnswer_ = lists_.CheckPassword(secret);
+        WipeText(secret);
         ::PostMessageW(window, kPasswordCheckedMessage, 0, 0);
     });
 }
@@ -196,13 +201,17 @@ void ResidentWindow::OnPasswordChecked() {
     SetControlText(IDC_PASSWORD_EDIT, std::wstring());
     ShowNotice(checkAnswer_.message);
     if (!checkAnswer_.accepted) {
+        WipeText(checkedEntry_);
         if (!IsVisible()) return;
         ::MessageBeep(MB_OK);
         ::SetFocus(Control(IDC_PASSWORD_EDIT));
         return;
     }
-    // The accepted text is what Remember fills in again.
-    state_.storedPassword = checkedEntry_;
+    // The accepted text is what Remember fills in again, and it is kept
+    // only for that.
+    WipeText(state_.storedPassword);
+    if (checkedRemember_) state_.storedPassword = checkedEntry_;
+    WipeText(checkedEntry_);
     state_.rememberFlag = checkedRemember_;
     // Cancelled while the answer was on its way: nothing is opened.
     if (!IsVisible()) return;

@@ -17,6 +17,7 @@ enum class Fields { None, Text, Code, CodeAndText, Lists, Invalid };
 Fields FieldsOf(GuardMessageKind kind) {
     switch (kind) {
     case GuardMessageKind::ReadLists:
+    case GuardMessageKind::Leave:
         return Fields::None;
     case GuardMessageKind::Authenticate:
     case GuardMessageKind::LockFolder:

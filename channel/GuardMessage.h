@@ -41,6 +41,7 @@ enum class GuardMessageKind : std::uint16_t {
     RelockItem = 5,
     RemoveItem = 6,
     SetPassword = 7,  // the new password
+    Leave = 8,        // no fields: the window closed; the password is asked for again
     // Answers.
     Done = 64,     // code: 1 when the lists changed
     Refused = 65,  // code (a GuardRefusal) and text for the user
@@ -55,7 +56,8 @@ enum class GuardRefusal : std::uint32_t {
     NotSaved = 5,     // the registry refused the change; the text says why
     TooLarge = 6,     // the answer would not fit in a message
     UnknownRequest = 7,
-    SetByPolicy = 8,  // an item of an administrator's policy stays; the text says so
+    SetByPolicy = 8,         // an item of an administrator's policy stays; the text says so
+    PasswordUnreadable = 9,  // the stored password cannot be read; the text says why
 };
 
 struct ListedItem {

@@ -11,6 +11,47 @@ namespace {
 
 constexpr DWORD kFirstReadBytes = 4096;
 
+// The SID of a token's user as text; "" when it cannot be read.
+std::wstring UserOfToken(HANDLE token) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
+    UniqueLocalMemory text;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                                  reinterpret_cast<LPWSTR*>(text.Put()))) {
+        return std::wstring();
+    }
+    return static_cast<const wchar_t*>(text.Get());
+}
+
+// The user of a client process as its SID text, "" when it cannot be read
+// (a protected process, say): known before it sends anything, which the
+// client's own token is not.
+std::wstring UserOfProcess(DWORD process) {
+    const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
+    UniqueHandle token;
+    if (!handle || !::OpenProcessToken(handle.Get(), TOKEN_QUERY, token.Put())) return std::wstring();
+    return UserOfToken(token.Get());
+}
+
+// Whether some process serves name already, and which one where that can
+// be read. Windows refuses a first instance of a taken name by itself; the
+// look first also finds a server where that flag is not kept.
+bool NameTaken(const std::wstring& name, DWORD& holder) {
+    holder = 0;
+    // Anonymous: that server must never act as the guard, nor learn who asks.
+    const UniqueHandle pipe(::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                          SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
+    if (!pipe) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    ULONG server = 0;
+    if (::GetNamedPipeServerProcessId(pipe.Get(), &server)) holder = server;
+    return true;
+}
+
 // Who the client whose last message was read is: its SID as text and a
 // token to check its access with (an impersonation token, as AccessCheck
 // takes it). false when the client cannot be identified; it is then served
@@ -36,16 +77,7 @@ bool IdentifyClient(HANDLE pipe, std::wstring& user, UniqueHandle& token) {
         if (!::DuplicateToken(token.Get(), SecurityIdentification, identification.Put())) return false;
         token = std::move(identification);
     }
-    size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return false;
-    UniqueLocalMemory text;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
-                                  reinterpret_cast<LPWSTR*>(text.Put()))) {
-        return false;
-    }
-    user = static_cast<const wchar_t*>(text.Get());
+    user = UserOfToken(token.Get());
     return !user.empty();
 }
 
@@ -53,10 +85,16 @@ bool IdentifyClient(HANDLE pipe, std::wstring& user, UniqueHandle& token) {
 
 class GuardPipeServer::Loop {
 public:
-    Loop(std::wstring name, Callbacks callbacks) : name_(std::move(name)), callbacks_(std::move(callbacks)) {}
+    Loop(std::wstring name, Callbacks callbacks, PipeLimits limits)
+        : name_(std::move(name)), callbacks_(std::move(callbacks)), admission_(limits) {}
     ~Loop() { Stop(); }
 
-    DWORD Start() {
+    DWORD Start(DWORD* takenBy) {
+        DWORD holder = 0;
+        if (NameTaken(name_, holder)) {
+            if (takenBy) *takenBy = holder;
+            return ERROR_ALREADY_EXISTS;
+        }
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardPipeSecurity, SDDL_REVISION_1,
                                                                     descriptor_.Put(), nullptr)) {
             return ::GetLastError();
@@ -64,6 +102,11 @@ public:
         stop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!stop_) return ::GetLastError();
         const DWORD error = AddListener(true);
+        // What Windows answers for a first instance of a name that is taken.
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
+            if (takenBy) *takenBy = 0;
+            return ERROR_ALREADY_EXISTS;
+        }
         if (error != ERROR_SUCCESS) return error;
         thread_.Reset(::CreateThread(nullptr, 0, &Loop::Main, this, 0, nullptr));
         return thread_ ? ERROR_SUCCESS : ::GetLastError();
@@ -71,7 +114,7 @@ public:
 
     HANDLE TokenOf(ConnectionId id) const {
         for (const auto& slot : slots_) {
-            if (slot->id == id && id != 0) return slot->token.Get();
+            if (slot->id == id && slot->spoke) return slot->token.Get();
         }
         return nullptr;
     }
@@ -94,7 +137,8 @@ private:
         State state = State::Listening;
         Bytes buffer;
         std::size_t used = 0;
-        ConnectionId id = 0;
+        ConnectionId id = 0;  // from the moment the client connected
+        bool spoke = false;   // its first whole message came
         std::wstring user;
         UniqueHandle token;    // the client's, from its first message on
         ULONGLONG sendAt = 0;  // while Holding: when the answer goes
@@ -135,9 +179,44 @@ private:
         return ERROR_SUCCESS;
     }
 
-    bool HasListener() const {
-        return std::any_of(slots_.begin(), slots_.end(),
-                           [](const std::unique_ptr<Slot>& slot) { return slot->state == Slot::State::Listening; });
+    std::size_t Listeners() const {
+        return static_cast<std::size_t>(
+            std::count_if(slots_.begin(), slots_.end(),
+                          [](const std::unique_ptr<Slot>& slot) { return slot->state == Slot::State::Listening; }));
+    }
+
+    // Closes the connections that sent no whole first message in time.
+    void CloseSilent() {
+        for (const PipeAdmission::Key key : admission_.Overdue(::GetTickCount64())) {
+            const auto found = std::find_if(slots_.begin(), slots_.end(),
+                                            [key](const std::unique_ptr<Slot>& slot) { return slot->id == key; });
+            if (found != slots_.end()) {
+                Close(static_cast<std::size_t>(found - slots_.begin()));
+            } else {
+                admission_.Closed(key);
+            }
+        }
+    }
+
+    DWORD UntilNextDeadline() const {
+        const ULONGLONG next = admission_.NextDeadline();
+        if (next == 0) return INFINITE;
+        const ULONGLONG now = ::GetTickCount64();
+        return next <= now ? 0 : static_cast<DWORD>(next - now);
+    }
+
+    // A client connected: known by its process and that process's user, and
+    // let in only within the limits.
+    void Accept(std::size_t index) {
+        Slot& slot = *slots_[index];
+        ULONG process = 0;
+        const std::wstring user = ::GetNamedPipeClientProcessId(slot.pipe.Get(), &process) ? UserOfProcess(process)
+                                                                                           : std::wstring();
+        slot.id = nextId_++;
+        if (!admission_.Admit(slot.id, process, user, ::GetTickCount64())) return Close(index);
+        slot.state = Slot::State::Reading;
+        slot.used = 0;
+        Read(slot);
     }
 
     // Sends the held answers whose time has come; the time until the next
@@ -162,8 +241,12 @@ private:
 
     void Run() {
         for (;;) {
-            if (!HasListener() && slots_.size() < kMaxGuardConnections) AddListener(false);
-            const DWORD timeout = SendDueAnswers();
+            while (Listeners() < kGuardPipeListeners &&
+                   slots_.size() < admission_.Limits().total + kGuardPipeListeners) {
+                if (AddListener(false) != ERROR_SUCCESS) break;
+            }
+            CloseSilent();
+            const DWORD timeout = std::min(SendDueAnswers(), UntilNextDeadline());
             std::vector<HANDLE> waits{stop_.Get()};
             for (const auto& slot : slots_) waits.push_back(slot->event.Get());
             const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
@@ -193,9 +276,7 @@ private:
         switch (slot.state) {
         case Slot::State::Listening:
             if (!ok && error != ERROR_PIPE_CONNECTED) return Close(index);
-            slot.state = Slot::State::Reading;
-            slot.used = 0;
-            return Read(slot);
+            return Accept(index);
         case Slot::State::Reading:
             if (!ok && error != ERROR_MORE_DATA) return Close(index);
             slot.used += bytes;
@@ -234,16 +315,15 @@ private:
     void Answer(std::size_t index) {
         Slot& slot = *slots_[index];
         slot.buffer.resize(slot.used);
-        if (slot.id == 0) {
-            if (!IdentifyClient(slot.pipe.Get(), slot.user, slot.token) ||
-                ConnectionsOf(slot.user) >= kMaxGuardConnectionsPerUser) {
-                return Close(index);
-            }
-            slot.id = nextId_++;
+        if (!slot.spoke) {
+            if (!IdentifyClient(slot.pipe.Get(), slot.user, slot.token)) return Close(index);
+            slot.spoke = true;
+            admission_.Spoke(slot.id);
             if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
         }
         PipeAnswer answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : PipeAnswer();
         if (answer.bytes.empty()) return Close(index);
+        admission_.SetAuthenticated(slot.id, answer.authenticated);
         slot.buffer = std::move(answer.bytes);
         if (answer.holdMs > 0) {
             slot.state = Slot::State::Holding;
@@ -274,12 +354,6 @@ private:
         ::SetEvent(slot.event.Get());
     }
 
-    std::size_t ConnectionsOf(const std::wstring& user) const {
-        return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [&user](const auto& slot) {
-            return slot->id != 0 && slot->user == user;
-        }));
-    }
-
     void Close(std::size_t index) {
         std::unique_ptr<Slot> slot = std::move(slots_[index]);
         slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -289,7 +363,8 @@ private:
             ::GetOverlappedResult(slot->pipe.Get(), &slot->overlapped, &ignored, TRUE);
         }
         ::DisconnectNamedPipe(slot->pipe.Get());
-        if (slot->id != 0 && callbacks_.disconnected) callbacks_.disconnected(slot->id);
+        if (slot->id != 0) admission_.Closed(slot->id);
+        if (slot->spoke && callbacks_.disconnected) callbacks_.disconnected(slot->id);
     }
 
     std::wstring name_;
@@ -298,15 +373,16 @@ private:
     UniqueHandle stop_;
     UniqueHandle thread_;
     std::vector<std::unique_ptr<Slot>> slots_;
+    PipeAdmission admission_;
     ConnectionId nextId_ = 1;
 };
 
-GuardPipeServer::GuardPipeServer(std::wstring pipeName, Callbacks callbacks)
-    : loop_(std::make_unique<Loop>(std::move(pipeName), std::move(callbacks))) {}
+GuardPipeServer::GuardPipeServer(std::wstring pipeName, Callbacks callbacks, PipeLimits limits)
+    : loop_(std::make_unique<Loop>(std::move(pipeName), std::move(callbacks), limits)) {}
 
 GuardPipeServer::~GuardPipeServer() = default;
 
-DWORD GuardPipeServer::Start() { return loop_->Start(); }
+DWORD GuardPipeServer::Start(DWORD* takenBy) { return loop_->Start(takenBy); }
 
 void GuardPipeServer::Stop() { loop_->Stop(); }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "channel/GuardMessage.h"
+#include "channel/PipeAdmission.h"
 #include "common/UniqueHandle.h"
 
 namespace vaultmere {
@@ -21,20 +22,25 @@ constexpr wchar_t kGuardPipeName[] = L"\\\\.\\pipe\\VaultmereGuard";
 // The system and administrators have full access; interactive users may
 // read, write data and attributes, but not create instances of their own.
 constexpr wchar_t kGuardPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018B;;;IU)";
-// Connections one user may hold at once, and all users together.
-constexpr std::size_t kMaxGuardConnectionsPerUser = 8;
-constexpr std::size_t kMaxGuardConnections = 60;
+// Instances kept listening, so that a program that connects without end
+// keeps no other client waiting for one.
+constexpr std::size_t kGuardPipeListeners = 2;
 
 using Bytes = std::vector<unsigned char>;
 
 // An answer and how long the server holds it back before it sends it; the
 // connection is read again only once it is sent, while every other
 // connection is served as usual.
+// authenticated: whether the connection has given the password once this
+// answer is sent; one that has not counts against its process's and its
+// user's few such connections.
 struct PipeAnswer {
     // NOLINTNEXTLINE(google-explicit-constructor): most answers are bytes sent at once
-    PipeAnswer(Bytes answer = Bytes(), DWORD holdMs = 0) : bytes(std::move(answer)), holdMs(holdMs) {}
+    PipeAnswer(Bytes answer = Bytes(), DWORD holdMs = 0, bool authenticated = false)
+        : bytes(std::move(answer)), holdMs(holdMs), authenticated(authenticated) {}
     Bytes bytes;
     DWORD holdMs;
+    bool authenticated;
 };
 
 class GuardPipeServer {
@@ -49,14 +55,16 @@ public:
         std::function<void(ConnectionId connection)> disconnected;
     };
 
-    GuardPipeServer(std::wstring pipeName, Callbacks callbacks);
+    GuardPipeServer(std::wstring pipeName, Callbacks callbacks, PipeLimits limits = PipeLimits());
     ~GuardPipeServer();
     GuardPipeServer(const GuardPipeServer&) = delete;
     GuardPipeServer& operator=(const GuardPipeServer&) = delete;
 
-    // Creates the first instance (failing when another process has one)
-    // and starts serving; ERROR_SUCCESS or the Win32 error.
-    DWORD Start();
+    // Creates the first instance and starts serving: ERROR_SUCCESS, the
+    // Win32 error, or ERROR_ALREADY_EXISTS when another process serves the
+    // name already; takenBy then is that process's id, 0 when it cannot be
+    // read.
+    DWORD Start(DWORD* takenBy = nullptr);
     // Ends every connection (each reported as disconnected) and the thread.
     void Stop();
 
@@ -80,6 +88,7 @@ public:
     // Win32 error of the failing call.
     DWORD Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs);
     bool IsConnected() const { return pipe_.IsValid(); }
+    HANDLE Handle() const { return pipe_.Get(); }
     void Close() { pipe_.Reset(); }
 
     // Sends one message and reads the whole answer, giving up after

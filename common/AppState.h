@@ -11,7 +11,13 @@ struct AppState {
     std::wstring storedPassword;
     // Whether the prompt pre-fills the stored password (never stored).
     bool rememberFlag = false;
+    // The stored password is there but could not be read: none is taken.
+    bool passwordUnreadable = false;
 };
+
+// What the prompt says when the stored password cannot be read.
+constexpr wchar_t kPasswordUnreadable[] =
+    L"The stored password cannot be read, so none is taken. Ask an administrator.";
 
 // The two window titles through which copies of the program find each other.
 constexpr wchar_t kResidentMarkerTitle[] = L"Vaultmere ";

@@ -41,7 +41,11 @@ bool Within(const std::wstring& folder, const std::wstring& mountPoint) {
 
 }  // namespace
 
-std::wstring NotSavedText(long code) {
+std::wstring NotSavedText(long code, bool partly) {
+    if (partly) {
+        return L"The stored list was changed only in part (error " + std::to_wstring(code) +
+               L"). The lists show what is stored now.";
+    }
     if (code == kAccessDenied) return L"The guard may not change the stored list. Nothing was changed.";
     return L"The stored list could not be changed (error " + std::to_wstring(code) + L"). Nothing was changed.";
 }
@@ -53,7 +57,10 @@ std::uint64_t GuardCore::SteadyMilliseconds() {
 }
 
 void GuardCore::LockStoredItems() {
-    for (const std::wstring& path : store_.ReadItems()) {
+    std::vector<std::wstring> stored;
+    // A list that cannot be read locks nothing; the watch of its key reads it again.
+    if (store_.ReadItems(stored) != 0) return;
+    for (const std::wstring& path : stored) {
         if (OnList(path)) continue;
         items_.push_back(path);
         locker_.SetItemLocked(path, true);
@@ -183,8 +190,18 @@ void GuardCore::Disconnect(ConnectionId connection) {
 
 GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request) {
     if (!IsGuardRequest(request.kind)) return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
+    if (request.kind == GuardMessageKind::Leave) {
+        authenticated_.erase(connection);
+        return {GuardMessage::Done()};
+    }
     if (request.kind == GuardMessageKind::Authenticate) {
-        const bool right = LowerCase(request.text) == LowerCase(store_.ReadPassword());
+        std::wstring stored;
+        if (store_.ReadPassword(stored) != 0) {
+            // Not a guess: nothing is counted against the user.
+            authenticated_.erase(connection);
+            return {GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable)};
+        }
+        const bool right = LowerCase(request.text) == LowerCase(stored);
         const std::uint64_t now = clock_();
         const std::uint64_t answer = throttle_.Attempt(UserOf(connection), right, now);
         if (!right) {
@@ -240,8 +257,11 @@ GuardMessage GuardCore::Lists() const {
 GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path) {
     // Locked for the policy already, and never stored a second time.
     if (SetByPolicy(path)) return GuardMessage::Done(false);
-    const auto listed = std::find_if(items_.begin(), items_.end(),
-                                     [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+    const auto listedAs = [this, &path] {
+        return std::find_if(items_.begin(), items_.end(),
+                            [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+    };
+    const auto listed = listedAs();
     if (listed != items_.end()) {
         // Already listed: locking it again is relocking it, if it was unlocked.
         if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
@@ -249,9 +269,12 @@ GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& 
     }
     const std::wstring refusal = gate_.RefusalFor(connection, path);
     if (!refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, refusal);
+    GuardMessage notSaved;
+    if (!TakeStored(notSaved)) return notSaved;
+    // Stored by someone else meanwhile, and locked with what they stored.
+    if (listedAs() != items_.end()) return GuardMessage::Done(true);
     std::vector<std::wstring> items = items_;
     items.push_back(path);
-    GuardMessage notSaved;
     if (!Save(items, notSaved)) return notSaved;
     locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
@@ -278,10 +301,13 @@ GuardMessage GuardCore::Relock(const std::wstring& path) {
 GuardMessage GuardCore::Remove(const std::wstring& path) {
     if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    GuardMessage notSaved;
+    if (!TakeStored(notSaved)) return notSaved;
+    // Taken off the stored list by someone else meanwhile, and let go.
+    if (!OnList(path)) return GuardMessage::Done(true);
     std::vector<std::wstring> items = items_;
     Erase(items, path);
     const bool wasHeld = Held(path);
-    GuardMessage notSaved;
     if (!Save(items, notSaved)) return notSaved;
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
@@ -296,14 +322,29 @@ GuardMessage GuardCore::SetPassword(const std::wstring& password) {
     return GuardMessage::Done(false);
 }
 
-bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
-    const long code = store_.SaveItems(items);
+bool GuardCore::TakeStored(GuardMessage& refusal) {
+    std::vector<std::wstring> stored;
+    const long code = store_.ReadItems(stored);
     if (code != 0) {
         refusal = GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(code));
         return false;
     }
-    items_ = items;
+    ApplyStoredItems(stored);
     return true;
+}
+
+bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
+    const long code = store_.SaveItems(items);
+    if (code == 0) {
+        items_ = items;
+        return true;
+    }
+    // A save stopped halfway leaves part of it stored: the list is what is
+    // stored, and the window is told so.
+    std::vector<std::wstring> stored;
+    const bool partly = store_.ReadItems(stored) == 0 && ApplyStoredItems(stored);
+    refusal = GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(code, partly));
+    return false;
 }
 
 bool GuardCore::OnList(const std::wstring& path) const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/GuardMessage.h"
+#include "common/AppState.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
@@ -23,9 +24,12 @@ namespace vaultmere {
 class GuardStore {
 public:
     virtual ~GuardStore() = default;
-    virtual std::vector<std::wstring> ReadItems() = 0;
+    // A list that is not there is an empty one.
+    virtual long ReadItems(std::vector<std::wstring>& items) = 0;
     virtual long SaveItems(const std::vector<std::wstring>& items) = 0;
-    virtual std::wstring ReadPassword() = 0;
+    // A password that is not there is "": none. Any other failure means it
+    // could not be read, and then no password is taken.
+    virtual long ReadPassword(std::wstring& password) = 0;
     virtual long SavePassword(const std::wstring& password) = 0;
 };
 
@@ -94,6 +98,7 @@ public:
         return Reply(connection, request).message;
     }
     const std::wstring& UserOf(ConnectionId connection) const;
+    bool IsAuthenticated(ConnectionId connection) const { return authenticated_.count(connection) != 0; }
 
     const std::vector<std::wstring>& Items() const { return items_; }
     // Every item the locker is asked to hold: the stored ones and the
@@ -109,8 +114,12 @@ private:
     GuardMessage Relock(const std::wstring& path);
     GuardMessage Remove(const std::wstring& path);
     GuardMessage SetPassword(const std::wstring& password);
-    // Saves items as the new list; on failure the list stays as it was and
-    // the refusal says why.
+    // Takes the list as it is stored now, so that a change saved after it
+    // keeps what others wrote since the list was last read; false, with the
+    // refusal, when it cannot be read.
+    bool TakeStored(GuardMessage& refusal);
+    // Saves items as the new list. On failure the list is what is stored
+    // then, and the refusal says whether part of the change was written.
     bool Save(const std::vector<std::wstring>& items, GuardMessage& refusal);
     bool OnList(const std::wstring& path) const;
     // Whether the policy names the item, compared as Lock Folder compares.
@@ -143,8 +152,9 @@ constexpr wchar_t kSetByPolicyText[] =
     L"This folder is set by your administrator's policy: it stays locked and cannot be removed here. Nothing was "
     L"changed.";
 
-// What a window is told when the list or the password could not be saved.
-std::wstring NotSavedText(long code);
+// What a window is told when the list or the password could not be saved;
+// partly: some of the change was written all the same.
+std::wstring NotSavedText(long code, bool partly = false);
 
 // The items that lie on the volume mounted at volumeRoot (e:\, or a folder
 // such as c:\mnt\usb\), in list order. An item under a deeper

@@ -2,12 +2,18 @@
 
 #include <sddl.h>
 
+#include <vector>
+
 #include "channel/GuardPipe.h"
 #include "guard/GuardEventTexts.h"
 
 namespace vaultmere {
 
 namespace {
+
+std::wstring ProcessText(DWORD process) {
+    return process != 0 ? L"process id " + std::to_wstring(process) : std::wstring(L"process id unknown");
+}
 
 bool SidOf(const std::wstring& text, UniqueLocalMemory& sid) {
     return ::ConvertStringSidToSidW(text.c_str(), reinterpret_cast<PSID*>(sid.Put())) != FALSE;
@@ -37,6 +43,27 @@ bool GuardEvents::WrongPassword(const std::wstring& user) {
     const wchar_t* strings[] = {known->second.c_str(), user.c_str()};
     return ::ReportEventW(source_.Get(), EVENTLOG_WARNING_TYPE, 0, MSG_WRONG_PASSWORD,
                           SidOf(user, sid) ? sid.Get() : nullptr, 2, 0, strings, nullptr) != FALSE;
+}
+
+bool GuardEvents::Report(WORD type, DWORD id, std::initializer_list<std::wstring> texts) {
+    if (!source_) return false;
+    std::vector<const wchar_t*> strings;
+    for (const std::wstring& text : texts) strings.push_back(text.c_str());
+    return ::ReportEventW(source_.Get(), type, 0, id, nullptr, static_cast<WORD>(strings.size()), 0, strings.data(),
+                          nullptr) != FALSE;
+}
+
+bool GuardEvents::PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD retrySeconds) {
+    return Report(EVENTLOG_WARNING_TYPE, MSG_PIPE_TAKEN,
+                  {pipeName, ProcessText(holder), std::to_wstring(retrySeconds)});
+}
+
+bool GuardEvents::PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder) {
+    return Report(EVENTLOG_ERROR_TYPE, MSG_PIPE_TAKEN_GAVE_UP, {pipeName, ProcessText(holder)});
+}
+
+bool GuardEvents::PasswordUnreadable(long error) {
+    return Report(EVENTLOG_ERROR_TYPE, MSG_PASSWORD_UNREADABLE, {L"error " + std::to_wstring(error)});
 }
 
 }  // namespace vaultmere

@@ -3,6 +3,7 @@
 // VaultmereGuard, whose texts are the message table in VaultmereGuard.exe.
 #include <windows.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -17,12 +18,20 @@ public:
     // A wrong password from the user with this SID (as text); false when
     // the entry could not be written.
     bool WrongPassword(const std::wstring& user);
+    // Another process serves the guard's pipe: holder is its id, 0 when
+    // unknown. While retrying for retrySeconds, or having given up.
+    bool PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD retrySeconds);
+    bool PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder);
+    // The stored password could not be read: the Win32 error.
+    bool PasswordUnreadable(long error);
 
     // DOMAIN\name of a SID given as text; the SID itself when it names no
     // account.
     static std::wstring AccountName(const std::wstring& user);
 
 private:
+    bool Report(WORD type, DWORD id, std::initializer_list<std::wstring> texts);
+
     UniqueEventSource source_;
     // Names looked up before: a lookup may have to ask a domain controller.
     std::map<std::wstring, std::wstring> names_;

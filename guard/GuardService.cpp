@@ -7,12 +7,8 @@
 
 namespace vaultmere {
 
-std::vector<std::wstring> RegistryGuardStore::ReadItems() {
-    return Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
-}
-
-bool RegistryGuardStore::ReadItems(std::vector<std::wstring>& items) {
-    return static_cast<bool>(Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items));
+long RegistryGuardStore::ReadItems(std::vector<std::wstring>& items) {
+    return Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items).code;
 }
 
 long RegistryGuardStore::SaveItems(const std::vector<std::wstring>& items) {
@@ -24,9 +20,12 @@ long RegistryGuardStore::SaveItems(const std::vector<std::wstring>& items) {
     return Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items).code;
 }
 
-std::wstring RegistryGuardStore::ReadPassword() {
-    return Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName)
-        .ToText();
+long RegistryGuardStore::ReadPassword(std::wstring& password) {
+    Registry::RegistryValue value;
+    const Registry::RegistryStatus read = Registry::ReadRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                                      Registry::kPasswordValueName, value);
+    password = value.ToText();
+    return read.code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : read.code;
 }
 
 long RegistryGuardStore::SavePassword(const std::wstring& password) {
@@ -87,10 +86,27 @@ GuardService::GuardService()
 GuardService::~GuardService() = default;
 
 DWORD GuardService::OnStart() {
+    // The pipe is the guard's before it runs: a name someone else serves is
+    // waited for a while, then the start fails, so that the service stops
+    // with an error and the recovery actions apply.
+    DWORD holder = 0;
+    DWORD error = server_.Start(&holder);
+    for (DWORD attempt = 1; error == ERROR_ALREADY_EXISTS && attempt <= kPipeTakenRetries; ++attempt) {
+        // Nothing to do when the entry cannot be written; the start is refused all the same.
+        if (attempt == 1) events_.PipeTaken(kGuardPipeName, holder, kPipeTakenRetries * kPipeTakenPauseMs / 1000);
+        ReportStatus(SERVICE_START_PENDING, NO_ERROR, kPipeTakenPauseMs * 2);
+        ::Sleep(kPipeTakenPauseMs);
+        error = server_.Start(&holder);
+    }
+    if (error == ERROR_ALREADY_EXISTS) events_.PipeTakenGaveUp(kGuardPipeName, holder);
+    if (error != ERROR_SUCCESS) return error;
     notices_ = std::make_unique<VolumeNotices>(StatusHandle(), DEVICE_NOTIFY_SERVICE_HANDLE);
     // Running at once: items on the network may take long to answer at boot.
     starter_.Reset(::CreateThread(nullptr, 0, &GuardService::LockInBackground, this, 0, nullptr));
-    return starter_ ? NO_ERROR : ::GetLastError();
+    if (starter_) return NO_ERROR;
+    error = ::GetLastError();
+    server_.Stop();
+    return error;
 }
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
@@ -105,9 +121,9 @@ DWORD WINAPI GuardService::LockInBackground(void* self) {
         std::lock_guard<std::mutex> hold(service.lock_);
         service.WatchVolumes(false);
     }
-    service.watch_.Start();
+    const DWORD watching = service.watch_.Start();
     service.policyWatch_.Start();
-    return service.server_.Start();
+    return watching;
 }
 
 void GuardService::OnStop() {
@@ -168,7 +184,7 @@ void GuardService::ApplyStoredList() {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::wstring> items;
     // A list that cannot be read is not taken for an empty one.
-    if (!store_.ReadItems(items)) return;
+    if (store_.ReadItems(items) != ERROR_SUCCESS) return;
     if (core_.ApplyStoredItems(items)) WatchVolumes(true);
 }
 
@@ -185,6 +201,7 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
     GuardReply reply;
     std::wstring user;
+    bool authenticated = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
         reply = core_.Reply(connection, *request);
@@ -192,18 +209,24 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
         // A drive plugged in again may have had no letter yet when it was
         // announced: for a while after, a window reading the lists looks
         // again. Not always: each look asks for the volume of every folder.
+        // A change saved takes what others stored since: their items too.
         if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
-            (request->kind == GuardMessageKind::LockFolder && reply.message == GuardMessage::Done(true))) {
+            ((request->kind == GuardMessageKind::LockFolder || request->kind == GuardMessageKind::RemoveItem) &&
+             reply.message.kind == GuardMessageKind::Done)) {
             WatchVolumes(true);
         }
+        authenticated = core_.IsAuthenticated(connection);
     }
-    if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) {
-        // Nothing to do when the entry cannot be written; the wait holds.
-        events_.WrongPassword(user);
+    // Nothing to do when an entry cannot be written; the answer holds.
+    if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) events_.WrongPassword(user);
+    if (reply.message.kind == GuardMessageKind::Refused &&
+        reply.message.code == static_cast<std::uint32_t>(GuardRefusal::PasswordUnreadable)) {
+        std::wstring ignored;
+        events_.PasswordUnreadable(store_.ReadPassword(ignored));
     }
     Bytes answer = EncodeGuardMessage(reply.message);
     if (answer.empty()) answer = EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::TooLarge));
-    return PipeAnswer(std::move(answer), static_cast<DWORD>(reply.holdMs));
+    return PipeAnswer(std::move(answer), static_cast<DWORD>(reply.holdMs), authenticated);
 }
 
 }  // namespace vaultmere

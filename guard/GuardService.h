@@ -23,11 +23,9 @@ namespace vaultmere {
 // that descriptor, and the descriptor is set again where it differs.
 class RegistryGuardStore final : public GuardStore {
 public:
-    std::vector<std::wstring> ReadItems() override;
-    // The list, and whether it could be read (a missing key is an empty list).
-    bool ReadItems(std::vector<std::wstring>& items);
+    long ReadItems(std::vector<std::wstring>& items) override;
     long SaveItems(const std::vector<std::wstring>& items) override;
-    std::wstring ReadPassword() override;
+    long ReadPassword(std::wstring& password) override;
     long SavePassword(const std::wstring& password) override;
 };
 
@@ -66,6 +64,10 @@ private:
     // Until when reading the lists also looks for the volumes of items on
     // no volume registered: a minute after a volume arrived.
     static constexpr ULONGLONG kLookForVolumesMs = 60000;
+    // How often and how far apart the pipe is tried again while another
+    // process serves its name.
+    static constexpr DWORD kPipeTakenRetries = 10;
+    static constexpr DWORD kPipeTakenPauseMs = 1000;
     ULONGLONG lookForVolumesUntil_ = 0;
     // The core and the notices are used from the pipe's thread, the start
     // thread, the watches' threads and the service manager's (device events,

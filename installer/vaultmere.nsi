@@ -52,6 +52,7 @@ AllowSkipFiles off
 !define ERROR_SERVICE_DOES_NOT_EXIST 1060
 !define ERROR_SERVICE_MARKED_FOR_DELETE 1072
 !define MARKED_FOR_DELETE_TEXT "The ${GUARD_DISPLAY_NAME} service is being removed, but another program still has it open (the Services window, say), so Windows keeps it until that program is closed or Windows restarts."
+!define HELD_FILE_TEXT "A program file in $INSTDIR is held open by another program and cannot be replaced. Close that program (or restart Windows) and run Setup again."
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define TASK_NAME "${PRODUCT}"
 !define TASK_FILE "vaultmere-task.xml" ; kept in the install folder
@@ -323,6 +324,9 @@ Function StopGuard
     Abort "The ${GUARD_DISPLAY_NAME} service is marked for deletion."
   ${ElseIf} $GuardFound != 0
   ${AndIf} $GuardFound != ${ERROR_SERVICE_DOES_NOT_EXIST}
+    ; A stop that tried to end the process took the restart actions away.
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-recover "${GUARD_SERVICE}"'
+    Pop $0
     MessageBox MB_OK|MB_ICONSTOP "The ${GUARD_DISPLAY_NAME} service could not be stopped (error $GuardFound). Restart Windows and run Setup again." /SD IDOK
     SetErrorLevel 2
     Abort "The ${GUARD_DISPLAY_NAME} service could not be stopped."
@@ -330,9 +334,12 @@ Function StopGuard
 FunctionEnd
 
 ; Setup stops without changing anything: the guard it stopped runs again,
-; so the folders stay locked.
+; so the folders stay locked, with its restart actions, which a stop that
+; had to end its process took away.
 Function RestartStoppedGuard
   ${If} $GuardFound == 0
+    nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-recover "${GUARD_SERVICE}"'
+    Pop $0
     nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-start "${GUARD_SERVICE}"'
     Pop $0
   ${EndIf}
@@ -404,9 +411,19 @@ Section "${PRODUCT}" SectionProgram
     StrCpy $OldInstallFolder ""
   ${EndIf}
 
+  ; A program file another program holds stops setup before anything is
+  ; stopped or ended: the guard keeps running.
+  Call ExtractHelper
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" replaceable "$INSTDIR\${PROGRAM_FILE}" "$INSTDIR\${GUARD_FILE}" "$INSTDIR\${UNINSTALLER_FILE}"'
+  Pop $0
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "${HELD_FILE_TEXT}" /SD IDOK
+    SetErrorLevel 2
+    Abort "A program file in $INSTDIR could not be replaced."
+  ${EndIf}
+
   ; The program file of a running copy is replaced all the same, but the
   ; copy would keep running the old version.
-  Call ExtractHelper
   ${If} $OldInstallFolder == ""
     nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" running "$INSTDIR\${PROGRAM_FILE}"'
   ${Else}
@@ -446,7 +463,7 @@ Section "${PRODUCT}" SectionProgram
     !insertmacro PUT_BACK $R4 "${GUARD_FILE}"
     !insertmacro PUT_BACK $R3 "${UNINSTALLER_FILE}"
     Call RestartStoppedGuard
-    MessageBox MB_OK|MB_ICONSTOP "A program file in $INSTDIR is held open by another program and cannot be replaced. Close that program (or restart Windows) and run Setup again." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "${HELD_FILE_TEXT}" /SD IDOK
     SetErrorLevel 2
     Abort "A program file in $INSTDIR could not be replaced."
   ${EndIf}

@@ -39,15 +39,24 @@ LONG QueryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<unsigned
 
 }  // namespace
 
-RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
-                               const RegistryValue& defaultValue) {
+RegistryStatus ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                                 RegistryValue& value) {
+    value = RegistryValue();
     UniqueKey key;
-    if (!OpenKey(root, keyPath, KEY_READ, key)) return defaultValue;
+    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key);
+    if (!opened) return opened;
     DWORD type = REG_NONE;
     std::vector<unsigned char> data;
-    if (QueryValue(key.Get(), valueName.c_str(), type, data) != ERROR_SUCCESS) return defaultValue;
-    RegistryValue value = DecodeRegistryValue(type, data.data(), data.size());
-    return value.IsNothing() ? defaultValue : value;
+    const LONG result = QueryValue(key.Get(), valueName.c_str(), type, data);
+    if (result != ERROR_SUCCESS) return {result};
+    value = DecodeRegistryValue(type, data.data(), data.size());
+    return {value.IsNothing() ? ERROR_INVALID_DATA : ERROR_SUCCESS};
+}
+
+RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                               const RegistryValue& defaultValue) {
+    RegistryValue value;
+    return ReadRegistryValue(root, keyPath, valueName, value) ? value : defaultValue;
 }
 
 RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath) {

@@ -48,12 +48,18 @@ public:
 
 class MemoryStore : public GuardStore {
 public:
-    Items ReadItems() override { return items; }
+    long ReadItems(Items& read) override {
+        read = items;
+        return 0;
+    }
     long SaveItems(const Items& saved) override {
-        if (failWith == 0) items = saved;
+        if (failWith == 0 || partly) items = saved;
         return failWith;
     }
-    std::wstring ReadPassword() override { return password; }
+    long ReadPassword(std::wstring& read) override {
+        read = password;
+        return passwordError;
+    }
     long SavePassword(const std::wstring& saved) override {
         if (failWith == 0) password = saved;
         return failWith;
@@ -61,6 +67,8 @@ public:
     Items items;
     std::wstring password;
     long failWith = 0;
+    long passwordError = 0;
+    bool partly = false;  // a failing save writes all the same
 };
 
 class RefusingGate : public ItemGate {
@@ -193,6 +201,23 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
     EXPECT_EQ(L"new", store.password);
     EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);
+
+    // Stored by someone else since the guard read the list: a change keeps
+    // it, and it is locked.
+    store.items.push_back(L"f:\\admin\\*.*");
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"g:\\mine\\*.*")));
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"d:\\new\\*.*", L"f:\\admin\\*.*", L"g:\\mine\\*.*"}), store.items);
+    EXPECT_EQ(1, locker.Count(L"f:\\admin\\*.*"));
+    store.items.push_back(L"h:\\late\\*.*");
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RemoveItem, L"d:\\new\\*.*")));
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"f:\\admin\\*.*", L"g:\\mine\\*.*", L"h:\\late\\*.*"}), store.items);
+    // A save that failed halfway says so, and the list is what is stored.
+    store.failWith = 5;
+    store.partly = true;
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(5, true)),
+              core.Handle(1, Request(GuardMessageKind::LockFolder, L"i:\\half\\*.*")));
+    EXPECT_EQ(store.items, core.Items());
+    EXPECT_EQ(1, locker.Count(L"i:\\half\\*.*"));
 }
 
 TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection) {
@@ -390,6 +415,26 @@ TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGives
     check.join();
     EXPECT_TRUE(first.UnlockSelected().changed);
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+
+    // The window closed: the next command needs the password again, on this
+    // connection and on one made anew; what it unlocked stays unlocked.
+    first.Forget();
+    EXPECT_FALSE(first.Reload());
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    firstLink.Drop();
+    EXPECT_FALSE(first.Reload());
+
+    // A stored password that cannot be read takes none, and the prompt says so.
+    store.passwordError = 5;
+    const PasswordCheck unreadable = first.CheckPassword(L"other");
+    EXPECT_FALSE(unreadable.accepted);
+    EXPECT_EQ(kPasswordUnreadable, unreadable.message);
+    EXPECT_EQ(kPasswordUnreadable, first.Notice());
+    EXPECT_FALSE(first.CheckPassword(L"").accepted);
+    EXPECT_FALSE(first.Reload());
+    store.passwordError = 0;
+    EXPECT_TRUE(first.CheckPassword(L"other").accepted);
+    EXPECT_EQ(L"", first.Notice());
 }
 
 TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntilItStaysOrIsGone) {

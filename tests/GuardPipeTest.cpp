@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/TextCase.h"
+#include "tests/support/TestSupport.h"
 
 using namespace vaultmere;
 
@@ -43,9 +44,11 @@ protected:
                 }
             }
             const auto request = DecodeGuardMessage(message.data(), message.size());
-            if (!request) return Bytes();
-            if (request->kind == GuardMessageKind::ReadLists) return EncodeGuardMessage(BigLists());
-            return EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text));
+            if (!request) return PipeAnswer();
+            if (request->kind == GuardMessageKind::ReadLists) return PipeAnswer(EncodeGuardMessage(BigLists()));
+            // Any password opens: what counts here is what the server admits.
+            return PipeAnswer(EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text)), 0,
+                              request->kind == GuardMessageKind::Authenticate);
         };
         callbacks.disconnected = [this](ConnectionId id) {
             std::lock_guard<std::mutex> hold(lock_);
@@ -145,7 +148,7 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
     EXPECT_EQ(2u, connected_.size());
 }
 
-TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserHoldsFewConnections) {
+TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpect) {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
 
     GuardPipeClient impostor;
@@ -174,13 +177,36 @@ TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpectAndOneUserHolds
     ::LocalFree(descriptor);
     ::CloseHandle(pipe);
 
-    std::vector<GuardPipeClient> more(kMaxGuardConnectionsPerUser);
-    int served = 1;  // the client above
-    for (GuardPipeClient& other : more) {
-        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(other));
-        if (Ask(other, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value()) ++served;
-    }
-    EXPECT_EQ(static_cast<int>(kMaxGuardConnectionsPerUser), served);
     server_.Stop();
     EXPECT_FALSE(Ask(client, GuardMessage::Request(GuardMessageKind::UnlockItem, L"x")).has_value());
+}
+
+TEST_F(GuardPipeTest, AProcessOrAUserHoldsFewConnectionsAndASilentOneIsClosed) {
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
+    // Each client connects once the one before was answered: the server
+    // sees them in this order.
+    const auto served = [this](GuardPipeClient& client, GuardMessageKind kind = GuardMessageKind::UnlockItem) {
+        return Connect(client) == ERROR_SUCCESS && Ask(client, GuardMessage::Request(kind, L"x")).has_value();
+    };
+    const auto closed = [](GuardPipeClient& client) {
+        return !client.IsConnected() || !::PeekNamedPipe(client.Handle(), nullptr, 0, nullptr, nullptr, nullptr);
+    };
+    // Without the password a process holds two connections.
+    GuardPipeClient first;
+    GuardPipeClient second;
+    GuardPipeClient third;
+    ASSERT_TRUE(served(first));
+    ASSERT_TRUE(served(second));
+    EXPECT_FALSE(served(third)) << "a third connection without the password";
+    // Given it, more; one that sends no whole message is closed after its deadline.
+    ASSERT_TRUE(Ask(first, GuardMessage::Request(GuardMessageKind::Authenticate, L"x")).has_value());
+    GuardPipeClient silent;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(silent));
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return closed(silent); }, 10000)) << "the silent connection stayed";
+    // With the password, a user holds eight in all.
+    ASSERT_TRUE(Ask(second, GuardMessage::Request(GuardMessageKind::Authenticate, L"x")).has_value());
+    std::vector<GuardPipeClient> more(PipeLimits().perUser);
+    std::size_t given = 2;
+    for (GuardPipeClient& client : more) given += served(client, GuardMessageKind::Authenticate) ? 1 : 0;
+    EXPECT_EQ(PipeLimits().perUser, given);
 }

@@ -19,6 +19,10 @@ TEST(PasswordPrompt, EntryIsComparedWithoutCaseAndExactlyOtherwise) {
     // A password stored with capitals can still be matched.
     state.storedPassword = L"Secret";
     EXPECT_TRUE(PromptContinue(state, L"secret", false).accepted);
+    // One that could not be read matches nothing, not even "".
+    state.storedPassword.clear();
+    state.passwordUnreadable = true;
+    EXPECT_FALSE(PromptContinue(state, L"", false).accepted);
 }
 
 TEST(PasswordPrompt, RememberFlagFollowsTheBoxOnlyOnSuccess) {

@@ -283,6 +283,7 @@ void ConfigWindow::OnCloseButton() {
     const std::vector<std::wstring>* list = lists_.ListToSave();
     if (!list) {
         Hide();
+        lists_.Forget();
         return;
     }
     const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath, *list);
@@ -324,6 +325,7 @@ void ConfigWindow::OnQueryClose(CloseReason reason) {
     // started by its full path, never a bare name looked up along the path.
     if (startProgram && !startProgram(state_.applicationFolder + kProgramFileName)) startProgram(ProgramPath());
     Unload();
+    lists_.Forget();
 }
 
 void ConfigWindow::OnCommand(int id, int notifyCode, HWND) {

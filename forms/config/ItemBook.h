@@ -102,6 +102,9 @@ public:
     // program runs (a connection that is down is tried again).
     virtual std::wstring Notice() const { return std::wstring(); }
     virtual void Tick() {}
+    // Only where StoresItself: the configuration window was closed, so the
+    // password is asked for again before the next command.
+    virtual void Forget() {}
 };
 
 }  // namespace vaultmere

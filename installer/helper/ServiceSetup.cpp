@@ -52,6 +52,36 @@ DWORD SetFailureActions(SC_HANDLE service, SC_ACTION* actions, DWORD count) {
     return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) ? NO_ERROR : ::GetLastError();
 }
 
+// One more setting of the service; a setting the system does not know (Wine
+// keeps some of them not at all) is left to the systems that do.
+DWORD ChangeSetting(SC_HANDLE service, DWORD level, void* setting) {
+    if (::ChangeServiceConfig2W(service, level, setting)) return NO_ERROR;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_INVALID_LEVEL ? NO_ERROR : error;
+}
+
+// Restarted 5 s, 30 s and 60 s after it fails, also when it stops with an
+// error (its pipe's name taken, say) rather than crashing.
+DWORD SetRestartActions(SC_HANDLE service) {
+    SC_ACTION restarts[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}};
+    const DWORD error = SetFailureActions(service, restarts, ARRAYSIZE(restarts));
+    if (error != NO_ERROR) return error;
+    SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
+    return ChangeSetting(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
+}
+
+// The least the guard runs with: a SID of its own, which access lists can
+// name, and of the system account's privileges only what it uses.
+DWORD SetLeastPrivilege(SC_HANDLE service) {
+    SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+    const DWORD error = ChangeSetting(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid);
+    if (error != NO_ERROR) return error;
+    // A list of names, each ending in a null, the list in one more.
+    wchar_t privileges[] = L"SeChangeNotifyPrivilege\0";
+    SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges};
+    return ChangeSetting(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required);
+}
+
 // The service did not stop in time: its process is ended, after its restart
 // actions are taken away so that the service manager does not start it again
 // while its files are replaced. Registering it again restores them.
@@ -137,8 +167,16 @@ DWORD RegisterService(const ServiceDefinition& definition) {
     std::wstring description = definition.description;
     SERVICE_DESCRIPTIONW describe{&description[0]};
     if (!::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION, &describe)) return ::GetLastError();
-    SC_ACTION restarts[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}};
-    return SetFailureActions(service.Get(), restarts, ARRAYSIZE(restarts));
+    const DWORD error = SetLeastPrivilege(service.Get());
+    if (error != NO_ERROR) return error;
+    return SetRestartActions(service.Get());
+}
+
+DWORD RestoreRestartActions(const std::wstring& name) {
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle service = OpenNamedService(name, SERVICE_CHANGE_CONFIG | SERVICE_START, error);
+    if (!service) return error;
+    return SetRestartActions(service.Get());
 }
 
 DWORD StartServiceAndWait(const std::wstring& name) {
@@ -196,6 +234,18 @@ DWORD RemoveService(const std::wstring& name) {
         left.Reset();
         ::Sleep(kPollMs);
     }
+}
+
+DWORD ProgramFilesReplaceable(const std::vector<std::wstring>& files) {
+    for (const std::wstring& file : files) {
+        const UniqueHandle opened(::CreateFileW(file.c_str(), DELETE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (opened) continue;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
+    }
+    return NO_ERROR;
 }
 
 }  // namespace vaultmere

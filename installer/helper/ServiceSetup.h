@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace vaultmere {
 
@@ -16,10 +17,15 @@ struct ServiceDefinition {
 };
 
 // Registers the service, or gives the one registered under its name the same
-// configuration: its own process, started at boot, the system account,
-// restarted 5 s, 30 s and 60 s after it fails, failures counted afresh after
-// a day.
+// configuration: its own process, started at boot, the system account with
+// a service SID of its own and only the privilege it needs, restarted 5 s,
+// 30 s and 60 s after it fails or stops with an error, failures counted
+// afresh after a day.
 DWORD RegisterService(const ServiceDefinition& definition);
+
+// Gives the service its restart actions again (a stop that had to end its
+// process took them away), changing nothing else.
+DWORD RestoreRestartActions(const std::wstring& name);
 
 // Starts the service and waits until it runs (NO_ERROR when it ran already);
 // when it stops instead, the error it stopped with.
@@ -37,5 +43,10 @@ DWORD StopServiceAndWait(const std::wstring& name);
 // deleted but stays registered while another program has it open (until
 // that program lets go, or Windows restarts).
 DWORD RemoveService(const std::wstring& name);
+
+// Whether every one of files that exists can be replaced: opened for
+// renaming with every other program's use allowed, as a running program's
+// file can be. NO_ERROR, or the error of the first that cannot.
+DWORD ProgramFilesReplaceable(const std::vector<std::wstring>& files);
 
 }  // namespace vaultmere

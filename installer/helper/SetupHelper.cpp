@@ -6,8 +6,12 @@
 //   setuphelper service-start NAME
 //   setuphelper service-stop NAME
 //   setuphelper service-remove NAME
+//   setuphelper service-recover NAME   (its restart actions given back)
 //       exit 0 done, else the Win32 error of the step that failed
 //       (1060: no such service; 1072: marked for deletion)
+//   setuphelper replaceable FILE...
+//       exit 0 when each existing FILE can be renamed aside, else the Win32
+//       error of the first that cannot (32: held by another program)
 //   setuphelper store-protect
 //       gives the stored list's key (made when missing) and every key below
 //       it the descriptor that lets only the system and administrators in;
@@ -65,5 +69,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return static_cast<int>(vaultmere::RegisterLogonTask(words[2], words[3]));
     if (command == L"task-remove" && words.size() == 4)
         return static_cast<int>(vaultmere::RemoveLogonTask(words[2], words[3]));
+    if (command == L"service-recover") return static_cast<int>(vaultmere::RestoreRestartActions(words[2]));
+    if (command == L"replaceable") return static_cast<int>(vaultmere::ProgramFilesReplaceable(programs));
     return 3;
 }

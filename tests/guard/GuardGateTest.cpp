@@ -24,12 +24,18 @@ namespace {
 
 class MemoryStore : public GuardStore {
 public:
-    std::vector<std::wstring> ReadItems() override { return items; }
+    long ReadItems(std::vector<std::wstring>& read) override {
+        read = items;
+        return 0;
+    }
     long SaveItems(const std::vector<std::wstring>& saved) override {
         items = saved;
         return 0;
     }
-    std::wstring ReadPassword() override { return std::wstring(); }
+    long ReadPassword(std::wstring& read) override {
+        read.clear();
+        return 0;
+    }
     long SavePassword(const std::wstring&) override { return 0; }
     std::vector<std::wstring> items;
 };

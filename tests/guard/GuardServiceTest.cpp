@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/GuardConnection.h"
+#include "guard/GuardCore.h"
 #include "guard/GuardEventTexts.h"
 #include "guard/GuardEvents.h"
 #include "tests/support/ProgramTest.h"
@@ -131,6 +132,35 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Locked(p));
     ASSERT_EQ(0u, Reg(L"delete", L"/v Docs", Registry::kPolicyKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Free(p); }, 5000)) << "a folder deleted from the policy";
+
+    // A value an administrator writes just before a window's change is
+    // saved stays stored, and is locked.
+    TempFolder c{L"live-c"};
+    ASSERT_TRUE(WriteTextFile(c / L"doc.txt", "d"));
+    ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File7",
+                                           Registry::RegistryValue::FromText(Item(c))));
+    ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::RemoveItem, Item(b)));
+    EXPECT_EQ((std::vector<std::wstring>{Item(folder), Item(c)}),
+              Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    EXPECT_TRUE(WaitUntil([&] { return Locked(c) && Free(b); }, 2000));
+
+    // The window closed: its connection needs the password again.
+    ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Leave));
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
+
+    // A stored password that cannot be read takes none; a missing one is none.
+    const ULONGLONG unreadable = 7;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName, REG_QWORD,
+                                &unreadable, sizeof unreadable));
+    for (const wchar_t* attempt : {L"secret", L"", L"7"}) {
+        EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable),
+                  Ask(window, GuardMessageKind::Authenticate, attempt));
+    }
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
+    ASSERT_TRUE(
+        Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName));
+    EXPECT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L""));
 }
 
 TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnectionWaiting) {
@@ -176,6 +206,22 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     EXPECT_EQ(L"A wrong password for Vaultmere was given by " + name + L" (" + sid + L").\r\n",
               static_cast<const wchar_t*>(text.Get()));
     EXPECT_TRUE(GuardEvents().WrongPassword(sid));
+
+    // The other entries show every insert they are given.
+    const std::wstring inserts[] = {L"\\\\.\\pipe\\x", L"process id 42", L"10"};
+    const DWORD_PTR pointers[] = {reinterpret_cast<DWORD_PTR>(inserts[0].c_str()),
+                                  reinterpret_cast<DWORD_PTR>(inserts[1].c_str()),
+                                  reinterpret_cast<DWORD_PTR>(inserts[2].c_str())};
+    for (const auto& [id, count] :
+         {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3}, {MSG_PIPE_TAKEN_GAVE_UP, 2}, {MSG_PASSWORD_UNREADABLE, 1}}) {
+        ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
+                                           FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                       guard.Get(), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                       reinterpret_cast<LPWSTR>(text.Put()), 0,
+                                       reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(pointers))));
+        const std::wstring shown = static_cast<const wchar_t*>(text.Get());
+        for (int i = 0; i < count; ++i) EXPECT_NE(std::wstring::npos, shown.find(inserts[i])) << shown;
+    }
 }
 
 }  // namespace

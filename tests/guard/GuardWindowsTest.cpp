@@ -5,6 +5,10 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 #include "app/GuardConnection.h"
 #include "common/TextCase.h"
 #include "forms/add/AddWindow.h"
@@ -15,6 +19,34 @@
 using namespace testing_support;
 
 namespace {
+
+// Connections to the guard's pipe that send nothing, each made again as soon
+// as the guard closes it, from a thread of the test's own process.
+class SilentFlood {
+public:
+    SilentFlood()
+        : thread_([this] {
+              std::vector<vaultmere::UniqueHandle> held(60);
+              while (running_) {
+                  for (vaultmere::UniqueHandle& pipe : held) {
+                      if (pipe && ::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, nullptr, nullptr)) continue;
+                      pipe.Reset(::CreateFileW(vaultmere::kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+                  }
+                  ::Sleep(20);
+              }
+          }) {}
+    ~SilentFlood() {
+        running_ = false;
+        thread_.join();
+    }
+    SilentFlood(const SilentFlood&) = delete;
+    SilentFlood& operator=(const SilentFlood&) = delete;
+
+private:
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
 
 class GuardWindowsTest : public ProgramTest {
 protected:
@@ -146,6 +178,10 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     ASSERT_TRUE(MakeFolder(tree / L"sub"));
     ASSERT_TRUE(WriteTextFile(tree / L"sub\\deep.txt", "d"));
     const auto treeLocked = [&] { return OpenFromOutside(tree / L"sub\\deep.txt") == ERROR_SHARING_VIOLATION; };
+    // Meanwhile another program opens the guard's pipe again and again and
+    // sends nothing: it keeps the copy from neither its resident window nor
+    // the guard.
+    auto flood = std::make_unique<SilentFlood>();
     HANDLE resident = Start(tree.Path());
     ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
     // After two wrong passwords the guard holds the next answer back two
@@ -165,6 +201,7 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     EXPECT_NE(0, ::SendMessageTimeoutW(Resident(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored))
         << "the prompt stopped answering while the guard held its answer back";
     ASSERT_TRUE(WaitUntil([] { return Configuration() && ::IsWindowVisible(Configuration()); }, 10000)) << Notice();
+    flood.reset();
     const std::wstring item = folder.Path() + L"\\*.*";
     ASSERT_TRUE(WaitUntil([] { return ListEntries(LockedList(Configuration())).size() == 1; }, 5000));
     EXPECT_EQ(item, ListEntries(LockedList(Configuration()))[0]);
@@ -250,6 +287,14 @@ TEST_F(GuardWindowsTest, WithTheGuardStoppedAPipeUnderItsNameIsSentNothing) {
         EXPECT_FALSE(::ReadFile(pipe.Get(), &byte, 1, &read, nullptr) && read > 0) << "the impostor was sent data";
     }
     EXPECT_GT(connected, 0) << "the copy never tried the pipe";
+
+    // The guard started now finds its pipe's name taken, says so and fails
+    // its start: it never runs deaf.
+    ASSERT_TRUE(::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
+    EXPECT_TRUE(WaitUntil([] { return testing_support::ServiceStopped(vaultmere::kGuardServiceName); }, 30000));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(::QueryServiceStatus(service_.Get(), &status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), status.dwWin32ExitCode);
 }
 
 }  // namespace

@@ -468,20 +468,24 @@ release
 # old version.
 mark_old
 hold none
+service_info
+guard_before="$(service_value process)"
 install_rc && fail "setup reported success over a program file it could not replace"
 grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
 [ -f "$install_unix/uninstall.exe" ] || fail "the refused update lost the uninstaller"
 ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
-guard_runs || fail "the guard the refused update stopped does not run again"
+guard_runs && [ "$(service_value process)" = "$guard_before" ] || fail "the refused update stopped the guard"
 release
 # The guard's program file held the same way: the same refusal.
 hold none VaultmereGuard.exe
+service_info
+guard_before="$(service_value process)"
 install_rc && fail "setup reported success over a guard program file it could not replace"
 grep -qF "the old program" "$install_unix/brwaddon.exe" || fail "the refused update changed the program file"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$old_version" ] || fail "the refused update recorded its version"
 ls "$install_unix"/*.old > /dev/null 2>&1 && fail "the refused update left files aside: $(ls -A "$install_unix")"
-guard_runs || fail "the guard the refused update stopped does not run again"
+guard_runs && [ "$(service_value process)" = "$guard_before" ] || fail "the refused update stopped the guard"
 release
 install
 check_installed
