@@ -490,7 +490,7 @@ DWORD RunningServiceProcessId(const wchar_t* serviceName) {
     DWORD size = 0;
     if (!::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
                                 &size) ||
-        status.dwCurrentState != SERVICE_RUNNING) {
+        (status.dwCurrentState != SERVICE_RUNNING && status.dwCurrentState != SERVICE_START_PENDING)) {
         return 0;
     }
     return status.dwProcessId;

@@ -101,7 +101,8 @@ private:
 };
 
 // The process id of a running service, or 0 when it is not installed or
-// not running.
+// not running. A service still starting counts: the guard serves its pipe
+// before it reports running, and the process is the service's all the same.
 DWORD RunningServiceProcessId(const wchar_t* serviceName);
 // Whether the service manager knows the service, running or not.
 bool IsServiceInstalled(const wchar_t* serviceName);
