@@ -50,6 +50,10 @@ public:
     BookResult SetPassword(const std::wstring& password) override;
     std::wstring Notice() const override;
     void Tick() override;
+    std::vector<std::uint64_t> UnlockedRelockTimes() const override { return relockTimes_; }
+    // The guard relocks them on its own notice of the session; the answer
+    // is whether it does, as its last lists said.
+    bool LeaveSession() override { return relocksOnSessionLock_; }
 
 private:
     // The answer to request, giving the accepted password again to a
@@ -69,6 +73,8 @@ private:
     GuardLink& link_;
     std::optional<std::wstring> accepted_;  // the password the guard last accepted
     std::vector<ItemStatus> statuses_;
+    std::vector<std::uint64_t> relockTimes_;
+    bool relocksOnSessionLock_ = true;
 };
 
 // What a window tells the user about a refusal from the guard.

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "app/PasswordPrompt.h"
+#include "common/RelockSchedule.h"
 #include "common/TextCase.h"
 #include "store/Registry.h"
 
@@ -83,6 +84,9 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
+    // Without them (a system without terminal services) nothing is
+    // relocked at a locked session; everything else works.
+    sessionNotices_.Start(Handle());
     if (lists_.StoresItself()) {
         lists_.Tick();
     } else {
@@ -143,6 +147,7 @@ void ResidentWindow::OnShowRequestTimer() {
         lists_.Tick();
         ShowNotice(lists_.Notice());
     }
+    if (lists_.RelockDue() && listsChanged) listsChanged();
     if (!IsShowRequestPending()) return;
     // A prompt already shown may lie buried under other windows, and it has
     // no taskbar button: it comes to the front again.
@@ -155,6 +160,11 @@ void ResidentWindow::OnActivate() {
     const std::wstring field = ControlText(IDC_PASSWORD_EDIT);
     const std::wstring text = PromptTextOnActivate(state_, field);
     if (text != field) SetControlText(IDC_PASSWORD_EDIT, text);
+}
+
+void ResidentWindow::OnSessionChange(WPARAM change) {
+    if (!LeavesSessionToOthers(static_cast<std::uint32_t>(change))) return;
+    if (lists_.LeaveSession() && sessionLeft) sessionLeft();
 }
 
 void ResidentWindow::OnContinue() {
@@ -237,6 +247,10 @@ void ResidentWindow::OnCommand(int id, int notifyCode, HWND) {
 LRESULT ResidentWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kPasswordCheckedMessage) {
         OnPasswordChecked();
+        return 0;
+    }
+    if (message == WM_WTSSESSION_CHANGE) {
+        OnSessionChange(wParam);
         return 0;
     }
     if (message == WM_TIMER) {

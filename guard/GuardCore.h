@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/GuardMessage.h"
+#include "common/RelockSchedule.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
@@ -80,6 +81,17 @@ public:
     // The items this connection unlocked are locked again.
     void Disconnect(ConnectionId connection);
 
+    // Where the relock settings come from, asked afresh each time so that a
+    // change applies at once, and the clock of relock times (UTC file times).
+    void SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock = &UtcFileTimeNow);
+    // The session a connection's client runs in.
+    void SetSession(ConnectionId connection, std::uint32_t session) { sessions_[connection] = session; }
+    // The session was locked or left to others: what its connections
+    // unlocked is locked again, where that is on.
+    void LeaveSession(std::uint32_t session);
+    // The unlocked items whose time is up are locked again.
+    void RelockDue();
+
     // The answer to one decoded request from a connection, and how long it
     // waits: only a password's answer ever waits (see PasswordThrottle).
     GuardReply Reply(ConnectionId connection, const GuardMessage& request);
@@ -117,6 +129,10 @@ private:
     std::map<ConnectionId, std::wstring> connected_;  // each with its user
     PasswordThrottle throttle_;
     Clock clock_;
+    std::map<ConnectionId, std::uint32_t> sessions_;
+    RelockSchedule relockSchedule_;
+    std::function<RelockSettings()> relockSettings_ = [] { return RelockSettings(); };
+    Clock wallClock_ = &UtcFileTimeNow;
 };
 
 // What a window is told when the list or the password could not be saved.

@@ -29,6 +29,8 @@ GuardMessage SampleLists() {
     missing.refusal = ItemStatus::Refusal::SystemFolder;
     lists.locked = {{L"c:\\data\\**\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
     lists.unlocked = {L"\\\\server\\share\\x\\*.*"};
+    lists.unlockedRelockAt = {0x01DD6A1B2C3D4E50};
+    lists.relocksOnSessionLock = true;
     return lists;
 }
 
@@ -47,7 +49,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
         GuardMessage::Done(true),
         GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!"),
         SampleLists(),
-        GuardMessage{GuardMessageKind::Lists, L"", 0, {}, {}},
+        GuardMessage{GuardMessageKind::Lists, L"", 0, {}, {}, {}, false},
     };
     for (const GuardMessage& message : messages) {
         const Bytes bytes = EncodeGuardMessage(message);
@@ -58,7 +60,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
     }
     // The header as documented: magic, version, kind, body size.
     const Bytes done = EncodeGuardMessage(GuardMessage::Done(true));
-    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 2, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
+    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 3, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
 }
 
 TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
@@ -78,7 +80,8 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
         return Decode(bytes).has_value();
     };
     EXPECT_FALSE(changed(0, 'X'));   // magic
-    EXPECT_FALSE(changed(4, 1));     // the version before, whose status was shorter
+    EXPECT_FALSE(changed(4, 2));     // the version before, whose unlocked items had no relock time
+    EXPECT_FALSE(changed(good.size() - 1, 2));  // whether a locked session relocks is 0 or 1
     EXPECT_FALSE(changed(6, 8));     // a kind that does not exist
     EXPECT_FALSE(changed(6, 3));     // a request kind whose fields differ
     EXPECT_FALSE(changed(8, 0));     // body size
@@ -119,7 +122,12 @@ TEST(GuardMessageTest, MessagesOverTheLimitsAreNotEncoded) {
     GuardMessage big;
     big.kind = GuardMessageKind::Lists;
     big.unlocked.assign(200, std::wstring(kMaxGuardTextUnits, L'x'));
+    big.unlockedRelockAt.assign(200, 0);
     EXPECT_TRUE(EncodeGuardMessage(big).empty());
+    // An unlocked item without its relock time.
+    GuardMessage untimed = SampleLists();
+    untimed.unlockedRelockAt.clear();
+    EXPECT_TRUE(EncodeGuardMessage(untimed).empty());
     GuardMessage unknown;
     unknown.kind = static_cast<GuardMessageKind>(99);
     EXPECT_TRUE(EncodeGuardMessage(unknown).empty());
