@@ -5,6 +5,7 @@
 #include "forms/password/PasswordWindow.h"
 
 #include "common/TextCase.h"
+#include "store/RelockStore.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
@@ -137,6 +138,49 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     RequestPrompt();
     EnterPassword(L"newpw");
     EXPECT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
+}
+
+TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnlessTurnedOffAndPolicyWins) {
+    struct Settings {
+        ~Settings() {
+            Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                          Registry::kRelockOnSessionLockValueName);
+            Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath);
+            Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Brackwater");
+        }
+        static void Set(const wchar_t* keyPath, int on) {
+            ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, keyPath, Registry::kRelockOnSessionLockValueName,
+                                                   Registry::RegistryValue::FromNumber(on)));
+        }
+    } settings;
+    const std::wstring doc = folder / L"doc.txt";
+    auto lockSession = [&](bool relocks) {
+        ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+        EXPECT_EQ(relocks, WaitUntil([&] { return OpenFromOutside(doc) == ERROR_SHARING_VIOLATION; }, 3000));
+        EXPECT_EQ(relocks, !::IsWindowVisible(Configuration()));
+    };
+    OpenConfiguration();
+    for (const bool on : {true, false}) {
+        if (!on) {
+            Settings::Set(Registry::kSettingsKeyPath, 0);
+            RequestPrompt();
+            EnterPassword(L"secret");
+            ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Configuration()) != FALSE; }, 5000));
+        }
+        // A click on another process's window is now and then lost under
+        // Wine; clicking again does no harm.
+        bool unlocked = false;
+        for (int attempt = 0; attempt < 3 && !unlocked; ++attempt) {
+            ClickListItem(LockedList(Configuration()), 0);
+            WaitUntil([] { return ::SendMessageW(LockedList(Configuration()), LB_GETCURSEL, 0, 0) == 0; }, 2000);
+            ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_UNLOCK_LINK));
+            unlocked = WaitUntil([&] { return OpenFromOutside(doc) == 0; }, 3000);
+        }
+        ASSERT_TRUE(unlocked);
+        lockSession(on);
+    }
+    Settings::Set(Registry::kPolicyKeyPath, 1);
+    lockSession(true);
 }
 
 }  // namespace
