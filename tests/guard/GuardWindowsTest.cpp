@@ -106,6 +106,10 @@ protected:
 TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds) {
     StartGuard();
     ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the guard does not hold the stored folder";
+    // It is told of locked sessions.
+    SERVICE_STATUS running{};
+    ASSERT_TRUE(::QueryServiceStatus(service_.Get(), &running));
+    EXPECT_NE(0u, running.dwControlsAccepted & SERVICE_ACCEPT_SESSIONCHANGE);
 
     // A client of its own that skips the password is refused everything.
     {
@@ -208,6 +212,10 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     Select(LockedList(Configuration()));
     ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
     ASSERT_TRUE(WaitUntil([&] { return Free(); }, 5000));
+    // The guard relocks on its own notice, which Wine never sends; the
+    // window closes on the copy's.
+    ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    EXPECT_FALSE(::IsWindowVisible(Configuration()));
     ::TerminateProcess(resident, 1);
     EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the unlock outlived the copy that made it";
 
