@@ -53,6 +53,7 @@ std::vector<std::wstring> RelockSchedule::Due(std::uint64_t now, std::uint32_t m
     }
     std::sort(due.begin(), due.end());
     std::vector<std::wstring> items;
+    items.reserve(due.size());
     for (auto& entry : due) items.push_back(std::move(entry.second));
     return items;
 }

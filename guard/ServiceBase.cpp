@@ -55,7 +55,8 @@ DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventDat
     case SERVICE_CONTROL_DEVICEEVENT:
         return service.OnDeviceEvent(eventType, eventData);
     case SERVICE_CONTROL_SESSIONCHANGE:
-        if (eventData) service.OnSessionChange(eventType, static_cast<WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
+        if (eventData)
+            service.OnSessionChange(eventType, static_cast<WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
         return NO_ERROR;
     default:
         // User-defined controls and anything else are not ours to act on.

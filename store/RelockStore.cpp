@@ -11,7 +11,8 @@ std::optional<std::uint32_t> ReadNumber(HKEY root, const std::wstring& keyPath, 
 }
 
 vaultmere::RelockValues ReadValues(HKEY root, const std::wstring& keyPath) {
-    return {ReadNumber(root, keyPath, kRelockOnSessionLockValueName), ReadNumber(root, keyPath, kRelockMinutesValueName)};
+    return {ReadNumber(root, keyPath, kRelockOnSessionLockValueName),
+            ReadNumber(root, keyPath, kRelockMinutesValueName)};
 }
 
 }  // namespace

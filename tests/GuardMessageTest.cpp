@@ -80,12 +80,13 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
         return Decode(bytes).has_value();
     };
     EXPECT_FALSE(changed(0, 'X'));   // magic
-    EXPECT_FALSE(changed(4, 2));     // the version before, whose unlocked items had no relock time
-    EXPECT_FALSE(changed(good.size() - 1, 2));  // whether a locked session relocks is 0 or 1
+    EXPECT_FALSE(changed(4, 2));     // the version before, without relock times
     EXPECT_FALSE(changed(6, 8));     // a kind that does not exist
     EXPECT_FALSE(changed(6, 3));     // a request kind whose fields differ
     EXPECT_FALSE(changed(8, 0));     // body size
     EXPECT_FALSE(changed(12, 200));  // more locked entries than there are bytes
+    // Whether a locked session relocks is 0 or 1.
+    EXPECT_FALSE(changed(good.size() - 1, 2));
 
     const Bytes text = EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::LockFolder, L"ab"));
     Bytes withNull = text;

@@ -255,7 +255,9 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     SYSTEMTIME utc{};
     FILETIME unlockedAt{};
     ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &noon, &utc) && ::SystemTimeToFileTime(&utc, &unlockedAt));
-    lists.clock = [&] { return (static_cast<std::uint64_t>(unlockedAt.dwHighDateTime) << 32) | unlockedAt.dwLowDateTime; };
+    lists.clock = [&] {
+        return (static_cast<std::uint64_t>(unlockedAt.dwHighDateTime) << 32) | unlockedAt.dwLowDateTime;
+    };
     lists.relockSettings = [] { return RelockSettings{true, 1}; };
     noon.wMinute = 1;
     wchar_t relockTime[64] = {};
