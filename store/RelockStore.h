@@ -11,7 +11,6 @@
 
 namespace Registry {
 
-// Shared by the 32-bit and the 64-bit registry views on 64-bit Windows.
 constexpr wchar_t kPolicyKeyPath[] = L"SOFTWARE\\Policies\\Brackwater\\Vaultmere";
 constexpr wchar_t kRelockOnSessionLockValueName[] = L"RelockOnSessionLock";
 constexpr wchar_t kRelockMinutesValueName[] = L"RelockMinutes";

@@ -145,12 +145,16 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
         ~Settings() {
             Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                           Registry::kRelockOnSessionLockValueName);
-            Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath);
-            Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Brackwater");
+            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 0);
+            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Brackwater", KEY_WOW64_64KEY, 0);
         }
-        static void Set(const wchar_t* keyPath, int on) {
-            ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, keyPath, Registry::kRelockOnSessionLockValueName,
-                                                   Registry::RegistryValue::FromNumber(on)));
+        // The program's settings in its own view; a policy as 64-bit tools write it.
+        static void Set(const wchar_t* keyPath, REGSAM view, DWORD on) {
+            vaultmere::UniqueKey key;
+            ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE | view,
+                                                       nullptr, key.Put(), nullptr));
+            ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.Get(), Registry::kRelockOnSessionLockValueName, 0, REG_DWORD,
+                                                      reinterpret_cast<const BYTE*>(&on), sizeof on));
         }
     } settings;
     const std::wstring doc = folder / L"doc.txt";
@@ -162,7 +166,7 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
     OpenConfiguration();
     for (const bool on : {true, false}) {
         if (!on) {
-            Settings::Set(Registry::kSettingsKeyPath, 0);
+            Settings::Set(Registry::kSettingsKeyPath, Registry::kRegistryView, 0);
             RequestPrompt();
             EnterPassword(L"secret");
             ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Configuration()) != FALSE; }, 5000));
@@ -179,7 +183,7 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
         ASSERT_TRUE(unlocked);
         lockSession(on);
     }
-    Settings::Set(Registry::kPolicyKeyPath, 1);
+    Settings::Set(Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 1);
     lockSession(true);
 }
 
