@@ -124,8 +124,9 @@ void GuardCore::LeaveSession(std::uint32_t session) {
     if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
     std::vector<std::wstring> relock;
     for (const auto& [path, owner] : unlockedBy_) {
+        // A client whose session could not be learnt counts as in every session.
         const auto found = sessions_.find(owner);
-        if (found != sessions_.end() && found->second == session) relock.push_back(path);
+        if (found == sessions_.end() || found->second == session) relock.push_back(path);
     }
     for (const std::wstring& path : relock) Relock(path);
 }

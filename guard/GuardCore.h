@@ -86,8 +86,8 @@ public:
     void SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock = &UtcFileTimeNow);
     // The session a connection's client runs in.
     void SetSession(ConnectionId connection, std::uint32_t session) { sessions_[connection] = session; }
-    // The session was locked or left to others: what its connections
-    // unlocked is locked again, where that is on.
+    // The session was locked or left to others: what its connections (and
+    // those of no known session) unlocked is locked again, where that is on.
     void LeaveSession(std::uint32_t session);
     // The unlocked items whose time is up are locked again.
     void RelockDue();

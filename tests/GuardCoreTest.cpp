@@ -162,13 +162,17 @@ TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSetting
     RelockSettings settings;
     std::uint64_t wall = 1000 * kMinute;
     core.SetRelockSource([&] { return settings; }, [&] { return wall; });
+    core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*"});
     core.SetSession(1, 5);
     core.SetSession(2, 6);
     Authenticate(1);
     Authenticate(2);
+    Authenticate(3);
     core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
     core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\b\\*.*"));
-    // Only the locked session's own unlocks are locked again, and only where that is on.
+    core.Handle(3, Request(GuardMessageKind::UnlockItem, L"c:\\c\\*.*"));
+    // Only the locked session's own unlocks are locked again (and those of
+    // a client of no known session), and only where that is on.
     settings.onSessionLock = false;
     core.LeaveSession(5);
     EXPECT_FALSE(core.Handle(1, Request(GuardMessageKind::ReadLists)).relocksOnSessionLock);
@@ -176,6 +180,7 @@ TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSetting
     settings.onSessionLock = true;
     core.LeaveSession(5);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ(1, locker.Count(L"c:\\c\\*.*"));
     EXPECT_TRUE(core.IsUnlocked(L"c:\\b\\*.*"));
 
     // No time set: never; a time set later counts from the unlock, as the lists say.
