@@ -118,6 +118,7 @@ TEST(GuardMessageTest, MessagesOverTheLimitsAreNotEncoded) {
     GuardMessage many;
     many.kind = GuardMessageKind::Lists;
     many.unlocked.assign(kMaxGuardListEntries + 1, L"x");
+    many.unlockedRelockAt.assign(kMaxGuardListEntries + 1, 0);
     EXPECT_TRUE(EncodeGuardMessage(many).empty());
     // Within the count but past the byte limit.
     GuardMessage big;
