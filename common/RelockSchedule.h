@@ -37,7 +37,6 @@ public:
     // Unlocking again starts the time again.
     void Unlocked(const std::wstring& item, std::uint64_t now) { unlockedAt_[item] = now; }
     void Relocked(const std::wstring& item) { unlockedAt_.erase(item); }
-    void Clear() { unlockedAt_.clear(); }
     // When item locks itself again; 0 when never (not unlocked here, or no
     // time set).
     std::uint64_t DueAt(const std::wstring& item, std::uint32_t minutes) const;
