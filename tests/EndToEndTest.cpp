@@ -83,8 +83,8 @@ TEST_F(EndToEndTest, AddDialogLocksAFolderReachedWithOneClickPerLevel) {
               WindowText(FindDescendant(add, AddWindow::IDC_NOTE_LABEL)));
 
     // Close stores it after the item loaded at start.
-    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    ASSERT_TRUE(ClickUntil([] { ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON)); },
+                           [] { return !::IsWindowVisible(Configuration()); }));
     EXPECT_EQ((std::vector<std::wstring>{folder.Path() + L"\\*.*", item}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
     ExpectIn32BitViewOnly(Registry::kFilesKeyPath, L"File1");
@@ -120,8 +120,8 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
                   .ToText());
     ExpectIn32BitViewOnly(Registry::kSettingsKeyPath, Registry::kPasswordValueName);
 
-    ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON));
-    ASSERT_TRUE(WaitUntil([] { return !::IsWindowVisible(Configuration()); }, 5000));
+    ASSERT_TRUE(ClickUntil([] { ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON)); },
+                           [] { return !::IsWindowVisible(Configuration()); }));
 
     // The next request asks for the new password; the old one is refused.
     RequestPrompt();
@@ -148,7 +148,6 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
             ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 0);
             ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Brackwater", KEY_WOW64_64KEY, 0);
         }
-        // The program's settings in its own view; a policy as 64-bit tools write it.
         static void Set(const wchar_t* keyPath, REGSAM view, DWORD on) {
             vaultmere::UniqueKey key;
             ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE | view,
@@ -171,16 +170,13 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
             EnterPassword(L"secret");
             ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Configuration()) != FALSE; }, 5000));
         }
-        // A click on another process's window is now and then lost under
-        // Wine; clicking again does no harm.
-        bool unlocked = false;
-        for (int attempt = 0; attempt < 3 && !unlocked; ++attempt) {
-            ClickListItem(LockedList(Configuration()), 0);
-            WaitUntil([] { return ::SendMessageW(LockedList(Configuration()), LB_GETCURSEL, 0, 0) == 0; }, 2000);
-            ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_UNLOCK_LINK));
-            unlocked = WaitUntil([&] { return OpenFromOutside(doc) == 0; }, 3000);
-        }
-        ASSERT_TRUE(unlocked);
+        ASSERT_TRUE(ClickUntil(
+            [] {
+                ClickListItem(LockedList(Configuration()), 0);
+                WaitUntil([] { return ::SendMessageW(LockedList(Configuration()), LB_GETCURSEL, 0, 0) == 0; }, 2000);
+                ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_UNLOCK_LINK));
+            },
+            [&] { return OpenFromOutside(doc) == 0; }));
         lockSession(on);
     }
     Settings::Set(Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 1);

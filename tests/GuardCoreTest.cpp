@@ -165,9 +165,7 @@ TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSetting
     core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*"});
     core.SetSession(1, 5);
     core.SetSession(2, 6);
-    Authenticate(1);
-    Authenticate(2);
-    Authenticate(3);
+    for (ConnectionId connection : {1, 2, 3}) Authenticate(connection);
     core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
     core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\b\\*.*"));
     core.Handle(3, Request(GuardMessageKind::UnlockItem, L"c:\\c\\*.*"));

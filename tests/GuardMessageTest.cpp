@@ -126,10 +126,6 @@ TEST(GuardMessageTest, MessagesOverTheLimitsAreNotEncoded) {
     big.unlocked.assign(200, std::wstring(kMaxGuardTextUnits, L'x'));
     big.unlockedRelockAt.assign(200, 0);
     EXPECT_TRUE(EncodeGuardMessage(big).empty());
-    // An unlocked item without its relock time.
-    GuardMessage untimed = SampleLists();
-    untimed.unlockedRelockAt.clear();
-    EXPECT_TRUE(EncodeGuardMessage(untimed).empty());
     GuardMessage unknown;
     unknown.kind = static_cast<GuardMessageKind>(99);
     EXPECT_TRUE(EncodeGuardMessage(unknown).empty());

@@ -104,7 +104,6 @@ TEST_F(ItemListsTest, UnlockedEntriesRelockAfterTheirTimeOrAtALockedSessionAsRel
     EXPECT_TRUE(lists.LeaveSession());
     EXPECT_TRUE(lists.unlockedList.Entries().empty());
     EXPECT_EQ(std::make_pair(std::wstring(L"a"), true), locker.calls.back());
-    EXPECT_EQ((Entries{L"A", L"b", L"c"}), lists.storedList.Entries());
 }
 
 TEST_F(ItemListsTest, RemoveAsksAndUnlocksTheEntryAsShown) {

@@ -2,6 +2,7 @@
 // A fixture for tests that run the real program as separate processes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,15 @@ protected:
             WaitUntil([&] { return (opened = Window(title)) != nullptr; }, 2000);
         }
         return opened;
+    }
+    // Under Wine a synthesized click on another process's window now and
+    // then goes astray while that process is busy: clicked again until done.
+    static bool ClickUntil(const std::function<void()>& click, const std::function<bool()>& done) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            click();
+            if (WaitUntil(done, 3000)) return true;
+        }
+        return false;
     }
     // A control of another process's window, once that window has made it.
     static HWND WaitForControl(HWND window, int id) {
