@@ -146,7 +146,6 @@ TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnles
             Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                           Registry::kRelockOnSessionLockValueName);
             ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 0);
-            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Brackwater", KEY_WOW64_64KEY, 0);
         }
         static void Set(const wchar_t* keyPath, REGSAM view, DWORD on) {
             vaultmere::UniqueKey key;

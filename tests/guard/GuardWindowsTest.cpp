@@ -106,7 +106,6 @@ protected:
 TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds) {
     StartGuard();
     ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the guard does not hold the stored folder";
-    // It is told of locked sessions.
     SERVICE_STATUS running{};
     ASSERT_TRUE(::QueryServiceStatus(service_.Get(), &running));
     EXPECT_NE(0u, running.dwControlsAccepted & SERVICE_ACCEPT_SESSIONCHANGE);
@@ -189,13 +188,13 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     ::PostMessageW(add, WM_CLOSE, 0, 0);
 
     Select(LockedList(Configuration()));
-    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
-    EXPECT_TRUE(WaitUntil([&] { return Free(); }, 5000)) << "Unlock Item left the guard's lock";
+    EXPECT_TRUE(ClickUntil([] { ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK)); }, [&] { return Free(); }))
+        << "Unlock Item left the guard's lock";
     ASSERT_TRUE(WaitUntil([] { return ListEntries(UnlockedList()).size() == 1; }, 5000));
 
     Select(UnlockedList());
-    ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK));
-    EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "Relock Item did not lock through the guard";
+    EXPECT_TRUE(ClickUntil([] { ClickCentre(Link(ConfigWindow::IDC_RELOCK_LINK)); }, [&] { return Locked(); }))
+        << "Relock Item did not lock through the guard";
 
     // Close hides; the list was saved by the guard as it changed, so the
     // stored list is as it was.
@@ -210,10 +209,8 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     // An unlock lasts as long as the copy that made it.
     OpenConfiguration();
     Select(LockedList(Configuration()));
-    ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK));
-    ASSERT_TRUE(WaitUntil([&] { return Free(); }, 5000));
-    // The guard relocks on its own notice, which Wine never sends; the
-    // window closes on the copy's.
+    ASSERT_TRUE(ClickUntil([] { ClickCentre(Link(ConfigWindow::IDC_UNLOCK_LINK)); }, [&] { return Free(); }));
+    // Wine never tells the guard of it; the window closes on the copy's notice.
     ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
     EXPECT_FALSE(::IsWindowVisible(Configuration()));
     ::TerminateProcess(resident, 1);
