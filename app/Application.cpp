@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/ProgramCopy.h"
+#include "store/RelockStore.h"
 
 namespace vaultmere {
 
@@ -23,12 +24,16 @@ std::unique_ptr<ItemBook> Application::MakeBook(std::unique_ptr<FileLocker>& loc
         return std::make_unique<GuardBook>(*guard);
     }
     locker = std::make_unique<FileLocker>();
-    return std::make_unique<ItemLists>(*locker);
+    auto lists = std::make_unique<ItemLists>(*locker);
+    lists->relockSettings = [] { return Registry::ReadRelockSettings(); };
+    return lists;
 }
 
 Application::Application() {
     changePassword_.book = book_.get();
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
+    prompt_.listsChanged = [this] { configuration_.RefreshLists(); };
+    prompt_.sessionLeft = [this] { CloseConfiguration(); };
     add_.onListsChanged = [this] { configuration_.RefreshLists(); };
     configuration_.showAddDialog = [this] { ShowInFront(add_); };
     configuration_.showPasswordDialog = [this] { ShowInFront(changePassword_); };
@@ -41,6 +46,11 @@ void Application::ShowConfiguration() {
     lists_.Reload();
     configuration_.RefreshLists();
     ::SetForegroundWindow(configuration_.Handle());
+}
+
+void Application::CloseConfiguration() {
+    configuration_.RefreshLists();
+    if (configuration_.IsLoaded() && configuration_.IsVisible()) configuration_.OnCloseButton();
 }
 
 int Application::Run() {

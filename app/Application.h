@@ -27,6 +27,8 @@ public:
 
 private:
     void ShowConfiguration();
+    // The session was left to others: the configuration closes as Close does.
+    void CloseConfiguration();
 
     // The one that holds the list: set up before the windows that show it.
     static std::unique_ptr<ItemBook> MakeBook(std::unique_ptr<FileLocker>& locker,

@@ -52,13 +52,15 @@ void GuardBook::Take(const GuardMessage& lists) {
     }
     lockedList.Replace(std::move(locked));
     unlockedList.Replace(lists.unlocked);
+    relockTimes_ = lists.unlockedRelockAt;
+    relocksOnSessionLock_ = lists.relocksOnSessionLock;
 }
 
 bool GuardBook::Reload() {
     std::wstring ignored;
     const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(GuardMessageKind::ReadLists), ignored);
     if (!answer || answer->kind != GuardMessageKind::Lists) return false;
-    const bool changed = answer->unlocked != unlockedList.Entries() || [&] {
+    const bool changed = answer->unlocked != unlockedList.Entries() || answer->unlockedRelockAt != relockTimes_ || [&] {
         if (answer->locked.size() != lockedList.Entries().size()) return true;
         for (std::size_t i = 0; i < answer->locked.size(); ++i) {
             if (answer->locked[i].path != lockedList.Entries()[i]) return true;

@@ -53,6 +53,10 @@ public:
     // The guard is told to ask for the password again, and the password
     // given for this window is wiped.
     void Forget() override;
+    std::vector<std::uint64_t> UnlockedRelockTimes() const override { return relockTimes_; }
+    // The guard relocks them on its own notice of the session; the answer
+    // is whether it does, as its last lists said.
+    bool LeaveSession() override { return relocksOnSessionLock_; }
 
 private:
     void WipeAccepted();
@@ -75,6 +79,8 @@ private:
     std::optional<std::wstring> accepted_;
     std::wstring passwordNotice_;  // why the last password check could not be made
     std::vector<ItemStatus> statuses_;
+    std::vector<std::uint64_t> relockTimes_;
+    bool relocksOnSessionLock_ = true;
 };
 
 // What a window tells the user about a refusal from the guard.

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "app/PasswordPrompt.h"
+#include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 #include "common/TextCase.h"
 #include "store/Registry.h"
@@ -87,6 +88,9 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
+    // Without them (a system without terminal services) nothing is
+    // relocked at a locked session; everything else works.
+    sessionNotices_.Start(Handle());
     // Where the guard keeps the list, the first tick connects: the start
     // never waits on its pipe.
     if (!lists_.StoresItself()) RelockStoredItems();
@@ -145,6 +149,7 @@ void ResidentWindow::OnShowRequestTimer() {
         lists_.Tick();
         ShowNotice(lists_.Notice());
     }
+    if (lists_.RelockDue() && listsChanged) listsChanged();
     if (!IsShowRequestPending()) return;
     // A prompt already shown may lie buried under other windows, and it has
     // no taskbar button: it comes to the front again.
@@ -157,6 +162,11 @@ void ResidentWindow::OnActivate() {
     const std::wstring field = ControlText(IDC_PASSWORD_EDIT);
     const std::wstring text = PromptTextOnActivate(state_, field);
     if (text != field) SetControlText(IDC_PASSWORD_EDIT, text);
+}
+
+void ResidentWindow::OnSessionChange(WPARAM change) {
+    if (!LeavesSessionToOthers(static_cast<std::uint32_t>(change))) return;
+    if (lists_.LeaveSession() && sessionLeft) sessionLeft();
 }
 
 void ResidentWindow::OnContinue() {
@@ -246,6 +256,10 @@ void ResidentWindow::OnCommand(int id, int notifyCode, HWND) {
 LRESULT ResidentWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kPasswordCheckedMessage) {
         OnPasswordChecked();
+        return 0;
+    }
+    if (message == WM_WTSSESSION_CHANGE) {
+        OnSessionChange(wParam);
         return 0;
     }
     if (message == WM_TIMER) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/Residency.h"
+#include "app/SessionNotices.h"
 #include "common/AppState.h"
 #include "forms/FormKit.h"
 #include "forms/config/ItemBook.h"
@@ -36,8 +37,13 @@ public:
     ResidentWindow(const ResidentWindow&) = delete;
     ResidentWindow& operator=(const ResidentWindow&) = delete;
 
-    // Opens the configuration window; set by its owner.
+    // Set by its owner: opens the configuration window; the lists changed
+    // beside the windows (items whose time was up were locked again); the
+    // session was left to others with its unlocked items locked again, so
+    // the configuration closes as Close does.
     std::function<void()> showConfiguration;
+    std::function<void()> listsChanged;
+    std::function<void()> sessionLeft;
 
     // Start-up: the role by the session's resident mutex, taken before any
     // window is made; the application folder, the stored password; as the
@@ -56,6 +62,7 @@ public:
     void OnShowRequestTimer();
     void OnNoticeTimer();
     void OnActivate();
+    void OnSessionChange(WPARAM change);
     void OnContinue();
     void OnCancel();
 
@@ -95,6 +102,8 @@ private:
     PasswordCheck checkAnswer_;
     std::wstring checkedEntry_;
     bool checkedRemember_ = false;
+    // Last: let go before the window is.
+    SessionNotices sessionNotices_;
 };
 
 // Whether another copy of this program file shows a form under the show

@@ -47,6 +47,10 @@ public:
         U16(static_cast<std::uint16_t>(value));
         U16(static_cast<std::uint16_t>(value >> 16));
     }
+    void U64(std::uint64_t value) {
+        U32(static_cast<std::uint32_t>(value));
+        U32(static_cast<std::uint32_t>(value >> 32));
+    }
     bool Text(const std::wstring& text) {
         if (text.size() > kMaxGuardTextUnits || text.find(L'\0') != std::wstring::npos) return false;
         U32(static_cast<std::uint32_t>(text.size()));
@@ -84,6 +88,13 @@ public:
         std::uint16_t high = 0;
         if (!U16(low) || !U16(high)) return false;
         value = static_cast<std::uint32_t>(low) | (static_cast<std::uint32_t>(high) << 16);
+        return true;
+    }
+    bool U64(std::uint64_t& value) {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        if (!U32(low) || !U32(high)) return false;
+        value = static_cast<std::uint64_t>(low) | (static_cast<std::uint64_t>(high) << 32);
         return true;
     }
     bool Text(std::wstring& text) {
@@ -169,7 +180,8 @@ bool ListedItem::operator==(const ListedItem& other) const {
 
 bool GuardMessage::operator==(const GuardMessage& other) const {
     return kind == other.kind && text == other.text && code == other.code && locked == other.locked &&
-           unlocked == other.unlocked;
+           unlocked == other.unlocked && unlockedRelockAt == other.unlockedRelockAt &&
+           relocksOnSessionLock == other.relocksOnSessionLock;
 }
 
 GuardMessage GuardMessage::Request(GuardMessageKind kind, std::wstring text) {
@@ -222,7 +234,8 @@ std::vector<unsigned char> EncodeGuardMessage(const GuardMessage& message) {
         ok = out.Text(message.text);
         break;
     case Fields::Lists:
-        ok = message.locked.size() <= kMaxGuardListEntries && message.unlocked.size() <= kMaxGuardListEntries;
+        ok = message.locked.size() <= kMaxGuardListEntries && message.unlocked.size() <= kMaxGuardListEntries &&
+             message.unlockedRelockAt.size() == message.unlocked.size();
         if (ok) out.U32(static_cast<std::uint32_t>(message.locked.size()));
         for (const ListedItem& item : message.locked) {
             if (!ok) break;
@@ -230,10 +243,11 @@ std::vector<unsigned char> EncodeGuardMessage(const GuardMessage& message) {
             WriteStatus(out, item.status);
         }
         if (ok) out.U32(static_cast<std::uint32_t>(message.unlocked.size()));
-        for (const std::wstring& path : message.unlocked) {
-            if (!ok) break;
-            ok = out.Text(path);
+        for (std::size_t i = 0; ok && i < message.unlocked.size(); ++i) {
+            ok = out.Text(message.unlocked[i]);
+            out.U64(message.unlockedRelockAt[i]);
         }
+        out.U8(message.relocksOnSessionLock ? 1 : 0);
         break;
     case Fields::Invalid:
         ok = false;
@@ -281,12 +295,18 @@ std::optional<GuardMessage> DecodeGuardMessage(const unsigned char* data, std::s
             ok = in.Text(item.path) && ReadStatus(in, item.status);
             if (ok) message.locked.push_back(std::move(item));
         }
-        ok = ok && in.Count(count, 4);
+        ok = ok && in.Count(count, 4 + 8);
         for (std::uint32_t i = 0; ok && i < count; ++i) {
             std::wstring path;
-            ok = in.Text(path);
-            if (ok) message.unlocked.push_back(std::move(path));
+            std::uint64_t relockAt = 0;
+            ok = in.Text(path) && in.U64(relockAt);
+            if (!ok) break;
+            message.unlocked.push_back(std::move(path));
+            message.unlockedRelockAt.push_back(relockAt);
         }
+        std::uint8_t relocks = 0;
+        ok = ok && in.U8(relocks) && relocks <= 1;
+        message.relocksOnSessionLock = relocks == 1;
         break;
     }
     case Fields::Invalid:

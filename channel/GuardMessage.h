@@ -20,7 +20,9 @@
 namespace vaultmere {
 
 // 2: a status counts the files left open past a tree's limit.
-// 3: a status says whether an administrator's policy set the item.
+// 3: a status says whether an administrator's policy set the item; the
+//    lists say when each unlocked item locks itself again, and whether a
+//    locked session locks them.
 constexpr std::uint16_t kGuardProtocolVersion = 3;
 // One connection of a window copy to the guard, numbered by the guard.
 using ConnectionId = std::uint64_t;
@@ -45,7 +47,8 @@ enum class GuardMessageKind : std::uint16_t {
     // Answers.
     Done = 64,     // code: 1 when the lists changed
     Refused = 65,  // code (a GuardRefusal) and text for the user
-    Lists = 66,    // the locked items with their status, then the unlocked items
+    Lists = 66,    // the locked items with their status, the unlocked items each with its
+                   // relock time (u64), then whether a locked session relocks (u8)
 };
 
 enum class GuardRefusal : std::uint32_t {
@@ -72,6 +75,10 @@ struct GuardMessage {
     std::uint32_t code = 0;
     std::vector<ListedItem> locked;
     std::vector<std::wstring> unlocked;
+    // Lists: when each unlocked item locks itself again, as a UTC file
+    // time, 0 for never; as many as unlocked.
+    std::vector<std::uint64_t> unlockedRelockAt;
+    bool relocksOnSessionLock = false;
 
     bool operator==(const GuardMessage& other) const;
     bool operator!=(const GuardMessage& other) const { return !(*this == other); }

@@ -180,12 +180,38 @@ const std::wstring& GuardCore::UserOf(ConnectionId connection) const {
 
 void GuardCore::Disconnect(ConnectionId connection) {
     connected_.erase(connection);
+    sessions_.erase(connection);
     authenticated_.erase(connection);
     std::vector<std::wstring> relock;
     for (const auto& [path, owner] : unlockedBy_) {
         if (owner == connection) relock.push_back(path);
     }
     for (const std::wstring& path : relock) Relock(path);
+}
+
+void GuardCore::SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock) {
+    relockSettings_ = std::move(settings);
+    wallClock_ = std::move(wallClock);
+}
+
+void GuardCore::LeaveSession(std::uint32_t session) {
+    if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
+    std::vector<std::wstring> relock;
+    for (const auto& [path, owner] : unlockedBy_) {
+        // A client whose session could not be learnt counts as in every session.
+        const auto found = sessions_.find(owner);
+        if (found == sessions_.end() || found->second == session) relock.push_back(path);
+    }
+    for (const std::wstring& path : relock) Relock(path);
+}
+
+void GuardCore::RelockDue() {
+    if (unlockedBy_.empty()) return;
+    for (const std::wstring& path : relockSchedule_.Due(wallClock_(), relockSettings_().minutes)) {
+        // Relocked, removed or let go since: only forgotten.
+        if (IsUnlocked(path)) Relock(path);
+        relockSchedule_.Relocked(path);
+    }
 }
 
 GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request) {
@@ -250,6 +276,11 @@ GuardMessage GuardCore::Lists() const {
         lists.locked.push_back({locked[i], status});
     }
     lists.unlocked = unlockedOrder_;
+    const RelockSettings relock = relockSettings_();
+    for (const std::wstring& path : unlockedOrder_) {
+        lists.unlockedRelockAt.push_back(relockSchedule_.DueAt(path, relock.minutes));
+    }
+    lists.relocksOnSessionLock = relock.onSessionLock;
     if (EncodeGuardMessage(lists).empty()) return GuardMessage::Refusal(GuardRefusal::TooLarge);
     return lists;
 }
@@ -286,6 +317,7 @@ GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path
     if (Held(path)) locker_.SetItemLocked(path, false);
     unlockedBy_[path] = connection;
     unlockedOrder_.push_back(path);
+    relockSchedule_.Unlocked(path, wallClock_());
     return GuardMessage::Done(true);
 }
 
@@ -293,6 +325,7 @@ GuardMessage GuardCore::Relock(const std::wstring& path) {
     if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
+    relockSchedule_.Relocked(path);
     // An item of a drive being removed is locked again with the others of that drive.
     if (Held(path)) locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);

@@ -14,6 +14,7 @@
 
 #include "channel/GuardMessage.h"
 #include "common/AppState.h"
+#include "common/RelockSchedule.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
@@ -91,6 +92,17 @@ public:
     // The items this connection unlocked are locked again.
     void Disconnect(ConnectionId connection);
 
+    // Where the relock settings come from, asked afresh each time so that a
+    // change applies at once, and the clock of relock times (UTC file times).
+    void SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock = &UtcFileTimeNow);
+    // The session a connection's client runs in.
+    void SetSession(ConnectionId connection, std::uint32_t session) { sessions_[connection] = session; }
+    // The session was locked or left to others: what its connections (and
+    // those of no known session) unlocked is locked again, where that is on.
+    void LeaveSession(std::uint32_t session);
+    // The unlocked items whose time is up are locked again.
+    void RelockDue();
+
     // The answer to one decoded request from a connection, and how long it
     // waits: only a password's answer ever waits (see PasswordThrottle).
     GuardReply Reply(ConnectionId connection, const GuardMessage& request);
@@ -145,6 +157,10 @@ private:
     std::map<ConnectionId, std::wstring> connected_;  // each with its user
     PasswordThrottle throttle_;
     Clock clock_;
+    std::map<ConnectionId, std::uint32_t> sessions_;
+    RelockSchedule relockSchedule_;
+    std::function<RelockSettings()> relockSettings_ = [] { return RelockSettings(); };
+    Clock wallClock_ = &UtcFileTimeNow;
 };
 
 // What a window is told when it asks to unlock or remove a policy's item.

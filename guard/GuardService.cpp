@@ -4,6 +4,7 @@
 
 #include "locker/ItemPath.h"
 #include "store/Registry.h"
+#include "store/RelockStore.h"
 
 namespace vaultmere {
 
@@ -40,6 +41,16 @@ long RegistryGuardStore::SavePassword(const std::wstring& password) {
 
 namespace {
 
+// How often unlocked items are checked for their time: often enough for a
+// time given in minutes.
+constexpr DWORD kRelockCheckMs = 5000;
+
+// The session a pipe client runs in, from the token it presented.
+bool SessionOf(HANDLE token, DWORD& session) {
+    DWORD size = 0;
+    return token && ::GetTokenInformation(token, TokenSessionId, &session, sizeof session, &size);
+}
+
 // How long the stored list must be left alone before a change is applied:
 // longer than the steps of one rewrite take, short enough to seem at once.
 constexpr DWORD kStoreQuietMs = 500;
@@ -68,6 +79,10 @@ GuardService::GuardService()
       server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                              std::lock_guard<std::mutex> hold(lock_);
                                                              core_.Connect(connection, user);
+                                                             DWORD session = 0;
+                                                             if (SessionOf(server_.ClientToken(connection), session)) {
+                                                                 core_.SetSession(connection, session);
+                                                             }
                                                          },
                                                          [this](ConnectionId connection, const Bytes& message) {
                                                              return Answer(connection, message);
@@ -80,8 +95,10 @@ GuardService::GuardService()
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,
              StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}),
-      policyWatch_(Registry::kPolicyKeyPath, kStoreQuietMs,
-                   StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {}
+      policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
+                   StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
+    core_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
+}
 
 GuardService::~GuardService() = default;
 
@@ -103,10 +120,30 @@ DWORD GuardService::OnStart() {
     notices_ = std::make_unique<VolumeNotices>(StatusHandle(), DEVICE_NOTIFY_SERVICE_HANDLE);
     // Running at once: items on the network may take long to answer at boot.
     starter_.Reset(::CreateThread(nullptr, 0, &GuardService::LockInBackground, this, 0, nullptr));
-    if (starter_) return NO_ERROR;
-    error = ::GetLastError();
-    server_.Stop();
-    return error;
+    if (!starter_) {
+        error = ::GetLastError();
+        server_.Stop();
+        return error;
+    }
+    relockStop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (relockStop_) relocker_.Reset(::CreateThread(nullptr, 0, &GuardService::RelockWhenDue, this, 0, nullptr));
+    // Without it nothing locks itself again by time; the locks hold.
+    return NO_ERROR;
+}
+
+DWORD WINAPI GuardService::RelockWhenDue(void* self) {
+    auto& service = *static_cast<GuardService*>(self);
+    while (::WaitForSingleObject(service.relockStop_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
+        std::lock_guard<std::mutex> hold(service.lock_);
+        service.core_.RelockDue();
+    }
+    return 0;
+}
+
+void GuardService::OnSessionChange(DWORD change, DWORD sessionId) {
+    if (!LeavesSessionToOthers(change)) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    core_.LeaveSession(sessionId);
 }
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
@@ -128,6 +165,10 @@ DWORD WINAPI GuardService::LockInBackground(void* self) {
 
 void GuardService::OnStop() {
     if (starter_) ::WaitForSingleObject(starter_.Get(), INFINITE);
+    if (relocker_) {
+        ::SetEvent(relockStop_.Get());
+        ::WaitForSingleObject(relocker_.Get(), INFINITE);
+    }
     watch_.Stop();
     policyWatch_.Stop();
     server_.Stop();

@@ -38,9 +38,12 @@ protected:
     DWORD OnStart() override;
     void OnStop() override;
     DWORD OnDeviceEvent(DWORD eventType, void* eventData) override;
+    void OnSessionChange(DWORD change, DWORD sessionId) override;
 
 private:
     static DWORD WINAPI LockInBackground(void* self);
+    // Locks again, every few seconds, the unlocked items whose time is up.
+    static DWORD WINAPI RelockWhenDue(void* self);
     PipeAnswer Answer(ConnectionId connection, const Bytes& message);
     // The stored list changed and has been quiet since: what it holds now
     // is locked, what it no longer holds let go.
@@ -60,6 +63,8 @@ private:
     StoreWatch watch_;
     StoreWatch policyWatch_;
     UniqueHandle starter_;
+    UniqueHandle relockStop_;
+    UniqueHandle relocker_;
     std::unique_ptr<VolumeNotices> notices_;
     // Until when reading the lists also looks for the volumes of items on
     // no volume registered: a minute after a volume arrived.

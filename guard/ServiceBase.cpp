@@ -54,6 +54,10 @@ DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventDat
         return NO_ERROR;
     case SERVICE_CONTROL_DEVICEEVENT:
         return service.OnDeviceEvent(eventType, eventData);
+    case SERVICE_CONTROL_SESSIONCHANGE:
+        if (eventData)
+            service.OnSessionChange(eventType, static_cast<WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
+        return NO_ERROR;
     default:
         // User-defined controls and anything else are not ours to act on.
         return ERROR_CALL_NOT_IMPLEMENTED;
@@ -66,7 +70,7 @@ void ServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHintMs) {
     status_.dwWaitHint = waitHintMs;
     status_.dwControlsAccepted = state == SERVICE_START_PENDING || state == SERVICE_STOPPED
                                      ? 0
-                                     : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+                                     : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_SESSIONCHANGE;
     status_.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPoint_++;
     ::SetServiceStatus(statusHandle_, &status_);
 }

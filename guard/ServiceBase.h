@@ -31,6 +31,8 @@ protected:
     // A device event the service registered for (RegisterDeviceNotificationW
     // with StatusHandle()); NO_ERROR grants what it asks, an error denies it.
     virtual DWORD OnDeviceEvent(DWORD /*eventType*/, void* /*eventData*/) { return NO_ERROR; }
+    // A session changed (a WTS_* code: locked, disconnected, ...).
+    virtual void OnSessionChange(DWORD /*change*/, DWORD /*sessionId*/) {}
 
     void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0);
     SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }

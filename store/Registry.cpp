@@ -257,7 +257,7 @@ RegistryStatus ReadStoredItems(HKEY root, const std::wstring& keyPath, std::vect
 
 RegistryStatus ReadPolicyItems(std::vector<std::wstring>& items) {
     std::vector<NamedValue> values;
-    const LONG result = ReadValues(HKEY_LOCAL_MACHINE, kPolicyKeyPath, values, kPolicyView);
+    const LONG result = ReadValues(HKEY_LOCAL_MACHINE, kPolicyFoldersKeyPath, values, kPolicyView);
     items.clear();
     if (result == ERROR_FILE_NOT_FOUND) return {};
     if (result != ERROR_SUCCESS) return {result};

@@ -25,11 +25,13 @@ constexpr wchar_t kStoreKeySecurity[] = L"D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)";
 constexpr wchar_t kStoreSubkeySecurity[] = L"D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)";
 constexpr wchar_t kPasswordValueName[] = L"UserPassword";
 
-// The folders an administrator's policy keeps locked: one text value per
-// folder, any value name, in the stored list's forms. Read in the 64-bit view
-// where there is one: Group Policy and device management write the native
-// view, and the program is 32-bit.
-constexpr wchar_t kPolicyKeyPath[] = L"SOFTWARE\\Policies\\Brackwater\\Vaultmere\\LockedFolders";
+// What an administrator's policy sets, read in the 64-bit view where there
+// is one: Group Policy and device management write the native view, and the
+// program is 32-bit. Its LockedFolders key holds the folders the policy keeps
+// locked: one text value per folder, any value name, in the stored list's
+// forms.
+constexpr wchar_t kPolicyKeyPath[] = L"SOFTWARE\\Policies\\Brackwater\\Vaultmere";
+constexpr wchar_t kPolicyFoldersKeyPath[] = L"SOFTWARE\\Policies\\Brackwater\\Vaultmere\\LockedFolders";
 constexpr REGSAM kPolicyView = KEY_WOW64_64KEY;
 
 // Every key is opened in the 32-bit registry view, where the setup writes and

@@ -5,6 +5,7 @@
 #include "forms/password/PasswordWindow.h"
 
 #include "common/TextCase.h"
+#include "store/RelockStore.h"
 #include "tests/support/ProgramTest.h"
 
 using namespace testing_support;
@@ -136,6 +137,48 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
     RequestPrompt();
     EnterPassword(L"newpw");
     EXPECT_TRUE(WaitUntil([] { return Configuration() != nullptr && ::IsWindowVisible(Configuration()); }, 5000));
+}
+
+TEST_F(EndToEndTest, ALockedSessionRelocksWhatWasUnlockedAndClosesTheWindowUnlessTurnedOffAndPolicyWins) {
+    struct Settings {
+        ~Settings() {
+            Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                          Registry::kRelockOnSessionLockValueName);
+            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 0);
+        }
+        static void Set(const wchar_t* keyPath, REGSAM view, DWORD on) {
+            vaultmere::UniqueKey key;
+            ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_SET_VALUE | view,
+                                                       nullptr, key.Put(), nullptr));
+            ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.Get(), Registry::kRelockOnSessionLockValueName, 0, REG_DWORD,
+                                                      reinterpret_cast<const BYTE*>(&on), sizeof on));
+        }
+    } settings;
+    const std::wstring doc = folder / L"doc.txt";
+    auto lockSession = [&](bool relocks) {
+        ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+        EXPECT_EQ(relocks, WaitUntil([&] { return OpenFromOutside(doc) == ERROR_SHARING_VIOLATION; }, 3000));
+        EXPECT_EQ(relocks, !::IsWindowVisible(Configuration()));
+    };
+    OpenConfiguration();
+    for (const bool on : {true, false}) {
+        if (!on) {
+            Settings::Set(Registry::kSettingsKeyPath, Registry::kRegistryView, 0);
+            RequestPrompt();
+            EnterPassword(L"secret");
+            ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Configuration()) != FALSE; }, 5000));
+        }
+        ASSERT_TRUE(RepeatUntil(
+            [] {
+                ClickListItem(LockedList(Configuration()), 0);
+                WaitUntil([] { return ::SendMessageW(LockedList(Configuration()), LB_GETCURSEL, 0, 0) == 0; }, 2000);
+                ClickCentre(FindDescendant(Configuration(), ConfigWindow::IDC_UNLOCK_LINK));
+            },
+            [&] { return OpenFromOutside(doc) == 0; }));
+        lockSession(on);
+    }
+    Settings::Set(Registry::kPolicyKeyPath, KEY_WOW64_64KEY, 1);
+    lockSession(true);
 }
 
 }  // namespace

@@ -165,6 +165,54 @@ TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesI
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*") + locker.Count(L"c:\\b\\*.*"));
 }
 
+TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettingsApplyLive) {
+    constexpr std::uint64_t kMinute = 600000000;
+    RelockSettings settings;
+    std::uint64_t wall = 1000 * kMinute;
+    core.SetRelockSource([&] { return settings; }, [&] { return wall; });
+    core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*"});
+    core.SetSession(1, 5);
+    core.SetSession(2, 6);
+    for (ConnectionId connection : {1, 2, 3}) Authenticate(connection);
+    core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
+    core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\b\\*.*"));
+    core.Handle(3, Request(GuardMessageKind::UnlockItem, L"c:\\c\\*.*"));
+    // Only the locked session's own unlocks are locked again (and those of
+    // a client of no known session), and only where that is on.
+    settings.onSessionLock = false;
+    core.LeaveSession(5);
+    EXPECT_FALSE(core.Handle(1, Request(GuardMessageKind::ReadLists)).relocksOnSessionLock);
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    settings.onSessionLock = true;
+    core.LeaveSession(5);
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ(1, locker.Count(L"c:\\c\\*.*"));
+    EXPECT_TRUE(core.IsUnlocked(L"c:\\b\\*.*"));
+
+    // No time set: never; a time set later counts from the unlock, as the lists say.
+    wall += 30 * kMinute;
+    core.RelockDue();
+    EXPECT_EQ((std::vector<std::uint64_t>{0}), core.Handle(1, Request(GuardMessageKind::ReadLists)).unlockedRelockAt);
+    core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
+    settings.minutes = 1;
+    const GuardMessage lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\a\\*.*"}), lists.unlocked);
+    EXPECT_EQ((std::vector<std::uint64_t>{1001 * kMinute, 1031 * kMinute}), lists.unlockedRelockAt);
+    core.RelockDue();
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    // Unlocked again, its time starts again.
+    wall += kMinute / 2;
+    core.Handle(1, Request(GuardMessageKind::RelockItem, L"c:\\a\\*.*"));
+    core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
+    wall += kMinute / 2;
+    core.RelockDue();
+    EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
+    wall += kMinute / 2;
+    core.RelockDue();
+    EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+}
+
 TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     Authenticate(1);
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"d:\\new\\*.*")));

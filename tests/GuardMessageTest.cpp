@@ -30,6 +30,8 @@ GuardMessage SampleLists() {
     missing.setByPolicy = true;
     lists.locked = {{L"c:\\data\\**\\*.*", waiting}, {L"d:\\\u00e9t\u00e9 \u4e2d\\*.*", missing}};
     lists.unlocked = {L"\\\\server\\share\\x\\*.*"};
+    lists.unlockedRelockAt = {0x01DD6A1B2C3D4E50};
+    lists.relocksOnSessionLock = true;
     return lists;
 }
 
@@ -48,7 +50,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
         GuardMessage::Done(true),
         GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!"),
         SampleLists(),
-        GuardMessage{GuardMessageKind::Lists, L"", 0, {}, {}},
+        GuardMessage{GuardMessageKind::Lists, L"", 0, {}, {}, {}, false},
     };
     for (const GuardMessage& message : messages) {
         const Bytes bytes = EncodeGuardMessage(message);
@@ -79,11 +81,13 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
         return Decode(bytes).has_value();
     };
     EXPECT_FALSE(changed(0, 'X'));   // magic
-    EXPECT_FALSE(changed(4, 1));     // the version before, whose status was shorter
+    EXPECT_FALSE(changed(4, 2));     // the version before, without relock times
     EXPECT_FALSE(changed(6, 8));     // a kind that does not exist
     EXPECT_FALSE(changed(6, 3));     // a request kind whose fields differ
     EXPECT_FALSE(changed(8, 0));     // body size
     EXPECT_FALSE(changed(12, 200));  // more locked entries than there are bytes
+    // Whether a locked session relocks is 0 or 1.
+    EXPECT_FALSE(changed(good.size() - 1, 2));
 
     const Bytes text = EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::LockFolder, L"ab"));
     Bytes withNull = text;
@@ -118,11 +122,13 @@ TEST(GuardMessageTest, MessagesOverTheLimitsAreNotEncoded) {
     GuardMessage many;
     many.kind = GuardMessageKind::Lists;
     many.unlocked.assign(kMaxGuardListEntries + 1, L"x");
+    many.unlockedRelockAt.assign(kMaxGuardListEntries + 1, 0);
     EXPECT_TRUE(EncodeGuardMessage(many).empty());
     // Within the count but past the byte limit.
     GuardMessage big;
     big.kind = GuardMessageKind::Lists;
     big.unlocked.assign(200, std::wstring(kMaxGuardTextUnits, L'x'));
+    big.unlockedRelockAt.assign(200, 0);
     EXPECT_TRUE(EncodeGuardMessage(big).empty());
     GuardMessage unknown;
     unknown.kind = static_cast<GuardMessageKind>(99);

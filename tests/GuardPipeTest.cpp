@@ -61,6 +61,7 @@ protected:
         GuardMessage lists;
         lists.kind = GuardMessageKind::Lists;
         lists.unlocked.assign(50, std::wstring(30000, L'\u00e9'));
+        lists.unlockedRelockAt.assign(50, 0);
         return lists;
     }
 

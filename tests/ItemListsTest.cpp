@@ -71,6 +71,40 @@ TEST_F(ItemListsTest, UnlockAndRelockMoveToTheEndAndKeepThePersistedOrder) {
     EXPECT_EQ(std::make_pair(std::wstring(L"b"), true), locker.calls[1]);
 }
 
+TEST_F(ItemListsTest, UnlockedEntriesRelockAfterTheirTimeOrAtALockedSessionAsRelockItemDoes) {
+    constexpr std::uint64_t kMinute = 600000000;
+    RelockSettings settings{true, 1};
+    std::uint64_t now = 10 * kMinute;
+    lists.relockSettings = [&] { return settings; };
+    lists.clock = [&] { return now; };
+    Load({L"A", L"b", L"c"});
+    for (int i = 0; i < 2; ++i) {
+        lists.lockedList.SetListIndex(0);
+        lists.UnlockSelected();
+        now += kMinute / 2;
+    }
+    EXPECT_EQ((std::vector<std::uint64_t>{11 * kMinute, 23 * kMinute / 2}), lists.UnlockedRelockTimes());
+    // Relocked and unlocked again: its time starts again.
+    lists.unlockedList.SetListIndex(0);
+    lists.RelockSelected();
+    lists.lockedList.SetListIndex(1);
+    lists.UnlockSelected();
+    EXPECT_FALSE(lists.RelockDue());
+    now += kMinute / 2;
+    EXPECT_TRUE(lists.RelockDue());
+    EXPECT_EQ((Entries{L"c", L"b"}), lists.lockedList.Entries());
+    EXPECT_EQ(std::make_pair(std::wstring(L"b"), true), locker.calls.back());
+    EXPECT_EQ((std::vector<std::uint64_t>{12 * kMinute}), lists.UnlockedRelockTimes());
+
+    settings.onSessionLock = false;
+    EXPECT_FALSE(lists.LeaveSession());
+    EXPECT_EQ((Entries{L"A"}), lists.unlockedList.Entries());
+    settings.onSessionLock = true;
+    EXPECT_TRUE(lists.LeaveSession());
+    EXPECT_TRUE(lists.unlockedList.Entries().empty());
+    EXPECT_EQ(std::make_pair(std::wstring(L"a"), true), locker.calls.back());
+}
+
 TEST_F(ItemListsTest, RemoveAsksAndUnlocksTheEntryAsShown) {
     Load({L"a", L"b", L"C:\\Data\\*.*"});
     lists.lockedList.SetListIndex(2);

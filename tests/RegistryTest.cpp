@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "store/Registry.h"
+#include "store/RelockStore.h"
 #include "tests/support/TestSupport.h"
 
 using namespace Registry;
@@ -33,6 +34,22 @@ protected:
     }
     ScopedTestKey key;
 };
+
+TEST_F(RegistryTest, RelockSettingsTakeEachValueFromThePolicyFirstAndOnlyAsNumbers) {
+    const std::wstring policy = key.Path() + L"\\Policy";
+    const std::wstring settings = key.Path() + L"\\Settings";
+    const auto read = [&] { return ReadRelockSettings(key.Root(), policy, settings); };
+    EXPECT_TRUE(read().onSessionLock);
+    EXPECT_EQ(0u, read().minutes);
+    SetRegistryValue(key.Root(), settings, kRelockOnSessionLockValueName, RegistryValue::FromNumber(0));
+    SetRegistryValue(key.Root(), settings, kRelockMinutesValueName, RegistryValue::FromNumber(2));
+    SetRegistryValue(key.Root(), policy, kRelockMinutesValueName, RegistryValue::FromNumber(5));
+    SetRegistryValue(key.Root(), policy, kRelockOnSessionLockValueName, RegistryValue::FromText(L"1"));
+    EXPECT_FALSE(read().onSessionLock);
+    EXPECT_EQ(5u, read().minutes);
+    SetRegistryValue(key.Root(), policy, kRelockMinutesValueName, RegistryValue::FromNumber(0));
+    EXPECT_EQ(0u, read().minutes);
+}
 
 TEST_F(RegistryTest, TextNumbersAndBytesRoundTrip) {
     const std::wstring wide = L"c:\\\x65E5\x672C\\\x0161\x00E9\\*.*";

@@ -18,6 +18,28 @@ constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
 // What Close says when the list may not be written (a standard user's copy).
 constexpr wchar_t kListNotSavedForRights[] =
     L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
+// "until 14:35" in the user's time format, with the date before it when that
+// is not today; "" for never.
+std::wstring UntilText(std::uint64_t relockAt) {
+    if (relockAt == 0) return std::wstring();
+    const FILETIME utc{static_cast<DWORD>(relockAt), static_cast<DWORD>(relockAt >> 32)};
+    SYSTEMTIME utcTime{};
+    SYSTEMTIME local{};
+    SYSTEMTIME today{};
+    wchar_t time[64] = {};
+    if (!::FileTimeToSystemTime(&utc, &utcTime) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local) ||
+        ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 64) == 0) {
+        return std::wstring();
+    }
+    ::GetLocalTime(&today);
+    wchar_t date[64] = {};
+    if ((local.wYear != today.wYear || local.wMonth != today.wMonth || local.wDay != today.wDay) &&
+        ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 64, nullptr) != 0) {
+        return std::wstring(L"until ") + date + L" " + time;
+    }
+    return std::wstring(L"until ") + time;
+}
+
 // While the window is visible, the notes are brought up to date once a second.
 constexpr UINT_PTR kNotesTimer = 1;
 constexpr UINT kNotesIntervalMs = 1000;
@@ -173,15 +195,28 @@ void ConfigWindow::RefreshLists() {
     notes_.assign(lists_.lockedList.Entries().size(), std::wstring());
     FillList(IDC_LOCKED_LIST, lists_.lockedList);
     FillList(IDC_UNLOCKED_LIST, lists_.unlockedList);
-    // An unlocked entry's note is only whether it takes its subfolders.
-    const std::vector<std::wstring>& unlocked = lists_.unlockedList.Entries();
-    unlockedNotes_.clear();
-    for (const std::wstring& entry : unlocked) unlockedNotes_.push_back(EntryNote(entry, ItemStatus()));
-    ShowNotes(IDC_UNLOCKED_LIST, unlocked, unlockedNotes_);
+    UpdateUnlockedNotes(true);
     if (IsVisible()) UpdateNotes();
 }
 
+void ConfigWindow::UpdateUnlockedNotes(bool refilled) {
+    // Whether it takes its subfolders, and until when it stays unlocked.
+    const std::vector<std::wstring>& unlocked = lists_.unlockedList.Entries();
+    const std::vector<std::uint64_t> relockTimes = lists_.UnlockedRelockTimes();
+    std::vector<std::wstring> notes;
+    for (std::size_t i = 0; i < unlocked.size(); ++i) {
+        std::wstring note = EntryNote(unlocked[i], ItemStatus());
+        const std::wstring until = UntilText(i < relockTimes.size() ? relockTimes[i] : 0);
+        if (!until.empty()) note += (note.empty() ? L"" : L", ") + until;
+        notes.push_back(std::move(note));
+    }
+    if (notes == unlockedNotes_ && !refilled) return;
+    unlockedNotes_ = std::move(notes);
+    ShowNotes(IDC_UNLOCKED_LIST, unlocked, unlockedNotes_);
+}
+
 void ConfigWindow::UpdateNotes() {
+    UpdateUnlockedNotes(false);
     const std::vector<std::wstring>& entries = lists_.lockedList.Entries();
     const std::vector<ItemStatus> statuses = lists_.LockedStatus();
     std::vector<std::wstring> notes(entries.size());

@@ -98,6 +98,8 @@ private:
     LRESULT ColourStatic(HDC dc, HWND control);
     // Asks the locker how each locked entry stands and redraws what changed.
     void UpdateNotes();
+    // refilled: the list was filled anew and its notes must be shown again.
+    void UpdateUnlockedNotes(bool refilled);
     // Widens a list for its entries' notes and draws them anew.
     void ShowNotes(int controlId, const std::vector<std::wstring>& entries, const std::vector<std::wstring>& notes);
     void DrawEntry(const DRAWITEMSTRUCT& item, const std::vector<std::wstring>& notes);

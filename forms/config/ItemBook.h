@@ -3,6 +3,7 @@
 // holds them: this process (ItemLists) or the guard service (GuardBook).
 // The windows show lockedList and unlockedList, with their selections, and
 // forward the commands here. No Windows headers.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,6 +94,18 @@ public:
     // Remove Item: after confirmation the locked list's selected entry is
     // unlocked and leaves the list of locked items for good.
     virtual BookResult RemoveSelected(const RemoveConfirmation& confirm) = 0;
+
+    // When each entry of unlockedList locks itself again, in order: a UTC
+    // file time, 0 for never.
+    virtual std::vector<std::uint64_t> UnlockedRelockTimes() const = 0;
+    // The session was locked (or left to another user): where that is to
+    // relock them, the items unlocked in it are locked again (where the
+    // guard holds them, it does so itself). Returns whether it is on, so
+    // that the windows close too.
+    virtual bool LeaveSession() = 0;
+    // Once a second: the items whose time is up are locked again; true
+    // when the lists changed.
+    virtual bool RelockDue() { return false; }
 
     // Only where StoresItself: the password prompt's check and Set Password.
     virtual PasswordCheck CheckPassword(const std::wstring&) { return PasswordCheck(); }

@@ -98,6 +98,7 @@ BookResult ItemLists::LockNewItem(const std::wstring& path, const std::function<
         const std::wstring entry = unlockedList.List(unlocked);
         lockedList.AddItem(entry);
         unlockedList.RemoveItem(unlocked);
+        schedule_.Relocked(entry);
         if (listed) listed();
         locker.SetItemLocked(LowerCase(entry), true);
         return BookResult{true, std::wstring()};
@@ -116,17 +117,49 @@ BookResult ItemLists::UnlockSelected() {
     locker.SetItemLocked(LowerCase(entry), false);
     unlockedList.AddItem(entry);
     lockedList.RemoveItem(index);
+    schedule_.Unlocked(entry, clock());
     return BookResult{true, std::wstring()};
 }
 
 BookResult ItemLists::RelockSelected() {
-    const int index = unlockedList.ListIndex();
-    const std::wstring entry = unlockedList.SelectedText();
-    if (entry.empty()) return BookResult();
+    if (unlockedList.SelectedText().empty()) return BookResult();
+    RelockEntry(unlockedList.ListIndex());
+    return BookResult{true, std::wstring()};
+}
+
+void ItemLists::RelockEntry(int index) {
+    const std::wstring entry = unlockedList.List(index);
     locker.SetItemLocked(LowerCase(entry), true);
     lockedList.AddItem(entry);
     unlockedList.RemoveItem(index);
-    return BookResult{true, std::wstring()};
+    schedule_.Relocked(entry);
+}
+
+std::vector<std::uint64_t> ItemLists::UnlockedRelockTimes() const {
+    std::vector<std::uint64_t> times;
+    if (unlockedList.ListCount() == 0) return times;
+    const std::uint32_t minutes = relockSettings().minutes;
+    for (const std::wstring& entry : unlockedList.Entries()) times.push_back(schedule_.DueAt(entry, minutes));
+    return times;
+}
+
+bool ItemLists::LeaveSession() {
+    if (!relockSettings().onSessionLock) return false;
+    while (unlockedList.ListCount() > 0) RelockEntry(0);
+    return true;
+}
+
+bool ItemLists::RelockDue() {
+    if (unlockedList.ListCount() == 0) return false;
+    const std::vector<std::wstring> due = schedule_.Due(clock(), relockSettings().minutes);
+    bool changed = false;
+    for (const std::wstring& entry : due) {
+        const int index = unlockedList.IndexOf(entry);
+        if (index >= 0) RelockEntry(index);
+        schedule_.Relocked(entry);
+        changed = changed || index >= 0;
+    }
+    return changed;
 }
 
 BookResult ItemLists::RemoveSelected(const RemoveConfirmation& confirm) {

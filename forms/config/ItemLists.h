@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/RelockSchedule.h"
 #include "forms/config/ItemBook.h"
 
 namespace vaultmere {
@@ -30,6 +31,9 @@ public:
 
     ItemList storedList;  // persisted: what Close stores
     ItemLocker& locker;
+    // When unlocked items lock themselves again, asked afresh each time.
+    std::function<RelockSettings()> relockSettings = [] { return RelockSettings(); };
+    std::function<std::uint64_t()> clock = &UtcFileTimeNow;
 
     bool StoresItself() const override { return false; }
     const std::vector<std::wstring>* ListToSave() const override { return &storedList.Entries(); }
@@ -48,6 +52,18 @@ public:
     BookResult RelockSelected() override;
     // Unlocked as shown; the entry leaves the persisted list too.
     BookResult RemoveSelected(const RemoveConfirmation& confirm) override;
+
+    std::vector<std::uint64_t> UnlockedRelockTimes() const override;
+    // Every unlocked entry is relocked: they were all unlocked in this
+    // copy's session.
+    bool LeaveSession() override;
+    bool RelockDue() override;
+
+private:
+    // Relock Item on the unlocked list's entry at index.
+    void RelockEntry(int index);
+
+    RelockSchedule schedule_;
 };
 
 }  // namespace vaultmere

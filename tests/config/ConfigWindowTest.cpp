@@ -247,6 +247,21 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
 }
 
 TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
+    // Unlocked at noon today, to be relocked a minute later.
+    SYSTEMTIME noon{};
+    ::GetLocalTime(&noon);
+    noon.wHour = 12;
+    noon.wMinute = noon.wSecond = noon.wMilliseconds = 0;
+    SYSTEMTIME utc{};
+    FILETIME unlockedAt{};
+    ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &noon, &utc) && ::SystemTimeToFileTime(&utc, &unlockedAt));
+    lists.clock = [&] {
+        return (static_cast<std::uint64_t>(unlockedAt.dwHighDateTime) << 32) | unlockedAt.dwLowDateTime;
+    };
+    lists.relockSettings = [] { return RelockSettings{true, 1}; };
+    noon.wMinute = 1;
+    wchar_t relockTime[64] = {};
+    ASSERT_NE(0, ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &noon, nullptr, relockTime, 64));
     lists.AddLockedItem(ItemA());
     lists.AddLockedItem(ItemB());
     ASSERT_TRUE(Settle(locker));
@@ -264,7 +279,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 1; }, 3000));
     EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     EXPECT_EQ((std::vector<std::wstring>{ItemB()}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
-    EXPECT_EQ((std::vector<std::wstring>{L"with subfolders"}), form.UnlockedNotes());
+    EXPECT_EQ((std::vector<std::wstring>{L"with subfolders, until " + std::wstring(relockTime)}), form.UnlockedNotes());
     EXPECT_EQ(LB_ERR, ::SendMessageW(List(ConfigWindow::IDC_LOCKED_LIST), LB_GETCURSEL, 0, 0));
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"sub\\deep.txt"));

@@ -138,6 +138,9 @@ protected:
 TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds) {
     StartGuard();
     ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the guard does not hold the stored folder";
+    SERVICE_STATUS running{};
+    ASSERT_TRUE(::QueryServiceStatus(service_.Get(), &running));
+    EXPECT_NE(0u, running.dwControlsAccepted & SERVICE_ACCEPT_SESSIONCHANGE);
 
     // A client of its own that skips the password is refused everything.
     {
@@ -238,6 +241,9 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     OpenConfiguration();
     Select(LockedList(Configuration()));
     ASSERT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }));
+    // Wine never tells the guard of it; the window closes on the copy's notice.
+    ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    EXPECT_FALSE(::IsWindowVisible(Configuration()));
     ::TerminateProcess(resident, 1);
     EXPECT_TRUE(WaitUntil([&] { return Locked(); }, 5000)) << "the unlock outlived the copy that made it";
 

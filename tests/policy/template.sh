@@ -24,7 +24,7 @@ for ref in $(xpath "$adml" "//*[local-name()='presentation']/*/@refId" | sed 's/
     fail "the presentation names $ref, which no element of the ADMX is"
 done
 
-key="$(sed -n 's/^constexpr wchar_t kPolicyKeyPath\[\] = L"\(.*\)";$/\1/p' "$registry_h" | sed 's/\\\\/\\/g')"
+key="$(sed -n 's/^constexpr wchar_t kPolicyFoldersKeyPath\[\] = L"\(.*\)";$/\1/p' "$registry_h" | sed 's/\\\\/\\/g')"
 [ -n "$key" ] || fail "no policy key in $registry_h"
 policy="//*[local-name()='policy'][@name='LockedFolders']"
 [ "$(xpath "$admx" "string($policy/*[local-name()='parentCategory']/@ref)")" = Vaultmere ] ||
@@ -35,6 +35,14 @@ list="$policy/*[local-name()='elements']/*[local-name()='list']"
 [ "$(xpath "$admx" "count($list)")" = 1 ] || fail "the policy holds not exactly one list"
 [ "$(xpath "$admx" "string($list/@key)")" = "$key" ] || fail "the list writes not the key the guard reads ($key)"
 [ "$(xpath "$admx" "string($list/@expandable)")" != true ] || fail "the list writes expandable text, not REG_SZ"
+
+# The relock values, in the key the program reads them from, as numbers.
+relock_key="$(sed -n 's/^constexpr wchar_t kPolicyKeyPath\[\] = L"\(.*\)";$/\1/p' "$registry_h" | sed 's/\\\\/\\/g')"
+for value in RelockOnSessionLock RelockMinutes; do
+  named="//*[local-name()='policy'][@key='$relock_key'][@valueName='$value' or .//*[@valueName='$value']]"
+  [ "$(xpath "$admx" "count($named)")" = 1 ] || fail "no policy writes $value under $relock_key"
+  [ "$(xpath "$admx" "count($named//*[local-name()='decimal'])")" -ge 1 ] || fail "$value is not written as a number"
+done
 
 [ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "template passed"

@@ -121,18 +121,23 @@ void ClickCentre(HWND window);
 void ClickAt(HWND window, POINT clientPoint, bool rightButton = false);
 // A click on an entry of a list box.
 void ClickListItem(HWND list, int index);
-// Clicks window until done holds: under Wine a synthesized click now and then
-// goes astray while the receiving process is busy. Each click waits up to
+// Does act until done holds: under Wine a synthesized click now and then
+// goes astray while the receiving process is busy. Each try waits up to
 // waitMs; a command whose outcome shows clicked again is a no-op (nothing
 // selected, a hidden window), so a late first click does no harm.
-template <typename Condition>
-bool ClickUntil(HWND window, Condition done, int attempts = 3, DWORD waitMs = 3000) {
+template <typename Action, typename Condition>
+bool RepeatUntil(Action act, Condition done, int attempts = 3, DWORD waitMs = 3000) {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (done()) return true;
-        ClickCentre(window);
+        act();
         if (WaitUntil(done, waitMs)) return true;
     }
     return done();
+}
+// Clicks the centre of window until done holds.
+template <typename Condition>
+bool ClickUntil(HWND window, Condition done, int attempts = 3, DWORD waitMs = 3000) {
+    return RepeatUntil([window] { ClickCentre(window); }, done, attempts, waitMs);
 }
 // Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.
 void PressKey(WORD virtualKey);
