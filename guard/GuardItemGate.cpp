@@ -2,12 +2,10 @@
 
 #include <aclapi.h>
 
-#include "common/AppState.h"
-#include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
-#include "locker/SystemFolders.h"
+#include "locker/LockRule.h"
 
 namespace vaultmere {
 
@@ -20,47 +18,7 @@ constexpr wchar_t kNetworkFromWindow[] =
 constexpr wchar_t kTreeNotYours[] =
     L"You may not open every folder in this folder, so it cannot be locked with its subfolders for you.";
 
-// The folder as the file system names it, found through a handle; "" when
-// it cannot be opened.
-std::wstring FinalFolderPath(const std::wstring& folder) {
-    const UniqueHandle handle(::CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) return std::wstring();
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), &path[0], static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(length);
-    }
-    // Back from \\?\c:\... and \\?\UNC\server\share\... to the form items are parsed to.
-    const ItemTarget target = ParseItemPath(
-        JoinPath(path.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? L"\\" + path.substr(7) : path.substr(4), L"*.*"));
-    return target.kind == ItemTarget::Kind::Refused ? std::wstring() : target.folder;
-}
-
 }  // namespace
-
-bool TouchesCriticalFolder(const std::wstring& folder, bool tree, const std::vector<std::wstring>& critical) {
-    std::vector<std::wstring> spellings{LowerCase(folder)};
-    const std::wstring final = FinalFolderPath(folder);
-    if (!final.empty()) spellings.push_back(LowerCase(final));
-    for (const std::wstring& each : critical) {
-        const std::wstring resolved = FinalFolderPath(each);
-        for (const std::wstring& one : {LowerCase(each), LowerCase(resolved)}) {
-            if (one.empty()) continue;
-            for (const std::wstring& spelling : spellings) {
-                if (one == spelling || (tree && FolderWithin(one, spelling))) return true;
-            }
-        }
-    }
-    return false;
-}
 
 FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
     if (!token) return FolderAccess::Unknown;
@@ -103,10 +61,7 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
     // The guard runs as the computer: a share a window names would be
     // opened with the computer's rights, not the asking user's.
     if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
-    std::vector<std::wstring> critical = SystemFolders();
-    const std::wstring program = ProgramPath();
-    critical.push_back(program.substr(0, program.find_last_of(L'\\')));
-    if (TouchesCriticalFolder(item.target.folder, item.tree, critical)) return kCriticalFolder;
+    if (!LockRule().AllowsFolder(item.target.folder, item.tree)) return kCriticalFolder;
     const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;
     std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
     if (!refusal.empty() || !item.tree) return refusal;

@@ -24,13 +24,7 @@ FolderAccess MayListFolder(HANDLE token, const std::wstring& folder);
 // What the user is told when the check does not grant the folder; "" for Granted.
 std::wstring FolderAccessRefusal(FolderAccess access);
 
-// Whether locking folder (with everything beneath it when tree) would lock
-// one of critical, however the folder is written: it is compared as given
-// and as the file system names it once opened, so a short name, a junction
-// or a mount point counts as the folder it leads to.
-bool TouchesCriticalFolder(const std::wstring& folder, bool tree, const std::vector<std::wstring>& critical);
-
-// System folders, the guard's own folder and shares are refused whoever
+// What LockRule refuses, and shares, are refused whoever
 // asks; any other folder only if the asking user may not list it: the
 // guard runs as the computer and must not lock for a user what that user
 // could not open. A folder with its subfolders is refused when it holds

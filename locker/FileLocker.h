@@ -28,6 +28,7 @@ class FileLocker final : public ItemLocker {
 public:
     FileLocker();
     // open takes the place of OpenFileLocked, and treeLimit of kTreeLimit (tests).
+    // Nothing is locked that LockRule refuses.
     explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit);
     // Bounded: a lane stuck on a network call is left behind; it closes
     // what it opens once the call returns and touches nothing of this.

@@ -16,7 +16,7 @@ struct ItemStatus {
     enum class Refusal {
         None,
         NotAPath,              // not an absolute path to files (relative, a device, too long)
-        SystemFolder,          // the Windows folder or one of its system folders
+        SystemFolder,          // the Windows folder, anything in it, or the program's own folder
         FolderWithoutPattern,  // names a folder rather than the files in it (c:\data)
     };
     bool locked = false;  // the component was asked to lock the item
@@ -25,6 +25,7 @@ struct ItemStatus {
     std::size_t filesDenied = 0;     // this account may not open them: tried again now and then
     std::size_t filesFailed = 0;     // refused for another reason: tried again now and then
     std::size_t filesOverLimit = 0;  // of a folder locked with its subfolders, left open past kTreeLimit
+    std::size_t linksLeft = 0;       // junctions and links inside, neither followed nor opened
     Folder folder = Folder::Present;
     Refusal refusal = Refusal::None;
 };

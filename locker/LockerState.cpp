@@ -84,14 +84,6 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
         added.refusal = ItemStatus::Refusal::NotAPath;
         return std::wstring();
     }
-    // A tree may not hold a system folder either.
-    const bool system = std::any_of(systemFolders_.begin(), systemFolders_.end(), [&item](const std::wstring& folder) {
-        return folder == item.folder || (item.tree && FolderWithin(folder, item.folder));
-    });
-    if (system) {
-        added.refusal = ItemStatus::Refusal::SystemFolder;
-        return std::wstring();
-    }
     added.folderKey = item.folder;
     added.pattern = item.name;
     added.tree = item.tree;
@@ -126,11 +118,11 @@ LockerState::Folder& LockerState::FolderAt(const std::wstring& folderKey, const 
     return slot->second;
 }
 
-bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path) {
+bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
+                       std::int64_t listedId) {
     Tree& tree = trees_.at(top);
     if (tree.members.count(folderKey)) return false;
     if (folderKey != top) {
-        if (systemFolders_.count(folderKey)) return false;
         if (tree.entries >= treeLimit_) {
             tree.foldersTurnedAway.insert(folderKey);
             return false;
@@ -138,6 +130,7 @@ bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, c
         ++tree.entries;
     }
     Folder& folder = FolderAt(folderKey, path);
+    if (listedId != 0) folder.listedId = listedId;
     tree.members.insert(folderKey);
     // Files it held already for an item of its own count too.
     tree.entries += folder.held.size();
@@ -290,6 +283,11 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         if (item->second.folderKey.empty() || found == folders_.end()) continue;
         const Folder& folder = found->second;
         status.folder = folder.presence;
+        if (folder.refused) {
+            status.refusal = ItemStatus::Refusal::SystemFolder;
+            continue;
+        }
+        status.linksLeft = folder.links;
         if (item->second.tree) {
             TreeStatus(item->second.folderKey, status);
             continue;
@@ -321,12 +319,14 @@ void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const 
     const auto tree = trees_.find(top);
     if (tree == trees_.end()) return;
     status.filesOverLimit = tree->second.foldersTurnedAway.size();
+    status.linksLeft = tree->second.linksRefused;
     for (const std::wstring& key : tree->second.members) {
         const auto found = folders_.find(key);
         if (found == folders_.end()) continue;
         const Folder& folder = found->second;
         status.filesHeld += folder.held.size();
         status.filesOverLimit += folder.turnedAway.size();
+        status.linksLeft += folder.links;
         // A subfolder that cannot be opened is noted as its files would be.
         if (key != top && folder.presence != ItemStatus::Folder::Present) ++status.filesDenied;
         for (const auto& entry : folder.waiting) CountWaiting(entry.second.failure, status);
@@ -378,8 +378,12 @@ FolderJob LockerState::JobFor(const std::wstring& folderKey, const Folder& folde
     job.patterns = folder.patterns;
     job.tree = !TreesOf(folder).empty();
     job.watchBytes = kTreeWatchBytes;
+    job.listedId = folder.listedId;
     for (const FolderPattern& pattern : folder.patterns) {
-        if (pattern.tree.empty() || pattern.tree == folderKey) job.watchBytes = kWatchBytes;
+        if (!pattern.tree.empty() && pattern.tree != folderKey) continue;
+        job.watchBytes = kWatchBytes;
+        job.top = true;
+        job.topTree = job.topTree || pattern.tree == folderKey;
     }
     return job;
 }
@@ -399,6 +403,7 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
         Folder* folder = Find(next.first, next.second);
         if (!folder) continue;
         folder->queued = false;
+        if (folder->refused) continue;
         FolderJob job = JobFor(next.first, *folder);
         // Listing a folder that is known missing waits for its watch.
         job.scan = folder->scanDue && !(folder->watchTried && !folder->watching);
@@ -420,7 +425,7 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
     for (auto& entry : folders_) {
         if (jobs.size() >= most) break;
         Folder& folder = entry.second;
-        if (folder.root != root) continue;
+        if (folder.root != root || folder.refused) continue;
         const bool watchNow = settled && !folder.watching && folder.watchDue <= now;
         bool retryNow = false;
         for (const auto& waiting : folder.waiting) {
@@ -453,7 +458,7 @@ DWORD LockerState::SleepFor(const std::wstring& root, ULONGLONG now) const {
     ULONGLONG earliest = ULLONG_MAX;
     for (const auto& entry : folders_) {
         const Folder& folder = entry.second;
-        if (folder.root != root) continue;
+        if (folder.root != root || folder.refused) continue;
         if (!folder.watching) earliest = std::min(earliest, std::max(folder.watchDue, lastLock_ + kSettleMs));
         for (const auto& waiting : folder.waiting) earliest = std::min(earliest, waiting.second.due);
     }
@@ -500,6 +505,11 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         return;
     }
     if (job.presenceKnown) folder->presence = job.presence;
+    if (job.refused) {
+        Refuse(job.folderKey, *folder, released);
+        return;
+    }
+    if (job.scan && !job.abandoned) folder->links = job.links;
     if (job.watch) {
         folder->watchTried = true;
         folder->watching = job.watching;
@@ -538,9 +548,35 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
     }
     // One this account may not open is tried again now and then.
     if (member && job.watch && !job.watching) folder->watchDue = now + kPatientRetryMs;
-    for (const auto& subfolder : job.subfolders) {
-        const std::wstring key = JoinPath(job.folderKey, subfolder.second);
-        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.first));
+    for (const FolderJob::Subfolder& subfolder : job.subfolders) {
+        const std::wstring key = JoinPath(job.folderKey, subfolder.lower);
+        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.name), subfolder.fileId);
+    }
+}
+
+bool LockerState::Wanted(const std::wstring& folderKey, std::uint64_t serial) const {
+    const auto found = folders_.find(folderKey);
+    return found != folders_.end() && found->second.serial == serial;
+}
+
+void LockerState::Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released) {
+    // Nothing of it is held, nor looked at again until it is locked anew.
+    Count(folder, 0, folder.held.size());
+    for (auto& entry : folder.held) released.push_back(std::move(entry.second));
+    folder.held.clear();
+    folder.waiting.clear();
+    folder.turnedAway.clear();
+    folder.refused = true;
+    folder.watchTried = true;
+    folder.watching = false;
+    folder.scanDue = false;
+    // A tree's subfolder that is not what its parent listed (a link put in
+    // its place) leaves the tree, counted as a link left alone.
+    for (const std::wstring& top : TreesOf(folder)) {
+        if (top == folderKey) continue;
+        const auto tree = trees_.find(top);
+        if (tree != trees_.end()) ++tree->second.linksRefused;
+        Leave(top, folderKey, released);
     }
 }
 

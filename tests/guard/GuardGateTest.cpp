@@ -15,6 +15,7 @@
 #include "guard/GuardItemGate.h"
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
+#include "locker/LockRule.h"
 #include "tests/support/TestSupport.h"
 
 using namespace vaultmere;
@@ -156,9 +157,9 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     wchar_t shortName[MAX_PATH] = {};
     ASSERT_NE(0u, ::GetShortPathNameW(outer.Path().c_str(), shortName, MAX_PATH));
     ASSERT_NE(outer.Path(), shortName);
-    EXPECT_TRUE(TouchesCriticalFolder(shortName, true, {outer / L"inner"}));
-    EXPECT_TRUE(TouchesCriticalFolder(shortName, false, {outer.Path()}));
-    EXPECT_FALSE(TouchesCriticalFolder(shortName, false, {outer / L"inner"}));
+    EXPECT_FALSE(LockRule({outer / L"inner"}).AllowsFolder(shortName, true));
+    EXPECT_FALSE(LockRule({outer.Path()}).AllowsFolder(shortName, false));
+    EXPECT_TRUE(LockRule({outer / L"inner"}).AllowsFolder(shortName, false));
     EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
 }
 

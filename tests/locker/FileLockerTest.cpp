@@ -156,12 +156,12 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     TempFolder remote(L"hang");
     ASSERT_TRUE(WriteTextFile(remote / L"stuck.txt", "s"));
     auto hang = std::make_shared<HangingOpen>();
-    auto hanging = std::make_unique<FileLocker>([hang](const std::wstring& path) {
-        if (path.find(L"stuck.txt") == std::wstring::npos) return OpenFileLocked(path);
+    auto hanging = std::make_unique<FileLocker>([hang](HANDLE folder, const std::wstring& name) {
+        if (name != L"stuck.txt") return OpenFileLocked(folder, name);
         hang->thread.Reset(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
         ::SetEvent(hang->entered.Get());
         ::WaitForSingleObject(hang->release.Get(), 60000);
-        UniqueHandle file = OpenFileLocked(path);
+        UniqueHandle file = OpenFileLocked(folder, name);
         hang->opened = static_cast<bool>(file);
         return file;
     });
