@@ -168,6 +168,10 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
         watch->folder = PinFolder(job.path);
         if (!watch->folder) {
             job.presence = PresenceAfter(::GetLastError(), job.path);
+            // One not there is judged by its name meanwhile.
+            FolderIdentity named;
+            named.path = job.folderKey;
+            job.refused = !rule_.Allows(named, job.topTree);
             return nullptr;
         }
         job.presence = ItemStatus::Folder::Present;

@@ -143,6 +143,44 @@ TEST_F(FileLockerTest, OddPathsLockNothingAndSayWhy) {
     EXPECT_FALSE(locker.StatusOf({paths[0]})[0].locked);
 }
 
+TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInsideAndNoLinkIsFollowed) {
+    const std::wstring system = SystemFolder();
+    wchar_t windows[MAX_PATH + 1] = {};
+    ASSERT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH + 1));
+    ASSERT_TRUE(MakeLink(folder / L"system", system));
+    const std::vector<std::wstring> items = {folder / L"system\\*.*", TreeItem(folder / L"system"),
+                                             system + L"\\drivers\\*.*", std::wstring(windows) + L"\\Fonts\\*.*"};
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    // A tree holding the link locks its own files only, and counts the link.
+    locker.SetItemLocked(TreeItem(folder.Path()), true);
+    ASSERT_TRUE(Settle(locker));
+    for (const ItemStatus& status : locker.StatusOf(items)) EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"sub\\inner.txt"));
+    EXPECT_EQ(1u, locker.StatusOf({TreeItem(folder.Path())})[0].linksLeft);
+    EXPECT_EQ(3u, locker.Report().lockedFiles);
+    locker.SetItemLocked(TreeItem(folder.Path()), false);
+
+    // Unlocked, its folder replaced by a link to System32, locked again.
+    const std::wstring sub = folder / L"sub\\*.*";
+    locker.SetItemLocked(sub, true);
+    ASSERT_TRUE(Settle(locker));
+    ASSERT_EQ(1u, locker.Report().lockedFiles);
+    locker.SetItemLocked(sub, false);
+    // Its pin goes with the lane's next round.
+    ASSERT_TRUE(WaitUntil([&] {
+        DeleteTree(folder / L"sub");
+        return ::GetFileAttributesW((folder / L"sub").c_str()) == INVALID_FILE_ATTRIBUTES;
+    }));
+    ASSERT_TRUE(MakeLink(folder / L"sub", system));
+    locker.SetItemLocked(sub, true);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({sub})[0].refusal);
+    EXPECT_EQ(0u, locker.Report().lockedFiles);
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+    EXPECT_TRUE(RemoveLink(folder / L"sub") && RemoveLink(folder / L"system"));
+}
+
 // An open that hangs, as one on a share that stopped answering does. Shared
 // with the locker's thread, which may outlive the locker.
 struct HangingOpen {
