@@ -234,6 +234,30 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
 }
 
+TEST_F(FileLockerTest, UnlockDuringAListingStopsItAndLeavesNothingHeld) {
+    TempFolder large(L"large");
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(WriteTextFile(large / (std::to_wstring(i) + L".txt"), ""));
+    // The 600th open waits until the item is unlocked.
+    auto hang = std::make_shared<HangingOpen>();
+    auto opens = std::make_shared<std::atomic<int>>(0);
+    FileLocker blocking([hang, opens](HANDLE folder, const std::wstring& name) {
+        if (++*opens == 600) {
+            ::SetEvent(hang->entered.Get());
+            ::WaitForSingleObject(hang->release.Get(), 60000);
+        }
+        return OpenFileLocked(folder, name);
+    });
+    blocking.SetItemLocked(large / L"*.*", true);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hang->entered.Get(), 10000));
+    blocking.SetItemLocked(large / L"*.*", false);
+    ::SetEvent(hang->release.Get());
+    ASSERT_TRUE(Settle(blocking));
+    // No open after the one under way, and nothing of it held.
+    EXPECT_EQ(600, opens->load());
+    EXPECT_EQ(0u, blocking.Report().lockedFiles);
+    for (const wchar_t* name : {L"0.txt", L"599.txt", L"999.txt"}) EXPECT_EQ(0u, OpenFromOutside(large / name));
+}
+
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
     std::wstring deep = folder.Path();
     while (deep.size() < 400) {
