@@ -129,7 +129,7 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     for (std::uint32_t& count : counts) {
         if (!in.U32(count)) return false;
     }
-    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::Unreachable) ||
+    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::OutOfHandles) ||
         refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::FolderWithoutPattern)) {
         return false;
     }

@@ -47,7 +47,8 @@ struct Lane {
 }  // namespace
 
 struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
-    Core(FileOpener opener, std::size_t treeLimit) : open(std::move(opener)), state(treeLimit) {}
+    Core(FileOpener opener, std::size_t treeLimit, std::size_t budget)
+        : open(std::move(opener)), state(treeLimit, budget) {}
 
     void Wake(Lane& lane) {
         if (lane.awake) return;
@@ -203,8 +204,8 @@ void FileLocker::Core::RunLane(Lane& lane) {
 
 FileLocker::FileLocker() : FileLocker(&OpenFileLocked) {}
 
-FileLocker::FileLocker(FileOpener open, std::size_t treeLimit)
-    : core_(std::make_shared<Core>(std::move(open), treeLimit)) {}
+FileLocker::FileLocker(FileOpener open, std::size_t treeLimit, std::size_t budget)
+    : core_(std::make_shared<Core>(std::move(open), treeLimit, budget)) {}
 
 FileLocker::~FileLocker() {
     std::vector<UniqueHandle> released;
@@ -250,6 +251,7 @@ void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
                     const auto lane = core_->lanes.find(unlocked.root);
                     if (lane != core_->lanes.end()) core_->Wake(*lane->second);
                 }
+                for (const std::wstring& root : unlocked.retryRoots) core_->StartLane(root);
             }
         }
         // The files go free here, before the call returns.

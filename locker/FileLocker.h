@@ -27,9 +27,10 @@ namespace vaultmere {
 class FileLocker final : public ItemLocker {
 public:
     FileLocker();
-    // open takes the place of OpenFileLocked, and treeLimit of kTreeLimit (tests).
+    // open takes the place of OpenFileLocked, treeLimit of kTreeLimit and
+    // budget of kHandleBudget (tests).
     // Nothing is locked that LockRule refuses.
-    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit);
+    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget);
     // Bounded: a lane stuck on a network call is left behind; it closes
     // what it opens once the call returns and touches nothing of this.
     ~FileLocker() override;

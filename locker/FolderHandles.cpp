@@ -19,8 +19,8 @@ constexpr int kFileNameInformation = 9;
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtQueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                      int, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using NtQueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, int,
+                                                      BOOLEAN, PUNICODE_STRING, BOOLEAN);
 using NtQueryInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
 using RtlNtStatusToDosErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
@@ -45,9 +45,7 @@ const NtFunctions& Nt() {
     return functions;
 }
 
-void SetErrorFrom(NTSTATUS status) {
-    ::SetLastError(Nt().toDosError ? Nt().toDosError(status) : ERROR_GEN_FAILURE);
-}
+void SetErrorFrom(NTSTATUS status) { ::SetLastError(Nt().toDosError ? Nt().toDosError(status) : ERROR_GEN_FAILURE); }
 
 bool CountedString(const std::wstring& text, UNICODE_STRING& counted) {
     if (text.size() > 32767) return false;
@@ -119,9 +117,10 @@ DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bo
     FolderEntry entry;
     for (bool first = true;; first = false) {
         IO_STATUS_BLOCK io{};
-        const NTSTATUS status = Nt().queryDirectory(
-            folder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
-            kFileIdBothDirectoryInformation, FALSE, first && !mask.empty() ? &counted : nullptr, first);
+        const NTSTATUS status = Nt().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
+                                                    static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                                                    kFileIdBothDirectoryInformation, FALSE,
+                                                    first && !mask.empty() ? &counted : nullptr, first);
         if (status < 0) {
             const DWORD error = Nt().toDosError ? Nt().toDosError(status) : ERROR_GEN_FAILURE;
             return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;

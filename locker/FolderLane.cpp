@@ -56,18 +56,27 @@ bool Covered(const FolderJob& job, const std::wstring& lower, DWORD attributes) 
 // Why a folder could not be opened: gone from a drive or share that is
 // there, or the drive or share itself cannot be asked.
 ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        break;
+    case ERROR_ACCESS_DENIED:
+        return ItemStatus::Folder::Denied;
+    case ERROR_SHARING_VIOLATION:
+        return ItemStatus::Folder::InUse;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_NOT_ENOUGH_QUOTA:
+        return ItemStatus::Folder::OutOfHandles;
+    default:
+        return ItemStatus::Folder::Unreachable;
+    }
     return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
                                                                                      : ItemStatus::Folder::Missing;
 }
 
-// The key of the folder above a subfolder's key.
-std::wstring ParentKey(const std::wstring& key) {
-    const std::size_t slash = key.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return std::wstring();
-    // A drive root keeps its backslash.
-    return slash > 0 && key[slash - 1] == L':' ? key.substr(0, slash + 1) : key.substr(0, slash);
-}
+bool IsGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
@@ -184,7 +193,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
         // A tree's subfolder, from its parent's pin: a link swapped in
         // since the parent listed it is opened itself, or shows as another
         // file than the one listed.
-        const auto parent = pinned_.find(ParentKey(job.folderKey));
+        const auto parent = pinned_.find(ParentFolder(job.folderKey));
         const auto parentWatch = parent == pinned_.end() ? watches_.end() : watches_.find(parent->second);
         if (parentWatch == watches_.end()) {
             job.presence = ItemStatus::Folder::Missing;
@@ -196,7 +205,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
                                      FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
         if (!watch->folder) {
             const DWORD error = ::GetLastError();
-            job.presence = error == ERROR_ACCESS_DENIED ? ItemStatus::Folder::Unreachable : ItemStatus::Folder::Missing;
+            job.presence = IsGoneError(error) ? ItemStatus::Folder::Missing : PresenceAfter(error, job.path);
             return nullptr;
         }
         job.presence = ItemStatus::Folder::Present;

@@ -63,7 +63,8 @@ bool LockRule::AllowsFolder(const std::wstring& folder, bool withSubfolders) con
     FolderIdentity identity;
     // One that cannot be opened is judged by its name: the locker judges
     // it again once it is there.
-    if (!handle || !ReadIdentity(handle.Get(), true, identity, DriveOf(target.folder))) identity.path = LowerCase(target.folder);
+    if (!handle || !ReadIdentity(handle.Get(), true, identity, DriveOf(target.folder)))
+        identity.path = LowerCase(target.folder);
     return Allows(identity, withSubfolders);
 }
 

@@ -95,6 +95,8 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
     }
 
     Folder& folder = FolderAt(item.folder, path);
+    // What a tree turned away is for this item to take.
+    folder.turnedAway.clear();
     FolderPattern pattern;
     pattern.name = item.target.name;
     pattern.lower = item.name;
@@ -123,7 +125,7 @@ bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, c
     Tree& tree = trees_.at(top);
     if (tree.members.count(folderKey)) return false;
     if (folderKey != top) {
-        if (tree.entries >= treeLimit_) {
+        if (tree.entries >= treeLimit_ || HandlesUsed() >= budget_) {
             tree.foldersTurnedAway.insert(folderKey);
             return false;
         }
@@ -173,7 +175,9 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
         for (auto it = folder.waiting.begin(); it != folder.waiting.end();) {
             it = Covers(folder, it->first) ? std::next(it) : folder.waiting.erase(it);
         }
-        if (TreesOf(folder).empty()) folder.turnedAway.clear();
+        for (auto it = folder.turnedAway.begin(); it != folder.turnedAway.end();) {
+            it = Covers(folder, *it) ? std::next(it) : folder.turnedAway.erase(it);
+        }
         return;
     }
     for (auto& entry : folder.held) released.push_back(std::move(entry.second));
@@ -240,7 +244,30 @@ LockerState::Unlocked LockerState::Unlock(const std::wstring& key, std::vector<U
     }
     const auto lane = lanes_.find(result.root);
     result.rootIdle = lane == lanes_.end() || lane->second.folders == 0;
+    result.retryRoots = RetryTurnedAway();
     return result;
+}
+
+std::vector<std::wstring> LockerState::RetryTurnedAway() {
+    std::unordered_set<std::wstring> roots;
+    auto again = [&](const std::wstring& key) {
+        const auto found = folders_.find(key);
+        if (found == folders_.end()) return;
+        found->second.scanDue = true;
+        Queue(key, found->second);
+        roots.insert(found->second.root);
+    };
+    for (auto& entry : folders_) {
+        if (entry.second.turnedAway.empty()) continue;
+        entry.second.turnedAway.clear();
+        again(entry.first);
+    }
+    // A subfolder turned away is found again by its parent's listing.
+    for (auto& entry : trees_) {
+        for (const std::wstring& key : entry.second.foldersTurnedAway) again(ParentFolder(key));
+        entry.second.foldersTurnedAway.clear();
+    }
+    return std::vector<std::wstring>(roots.begin(), roots.end());
 }
 
 void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
@@ -311,6 +338,7 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         for (const auto& entry : folder.waiting) {
             if (covers(entry.first)) CountWaiting(entry.second.failure, status);
         }
+        for (const std::wstring& lower : folder.turnedAway) status.filesOverLimit += covers(lower) ? 1 : 0;
     }
     return statuses;
 }
@@ -587,6 +615,7 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
         job.files.clear();
         return;
     }
+    std::size_t used = job.files.empty() ? 0 : HandlesUsed();
     for (FileOutcome& outcome : job.files) {
         // Unlocked meanwhile, or held already (a second open of our own
         // file fails with a sharing violation).
@@ -599,8 +628,9 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             continue;
         }
         folder->waiting.erase(outcome.lower);
-        if (!Admits(*folder, outcome.lower)) {
-            // Its trees are full: left open, and noted.
+        if (!Admits(*folder, outcome.lower) || used >= budget_) {
+            // Its trees are full, or the locker holds all it may: left open,
+            // noted, and tried again once an unlock makes room.
             released.push_back(std::move(outcome.file));
             folder->turnedAway.insert(std::move(outcome.lower));
             continue;
@@ -610,9 +640,17 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             if (pattern.lower == outcome.lower) pattern.namesFolder = false;
         }
         folder->held.emplace(std::move(outcome.lower), std::move(outcome.file));
+        ++used;
         Count(*folder, 1, 0);
     }
     job.files.clear();
+}
+
+std::size_t LockerState::HandlesUsed() const {
+    // Each folder is one pin at most.
+    std::size_t used = folders_.size();
+    for (const auto& entry : folders_) used += entry.second.held.size();
+    return used;
 }
 
 bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,

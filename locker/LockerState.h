@@ -96,14 +96,16 @@ struct FolderJob {
 
 class LockerState {
 public:
-    // treeLimit is kTreeLimit but for tests.
-    explicit LockerState(std::size_t treeLimit = kTreeLimit) : treeLimit_(treeLimit) {}
+    // treeLimit and budget are kTreeLimit and kHandleBudget but for tests.
+    explicit LockerState(std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget)
+        : treeLimit_(treeLimit), budget_(budget) {}
 
     // Returns the root of the lane that has work now, or "".
     std::wstring Lock(const ItemKey& item, ULONGLONG now);
     struct Unlocked {
-        std::wstring root;      // the root of the folder let go, or ""
-        bool rootIdle = false;  // no folder is left on that root
+        std::wstring root;                     // the root of the folder let go, or ""
+        bool rootIdle = false;                 // no folder is left on that root
+        std::vector<std::wstring> retryRoots;  // lanes with files to try again now that there is room
     };
     Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
     void ReleaseAll(std::vector<UniqueHandle>& released);
@@ -161,7 +163,7 @@ private:
         std::vector<std::wstring> look;
         std::vector<std::pair<std::wstring, std::wstring>> left;
         std::size_t overflows = 0;
-        std::unordered_set<std::wstring> turnedAway;  // files its trees had no room for
+        std::unordered_set<std::wstring> turnedAway;  // files its trees or the budget had no room for
         std::int64_t listedId = 0;                    // a subfolder's, as its parent listed it
         bool refused = false;                         // by the rule, or a link in its place
         std::size_t links = 0;                        // links its last listing left alone
@@ -201,6 +203,11 @@ private:
     // free, and a folder left with none is given up.
     template <typename Drop>
     void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
+    // Files and pins held, against budget_.
+    std::size_t HandlesUsed() const;
+    // What trees or the budget turned away is listed again; returns the
+    // roots of the lanes that have work.
+    std::vector<std::wstring> RetryTurnedAway();
     // The rule refused the folder, or a link stood in its place.
     void Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released);
     // The trees a folder's files count against, by their top folders.
@@ -219,6 +226,7 @@ private:
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
     std::size_t treeLimit_;
+    std::size_t budget_;
     std::unordered_map<std::wstring, Item> items_;
     FolderMap folders_;
     std::unordered_map<std::wstring, Tree> trees_;

@@ -58,6 +58,12 @@ std::wstring StatusNote(const ItemStatus& status) {
         return L"folder missing";
     case ItemStatus::Folder::Unreachable:
         return L"not reachable";
+    case ItemStatus::Folder::Denied:
+        return L"no access";
+    case ItemStatus::Folder::InUse:
+        return L"folder in use";
+    case ItemStatus::Folder::OutOfHandles:
+        return L"out of handles";
     case ItemStatus::Folder::Present:
         break;
     }

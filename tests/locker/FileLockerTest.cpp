@@ -154,7 +154,8 @@ TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInside
     // A tree holding the link locks its own files only, and counts the link.
     locker.SetItemLocked(TreeItem(folder.Path()), true);
     ASSERT_TRUE(Settle(locker));
-    for (const ItemStatus& status : locker.StatusOf(items)) EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
+    for (const ItemStatus& status : locker.StatusOf(items))
+        EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
     EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"sub\\inner.txt"));
     EXPECT_EQ(1u, locker.StatusOf({TreeItem(folder.Path())})[0].linksLeft);
@@ -256,6 +257,31 @@ TEST_F(FileLockerTest, UnlockDuringAListingStopsItAndLeavesNothingHeld) {
     EXPECT_EQ(600, opens->load());
     EXPECT_EQ(0u, blocking.Report().lockedFiles);
     for (const wchar_t* name : {L"0.txt", L"599.txt", L"999.txt"}) EXPECT_EQ(0u, OpenFromOutside(large / name));
+}
+
+TEST_F(FileLockerTest, ItemsPastTheHandleBudgetAreNotedAndLockedOnceAnUnlockMakesRoom) {
+    // Room for 5 handles: this folder's pin and its 2 files, then the other's pin and 1 of its 3.
+    FileLocker budgeted(&OpenFileLocked, kTreeLimit, 5);
+    TempFolder other(L"budget");
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) ASSERT_TRUE(WriteTextFile(other / name, ""));
+    budgeted.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(budgeted));
+    budgeted.SetItemLocked(other / L"*.*", true);
+    ASSERT_TRUE(Settle(budgeted));
+    const ItemStatus status = budgeted.StatusOf({other / L"*.*"})[0];
+    EXPECT_EQ(ItemStatus::Folder::Present, status.folder);
+    EXPECT_EQ(1u, status.filesHeld);
+    EXPECT_EQ(2u, status.filesOverLimit);
+    EXPECT_EQ(3u, budgeted.Report().lockedFiles);
+
+    budgeted.SetItemLocked(Item(), false);
+    EXPECT_TRUE(WaitUntil([&] {
+        const ItemStatus now = budgeted.StatusOf({other / L"*.*"})[0];
+        return now.filesHeld == 3 && now.filesOverLimit == 0;
+    }));
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(other / name));
+    }
 }
 
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {

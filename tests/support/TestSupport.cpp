@@ -20,8 +20,8 @@ std::wstring UniqueSuffix() {
 // The host's name of a Windows path, from Wine's kernel32; "" elsewhere.
 std::string UnixName(const std::wstring& path) {
     using Convert = char*(CDECL*)(const wchar_t*);
-    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     char* name = convert ? convert(path.c_str()) : nullptr;
     if (!name) return std::string();
     std::string result = name;
