@@ -139,6 +139,28 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"inner\\x.txt"));
     EXPECT_FALSE(::MoveFileW((open / L"inner\\closed\\more").c_str(), (open / L"moved").c_str()));
+
+    // Unlocked, its folder replaced by a link to System32, relocked: nothing of System32 is locked.
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetSystemDirectoryW(system, MAX_PATH));
+    TempFolder around(L"gate-swap");
+    const std::wstring swap = around / L"swap";
+    ASSERT_TRUE(MakeFolder(swap));
+    ASSERT_TRUE(WriteTextFile(swap + L"\\s.txt", "s"));
+    const std::wstring swapped = swap + L"\\*.*";
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::LockFolder, swapped));
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::UnlockItem, swapped));
+    ASSERT_TRUE(WaitUntil([&] {
+        DeleteTree(swap);
+        return ::GetFileAttributesW(swap.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }));
+    ASSERT_TRUE(MakeLink(swap, system));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::RelockItem, swapped));
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({swapped})[0].refusal);
+    EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
+    EXPECT_TRUE(RemoveLink(swap));
     client.Close();
     server->Stop();
 
