@@ -39,4 +39,11 @@ bool GuardEvents::WrongPassword(const std::wstring& user) {
                           SidOf(user, sid) ? sid.Get() : nullptr, 2, 0, strings, nullptr) != FALSE;
 }
 
+bool GuardEvents::FolderRefused(const std::wstring& folder) {
+    if (!source_) return false;
+    const wchar_t* strings[] = {folder.c_str()};
+    return ::ReportEventW(source_.Get(), EVENTLOG_WARNING_TYPE, 0, MSG_FOLDER_REFUSED, nullptr, 1, 0, strings,
+                          nullptr) != FALSE;
+}
+
 }  // namespace vaultmere

@@ -17,6 +17,8 @@ public:
     // A wrong password from the user with this SID (as text); false when
     // the entry could not be written.
     bool WrongPassword(const std::wstring& user);
+    // The locker refused a folder; from any thread.
+    bool FolderRefused(const std::wstring& folder);
 
     // DOMAIN\name of a SID given as text; the SID itself when it names no
     // account.

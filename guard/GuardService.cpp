@@ -80,7 +80,9 @@ GuardService::GuardService()
       // Keys made anew get their descriptor at once; the list waits until
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,
-             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}) {}
+             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}) {
+    locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
+}
 
 GuardService::~GuardService() = default;
 

@@ -61,6 +61,7 @@ struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
 
     FileOpener open;
     const LockRule rule;
+    std::function<void(const std::wstring& folder)> refused;
     // Counts unlocks, so that a listing under way asks whether it is still wanted.
     std::atomic<unsigned> unlocks{0};
     mutable SlimLock mutex;
@@ -199,6 +200,9 @@ void FileLocker::Core::RunLane(Lane& lane) {
         }
         // Closed outside the mutex, like every other handle let go.
         released.clear();
+        for (const FolderJob& job : jobs) {
+            if (job.refused && job.top && refused) refused(job.path);
+        }
     }
 }
 
@@ -266,6 +270,10 @@ std::vector<ItemStatus> FileLocker::StatusOf(const std::vector<std::wstring>& pa
     for (const std::wstring& path : paths) keys.push_back(MakeItemKey(path).key);
     std::lock_guard<SlimLock> lock(core_->mutex);
     return core_->state.Status(keys);
+}
+
+void FileLocker::OnRefused(std::function<void(const std::wstring& folder)> notice) {
+    core_->refused = std::move(notice);
 }
 
 LockerReport FileLocker::Report() const {

@@ -14,6 +14,7 @@
 // never waiting on a disk; FolderLane, the listing, opening and watching,
 // one lane (thread) per drive or share, outside the mutex; and this class,
 // which parses an item once where it comes in and hands work between them.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ public:
     // the files go before it returns.
     void SetItemLocked(const std::wstring& path, bool locked) override;
     std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
+
+    // Told of each folder the rule refuses, on a lane's thread, outside the
+    // locker's lock. Set before anything is locked.
+    void OnRefused(std::function<void(const std::wstring& folder)> notice);
 
     LockerReport Report() const;
     // Every lock asked for has been worked through: listed, opened and its
