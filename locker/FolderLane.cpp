@@ -417,7 +417,7 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
 }
 
 std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& subfolder)>& mayEnter) {
+                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake) {
     std::size_t entries = 0;
     std::vector<std::wstring> pending{folder};
     while (!pending.empty() && entries <= most) {
@@ -432,10 +432,12 @@ std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
                 if (IsDots(found.cFileName) || !TreeEnters(attributes)) continue;
                 std::wstring subfolder = JoinPath(current, found.cFileName);
-                if (mayEnter && !mayEnter(subfolder)) return most + 1;
+                if (mayTake && !mayTake(subfolder, true)) return most + 1;
                 pending.push_back(std::move(subfolder));
             } else if (attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
                 continue;
+            } else if (mayTake && !mayTake(JoinPath(current, found.cFileName), false)) {
+                return most + 1;
             }
             ++entries;
         } while (entries <= most && ::FindNextFileW(search.Get(), &found));

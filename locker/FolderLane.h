@@ -38,11 +38,11 @@ bool TreeEnters(DWORD attributes);
 
 // What locking folder with its subfolders would hold: its files and
 // subfolders at any depth that a tree covers and enters, counted until past
-// most. mayEnter, when given, is asked about each subfolder (as an absolute
-// path) before it is counted; false stops the count at most + 1. A folder
-// that cannot be read counts as empty.
+// most. mayTake, when given, is asked about each file and subfolder (as an
+// absolute path) before it is counted; false stops the count at most + 1. A
+// folder that cannot be read counts as empty.
 std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& subfolder)>& mayEnter = nullptr);
+                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake = nullptr);
 
 // What one finished watch read brought.
 struct WatchEvent {

@@ -102,12 +102,19 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
                   GuardMessage::Refusal(GuardRefusal::ItemRefused,
                                         L"You may not open this folder, so it cannot be locked for you.")),
               Ask(client, GuardMessageKind::LockFolder, denied.Path() + L"\\*.*"));
+    // Nor may a folder whose files the user may not all read be locked.
+    ASSERT_TRUE(SetFolderDacl(open / L"a.txt", L"D:P(D;;0x1;;;WD)(A;;FA;;;WD)"));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Refusal(
+                  GuardRefusal::ItemRefused,
+                  L"You may not read every file in this folder, so it cannot be locked for you.")),
+              Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
+    ASSERT_TRUE(SetFolderDacl(open / L"a.txt", L"D:P(A;;FA;;;WD)"));
     const auto missing = Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\gone\\*.*");
     ASSERT_TRUE(missing.has_value());
     EXPECT_EQ(L"This folder cannot be found, so it cannot be locked.", missing->text);
     EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
               Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
-    EXPECT_EQ(3, tokens);
+    EXPECT_EQ(4, tokens);
     EXPECT_EQ(std::vector<std::wstring>{open.Path() + L"\\*.*"}, store.items);
 
     ASSERT_TRUE(Settle(locker));
@@ -148,15 +155,18 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(MakeFolder(swap));
     ASSERT_TRUE(WriteTextFile(swap + L"\\s.txt", "s"));
     const std::wstring swapped = swap + L"\\*.*";
-    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::LockFolder, swapped));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::LockFolder, swapped));
     ASSERT_TRUE(Settle(locker));
-    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::UnlockItem, swapped));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::UnlockItem, swapped));
     ASSERT_TRUE(WaitUntil([&] {
         DeleteTree(swap);
         return ::GetFileAttributesW(swap.c_str()) == INVALID_FILE_ATTRIBUTES;
     }));
     ASSERT_TRUE(MakeLink(swap, system));
-    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)), Ask(client, GuardMessageKind::RelockItem, swapped));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::RelockItem, swapped));
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({swapped})[0].refusal);
     EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
