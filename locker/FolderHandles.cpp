@@ -16,6 +16,7 @@ namespace {
 constexpr int kFileIdBothDirectoryInformation = 37;
 constexpr int kFileInternalInformation = 6;
 constexpr int kFileNameInformation = 9;
+constexpr int kFileBasicInformation = 4;
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -164,11 +165,15 @@ std::int64_t FileIdOf(HANDLE file) {
 
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive) {
     identity = FolderIdentity();
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!::GetFileInformationByHandle(folder, &information)) return false;
-    identity.volume = information.dwVolumeSerialNumber;
-    identity.fileId = static_cast<std::int64_t>((static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
-                                                information.nFileIndexLow);
+    // Not GetFileInformationByHandle: its volume serial costs a look at the
+    // volume each time (a third of a millisecond under Wine).
+    FILE_BASIC_INFO basic{};
+    IO_STATUS_BLOCK io{};
+    if (!Nt().queryInformation || Nt().queryInformation(folder, &io, &basic, sizeof basic, kFileBasicInformation) < 0) {
+        return false;
+    }
+    identity.attributes = basic.FileAttributes;
+    identity.fileId = FileIdOf(folder);
     if (!withPath) return true;
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {

@@ -36,10 +36,11 @@ bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry);
 // The file system's number for an open file or folder; 0 when unknown.
 std::int64_t FileIdOf(HANDLE file);
 
-// Where a folder held open is: its volume, file id and final path (the
-// parsed form of ItemPath, lower-cased; "" when it could not be read).
+// Where a folder held open is: its file id (unique on its volume, the drive
+// of its final path) and final path (the parsed form of ItemPath,
+// lower-cased; "" when it could not be read), with its attributes.
 struct FolderIdentity {
-    DWORD volume = 0;
+    DWORD attributes = 0;
     std::int64_t fileId = 0;
     std::wstring path;
 };

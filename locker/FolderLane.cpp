@@ -107,7 +107,7 @@ struct FolderLane::Watch {
     std::uint64_t serial = 0;
     std::wstring path;
     UniqueHandle folder;
-    bool ported = false;
+    bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
     bool reading = false;
     std::vector<DWORD> buffer;
@@ -202,25 +202,20 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
         watch->folder = OpenRelative(parentWatch->second->folder.Get(),
                                      job.path.substr(job.path.find_last_of(L'\\') + 1),
                                      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+                                     FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT);
         if (!watch->folder) {
             const DWORD error = ::GetLastError();
             job.presence = IsGoneError(error) ? ItemStatus::Folder::Missing : PresenceAfter(error, job.path);
             return nullptr;
         }
         job.presence = ItemStatus::Folder::Present;
-        BY_HANDLE_FILE_INFORMATION information;
         if (!ReadIdentity(watch->folder.Get(), false, identity) ||
-            !::GetFileInformationByHandle(watch->folder.Get(), &information) ||
-            (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
             (job.listedId != 0 && identity.fileId != job.listedId) || rule_.IsProtected(identity)) {
             job.refused = true;
             return nullptr;
         }
     }
-    // The packets of this handle's reads carry the watch as their key.
-    watch->ported = ::CreateIoCompletionPort(watch->folder.Get(), port_, reinterpret_cast<ULONG_PTR>(watch.get()), 0) !=
-                    nullptr;
     Watch* pinned = watch.get();
     pinned_[job.folderKey] = job.serial;
     watches_[job.serial] = std::move(watch);
@@ -230,23 +225,39 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
 void FolderLane::Work(FolderJob& job) {
     Watch* pin = Pin(job);
     if (!pin) return;
-    if (job.watch) {
-        if (!pin->reading) {
-            pin->buffer.resize(
-                std::max<DWORD>(job.watchBytes, sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(wchar_t)) /
-                sizeof(DWORD));
-            if (pin->ported) pin->Read();
+    if (job.watch && !pin->reading) {
+        if (!pin->async) {
+            // The same folder again, for overlapped reads; the packets of
+            // its reads carry the watch as their key.
+            UniqueHandle watched = OpenRelative(pin->folder.Get(), std::wstring(),
+                                                FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+            if (watched &&
+                ::CreateIoCompletionPort(watched.Get(), port_, reinterpret_cast<ULONG_PTR>(pin), 0) != nullptr) {
+                pin->folder = std::move(watched);
+                pin->async = true;
+            }
         }
-        // Not watched, but there: listed now, and the watch tried again later.
-        job.watching = pin->reading;
+        pin->buffer.resize(
+            std::max<DWORD>(job.watchBytes, sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(wchar_t)) /
+            sizeof(DWORD));
+        if (pin->async) pin->Read();
     }
-    const UniqueHandle listing = ReopenForListing(pin->folder.Get());
-    if (!listing) {
-        job.presenceKnown = true;
-        job.presence = PresenceAfter(::GetLastError(), job.path);
-        return;
+    // Not watched, but there: listed now, and the watch tried again later.
+    if (job.watch) job.watching = pin->reading;
+    // An overlapped handle is listed through a synchronous one of its own.
+    UniqueHandle reopened;
+    if (pin->async) {
+        reopened = ReopenForListing(pin->folder.Get());
+        if (!reopened) {
+            job.presenceKnown = true;
+            job.presence = PresenceAfter(::GetLastError(), job.path);
+            return;
+        }
     }
-    if (job.scan) List(job, listing.Get());
+    const HANDLE listing = pin->async ? reopened.Get() : pin->folder.Get();
+    if (job.scan) List(job, listing);
     for (const std::wstring& name : job.look) {
         if (stop_ || job.abandoned) return;
         FolderEntry entry;
@@ -256,12 +267,12 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing.Get(), entry.name, std::move(lower), entry.fileId);
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), entry.fileId);
         if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) {
         if (stop_ || job.abandoned) return;
-        Open(job, listing.Get(), due.first, due.second, 0);
+        Open(job, listing, due.first, due.second, 0);
         // Made hidden while it waited: a folder item no longer covers it,
         // unless it is named on its own. Nor is a link held.
         FileOutcome& outcome = job.files.back();

@@ -32,7 +32,6 @@ LockRule::LockRule(const std::vector<std::wstring>& protectedFolders) {
         FolderIdentity found;
         if (handle && ReadIdentity(handle.Get(), true, found, DriveOf(target.folder))) {
             if (!found.path.empty() && found.path != named.path) protected_.push_back(found);
-            named.volume = found.volume;
             named.fileId = found.fileId;
         }
         protected_.push_back(std::move(named));
@@ -43,7 +42,10 @@ bool LockRule::IsProtected(const FolderIdentity& folder) const {
     // Some network file systems number nothing.
     if (folder.fileId == 0) return false;
     return std::any_of(protected_.begin(), protected_.end(), [&](const FolderIdentity& each) {
-        return each.fileId == folder.fileId && each.volume == folder.volume;
+        // Ids are unique on a volume: compared on the same drive, or where
+        // a drive is not known.
+        return each.fileId == folder.fileId &&
+               (each.path.empty() || folder.path.empty() || DriveOf(each.path) == DriveOf(folder.path));
     });
 }
 
