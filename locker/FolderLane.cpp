@@ -334,7 +334,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 // Left alone, whatever kind it is.
                 if (!(attributes & FILE_ATTRIBUTE_HIDDEN) &&
-                    (job.tree || CoveredByWildcard(job, LowerCase(entry.name), attributes & ~FILE_ATTRIBUTE_DIRECTORY)))
+                    (job.tree || CoveredByWildcard(job, LowerCase(entry.name), attributes)))
                     ++job.links;
                 return true;
             }

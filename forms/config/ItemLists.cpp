@@ -76,6 +76,9 @@ std::wstring StatusNote(const ItemStatus& status) {
     if (status.filesDenied > 0) add(L"no access");
     if (status.filesFailed > 0) add(L"cannot be locked");
     if (status.filesOverLimit > 0) add(std::to_wstring(status.filesOverLimit) + L" over the file limit");
+    if (status.linksLeft > 0) {
+        add(std::to_wstring(status.linksLeft) + (status.linksLeft == 1 ? L" link left alone" : L" links left alone"));
+    }
     return note;
 }
 
