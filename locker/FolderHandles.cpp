@@ -72,10 +72,11 @@ std::wstring FallbackPath(HANDLE folder, const std::wstring& drive) {
         !::GetFileInformationByHandle(folder, &information) || information.dwVolumeSerialNumber != serial) {
         return std::wstring();
     }
-    std::vector<LONGLONG> buffer(70000 / sizeof(LONGLONG));
+    // A name of up to 32,767 characters and its length.
+    constexpr ULONG kNameBytes = 65544;
+    std::vector<LONGLONG> buffer(kNameBytes / sizeof(LONGLONG));
     IO_STATUS_BLOCK io{};
-    if (Nt().queryInformation(folder, &io, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
-                              kFileNameInformation) < 0) {
+    if (Nt().queryInformation(folder, &io, buffer.data(), kNameBytes, kFileNameInformation) < 0) {
         return std::wstring();
     }
     const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
@@ -114,12 +115,12 @@ DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bo
     UNICODE_STRING counted{};
     if (!CountedString(mask, counted)) return ERROR_INVALID_NAME;
     // Room for a few hundred entries a call.
-    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    constexpr ULONG kListBytes = 64 * 1024;
+    std::vector<LONGLONG> buffer(kListBytes / sizeof(LONGLONG));
     FolderEntry entry;
     for (bool first = true;; first = false) {
         IO_STATUS_BLOCK io{};
-        const NTSTATUS status = Nt().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
-                                                    static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+        const NTSTATUS status = Nt().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(), kListBytes,
                                                     kFileIdBothDirectoryInformation, FALSE,
                                                     first && !mask.empty() ? &counted : nullptr, first);
         if (status < 0) {
