@@ -13,10 +13,29 @@ namespace vaultmere {
 namespace {
 
 // Not in every SDK's winternl.h under these names.
-constexpr int kFileIdBothDirectoryInformation = 37;
+constexpr int kFileIdFullDirectoryInformation = 38;
 constexpr int kFileInternalInformation = 6;
 constexpr int kFileNameInformation = 9;
 constexpr int kFileBasicInformation = 4;
+
+// FILE_ID_FULL_DIR_INFORMATION, which not every SDK declares: the
+// listing's entries with their file ids and no short names (working those
+// out costs a file system that keeps none, Wine, most of a listing).
+struct FullDirectoryEntry {
+    ULONG NextEntryOffset;
+    ULONG FileIndex;
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    LARGE_INTEGER EndOfFile;
+    LARGE_INTEGER AllocationSize;
+    ULONG FileAttributes;
+    ULONG FileNameLength;
+    ULONG EaSize;
+    LARGE_INTEGER FileId;
+    WCHAR FileName[1];
+};
 
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -121,7 +140,7 @@ DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bo
     for (bool first = true;; first = false) {
         IO_STATUS_BLOCK io{};
         const NTSTATUS status = Nt().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(), kListBytes,
-                                                    kFileIdBothDirectoryInformation, FALSE,
+                                                    kFileIdFullDirectoryInformation, FALSE,
                                                     first && !mask.empty() ? &counted : nullptr, first);
         if (status < 0) {
             const DWORD error = Nt().toDosError ? Nt().toDosError(status) : ERROR_GEN_FAILURE;
@@ -129,7 +148,7 @@ DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bo
         }
         const auto* base = reinterpret_cast<const unsigned char*>(buffer.data());
         for (std::size_t offset = 0;;) {
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(base + offset);
+            const auto* info = reinterpret_cast<const FullDirectoryEntry*>(base + offset);
             const std::size_t length = info->FileNameLength / sizeof(wchar_t);
             if (!IsDots(info->FileName, length)) {
                 entry.name.assign(info->FileName, length);

@@ -267,12 +267,12 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), entry.fileId);
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower));
         if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) {
         if (stop_ || job.abandoned) return;
-        Open(job, listing, due.first, due.second, 0);
+        Open(job, listing, due.first, due.second);
         // Made hidden while it waited: a folder item no longer covers it,
         // unless it is named on its own. Nor is a link held.
         FileOutcome& outcome = job.files.back();
@@ -294,17 +294,10 @@ void FolderLane::Work(FolderJob& job) {
     }
 }
 
-void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower,
-                      std::int64_t listedId) {
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower) {
     FileOutcome outcome;
     outcome.file = open_(folder, name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    // Another file than the one listed: a link put in its place and
-    // followed (a file system that cannot open a link itself). Let go.
-    if (outcome.file && listedId != 0 && FileIdOf(outcome.file.Get()) != listedId) {
-        ++job.links;
-        return;
-    }
     // The name as listed is kept only for a file that is to wait.
     if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
@@ -347,7 +340,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
             if (several) job.known.insert(lower);
-            Open(job, folder, entry.name, std::move(lower), entry.fileId);
+            Open(job, folder, entry.name, std::move(lower));
             return MaybeHandIn(job);
         });
         if (error != ERROR_SUCCESS) {
@@ -358,7 +351,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
         if (pattern.wildcard || job.known.count(pattern.lower)) continue;
-        Open(job, folder, pattern.name, pattern.lower, 0);
+        Open(job, folder, pattern.name, pattern.lower);
         if (job.files.back().error == ERROR_ACCESS_DENIED) {
             // A folder refuses to open as a file.
             FolderEntry entry;
