@@ -54,7 +54,7 @@ inline size_t BareLock(const std::wstring& folder, std::vector<vaultmere::Unique
             continue;
         path.resize(prefix.size());
         path += found.cFileName;
-        vaultmere::UniqueHandle file = vaultmere::OpenFileLocked(path);
+        vaultmere::UniqueHandle file = vaultmere::OpenFileLockedByName(path);
         if (file) handles.push_back(std::move(file));
     } while (::FindNextFileW(search.Get(), &found));
     return handles.size();

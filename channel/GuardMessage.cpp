@@ -10,7 +10,7 @@ namespace {
 constexpr unsigned char kMagic[4] = {'V', 'M', 'G', 'D'};
 // A status on the wire: locked, folder state, refusal, then files held,
 // waiting, denied, failed and over the limit, then set by policy.
-constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 5 * 4 + 1;
+constexpr std::size_t kStatusBytes = 1 + 1 + 1 + 6 * 4 + 1;
 
 enum class Fields { None, Text, Code, CodeAndText, Lists, Invalid };
 
@@ -130,6 +130,7 @@ void WriteStatus(Writer& out, const ItemStatus& status) {
     out.U32(static_cast<std::uint32_t>(status.filesDenied));
     out.U32(static_cast<std::uint32_t>(status.filesFailed));
     out.U32(static_cast<std::uint32_t>(status.filesOverLimit));
+    out.U32(static_cast<std::uint32_t>(status.linksLeft));
     out.U8(status.setByPolicy ? 1 : 0);
 }
 
@@ -138,13 +139,13 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     std::uint8_t folder = 0;
     std::uint8_t refusal = 0;
     std::uint8_t byPolicy = 0;
-    std::uint32_t counts[5] = {};
+    std::uint32_t counts[6] = {};
     if (!in.U8(locked) || !in.U8(folder) || !in.U8(refusal)) return false;
     for (std::uint32_t& count : counts) {
         if (!in.U32(count)) return false;
     }
     if (!in.U8(byPolicy) || byPolicy > 1) return false;
-    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::Unreachable) ||
+    if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::OutOfHandles) ||
         refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::FolderWithoutPattern)) {
         return false;
     }
@@ -156,13 +157,14 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     status.filesDenied = counts[2];
     status.filesFailed = counts[3];
     status.filesOverLimit = counts[4];
+    status.linksLeft = counts[5];
     status.setByPolicy = byPolicy == 1;
     return true;
 }
 
 bool StatusFits(const ItemStatus& status) {
-    for (std::size_t count :
-         {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed, status.filesOverLimit}) {
+    for (std::size_t count : {status.filesHeld, status.filesWaiting, status.filesDenied, status.filesFailed,
+                              status.filesOverLimit, status.linksLeft}) {
         if ((static_cast<std::uint64_t>(count) >> 32) != 0) return false;
     }
     return true;
@@ -175,7 +177,7 @@ bool ListedItem::operator==(const ListedItem& other) const {
            status.refusal == other.status.refusal && status.filesHeld == other.status.filesHeld &&
            status.filesWaiting == other.status.filesWaiting && status.filesDenied == other.status.filesDenied &&
            status.filesFailed == other.status.filesFailed && status.filesOverLimit == other.status.filesOverLimit &&
-           status.setByPolicy == other.status.setByPolicy;
+           status.linksLeft == other.status.linksLeft && status.setByPolicy == other.status.setByPolicy;
 }
 
 bool GuardMessage::operator==(const GuardMessage& other) const {

@@ -20,7 +20,8 @@
 namespace vaultmere {
 
 // 2: a status counts the files left open past a tree's limit.
-// 3: a status says whether an administrator's policy set the item; the
+// 3: a status says whether an administrator's policy set the item and how
+//    many links inside it were left alone; the
 //    lists say when each unlocked item locks itself again, and whether a
 //    locked session locks them.
 constexpr std::uint16_t kGuardProtocolVersion = 3;

@@ -66,4 +66,8 @@ bool GuardEvents::PasswordUnreadable(long error) {
     return Report(EVENTLOG_ERROR_TYPE, MSG_PASSWORD_UNREADABLE, {L"error " + std::to_wstring(error)});
 }
 
+bool GuardEvents::FolderRefused(const std::wstring& folder) {
+    return Report(EVENTLOG_WARNING_TYPE, MSG_FOLDER_REFUSED, {folder});
+}
+
 }  // namespace vaultmere

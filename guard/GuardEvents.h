@@ -24,6 +24,8 @@ public:
     bool PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder);
     // The stored password could not be read: the Win32 error.
     bool PasswordUnreadable(long error);
+    // The locker refused a folder; from any thread.
+    bool FolderRefused(const std::wstring& folder);
 
     // DOMAIN\name of a SID given as text; the SID itself when it names no
     // account.

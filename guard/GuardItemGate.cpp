@@ -2,12 +2,10 @@
 
 #include <aclapi.h>
 
-#include "common/AppState.h"
-#include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
-#include "locker/SystemFolders.h"
+#include "locker/LockRule.h"
 
 namespace vaultmere {
 
@@ -17,55 +15,41 @@ constexpr wchar_t kCannotBeLocked[] = L"This item cannot be locked.";
 constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kNetworkFromWindow[] =
     L"Network folders can only be locked by an administrator through the stored list.";
+constexpr wchar_t kFilesNotYours[] = L"You may not read every file in this folder, so it cannot be locked for you.";
 constexpr wchar_t kTreeNotYours[] =
     L"You may not open every folder in this folder, so it cannot be locked with its subfolders for you.";
 
-// The folder as the file system names it, found through a handle; "" when
-// it cannot be opened.
-std::wstring FinalFolderPath(const std::wstring& folder) {
-    const UniqueHandle handle(::CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) return std::wstring();
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), &path[0], static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(length);
-    }
-    // Back from \\?\c:\... and \\?\UNC\server\share\... to the form items are parsed to.
-    const ItemTarget target = ParseItemPath(
-        JoinPath(path.compare(0, 8, L"\\\\?\\UNC\\") == 0 ? L"\\" + path.substr(7) : path.substr(4), L"*.*"));
-    return target.kind == ItemTarget::Kind::Refused ? std::wstring() : target.folder;
+// Whether a file the user asks to lock is one the user may read; one gone
+// meanwhile is no refusal.
+bool MayRead(HANDLE token, const std::wstring& file) {
+    const FolderAccess access = MayAccess(token, file, FILE_READ_DATA);
+    return access == FolderAccess::Granted || access == FolderAccess::Missing;
+}
+
+// The files directly in folder that a plain item of pattern covers.
+bool MayReadEvery(HANDLE token, const std::wstring& folder, const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(::FindFirstFileExW(ExtendedLengthPath(JoinPath(folder, pattern)).c_str(), FindExInfoBasic,
+                                               &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!search) return true;
+    do {
+        constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE |
+                                     FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!(found.dwFileAttributes & kNotLocked) && !MayRead(token, JoinPath(folder, found.cFileName))) return false;
+    } while (::FindNextFileW(search.Get(), &found));
+    return true;
 }
 
 }  // namespace
 
-bool TouchesCriticalFolder(const std::wstring& folder, bool tree, const std::vector<std::wstring>& critical) {
-    std::vector<std::wstring> spellings{LowerCase(folder)};
-    const std::wstring final = FinalFolderPath(folder);
-    if (!final.empty()) spellings.push_back(LowerCase(final));
-    for (const std::wstring& each : critical) {
-        const std::wstring resolved = FinalFolderPath(each);
-        for (const std::wstring& one : {LowerCase(each), LowerCase(resolved)}) {
-            if (one.empty()) continue;
-            for (const std::wstring& spelling : spellings) {
-                if (one == spelling || (tree && FolderWithin(one, spelling))) return true;
-            }
-        }
-    }
-    return false;
+FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
+    return MayAccess(token, folder, FILE_LIST_DIRECTORY);
 }
 
-FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
+FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access) {
     if (!token) return FolderAccess::Unknown;
     UniqueLocalMemory descriptor;
-    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(folder).c_str(), SE_FILE_OBJECT,
+    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(path).c_str(), SE_FILE_OBJECT,
                                                 OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                                     DACL_SECURITY_INFORMATION,
                                                 nullptr, nullptr, nullptr, nullptr, descriptor.Put());
@@ -76,11 +60,10 @@ FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
     BOOL allowed = FALSE;
-    if (!::AccessCheck(descriptor.Get(), token, FILE_LIST_DIRECTORY, &mapping, &privileges, &privilegesSize, &granted,
-                       &allowed)) {
+    if (!::AccessCheck(descriptor.Get(), token, access, &mapping, &privileges, &privilegesSize, &granted, &allowed)) {
         return FolderAccess::Unknown;
     }
-    return allowed && (granted & FILE_LIST_DIRECTORY) ? FolderAccess::Granted : FolderAccess::Denied;
+    return allowed && (granted & access) == access ? FolderAccess::Granted : FolderAccess::Denied;
 }
 
 std::wstring FolderAccessRefusal(FolderAccess access) {
@@ -103,21 +86,30 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
     // The guard runs as the computer: a share a window names would be
     // opened with the computer's rights, not the asking user's.
     if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
-    std::vector<std::wstring> critical = SystemFolders();
-    const std::wstring program = ProgramPath();
-    critical.push_back(program.substr(0, program.find_last_of(L'\\')));
-    if (TouchesCriticalFolder(item.target.folder, item.tree, critical)) return kCriticalFolder;
+    if (!LockRule().AllowsFolder(item.target.folder, item.tree)) return kCriticalFolder;
     const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;
     std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
-    if (!refusal.empty() || !item.tree) return refusal;
+    if (!refusal.empty()) return refusal;
+    if (!item.tree) {
+        const bool file = item.target.kind == ItemTarget::Kind::File;
+        if (file ? !MayRead(token, JoinPath(item.target.folder, item.target.name))
+                 : !MayReadEvery(token, item.target.folder, item.target.name)) {
+            return kFilesNotYours;
+        }
+        return std::wstring();
+    }
     bool mayListAll = true;
-    const std::size_t entries = CountTreeEntries(item.target.folder, treeLimit_, [&](const std::wstring& subfolder) {
-        // One gone meanwhile is no refusal.
-        const FolderAccess access = MayListFolder(token, subfolder);
-        mayListAll = access == FolderAccess::Granted || access == FolderAccess::Missing;
-        return mayListAll;
-    });
+    bool mayReadAll = true;
+    const std::size_t entries =
+        CountTreeEntries(item.target.folder, treeLimit_, [&](const std::wstring& entry, bool folder) {
+            if (!folder) return mayReadAll = MayRead(token, entry);
+            // One gone meanwhile is no refusal.
+            const FolderAccess access = MayListFolder(token, entry);
+            mayListAll = access == FolderAccess::Granted || access == FolderAccess::Missing;
+            return mayListAll;
+        });
     if (!mayListAll) return kTreeNotYours;
+    if (!mayReadAll) return kFilesNotYours;
     return entries > treeLimit_ ? kTreeTooLarge : std::wstring();
 }
 

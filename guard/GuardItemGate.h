@@ -20,18 +20,15 @@ enum class FolderAccess {
 // Checks FILE_LIST_DIRECTORY on the folder's security descriptor against
 // token, an impersonation token (identification level is enough).
 FolderAccess MayListFolder(HANDLE token, const std::wstring& folder);
+// The same for any access to a file or folder.
+FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access);
 
 // What the user is told when the check does not grant the folder; "" for Granted.
 std::wstring FolderAccessRefusal(FolderAccess access);
 
-// Whether locking folder (with everything beneath it when tree) would lock
-// one of critical, however the folder is written: it is compared as given
-// and as the file system names it once opened, so a short name, a junction
-// or a mount point counts as the folder it leads to.
-bool TouchesCriticalFolder(const std::wstring& folder, bool tree, const std::vector<std::wstring>& critical);
-
-// System folders, the guard's own folder and shares are refused whoever
-// asks; any other folder only if the asking user may not list it: the
+// What LockRule refuses, and shares, are refused whoever
+// asks; any other folder only if the asking user may not list it or read
+// every file it would lock: the
 // guard runs as the computer and must not lock for a user what that user
 // could not open. A folder with its subfolders is refused when it holds
 // one of those folders, when the user may not list every folder in it, or

@@ -98,6 +98,7 @@ GuardService::GuardService()
       policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
                    StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
     core_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
+    locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
 }
 
 GuardService::~GuardService() = default;

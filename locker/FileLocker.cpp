@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "common/TextCase.h"
-#include "locker/SystemFolders.h"
 
 namespace vaultmere {
 
@@ -35,12 +34,6 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
-std::unordered_set<std::wstring> LowerCasedSystemFolders() {
-    std::unordered_set<std::wstring> folders;
-    for (const std::wstring& folder : SystemFolders()) folders.insert(LowerCase(folder));
-    return folders;
-}
-
 // One lane's thread and port. The thread keeps the lane and the core alive
 // as long as it runs, so a lane left behind touches nothing that is gone.
 struct Lane {
@@ -54,8 +47,8 @@ struct Lane {
 }  // namespace
 
 struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
-    Core(FileOpener opener, std::size_t treeLimit)
-        : open(std::move(opener)), state(LowerCasedSystemFolders(), treeLimit) {}
+    Core(FileOpener opener, std::size_t treeLimit, std::size_t budget)
+        : open(std::move(opener)), state(treeLimit, budget) {}
 
     void Wake(Lane& lane) {
         if (lane.awake) return;
@@ -67,6 +60,10 @@ struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
     void RunLane(Lane& lane);
 
     FileOpener open;
+    const LockRule rule;
+    std::function<void(const std::wstring& folder)> refused;
+    // Counts unlocks, so that a listing under way asks whether it is still wanted.
+    std::atomic<unsigned> unlocks{0};
     mutable SlimLock mutex;
     LockerState state;
     std::unordered_map<std::wstring, std::shared_ptr<Lane>> lanes;
@@ -132,7 +129,7 @@ void FileLocker::Core::StopLane(const std::wstring& root) {
 void FileLocker::Core::RunLane(Lane& lane) {
     // No "insert a disk" box for an empty drive: the call just fails.
     ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, nullptr);
-    FolderLane work(lane.port.Get(), open, lane.stop);
+    FolderLane work(lane.port.Get(), open, rule, lane.stop, &unlocks);
     std::vector<UniqueHandle> released;
     for (;;) {
         std::vector<FolderJob> jobs;
@@ -171,7 +168,8 @@ void FileLocker::Core::RunLane(Lane& lane) {
         released.clear();
         if (jobs.empty()) continue;
 
-        const std::function<void(FolderJob&)> handIn = [&](FolderJob& job) {
+        const std::function<bool(FolderJob&)> handIn = [&](FolderJob& job) {
+            bool wanted = false;
             {
                 std::lock_guard<SlimLock> lock(mutex);
                 if (lane.stop || closing) {
@@ -179,9 +177,11 @@ void FileLocker::Core::RunLane(Lane& lane) {
                     job.files.clear();
                 } else {
                     state.TakeFiles(job, ::GetTickCount64(), released);
+                    wanted = state.Wanted(job.folderKey, job.serial);
                 }
             }
             released.clear();
+            return wanted;
         };
         for (FolderJob& job : jobs) {
             if (lane.stop) break;
@@ -200,13 +200,16 @@ void FileLocker::Core::RunLane(Lane& lane) {
         }
         // Closed outside the mutex, like every other handle let go.
         released.clear();
+        for (const FolderJob& job : jobs) {
+            if (job.refused && job.top && refused) refused(job.path);
+        }
     }
 }
 
 FileLocker::FileLocker() : FileLocker(&OpenFileLocked) {}
 
-FileLocker::FileLocker(FileOpener open, std::size_t treeLimit)
-    : core_(std::make_shared<Core>(std::move(open), treeLimit)) {}
+FileLocker::FileLocker(FileOpener open, std::size_t treeLimit, std::size_t budget)
+    : core_(std::make_shared<Core>(std::move(open), treeLimit, budget)) {}
 
 FileLocker::~FileLocker() {
     std::vector<UniqueHandle> released;
@@ -245,12 +248,14 @@ void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
                 if (!root.empty()) core_->StartLane(root);
             } else {
                 const LockerState::Unlocked unlocked = core_->state.Unlock(item.key, released);
+                ++core_->unlocks;
                 if (unlocked.rootIdle) {
                     core_->StopLane(unlocked.root);
                 } else if (!unlocked.root.empty()) {
                     const auto lane = core_->lanes.find(unlocked.root);
                     if (lane != core_->lanes.end()) core_->Wake(*lane->second);
                 }
+                for (const std::wstring& root : unlocked.retryRoots) core_->StartLane(root);
             }
         }
         // The files go free here, before the call returns.
@@ -265,6 +270,10 @@ std::vector<ItemStatus> FileLocker::StatusOf(const std::vector<std::wstring>& pa
     for (const std::wstring& path : paths) keys.push_back(MakeItemKey(path).key);
     std::lock_guard<SlimLock> lock(core_->mutex);
     return core_->state.Status(keys);
+}
+
+void FileLocker::OnRefused(std::function<void(const std::wstring& folder)> notice) {
+    core_->refused = std::move(notice);
 }
 
 LockerReport FileLocker::Report() const {

@@ -14,6 +14,7 @@
 // never waiting on a disk; FolderLane, the listing, opening and watching,
 // one lane (thread) per drive or share, outside the mutex; and this class,
 // which parses an item once where it comes in and hands work between them.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +28,10 @@ namespace vaultmere {
 class FileLocker final : public ItemLocker {
 public:
     FileLocker();
-    // open takes the place of OpenFileLocked, and treeLimit of kTreeLimit (tests).
-    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit);
+    // open takes the place of OpenFileLocked, treeLimit of kTreeLimit and
+    // budget of kHandleBudget (tests).
+    // Nothing is locked that LockRule refuses.
+    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget);
     // Bounded: a lane stuck on a network call is left behind; it closes
     // what it opens once the call returns and touches nothing of this.
     ~FileLocker() override;
@@ -42,6 +45,10 @@ public:
     // the files go before it returns.
     void SetItemLocked(const std::wstring& path, bool locked) override;
     std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
+
+    // Told of each folder the rule refuses, on a lane's thread, outside the
+    // locker's lock. Set before anything is locked.
+    void OnRefused(std::function<void(const std::wstring& folder)> notice);
 
     LockerReport Report() const;
     // Every lock asked for has been worked through: listed, opened and its

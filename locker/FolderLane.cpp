@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/TextCase.h"
+#include "locker/FolderHandles.h"
 #include "locker/ItemPath.h"
 #include "locker/NamePattern.h"
 
@@ -32,58 +33,68 @@ bool IsDots(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// The attributes and reparse tag of one entry; false when it is not there.
-bool Inspect(const std::wstring& path, DWORD& attributes, DWORD& reparseTag) {
-    attributes = ::GetFileAttributesW(path.c_str());
-    reparseTag = 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle search(
-        ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
-    if (search) reparseTag = found.dwReserved0;
-    return true;
+// Whether the job's wildcard patterns cover a listed file: one that is not
+// hidden (nor a link, which never comes here).
+bool CoveredByWildcard(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
+    if (attributes & kNotLocked) return false;
+    for (const FolderPattern& pattern : job.patterns) {
+        if (!pattern.wildcard) continue;
+        if (!pattern.tree.empty() || NameMatchesPattern(pattern.lower, lower)) return true;
+    }
+    return false;
 }
 
 // Whether the job's patterns cover a file: a name given on its own whatever
-// its attributes, else one that is not hidden, and for a tree no link.
-bool Covered(const FolderJob& job, const std::wstring& lower, DWORD attributes, DWORD reparseTag) {
+// its attributes, else as a wildcard covers it.
+bool Covered(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
     for (const FolderPattern& pattern : job.patterns) {
-        if (!pattern.wildcard) {
-            if (pattern.lower == lower) return true;
-            continue;
-        }
-        if (attributes & kNotLocked) continue;
-        if (pattern.tree.empty() ? NameMatchesPattern(pattern.lower, lower) : !IsLink(attributes, reparseTag)) {
-            return true;
-        }
+        if (!pattern.wildcard && pattern.lower == lower) return true;
     }
-    return false;
+    return CoveredByWildcard(job, lower, attributes);
 }
 
 // Why a folder could not be opened: gone from a drive or share that is
 // there, or the drive or share itself cannot be asked.
 ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ItemStatus::Folder::Unreachable;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        break;
+    case ERROR_ACCESS_DENIED:
+        return ItemStatus::Folder::Denied;
+    case ERROR_SHARING_VIOLATION:
+        return ItemStatus::Folder::InUse;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_NOT_ENOUGH_QUOTA:
+        return ItemStatus::Folder::OutOfHandles;
+    default:
+        return ItemStatus::Folder::Unreachable;
+    }
     return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
                                                                                      : ItemStatus::Folder::Missing;
 }
 
+bool IsGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 }  // namespace
 
-bool IsLink(DWORD attributes, DWORD reparseTag) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
-}
-
-bool TreeEnters(DWORD attributes, DWORD reparseTag) {
+bool TreeEnters(DWORD attributes) {
     // A hidden subfolder is left open, as hidden files are.
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_HIDDEN) &&
-           !IsLink(attributes, reparseTag);
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-UniqueHandle OpenFileLocked(const std::wstring& extendedPath) {
-    // No SECURITY_ATTRIBUTES: the handle is not inheritable, so no child
-    // process can keep a lock alive after the program ends.
+UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name) {
+    // Not inheritable, so no child process can keep a lock alive after the
+    // program ends. An opportunistic lock another program holds is not
+    // waited for: the open completes, and its break goes on without us.
+    return OpenRelative(folder, name, GENERIC_READ, 0,
+                        FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED);
+}
+
+UniqueHandle OpenFileLockedByName(const std::wstring& extendedPath) {
     return UniqueHandle(
         ::CreateFileW(extendedPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -96,6 +107,7 @@ struct FolderLane::Watch {
     std::uint64_t serial = 0;
     std::wstring path;
     UniqueHandle folder;
+    bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
     bool reading = false;
     std::vector<DWORD> buffer;
@@ -109,8 +121,9 @@ struct FolderLane::Watch {
     }
 };
 
-FolderLane::FolderLane(HANDLE port, FileOpener open, const std::atomic<bool>& stop)
-    : port_(port), open_(std::move(open)), stop_(stop) {}
+FolderLane::FolderLane(HANDLE port, FileOpener open, const LockRule& rule, const std::atomic<bool>& stop,
+                       const std::atomic<unsigned>* unlocks)
+    : port_(port), open_(std::move(open)), rule_(rule), stop_(stop), unlocks_(unlocks) {}
 
 FolderLane::~FolderLane() {
     std::vector<std::uint64_t> serials;
@@ -132,6 +145,8 @@ void FolderLane::Retire(std::uint64_t serial) {
     if (found == watches_.end()) return;
     std::unique_ptr<Watch> watch = std::move(found->second);
     watches_.erase(found);
+    const auto key = pinned_.find(watch->folderKey);
+    if (key != pinned_.end() && key->second == serial) pinned_.erase(key);
     Close(std::move(watch));
 }
 
@@ -141,56 +156,147 @@ void FolderLane::Close(std::unique_ptr<Watch> watch) {
     if (watch->reading) cancelled_.push_back(std::move(watch));
 }
 
-void FolderLane::Do(FolderJob& job, const std::function<void(FolderJob&)>& handIn) {
+void FolderLane::Do(FolderJob& job, const std::function<bool(FolderJob&)>& handIn) {
     handIn_ = &handIn;
     Work(job);
     handIn_ = nullptr;
 }
 
+FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
+    const auto found = watches_.find(job.serial);
+    if (found != watches_.end()) return found->second.get();
+    auto watch = std::make_unique<Watch>();
+    watch->folderKey = job.folderKey;
+    watch->serial = job.serial;
+    watch->path = job.path;
+    job.presenceKnown = true;
+    FolderIdentity identity;
+    if (job.top) {
+        // The item's own folder, reached however the user chose; judged by
+        // where it turned out to be.
+        watch->folder = PinFolder(job.path);
+        if (!watch->folder) {
+            job.presence = PresenceAfter(::GetLastError(), job.path);
+            // One not there is judged by its name meanwhile.
+            FolderIdentity named;
+            named.path = job.folderKey;
+            job.refused = !rule_.Allows(named, job.topTree);
+            return nullptr;
+        }
+        job.presence = ItemStatus::Folder::Present;
+        if (!ReadIdentity(watch->folder.Get(), true, identity, DriveOf(job.path)) ||
+            !rule_.Allows(identity, job.topTree)) {
+            job.refused = true;
+            return nullptr;
+        }
+    } else {
+        // A tree's subfolder, from its parent's pin: a link swapped in
+        // since the parent listed it is opened itself, or shows as another
+        // file than the one listed.
+        const auto parent = pinned_.find(ParentFolder(job.folderKey));
+        const auto parentWatch = parent == pinned_.end() ? watches_.end() : watches_.find(parent->second);
+        if (parentWatch == watches_.end()) {
+            job.presence = ItemStatus::Folder::Missing;
+            return nullptr;
+        }
+        watch->folder = OpenRelative(parentWatch->second->folder.Get(),
+                                     job.path.substr(job.path.find_last_of(L'\\') + 1),
+                                     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT);
+        if (!watch->folder) {
+            const DWORD error = ::GetLastError();
+            job.presence = IsGoneError(error) ? ItemStatus::Folder::Missing : PresenceAfter(error, job.path);
+            return nullptr;
+        }
+        job.presence = ItemStatus::Folder::Present;
+        if (!ReadIdentity(watch->folder.Get(), false, identity) ||
+            (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            (job.listedId != 0 && identity.fileId != job.listedId) || rule_.IsProtected(identity)) {
+            job.refused = true;
+            return nullptr;
+        }
+    }
+    Watch* pinned = watch.get();
+    pinned_[job.folderKey] = job.serial;
+    watches_[job.serial] = std::move(watch);
+    return pinned;
+}
+
 void FolderLane::Work(FolderJob& job) {
-    const std::wstring prefix = JoinPath(job.path, std::wstring());
-    if (job.watch && !StartWatch(job)) return;
-    if (job.scan) List(job, prefix);
+    Watch* pin = Pin(job);
+    if (!pin) return;
+    if (job.watch && !pin->reading) {
+        if (!pin->async) {
+            // The same folder again, for overlapped reads; the packets of
+            // its reads carry the watch as their key.
+            UniqueHandle watched = OpenRelative(pin->folder.Get(), std::wstring(),
+                                                FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
+            if (watched &&
+                ::CreateIoCompletionPort(watched.Get(), port_, reinterpret_cast<ULONG_PTR>(pin), 0) != nullptr) {
+                pin->folder = std::move(watched);
+                pin->async = true;
+            }
+        }
+        pin->buffer.resize(
+            std::max<DWORD>(job.watchBytes, sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(wchar_t)) /
+            sizeof(DWORD));
+        if (pin->async) pin->Read();
+    }
+    // Not watched, but there: listed now, and the watch tried again later.
+    if (job.watch) job.watching = pin->reading;
+    // An overlapped handle is listed through a synchronous one of its own.
+    UniqueHandle reopened;
+    if (pin->async) {
+        reopened = ReopenForListing(pin->folder.Get());
+        if (!reopened) {
+            job.presenceKnown = true;
+            job.presence = PresenceAfter(::GetLastError(), job.path);
+            return;
+        }
+    }
+    const HANDLE listing = pin->async ? reopened.Get() : pin->folder.Get();
+    if (job.scan) List(job, listing);
     for (const std::wstring& name : job.look) {
-        if (stop_) return;
-        std::wstring lower = LowerCase(name);
-        DWORD attributes = 0;
-        DWORD reparseTag = 0;
-        if (!Inspect(prefix + name, attributes, reparseTag)) continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (job.tree && TreeEnters(attributes, reparseTag)) job.subfolders.emplace_back(name, std::move(lower));
+        if (stop_ || job.abandoned) return;
+        FolderEntry entry;
+        if (!FindEntry(pin->folder.Get(), name, entry) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        std::wstring lower = LowerCase(entry.name);
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, attributes, reparseTag)) Open(job, name, std::move(lower), prefix);
-        MaybeHandIn(job);
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower));
+        if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) {
-        if (stop_) return;
-        Open(job, due.first, due.second, prefix);
+        if (stop_ || job.abandoned) return;
+        Open(job, listing, due.first, due.second);
         // Made hidden while it waited: a folder item no longer covers it,
-        // unless it is named on its own.
+        // unless it is named on its own. Nor is a link held.
         FileOutcome& outcome = job.files.back();
         BY_HANDLE_FILE_INFORMATION information;
+        const bool named = std::any_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
+            return !pattern.wildcard && pattern.lower == outcome.lower;
+        });
         if (outcome.file && ::GetFileInformationByHandle(outcome.file.Get(), &information) &&
-            (information.dwFileAttributes & kNotLocked) &&
-            std::none_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
-                return !pattern.wildcard && pattern.lower == outcome.lower;
-            })) {
+            ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             ((information.dwFileAttributes & kNotLocked) && !named))) {
             outcome.file.Reset();
             outcome.error = ERROR_FILE_NOT_FOUND;
         }
-        MaybeHandIn(job);
+        if (!MaybeHandIn(job)) return;
     }
     for (const auto& left : job.left) {
-        if (::GetFileAttributesW((prefix + left.first).c_str()) == INVALID_FILE_ATTRIBUTES) {
-            job.gone.push_back(left.second);
-        }
+        FolderEntry entry;
+        if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
 }
 
-void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix) {
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower) {
     FileOutcome outcome;
-    outcome.file = open_(prefix + name);
+    outcome.file = open_(folder, name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
     // The name as listed is kept only for a file that is to wait.
     if (!outcome.file) outcome.name = name;
@@ -198,119 +304,64 @@ void FolderLane::Open(FolderJob& job, const std::wstring& name, std::wstring low
     job.files.push_back(std::move(outcome));
 }
 
-void FolderLane::MaybeHandIn(FolderJob& job) {
-    if (job.files.size() >= kHandInEvery && handIn_ && *handIn_) (*handIn_)(job);
-}
-
-void FolderLane::ListTree(FolderJob& job, const std::wstring& prefix) {
-    const bool several = job.patterns.size() > 1;
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle search(::FindFirstFileExW((prefix + L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                               nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    job.presenceKnown = true;
-    if (!search) {
-        job.presence = PresenceAfter(::GetLastError(), job.path);
-        return;
+bool FolderLane::MaybeHandIn(FolderJob& job) {
+    const unsigned unlocks = unlocks_ ? unlocks_->load() : 0;
+    if ((job.files.size() >= kHandInEvery || unlocks != unlocksSeen_) && handIn_ && *handIn_) {
+        unlocksSeen_ = unlocks;
+        if (!(*handIn_)(job)) job.abandoned = true;
     }
-    job.presence = ItemStatus::Folder::Present;
-    do {
-        // For a link the reserved field holds its kind.
-        const DWORD attributes = found.dwFileAttributes;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!IsDots(found.cFileName) && TreeEnters(attributes, found.dwReserved0)) {
-                job.subfolders.emplace_back(found.cFileName, LowerCase(found.cFileName));
-            }
-            continue;
-        }
-        std::wstring lower = LowerCase(found.cFileName);
-        if (job.known.count(lower) || !Covered(job, lower, attributes, found.dwReserved0)) continue;
-        if (several) job.known.insert(lower);
-        Open(job, found.cFileName, std::move(lower), prefix);
-        MaybeHandIn(job);
-    } while (!stop_ && ::FindNextFileW(search.Get(), &found));
+    return !job.abandoned;
 }
 
-void FolderLane::List(FolderJob& job, const std::wstring& prefix) {
+void FolderLane::List(FolderJob& job, HANDLE folder) {
     const bool several = job.patterns.size() > 1;
-    // A tree's one listing takes what every pattern with a wildcard would.
-    if (job.tree) ListTree(job, prefix);
-    if (job.tree && job.presence != ItemStatus::Folder::Present) return;
-    for (const FolderPattern& pattern : job.patterns) {
-        if (stop_) return;
-        if (job.tree && pattern.wildcard) continue;
-        if (!pattern.wildcard) {
-            if (job.known.count(pattern.lower)) continue;
-            Open(job, pattern.name, pattern.lower, prefix);
-            const DWORD error = job.files.back().error;
-            if (error == ERROR_ACCESS_DENIED) {
-                // A folder refuses to open as a file.
-                const DWORD attributes = ::GetFileAttributesW((prefix + pattern.name).c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    job.files.pop_back();
-                    job.folderNames.push_back(pattern.lower);
-                }
-            } else if (error == ERROR_PATH_NOT_FOUND) {
-                job.presenceKnown = true;
-                job.presence = PresenceAfter(error, job.path);
+    const bool anyWildcard = std::any_of(job.patterns.begin(), job.patterns.end(),
+                                         [](const FolderPattern& pattern) { return pattern.wildcard; });
+    job.presenceKnown = true;
+    job.presence = ItemStatus::Folder::Present;
+    if (anyWildcard || job.tree) {
+        // One listing takes what every pattern with a wildcard would.
+        const DWORD error = ListFolder(folder, std::wstring(), [&](const FolderEntry& entry) {
+            if (stop_) return false;
+            const DWORD attributes = entry.attributes;
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // Left alone, whatever kind it is.
+                if (!(attributes & FILE_ATTRIBUTE_HIDDEN) &&
+                    (job.tree || CoveredByWildcard(job, LowerCase(entry.name), attributes)))
+                    ++job.links;
+                return true;
             }
-            if (several) job.known.insert(pattern.lower);
-            continue;
-        }
-        WIN32_FIND_DATAW found;
-        UniqueFindHandle search(::FindFirstFileExW((prefix + pattern.name).c_str(), FindExInfoBasic, &found,
-                                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-        if (!search) {
-            const DWORD error = ::GetLastError();
-            // Nothing matches: the folder is there.
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) continue;
-            job.presenceKnown = true;
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (job.tree && TreeEnters(attributes)) {
+                    job.subfolders.push_back({entry.name, LowerCase(entry.name), entry.fileId});
+                }
+                return true;
+            }
+            std::wstring lower = LowerCase(entry.name);
+            if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
+            if (several) job.known.insert(lower);
+            Open(job, folder, entry.name, std::move(lower));
+            return MaybeHandIn(job);
+        });
+        if (error != ERROR_SUCCESS) {
             job.presence = PresenceAfter(error, job.path);
             return;
         }
-        job.presenceKnown = true;
-        job.presence = ItemStatus::Folder::Present;
-        do {
-            if (found.dwFileAttributes & kNotLocked) continue;
-            std::wstring lower = LowerCase(found.cFileName);
-            if (job.known.count(lower)) continue;
-            if (several) job.known.insert(lower);
-            Open(job, found.cFileName, std::move(lower), prefix);
-            MaybeHandIn(job);
-        } while (!stop_ && ::FindNextFileW(search.Get(), &found));
     }
-}
-
-bool FolderLane::StartWatch(FolderJob& job) {
-    Retire(job.serial);
-    auto watch = std::make_unique<Watch>();
-    watch->buffer.resize(std::max<DWORD>(job.watchBytes, sizeof(FILE_NOTIFY_INFORMATION) + MAX_PATH * sizeof(wchar_t)) /
-                         sizeof(DWORD));
-    watch->folderKey = job.folderKey;
-    watch->serial = job.serial;
-    watch->path = job.path;
-    // Others may list the folder and add, change and remove files in it, but
-    // not rename or delete the folder itself while we hold this.
-    watch->folder.Reset(::CreateFileW(job.path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                      nullptr));
-    job.presenceKnown = true;
-    if (!watch->folder) {
-        job.presence = PresenceAfter(::GetLastError(), job.path);
-        return false;
+    for (const FolderPattern& pattern : job.patterns) {
+        if (stop_ || job.abandoned) return;
+        if (pattern.wildcard || job.known.count(pattern.lower)) continue;
+        Open(job, folder, pattern.name, pattern.lower);
+        if (job.files.back().error == ERROR_ACCESS_DENIED) {
+            // A folder refuses to open as a file.
+            FolderEntry entry;
+            if (FindEntry(folder, pattern.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                job.files.pop_back();
+                job.folderNames.push_back(pattern.lower);
+            }
+        }
+        if (several) job.known.insert(pattern.lower);
     }
-    job.presence = ItemStatus::Folder::Present;
-    // The packets of this handle's reads carry the watch as their key.
-    if (!::CreateIoCompletionPort(watch->folder.Get(), port_, reinterpret_cast<ULONG_PTR>(watch.get()), 0) ||
-        !watch->Read()) {
-        // Not watched, but there: listed now, and the watch tried again later.
-        job.watching = false;
-        List(job, JoinPath(job.path, std::wstring()));
-        job.scan = false;
-        return true;
-    }
-    job.watching = true;
-    watches_[job.serial] = std::move(watch);
-    return true;
 }
 
 bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
@@ -360,6 +411,8 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     // the share dropped): the watch is tried again later.
     event.kind = WatchEvent::Kind::Lost;
     const std::wstring path = watch->path;
+    const auto pinned = pinned_.find(watch->folderKey);
+    if (pinned != pinned_.end() && pinned->second == watch->serial) pinned_.erase(pinned);
     watches_.erase(watch->serial);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     event.presence = attributes != INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Present
@@ -368,7 +421,7 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
 }
 
 std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& subfolder)>& mayEnter) {
+                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake) {
     std::size_t entries = 0;
     std::vector<std::wstring> pending{folder};
     while (!pending.empty() && entries <= most) {
@@ -381,12 +434,14 @@ std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
         do {
             const DWORD attributes = found.dwFileAttributes;
             if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDots(found.cFileName) || !TreeEnters(attributes, found.dwReserved0)) continue;
+                if (IsDots(found.cFileName) || !TreeEnters(attributes)) continue;
                 std::wstring subfolder = JoinPath(current, found.cFileName);
-                if (mayEnter && !mayEnter(subfolder)) return most + 1;
+                if (mayTake && !mayTake(subfolder, true)) return most + 1;
                 pending.push_back(std::move(subfolder));
-            } else if ((attributes & kNotLocked) || IsLink(attributes, found.dwReserved0)) {
+            } else if (attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
                 continue;
+            } else if (mayTake && !mayTake(JoinPath(current, found.cFileName), false)) {
+                return most + 1;
             }
             ++entries;
         } while (entries <= most && ::FindNextFileW(search.Get(), &found));

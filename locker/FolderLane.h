@@ -15,32 +15,34 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "locker/LockRule.h"
 #include "locker/LockerState.h"
 
 namespace vaultmere {
 
-// Opens one file to lock it; on failure the last error says why.
-using FileOpener = std::function<UniqueHandle(const std::wstring& extendedPath)>;
+// Opens one file of a folder (a handle on it) to lock it; on failure the
+// last error says why.
+using FileOpener = std::function<UniqueHandle(HANDLE folder, const std::wstring& name)>;
 
 // Opens one file the way the component locks it: read access, no sharing,
-// not inheritable. Exposed so that benchmarks can compare against it.
-UniqueHandle OpenFileLocked(const std::wstring& extendedPath);
+// not inheritable, reached from its folder's handle without following a
+// link, and without waiting for an opportunistic lock to be given back.
+UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name);
+// The same by full path, the way another program opens: for benchmarks.
+UniqueHandle OpenFileLockedByName(const std::wstring& extendedPath);
 
-// A junction, a symbolic link or a mount point: another place's name. A
-// folder locked with its subfolders neither enters nor opens these; other
-// reparse points (files kept in the cloud, say) are ordinary to it.
-bool IsLink(DWORD attributes, DWORD reparseTag);
 // Whether a folder locked with its subfolders enters a subfolder listed
-// with these attributes: not a hidden one, and no link.
-bool TreeEnters(DWORD attributes, DWORD reparseTag);
+// with these attributes: not a hidden one, and no reparse point of any kind
+// (a junction, a link, a mount point lead somewhere else).
+bool TreeEnters(DWORD attributes);
 
 // What locking folder with its subfolders would hold: its files and
 // subfolders at any depth that a tree covers and enters, counted until past
-// most. mayEnter, when given, is asked about each subfolder (as an absolute
-// path) before it is counted; false stops the count at most + 1. A folder
-// that cannot be read counts as empty.
+// most. mayTake, when given, is asked about each file and subfolder (as an
+// absolute path) before it is counted; false stops the count at most + 1. A
+// folder that cannot be read counts as empty.
 std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& subfolder)>& mayEnter = nullptr);
+                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake = nullptr);
 
 // What one finished watch read brought.
 struct WatchEvent {
@@ -54,16 +56,20 @@ struct WatchEvent {
 
 class FolderLane {
 public:
-    // stop, when set, cuts a long listing short.
-    FolderLane(HANDLE port, FileOpener open, const std::atomic<bool>& stop);
+    // stop, when set, cuts a long listing short; a change of unlocks makes
+    // a listing hand in at once and ask whether its folder is still wanted.
+    FolderLane(HANDLE port, FileOpener open, const LockRule& rule, const std::atomic<bool>& stop,
+               const std::atomic<unsigned>* unlocks = nullptr);
     // Closes every watch; waits a bounded time for the cancelled reads.
     ~FolderLane();
     FolderLane(const FolderLane&) = delete;
     FolderLane& operator=(const FolderLane&) = delete;
 
     // handIn takes the files opened so far during a long listing, so that
-    // they are held (and shown) before the listing ends.
-    void Do(FolderJob& job, const std::function<void(FolderJob&)>& handIn);
+    // they are held (and shown) before the listing ends, and says whether
+    // the folder is still wanted. The folder is pinned first, and judged by
+    // the rule on the handle; whatever is in it is reached through that.
+    void Do(FolderJob& job, const std::function<bool(FolderJob&)>& handIn);
     // The folder went: its watch ends and its pin goes.
     void Retire(std::uint64_t serial);
     // Takes one packet from the port, waiting at most timeoutMs. False on a
@@ -74,20 +80,26 @@ private:
     struct Watch;
 
     void Work(FolderJob& job);
-    bool StartWatch(FolderJob& job);
-    void List(FolderJob& job, const std::wstring& prefix);
-    // Every entry at once, for a folder of a tree.
-    void ListTree(FolderJob& job, const std::wstring& prefix);
-    void Open(FolderJob& job, const std::wstring& name, std::wstring lower, const std::wstring& prefix);
+    // The folder's pin, opened (and judged) when it has none; null when
+    // the folder is missing or refused, as the job then says.
+    Watch* Pin(FolderJob& job);
+    void List(FolderJob& job, HANDLE folder);
+    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower);
     void Close(std::unique_ptr<Watch> watch);
-    // Hands the files opened so far in when there are many.
-    void MaybeHandIn(FolderJob& job);
+    // Hands the files opened so far in when there are many, or an item was
+    // unlocked meanwhile; false when the folder is no longer wanted.
+    bool MaybeHandIn(FolderJob& job);
 
     HANDLE port_;
     FileOpener open_;
+    const LockRule& rule_;
     const std::atomic<bool>& stop_;
-    const std::function<void(FolderJob&)>* handIn_ = nullptr;
+    const std::atomic<unsigned>* unlocks_;
+    unsigned unlocksSeen_ = 0;
+    const std::function<bool(FolderJob&)>* handIn_ = nullptr;
+    // Every folder pinned, by serial; watched or not.
     std::unordered_map<std::uint64_t, std::unique_ptr<Watch>> watches_;
+    std::unordered_map<std::wstring, std::uint64_t> pinned_;  // folder key to serial
     // Watches whose cancelled read has not reported back yet.
     std::vector<std::unique_ptr<Watch>> cancelled_;
 };

@@ -9,14 +9,17 @@ namespace vaultmere {
 struct ItemStatus {
     enum class Folder {
         Present,
-        Missing,      // the folder is not there (the drive or share is)
-        Unreachable,  // the folder cannot be asked (a drive not ready, a share gone)
+        Missing,       // the folder is not there (the drive or share is)
+        Unreachable,   // the folder cannot be asked (a drive not ready, a share gone)
+        Denied,        // this account may not open the folder
+        InUse,         // another program has the folder open without sharing
+        OutOfHandles,  // the system or the process has no handle to spare
     };
     // Why nothing of an item is locked.
     enum class Refusal {
         None,
         NotAPath,              // not an absolute path to files (relative, a device, too long)
-        SystemFolder,          // the Windows folder or one of its system folders
+        SystemFolder,          // the Windows folder, anything in it, or the program's own folder
         FolderWithoutPattern,  // names a folder rather than the files in it (c:\data)
     };
     bool locked = false;  // the component was asked to lock the item
@@ -25,6 +28,7 @@ struct ItemStatus {
     std::size_t filesDenied = 0;     // this account may not open them: tried again now and then
     std::size_t filesFailed = 0;     // refused for another reason: tried again now and then
     std::size_t filesOverLimit = 0;  // of a folder locked with its subfolders, left open past kTreeLimit
+    std::size_t linksLeft = 0;       // junctions and links inside, neither followed nor opened
     Folder folder = Folder::Present;
     Refusal refusal = Refusal::None;
     bool setByPolicy = false;  // the guard's: an administrator's policy lists the item
@@ -34,6 +38,13 @@ struct ItemStatus {
 // subfolders may hold. Each is an open handle, which costs kernel memory on
 // Windows; and Wine holds about 20,000 open files per prefix in all.
 constexpr std::size_t kTreeLimit = 15000;
+// The most handles the locker holds, files and pinned folders of every item
+// together. Wine holds about 20,000 open files per prefix in all; the rest
+// is the reserve for the process's own work (registry keys, the pipe, the
+// log, windows, threads) and for the other programs in the prefix. On
+// Windows it keeps the locks' kernel memory near 16-32 MB. One full tree
+// still fits beside plain items.
+constexpr std::size_t kHandleBudget = 16000;
 // What the user is told of a folder that holds more.
 constexpr wchar_t kTreeTooLarge[] =
     L"This folder holds more than 15,000 files and folders with its subfolders, too many to lock together. Lock it "

@@ -123,4 +123,11 @@ bool FolderWithin(const std::wstring& folder, const std::wstring& top) {
     return folder.size() == top.size() || top.back() == L'\\' || folder[top.size()] == L'\\';
 }
 
+std::wstring ParentFolder(const std::wstring& folder) {
+    const std::size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash + 1 == folder.size()) return std::wstring();
+    // A drive root keeps its backslash.
+    return slash > 0 && folder[slash - 1] == L':' ? folder.substr(0, slash + 1) : folder.substr(0, slash);
+}
+
 }  // namespace vaultmere

@@ -48,6 +48,9 @@ struct ItemKey {
 };
 ItemKey MakeItemKey(const std::wstring& path);
 
+// The folder above a folder in the parsed form (c:\ above c:\data); "" above a root.
+std::wstring ParentFolder(const std::wstring& folder);
+
 // Whether folder is within, or is, the folder top; both lower-cased and
 // parsed as above.
 bool FolderWithin(const std::wstring& folder, const std::wstring& top);

@@ -84,14 +84,6 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
         added.refusal = ItemStatus::Refusal::NotAPath;
         return std::wstring();
     }
-    // A tree may not hold a system folder either.
-    const bool system = std::any_of(systemFolders_.begin(), systemFolders_.end(), [&item](const std::wstring& folder) {
-        return folder == item.folder || (item.tree && FolderWithin(folder, item.folder));
-    });
-    if (system) {
-        added.refusal = ItemStatus::Refusal::SystemFolder;
-        return std::wstring();
-    }
     added.folderKey = item.folder;
     added.pattern = item.name;
     added.tree = item.tree;
@@ -103,6 +95,8 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
     }
 
     Folder& folder = FolderAt(item.folder, path);
+    // What a tree turned away is for this item to take.
+    folder.turnedAway.clear();
     FolderPattern pattern;
     pattern.name = item.target.name;
     pattern.lower = item.name;
@@ -126,18 +120,19 @@ LockerState::Folder& LockerState::FolderAt(const std::wstring& folderKey, const 
     return slot->second;
 }
 
-bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path) {
+bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
+                       std::int64_t listedId) {
     Tree& tree = trees_.at(top);
     if (tree.members.count(folderKey)) return false;
     if (folderKey != top) {
-        if (systemFolders_.count(folderKey)) return false;
-        if (tree.entries >= treeLimit_) {
+        if (tree.entries >= treeLimit_ || HandlesUsed() >= budget_) {
             tree.foldersTurnedAway.insert(folderKey);
             return false;
         }
         ++tree.entries;
     }
     Folder& folder = FolderAt(folderKey, path);
+    if (listedId != 0) folder.listedId = listedId;
     tree.members.insert(folderKey);
     // Files it held already for an item of its own count too.
     tree.entries += folder.held.size();
@@ -180,7 +175,9 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
         for (auto it = folder.waiting.begin(); it != folder.waiting.end();) {
             it = Covers(folder, it->first) ? std::next(it) : folder.waiting.erase(it);
         }
-        if (TreesOf(folder).empty()) folder.turnedAway.clear();
+        for (auto it = folder.turnedAway.begin(); it != folder.turnedAway.end();) {
+            it = Covers(folder, *it) ? std::next(it) : folder.turnedAway.erase(it);
+        }
         return;
     }
     for (auto& entry : folder.held) released.push_back(std::move(entry.second));
@@ -247,7 +244,30 @@ LockerState::Unlocked LockerState::Unlock(const std::wstring& key, std::vector<U
     }
     const auto lane = lanes_.find(result.root);
     result.rootIdle = lane == lanes_.end() || lane->second.folders == 0;
+    result.retryRoots = RetryTurnedAway();
     return result;
+}
+
+std::vector<std::wstring> LockerState::RetryTurnedAway() {
+    std::unordered_set<std::wstring> roots;
+    auto again = [&](const std::wstring& key) {
+        const auto found = folders_.find(key);
+        if (found == folders_.end()) return;
+        found->second.scanDue = true;
+        Queue(key, found->second);
+        roots.insert(found->second.root);
+    };
+    for (auto& entry : folders_) {
+        if (entry.second.turnedAway.empty()) continue;
+        entry.second.turnedAway.clear();
+        again(entry.first);
+    }
+    // A subfolder turned away is found again by its parent's listing.
+    for (auto& entry : trees_) {
+        for (const std::wstring& key : entry.second.foldersTurnedAway) again(ParentFolder(key));
+        entry.second.foldersTurnedAway.clear();
+    }
+    return std::vector<std::wstring>(roots.begin(), roots.end());
 }
 
 void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
@@ -290,6 +310,11 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         if (item->second.folderKey.empty() || found == folders_.end()) continue;
         const Folder& folder = found->second;
         status.folder = folder.presence;
+        if (folder.refused) {
+            status.refusal = ItemStatus::Refusal::SystemFolder;
+            continue;
+        }
+        status.linksLeft = folder.links;
         if (item->second.tree) {
             TreeStatus(item->second.folderKey, status);
             continue;
@@ -313,6 +338,7 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         for (const auto& entry : folder.waiting) {
             if (covers(entry.first)) CountWaiting(entry.second.failure, status);
         }
+        for (const std::wstring& lower : folder.turnedAway) status.filesOverLimit += covers(lower) ? 1 : 0;
     }
     return statuses;
 }
@@ -321,12 +347,14 @@ void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const 
     const auto tree = trees_.find(top);
     if (tree == trees_.end()) return;
     status.filesOverLimit = tree->second.foldersTurnedAway.size();
+    status.linksLeft = tree->second.linksRefused;
     for (const std::wstring& key : tree->second.members) {
         const auto found = folders_.find(key);
         if (found == folders_.end()) continue;
         const Folder& folder = found->second;
         status.filesHeld += folder.held.size();
         status.filesOverLimit += folder.turnedAway.size();
+        status.linksLeft += folder.links;
         // A subfolder that cannot be opened is noted as its files would be.
         if (key != top && folder.presence != ItemStatus::Folder::Present) ++status.filesDenied;
         for (const auto& entry : folder.waiting) CountWaiting(entry.second.failure, status);
@@ -378,8 +406,12 @@ FolderJob LockerState::JobFor(const std::wstring& folderKey, const Folder& folde
     job.patterns = folder.patterns;
     job.tree = !TreesOf(folder).empty();
     job.watchBytes = kTreeWatchBytes;
+    job.listedId = folder.listedId;
     for (const FolderPattern& pattern : folder.patterns) {
-        if (pattern.tree.empty() || pattern.tree == folderKey) job.watchBytes = kWatchBytes;
+        if (!pattern.tree.empty() && pattern.tree != folderKey) continue;
+        job.watchBytes = kWatchBytes;
+        job.top = true;
+        job.topTree = job.topTree || pattern.tree == folderKey;
     }
     return job;
 }
@@ -399,6 +431,7 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
         Folder* folder = Find(next.first, next.second);
         if (!folder) continue;
         folder->queued = false;
+        if (folder->refused) continue;
         FolderJob job = JobFor(next.first, *folder);
         // Listing a folder that is known missing waits for its watch.
         job.scan = folder->scanDue && !(folder->watchTried && !folder->watching);
@@ -420,7 +453,7 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
     for (auto& entry : folders_) {
         if (jobs.size() >= most) break;
         Folder& folder = entry.second;
-        if (folder.root != root) continue;
+        if (folder.root != root || folder.refused) continue;
         const bool watchNow = settled && !folder.watching && folder.watchDue <= now;
         bool retryNow = false;
         for (const auto& waiting : folder.waiting) {
@@ -453,7 +486,7 @@ DWORD LockerState::SleepFor(const std::wstring& root, ULONGLONG now) const {
     ULONGLONG earliest = ULLONG_MAX;
     for (const auto& entry : folders_) {
         const Folder& folder = entry.second;
-        if (folder.root != root) continue;
+        if (folder.root != root || folder.refused) continue;
         if (!folder.watching) earliest = std::min(earliest, std::max(folder.watchDue, lastLock_ + kSettleMs));
         for (const auto& waiting : folder.waiting) earliest = std::min(earliest, waiting.second.due);
     }
@@ -500,6 +533,11 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         return;
     }
     if (job.presenceKnown) folder->presence = job.presence;
+    if (job.refused) {
+        Refuse(job.folderKey, *folder, released);
+        return;
+    }
+    if (job.scan && !job.abandoned) folder->links = job.links;
     if (job.watch) {
         folder->watchTried = true;
         folder->watching = job.watching;
@@ -538,9 +576,35 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
     }
     // One this account may not open is tried again now and then.
     if (member && job.watch && !job.watching) folder->watchDue = now + kPatientRetryMs;
-    for (const auto& subfolder : job.subfolders) {
-        const std::wstring key = JoinPath(job.folderKey, subfolder.second);
-        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.first));
+    for (const FolderJob::Subfolder& subfolder : job.subfolders) {
+        const std::wstring key = JoinPath(job.folderKey, subfolder.lower);
+        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.name), subfolder.fileId);
+    }
+}
+
+bool LockerState::Wanted(const std::wstring& folderKey, std::uint64_t serial) const {
+    const auto found = folders_.find(folderKey);
+    return found != folders_.end() && found->second.serial == serial;
+}
+
+void LockerState::Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released) {
+    // Nothing of it is held, nor looked at again until it is locked anew.
+    Count(folder, 0, folder.held.size());
+    for (auto& entry : folder.held) released.push_back(std::move(entry.second));
+    folder.held.clear();
+    folder.waiting.clear();
+    folder.turnedAway.clear();
+    folder.refused = true;
+    folder.watchTried = true;
+    folder.watching = false;
+    folder.scanDue = false;
+    // A tree's subfolder that is not what its parent listed (a link put in
+    // its place) leaves the tree, counted as a link left alone.
+    for (const std::wstring& top : TreesOf(folder)) {
+        if (top == folderKey) continue;
+        const auto tree = trees_.find(top);
+        if (tree != trees_.end()) ++tree->second.linksRefused;
+        Leave(top, folderKey, released);
     }
 }
 
@@ -551,6 +615,7 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
         job.files.clear();
         return;
     }
+    std::size_t used = job.files.empty() ? 0 : HandlesUsed();
     for (FileOutcome& outcome : job.files) {
         // Unlocked meanwhile, or held already (a second open of our own
         // file fails with a sharing violation).
@@ -563,8 +628,9 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             continue;
         }
         folder->waiting.erase(outcome.lower);
-        if (!Admits(*folder, outcome.lower)) {
-            // Its trees are full: left open, and noted.
+        if (!Admits(*folder, outcome.lower) || used >= budget_) {
+            // Its trees are full, or the locker holds all it may: left open,
+            // noted, and tried again once an unlock makes room.
             released.push_back(std::move(outcome.file));
             folder->turnedAway.insert(std::move(outcome.lower));
             continue;
@@ -574,9 +640,17 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             if (pattern.lower == outcome.lower) pattern.namesFolder = false;
         }
         folder->held.emplace(std::move(outcome.lower), std::move(outcome.file));
+        ++used;
         Count(*folder, 1, 0);
     }
     job.files.clear();
+}
+
+std::size_t LockerState::HandlesUsed() const {
+    // Each folder is one pin at most.
+    std::size_t used = folders_.size();
+    for (const auto& entry : folders_) used += entry.second.held.size();
+    return used;
 }
 
 bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,

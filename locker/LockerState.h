@@ -69,29 +69,43 @@ struct FolderJob {
     std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave
     bool tree = false;                                        // within a tree: subfolders are entered
     DWORD watchBytes = 0;                                     // the watch's buffer
+    // An item names this folder itself: reached however the user chose and
+    // judged whole by the rule (topTree: with its subfolders). Otherwise a
+    // tree's subfolder, opened from its parent's handle as listedId was listed.
+    bool top = false;
+    bool topTree = false;
+    std::int64_t listedId = 0;
 
     // The lane's findings.
     bool presenceKnown = false;
     ItemStatus::Folder presence = ItemStatus::Folder::Present;
+    bool refused = false;    // the rule refuses the folder, or a link stands in its place
+    bool abandoned = false;  // unlocked while the lane worked on it
+    std::size_t links = 0;   // of a full listing, entries that are links: left alone
     bool watching = false;
     std::vector<FileOutcome> files;
-    std::vector<std::wstring> folderNames;                          // plain patterns (lower-cased) that name a folder
-    std::vector<std::wstring> gone;                                 // of left, those really gone
-    std::vector<std::pair<std::wstring, std::wstring>> subfolders;  // to enter, for a tree: name, lower
+    std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
+    std::vector<std::wstring> gone;         // of left, those really gone
+    struct Subfolder {
+        std::wstring name;
+        std::wstring lower;
+        std::int64_t fileId = 0;
+    };
+    std::vector<Subfolder> subfolders;  // to enter, for a tree
 };
 
 class LockerState {
 public:
-    // Folders (lower-cased) whose items lock nothing, and which no tree
-    // may hold; treeLimit is kTreeLimit but for tests.
-    explicit LockerState(std::unordered_set<std::wstring> systemFolders, std::size_t treeLimit = kTreeLimit)
-        : systemFolders_(std::move(systemFolders)), treeLimit_(treeLimit) {}
+    // treeLimit and budget are kTreeLimit and kHandleBudget but for tests.
+    explicit LockerState(std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget)
+        : treeLimit_(treeLimit), budget_(budget) {}
 
     // Returns the root of the lane that has work now, or "".
     std::wstring Lock(const ItemKey& item, ULONGLONG now);
     struct Unlocked {
-        std::wstring root;      // the root of the folder let go, or ""
-        bool rootIdle = false;  // no folder is left on that root
+        std::wstring root;                     // the root of the folder let go, or ""
+        bool rootIdle = false;                 // no folder is left on that root
+        std::vector<std::wstring> retryRoots;  // lanes with files to try again now that there is room
     };
     Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
     void ReleaseAll(std::vector<UniqueHandle>& released);
@@ -110,6 +124,8 @@ public:
     void ForgetRoot(const std::wstring& root);
 
     void TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
+    // Whether the folder of a job is still wanted.
+    bool Wanted(const std::wstring& folderKey, std::uint64_t serial) const;
     // Part of a long listing, handed in before the rest: the files only.
     void TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
     // Returns whether the folder has work now.
@@ -147,7 +163,10 @@ private:
         std::vector<std::wstring> look;
         std::vector<std::pair<std::wstring, std::wstring>> left;
         std::size_t overflows = 0;
-        std::unordered_set<std::wstring> turnedAway;  // files its trees had no room for
+        std::unordered_set<std::wstring> turnedAway;  // files its trees or the budget had no room for
+        std::int64_t listedId = 0;                    // a subfolder's, as its parent listed it
+        bool refused = false;                         // by the rule, or a link in its place
+        std::size_t links = 0;                        // links its last listing left alone
     };
     struct Item {
         std::wstring folderKey;  // "" when refused; a tree's top folder
@@ -162,6 +181,7 @@ private:
         std::unordered_set<std::wstring> members;            // folder keys, the top's too
         std::size_t entries = 0;                             // files held and subfolders entered
         std::unordered_set<std::wstring> foldersTurnedAway;  // subfolders it had no room for
+        std::size_t linksRefused = 0;                        // subfolders found to be links when opened
     };
     struct Lane {
         std::deque<std::pair<std::wstring, std::uint64_t>> queue;  // folders with work, in order
@@ -175,13 +195,21 @@ private:
     Folder& FolderAt(const std::wstring& folderKey, const std::wstring& path);
     void Queue(const std::wstring& folderKey, Folder& folder);
     // Takes the folder into the tree of top, if it has room; false if not.
-    bool Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path);
+    bool Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
+              std::int64_t listedId = 0);
     // Takes the folder out of the tree of top (gone, or the tree unlocked).
     void Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<UniqueHandle>& released);
     // Drops patterns matching drop; what no pattern covers any more goes
     // free, and a folder left with none is given up.
     template <typename Drop>
     void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
+    // Files and pins held, against budget_.
+    std::size_t HandlesUsed() const;
+    // What trees or the budget turned away is listed again; returns the
+    // roots of the lanes that have work.
+    std::vector<std::wstring> RetryTurnedAway();
+    // The rule refused the folder, or a link stood in its place.
+    void Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released);
     // The trees a folder's files count against, by their top folders.
     static std::vector<std::wstring> TreesOf(const Folder& folder);
     // Files held or let go count in every tree of the folder.
@@ -197,8 +225,8 @@ private:
     static void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
-    std::unordered_set<std::wstring> systemFolders_;
     std::size_t treeLimit_;
+    std::size_t budget_;
     std::unordered_map<std::wstring, Item> items_;
     FolderMap folders_;
     std::unordered_map<std::wstring, Tree> trees_;

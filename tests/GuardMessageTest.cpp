@@ -23,6 +23,7 @@ GuardMessage SampleLists() {
     waiting.filesDenied = 1;
     waiting.filesFailed = 4;
     waiting.filesOverLimit = 3;
+    waiting.linksLeft = 5;
     ItemStatus missing;
     missing.locked = true;
     missing.folder = ItemStatus::Folder::Missing;

@@ -66,20 +66,11 @@ LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
     if (folder.empty()) return plan;
 
     const FolderReach reach = ReachableFolder(folder, [this](wchar_t letter) { return source_.DriveFactsOf(letter); });
-    bool refused = HoldsProgramFile(fileList.Entries());
     std::vector<std::wstring> critical = systemFolders;
     critical.push_back(programFolder);
-    for (const std::wstring& each : critical) {
-        const std::wstring normalized = NormalizeFolderPath(each);
-        if (normalized.empty()) continue;
-        // With its subfolders, a folder holds every folder beneath it.
-        const std::vector<std::wstring> within = withSubfolders ? FolderChain(normalized) : std::vector{normalized};
-        for (const std::wstring& candidate : within) {
-            if (refused) break;
-            refused = source_.IsSameFolder(folder, candidate) || (!reach.folder.empty() && reach.folder != folder &&
-                                                                  source_.IsSameFolder(reach.folder, candidate));
-        }
-    }
+    const bool refused = HoldsProgramFile(fileList.Entries()) || !source_.MayLock(folder, withSubfolders, critical) ||
+                         (!reach.folder.empty() && reach.folder != folder &&
+                          !source_.MayLock(reach.folder, withSubfolders, critical));
     if (refused || reach.folder.empty()) {
         plan.action = LockFolderPlan::Action::Refuse;
         plan.refusal = refused ? kCriticalFolder : reach.refusal;

@@ -48,9 +48,9 @@ public:
     // cannot be read leaves the lists as they were.
     void OnFolderClick();
 
-    // The folder the folder list shows, checked against the program's own
-    // folder (one holding the program file, or programFolder itself) and
-    // against systemFolders, each compared as the same folder on disk. A
+    // The folder the folder list shows, refused when it holds the program
+    // file, or the lock rule refuses it with programFolder and systemFolders
+    // as the folders it protects. A
     // folder on a subst drive is added as the folder it stands for; one on
     // a network drive is refused. With its subfolders, a folder is refused
     // also when one of those lies beneath it, or when it holds more than

@@ -6,6 +6,7 @@
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
+#include "locker/LockRule.h"
 
 namespace vaultmere {
 
@@ -43,14 +44,6 @@ DriveKind KindOf(UINT driveType) {
 bool IsFolder(const std::wstring& folder) {
     const DWORD attributes = ::GetFileAttributesW(ExtendedLengthPath(folder).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderIdentity(const std::wstring& folder, BY_HANDLE_FILE_INFORMATION& info) {
-    // Backup semantics open a folder; no access rights are asked for.
-    UniqueHandle handle(::CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return handle && ::GetFileInformationByHandle(handle.Get(), &info);
 }
 
 }  // namespace
@@ -118,21 +111,6 @@ bool Win32FolderSource::ReadFolder(const std::wstring& folder, const std::wstrin
     return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool Win32FolderSource::IsSameFolder(const std::wstring& a, const std::wstring& b) {
-    const std::wstring first = NormalizeFolderPath(a);
-    const std::wstring second = NormalizeFolderPath(b);
-    if (first.empty() || second.empty()) return false;
-    if (EqualsIgnoringCase(first, second)) return true;
-
-    BY_HANDLE_FILE_INFORMATION firstInfo;
-    BY_HANDLE_FILE_INFORMATION secondInfo;
-    if (!FolderIdentity(first, firstInfo) || !FolderIdentity(second, secondInfo)) return false;
-    // Some network file systems report no file index at all.
-    if (firstInfo.nFileIndexHigh == 0 && firstInfo.nFileIndexLow == 0) return false;
-    return firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
-           firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh && firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
-}
-
 DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
     DriveFacts facts;
     const wchar_t root[] = {letter, L':', L'\\', L'\0'};
@@ -154,6 +132,12 @@ DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
 
 std::size_t Win32FolderSource::TreeEntries(const std::wstring& folder, std::size_t most) {
     return CountTreeEntries(folder, most);
+}
+
+bool Win32FolderSource::MayLock(const std::wstring& folder, bool withSubfolders,
+                                const std::vector<std::wstring>& protectedFolders) {
+    CriticalErrorsQuiet quiet;
+    return LockRule(protectedFolders).AllowsFolder(folder, withSubfolders);
 }
 
 }  // namespace vaultmere

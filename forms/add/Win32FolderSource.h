@@ -16,13 +16,13 @@ public:
     // Reads through the \\?\ form, so long paths and names that are devices
     // or end in a dot or space are read as they are.
     bool ReadFolder(const std::wstring& folder, const std::wstring& pattern, FolderContents& contents) override;
-    // Compares the folders' file identities, so that other spellings of a
-    // path (short names, another case, a junction) count as the same.
-    bool IsSameFolder(const std::wstring& a, const std::wstring& b) override;
     // GetDriveTypeW and QueryDosDeviceW: neither touches the disk.
     DriveFacts DriveFactsOf(wchar_t letter) override;
     // Counted as the locker counts it.
     std::size_t TreeEntries(const std::wstring& folder, std::size_t most) override;
+    // LockRule's judgement.
+    bool MayLock(const std::wstring& folder, bool withSubfolders,
+                 const std::vector<std::wstring>& protectedFolders) override;
 };
 
 }  // namespace vaultmere

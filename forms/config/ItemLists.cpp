@@ -58,6 +58,12 @@ std::wstring StatusNote(const ItemStatus& status) {
         return L"folder missing";
     case ItemStatus::Folder::Unreachable:
         return L"not reachable";
+    case ItemStatus::Folder::Denied:
+        return L"no access";
+    case ItemStatus::Folder::InUse:
+        return L"folder in use";
+    case ItemStatus::Folder::OutOfHandles:
+        return L"out of handles";
     case ItemStatus::Folder::Present:
         break;
     }
@@ -70,6 +76,9 @@ std::wstring StatusNote(const ItemStatus& status) {
     if (status.filesDenied > 0) add(L"no access");
     if (status.filesFailed > 0) add(L"cannot be locked");
     if (status.filesOverLimit > 0) add(std::to_wstring(status.filesOverLimit) + L" over the file limit");
+    if (status.linksLeft > 0) {
+        add(std::to_wstring(status.linksLeft) + (status.linksLeft == 1 ? L" link left alone" : L" links left alone"));
+    }
     return note;
 }
 

@@ -111,23 +111,25 @@ TEST_F(AddChooserTest, LockFolderPlansTheItemAndTheConfirmation) {
     EXPECT_EQ(item, plan.item);
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.", plan.confirmation);
 
-    // An empty folder is accepted; so is one whose subfolder holds the program.
+    // An empty folder is accepted; so is one whose subfolder holds the
+    // program, but not one inside the program's folder.
     chooser.Load(tree.Beta() + L"\\Deep");
     EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(L"").action);
     ASSERT_TRUE(WriteTextFile(tree.Beta() + L"\\Deep\\brwaddon.exe", "MZ"));
     chooser.Load(tree.Beta());
-    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha()).action);
+    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta").action);
+    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Alpha()).action);
 
     // With its subfolders: the tree's item, counted against the limit
     // (Beta: Deep, Deep\brwaddon.exe, inner.txt), and refused when the
     // program's folder lies beneath it.
-    LockFolderPlan withSubfolders = chooser.PlanLockFolder(tree.Alpha(), {}, true, 3);
+    LockFolderPlan withSubfolders = chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true, 3);
     ASSERT_EQ(LockFolderPlan::Action::Add, withSubfolders.action);
     std::wstring treeItem = tree.Beta() + L"\\**\\*.*";
     ::CharLowerBuffW(&treeItem[0], static_cast<DWORD>(treeItem.size()));
     EXPECT_EQ(treeItem, withSubfolders.item);
     EXPECT_EQ(L"Folder " + treeItem + L" added for locking! Sub folders were locked too.", withSubfolders.confirmation);
-    withSubfolders = chooser.PlanLockFolder(tree.Alpha(), {}, true, 2);
+    withSubfolders = chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true, 2);
     EXPECT_EQ(LockFolderPlan::Action::Refuse, withSubfolders.action);
     EXPECT_EQ(kTreeTooLarge, withSubfolders.refusal);
     EXPECT_TRUE(withSubfolders.item.empty());

@@ -49,8 +49,9 @@ public:
                     vaultmere::FolderContents& contents) override {
         return disks_.ReadFolder(Behind(folder), pattern, contents);
     }
-    bool IsSameFolder(const std::wstring& a, const std::wstring& b) override {
-        return disks_.IsSameFolder(Behind(a), Behind(b));
+    bool MayLock(const std::wstring& folder, bool withSubfolders,
+                 const std::vector<std::wstring>& protectedFolders) override {
+        return disks_.MayLock(Behind(folder), withSubfolders, protectedFolders);
     }
     vaultmere::DriveFacts DriveFactsOf(wchar_t letter) override {
         const auto told = facts.find(static_cast<wchar_t>(::towlower(letter)));

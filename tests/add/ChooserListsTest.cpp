@@ -169,16 +169,6 @@ TEST_F(ChooserListsTest, DriveListHasOneEntryPerDriveAndGivesAPathTheFolderListT
     EXPECT_TRUE(EqualsIgnoringCase(drive, dir.Path().substr(0, 2)));
 }
 
-TEST_F(ChooserListsTest, SameFolderRecognisedInAnotherSpelling) {
-    std::wstring upper = tree.Alpha();
-    ::CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    EXPECT_TRUE(disks.IsSameFolder(tree.Alpha(), upper + L"\\"));
-    EXPECT_TRUE(disks.IsSameFolder(tree.Alpha(), tree.Beta() + L"\\.."));
-    EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Beta()));
-    EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), tree.Alpha() + L"\\missing"));
-    EXPECT_FALSE(disks.IsSameFolder(tree.Alpha(), L""));
-}
-
 TEST_F(ChooserListsTest, ASubstLetterIsToldAsTheFolderItStandsForAndAVolumeAsItself) {
     const DriveFacts volume = disks.DriveFactsOf(tree.Root()[0]);
     EXPECT_EQ(DriveKind::Fixed, volume.kind);

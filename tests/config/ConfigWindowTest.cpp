@@ -127,8 +127,8 @@ protected:
     ScopedTestKey key;
     AppState state;
     // A file this account may not read, as Wine cannot make one.
-    FileLocker locker{[](const std::wstring& path) {
-        if (path.size() < 10 || path.compare(path.size() - 10, 10, L"denied.txt") != 0) return OpenFileLocked(path);
+    FileLocker locker{[](HANDLE folder, const std::wstring& name) {
+        if (name != L"denied.txt") return OpenFileLocked(folder, name);
         ::SetLastError(ERROR_ACCESS_DENIED);
         return UniqueHandle();
     }};

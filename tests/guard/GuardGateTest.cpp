@@ -15,6 +15,7 @@
 #include "guard/GuardItemGate.h"
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
+#include "locker/LockRule.h"
 #include "tests/support/TestSupport.h"
 
 using namespace vaultmere;
@@ -107,12 +108,19 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
                   GuardMessage::Refusal(GuardRefusal::ItemRefused,
                                         L"You may not open this folder, so it cannot be locked for you.")),
               Ask(client, GuardMessageKind::LockFolder, denied.Path() + L"\\*.*"));
+    // Nor may a folder whose files the user may not all read be locked.
+    ASSERT_TRUE(SetFolderDacl(open / L"a.txt", L"D:P(D;;0x1;;;WD)(A;;FA;;;WD)"));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Refusal(
+                  GuardRefusal::ItemRefused,
+                  L"You may not read every file in this folder, so it cannot be locked for you.")),
+              Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
+    ASSERT_TRUE(SetFolderDacl(open / L"a.txt", L"D:P(A;;FA;;;WD)"));
     const auto missing = Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\gone\\*.*");
     ASSERT_TRUE(missing.has_value());
     EXPECT_EQ(L"This folder cannot be found, so it cannot be locked.", missing->text);
     EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
               Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
-    EXPECT_EQ(3, tokens);
+    EXPECT_EQ(4, tokens);
     EXPECT_EQ(std::vector<std::wstring>{open.Path() + L"\\*.*"}, store.items);
 
     ASSERT_TRUE(Settle(locker));
@@ -144,6 +152,31 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"inner\\x.txt"));
     EXPECT_FALSE(::MoveFileW((open / L"inner\\closed\\more").c_str(), (open / L"moved").c_str()));
+
+    // Unlocked, its folder replaced by a link to System32, relocked: nothing of System32 is locked.
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetSystemDirectoryW(system, MAX_PATH));
+    TempFolder around(L"gate-swap");
+    const std::wstring swap = around / L"swap";
+    ASSERT_TRUE(MakeFolder(swap));
+    ASSERT_TRUE(WriteTextFile(swap + L"\\s.txt", "s"));
+    const std::wstring swapped = swap + L"\\*.*";
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::LockFolder, swapped));
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::UnlockItem, swapped));
+    ASSERT_TRUE(WaitUntil([&] {
+        DeleteTree(swap);
+        return ::GetFileAttributesW(swap.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }));
+    ASSERT_TRUE(MakeLink(swap, system));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::RelockItem, swapped));
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({swapped})[0].refusal);
+    EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
+    EXPECT_TRUE(RemoveLink(swap));
     client.Close();
     server->Stop();
 
@@ -162,9 +195,9 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     wchar_t shortName[MAX_PATH] = {};
     ASSERT_NE(0u, ::GetShortPathNameW(outer.Path().c_str(), shortName, MAX_PATH));
     ASSERT_NE(outer.Path(), shortName);
-    EXPECT_TRUE(TouchesCriticalFolder(shortName, true, {outer / L"inner"}));
-    EXPECT_TRUE(TouchesCriticalFolder(shortName, false, {outer.Path()}));
-    EXPECT_FALSE(TouchesCriticalFolder(shortName, false, {outer / L"inner"}));
+    EXPECT_FALSE(LockRule({outer / L"inner"}).AllowsFolder(shortName, true));
+    EXPECT_FALSE(LockRule({outer.Path()}).AllowsFolder(shortName, false));
+    EXPECT_TRUE(LockRule({outer / L"inner"}).AllowsFolder(shortName, false));
     EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
 }
 

@@ -123,7 +123,8 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     // as set by policy, never unlocked, let go when its value is deleted.
     TempFolder p{L"live-p"};
     ASSERT_TRUE(WriteTextFile(p / L"doc.txt", "p"));
-    ASSERT_EQ(0u, Reg(L"add", L"/v Docs /t REG_SZ /d \"" + Item(p) + L"\"", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
+    ASSERT_EQ(0u,
+              Reg(L"add", L"/v Docs /t REG_SZ /d \"" + Item(p) + L"\"", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Locked(p); }, 5000)) << "a folder written under the policy key";
     const GuardMessage lists = Ask(window, GuardMessageKind::ReadLists);
     EXPECT_TRUE(!lists.locked.empty() && lists.locked.back().path == Item(p) && lists.locked.back().status.setByPolicy);

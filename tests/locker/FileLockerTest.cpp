@@ -143,6 +143,45 @@ TEST_F(FileLockerTest, OddPathsLockNothingAndSayWhy) {
     EXPECT_FALSE(locker.StatusOf({paths[0]})[0].locked);
 }
 
+TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInsideAndNoLinkIsFollowed) {
+    const std::wstring system = SystemFolder();
+    wchar_t windows[MAX_PATH + 1] = {};
+    ASSERT_NE(0u, ::GetWindowsDirectoryW(windows, MAX_PATH + 1));
+    ASSERT_TRUE(MakeLink(folder / L"system", system));
+    const std::vector<std::wstring> items = {folder / L"system\\*.*", TreeItem(folder / L"system"),
+                                             system + L"\\drivers\\*.*", std::wstring(windows) + L"\\Fonts\\*.*"};
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    // A tree holding the link locks its own files only, and counts the link.
+    locker.SetItemLocked(TreeItem(folder.Path()), true);
+    ASSERT_TRUE(Settle(locker));
+    for (const ItemStatus& status : locker.StatusOf(items))
+        EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"sub\\inner.txt"));
+    EXPECT_EQ(1u, locker.StatusOf({TreeItem(folder.Path())})[0].linksLeft);
+    EXPECT_EQ(3u, locker.Report().lockedFiles);
+    locker.SetItemLocked(TreeItem(folder.Path()), false);
+
+    // Unlocked, its folder replaced by a link to System32, locked again.
+    const std::wstring sub = folder / L"sub\\*.*";
+    locker.SetItemLocked(sub, true);
+    ASSERT_TRUE(Settle(locker));
+    ASSERT_EQ(1u, locker.Report().lockedFiles);
+    locker.SetItemLocked(sub, false);
+    // Its pin goes with the lane's next round.
+    ASSERT_TRUE(WaitUntil([&] {
+        DeleteTree(folder / L"sub");
+        return ::GetFileAttributesW((folder / L"sub").c_str()) == INVALID_FILE_ATTRIBUTES;
+    }));
+    ASSERT_TRUE(MakeLink(folder / L"sub", system));
+    locker.SetItemLocked(sub, true);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({sub})[0].refusal);
+    EXPECT_EQ(0u, locker.Report().lockedFiles);
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+    EXPECT_TRUE(RemoveLink(folder / L"sub") && RemoveLink(folder / L"system"));
+}
+
 // An open that hangs, as one on a share that stopped answering does. Shared
 // with the locker's thread, which may outlive the locker.
 struct HangingOpen {
@@ -156,12 +195,12 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     TempFolder remote(L"hang");
     ASSERT_TRUE(WriteTextFile(remote / L"stuck.txt", "s"));
     auto hang = std::make_shared<HangingOpen>();
-    auto hanging = std::make_unique<FileLocker>([hang](const std::wstring& path) {
-        if (path.find(L"stuck.txt") == std::wstring::npos) return OpenFileLocked(path);
+    auto hanging = std::make_unique<FileLocker>([hang](HANDLE folder, const std::wstring& name) {
+        if (name != L"stuck.txt") return OpenFileLocked(folder, name);
         hang->thread.Reset(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
         ::SetEvent(hang->entered.Get());
         ::WaitForSingleObject(hang->release.Get(), 60000);
-        UniqueHandle file = OpenFileLocked(path);
+        UniqueHandle file = OpenFileLocked(folder, name);
         hang->opened = static_cast<bool>(file);
         return file;
     });
@@ -194,6 +233,55 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     EXPECT_TRUE(hang->opened);
     EXPECT_EQ(0u, OpenFromOutside(remote / L"stuck.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
+}
+
+TEST_F(FileLockerTest, UnlockDuringAListingStopsItAndLeavesNothingHeld) {
+    TempFolder large(L"large");
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(WriteTextFile(large / (std::to_wstring(i) + L".txt"), ""));
+    // The 600th open waits until the item is unlocked.
+    auto hang = std::make_shared<HangingOpen>();
+    auto opens = std::make_shared<std::atomic<int>>(0);
+    FileLocker blocking([hang, opens](HANDLE folder, const std::wstring& name) {
+        if (++*opens == 600) {
+            ::SetEvent(hang->entered.Get());
+            ::WaitForSingleObject(hang->release.Get(), 60000);
+        }
+        return OpenFileLocked(folder, name);
+    });
+    blocking.SetItemLocked(large / L"*.*", true);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hang->entered.Get(), 10000));
+    blocking.SetItemLocked(large / L"*.*", false);
+    ::SetEvent(hang->release.Get());
+    ASSERT_TRUE(Settle(blocking));
+    // No open after the one under way, and nothing of it held.
+    EXPECT_EQ(600, opens->load());
+    EXPECT_EQ(0u, blocking.Report().lockedFiles);
+    for (const wchar_t* name : {L"0.txt", L"599.txt", L"999.txt"}) EXPECT_EQ(0u, OpenFromOutside(large / name));
+}
+
+TEST_F(FileLockerTest, ItemsPastTheHandleBudgetAreNotedAndLockedOnceAnUnlockMakesRoom) {
+    // Room for 5 handles: this folder's pin and its 2 files, then the other's pin and 1 of its 3.
+    FileLocker budgeted(&OpenFileLocked, kTreeLimit, 5);
+    TempFolder other(L"budget");
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) ASSERT_TRUE(WriteTextFile(other / name, ""));
+    budgeted.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(budgeted));
+    budgeted.SetItemLocked(other / L"*.*", true);
+    ASSERT_TRUE(Settle(budgeted));
+    const ItemStatus status = budgeted.StatusOf({other / L"*.*"})[0];
+    EXPECT_EQ(ItemStatus::Folder::Present, status.folder);
+    EXPECT_EQ(1u, status.filesHeld);
+    EXPECT_EQ(2u, status.filesOverLimit);
+    EXPECT_EQ(3u, budgeted.Report().lockedFiles);
+
+    budgeted.SetItemLocked(Item(), false);
+    EXPECT_TRUE(WaitUntil([&] {
+        const ItemStatus now = budgeted.StatusOf({other / L"*.*"})[0];
+        return now.filesHeld == 3 && now.filesOverLimit == 0;
+    }));
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(other / name));
+    }
 }
 
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {

@@ -405,17 +405,18 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
     plain.key = stored;
     EXPECT_FALSE(MakeFolder(plain.target.folder));
 
-    LockerState state({});
+    LockerState state;
     std::vector<UniqueHandle> released;
     const std::wstring root = state.Lock(plain, 0);
     UniqueHandle port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     std::atomic<bool> stop{false};
     {
-        FolderLane lane(port.Get(), &OpenFileLocked, stop);
+        const LockRule rule;
+        FolderLane lane(port.Get(), &OpenFileLocked, rule, stop);
         // Listed, then watched.
         for (ULONGLONG now : {ULONGLONG{0}, ULONGLONG{1000}}) {
             for (FolderJob& job : state.Plan(root, now, 8)) {
-                lane.Do(job, [](FolderJob&) {});
+                lane.Do(job, [](FolderJob&) { return true; });
                 state.TakeJob(job, now, released);
             }
         }

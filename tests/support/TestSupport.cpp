@@ -17,7 +17,57 @@ std::wstring UniqueSuffix() {
            std::to_wstring(::InterlockedIncrement(&counter));
 }
 
+// The host's name of a Windows path, from Wine's kernel32; "" elsewhere.
+std::string UnixName(const std::wstring& path) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = convert ? convert(path.c_str()) : nullptr;
+    if (!name) return std::string();
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a host program (Wine runs one named by its Windows path); it cannot
+// be waited for.
+bool RunOnHost(std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    vaultmere::UniqueHandle(process.hProcess).Reset();
+    vaultmere::UniqueHandle(process.hThread).Reset();
+    return true;
+}
+
+// The host's name of a place in a folder that exists (unix names are ASCII here).
+std::wstring HostName(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    const std::string folder = UnixName(path.substr(0, slash));
+    return folder.empty() ? std::wstring() : std::wstring(folder.begin(), folder.end()) + L"/" + path.substr(slash + 1);
+}
+
+bool IsLinkNow(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
+
+bool MakeLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring from = HostName(link);
+    const std::wstring to = HostName(target);
+    return !from.empty() && !to.empty() && RunOnHost(L"Z:\\bin\\ln -s " + to + L" " + from) &&
+           WaitUntil([&] { return IsLinkNow(link); });
+}
+
+bool RemoveLink(const std::wstring& link) {
+    const std::wstring name = HostName(link);
+    return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) && WaitUntil([&] { return !IsLinkNow(link); });
+}
 
 TempFolder::TempFolder(const std::wstring& tag) {
     wchar_t temp[MAX_PATH + 1] = {};

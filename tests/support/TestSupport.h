@@ -29,6 +29,14 @@ private:
 bool WriteTextFile(const std::wstring& path, const std::string& content);
 bool MakeFolder(const std::wstring& path);
 
+// Puts a unix symbolic link at link (whose folder exists, and where nothing
+// is) leading to target, as the host's ln makes it: Wine shows it as a
+// folder with a reparse point, as Windows shows a junction. False when it
+// did not appear.
+bool MakeLink(const std::wstring& link, const std::wstring& target);
+// Takes such a link away from the host's side, leaving what it leads to.
+bool RemoveLink(const std::wstring& link);
+
 // Folder of the running test program, where every test helper program lies.
 std::wstring BinaryFolder();
 

@@ -1,0 +1,52 @@
+#pragma once
+// Files and folders reached through a folder handle held open, never by a
+// name looked up again: a name swapped for a link after it was listed
+// cannot redirect an open made here.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/UniqueHandle.h"
+
+namespace vaultmere {
+
+// One entry of a folder as its listing gives it.
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+    std::int64_t fileId = 0;
+};
+
+// Opens name in folder (a handle) as NtCreateFile does with a root
+// directory: a reparse point is opened itself, never followed; options are
+// NtCreateFile's create options. On failure the last error says why.
+UniqueHandle OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG options);
+// The folder itself again, for synchronous listing.
+UniqueHandle ReopenForListing(HANDLE folder);
+// Lists a folder opened by ReopenForListing, "." and ".." left out; mask
+// (one name, or "" for all) is honoured on a fresh handle only. each
+// returns false to stop. Returns ERROR_SUCCESS once every entry was given,
+// or the error that ended the listing.
+DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bool(const FolderEntry&)>& each);
+// The one entry name in folder (any handle on it); false when it is not there.
+bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry);
+// The file system's number for an open file or folder; 0 when unknown.
+std::int64_t FileIdOf(HANDLE file);
+
+// Where a folder held open is: its file id (unique on its volume, the drive
+// of its final path) and final path (the parsed form of ItemPath,
+// lower-cased; "" when it could not be read), with its attributes.
+struct FolderIdentity {
+    DWORD attributes = 0;
+    std::int64_t fileId = 0;
+    std::wstring path;
+};
+// drive ("c:"), when given, is the drive the folder was opened on.
+bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive = std::wstring());
+// The drive ("c:") of a path, plain or extended-length; "" for a share.
+std::wstring DriveOf(const std::wstring& path);
+
+}  // namespace vaultmere
