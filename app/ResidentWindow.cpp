@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "app/PasswordPrompt.h"
+#include "common/EntryPoint.h"
 #include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 #include "common/TextCase.h"
@@ -15,6 +16,7 @@ namespace vaultmere {
 namespace {
 
 constexpr wchar_t kCheckingPassword[] = L"Checking the password...";
+constexpr wchar_t kPasswordNotChecked[] = L"The password could not be checked. Try again.";
 
 constexpr int kClientWidth = 3810;
 constexpr int kClientHeight = 1695;
@@ -198,7 +200,9 @@ void ResidentWindow::ContinueWithKeeper(const std::wstring& entry, bool remember
     ShowNotice(kCheckingPassword);
     const HWND window = Handle();
     passwordCheck_ = std::thread([this, window, secret = entry]() mutable {
-        checkAnswer_ = lists_.CheckPassword(secret);
+        // Whatever escapes the check, the prompt gets its answer.
+        checkAnswer_ = RunGuarded(L"the password check", AfterEscape::GoOn, PasswordCheck{false, kPasswordNotChecked},
+                                  [this, &secret] { return lists_.CheckPassword(secret); });
         WipeText(secret);
         ::PostMessageW(window, kPasswordCheckedMessage, 0, 0);
     });

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <map>
 
+#include "common/EntryPoint.h"
+
 namespace vaultmere {
 
 namespace {
@@ -150,8 +152,13 @@ private:
     };
 
     static DWORD WINAPI Main(void* self) {
-        static_cast<Loop*>(self)->Run();
-        return 0;
+        // The loop holds every connection and the guard's answers run on it:
+        // what escapes leaves both unknown, so the process ends (the guard is
+        // started again by its recovery actions).
+        return RunGuarded(L"the pipe's loop", AfterEscape::EndProcess, DWORD{0}, [self] {
+            static_cast<Loop*>(self)->Run();
+            return DWORD{0};
+        });
     }
 
     DWORD AddListener(bool first) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "channel/GuardPipe.h"
+#include "common/EntryPoint.h"
 #include "guard/GuardEventTexts.h"
 
 namespace vaultmere {
@@ -64,6 +65,14 @@ bool GuardEvents::PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder) {
 
 bool GuardEvents::PasswordUnreadable(long error) {
     return Report(EVENTLOG_ERROR_TYPE, MSG_PASSWORD_UNREADABLE, {L"error " + std::to_wstring(error)});
+}
+
+void GuardEvents::UnexpectedError(const std::wstring& text) {
+    const UniqueEventSource source(::RegisterEventSourceW(nullptr, kGuardServiceName));
+    const wchar_t* strings[] = {text.c_str()};
+    if (source)
+        ::ReportEventW(source.Get(), EVENTLOG_ERROR_TYPE, 0, MSG_UNEXPECTED_ERROR, nullptr, 1, 0, strings, nullptr);
+    LogToDebugger(text);
 }
 
 bool GuardEvents::FolderRefused(const std::wstring& folder) {

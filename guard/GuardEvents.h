@@ -27,6 +27,11 @@ public:
     // The locker refused a folder; from any thread.
     bool FolderRefused(const std::wstring& folder);
 
+    // An exception that escaped one of the guard's entry points, just
+    // before the process ends; with an event source of its own, since the
+    // service's state may be broken. An EscapeLog.
+    static void UnexpectedError(const std::wstring& text);
+
     // DOMAIN\name of a SID given as text; the SID itself when it names no
     // account.
     static std::wstring AccountName(const std::wstring& user);

@@ -97,6 +97,7 @@ GuardService::GuardService()
              StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}),
       policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
                    StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
+    escapeLog = &GuardEvents::UnexpectedError;
     core_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
     locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
 }
@@ -134,11 +135,18 @@ DWORD GuardService::OnStart() {
 
 DWORD WINAPI GuardService::RelockWhenDue(void* self) {
     auto& service = *static_cast<GuardService*>(self);
-    while (::WaitForSingleObject(service.relockStop_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
-        std::lock_guard<std::mutex> hold(service.lock_);
-        service.core_.RelockDue();
-    }
-    return 0;
+    // What escapes a relock leaves the core half changed: the guard ends and
+    // is started again.
+    return RunGuarded(
+        L"the relock by time", AfterEscape::EndProcess, DWORD{0},
+        [&service] {
+            while (::WaitForSingleObject(service.relockStop_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
+                std::lock_guard<std::mutex> hold(service.lock_);
+                service.core_.RelockDue();
+            }
+            return DWORD{0};
+        },
+        &GuardEvents::UnexpectedError);
 }
 
 void GuardService::OnSessionChange(DWORD change, DWORD sessionId) {
@@ -148,7 +156,13 @@ void GuardService::OnSessionChange(DWORD change, DWORD sessionId) {
 }
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
-    auto& service = *static_cast<GuardService*>(self);
+    return RunGuarded(
+        L"the guard's start", AfterEscape::EndProcess, DWORD{0},
+        [self] { return static_cast<GuardService*>(self)->LockStored(); }, &GuardEvents::UnexpectedError);
+}
+
+DWORD GuardService::LockStored() {
+    GuardService& service = *this;
     ProtectStoreKey();
     {
         std::lock_guard<std::mutex> hold(service.lock_);

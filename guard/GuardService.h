@@ -42,6 +42,7 @@ protected:
 
 private:
     static DWORD WINAPI LockInBackground(void* self);
+    DWORD LockStored();
     // Locks again, every few seconds, the unlocked items whose time is up.
     static DWORD WINAPI RelockWhenDue(void* self);
     PipeAnswer Answer(ConnectionId connection, const Bytes& message);

@@ -18,45 +18,60 @@ DWORD ServiceBase::Run() {
 
 void WINAPI ServiceBase::ServiceMain(DWORD, LPWSTR*) {
     ServiceBase& service = *runningService;
-    service.statusHandle_ = ::RegisterServiceCtrlHandlerExW(service.name_.c_str(), &ServiceBase::Handler, &service);
-    if (!service.statusHandle_) return;
-    service.status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    service.ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000);
-    service.stopRequested_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    const DWORD error = service.stopRequested_ ? service.OnStart() : ::GetLastError();
+    RunGuarded(
+        L"the service's main thread", AfterEscape::EndProcess, 0,
+        [&service] {
+            service.RunMain();
+            return 0;
+        },
+        service.escapeLog);
+}
+
+void ServiceBase::RunMain() {
+    statusHandle_ = ::RegisterServiceCtrlHandlerExW(name_.c_str(), &ServiceBase::Handler, this);
+    if (!statusHandle_) return;
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    ReportStatus(SERVICE_START_PENDING, NO_ERROR, 3000);
+    stopRequested_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const DWORD error = stopRequested_ ? OnStart() : ::GetLastError();
     if (error != NO_ERROR) {
-        service.ReportStatus(SERVICE_STOPPED, error);
+        ReportStatus(SERVICE_STOPPED, error);
         return;
     }
-    service.ReportStatus(SERVICE_RUNNING);
+    ReportStatus(SERVICE_RUNNING);
     // The stop's work is done here, not in the handler: the handler answers
     // the service manager at once, and STOPPED is reported only after
     // everything is let go, as the last thing the process does.
-    ::WaitForSingleObject(service.stopRequested_.Get(), INFINITE);
-    service.OnStop();
-    service.ReportStatus(SERVICE_STOPPED);
+    ::WaitForSingleObject(stopRequested_.Get(), INFINITE);
+    OnStop();
+    ReportStatus(SERVICE_STOPPED);
 }
 
 DWORD WINAPI ServiceBase::Handler(DWORD control, DWORD eventType, void* eventData, void* context) {
     ServiceBase& service = *static_cast<ServiceBase*>(context);
+    return RunGuarded(
+        L"the service's control handler", AfterEscape::EndProcess, static_cast<DWORD>(NO_ERROR),
+        [&] { return service.Control(control, eventType, eventData); }, service.escapeLog);
+}
+
+DWORD ServiceBase::Control(DWORD control, DWORD eventType, void* eventData) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
-        service.ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 10000);
-        ::SetEvent(service.stopRequested_.Get());
+        ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 10000);
+        ::SetEvent(stopRequested_.Get());
         return NO_ERROR;
     case SERVICE_CONTROL_SHUTDOWN:
     case SERVICE_CONTROL_PRESHUTDOWN:
         // Windows is going down and every handle with it: nothing is let go
         // one by one, the process just ends.
-        service.ReportStatus(SERVICE_STOPPED);
+        ReportStatus(SERVICE_STOPPED);
         ::ExitProcess(NO_ERROR);
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
     case SERVICE_CONTROL_DEVICEEVENT:
-        return service.OnDeviceEvent(eventType, eventData);
+        return OnDeviceEvent(eventType, eventData);
     case SERVICE_CONTROL_SESSIONCHANGE:
-        if (eventData)
-            service.OnSessionChange(eventType, static_cast<WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
+        if (eventData) OnSessionChange(eventType, static_cast<WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId);
         return NO_ERROR;
     default:
         // User-defined controls and anything else are not ours to act on.

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/EntryPoint.h"
 #include "common/UniqueHandle.h"
 
 namespace vaultmere {
@@ -35,10 +36,17 @@ protected:
     virtual void OnSessionChange(DWORD /*change*/, DWORD /*sessionId*/) {}
 
     void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0);
+    // Where an exception that escapes the service's main thread or its
+    // control handler is written before the process ends: half-done start,
+    // stop or control leaves no state to go on with, and the service
+    // manager's recovery actions start the service again.
+    EscapeLog escapeLog = &LogToDebugger;
     SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle_; }
 
 private:
     static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
+    void RunMain();
+    DWORD Control(DWORD control, DWORD eventType, void* eventData);
     static DWORD WINAPI Handler(DWORD control, DWORD eventType, void* eventData, void* context);
 
     std::wstring name_;

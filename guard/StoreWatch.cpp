@@ -1,5 +1,7 @@
 #include "guard/StoreWatch.h"
 
+#include "common/EntryPoint.h"
+#include "guard/GuardEvents.h"
 #include "store/Registry.h"
 
 namespace vaultmere {
@@ -55,8 +57,15 @@ void StoreWatch::Stop() {
 }
 
 DWORD WINAPI StoreWatch::Main(void* self) {
-    static_cast<StoreWatch*>(self)->Run();
-    return 0;
+    // A change half applied leaves the guard's list unknown: it ends and is
+    // started again, reading the list anew.
+    return RunGuarded(
+        L"the watch of the stored list", AfterEscape::EndProcess, DWORD{0},
+        [self] {
+            static_cast<StoreWatch*>(self)->Run();
+            return DWORD{0};
+        },
+        &GuardEvents::UnexpectedError);
 }
 
 void StoreWatch::ArmKey() {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/EntryPoint.h"
 #include "common/TextCase.h"
 
 namespace vaultmere {
@@ -81,11 +82,10 @@ DWORD WINAPI LaneMain(void* parameter) {
     const std::unique_ptr<LaneStart> start(static_cast<LaneStart*>(parameter));
     // No exception leaves the thread; one that escapes ends the lane, and
     // what it held goes with the next unlock.
-    try {
+    return RunGuarded(L"a locker lane", AfterEscape::GoOn, DWORD{0}, [&start] {
         start->core->RunLane(*start->lane);
-    } catch (...) {
-    }
-    return 0;
+        return DWORD{0};
+    });
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
     status[12 + 4 + 4 + 2 + 2] = 9;
     EXPECT_FALSE(Decode(status).has_value());
     status[12 + 4 + 4 + 2 + 2] = 0;
-    status[12 + 4 + 4 + 2 + 23] = 2;  // set by policy: neither yes nor no
+    status[12 + 4 + 4 + 2 + 27] = 2;  // set by policy: neither yes nor no
     EXPECT_FALSE(Decode(status).has_value());
 }
 

@@ -213,8 +213,11 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     const DWORD_PTR pointers[] = {reinterpret_cast<DWORD_PTR>(inserts[0].c_str()),
                                   reinterpret_cast<DWORD_PTR>(inserts[1].c_str()),
                                   reinterpret_cast<DWORD_PTR>(inserts[2].c_str())};
-    for (const auto& [id, count] :
-         {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3}, {MSG_PIPE_TAKEN_GAVE_UP, 2}, {MSG_PASSWORD_UNREADABLE, 1}}) {
+    for (const auto& [id, count] : {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3},
+                                    {MSG_PIPE_TAKEN_GAVE_UP, 2},
+                                    {MSG_PASSWORD_UNREADABLE, 1},
+                                    {MSG_FOLDER_REFUSED, 1},
+                                    {MSG_UNEXPECTED_ERROR, 1}}) {
         ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
                                            FORMAT_MESSAGE_ALLOCATE_BUFFER,
                                        guard.Get(), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
