@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 #include "common/TextCase.h"
 #include "locker/ItemPath.h"
@@ -14,6 +15,18 @@ constexpr long kAccessDenied = 5;
 
 void Erase(std::vector<std::wstring>& list, const std::wstring& path) {
     list.erase(std::remove(list.begin(), list.end(), path), list.end());
+}
+
+// Each item once, as the locker takes it: the same folder stored again in
+// other case, or written another way, is the same item, held once, so that
+// one Unlock Item lets it go. The first spelling stays.
+std::vector<std::wstring> OncePerItem(const std::vector<std::wstring>& paths) {
+    std::set<std::wstring> seen;
+    std::vector<std::wstring> once;
+    for (const std::wstring& path : paths) {
+        if (seen.insert(MakeItemKey(path).key).second) once.push_back(path);
+    }
+    return once;
 }
 
 bool Contains(const std::vector<std::wstring>& list, const std::wstring& path) {
@@ -60,7 +73,7 @@ void GuardCore::LockStoredItems() {
     std::vector<std::wstring> stored;
     // A list that cannot be read locks nothing; the watch of its key reads it again.
     if (store_.ReadItems(stored) != 0) return;
-    for (const std::wstring& path : stored) {
+    for (const std::wstring& path : OncePerItem(stored)) {
         if (OnList(path)) continue;
         items_.push_back(path);
         locker_.SetItemLocked(path, true);
@@ -94,10 +107,7 @@ void GuardCore::RestoreItems(const std::vector<std::wstring>& paths) {
 }
 
 bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
-    std::vector<std::wstring> items;
-    for (const std::wstring& path : stored) {
-        if (std::find(items.begin(), items.end(), path) == items.end()) items.push_back(path);
-    }
+    std::vector<std::wstring> items = OncePerItem(stored);
     if (items == items_) return false;
     // A policy's item now stored is held as the stored one; one no longer
     // stored is held for the policy.
