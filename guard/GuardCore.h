@@ -187,7 +187,8 @@ private:
 // One request answered by a core that lock guards, from any thread; then
 // runs under the lock too, after the answer. The gate's check of a Lock
 // Folder runs outside the lock, so that a check listing a whole tree keeps
-// no other request, device event or relock waiting.
+// no caller on another thread waiting (the service's device events, relocks
+// and store watch; the pipe's requests still come one at a time).
 GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId connection, const GuardMessage& request,
                                const std::function<void(const GuardReply&)>& then = nullptr);
 
