@@ -1,7 +1,6 @@
 #include "app/Application.h"
 
 #include "app/ProgramCopy.h"
-#include "store/RelockStore.h"
 
 namespace vaultmere {
 
@@ -15,22 +14,16 @@ void ShowInFront(ui::Form& form) {
 
 }  // namespace
 
-std::unique_ptr<ItemBook> Application::MakeBook(std::unique_ptr<FileLocker>& locker,
-                                                std::unique_ptr<GuardConnection>& guard) {
+std::unique_ptr<GuardLink> Application::MakeLink(std::unique_ptr<FileLocker>& locker) {
     // Whether the guard is there is the service manager's word, never the
     // pipe's: a copy must not lock for itself because the guard is slow.
-    if (IsServiceInstalled(kGuardServiceName)) {
-        guard = std::make_unique<GuardConnection>();
-        return std::make_unique<GuardBook>(*guard);
-    }
+    if (IsServiceInstalled(kGuardServiceName)) return std::make_unique<GuardConnection>();
     locker = std::make_unique<FileLocker>();
-    auto lists = std::make_unique<ItemLists>(*locker);
-    lists->relockSettings = [] { return Registry::ReadRelockSettings(); };
-    return lists;
+    return std::make_unique<LocalKeeper>(*locker);
 }
 
 Application::Application() {
-    changePassword_.book = book_.get();
+    changePassword_.book = &lists_;
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
     prompt_.listsChanged = [this] { configuration_.RefreshLists(); };
     prompt_.sessionLeft = [this] { CloseConfiguration(); };

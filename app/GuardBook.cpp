@@ -1,7 +1,10 @@
 #include "app/GuardBook.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
+#include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 
 namespace vaultmere {
@@ -23,7 +26,7 @@ std::wstring RefusalText(const GuardMessage& answer) {
 }
 
 std::optional<GuardMessage> GuardBook::Ask(const GuardMessage& request, std::wstring& message) {
-    const std::unique_lock<std::mutex> hold(linkLock_, std::try_to_lock);
+    const std::unique_lock<std::timed_mutex> hold(linkLock_, std::try_to_lock);
     if (!hold.owns_lock()) {
         message = kGuardBusy;
         return std::nullopt;
@@ -114,7 +117,7 @@ BookResult GuardBook::RemoveSelected(const RemoveConfirmation& confirm) {
 }
 
 PasswordCheck GuardBook::CheckPassword(const std::wstring& entry) {
-    const std::lock_guard<std::mutex> hold(linkLock_);
+    const std::lock_guard<std::timed_mutex> hold(linkLock_);
     PasswordCheck check;
     const std::optional<GuardMessage> answer = link_.Exchange(
         GuardMessage::Request(GuardMessageKind::Authenticate, entry));
@@ -142,12 +145,12 @@ BookResult GuardBook::SetPassword(const std::wstring& password) {
     const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(GuardMessageKind::SetPassword, password),
                                                    result.message);
     if (!answer) return result;
-    if (answer->kind != GuardMessageKind::Done) {
-        result.message = RefusalText(*answer);
-        return result;
-    }
+    const bool kept = answer->kind == GuardMessageKind::Refused &&
+                      answer->code == static_cast<std::uint32_t>(GuardRefusal::KeptUnsaved);
+    if (answer->kind != GuardMessageKind::Done) result.message = RefusalText(*answer);
+    if (answer->kind != GuardMessageKind::Done && !kept) return result;
     // A connection made anew gives the new password.
-    const std::lock_guard<std::mutex> hold(linkLock_);
+    const std::lock_guard<std::timed_mutex> hold(linkLock_);
     WipeAccepted();
     accepted_ = password;
     result.changed = true;
@@ -155,7 +158,7 @@ BookResult GuardBook::SetPassword(const std::wstring& password) {
 }
 
 std::wstring GuardBook::Notice() const {
-    const std::lock_guard<std::mutex> hold(linkLock_);
+    const std::lock_guard<std::timed_mutex> hold(linkLock_);
     const std::wstring problem = link_.Problem();
     return problem.empty() ? passwordNotice_ : problem;
 }
@@ -165,19 +168,59 @@ void GuardBook::WipeAccepted() {
     accepted_.reset();
 }
 
-void GuardBook::Forget() {
-    const std::unique_lock<std::mutex> hold(linkLock_, std::try_to_lock);
-    // A password check under way decides anew what the connection may do.
-    if (!hold.owns_lock()) return;
+std::optional<GuardMessage> GuardBook::Leave(GuardMessageKind kind) {
     WipeAccepted();
-    // Where the guard cannot be told, its connection is gone, and the
+    // Where the keeper cannot be told, its connection is gone, and the
     // password with it.
-    link_.Exchange(GuardMessage::Request(GuardMessageKind::Leave));
+    return link_.Exchange(GuardMessage::Request(kind));
+}
+
+void GuardBook::Forget() {
+    const std::unique_lock<std::timed_mutex> hold(linkLock_, std::try_to_lock);
+    // A password check under way decides anew what the connection may do.
+    if (hold.owns_lock()) Leave(GuardMessageKind::Leave);
+}
+
+BookResult GuardBook::Close() {
+    BookResult result;
+    // What is kept back for Close is saved only here, so a check under way
+    // is waited for; the guard holds a check back for half a minute at
+    // most, and the window is not held that long.
+    std::unique_lock<std::timed_mutex> hold(linkLock_, std::chrono::milliseconds(kCloseWaitMs));
+    if (!hold.owns_lock()) {
+        result.message = kGuardBusy;
+        return result;
+    }
+    const std::optional<GuardMessage> answer = Leave(GuardMessageKind::Close);
+    if (answer && answer->kind != GuardMessageKind::Done) result.message = RefusalText(*answer);
+    return result;
+}
+
+void GuardBook::Begin() {
+    const std::lock_guard<std::timed_mutex> hold(linkLock_);
+    link_.Begin();
 }
 
 void GuardBook::Tick() {
-    const std::lock_guard<std::mutex> hold(linkLock_);
-    link_.Retry();
+    const std::lock_guard<std::timed_mutex> hold(linkLock_);
+    link_.Tick();
+}
+
+bool GuardBook::RelockDue() {
+    const std::uint64_t now = UtcFileTimeNow();
+    const bool due = std::any_of(relockTimes_.begin(), relockTimes_.end(),
+                                 [now](std::uint64_t at) { return at != 0 && at <= now; });
+    return due && Reload();
+}
+
+bool GuardBook::LeaveSession() {
+    {
+        // A keeper in this process must hear it: a check under way is waited for.
+        const std::unique_lock<std::timed_mutex> hold(linkLock_, std::chrono::milliseconds(kCloseWaitMs));
+        if (hold.owns_lock()) link_.SessionLeft();
+    }
+    Reload();
+    return relocksOnSessionLock_;
 }
 
 }  // namespace vaultmere

@@ -1,7 +1,8 @@
 #pragma once
-// The list and its locks as the guard service holds them: every command is
-// a request on this copy's connection, and the lists and notes shown are the
-// guard's answers. No Windows headers: the connection is a GuardLink.
+// The list and its locks as the keeper holds them: every command is a
+// request on this copy's link to it, and the lists and notes shown are its
+// answers. The keeper is the guard service's, or one in this process where
+// there is no guard; the link is the same. No Windows headers.
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,7 +13,7 @@
 
 namespace vaultmere {
 
-// One connection to the guard, kept while the program runs.
+// One connection to the keeper, kept while the program runs.
 class GuardLink {
 public:
     virtual ~GuardLink() = default;
@@ -22,11 +23,17 @@ public:
     virtual std::optional<GuardMessage> Exchange(const GuardMessage& request) = 0;
     // Why the guard cannot be asked now; "" when it can.
     virtual std::wstring Problem() const = 0;
-    // Tries again to connect when there is no connection.
-    virtual void Retry() {}
+    // Once a second while the program runs: a connection that is down is
+    // tried again; a keeper in this process locks again what is due.
+    virtual void Tick() {}
+    // The resident copy starts: a keeper in this process locks the stored list.
+    virtual void Begin() {}
+    // This copy's session was locked or left to others: a keeper in this
+    // process locks again what was unlocked (the guard has its own notice).
+    virtual void SessionLeft() {}
 };
 
-// The texts the windows show for the guard.
+// The texts the windows show for the guard's link.
 constexpr wchar_t kGuardNotAnswering[] = L"Vaultmere Guard does not answer. Nothing was changed.";
 constexpr wchar_t kGuardBusy[] = L"Vaultmere Guard is still checking a password. Nothing was changed.";
 
@@ -34,10 +41,7 @@ class GuardBook final : public ItemBook {
 public:
     explicit GuardBook(GuardLink& link) : link_(link) {}
 
-    bool StoresItself() const override { return true; }
-    const std::vector<std::wstring>* ListToSave() const override { return nullptr; }
-    // The guard holds the stored list; nothing is read here.
-    void AddLockedItem(const std::wstring&) override {}
+    void Begin() override;
     bool Reload() override;
     std::vector<ItemStatus> LockedStatus() const override { return statuses_; }
 
@@ -50,15 +54,22 @@ public:
     BookResult SetPassword(const std::wstring& password) override;
     std::wstring Notice() const override;
     void Tick() override;
-    // The guard is told to ask for the password again, and the password
+    // The keeper is told to ask for the password again, and the password
     // given for this window is wiped.
     void Forget() override;
+    BookResult Close() override;
     std::vector<std::uint64_t> UnlockedRelockTimes() const override { return relockTimes_; }
-    // The guard relocks them on its own notice of the session; the answer
-    // is whether it does, as its last lists said.
-    bool LeaveSession() override { return relocksOnSessionLock_; }
+    bool RelockDue() override;
+    // The answer is whether a locked session relocks, as the last lists said.
+    bool LeaveSession() override;
+
+    // How long the window's Close waits for a password check under way
+    // before it gives up.
+    static constexpr int kCloseWaitMs = 3000;
 
 private:
+    // Leave or Close: the password is wiped and the keeper told.
+    std::optional<GuardMessage> Leave(GuardMessageKind kind);
     void WipeAccepted();
     // The answer to request, giving the accepted password again to a
     // connection made anew (the guard restarted); nothing when the guard
@@ -73,7 +84,7 @@ private:
     // requests: the connection and the accepted password are taken in turn,
     // and a window's request does not wait behind an answer the guard holds
     // back (it is refused as busy).
-    mutable std::mutex linkLock_;
+    mutable std::timed_mutex linkLock_;
     GuardLink& link_;
     // The password the guard last accepted, while the configuration window is open.
     std::optional<std::wstring> accepted_;

@@ -41,7 +41,7 @@ bool GuardConnection::Connect(DWORD waitMs) {
     return false;
 }
 
-void GuardConnection::Retry() {
+void GuardConnection::Tick() {
     if (client_.IsConnected() || !Connect(kConnectWaitMs)) return;
     // The guard closes a connection that stays silent: a first message at
     // once, answered with a refusal until the password is given. A

@@ -31,7 +31,7 @@ public:
 
     std::optional<GuardMessage> Exchange(const GuardMessage& request) override;
     std::wstring Problem() const override { return problem_; }
-    void Retry() override;
+    void Tick() override;
 
 private:
     bool Connect(DWORD waitMs);

@@ -2,14 +2,11 @@
 
 #include <imm.h>
 
-#include <unordered_set>
-
 #include "app/PasswordPrompt.h"
 #include "common/EntryPoint.h"
 #include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 #include "common/TextCase.h"
-#include "store/Registry.h"
 
 namespace vaultmere {
 
@@ -70,14 +67,6 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     residency_ = ClaimResidency(kResidentMutexName);
     Load();
     state_.applicationFolder = ProgramFolder() + L"\\";
-    if (!lists_.StoresItself()) {
-        Registry::RegistryValue stored;
-        const Registry::RegistryStatus read = Registry::ReadRegistryValue(HKEY_LOCAL_MACHINE,
-                                                                          Registry::kSettingsKeyPath,
-                                                                          Registry::kPasswordValueName, stored);
-        state_.storedPassword = stored.ToText();
-        state_.passwordUnreadable = !read && read.code != ERROR_FILE_NOT_FOUND;
-    }
     if (!residency_.resident) return Role::SecondStart;
 
     SetCaption(kResidentMarkerTitle);
@@ -86,18 +75,9 @@ ResidentWindow::Role ResidentWindow::StartUp() {
     sessionNotices_.Start(Handle());
     // Where the guard keeps the list, the first tick connects: the start
     // never waits on its pipe.
-    if (!lists_.StoresItself()) RelockStoredItems();
+    lists_.Begin();
     ::SetTimer(Handle(), kShowRequestTimer, 1000, nullptr);
     return Role::Resident;
-}
-
-void ResidentWindow::RelockStoredItems() {
-    // A save that was stopped can leave an item stored twice; it is listed
-    // and locked once, as Lock Folder would.
-    std::unordered_set<std::wstring> listed;
-    for (const std::wstring& item : Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath)) {
-        if (listed.insert(LowerCase(item)).second) lists_.AddLockedItem(item);
-    }
 }
 
 void ResidentWindow::RunSecondStart() {
@@ -138,7 +118,7 @@ bool IsShowRequestPending() { return FindFormOfOtherCopy(kShowRequestTitle) != n
 
 void ResidentWindow::OnShowRequestTimer() {
     // While a check runs, the connection is its thread's.
-    if (lists_.StoresItself() && !passwordCheck_.joinable()) {
+    if (!passwordCheck_.joinable()) {
         lists_.Tick();
         ShowNotice(lists_.Notice());
     }
@@ -166,21 +146,8 @@ void ResidentWindow::OnContinue() {
     std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
     SetControlText(IDC_PASSWORD_EDIT, entry);
     const bool remember = ::SendMessageW(Control(IDC_REMEMBER_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    if (lists_.StoresItself()) {
-        ContinueWithKeeper(entry, remember);
-        WipeText(entry);
-        return;
-    }
-    const ContinueOutcome outcome = PromptContinue(state_, entry, remember);
-    SetControlText(IDC_PASSWORD_EDIT, outcome.fieldText);
-    if (state_.passwordUnreadable) ShowNotice(kPasswordUnreadable);
-    if (!outcome.accepted) {
-        ::MessageBeep(MB_OK);
-        ::SetFocus(Control(IDC_PASSWORD_EDIT));
-        return;
-    }
-    if (showConfiguration) showConfiguration();
-    Hide();
+    ContinueWithKeeper(entry, remember);
+    WipeText(entry);
 }
 
 void ResidentWindow::ContinueWithKeeper(const std::wstring& entry, bool remember) {

@@ -46,12 +46,11 @@ public:
     std::function<void()> sessionLeft;
 
     // Start-up: the role by the session's resident mutex, taken before any
-    // window is made; the application folder, the stored password; as the
-    // resident copy it takes the resident marker title, lists every stored
-    // item and hands it to the locker in order (which locks it beside this
-    // thread, so show requests are answered meanwhile) and starts polling
-    // for show requests. The window stays hidden. Where the list is kept
-    // elsewhere, nothing is read or locked here: the copy connects instead.
+    // window is made, and the application folder; as the resident copy it
+    // takes the resident marker title, lets the keeper begin (one in this
+    // process locks the stored list beside this thread, so show requests
+    // are answered meanwhile; the guard's is reached at the first tick) and
+    // starts polling for show requests. The window stays hidden.
     Role StartUp();
     // A second start: the "Loading setup..." notice under the show request
     // title, pumping messages, for about a second once the resident copy's
@@ -78,16 +77,15 @@ private:
     // Posted by the password check's thread when the answer is in.
     static constexpr UINT kPasswordCheckedMessage = WM_APP + 1;
 
-    void RelockStoredItems();
-    // Continue where the password is checked by whoever keeps the list:
-    // the check runs beside the window thread, since the keeper may hold
-    // its answer back for up to half a minute after wrong passwords, and the
-    // prompt keeps painting and can be cancelled meanwhile.
+    // Continue: the keeper checks the password beside the window thread,
+    // since the guard may hold its answer back for up to half a minute after
+    // wrong passwords, and the prompt keeps painting and can be cancelled
+    // meanwhile.
     void ContinueWithKeeper(const std::wstring& entry, bool remember);
     void OnPasswordChecked();
     void EnableEntry(bool enable);
-    // Where the list is kept elsewhere: what the prompt says about reaching
-    // it, under the check box; hidden when there is nothing to say.
+    // What the prompt says about reaching the keeper or the password, under
+    // the check box; hidden when there is nothing to say.
     void ShowNotice(const std::wstring& text);
 
     AppState& state_;

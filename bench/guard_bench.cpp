@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "app/GuardConnection.h"
+#include "app/LocalKeeper.h"
 #include "bench/BenchSupport.h"
 #include "common/UniqueHandle.h"
 #include "forms/config/ConfigWindow.h"
-#include "forms/config/ItemLists.h"
 #include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
 #include "store/Registry.h"
@@ -243,8 +243,15 @@ int wmain(int argc, wchar_t** argv) {
     double remote = 0;
     {
         vaultmere::FileLocker locker;
-        vaultmere::ItemLists lists(locker);
-        for (const std::wstring& item : here) lists.AddLockedItem(item);
+        // Kept by this process, as a copy with no guard keeps it.
+        const vaultmere::ProgramStoreKeys scratch{HKEY_CURRENT_USER, L"Software\\VaultmereBench\\Files",
+                                                  L"Software\\VaultmereBench\\Settings"};
+        Registry::SaveStoredItems(scratch.root, scratch.filesKeyPath, here);
+        vaultmere::LocalKeeper keeper(locker, scratch);
+        vaultmere::GuardBook lists(keeper);
+        lists.Begin();
+        lists.CheckPassword(L"");
+        Registry::DeleteRegistryTree(HKEY_CURRENT_USER, L"Software\\VaultmereBench");
         service.Start();
         vaultmere::GuardConnection link;
         vaultmere::GuardBook book(link);

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/GuardBook.h"
+#include "app/LocalKeeper.h"
 #include "app/ResidentWindow.h"
 #include "bench/BenchSupport.h"
 #include "common/AppState.h"
-#include "forms/config/ItemLists.h"
 #include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
 #include "store/Registry.h"
@@ -64,7 +65,8 @@ int wmain(int argc, wchar_t** argv) {
     {
         vaultmere::AppState state;
         vaultmere::FileLocker locker;
-        vaultmere::ItemLists lists(locker);
+        vaultmere::LocalKeeper keeper(locker);
+        vaultmere::GuardBook lists(keeper);
         vaultmere::InfoWindow messageWindow;
         vaultmere::ResidentWindow prompt(state, lists, messageWindow);
         const LARGE_INTEGER start = bench::Now();

@@ -18,6 +18,7 @@ Fields FieldsOf(GuardMessageKind kind) {
     switch (kind) {
     case GuardMessageKind::ReadLists:
     case GuardMessageKind::Leave:
+    case GuardMessageKind::Close:
         return Fields::None;
     case GuardMessageKind::Authenticate:
     case GuardMessageKind::LockFolder:

@@ -45,6 +45,8 @@ enum class GuardMessageKind : std::uint16_t {
     RemoveItem = 6,
     SetPassword = 7,  // the new password
     Leave = 8,        // no fields: the window closed; the password is asked for again
+    Close = 9,        // no fields: Leave by the window's Close, which saves what the keeper
+                      // keeps back for it (the guard saves each change at once)
     // Answers.
     Done = 64,     // code: 1 when the lists changed
     Refused = 65,  // code (a GuardRefusal) and text for the user
@@ -62,6 +64,7 @@ enum class GuardRefusal : std::uint32_t {
     UnknownRequest = 7,
     SetByPolicy = 8,         // an item of an administrator's policy stays; the text says so
     PasswordUnreadable = 9,  // the stored password cannot be read; the text says why
+    KeptUnsaved = 10,        // the change holds until the keeper ends but was not saved; the text says why
 };
 
 struct ListedItem {

@@ -7,12 +7,11 @@ namespace vaultmere {
 struct AppState {
     // The folder of the program's own executable with "\" appended.
     std::wstring applicationFolder;
-    // The access password; "" when none is stored.
+    // The password last accepted or set while Remember was ticked: what the
+    // prompt fills in again; "" otherwise.
     std::wstring storedPassword;
     // Whether the prompt pre-fills the stored password (never stored).
     bool rememberFlag = false;
-    // The stored password is there but could not be read: none is taken.
-    bool passwordUnreadable = false;
 };
 
 // What the prompt says when the stored password cannot be read.

@@ -1,8 +1,8 @@
 // Runs arbitrary sequences of the configuration window's list commands
-// against a recording locker and checks after every step that the persisted
-// list holds exactly the locked and unlocked entries, that selections stay
-// in range, that each command makes the lock calls it should, and that every
-// path is locked exactly as often as the locked list shows it.
+// through the windows' book and its link to the keeper, against a recording
+// locker, and checks after every step that the stored list holds exactly the
+// locked and unlocked entries, each item once, that selections stay in range,
+// and that every item is held exactly while the locked list shows it.
 // Input: one byte per command (add, select in either list, unlock, relock,
 // remove answered yes or no, remove with no one to answer), some followed by
 // an operand byte.
@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/TextCase.h"
-#include "forms/config/ItemLists.h"
+#include "app/GuardBook.h"
+#include "guard/ListKeeper.h"
+#include "locker/ItemPath.h"
 
 namespace {
 
@@ -26,20 +28,50 @@ void Check(bool condition, const char* what) {
     std::abort();
 }
 
-struct LockCall {
-    std::wstring path;
-    bool locked;
-};
+std::wstring Key(const std::wstring& path) { return vaultmere::MakeItemKey(path).key; }
 
 class RecordingLocker final : public vaultmere::ItemLocker {
 public:
-    void SetItemLocked(const std::wstring& path, bool locked) override {
-        calls.push_back({path, locked});
-        held[vaultmere::LowerCase(path)] += locked ? 1 : -1;
-    }
-    std::vector<LockCall> calls;
-    // Locks minus unlocks per path, the path compared without regard to case.
+    void SetItemLocked(const std::wstring& path, bool locked) override { held[Key(path)] += locked ? 1 : -1; }
+    // Locks minus unlocks per item, as the locker knows items.
     std::map<std::wstring, long> held;
+};
+
+class MemoryStore final : public vaultmere::ListStore {
+public:
+    long ReadItems(std::vector<std::wstring>& items) override {
+        items = items_;
+        return 0;
+    }
+    long SaveItems(const std::vector<std::wstring>& items) override {
+        items_ = items;
+        return 0;
+    }
+    long ReadPassword(std::wstring& password) override {
+        password.clear();
+        return 0;
+    }
+    long SavePassword(const std::wstring&) override { return 0; }
+
+private:
+    std::vector<std::wstring> items_;
+};
+
+class OpenGate final : public vaultmere::ItemGate {
+public:
+    std::wstring RefusalFor(vaultmere::ConnectionId, const std::wstring&) override { return std::wstring(); }
+};
+
+class KeeperLink final : public vaultmere::GuardLink {
+public:
+    explicit KeeperLink(vaultmere::ListKeeper& keeper) : keeper_(keeper) {}
+    std::optional<vaultmere::GuardMessage> Exchange(const vaultmere::GuardMessage& request) override {
+        return keeper_.Reply(1, request).message;
+    }
+    std::wstring Problem() const override { return std::wstring(); }
+
+private:
+    vaultmere::ListKeeper& keeper_;
 };
 
 // Paths as users add them: the same item in other cases, a file, a share,
@@ -87,127 +119,99 @@ void CheckSelection(const vaultmere::ItemList& list) {
     Check(list.ListIndex() >= -1 && list.ListIndex() < list.ListCount(), "selection is -1 or in range");
 }
 
-// Count of entries per path as the locker keys it: without regard to case.
-std::map<std::wstring, long> CountByPath(const std::vector<std::wstring>& entries) {
-    std::map<std::wstring, long> counts;
-    for (const auto& entry : entries) ++counts[vaultmere::LowerCase(entry)];
-    return counts;
-}
-
 class Run {
 public:
+    Run() {
+        keeper_.ServeOwnProcess();
+        Check(book_.CheckPassword(L"").accepted, "no password is stored");
+    }
+
     void Step(Input& in) {
-        const std::size_t before = locker_.calls.size();
-        const std::vector<std::wstring> locked = lists_.lockedList.Entries();
-        const std::vector<std::wstring> unlocked = lists_.unlockedList.Entries();
-        const std::wstring lockedSelection = lists_.lockedList.SelectedText();
-        const std::wstring unlockedSelection = lists_.unlockedList.SelectedText();
+        const std::vector<std::wstring> locked = book_.lockedList.Entries();
+        const std::wstring lockedSelection = book_.lockedList.SelectedText();
+        const std::wstring unlockedSelection = book_.unlockedList.SelectedText();
 
         switch (in.Next() % 8) {
         case 0: {
             const std::wstring path = in.NextPath();
-            lists_.AddLockedItem(path);
-            ExpectCalls(before, {{path, true}});
-            Check(lists_.lockedList.Entries().back() == path, "added entry ends the locked list");
+            const bool listed = Listed(path);
+            const vaultmere::BookResult result = book_.LockNewItem(path, nullptr);
+            Check(result.message.empty(), "nothing refuses here");
+            Check(Listed(path), "added item is listed");
+            Check(result.changed != (listed && IsLocked(path)), "an item locked already changes nothing");
             break;
         }
         case 1:
-            lists_.lockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
-            ExpectCalls(before, {});
+            book_.lockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
             break;
         case 2:
-            lists_.unlockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
-            ExpectCalls(before, {});
+            book_.unlockedList.SetListIndex(static_cast<std::int8_t>(in.Next()));
             break;
         case 3:
-            lists_.UnlockSelected();
-            if (lockedSelection.empty()) {
-                ExpectCalls(before, {});
-                Check(lists_.lockedList.Entries() == locked, "nothing to unlock leaves the lists");
-            } else {
-                ExpectCalls(before, {{vaultmere::LowerCase(lockedSelection), false}});
-                Check(lists_.unlockedList.Entries().back() == lockedSelection, "unlocked entry ends the unlocked list");
-                Check(lists_.lockedList.ListCount() + 1 == static_cast<int>(locked.size()), "unlocked entry leaves");
-                balance_[vaultmere::LowerCase(lockedSelection)] += 1;
-            }
+            book_.UnlockSelected();
+            Check(lockedSelection.empty() || book_.unlockedList.Entries().back() == lockedSelection,
+                  "unlocked entry ends the unlocked list");
             break;
         case 4:
-            lists_.RelockSelected();
-            if (unlockedSelection.empty()) {
-                ExpectCalls(before, {});
-                Check(lists_.unlockedList.Entries() == unlocked, "nothing to relock leaves the lists");
-            } else {
-                ExpectCalls(before, {{vaultmere::LowerCase(unlockedSelection), true}});
-                Check(lists_.lockedList.Entries().back() == unlockedSelection, "relocked entry ends the locked list");
-                Check(lists_.unlockedList.ListCount() + 1 == static_cast<int>(unlocked.size()),
-                      "relocked entry leaves");
-                balance_[vaultmere::LowerCase(unlockedSelection)] -= 1;
-            }
+            book_.RelockSelected();
+            Check(unlockedSelection.empty() || book_.lockedList.Entries().back() == unlockedSelection,
+                  "relocked entry ends the locked list");
             break;
         case 5:
         case 6: {
             const bool yes = (in.Next() & 1) != 0;
             std::wstring asked;
-            bool wasAsked = false;
-            lists_.RemoveSelected([&](const std::wstring& entry) {
+            book_.RemoveSelected([&](const std::wstring& entry) {
                 asked = entry;
-                wasAsked = true;
                 return yes;
             });
-            Check(wasAsked == !lockedSelection.empty(), "asked only when an entry is selected");
             Check(asked == lockedSelection, "confirmation names the selected entry");
-            if (lockedSelection.empty() || !yes) {
-                ExpectCalls(before, {});
-                Check(lists_.lockedList.Entries() == locked, "declined removal keeps the entry");
-            } else {
-                ExpectCalls(before, {{lockedSelection, false}});
-                Check(lists_.lockedList.ListCount() + 1 == static_cast<int>(locked.size()), "removed entry leaves");
-            }
+            Check(!yes || lockedSelection.empty() || !Listed(lockedSelection), "removed entry leaves");
+            if (!yes) Check(book_.lockedList.Entries() == locked, "declined removal keeps the entry");
             break;
         }
         case 7:
             // No one to confirm: nothing is removed.
-            lists_.RemoveSelected(vaultmere::RemoveConfirmation());
-            ExpectCalls(before, {});
-            Check(lists_.lockedList.Entries() == locked, "unconfirmed removal keeps the entry");
+            book_.RemoveSelected(vaultmere::RemoveConfirmation());
+            Check(book_.lockedList.Entries() == locked, "unconfirmed removal keeps the entry");
             break;
         }
         CheckInvariants();
     }
 
 private:
-    void ExpectCalls(std::size_t before, const std::vector<LockCall>& expected) {
-        Check(locker_.calls.size() - before == expected.size(), "number of lock calls");
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            Check(locker_.calls[before + i].path == expected[i].path, "lock call path");
-            Check(locker_.calls[before + i].locked == expected[i].locked, "lock call state");
-        }
+    bool IsLocked(const std::wstring& path) const {
+        const auto& entries = book_.lockedList.Entries();
+        return std::any_of(entries.begin(), entries.end(),
+                           [&](const std::wstring& entry) { return Key(entry) == Key(path); });
+    }
+    bool Listed(const std::wstring& path) const {
+        const auto& entries = book_.unlockedList.Entries();
+        return IsLocked(path) || std::any_of(entries.begin(), entries.end(),
+                                             [&](const std::wstring& entry) { return Key(entry) == Key(path); });
     }
 
     void CheckInvariants() {
-        std::vector<std::wstring> shown = lists_.lockedList.Entries();
-        shown.insert(shown.end(), lists_.unlockedList.Entries().begin(), lists_.unlockedList.Entries().end());
-        Check(Sorted(shown) == Sorted(lists_.storedList.Entries()), "persisted list is locked plus unlocked");
-        CheckSelection(lists_.lockedList);
-        CheckSelection(lists_.unlockedList);
-        CheckSelection(lists_.storedList);
+        std::vector<std::wstring> shown = book_.lockedList.Entries();
+        shown.insert(shown.end(), book_.unlockedList.Entries().begin(), book_.unlockedList.Entries().end());
+        Check(Sorted(shown) == Sorted(keeper_.Items()), "stored list is locked plus unlocked");
+        CheckSelection(book_.lockedList);
+        CheckSelection(book_.unlockedList);
 
-        // Unlock and relock balance per path: what unlock let go of and
-        // relock has not taken back is what the unlocked list shows.
-        std::map<std::wstring, long> open = balance_;
-        for (const auto& [path, count] : CountByPath(lists_.unlockedList.Entries())) open[path] -= count;
-        for (const auto& [path, count] : open) Check(count == 0, "unlock and relock balance per path");
-
-        // Over all commands, each path is locked as often as it is listed
-        // as locked.
+        std::map<std::wstring, long> listed;
+        for (const auto& entry : shown) Check(++listed[Key(entry)] == 1, "each item is listed once");
+        // Each item is held once while it is locked, and not at all otherwise.
         std::map<std::wstring, long> held = locker_.held;
-        for (const auto& [path, count] : CountByPath(lists_.lockedList.Entries())) held[path] -= count;
+        for (const auto& entry : book_.lockedList.Entries()) held[Key(entry)] -= 1;
         for (const auto& [path, count] : held) Check(count == 0, "locks held match the locked list");
     }
 
     RecordingLocker locker_;
-    vaultmere::ItemLists lists_{locker_};
-    std::map<std::wstring, long> balance_;
+    MemoryStore store_;
+    OpenGate gate_;
+    vaultmere::ListKeeper keeper_{locker_, store_, gate_};
+    KeeperLink link_{keeper_};
+    vaultmere::GuardBook book_{link_};
 };
 
 }  // namespace

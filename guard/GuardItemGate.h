@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "guard/GuardCore.h"
+#include "guard/ListKeeper.h"
 
 namespace vaultmere {
 

@@ -8,11 +8,11 @@
 
 namespace vaultmere {
 
-long RegistryGuardStore::ReadItems(std::vector<std::wstring>& items) {
+long RegistryListStore::ReadItems(std::vector<std::wstring>& items) {
     return Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items).code;
 }
 
-long RegistryGuardStore::SaveItems(const std::vector<std::wstring>& items) {
+long RegistryListStore::SaveItems(const std::vector<std::wstring>& items) {
     if (!items.empty()) {
         const Registry::RegistryStatus created =
             Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, Registry::kFilesKeyName);
@@ -21,7 +21,7 @@ long RegistryGuardStore::SaveItems(const std::vector<std::wstring>& items) {
     return Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, items).code;
 }
 
-long RegistryGuardStore::ReadPassword(std::wstring& password) {
+long RegistryListStore::ReadPassword(std::wstring& password) {
     Registry::RegistryValue value;
     const Registry::RegistryStatus read = Registry::ReadRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                                                       Registry::kPasswordValueName, value);
@@ -29,7 +29,7 @@ long RegistryGuardStore::ReadPassword(std::wstring& password) {
     return read.code == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : read.code;
 }
 
-long RegistryGuardStore::SavePassword(const std::wstring& password) {
+long RegistryListStore::SavePassword(const std::wstring& password) {
     // Never written where users may read it.
     const Registry::RegistryStatus created = Registry::CreateProtectedKey(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath,
                                                                           Registry::kSettingsKeyName);
@@ -257,7 +257,7 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
     std::wstring user;
     bool authenticated = false;
-    const GuardReply reply = ReplyCheckedOutside(core_, lock_, connection, *request, [&](const GuardReply& answered) {
+    const KeeperReply reply = ReplyCheckedOutside(core_, lock_, connection, *request, [&](const KeeperReply& answered) {
         user = core_.UserOf(connection);
         // A drive plugged in again may have had no letter yet when it was
         // announced: for a while after, a window reading the lists looks

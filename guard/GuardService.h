@@ -8,9 +8,9 @@
 
 #include "channel/GuardPipe.h"
 #include "common/UniqueHandle.h"
-#include "guard/GuardCore.h"
 #include "guard/GuardEvents.h"
 #include "guard/GuardItemGate.h"
+#include "guard/ListKeeper.h"
 #include "guard/ServiceBase.h"
 #include "guard/StoreWatch.h"
 #include "guard/VolumeNotices.h"
@@ -21,7 +21,7 @@ namespace vaultmere {
 // The list and the password in the program's registry keys, which only the
 // system and administrators may read: every key written is created with
 // that descriptor, and the descriptor is set again where it differs.
-class RegistryGuardStore final : public GuardStore {
+class RegistryListStore final : public ListStore {
 public:
     long ReadItems(std::vector<std::wstring>& items) override;
     long SaveItems(const std::vector<std::wstring>& items) override;
@@ -56,9 +56,9 @@ private:
     void WatchVolumes(bool onlyNew);
 
     FileLocker locker_;
-    RegistryGuardStore store_;
+    RegistryListStore store_;
     GuardItemGate gate_;
-    GuardCore core_;
+    ListKeeper core_;
     GuardPipeServer server_;
     GuardEvents events_;
     StoreWatch watch_;

@@ -107,11 +107,6 @@ RegistryStatus DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const
     return {::RegDeleteValueW(key.Get(), valueName.c_str())};
 }
 
-bool RemoveSystemMenuItem(HWND window, int position) {
-    HMENU menu = ::GetSystemMenu(window, FALSE);
-    return menu != nullptr && ::RemoveMenu(menu, static_cast<UINT>(position), MF_BYPOSITION) != FALSE;
-}
-
 namespace {
 
 // Every value of a key; ERROR_FILE_NOT_FOUND when there is no key.

@@ -64,9 +64,6 @@ RegistryStatus CreateRegistryKey(HKEY root, const std::wstring& keyPath);
 RegistryStatus DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
 RegistryStatus DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 
-// Removes the entry at a zero-based position of a window's system menu.
-bool RemoveSystemMenuItem(HWND window, int position);
-
 // Every value of a key, decoded, in the order the registry lists them.
 struct NamedValue {
     std::wstring name;

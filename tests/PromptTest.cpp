@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "app/ResidentWindow.h"
-#include "forms/config/ItemLists.h"
 #include "locker/FileLocker.h"
 #include "tests/support/TestSupport.h"
 
@@ -14,7 +13,7 @@ class PromptWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         prompt.showConfiguration = [this] { ++opened; };
-        state.storedPassword = L"pw";
+        program.Begin({}, L"pw");
         prompt.Show();
         ::SetForegroundWindow(prompt.Handle());
         WaitUntil([&] { return ::GetForegroundWindow() == prompt.Handle(); }, 2000);
@@ -27,7 +26,9 @@ protected:
 
     AppState state;
     FileLocker locker;
-    ItemLists lists{locker};
+    ScopedTestKey key;
+    ProgramBook program{locker, key};
+    GuardBook& lists = program.book;
     InfoWindow messageWindow;
     ResidentWindow prompt{state, lists, messageWindow};
     int opened = 0;

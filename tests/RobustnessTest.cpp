@@ -2,7 +2,7 @@
 #include <utility>
 #include <vector>
 
-#include "forms/config/ItemLists.h"
+#include "app/LocalKeeper.h"
 #include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
 #include "tests/support/ProgramTest.h"
@@ -121,11 +121,13 @@ TEST_F(RobustnessTest, UnusableItemPathsAreListedWithTheirNotesAndLockNothing) {
     {
         vaultmere::AppState state;
         vaultmere::FileLocker locker;
-        vaultmere::ItemLists lists(locker);
+        vaultmere::LocalKeeper keeper(locker);
+        vaultmere::GuardBook lists(keeper);
         vaultmere::InfoWindow messageWindow;
         vaultmere::ConfigWindow configuration(state, lists, messageWindow);
         ResidentWindow resident(state, lists, messageWindow);
         ASSERT_EQ(ResidentWindow::Role::Resident, resident.StartUp());
+        ASSERT_TRUE(lists.CheckPassword(L"secret").accepted);
         configuration.Show();
         EXPECT_TRUE(WaitUntil([&] { return configuration.Notes() == notes; }, 15000));
         EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));

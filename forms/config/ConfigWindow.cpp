@@ -6,18 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "common/SystemError.h"
-#include "store/Registry.h"
-
 namespace vaultmere {
 
 namespace {
 
 constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
 constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
-// What Close says when the list may not be written (a standard user's copy).
-constexpr wchar_t kListNotSavedForRights[] =
-    L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
 // "until 14:35" in the user's time format, with the date before it when that
 // is not today; "" for never.
 std::wstring UntilText(std::uint64_t relockAt) {
@@ -79,8 +73,6 @@ const ui::ControlDesign kControls[] = {
 };
 
 }  // namespace
-
-ItemStoreLocation ProgramItemStore() { return {HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath}; }
 
 int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
     return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
@@ -314,25 +306,10 @@ void ConfigWindow::OnRemoveItem() {
 }
 
 void ConfigWindow::OnCloseButton() {
-    // Where each change was saved as it was made, Close only hides.
-    const std::vector<std::wstring>* list = lists_.ListToSave();
-    if (!list) {
-        Hide();
-        lists_.Forget();
-        return;
-    }
-    const Registry::RegistryStatus status = Registry::SaveStoredItems(store.root, store.filesKeyPath, *list);
+    const BookResult result = lists_.Close();
     // A failed save still hides the window, or a user without the right to
     // write the list could never close it.
-    if (status.code == ERROR_ACCESS_DENIED) {
-        messageBox(Handle(), kListNotSavedForRights, L"Vaultmere", MB_OK | MB_ICONWARNING);
-    } else if (!status) {
-        messageBox(Handle(),
-                   L"The list of locked items could not be saved: " + SystemErrorText(status.code) +
-                       L"\r\n\r\nThe items stay locked until the program ends, but the changes will not be there "
-                       L"at the next start.",
-                   L"Vaultmere", MB_OK | MB_ICONWARNING);
-    }
+    if (!result.message.empty()) messageBox(Handle(), result.message, L"Vaultmere", MB_OK | MB_ICONWARNING);
     Hide();
 }
 

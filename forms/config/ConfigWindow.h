@@ -15,17 +15,10 @@
 #include "common/UniqueHandle.h"
 #include "forms/FormKit.h"
 #include "forms/config/AboutText.h"
-#include "forms/config/ItemLists.h"
+#include "forms/config/ItemBook.h"
 #include "forms/info/InfoWindow.h"
 
 namespace vaultmere {
-
-// Where Close stores the persisted list.
-struct ItemStoreLocation {
-    HKEY root = HKEY_LOCAL_MACHINE;
-    std::wstring filesKeyPath;
-};
-ItemStoreLocation ProgramItemStore();
 
 // A message box call; tests put their own answer in its place.
 using MessageBoxFunction =
@@ -60,7 +53,6 @@ public:
     // it. Returns false on failure.
     std::function<bool(const std::wstring& exePath)> startProgram;
     MessageBoxFunction messageBox = &ShowMessageBox;
-    ItemStoreLocation store = ProgramItemStore();
 
     void OnUnlockItem();
     void OnRelockItem();

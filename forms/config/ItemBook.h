@@ -1,8 +1,9 @@
 #pragma once
-// The list of locked items and its locks as the windows see them, whoever
-// holds them: this process (ItemLists) or the guard service (GuardBook).
-// The windows show lockedList and unlockedList, with their selections, and
-// forward the commands here. No Windows headers.
+// The list of locked items and its locks as the windows see them. Whoever
+// keeps them (the guard service, or this process where there is no guard)
+// is reached the same way, and the windows never ask which. The windows
+// show lockedList and unlockedList, with their selections, and forward the
+// commands here. No Windows headers.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,8 +28,6 @@ public:
     const std::vector<std::wstring>& Entries() const { return entries_; }
     // Index of the first entry equal to text, or -1.
     int IndexOf(const std::wstring& text) const;
-    // The same, with case ignored as file names compare.
-    int IndexOfIgnoringCase(const std::wstring& text) const;
 
     // -1 when nothing is selected. Setting an index out of range clears it.
     int ListIndex() const { return selected_; }
@@ -40,6 +39,17 @@ private:
     std::vector<std::wstring> entries_;
     int selected_ = -1;
 };
+
+// The short note drawn beside a locked entry that is not wholly locked:
+// "2 files in use", "no access", "folder missing", "not reachable", "folder
+// given without \*.*", "cannot be locked", "3 over the file limit"; ""
+// otherwise.
+std::wstring StatusNote(const ItemStatus& status);
+
+// The note drawn beside an entry of either list: "with subfolders" for a
+// folder locked with everything beneath it, "set by your administrator" for
+// an item of the guard's policy, then the status note.
+std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status);
 
 // Answers the Remove confirmation for an entry: true for Yes.
 using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
@@ -66,24 +76,18 @@ public:
     ItemList lockedList;    // shown as locked
     ItemList unlockedList;  // unlocked during this run
 
-    // Whether the list and the password are read, saved and checked by
-    // whoever holds the locks; else the windows do that with the registry.
-    virtual bool StoresItself() const = 0;
-    // The list Close saves, or nullptr when each change is saved as it is made.
-    virtual const std::vector<std::wstring>* ListToSave() const = 0;
-
-    // An item read from the stored list at start-up: listed and locked.
-    virtual void AddLockedItem(const std::wstring& path) = 0;
-    // Reads the lists again where someone else may change them; true when
-    // the entries changed.
-    virtual bool Reload() { return false; }
+    // The resident copy starts: a keeper in this process reads the stored
+    // list and locks it; the guard needs nothing.
+    virtual void Begin() = 0;
+    // Reads the lists again; true when the entries changed.
+    virtual bool Reload() = 0;
     // How each entry of lockedList stands, in order.
     virtual std::vector<ItemStatus> LockedStatus() const = 0;
 
-    // Lock Folder: an item already on the locked list (compared without
-    // case) changes nothing; one on the unlocked list is relocked as Relock
-    // Item does; any other is added and locked. listed runs once the lists
-    // changed, before the files are locked.
+    // Lock Folder: an item already on the locked list (the same item as the
+    // locker takes it) changes nothing; one on the unlocked list is relocked
+    // as Relock Item does; any other is added and locked. listed runs once
+    // the lists changed.
     virtual BookResult LockNewItem(const std::wstring& path, const std::function<void()>& listed) = 0;
     // Unlock Item: the locked list's selected entry is unlocked and moved to
     // the end of the unlocked list.
@@ -103,21 +107,24 @@ public:
     // guard holds them, it does so itself). Returns whether it is on, so
     // that the windows close too.
     virtual bool LeaveSession() = 0;
-    // Once a second: the items whose time is up are locked again; true
-    // when the lists changed.
-    virtual bool RelockDue() { return false; }
+    // Once a second: true when items whose time was up were locked again
+    // and the lists changed.
+    virtual bool RelockDue() = 0;
 
-    // Only where StoresItself: the password prompt's check and Set Password.
-    virtual PasswordCheck CheckPassword(const std::wstring&) { return PasswordCheck(); }
-    virtual BookResult SetPassword(const std::wstring&) { return BookResult(); }
-    // Only where StoresItself: what the password prompt says about the
-    // connection ("" when all is well), and a tick once a second while the
-    // program runs (a connection that is down is tried again).
-    virtual std::wstring Notice() const { return std::wstring(); }
-    virtual void Tick() {}
-    // Only where StoresItself: the configuration window was closed, so the
-    // password is asked for again before the next command.
-    virtual void Forget() {}
+    // The password prompt's check, and Set Password (changed: the password
+    // was taken, even where the message says it could not be saved).
+    virtual PasswordCheck CheckPassword(const std::wstring& entry) = 0;
+    virtual BookResult SetPassword(const std::wstring& password) = 0;
+    // What the password prompt says about reaching the keeper or checking
+    // the password ("" when all is well), and a tick once a second while
+    // the program runs.
+    virtual std::wstring Notice() const = 0;
+    virtual void Tick() = 0;
+    // The configuration window was closed, so the password is asked for
+    // again before the next command. Close is its Close button's: what the
+    // keeper keeps back for it is saved, and the message says what failed.
+    virtual void Forget() = 0;
+    virtual BookResult Close() = 0;
 };
 
 }  // namespace vaultmere

@@ -1,7 +1,5 @@
 #include "forms/password/PasswordWindow.h"
 
-#include "common/SystemError.h"
-
 #include <imm.h>
 
 #include <cwctype>
@@ -34,16 +32,7 @@ void ShowWarningBox(HWND owner, const std::wstring& text) {
 
 }  // namespace
 
-std::wstring PasswordNotSavedMessage(LONG code) {
-    if (code == ERROR_ACCESS_DENIED) {
-        return L"Only an administrator can change the password. Your new password stays until Vaultmere ends.";
-    }
-    return L"The password could not be saved (" + SystemErrorText(code) +
-           L"). It will only be used until the program ends.";
-}
-
-PasswordWindow::PasswordWindow(AppState& state, PasswordStore store)
-    : showWarning(&ShowWarningBox), state_(state), store_(std::move(store)) {}
+PasswordWindow::PasswordWindow(AppState& state) : showWarning(&ShowWarningBox), state_(state) {}
 
 void PasswordWindow::Load() {
     stages_ = PasswordStages();
@@ -64,7 +53,9 @@ void PasswordWindow::Load() {
     RemoveCloseFromSystemMenu();
 }
 
-void PasswordWindow::RemoveCloseFromSystemMenu() { Registry::RemoveSystemMenuItem(Handle(), 5); }
+void PasswordWindow::RemoveCloseFromSystemMenu() {
+    if (HMENU menu = ::GetSystemMenu(Handle(), FALSE)) ::RemoveMenu(menu, 5, MF_BYPOSITION);
+}
 
 void PasswordWindow::OnCommand(int id, int notifyCode, HWND) {
     switch (id) {
@@ -109,20 +100,9 @@ void PasswordWindow::OnOk() {
 }
 
 void PasswordWindow::StorePassword(const std::wstring& password) {
-    if (book && book->StoresItself()) {
-        const BookResult result = book->SetPassword(password);
-        if (result.message.empty()) {
-            state_.storedPassword = password;
-        } else if (showWarning) {
-            showWarning(Handle(), result.message);
-        }
-        return;
-    }
-    const Registry::RegistryStatus status = Registry::SetRegistryValue(store_.root, store_.keyPath,
-                                                                       Registry::kPasswordValueName,
-                                                                       Registry::RegistryValue::FromText(password));
-    state_.storedPassword = password;
-    if (!status && showWarning) showWarning(Handle(), PasswordNotSavedMessage(status.code));
+    const BookResult result = book ? book->SetPassword(password) : BookResult();
+    if (result.changed) state_.storedPassword = password;
+    if (!result.message.empty() && showWarning) showWarning(Handle(), result.message);
 }
 
 void PasswordWindow::OnCancel() {

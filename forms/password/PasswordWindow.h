@@ -1,7 +1,7 @@
 #pragma once
 // The dialog in which the user sets the access password: a first entry and
-// a confirmation, then the password goes to the registry and replaces the
-// running program's stored password. One instance, modeless, rebuilt from
+// a confirmation, then the password goes to the keeper of the list, which
+// takes it from then on. One instance, modeless, rebuilt from
 // its design-time state at every opening.
 #include <windows.h>
 
@@ -12,19 +12,12 @@
 #include "forms/FormKit.h"
 #include "forms/config/ItemBook.h"
 #include "forms/password/PasswordStages.h"
-#include "store/Registry.h"
 
 namespace vaultmere {
 
-// Where the password is kept between runs.
-struct PasswordStore {
-    HKEY root = HKEY_LOCAL_MACHINE;
-    std::wstring keyPath = Registry::kSettingsKeyPath;
-};
-
 class PasswordWindow final : public ui::Form {
 public:
-    explicit PasswordWindow(AppState& state, PasswordStore store = PasswordStore());
+    explicit PasswordWindow(AppState& state);
 
     enum ControlId {
         IDC_PROMPT_LABEL = 100,
@@ -37,7 +30,7 @@ public:
     // Tells the user something went wrong; owner is the dialog. Defaults to
     // a warning message box.
     std::function<void(HWND owner, const std::wstring& text)> showWarning;
-    // Where the list is kept elsewhere, the password goes there too.
+    // Whoever keeps the list takes the password.
     ItemBook* book = nullptr;
 
     const PasswordStages& Stages() const { return stages_; }
@@ -55,11 +48,7 @@ private:
     void StorePassword(const std::wstring& password);
 
     AppState& state_;
-    PasswordStore store_;
     PasswordStages stages_;
 };
-
-// What the user is told when the password could not be written.
-std::wstring PasswordNotSavedMessage(LONG code);
 
 }  // namespace vaultmere

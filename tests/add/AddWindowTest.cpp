@@ -10,7 +10,6 @@
 #include "common/TextCase.h"
 #include "forms/FormKit.h"
 #include "forms/add/AddWindow.h"
-#include "forms/config/ItemLists.h"
 #include "locker/FileLocker.h"
 #include "tests/add/AddTestSupport.h"
 
@@ -83,6 +82,7 @@ protected:
         ::GetCurrentDirectoryW(MAX_PATH, folder);
         previousFolder_ = folder;
         state.applicationFolder = BinaryFolder() + L"\\";
+        program.Begin();
     }
     void TearDown() override {
         form.Unload();
@@ -110,7 +110,9 @@ protected:
 
     add_tests::BrowseTree tree;
     RecordingLocker locker;
-    ItemLists lists{locker};
+    ScopedTestKey key;
+    ProgramBook program{locker, key};
+    GuardBook& lists = program.book;
     AppState state;
     AddWindow form{lists, state};
 
@@ -342,13 +344,11 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     form.onListsChanged = [&] {
         ++hookCalls;
         EXPECT_EQ(1u, lists.lockedList.Entries().size());
-        EXPECT_EQ(1u, lists.storedList.Entries().size());
-        EXPECT_EQ(static_cast<size_t>(hookCalls - 1), locker.calls.size());
+        EXPECT_EQ(1u, program.Stored().size());
     };
     locker.beforeCall = [&] {
         seenAtLock.push_back(form.ControlText(AddWindow::IDC_NOTE_LABEL));
-        EXPECT_EQ(1u, lists.lockedList.Entries().size());
-        EXPECT_EQ(1u, lists.storedList.Entries().size());
+        EXPECT_EQ(1u, program.Stored().size());
     };
 
     HWND button = form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON);
@@ -359,12 +359,10 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     form.SetControlText(AddWindow::IDC_NOTE_LABEL, L"");
     ClickCentre(button);
     ASSERT_TRUE(WaitUntil([&] { return form.ControlText(AddWindow::IDC_NOTE_LABEL) == confirmation; }));
-    lists.lockedList.Clear();
-    lists.lockedList.AddItem(UpperCaseForTest(item));
-    form.OnLockFolder();
+    EXPECT_FALSE(lists.LockNewItem(UpperCaseForTest(item), nullptr).changed);
 
-    EXPECT_EQ((Names{UpperCaseForTest(item)}), lists.lockedList.Entries());
-    EXPECT_EQ((Names{item}), lists.storedList.Entries());
+    EXPECT_EQ((Names{item}), lists.lockedList.Entries());
+    EXPECT_EQ((Names{item}), program.Stored());
     EXPECT_TRUE(lists.unlockedList.Entries().empty());
     const std::pair<std::wstring, bool> lock(item, true);
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock}), locker.calls);
@@ -374,19 +372,23 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     EXPECT_TRUE(form.IsVisible());
 
     // An item that was unlocked is relocked as Relock Item does it.
-    lists.lockedList.Clear();
-    lists.unlockedList.AddItem(item);
+    lists.lockedList.SetListIndex(0);
+    lists.UnlockSelected();
     form.OnLockFolder();
     EXPECT_EQ((Names{item}), lists.lockedList.Entries());
     EXPECT_TRUE(lists.unlockedList.Entries().empty());
-    EXPECT_EQ((Names{item}), lists.storedList.Entries());
+    EXPECT_EQ((Names{item}), program.Stored());
     EXPECT_EQ(2, hookCalls);
-    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, lock}), locker.calls);
+    const std::pair<std::wstring, bool> unlock(item, false);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{lock, unlock, lock}), locker.calls);
 }
 
 TEST_F(AddWindowTest, AddedFolderIsReallyLockedAndWithSubfoldersTicked) {
     FileLocker files;
-    ItemLists realLists(files);
+    ScopedTestKey realKey;
+    ProgramBook real(files, realKey);
+    real.Begin();
+    GuardBook& realLists = real.book;
     AddWindow dialog(realLists, state);
     OpenAt(dialog, tree.Alpha());
     ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
@@ -406,7 +408,7 @@ TEST_F(AddWindowTest, AddedFolderIsReallyLockedAndWithSubfoldersTicked) {
     ClickCentre(dialog.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return realLists.lockedList.ListCount() == 2; }));
     const std::wstring item = LowerCase(tree.Alpha()) + L"\\**\\*.*";
-    EXPECT_EQ((Names{LowerCase(tree.Alpha()) + L"\\*.*", item}), realLists.storedList.Entries());
+    EXPECT_EQ((Names{LowerCase(tree.Alpha()) + L"\\*.*", item}), real.Stored());
     EXPECT_EQ(L"Folder " + item + L" added for locking! Sub folders were locked too.",
               dialog.ControlText(AddWindow::IDC_NOTE_LABEL));
     ASSERT_TRUE(Settle(files));
@@ -484,7 +486,7 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     EXPECT_EQ(kTreeTooLarge, refusal.text);
 
     EXPECT_TRUE(lists.lockedList.Entries().empty());
-    EXPECT_TRUE(lists.storedList.Entries().empty());
+    EXPECT_TRUE(program.Stored().empty());
     EXPECT_TRUE(locker.calls.empty());
     EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
 }

@@ -98,7 +98,6 @@ protected:
         for (TempFolder* folder : {&folderA, &folderB}) ASSERT_TRUE(WriteTextFile(*folder / L"file.txt", "x"));
         ASSERT_TRUE(MakeFolder(folderB / L"sub"));
         ASSERT_TRUE(WriteTextFile(folderB / L"sub\\deep.txt", "d"));
-        form.store = {key.Root(), key.Path() + L"\\Files"};
         form.startProgram = [this](const std::wstring& path) {
             relaunches.push_back(path);
             return true;
@@ -132,7 +131,8 @@ protected:
         ::SetLastError(ERROR_ACCESS_DENIED);
         return UniqueHandle();
     }};
-    ItemLists lists{locker};
+    ProgramBook program{locker, key};
+    GuardBook& lists = program.book;
     InfoWindow messageWindow;
     ConfigWindow form{state, lists, messageWindow};
     std::vector<std::wstring> relaunches;
@@ -205,8 +205,7 @@ int InkBesideFirstEntry(HWND list, const std::wstring& entry, HFONT font) {
 TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked) {
     UniqueHandle holder = StartProcess(BinaryFolder() + L"\\holder.exe", L"\"" + (folderA / L"busy.txt") + L"\"");
     ASSERT_TRUE(WaitUntil([&] { return OpenFromOutside(folderA / L"busy.txt") == ERROR_SHARING_VIOLATION; }));
-    lists.AddLockedItem(ItemA());
-    lists.AddLockedItem(ItemB());
+    program.Begin({ItemA(), ItemB()});
     form.Show();
     HWND list = List(ConfigWindow::IDC_LOCKED_LIST);
     const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
@@ -238,7 +237,7 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
     };
     std::vector<std::wstring> notes = {L"", L"with subfolders"};
     for (const auto& item : expected) {
-        lists.AddLockedItem(item.first);
+        lists.LockNewItem(item.first, nullptr);
         notes.push_back(item.second);
     }
     form.RefreshLists();
@@ -255,15 +254,15 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     SYSTEMTIME utc{};
     FILETIME unlockedAt{};
     ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &noon, &utc) && ::SystemTimeToFileTime(&utc, &unlockedAt));
-    lists.clock = [&] {
-        return (static_cast<std::uint64_t>(unlockedAt.dwHighDateTime) << 32) | unlockedAt.dwLowDateTime;
-    };
-    lists.relockSettings = [] { return RelockSettings{true, 1}; };
+    program.keeper.Keeper().SetRelockSource(
+        [] {
+            return RelockSettings{true, 1};
+        },
+        [&] { return (static_cast<std::uint64_t>(unlockedAt.dwHighDateTime) << 32) | unlockedAt.dwLowDateTime; });
     noon.wMinute = 1;
     wchar_t relockTime[64] = {};
     ASSERT_NE(0, ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &noon, nullptr, relockTime, 64));
-    lists.AddLockedItem(ItemA());
-    lists.AddLockedItem(ItemB());
+    program.Begin({ItemA(), ItemB()});
     ASSERT_TRUE(Settle(locker));
     form.Show();
     EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
@@ -292,7 +291,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderB / L"sub\\deep.txt"));
-    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), lists.storedList.Entries());
+    EXPECT_EQ((std::vector<std::wstring>{ItemA(), ItemB()}), program.Stored());
 
     // The same without the links: the menu key on the locked list, a right
     // click on an entry of the unlocked list.
@@ -320,8 +319,7 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
 }
 
 TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
-    lists.AddLockedItem(ItemB());
-    lists.AddLockedItem(ItemA());
+    program.Begin({ItemB(), ItemA()});
     ASSERT_TRUE(Settle(locker));
     form.Show();
     Select(ConfigWindow::IDC_LOCKED_LIST, 0);
@@ -345,7 +343,7 @@ TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
     }
     WaitUntil([&] { return lists.lockedList.ListCount() == 1; }, 3000);
     EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
-    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), lists.storedList.Entries());
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), program.Stored());
     // The whole tree goes free.
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"file.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folderB / L"sub\\deep.txt"));
@@ -353,9 +351,7 @@ TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
 }
 
 TEST_F(ConfigWindowTest, CloseStoresThePersistedListAndHides) {
-    lists.AddLockedItem(L"a");
-    lists.AddLockedItem(L"b");
-    lists.AddLockedItem(L"c");
+    program.Begin({L"a", L"b", L"c"});
     form.Show();
     lists.lockedList.SetListIndex(0);
     lists.UnlockSelected();  // a stays stored while unlocked
@@ -376,7 +372,12 @@ TEST_F(ConfigWindowTest, CloseStoresThePersistedListAndHides) {
     form.OnCloseButton();
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
 
-    lists.storedList.Clear();
+    lists.unlockedList.SetListIndex(0);
+    lists.RelockSelected();
+    for (int left = 2; left > 0; --left) {
+        lists.lockedList.SetListIndex(0);
+        form.OnRemoveItem();
+    }
     form.OnCloseButton();
     EXPECT_TRUE(StoredNames().empty());
     HKEY files = nullptr;
@@ -389,7 +390,8 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     ASSERT_TRUE(Registry::SaveStoredItems(key.Root(), files, {L"old0", L"old1"}));
     WriteDeniedKey denied(key.Root(), files);
     ASSERT_TRUE(denied.Denied());
-    lists.AddLockedItem(L"a");
+    program.Begin();
+    lists.LockNewItem(L"a", nullptr);
     std::vector<std::wstring> reported;
     bool visibleWhenTold = false;
     form.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT) {
@@ -409,16 +411,17 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     EXPECT_TRUE(form.IsLoaded());
     EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Registry::ReadStoredItems(key.Root(), files));
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
-    EXPECT_EQ((std::vector<std::wstring>{L"a"}), lists.storedList.Entries());
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1", L"a"}), program.Stored());
 
-    // Any other failure says what it was and hides the window all the same.
-    form.store = {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234)), L"Nowhere"};
-    form.Show();
-    form.OnCloseButton();
-    ASSERT_EQ(2u, reported.size());
-    EXPECT_EQ(0u, reported[1].find(L"Vaultmere: The list of locked items could not be saved"));
-    EXPECT_FALSE(form.IsVisible());
-    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Registry::ReadStoredItems(key.Root(), files));
+    // Any other failure says what it was: a lasting key cannot be made under a volatile one.
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.Root(), (key.Path() + L"\\Volatile").c_str(), 0, nullptr,
+                                               REG_OPTION_VOLATILE, KEY_READ, nullptr, &raw, nullptr));
+    ::RegCloseKey(raw);
+    ProgramBook broken(locker, {key.Root(), key.Path() + L"\\Volatile\\Files", key.Path() + L"\\Settings"});
+    broken.Begin();
+    broken.book.LockNewItem(L"a", nullptr);
+    EXPECT_EQ(0u, broken.book.Close().message.find(L"The list of locked items could not be saved: "));
 }
 
 TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
@@ -440,7 +443,7 @@ TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
 
 TEST_F(ConfigWindowTest, CloseBoxRelaunchesAndKeepsListsAndLocks) {
     state.applicationFolder = L"c:\\program files\\vaultmere\\";
-    lists.AddLockedItem(ItemA());
+    program.Begin({ItemA()});
     ASSERT_TRUE(Settle(locker));
     form.Show();
     ::SendMessageW(form.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "channel/GuardPipe.h"
-#include "guard/GuardCore.h"
 #include "guard/GuardItemGate.h"
+#include "guard/ListKeeper.h"
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
 #include "locker/LockRule.h"
@@ -23,7 +23,7 @@ using namespace testing_support;
 
 namespace {
 
-class MemoryStore : public GuardStore {
+class MemoryStore : public ListStore {
 public:
     long ReadItems(std::vector<std::wstring>& read) override {
         read = items;
@@ -87,7 +87,7 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
             return token;
         },
         5);
-    GuardCore core(locker, store, gate);
+    ListKeeper core(locker, store, gate);
     GuardPipeServer::Callbacks callbacks;
     callbacks.connected = [&](ConnectionId connection, const std::wstring&) {
         std::lock_guard<std::mutex> hold(lock);

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "app/GuardConnection.h"
-#include "guard/GuardCore.h"
 #include "guard/GuardEventTexts.h"
 #include "guard/GuardEvents.h"
+#include "guard/ListKeeper.h"
 #include "tests/support/ProgramTest.h"
 #include "tests/support/ServiceState.h"
 

@@ -52,6 +52,11 @@ class GuardWindowsTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
+        // The same folder stored again in other case: one item, held once.
+        std::wstring again = folder.Path() + L"\\*.*";
+        ::CharUpperBuffW(&again[0], static_cast<DWORD>(again.size()));
+        ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File1",
+                                               Registry::RegistryValue::FromText(again)));
         manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ASSERT_TRUE(manager_);
         wchar_t installed[MAX_PATH] = {};
@@ -104,10 +109,10 @@ protected:
     static std::wstring Notice() { return WindowText(::GetDlgItem(Resident(), ResidentWindow::IDC_NOTICE_LABEL)); }
     // Under Wine a synthesized click now and then goes astray while the
     // other process is busy: clicked again until the entry is selected.
-    static void Select(HWND list) {
+    static void Select(HWND list, int index = 0) {
         for (int attempt = 0; attempt < 3; ++attempt) {
-            ClickListItem(list, 0);
-            if (WaitUntil([&] { return ::SendMessageW(list, LB_GETCURSEL, 0, 0) == 0; }, 1000)) return;
+            ClickListItem(list, index);
+            if (WaitUntil([&] { return ::SendMessageW(list, LB_GETCURSEL, 0, 0) == index; }, 1000)) return;
         }
         ADD_FAILURE() << "the entry could not be selected";
     }
@@ -237,9 +242,10 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     EXPECT_EQ((std::vector<std::wstring>{item, treeItem}),
               Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
 
-    // An unlock lasts as long as the copy that made it.
+    // An unlock lasts as long as the copy that made it. The relocked item
+    // went to the end of the list.
     OpenConfiguration();
-    Select(LockedList(Configuration()));
+    Select(LockedList(Configuration()), 1);
     ASSERT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }));
     // Wine never tells the guard of it; the window closes on the copy's notice.
     ::SendMessageW(Resident(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
@@ -260,6 +266,13 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     // The folder with its subfolders, from the stored list.
     EXPECT_TRUE(WaitUntil(treeLocked, 5000));
     ASSERT_TRUE(::WaitNamedPipeW(vaultmere::kGuardPipeName, 5000));
+    // The restarted guard lists the items in their stored order again.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::vector<std::wstring> entries = ListEntries(LockedList(Configuration()));
+            return !entries.empty() && entries.front() == item;
+        },
+        5000));
     Select(LockedList(Configuration()));
     EXPECT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }))
         << "the window did not reach the restarted guard";

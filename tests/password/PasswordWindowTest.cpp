@@ -15,11 +15,15 @@
 
 using testing_support::ClickCentre;
 using testing_support::PressKey;
+using testing_support::ProgramBook;
 using testing_support::ScopedTestKey;
 using testing_support::SendDpiChange;
 using testing_support::TextThatDoesNotFit;
 using testing_support::WaitUntil;
 using vaultmere::AppState;
+using vaultmere::GuardBook;
+using vaultmere::ItemLocker;
+using vaultmere::LocalKeeper;
 using vaultmere::PasswordWindow;
 
 namespace {
@@ -40,11 +44,19 @@ std::vector<UINT> SystemMenuIds(HWND window) {
     return ids;
 }
 
+// The dialog's keeper locks nothing here.
+class NoLocks : public ItemLocker {
+public:
+    void SetItemLocked(const std::wstring&, bool) override {}
+};
+
 class ChangePasswordWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form.showWarning = [this](HWND, const std::wstring& text) { warnings.push_back(text); };
         state.storedPassword = L"old";
+        form.book = &program.book;
+        program.Begin();
     }
     void TearDown() override { form.Unload(); }
 
@@ -81,8 +93,10 @@ protected:
     }
 
     ScopedTestKey key;
+    NoLocks locker;
+    ProgramBook program{locker, key};
     AppState state;
-    PasswordWindow form{state, {key.Root(), key.Path() + L"\\Settings"}};
+    PasswordWindow form{state};
     std::vector<std::wstring> warnings;
 };
 
@@ -270,7 +284,10 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
                                                REG_OPTION_VOLATILE, KEY_READ, nullptr, &raw, nullptr));
     ::RegCloseKey(raw);
     const std::wstring settings = key.Path() + L"\\Volatile\\Settings";
-    PasswordWindow failing(state, {key.Root(), settings});
+    ProgramBook failingBook(locker, {key.Root(), key.Path() + L"\\Files", settings});
+    failingBook.Begin();
+    PasswordWindow failing(state);
+    failing.book = &failingBook.book;
     HWND owner = nullptr;
     bool ownerOpen = false;
     std::wstring passwordWhenTold;
@@ -295,7 +312,6 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
     EXPECT_EQ(dialog, owner);
     EXPECT_TRUE(ownerOpen);
     EXPECT_EQ(L"new", passwordWhenTold);
-    EXPECT_EQ(vaultmere::PasswordNotSavedMessage(ERROR_CHILD_MUST_BE_VOLATILE), shown[0]);
     EXPECT_EQ(0u, shown[0].find(L"The password could not be saved (")) << shown[0].size();
     EXPECT_NE(std::wstring::npos, shown[0].find(vaultmere::SystemErrorText(ERROR_CHILD_MUST_BE_VOLATILE)));
     EXPECT_NE(std::wstring::npos, shown[0].find(L"It will only be used until the program ends."));
@@ -311,7 +327,10 @@ TEST_F(ChangePasswordWindowTest, AFailedWriteIsReportedAndThePasswordStillHoldsF
                                            Registry::RegistryValue::FromText(L"old")));
     testing_support::WriteDeniedKey denied(key.Root(), guarded);
     ASSERT_TRUE(denied.Denied());
-    PasswordWindow refused(state, {key.Root(), guarded});
+    ProgramBook refusedBook(locker, {key.Root(), key.Path() + L"\\Files", guarded});
+    refusedBook.Begin({}, L"old");
+    PasswordWindow refused(state);
+    refused.book = &refusedBook.book;
     refused.showWarning = [&](HWND, const std::wstring& text) { shown.push_back(text); };
     refused.Show();
     for (int typed = 0; typed < 2; ++typed) {
@@ -330,7 +349,13 @@ TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
     const Registry::RegistryValue before = Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                                                       Registry::kPasswordValueName);
     AppState state;
+    NoLocks locker;
+    LocalKeeper keeper(locker);
+    GuardBook book(keeper);
+    book.Begin();
+    ASSERT_TRUE(book.CheckPassword(before.ToText()).accepted);
     PasswordWindow form(state);
+    form.book = &book;
     form.showWarning = [](HWND, const std::wstring& text) { ADD_FAILURE() << "warning of " << text.size(); };
     form.Show();
     HWND box = form.Control(PasswordWindow::IDC_PASSWORD_EDIT);

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "store/Registry.h"
+
 namespace testing_support {
 
 namespace {
@@ -356,6 +358,17 @@ void SendDpiChange(HWND window, int dpi) {
     RECT suggested = {now.left, now.top, now.left + (now.right - now.left) * 3 / 2,
                       now.top + (now.bottom - now.top) * 3 / 2};
     ::SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+}
+
+void ProgramBook::Begin(const std::vector<std::wstring>& items, const std::wstring& password) {
+    if (!items.empty()) Registry::SaveStoredItems(keys.root, keys.filesKeyPath, items);
+    if (!password.empty()) {
+        Registry::SetRegistryValue(keys.root, keys.settingsKeyPath, Registry::kPasswordValueName,
+                                   Registry::RegistryValue::FromText(password));
+    }
+    book.Begin();
+    book.CheckPassword(password);
+    book.Reload();
 }
 
 }  // namespace testing_support

@@ -4,8 +4,11 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/GuardBook.h"
+#include "app/LocalKeeper.h"
 #include "common/UniqueHandle.h"
 #include "forms/FormKit.h"
 #include "tests/support/DeleteTree.h"
@@ -85,6 +88,22 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// The list as a copy with no guard keeps it, with its list and password
+// under a test key, as the program builds it.
+struct ProgramBook {
+    ProgramBook(vaultmere::ItemLocker& locker, const ScopedTestKey& key)
+        : ProgramBook(locker, {key.Root(), key.Path() + L"\\Files", key.Path() + L"\\Settings"}) {}
+    ProgramBook(vaultmere::ItemLocker& locker, vaultmere::ProgramStoreKeys where)
+        : keys(std::move(where)), keeper(locker, keys), book(keeper) {}
+    // Stores items and password, begins as the resident copy does and gives the password.
+    void Begin(const std::vector<std::wstring>& items = {}, const std::wstring& password = L"");
+    // The list Close saves.
+    const std::vector<std::wstring>& Stored() { return keeper.Keeper().Items(); }
+    vaultmere::ProgramStoreKeys keys;
+    vaultmere::LocalKeeper keeper;
+    vaultmere::GuardBook book;
 };
 
 // Where a 64-bit process finds a value of HKEY_LOCAL_MACHINE: in the 32-bit

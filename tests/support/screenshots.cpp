@@ -13,6 +13,7 @@
 #include "forms/config/ConfigWindow.h"
 #include "forms/password/PasswordWindow.h"
 #include "locker/ItemLocker.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -96,11 +97,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring folder = argc > 1 ? argv[1] : L".";
     vaultmere::AppState state;
     NoLocks locker;
-    vaultmere::ItemLists lists(locker);
-    for (const wchar_t* item : {L"c:\\users\\public\\documents\\accounts\\*.*", L"d:\\private\\*.*",
-                                L"e:\\archive\\*.*", L"c:\\projects\\plans\\*.*"}) {
-        lists.AddLockedItem(item);
-    }
+    testing_support::ScopedTestKey key;
+    testing_support::ProgramBook program(locker, key);
+    program.Begin({L"c:\\users\\public\\documents\\accounts\\*.*", L"d:\\private\\*.*", L"e:\\archive\\*.*",
+                   L"c:\\projects\\plans\\*.*"});
+    vaultmere::GuardBook& lists = program.book;
     lists.lockedList.SetListIndex(3);
     lists.UnlockSelected();
     lists.lockedList.SetListIndex(0);

@@ -1,4 +1,4 @@
-#include "guard/GuardCore.h"
+#include "guard/ListKeeper.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,9 +33,39 @@ bool Contains(const std::vector<std::wstring>& list, const std::wstring& path) {
     return std::find(list.begin(), list.end(), path) != list.end();
 }
 
-bool ContainsIgnoringCase(const std::vector<std::wstring>& list, const std::wstring& path) {
-    return std::any_of(list.begin(), list.end(),
-                       [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+// The entry of list that names the same item as path, or list.end().
+std::vector<std::wstring>::const_iterator FindItem(const std::vector<std::wstring>& list, const std::wstring& path) {
+    const std::wstring key = MakeItemKey(path).key;
+    return std::find_if(list.begin(), list.end(),
+                        [&key](const std::wstring& item) { return MakeItemKey(item).key == key; });
+}
+
+bool ContainsItem(const std::vector<std::wstring>& list, const std::wstring& path) {
+    return FindItem(list, path) != list.end();
+}
+
+// What the user is told when a new password could not be saved; kept: it
+// is taken all the same until the process ends.
+std::wstring PasswordNotSavedText(long code, bool kept, const std::wstring& words) {
+    if (!kept) {
+        if (code == kAccessDenied) return L"The guard may not change the stored password. Nothing was changed.";
+        return L"The password could not be saved (" + words + L"). Nothing was changed.";
+    }
+    if (code == kAccessDenied) {
+        return L"Only an administrator can change the password. Your new password stays until Vaultmere ends.";
+    }
+    return L"The password could not be saved (" + words + L"). It will only be used until the program ends.";
+}
+
+// What the window's Close is told when the list kept back for it could not
+// be saved; the items stay as they are.
+std::wstring ClosingNotSavedText(long code, const std::wstring& words) {
+    if (code == kAccessDenied) {
+        return L"Only an administrator can change the list of locked items. Your changes stay until Vaultmere ends.";
+    }
+    return L"The list of locked items could not be saved: " + words +
+           L"\r\n\r\nThe items stay locked until the program ends, but the changes will not be there at the next "
+           L"start.";
 }
 
 // A mount point lower-cased and ending in one backslash; "" for anything
@@ -63,13 +93,17 @@ std::wstring NotSavedText(long code, bool partly) {
     return L"The stored list could not be changed (error " + std::to_wstring(code) + L"). Nothing was changed.";
 }
 
-std::uint64_t GuardCore::SteadyMilliseconds() {
+bool SameItem(const std::wstring& left, const std::wstring& right) {
+    return MakeItemKey(left).key == MakeItemKey(right).key;
+}
+
+std::uint64_t ListKeeper::SteadyMilliseconds() {
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
 }
 
-void GuardCore::LockStoredItems() {
+void ListKeeper::LockStoredItems() {
     std::vector<std::wstring> stored;
     // A list that cannot be read locks nothing; the watch of its key reads it again.
     if (store_.ReadItems(stored) != 0) return;
@@ -80,7 +114,7 @@ void GuardCore::LockStoredItems() {
     }
 }
 
-void GuardCore::ReleaseAll() {
+void ListKeeper::ReleaseAll() {
     for (const std::wstring& path : ListedItems()) {
         if (Held(path)) locker_.SetItemLocked(path, false);
     }
@@ -91,7 +125,7 @@ void GuardCore::ReleaseAll() {
     released_.clear();
 }
 
-void GuardCore::ReleaseItems(const std::vector<std::wstring>& paths) {
+void ListKeeper::ReleaseItems(const std::vector<std::wstring>& paths) {
     const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
     for (const std::wstring& path : paths) {
         if ((!OnList(path) && !Contains(policyOnly, path)) || IsReleased(path)) continue;
@@ -100,13 +134,13 @@ void GuardCore::ReleaseItems(const std::vector<std::wstring>& paths) {
     }
 }
 
-void GuardCore::RestoreItems(const std::vector<std::wstring>& paths) {
+void ListKeeper::RestoreItems(const std::vector<std::wstring>& paths) {
     for (const std::wstring& path : paths) {
         if (released_.erase(path) != 0 && Held(path)) locker_.SetItemLocked(path, true);
     }
 }
 
-bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
+bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
     std::vector<std::wstring> items = OncePerItem(stored);
     if (items == items_) return false;
     // A policy's item now stored is held as the stored one; one no longer
@@ -130,11 +164,8 @@ bool GuardCore::ApplyStoredItems(const std::vector<std::wstring>& stored) {
     return true;
 }
 
-bool GuardCore::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
-    std::vector<std::wstring> next;
-    for (const std::wstring& path : policy) {
-        if (!ContainsIgnoringCase(next, path)) next.push_back(path);
-    }
+bool ListKeeper::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
+    std::vector<std::wstring> next = OncePerItem(policy);
     if (next == policy_) return false;
     const std::vector<std::wstring> before = PolicyOnly(items_);
     policy_ = std::move(next);
@@ -149,24 +180,27 @@ bool GuardCore::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
     return true;
 }
 
-std::vector<std::wstring> GuardCore::ListedItems() const {
+std::vector<std::wstring> ListKeeper::ListedItems() const {
     std::vector<std::wstring> listed = items_;
     const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
     listed.insert(listed.end(), policyOnly.begin(), policyOnly.end());
     return listed;
 }
 
-bool GuardCore::SetByPolicy(const std::wstring& path) const { return ContainsIgnoringCase(policy_, path); }
+bool ListKeeper::SetByPolicy(const std::wstring& path) const { return !policy_.empty() && ContainsItem(policy_, path); }
 
-std::vector<std::wstring> GuardCore::PolicyOnly(const std::vector<std::wstring>& stored) const {
+std::vector<std::wstring> ListKeeper::PolicyOnly(const std::vector<std::wstring>& stored) const {
     std::vector<std::wstring> only;
+    if (policy_.empty()) return only;
+    std::set<std::wstring> keys;
+    for (const std::wstring& path : stored) keys.insert(MakeItemKey(path).key);
     for (const std::wstring& path : policy_) {
-        if (!ContainsIgnoringCase(stored, path)) only.push_back(path);
+        if (keys.count(MakeItemKey(path).key) == 0) only.push_back(path);
     }
     return only;
 }
 
-void GuardCore::LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+void ListKeeper::LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
     for (const std::wstring& path : before) {
         if (Contains(after, path)) continue;
         if (!IsReleased(path)) locker_.SetItemLocked(path, false);
@@ -174,21 +208,21 @@ void GuardCore::LetGo(const std::vector<std::wstring>& before, const std::vector
     }
 }
 
-void GuardCore::Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+void ListKeeper::Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
     for (const std::wstring& path : after) {
         if (!Contains(before, path)) locker_.SetItemLocked(path, true);
     }
 }
 
-void GuardCore::Connect(ConnectionId connection, const std::wstring& user) { connected_[connection] = user; }
+void ListKeeper::Connect(ConnectionId connection, const std::wstring& user) { connected_[connection] = user; }
 
-const std::wstring& GuardCore::UserOf(ConnectionId connection) const {
+const std::wstring& ListKeeper::UserOf(ConnectionId connection) const {
     static const std::wstring nobody;
     const auto found = connected_.find(connection);
     return found == connected_.end() ? nobody : found->second;
 }
 
-void GuardCore::Disconnect(ConnectionId connection) {
+void ListKeeper::Disconnect(ConnectionId connection) {
     connected_.erase(connection);
     sessions_.erase(connection);
     authenticated_.erase(connection);
@@ -199,12 +233,12 @@ void GuardCore::Disconnect(ConnectionId connection) {
     for (const std::wstring& path : relock) Relock(path);
 }
 
-void GuardCore::SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock) {
+void ListKeeper::SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock) {
     relockSettings_ = std::move(settings);
     wallClock_ = std::move(wallClock);
 }
 
-void GuardCore::LeaveSession(std::uint32_t session) {
+void ListKeeper::LeaveSession(std::uint32_t session) {
     if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
     std::vector<std::wstring> relock;
     for (const auto& [path, owner] : unlockedBy_) {
@@ -215,7 +249,7 @@ void GuardCore::LeaveSession(std::uint32_t session) {
     for (const std::wstring& path : relock) Relock(path);
 }
 
-void GuardCore::RelockDue() {
+void ListKeeper::RelockDue() {
     if (unlockedBy_.empty()) return;
     for (const std::wstring& path : relockSchedule_.Due(wallClock_(), relockSettings_().minutes)) {
         // Relocked, removed or let go since: only forgotten.
@@ -224,11 +258,16 @@ void GuardCore::RelockDue() {
     }
 }
 
-GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request,
-                            const std::optional<ItemCheck>& checked) {
+KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& request,
+                              const std::optional<ItemCheck>& checked) {
     if (!IsGuardRequest(request.kind)) return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
-    if (request.kind == GuardMessageKind::Leave) {
-        authenticated_.erase(connection);
+    if (request.kind == GuardMessageKind::Leave || request.kind == GuardMessageKind::Close) {
+        if (!ownProcess_) authenticated_.erase(connection);
+        const long code = request.kind == GuardMessageKind::Close ? store_.Commit() : 0;
+        if (code != 0) {
+            return {
+                GuardMessage::Refusal(GuardRefusal::KeptUnsaved, ClosingNotSavedText(code, store_.ErrorWords(code)))};
+        }
         return {GuardMessage::Done()};
     }
     if (request.kind == GuardMessageKind::Authenticate) {
@@ -240,7 +279,7 @@ GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request
         }
         const bool right = LowerCase(request.text) == LowerCase(stored);
         const std::uint64_t now = clock_();
-        const std::uint64_t answer = throttle_.Attempt(UserOf(connection), right, now);
+        const std::uint64_t answer = ownProcess_ ? now : throttle_.Attempt(UserOf(connection), right, now);
         if (!right) {
             authenticated_.erase(connection);
             return {GuardMessage::Refusal(GuardRefusal::WrongPassword), answer - now};
@@ -267,13 +306,21 @@ GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request
     }
 }
 
-GuardMessage GuardCore::Lists() const {
+GuardMessage ListKeeper::Lists() const {
     GuardMessage lists;
     lists.kind = GuardMessageKind::Lists;
     std::vector<std::wstring> locked;
-    for (const std::wstring& path : ListedItems()) {
+    for (const std::wstring& path : items_) {
         if (!IsUnlocked(path)) locked.push_back(path);
     }
+    // Items moved to the end in the order of their moves; the policy's own
+    // stay after the stored ones.
+    std::stable_sort(locked.begin(), locked.end(), [this](const std::wstring& left, const std::wstring& right) {
+        const auto l = movedToEnd_.find(left);
+        const auto r = movedToEnd_.find(right);
+        return (l == movedToEnd_.end() ? 0 : l->second) < (r == movedToEnd_.end() ? 0 : r->second);
+    });
+    for (const std::wstring& path : PolicyOnly(items_)) locked.push_back(path);
     const std::vector<ItemStatus> statuses = locker_.StatusOf(locked);
     for (std::size_t i = 0; i < locked.size(); ++i) {
         ItemStatus status = i < statuses.size() ? statuses[i] : ItemStatus();
@@ -292,22 +339,20 @@ GuardMessage GuardCore::Lists() const {
         lists.unlockedRelockAt.push_back(relockSchedule_.DueAt(path, relock.minutes));
     }
     lists.relocksOnSessionLock = relock.onSessionLock;
-    if (EncodeGuardMessage(lists).empty()) return GuardMessage::Refusal(GuardRefusal::TooLarge);
     return lists;
 }
 
-std::vector<std::wstring>::const_iterator GuardCore::ListedAs(const std::wstring& path) const {
-    return std::find_if(items_.begin(), items_.end(),
-                        [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+std::vector<std::wstring>::const_iterator ListKeeper::ListedAs(const std::wstring& path) const {
+    return FindItem(items_, path);
 }
 
-bool GuardCore::NeedsCheck(ConnectionId connection, const GuardMessage& request) const {
+bool ListKeeper::NeedsCheck(ConnectionId connection, const GuardMessage& request) const {
     return request.kind == GuardMessageKind::LockFolder && IsAuthenticated(connection) && !SetByPolicy(request.text) &&
            ListedAs(request.text) == items_.end();
 }
 
-GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path,
-                                   const std::optional<ItemCheck>& checked) {
+GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring& path,
+                                    const std::optional<ItemCheck>& checked) {
     // Locked for the policy already, and never stored a second time.
     if (SetByPolicy(path)) return GuardMessage::Done(false);
     const auto listed = ListedAs(path);
@@ -326,12 +371,13 @@ GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& 
     std::vector<std::wstring> items = items_;
     items.push_back(path);
     if (!Save(items, notSaved)) return notSaved;
+    movedToEnd_[path] = ++moves_;
     locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
 }
 
-GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId connection, const GuardMessage& request,
-                               const std::function<void(const GuardReply&)>& then) {
+KeeperReply ReplyCheckedOutside(ListKeeper& core, std::mutex& lock, ConnectionId connection,
+                                const GuardMessage& request, const std::function<void(const KeeperReply&)>& then) {
     bool needsCheck = false;
     {
         std::lock_guard<std::mutex> hold(lock);
@@ -340,12 +386,12 @@ GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId c
     std::optional<ItemCheck> checked;
     if (needsCheck) checked = core.Check(connection, request.text);
     std::lock_guard<std::mutex> hold(lock);
-    GuardReply reply = core.Reply(connection, request, checked);
+    KeeperReply reply = core.Reply(connection, request, checked);
     if (then) then(reply);
     return reply;
 }
 
-GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {
+GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& path) {
     if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     if (Held(path)) locker_.SetItemLocked(path, false);
@@ -355,17 +401,18 @@ GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path
     return GuardMessage::Done(true);
 }
 
-GuardMessage GuardCore::Relock(const std::wstring& path) {
+GuardMessage ListKeeper::Relock(const std::wstring& path) {
     if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
     relockSchedule_.Relocked(path);
+    movedToEnd_[path] = ++moves_;
     // An item of a drive being removed is locked again with the others of that drive.
     if (Held(path)) locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
 }
 
-GuardMessage GuardCore::Remove(const std::wstring& path) {
+GuardMessage ListKeeper::Remove(const std::wstring& path) {
     if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     GuardMessage notSaved;
@@ -379,17 +426,20 @@ GuardMessage GuardCore::Remove(const std::wstring& path) {
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
     released_.erase(path);
+    movedToEnd_.erase(path);
     if (wasHeld) locker_.SetItemLocked(path, false);
     return GuardMessage::Done(true);
 }
 
-GuardMessage GuardCore::SetPassword(const std::wstring& password) {
+GuardMessage ListKeeper::SetPassword(const std::wstring& password) {
     const long code = store_.SavePassword(password);
-    if (code != 0) return GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(code));
-    return GuardMessage::Done(false);
+    if (code == 0) return GuardMessage::Done(false);
+    const bool kept = store_.KeepsUnsaved();
+    return GuardMessage::Refusal(kept ? GuardRefusal::KeptUnsaved : GuardRefusal::NotSaved,
+                                 PasswordNotSavedText(code, kept, store_.ErrorWords(code)));
 }
 
-bool GuardCore::TakeStored(GuardMessage& refusal) {
+bool ListKeeper::TakeStored(GuardMessage& refusal) {
     std::vector<std::wstring> stored;
     const long code = store_.ReadItems(stored);
     if (code != 0) {
@@ -400,7 +450,7 @@ bool GuardCore::TakeStored(GuardMessage& refusal) {
     return true;
 }
 
-bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
+bool ListKeeper::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
     const long code = store_.SaveItems(items);
     if (code == 0) {
         items_ = items;
@@ -414,7 +464,7 @@ bool GuardCore::Save(const std::vector<std::wstring>& items, GuardMessage& refus
     return false;
 }
 
-bool GuardCore::OnList(const std::wstring& path) const {
+bool ListKeeper::OnList(const std::wstring& path) const {
     return std::find(items_.begin(), items_.end(), path) != items_.end();
 }
 

@@ -1,4 +1,4 @@
-#include "guard/GuardCore.h"
+#include "guard/ListKeeper.h"
 
 #include "app/GuardBook.h"
 #include "locker/ItemPath.h"
@@ -49,7 +49,7 @@ public:
     std::vector<std::pair<std::wstring, bool>> calls;
 };
 
-class MemoryStore : public GuardStore {
+class MemoryStore : public ListStore {
 public:
     long ReadItems(Items& read) override {
         read = items;
@@ -98,9 +98,9 @@ Items Paths(const std::vector<ListedItem>& listed) {
     return paths;
 }
 
-class GuardCoreTest : public ::testing::Test {
+class ListKeeperTest : public ::testing::Test {
 protected:
-    GuardCoreTest() {
+    ListKeeperTest() {
         // The same folder stored twice, the second time in other case: one item.
         store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"C:\\A\\*.*"};
         store.password = L"Secret";
@@ -113,7 +113,7 @@ protected:
                   core.Handle(connection, Request(GuardMessageKind::Authenticate, L"sECRET")).kind);
     }
 
-    GuardReply Attempt(ConnectionId connection, const std::wstring& password) {
+    KeeperReply Attempt(ConnectionId connection, const std::wstring& password) {
         return core.Reply(connection, Request(GuardMessageKind::Authenticate, password));
     }
 
@@ -121,12 +121,12 @@ protected:
     MemoryStore store;
     RefusingGate gate;
     std::uint64_t now = 0;
-    GuardCore core{locker, store, gate, [this] { return now; }};
+    ListKeeper core{locker, store, gate, [this] { return now; }};
 };
 
 }  // namespace
 
-TEST_F(GuardCoreTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLockedOnce) {
+TEST_F(ListKeeperTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLockedOnce) {
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
     EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), core.Items());
@@ -150,7 +150,7 @@ TEST_F(GuardCoreTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLocke
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::ReadLists)).kind);
 }
 
-TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesIt) {
+TEST_F(ListKeeperTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesIt) {
     Authenticate(1);
     Authenticate(2);
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*")));
@@ -176,7 +176,7 @@ TEST_F(GuardCoreTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSeesI
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*") + locker.Count(L"c:\\b\\*.*"));
 }
 
-TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettingsApplyLive) {
+TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettingsApplyLive) {
     constexpr std::uint64_t kMinute = 600000000;
     RelockSettings settings;
     std::uint64_t wall = 1000 * kMinute;
@@ -224,7 +224,7 @@ TEST_F(GuardCoreTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSetting
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
 }
 
-TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
+TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     Authenticate(1);
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"d:\\new\\*.*")));
     EXPECT_EQ(1, locker.Count(L"d:\\new\\*.*"));
@@ -279,7 +279,7 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(1, locker.Count(L"i:\\half\\*.*"));
 }
 
-TEST_F(GuardCoreTest, ALongCheckOfAFolderKeepsNoOtherRequestWaitingAndTheListIsLookedAtAgainAfterIt) {
+TEST_F(ListKeeperTest, ALongCheckOfAFolderKeepsNoOtherRequestWaitingAndTheListIsLookedAtAgainAfterIt) {
     std::mutex lock;
     core.Connect(3);
     Authenticate(1);
@@ -300,14 +300,14 @@ TEST_F(GuardCoreTest, ALongCheckOfAFolderKeepsNoOtherRequestWaitingAndTheListIsL
     EXPECT_EQ(3u, store.items.size());
 }
 
-TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection) {
+TEST_F(ListKeeperTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection) {
     EXPECT_EQ(16000u, PasswordThrottle::DelayAfter(5));
     EXPECT_EQ(30000u, PasswordThrottle::DelayAfter(40));
 
     core.Connect(3, L"S-1-5-21-7");
     core.Connect(4, L"S-1-5-21-7");
     core.Connect(5, L"S-1-5-21-8");
-    GuardReply first = Attempt(3, L"guess");
+    KeeperReply first = Attempt(3, L"guess");
     EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword), first.message.code);
     EXPECT_EQ(0u, first.holdMs);
     now = 10;
@@ -322,7 +322,7 @@ TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection
     now = 3000;
     EXPECT_EQ(4000u, Attempt(6, L"guess").holdMs);
     // The right password waits its turn too, then lets the next one go at once.
-    const GuardReply right = Attempt(6, L"secret");
+    const KeeperReply right = Attempt(6, L"secret");
     EXPECT_EQ(GuardMessage::Done(), right.message);
     EXPECT_EQ(12000u, right.holdMs);
     now = 15000;
@@ -330,7 +330,7 @@ TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection
     EXPECT_EQ(1000u, Attempt(6, L"secret").holdMs);
 }
 
-TEST_F(GuardCoreTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
+TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     const std::wstring a = L"c:\\a\\*.*", b = L"c:\\b\\*.*", c = L"d:\\c\\*.*";
     Authenticate(1);
     ASSERT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, b)));
@@ -368,8 +368,9 @@ TEST_F(GuardCoreTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     EXPECT_EQ(1, locker.Count(p));
     EXPECT_EQ(1, locker.Count(c));  // pc is the same item: held once
     const GuardMessage lists = core.Handle(2, Request(GuardMessageKind::ReadLists));
-    ASSERT_EQ((Items{c, b, p}), Paths(lists.locked));
-    EXPECT_TRUE(lists.locked[0].status.setByPolicy && !lists.locked[1].status.setByPolicy &&
+    // c, relocked, moves to the end of the stored ones.
+    ASSERT_EQ((Items{b, c, p}), Paths(lists.locked));
+    EXPECT_TRUE(!lists.locked[0].status.setByPolicy && lists.locked[1].status.setByPolicy &&
                 lists.locked[2].status.setByPolicy);
     for (const GuardMessageKind kind : {GuardMessageKind::UnlockItem, GuardMessageKind::RemoveItem}) {
         for (const std::wstring& path : {p, c}) {
@@ -395,7 +396,7 @@ namespace {
 // is the guard restarting: the connection ends and a new one takes its place.
 class CoreLink : public GuardLink {
 public:
-    CoreLink(GuardCore& core, ConnectionId id) : core_(core), id_(id) { core_.Connect(id_); }
+    CoreLink(ListKeeper& core, ConnectionId id) : core_(core), id_(id) { core_.Connect(id_); }
     std::optional<GuardMessage> Exchange(const GuardMessage& request) override {
         if (down) return std::nullopt;
         if (request.kind == GuardMessageKind::Authenticate && release_.valid()) {
@@ -420,14 +421,14 @@ public:
     bool down = false;
 
 private:
-    GuardCore& core_;
+    ListKeeper& core_;
     ConnectionId id_;
     std::shared_future<void> release_;
 };
 
 }  // namespace
 
-TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGivesThePasswordAgain) {
+TEST_F(ListKeeperTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGivesThePasswordAgain) {
     CoreLink firstLink{core, 10};
     CoreLink secondLink{core, 20};
     GuardBook first{firstLink};
@@ -516,7 +517,7 @@ TEST_F(GuardCoreTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGives
     EXPECT_EQ(L"", first.Notice());
 }
 
-TEST_F(GuardCoreTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntilItStaysOrIsGone) {
+TEST_F(ListKeeperTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUntilItStaysOrIsGone) {
     Authenticate(1);
     for (const wchar_t* path : {L"e:\\x\\*.*", L"e:\\*.*", L"e:\\y\\*.*"}) {
         ASSERT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, path)));

@@ -1,10 +1,13 @@
 #pragma once
-// What the guard service decides, without a pipe or a service around it:
-// the one list of locked items for the whole machine, which connection has
-// given the password, which items a connection has unlocked, and the answer
-// to each request. It holds the stored list's locks through an ItemLocker
-// and keeps the list through a GuardStore, saving each change as it is made.
-// Not thread-safe: the service calls it under one lock, Check aside.
+// The one keeper of the list and its rules, without a pipe or a service
+// around it: the list of locked items, what counts as one item, which
+// connection has given the password, which items a connection has unlocked,
+// and the answer to each request. The guard service runs it for the whole
+// machine, saving each change as it is made; a copy of the program with no
+// guard runs it in its own process, saving the list at the window's Close
+// (its ListStore keeps the list back until then). It holds the locks through
+// an ItemLocker. Not thread-safe: its owner calls it under one lock, Check
+// aside.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,11 +25,11 @@
 
 namespace vaultmere {
 
-// Where the list and the password are kept between runs (the registry in
-// the service). Codes are Win32 error codes, 0 for success.
-class GuardStore {
+// Where the list and the password are kept between runs (the registry).
+// Codes are Win32 error codes, 0 for success.
+class ListStore {
 public:
-    virtual ~GuardStore() = default;
+    virtual ~ListStore() = default;
     // A list that is not there is an empty one.
     virtual long ReadItems(std::vector<std::wstring>& items) = 0;
     virtual long SaveItems(const std::vector<std::wstring>& items) = 0;
@@ -34,6 +37,14 @@ public:
     // could not be read, and then no password is taken.
     virtual long ReadPassword(std::wstring& password) = 0;
     virtual long SavePassword(const std::wstring& password) = 0;
+    // Saves what was kept back for the window's Close; a store that saves
+    // at once has nothing to do.
+    virtual long Commit() { return 0; }
+    // Whether a password that could not be saved is taken all the same
+    // until the process ends.
+    virtual bool KeepsUnsaved() const { return false; }
+    // The system's words for a code, to be shown inside a sentence.
+    virtual std::wstring ErrorWords(long code) const { return L"error " + std::to_wstring(code); }
 };
 
 // The checks of a path a window asks to lock that need the system: system
@@ -53,21 +64,26 @@ struct ItemCheck {
 };
 
 // An answer and how long it is held back before it is sent.
-struct GuardReply {
+struct KeeperReply {
     GuardMessage message;
     std::uint64_t holdMs = 0;
 };
 
-class GuardCore {
+class ListKeeper {
 public:
     // Milliseconds of a steady clock.
     using Clock = std::function<std::uint64_t()>;
     static std::uint64_t SteadyMilliseconds();
 
-    GuardCore(ItemLocker& locker, GuardStore& store, ItemGate& gate, Clock clock = &GuardCore::SteadyMilliseconds)
+    ListKeeper(ItemLocker& locker, ListStore& store, ItemGate& gate, Clock clock = &ListKeeper::SteadyMilliseconds)
         : locker_(locker), store_(store), gate_(gate), clock_(std::move(clock)) {}
-    GuardCore(const GuardCore&) = delete;
-    GuardCore& operator=(const GuardCore&) = delete;
+    ListKeeper(const ListKeeper&) = delete;
+    ListKeeper& operator=(const ListKeeper&) = delete;
+
+    // The keeper runs in its windows' own process, where whoever could use
+    // a password could read its memory: wrong passwords are not slowed
+    // down, and a window that leaves keeps the password given.
+    void ServeOwnProcess() { ownProcess_ = true; }
 
     // Reads the stored list and locks each item once, in order.
     void LockStoredItems();
@@ -116,8 +132,8 @@ public:
     // checked: the gate's verdict on the request's path, taken before the
     // call; the lists are looked at again all the same, and the gate is
     // asked now when the verdict is missing or for another path.
-    GuardReply Reply(ConnectionId connection, const GuardMessage& request,
-                     const std::optional<ItemCheck>& checked = std::nullopt);
+    KeeperReply Reply(ConnectionId connection, const GuardMessage& request,
+                      const std::optional<ItemCheck>& checked = std::nullopt);
     // Whether the request is a Lock Folder that the gate must check as
     // things stand. The check itself (Check) reads nothing of the core, so
     // the service runs it without its lock: it may list a whole tree.
@@ -167,7 +183,7 @@ private:
     bool Held(const std::wstring& path) const { return !IsUnlocked(path) && !IsReleased(path); }
 
     ItemLocker& locker_;
-    GuardStore& store_;
+    ListStore& store_;
     ItemGate& gate_;
     std::vector<std::wstring> items_;                  // the stored list, each path once
     std::vector<std::wstring> policy_;                 // the policy's items, each once
@@ -177,6 +193,11 @@ private:
     std::set<ConnectionId> authenticated_;
     std::map<ConnectionId, std::wstring> connected_;  // each with its user
     PasswordThrottle throttle_;
+    bool ownProcess_ = false;
+    // Relock Item and Lock Folder move an item to the end of the locked
+    // list, as the windows show it: the order of each move.
+    std::map<std::wstring, std::uint64_t> movedToEnd_;
+    std::uint64_t moves_ = 0;
     Clock clock_;
     std::map<ConnectionId, std::uint32_t> sessions_;
     RelockSchedule relockSchedule_;
@@ -189,17 +210,22 @@ private:
 // Folder runs outside the lock, so that a check listing a whole tree keeps
 // no caller on another thread waiting (the service's device events, relocks
 // and store watch; the pipe's requests still come one at a time).
-GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId connection, const GuardMessage& request,
-                               const std::function<void(const GuardReply&)>& then = nullptr);
+KeeperReply ReplyCheckedOutside(ListKeeper& core, std::mutex& lock, ConnectionId connection,
+                                const GuardMessage& request,
+                                const std::function<void(const KeeperReply&)>& then = nullptr);
 
 // What a window is told when it asks to unlock or remove a policy's item.
 constexpr wchar_t kSetByPolicyText[] =
     L"This folder is set by your administrator's policy: it stays locked and cannot be removed here. Nothing was "
     L"changed.";
 
-// What a window is told when the list or the password could not be saved;
-// partly: some of the change was written all the same.
+// What a window is told when the list could not be saved; partly: some of
+// the change was written all the same.
 std::wstring NotSavedText(long code, bool partly = false);
+
+// Whether two item paths name the same item, as the locker takes them: one
+// folder written in other case or another way is one item.
+bool SameItem(const std::wstring& left, const std::wstring& right);
 
 // The items that lie on the volume mounted at volumeRoot (e:\, or a folder
 // such as c:\mnt\usb\), in list order. An item under a deeper
