@@ -170,6 +170,8 @@ void GuardBook::WipeAccepted() {
 
 std::optional<GuardMessage> GuardBook::Leave(GuardMessageKind kind) {
     WipeAccepted();
+    // Read again when the window opens; until then nothing is due here.
+    relockTimes_.clear();
     // Where the keeper cannot be told, its connection is gone, and the
     // password with it.
     return link_.Exchange(GuardMessage::Request(kind));

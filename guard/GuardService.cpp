@@ -75,13 +75,13 @@ std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
 GuardService::GuardService()
     : ServiceBase(kGuardServiceName),
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
-      core_(locker_, store_, gate_),
+      keeper_(locker_, store_, gate_),
       server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                              std::lock_guard<std::mutex> hold(lock_);
-                                                             core_.Connect(connection, user);
+                                                             keeper_.Connect(connection, user);
                                                              DWORD session = 0;
                                                              if (SessionOf(server_.ClientToken(connection), session)) {
-                                                                 core_.SetSession(connection, session);
+                                                                 keeper_.SetSession(connection, session);
                                                              }
                                                          },
                                                          [this](ConnectionId connection, const Bytes& message) {
@@ -89,7 +89,7 @@ GuardService::GuardService()
                                                          },
                                                          [this](ConnectionId connection) {
                                                              std::lock_guard<std::mutex> hold(lock_);
-                                                             core_.Disconnect(connection);
+                                                             keeper_.Disconnect(connection);
                                                          }}),
       // Keys made anew get their descriptor at once; the list waits until
       // it is whole.
@@ -98,7 +98,7 @@ GuardService::GuardService()
       policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
                    StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
     escapeLog = &GuardEvents::UnexpectedError;
-    core_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
+    keeper_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
     locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
 }
 
@@ -135,14 +135,14 @@ DWORD GuardService::OnStart() {
 
 DWORD WINAPI GuardService::RelockWhenDue(void* self) {
     auto& service = *static_cast<GuardService*>(self);
-    // What escapes a relock leaves the core half changed: the guard ends and
+    // What escapes a relock leaves the keeper half changed: the guard ends and
     // is started again.
     return RunGuarded(
         L"the relock by time", AfterEscape::EndProcess, DWORD{0},
         [&service] {
             while (::WaitForSingleObject(service.relockStop_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
                 std::lock_guard<std::mutex> hold(service.lock_);
-                service.core_.RelockDue();
+                service.keeper_.RelockDue();
             }
             return DWORD{0};
         },
@@ -152,7 +152,7 @@ DWORD WINAPI GuardService::RelockWhenDue(void* self) {
 void GuardService::OnSessionChange(DWORD change, DWORD sessionId) {
     if (!LeavesSessionToOthers(change)) return;
     std::lock_guard<std::mutex> hold(lock_);
-    core_.LeaveSession(sessionId);
+    keeper_.LeaveSession(sessionId);
 }
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {
@@ -166,7 +166,7 @@ DWORD GuardService::LockStored() {
     ProtectStoreKey();
     {
         std::lock_guard<std::mutex> hold(service.lock_);
-        service.core_.LockStoredItems();
+        service.keeper_.LockStoredItems();
     }
     service.ApplyPolicyList();
     {
@@ -189,12 +189,12 @@ void GuardService::OnStop() {
     server_.Stop();
     std::lock_guard<std::mutex> hold(lock_);
     if (notices_) notices_->Clear();
-    core_.ReleaseAll();
+    keeper_.ReleaseAll();
 }
 
 void GuardService::WatchVolumes(bool onlyNew) {
     if (!notices_) return;
-    std::vector<std::wstring> folders = FoldersOf(core_.ListedItems());
+    std::vector<std::wstring> folders = FoldersOf(keeper_.ListedItems());
     if (onlyNew) {
         const std::vector<std::wstring> roots = notices_->Roots();
         folders.erase(std::remove_if(folders.begin(), folders.end(),
@@ -218,13 +218,13 @@ DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
     switch (notice.kind) {
     case VolumeNotices::Notice::Kind::QueryRemove:
         // The files go before this returns, so that the drive can go.
-        core_.ReleaseItems(ItemsOnVolume(core_.ListedItems(), notice.root, roots));
+        keeper_.ReleaseItems(ItemsOnVolume(keeper_.ListedItems(), notice.root, roots));
         break;
     case VolumeNotices::Notice::Kind::RemoveFailed:
     case VolumeNotices::Notice::Kind::Removed:
         // Staying, the drive is locked again; gone, the locker notes its
         // items not reachable and locks them when it comes back.
-        core_.RestoreItems(ItemsOnVolume(core_.ListedItems(), notice.root, roots));
+        keeper_.RestoreItems(ItemsOnVolume(keeper_.ListedItems(), notice.root, roots));
         break;
     case VolumeNotices::Notice::Kind::Arrived:
         WatchVolumes(true);
@@ -241,7 +241,7 @@ void GuardService::ApplyStoredList() {
     std::vector<std::wstring> items;
     // A list that cannot be read is not taken for an empty one.
     if (store_.ReadItems(items) != ERROR_SUCCESS) return;
-    if (core_.ApplyStoredItems(items)) WatchVolumes(true);
+    if (keeper_.ApplyStoredItems(items)) WatchVolumes(true);
 }
 
 void GuardService::ApplyPolicyList() {
@@ -249,7 +249,7 @@ void GuardService::ApplyPolicyList() {
     // A policy that cannot be read is not taken for none.
     if (!Registry::ReadPolicyItems(items)) return;
     std::lock_guard<std::mutex> hold(lock_);
-    if (core_.ApplyPolicyItems(items)) WatchVolumes(true);
+    if (keeper_.ApplyPolicyItems(items)) WatchVolumes(true);
 }
 
 PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
@@ -257,19 +257,20 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
     std::wstring user;
     bool authenticated = false;
-    const KeeperReply reply = ReplyCheckedOutside(core_, lock_, connection, *request, [&](const KeeperReply& answered) {
-        user = core_.UserOf(connection);
-        // A drive plugged in again may have had no letter yet when it was
-        // announced: for a while after, a window reading the lists looks
-        // again. Not always: each look asks for the volume of every folder.
-        // A change saved takes what others stored since: their items too.
-        if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
-            ((request->kind == GuardMessageKind::LockFolder || request->kind == GuardMessageKind::RemoveItem) &&
-             answered.message.kind == GuardMessageKind::Done)) {
-            WatchVolumes(true);
-        }
-        authenticated = core_.IsAuthenticated(connection);
-    });
+    const KeeperReply reply =
+        ReplyCheckedOutside(keeper_, lock_, connection, *request, [&](const KeeperReply& answered) {
+            user = keeper_.UserOf(connection);
+            // A drive plugged in again may have had no letter yet when it was
+            // announced: for a while after, a window reading the lists looks
+            // again. Not always: each look asks for the volume of every folder.
+            // A change saved takes what others stored since: their items too.
+            if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
+                ((request->kind == GuardMessageKind::LockFolder || request->kind == GuardMessageKind::RemoveItem) &&
+                 answered.message.kind == GuardMessageKind::Done)) {
+                WatchVolumes(true);
+            }
+            authenticated = keeper_.IsAuthenticated(connection);
+        });
     // Nothing to do when an entry cannot be written; the answer holds.
     if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) events_.WrongPassword(user);
     if (reply.message.kind == GuardMessageKind::Refused &&

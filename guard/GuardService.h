@@ -58,7 +58,7 @@ private:
     FileLocker locker_;
     RegistryListStore store_;
     GuardItemGate gate_;
-    ListKeeper core_;
+    ListKeeper keeper_;
     GuardPipeServer server_;
     GuardEvents events_;
     StoreWatch watch_;
@@ -75,7 +75,7 @@ private:
     static constexpr DWORD kPipeTakenRetries = 10;
     static constexpr DWORD kPipeTakenPauseMs = 1000;
     ULONGLONG lookForVolumesUntil_ = 0;
-    // The core and the notices are used from the pipe's thread, the start
+    // The keeper and the notices are used from the pipe's thread, the start
     // thread, the watches' threads and the service manager's (device events,
     // stop).
     std::mutex lock_;

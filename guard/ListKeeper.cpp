@@ -376,17 +376,17 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
     return GuardMessage::Done(true);
 }
 
-KeeperReply ReplyCheckedOutside(ListKeeper& core, std::mutex& lock, ConnectionId connection,
+KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, ConnectionId connection,
                                 const GuardMessage& request, const std::function<void(const KeeperReply&)>& then) {
     bool needsCheck = false;
     {
         std::lock_guard<std::mutex> hold(lock);
-        needsCheck = core.NeedsCheck(connection, request);
+        needsCheck = keeper.NeedsCheck(connection, request);
     }
     std::optional<ItemCheck> checked;
-    if (needsCheck) checked = core.Check(connection, request.text);
+    if (needsCheck) checked = keeper.Check(connection, request.text);
     std::lock_guard<std::mutex> hold(lock);
-    KeeperReply reply = core.Reply(connection, request, checked);
+    KeeperReply reply = keeper.Reply(connection, request, checked);
     if (then) then(reply);
     return reply;
 }

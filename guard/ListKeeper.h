@@ -57,7 +57,7 @@ public:
     virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
 };
 
-// The gate's verdict on a path, asked before the core is: "" accepts.
+// The gate's verdict on a path, asked before the keeper is: "" accepts.
 struct ItemCheck {
     std::wstring path;
     std::wstring refusal;
@@ -135,7 +135,7 @@ public:
     KeeperReply Reply(ConnectionId connection, const GuardMessage& request,
                       const std::optional<ItemCheck>& checked = std::nullopt);
     // Whether the request is a Lock Folder that the gate must check as
-    // things stand. The check itself (Check) reads nothing of the core, so
+    // things stand. The check itself (Check) reads nothing of the keeper, so
     // the service runs it without its lock: it may list a whole tree.
     bool NeedsCheck(ConnectionId connection, const GuardMessage& request) const;
     ItemCheck Check(ConnectionId connection, const std::wstring& path) const {
@@ -205,12 +205,12 @@ private:
     Clock wallClock_ = &UtcFileTimeNow;
 };
 
-// One request answered by a core that lock guards, from any thread; then
+// One request answered by a keeper that lock guards, from any thread; then
 // runs under the lock too, after the answer. The gate's check of a Lock
 // Folder runs outside the lock, so that a check listing a whole tree keeps
 // no caller on another thread waiting (the service's device events, relocks
 // and store watch; the pipe's requests still come one at a time).
-KeeperReply ReplyCheckedOutside(ListKeeper& core, std::mutex& lock, ConnectionId connection,
+KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, ConnectionId connection,
                                 const GuardMessage& request,
                                 const std::function<void(const KeeperReply&)>& then = nullptr);
 

@@ -138,8 +138,10 @@ TEST_F(ListKeeperTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLock
         EXPECT_EQ(GuardMessageKind::Refused, answer.kind);
         EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::NotAuthenticated), answer.code);
     }
-    EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword),
-              core.Handle(1, Request(GuardMessageKind::Authenticate, L"guess")).code);
+    for (const wchar_t* wrong : {L"guess", L"secret ", L""}) {
+        EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword),
+                  core.Handle(1, Request(GuardMessageKind::Authenticate, wrong)).code);
+    }
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(L"Secret", store.password);
     Authenticate(1);
@@ -328,6 +330,16 @@ TEST_F(ListKeeperTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnectio
     now = 15000;
     EXPECT_EQ(0u, Attempt(6, L"guess").holdMs);
     EXPECT_EQ(1000u, Attempt(6, L"secret").holdMs);
+
+    // In its windows' own process it slows no one, and a window that closes
+    // keeps the password; the guard's Close forgets it.
+    EXPECT_EQ(GuardMessage::Done(), core.Handle(6, Request(GuardMessageKind::Close)));
+    EXPECT_FALSE(core.IsAuthenticated(6));
+    core.ServeOwnProcess();
+    EXPECT_EQ(0u, Attempt(6, L"guess").holdMs);
+    EXPECT_EQ(0u, Attempt(6, L"secret").holdMs);
+    EXPECT_EQ(GuardMessage::Done(), core.Handle(6, Request(GuardMessageKind::Close)));
+    EXPECT_TRUE(core.IsAuthenticated(6));
 }
 
 TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
