@@ -123,7 +123,7 @@ struct FolderLane::Watch {
 
 FolderLane::FolderLane(HANDLE port, FileOpener open, const LockRule& rule, const std::atomic<bool>& stop,
                        const std::atomic<unsigned>* unlocks)
-    : port_(port), open_(std::move(open)), rule_(rule), stop_(stop), unlocks_(unlocks) {}
+    : port_(port), opener_(std::move(open), stop, unlocks), rule_(rule), stop_(stop), unlocks_(unlocks) {}
 
 FolderLane::~FolderLane() {
     std::vector<std::uint64_t> serials;
@@ -160,6 +160,8 @@ void FolderLane::Do(FolderJob& job, const std::function<bool(FolderJob&)>& handI
     handIn_ = &handIn;
     Work(job);
     handIn_ = nullptr;
+    names_.clear();
+    queued_.clear();
 }
 
 FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
@@ -267,41 +269,66 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower));
+        if (Covered(job, lower, entry.attributes)) Open(entry.name, std::move(lower), Reason::Listed);
         if (!MaybeHandIn(job)) return;
     }
-    for (auto& due : job.due) {
-        if (stop_ || job.abandoned) return;
-        Open(job, listing, due.first, due.second);
-        // Made hidden while it waited: a folder item no longer covers it,
-        // unless it is named on its own. Nor is a link held.
-        FileOutcome& outcome = job.files.back();
-        BY_HANDLE_FILE_INFORMATION information;
-        const bool named = std::any_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
-            return !pattern.wildcard && pattern.lower == outcome.lower;
-        });
-        if (outcome.file && ::GetFileInformationByHandle(outcome.file.Get(), &information) &&
-            ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-             ((information.dwFileAttributes & kNotLocked) && !named))) {
-            outcome.file.Reset();
-            outcome.error = ERROR_FILE_NOT_FOUND;
-        }
-        if (!MaybeHandIn(job)) return;
-    }
+    for (auto& due : job.due) Open(due.first, due.second, Reason::Retried);
+    if (!Flush(job, listing)) return;
     for (const auto& left : job.left) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
 }
 
-void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower) {
-    FileOutcome outcome;
-    outcome.file = open_(folder, name);
-    outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    // The name as listed is kept only for a file that is to wait.
-    if (!outcome.file) outcome.name = name;
-    outcome.lower = std::move(lower);
-    job.files.push_back(std::move(outcome));
+void FolderLane::Open(const std::wstring& name, std::wstring lower, Reason reason) {
+    names_.push_back(name);
+    queued_.push_back({std::move(lower), reason});
+}
+
+bool FolderLane::Flush(FolderJob& job, HANDLE folder) {
+    for (std::size_t done = 0; done < names_.size();) {
+        if (stop_ || !MaybeHandIn(job)) break;
+        opened_.clear();
+        opener_.Run(folder, job.folderKey, names_, done, unlocksSeen_, opened_);
+        for (OpenResult& result : opened_) {
+            const std::wstring& name = names_[done];
+            Queued& queued = queued_[done++];
+            if (queued.reason == Reason::Named && result.error == ERROR_ACCESS_DENIED) {
+                // A folder refuses to open as a file.
+                FolderEntry entry;
+                if (FindEntry(folder, name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    job.folderNames.push_back(std::move(queued.lower));
+                    continue;
+                }
+            }
+            BY_HANDLE_FILE_INFORMATION information;
+            if (queued.reason == Reason::Retried && result.file &&
+                ::GetFileInformationByHandle(result.file.Get(), &information)) {
+                // Made hidden while it waited: a folder item no longer
+                // covers it, unless it is named on its own. Nor is a link held.
+                const bool named = std::any_of(job.patterns.begin(), job.patterns.end(),
+                                               [&](const FolderPattern& pattern) {
+                                                   return !pattern.wildcard && pattern.lower == queued.lower;
+                                               });
+                if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                    ((information.dwFileAttributes & kNotLocked) && !named)) {
+                    result.file.Reset();
+                    result.error = ERROR_FILE_NOT_FOUND;
+                }
+            }
+            FileOutcome outcome;
+            outcome.file = std::move(result.file);
+            outcome.error = result.error;
+            // The name as listed is kept only for a file that is to wait.
+            if (!outcome.file) outcome.name = name;
+            outcome.lower = std::move(queued.lower);
+            job.files.push_back(std::move(outcome));
+        }
+    }
+    opened_.clear();
+    names_.clear();
+    queued_.clear();
+    return !job.abandoned && MaybeHandIn(job);
 }
 
 bool FolderLane::MaybeHandIn(FolderJob& job) {
@@ -340,9 +367,11 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
             if (several) job.known.insert(lower);
-            Open(job, folder, entry.name, std::move(lower));
+            Open(entry.name, std::move(lower), Reason::Listed);
+            if (names_.size() >= kHandInEvery) return Flush(job, folder);
             return MaybeHandIn(job);
         });
+        if (!Flush(job, folder)) return;
         if (error != ERROR_SUCCESS) {
             job.presence = PresenceAfter(error, job.path);
             return;
@@ -351,17 +380,10 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
         if (pattern.wildcard || job.known.count(pattern.lower)) continue;
-        Open(job, folder, pattern.name, pattern.lower);
-        if (job.files.back().error == ERROR_ACCESS_DENIED) {
-            // A folder refuses to open as a file.
-            FolderEntry entry;
-            if (FindEntry(folder, pattern.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                job.files.pop_back();
-                job.folderNames.push_back(pattern.lower);
-            }
-        }
+        Open(pattern.name, pattern.lower, Reason::Named);
         if (several) job.known.insert(pattern.lower);
     }
+    Flush(job, folder);
 }
 
 bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {

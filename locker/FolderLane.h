@@ -15,14 +15,11 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "locker/BoundedOpener.h"
 #include "locker/LockRule.h"
 #include "locker/LockerState.h"
 
 namespace vaultmere {
-
-// Opens one file of a folder (a handle on it) to lock it; on failure the
-// last error says why.
-using FileOpener = std::function<UniqueHandle(HANDLE folder, const std::wstring& name)>;
 
 // Opens one file the way the component locks it: read access, no sharing,
 // not inheritable, reached from its folder's handle without following a
@@ -84,14 +81,26 @@ private:
     // the folder is missing or refused, as the job then says.
     Watch* Pin(FolderJob& job);
     void List(FolderJob& job, HANDLE folder);
-    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower);
+    // Why a file is opened, for what is checked once it is.
+    enum class Reason { Listed, Named, Retried };
+    // Queues one file to open; Flush opens the queue, a batch at a time.
+    void Open(const std::wstring& name, std::wstring lower, Reason reason);
+    // False when the folder is no longer wanted.
+    bool Flush(FolderJob& job, HANDLE folder);
     void Close(std::unique_ptr<Watch> watch);
     // Hands the files opened so far in when there are many, or an item was
     // unlocked meanwhile; false when the folder is no longer wanted.
     bool MaybeHandIn(FolderJob& job);
 
     HANDLE port_;
-    FileOpener open_;
+    BoundedOpener opener_;
+    struct Queued {
+        std::wstring lower;
+        Reason reason = Reason::Listed;
+    };
+    std::vector<std::wstring> names_;  // to open, as listed
+    std::vector<Queued> queued_;
+    std::vector<OpenResult> opened_;
     const LockRule& rule_;
     const std::atomic<bool>& stop_;
     const std::atomic<unsigned>* unlocks_;
