@@ -70,10 +70,9 @@ void BoundedOpener::Worker::Serve() {
         while (!ready && !quit) ::SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
         if (quit) return;
         ready = false;
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        for (const std::wstring& name : names) {
             started = ::GetTickCount64();
             const HANDLE root = folder.Get();
-            const std::wstring& name = names[i];
             ::ReleaseSRWLockExclusive(&lock);
             OpenResult result;
             try {
