@@ -20,7 +20,10 @@ struct BoundedOpener::Worker {
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
     UniqueHandle folder;  // the lane's folder, duplicated: the lane may close its own meanwhile
-    std::vector<std::wstring> names;
+    // The lane's names, read under lock only: the lane waits meanwhile.
+    const std::vector<std::wstring>* names = nullptr;
+    std::size_t first = 0;
+    std::size_t end = 0;
     std::vector<OpenResult> results;
     ULONGLONG started = 0;  // when the open under way began
     bool ready = false;     // a batch waits
@@ -35,6 +38,8 @@ struct BoundedOpener::Worker {
 };
 
 namespace {
+
+constexpr SIZE_T kOpenerStack = 256 * 1024;
 
 class Locked {
 public:
@@ -70,9 +75,11 @@ void BoundedOpener::Worker::Serve() {
         while (!ready && !quit) ::SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
         if (quit) return;
         ready = false;
-        for (const std::wstring& name : names) {
+        for (std::size_t index = first; index < end; ++index) {
             started = ::GetTickCount64();
             const HANDLE root = folder.Get();
+            // Its own copy: the lane may go on without this open.
+            const std::wstring name = (*names)[index];
             ::ReleaseSRWLockExclusive(&lock);
             OpenResult result;
             try {
@@ -114,7 +121,9 @@ bool BoundedOpener::Ready() {
     worker->stop = &stop_;
     worker->unlocks = unlocks_;
     auto start = std::make_unique<std::shared_ptr<Worker>>(worker);
-    const UniqueHandle thread(::CreateThread(nullptr, 0, &WorkerMain, start.get(), 0, nullptr));
+    // It only opens files: a small stack, not the process's default.
+    const UniqueHandle thread(
+        ::CreateThread(nullptr, kOpenerStack, &WorkerMain, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) return false;
     static_cast<void>(start.release());  // the thread owns it now
     worker_ = std::move(worker);
@@ -164,8 +173,9 @@ void BoundedOpener::Run(HANDLE folder, const std::wstring& folderKey, const std:
         Worker& worker = *held;
         const Locked locked(worker.lock);
         worker.folder = std::move(own);
-        worker.names.assign(names.begin() + static_cast<std::ptrdiff_t>(next),
-                            names.begin() + static_cast<std::ptrdiff_t>(end));
+        worker.names = &names;
+        worker.first = next;
+        worker.end = end;
         worker.results.clear();
         worker.seen = seen;
         worker.started = ::GetTickCount64();
