@@ -76,6 +76,9 @@ void BoundedOpener::Worker::Serve() {
         if (quit) return;
         ready = false;
         for (std::size_t index = first; index < end; ++index) {
+            // Left behind before it began (a thread slow to start): the
+            // lane's names may be gone.
+            if (abandoned) return;
             started = ::GetTickCount64();
             const HANDLE root = folder.Get();
             // Its own copy: the lane may go on without this open.
