@@ -36,15 +36,6 @@ const ui::ControlDesign kControls[] = {
 
 }  // namespace
 
-std::wstring ProgramFolder() {
-    std::wstring folder = ProgramPath();
-    const size_t slash = folder.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return std::wstring();
-    folder.resize(slash);
-    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-    return folder;
-}
-
 ResidentWindow::~ResidentWindow() {
     // The keeper's answer is bounded: the check ends by itself.
     if (passwordCheck_.joinable()) passwordCheck_.join();

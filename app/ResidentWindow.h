@@ -110,8 +110,4 @@ private:
 // request title. Windows of other programs with that title do not count.
 bool IsShowRequestPending();
 
-// The folder of this program's executable, as the platform reports it:
-// no trailing backslash except for a drive root.
-std::wstring ProgramFolder();
-
 }  // namespace vaultmere

@@ -17,4 +17,13 @@ std::wstring ProgramPath() {
     }
 }
 
+std::wstring ProgramFolder() {
+    std::wstring folder = ProgramPath();
+    const size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return std::wstring();
+    folder.resize(slash);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+    return folder;
+}
+
 }  // namespace vaultmere

@@ -31,6 +31,9 @@ constexpr wchar_t kResidentMutexName[] = L"Local\\Vaultmere.Resident";
 // The full path of this program's executable, however long; "" when the
 // system cannot say.
 std::wstring ProgramPath();
+// The folder of this program's executable: no trailing backslash except
+// for a drive root; "" when the system cannot say.
+std::wstring ProgramFolder();
 #endif
 
 }  // namespace vaultmere

@@ -224,7 +224,8 @@ void GuardCore::RelockDue() {
     }
 }
 
-GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request) {
+GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request,
+                            const std::optional<ItemCheck>& checked) {
     if (!IsGuardRequest(request.kind)) return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
     if (request.kind == GuardMessageKind::Leave) {
         authenticated_.erase(connection);
@@ -252,7 +253,7 @@ GuardReply GuardCore::Reply(ConnectionId connection, const GuardMessage& request
     case GuardMessageKind::ReadLists:
         return {Lists()};
     case GuardMessageKind::LockFolder:
-        return {LockFolder(connection, request.text)};
+        return {LockFolder(connection, request.text, checked)};
     case GuardMessageKind::UnlockItem:
         return {Unlock(connection, request.text)};
     case GuardMessageKind::RelockItem:
@@ -295,30 +296,53 @@ GuardMessage GuardCore::Lists() const {
     return lists;
 }
 
-GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path) {
+std::vector<std::wstring>::const_iterator GuardCore::ListedAs(const std::wstring& path) const {
+    return std::find_if(items_.begin(), items_.end(),
+                        [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
+}
+
+bool GuardCore::NeedsCheck(ConnectionId connection, const GuardMessage& request) const {
+    return request.kind == GuardMessageKind::LockFolder && IsAuthenticated(connection) && !SetByPolicy(request.text) &&
+           ListedAs(request.text) == items_.end();
+}
+
+GuardMessage GuardCore::LockFolder(ConnectionId connection, const std::wstring& path,
+                                   const std::optional<ItemCheck>& checked) {
     // Locked for the policy already, and never stored a second time.
     if (SetByPolicy(path)) return GuardMessage::Done(false);
-    const auto listedAs = [this, &path] {
-        return std::find_if(items_.begin(), items_.end(),
-                            [&path](const std::wstring& item) { return EqualsIgnoringCase(item, path); });
-    };
-    const auto listed = listedAs();
+    const auto listed = ListedAs(path);
     if (listed != items_.end()) {
         // Already listed: locking it again is relocking it, if it was unlocked.
         if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
         return Relock(*listed);
     }
-    const std::wstring refusal = gate_.RefusalFor(connection, path);
+    const std::wstring refusal = checked && checked->path == path ? checked->refusal
+                                                                  : gate_.RefusalFor(connection, path);
     if (!refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, refusal);
     GuardMessage notSaved;
     if (!TakeStored(notSaved)) return notSaved;
     // Stored by someone else meanwhile, and locked with what they stored.
-    if (listedAs() != items_.end()) return GuardMessage::Done(true);
+    if (ListedAs(path) != items_.end()) return GuardMessage::Done(true);
     std::vector<std::wstring> items = items_;
     items.push_back(path);
     if (!Save(items, notSaved)) return notSaved;
     locker_.SetItemLocked(path, true);
     return GuardMessage::Done(true);
+}
+
+GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId connection, const GuardMessage& request,
+                               const std::function<void(const GuardReply&)>& then) {
+    bool needsCheck = false;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        needsCheck = core.NeedsCheck(connection, request);
+    }
+    std::optional<ItemCheck> checked;
+    if (needsCheck) checked = core.Check(connection, request.text);
+    std::lock_guard<std::mutex> hold(lock);
+    GuardReply reply = core.Reply(connection, request, checked);
+    if (then) then(reply);
+    return reply;
 }
 
 GuardMessage GuardCore::Unlock(ConnectionId connection, const std::wstring& path) {

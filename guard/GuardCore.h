@@ -4,10 +4,12 @@
 // given the password, which items a connection has unlocked, and the answer
 // to each request. It holds the stored list's locks through an ItemLocker
 // and keeps the list through a GuardStore, saving each change as it is made.
-// Not thread-safe: the service calls it under one lock.
+// Not thread-safe: the service calls it under one lock, Check aside.
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,6 +44,12 @@ class ItemGate {
 public:
     virtual ~ItemGate() = default;
     virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
+};
+
+// The gate's verdict on a path, asked before the core is: "" accepts.
+struct ItemCheck {
+    std::wstring path;
+    std::wstring refusal;
 };
 
 // An answer and how long it is held back before it is sent.
@@ -105,7 +113,18 @@ public:
 
     // The answer to one decoded request from a connection, and how long it
     // waits: only a password's answer ever waits (see PasswordThrottle).
-    GuardReply Reply(ConnectionId connection, const GuardMessage& request);
+    // checked: the gate's verdict on the request's path, taken before the
+    // call; the lists are looked at again all the same, and the gate is
+    // asked now when the verdict is missing or for another path.
+    GuardReply Reply(ConnectionId connection, const GuardMessage& request,
+                     const std::optional<ItemCheck>& checked = std::nullopt);
+    // Whether the request is a Lock Folder that the gate must check as
+    // things stand. The check itself (Check) reads nothing of the core, so
+    // the service runs it without its lock: it may list a whole tree.
+    bool NeedsCheck(ConnectionId connection, const GuardMessage& request) const;
+    ItemCheck Check(ConnectionId connection, const std::wstring& path) const {
+        return {path, gate_.RefusalFor(connection, path)};
+    }
     GuardMessage Handle(ConnectionId connection, const GuardMessage& request) {
         return Reply(connection, request).message;
     }
@@ -121,7 +140,9 @@ public:
 
 private:
     GuardMessage Lists() const;
-    GuardMessage LockFolder(ConnectionId connection, const std::wstring& path);
+    GuardMessage LockFolder(ConnectionId connection, const std::wstring& path, const std::optional<ItemCheck>& checked);
+    // The stored item that path names, or items_.end().
+    std::vector<std::wstring>::const_iterator ListedAs(const std::wstring& path) const;
     GuardMessage Unlock(ConnectionId connection, const std::wstring& path);
     GuardMessage Relock(const std::wstring& path);
     GuardMessage Remove(const std::wstring& path);
@@ -162,6 +183,14 @@ private:
     std::function<RelockSettings()> relockSettings_ = [] { return RelockSettings(); };
     Clock wallClock_ = &UtcFileTimeNow;
 };
+
+// One request answered by a core that lock guards, from any thread; then
+// runs under the lock too, after the answer. The gate's check of a Lock
+// Folder runs outside the lock, so that a check listing a whole tree keeps
+// no caller on another thread waiting (the service's device events, relocks
+// and store watch; the pipe's requests still come one at a time).
+GuardReply ReplyCheckedOutside(GuardCore& core, std::mutex& lock, ConnectionId connection, const GuardMessage& request,
+                               const std::function<void(const GuardReply&)>& then = nullptr);
 
 // What a window is told when it asks to unlock or remove a policy's item.
 constexpr wchar_t kSetByPolicyText[] =

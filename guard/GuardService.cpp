@@ -255,12 +255,9 @@ void GuardService::ApplyPolicyList() {
 PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     const auto request = DecodeGuardMessage(message.data(), message.size());
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
-    GuardReply reply;
     std::wstring user;
     bool authenticated = false;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        reply = core_.Reply(connection, *request);
+    const GuardReply reply = ReplyCheckedOutside(core_, lock_, connection, *request, [&](const GuardReply& answered) {
         user = core_.UserOf(connection);
         // A drive plugged in again may have had no letter yet when it was
         // announced: for a while after, a window reading the lists looks
@@ -268,11 +265,11 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
         // A change saved takes what others stored since: their items too.
         if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
             ((request->kind == GuardMessageKind::LockFolder || request->kind == GuardMessageKind::RemoveItem) &&
-             reply.message.kind == GuardMessageKind::Done)) {
+             answered.message.kind == GuardMessageKind::Done)) {
             WatchVolumes(true);
         }
         authenticated = core_.IsAuthenticated(connection);
-    }
+    });
     // Nothing to do when an entry cannot be written; the answer holds.
     if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) events_.WrongPassword(user);
     if (reply.message.kind == GuardMessageKind::Refused &&

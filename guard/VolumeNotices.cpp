@@ -21,12 +21,9 @@ std::wstring VolumeRootOf(const std::wstring& folder) {
         return std::wstring();
     }
     root.resize(::lstrlenW(root.c_str()));
-    // The \\?\ form given in comes back as it went in.
-    if (root.rfind(L"\\\\?\\", 0) == 0 && root.rfind(L"\\\\?\\UNC\\", 0) != 0 &&
-        root.rfind(L"\\\\?\\Volume{", 0) != 0) {
-        root.erase(0, 4);
-    }
-    return root;
+    // The \\?\ form given in comes back as it went in: a drive's is taken off.
+    const std::wstring plain = WithoutExtendedPrefix(root);
+    return plain.size() >= 2 && IsDriveLetter(plain[0]) && plain[1] == L':' ? plain : root;
 }
 
 // The volume's own name (\\?\Volume{...}\) when the system gives one, so

@@ -209,16 +209,15 @@ bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const 
     }
     // Back from \\?\c:\... and \\?\UNC\server\share\... to the parsed form.
     if (path.compare(0, 4, L"\\\\?\\") != 0) return true;
-    const bool unc = path.size() >= 8 && EqualsIgnoringCase(path.substr(0, 8), L"\\\\?\\UNC\\");
-    const ItemTarget target = ParseItemPath(JoinPath(unc ? L"\\" + path.substr(7) : path.substr(4), L"*.*"));
+    const ItemTarget target = ParseItemPath(JoinPath(WithoutExtendedPrefix(path), L"*.*"));
     if (target.kind != ItemTarget::Kind::Refused) identity.path = LowerCase(target.folder);
     return true;
 }
 
 std::wstring DriveOf(const std::wstring& path) {
-    const std::size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
-    if (path.size() < start + 2 || path[start + 1] != L':') return std::wstring();
-    return path.substr(start, 2);
+    const std::wstring plain = WithoutExtendedPrefix(path);
+    if (plain.size() < 2 || plain[1] != L':') return std::wstring();
+    return plain.substr(0, 2);
 }
 
 }  // namespace vaultmere

@@ -1,31 +1,88 @@
 #include "locker/ItemPath.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/TextCase.h"
 
 namespace vaultmere {
 
-namespace {
-
 bool IsDriveLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
 
-std::vector<std::wstring> SplitComponents(const std::wstring& text) {
-    std::vector<std::wstring> parts;
+wchar_t LowerDriveLetter(wchar_t ch) {
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
+}
+
+bool SplitRoot(const std::wstring& path, std::wstring& root, std::wstring& rest) {
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
+        root = path.substr(0, 3);
+        rest = path.substr(3);
+        return true;
+    }
+    if (path.size() < 2 || path[0] != L'\\' || path[1] != L'\\') return false;
+    const size_t serverEnd = path.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos) return false;
+    const std::wstring server = path.substr(2, serverEnd - 2);
+    if (server.empty() || server == L"." || server == L"?") return false;
+    const size_t shareEnd = path.find(L'\\', serverEnd + 1);
+    const size_t shareLength = (shareEnd == std::wstring::npos ? path.size() : shareEnd) - serverEnd - 1;
+    if (shareLength == 0) return false;
+    root = path.substr(0, shareEnd);
+    rest = shareEnd == std::wstring::npos ? std::wstring() : path.substr(shareEnd + 1);
+    return true;
+}
+
+std::vector<std::wstring> FolderComponents(const std::wstring& rest) {
+    std::vector<std::wstring> components;
     std::wstring current;
-    for (wchar_t ch : text) {
+    const auto take = [&components, &current]() {
+        if (current == L"..") {
+            if (!components.empty()) components.pop_back();
+        } else if (!current.empty() && current != L".") {
+            components.push_back(current);
+        }
+        current.clear();
+    };
+    for (wchar_t ch : rest) {
         if (ch == L'\\') {
-            parts.push_back(current);
-            current.clear();
+            take();
         } else {
             current.push_back(ch);
         }
     }
-    parts.push_back(current);
-    return parts;
+    take();
+    return components;
 }
 
-}  // namespace
+std::wstring WithoutExtendedPrefix(const std::wstring& path) {
+    if (path.compare(0, 4, L"\\\\?\\") != 0) return path;
+    if (path.size() >= 8 && EqualsIgnoringCase(path.substr(4, 4), L"UNC\\")) return L"\\" + path.substr(7);
+    return path.substr(4);
+}
+
+std::wstring NormalizeFolderPath(const std::wstring& rawPath) {
+    std::wstring path = rawPath;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    if (path.find(L'\0') != std::wstring::npos) return std::wstring();
+    std::wstring root;
+    std::wstring rest;
+    if (!SplitRoot(WithoutExtendedPrefix(path), root, rest)) return std::wstring();
+    std::wstring folder = root;
+    for (const std::wstring& component : FolderComponents(rest)) folder = JoinPath(folder, component);
+    return folder;
+}
+
+std::wstring VolumeRoot(const std::wstring& path) {
+    std::size_t start = 4;  // past \\?\ of a drive path
+    int separators = 1;
+    if (path.size() >= 8 && EqualsIgnoringCase(path.substr(0, 8), L"\\\\?\\UNC\\")) {
+        start = 8;
+        separators = 2;
+    }
+    std::size_t end = start;
+    for (int i = 0; i < separators && end != std::wstring::npos; ++i) end = path.find(L'\\', end + 1);
+    return end == std::wstring::npos ? path + L"\\" : path.substr(0, end + 1);
+}
 
 ItemTarget ParseItemPath(const std::wstring& rawPath) {
     ItemTarget refused;
@@ -33,42 +90,13 @@ ItemTarget ParseItemPath(const std::wstring& rawPath) {
     if (rawPath.find(L'\0') != std::wstring::npos) return refused;
 
     std::wstring path = rawPath;
-    for (auto& ch : path) {
-        if (ch == L'/') ch = L'\\';
-    }
-
+    std::replace(path.begin(), path.end(), L'/', L'\\');
     // The root: "c:\" or "\\server\share\". Device and raw forms
     // (\\.\, \\?\, \??\) are never opened.
     std::wstring root;
     std::wstring rest;
-    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
-        root = path.substr(0, 3);
-        rest = path.substr(3);
-    } else if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\') {
-        const size_t serverEnd = path.find(L'\\', 2);
-        if (serverEnd == std::wstring::npos) return refused;
-        const std::wstring server = path.substr(2, serverEnd - 2);
-        if (server.empty() || server == L"." || server == L"?") return refused;
-        const size_t shareEnd = path.find(L'\\', serverEnd + 1);
-        const std::wstring share =
-            path.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd - serverEnd - 1);
-        if (share.empty() || shareEnd == std::wstring::npos) return refused;
-        root = path.substr(0, shareEnd);
-        rest = path.substr(shareEnd + 1);
-    } else {
-        return refused;
-    }
-
-    // Resolve "." and ".." below the root, dropping empty components.
-    std::vector<std::wstring> components;
-    for (std::wstring& part : SplitComponents(rest)) {
-        if (part.empty() || part == L".") continue;
-        if (part == L"..") {
-            if (!components.empty()) components.pop_back();
-            continue;
-        }
-        components.push_back(std::move(part));
-    }
+    if (!SplitRoot(path, root, rest)) return refused;
+    std::vector<std::wstring> components = FolderComponents(rest);
     // A trailing backslash names a folder, not files in it.
     if (components.empty() || rest.empty() || rest.back() == L'\\') return refused;
 

@@ -1,6 +1,7 @@
 #pragma once
 // What an item path stands for, decided without touching the disk.
 #include <string>
+#include <vector>
 
 namespace vaultmere {
 
@@ -33,6 +34,30 @@ std::wstring TreeItem(const std::wstring& folder);
 // The form of a path the file functions take without length limit and
 // without treating names such as CON as devices: \\?\c:\... or \\?\UNC\....
 std::wstring ExtendedLengthPath(const std::wstring& absolutePath);
+
+// A drive letter, a to z in either case, and the same in lower case.
+bool IsDriveLetter(wchar_t ch);
+wchar_t LowerDriveLetter(wchar_t ch);
+
+// Splits an absolute path into its root ("c:\", "\\server\share") and what
+// follows it; false when it has neither root (relative, device or \\?\ forms).
+bool SplitRoot(const std::wstring& path, std::wstring& root, std::wstring& rest);
+// The names below a root, "." and ".." resolved and empty ones dropped.
+std::vector<std::wstring> FolderComponents(const std::wstring& rest);
+
+// \\?\c:\... as c:\... and \\?\UNC\server\... as \\server\...; any other
+// path as it is.
+std::wstring WithoutExtendedPrefix(const std::wstring& path);
+
+// An absolute folder path with backslashes only, "." and ".." resolved and
+// no trailing backslash, except that a drive root keeps its one ("c:\") and
+// a share root has none ("\\server\share"). The \\?\ forms are accepted and
+// given back without the prefix. "" when path is not absolute.
+std::wstring NormalizeFolderPath(const std::wstring& path);
+
+// The lane a folder belongs to: its drive root ("\\?\c:\") or share
+// ("\\?\unc\server\share\"), from its extended-length path.
+std::wstring VolumeRoot(const std::wstring& extendedPath);
 
 // folder and name joined by exactly one backslash.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);

@@ -11,9 +11,8 @@ namespace vaultmere {
 
 std::vector<std::wstring> ProtectedFolders() {
     std::vector<std::wstring> folders = SystemFolders();
-    const std::wstring program = ProgramPath();
-    const std::size_t slash = program.find_last_of(L'\\');
-    if (slash != std::wstring::npos) folders.push_back(program.substr(0, slash));
+    const std::wstring program = ProgramFolder();
+    if (!program.empty()) folders.push_back(program);
     return folders;
 }
 

@@ -46,19 +46,6 @@ constexpr DWORD kTreeWatchBytes = 1024;
 
 }  // namespace
 
-std::wstring VolumeRoot(const std::wstring& path) {
-    static const wchar_t kUnc[] = L"\\\\?\\UNC\\";
-    std::size_t start = 4;  // past \\?\ of a drive path
-    int separators = 1;
-    if (path.size() >= 8 && _wcsnicmp(path.c_str(), kUnc, 8) == 0) {
-        start = 8;
-        separators = 2;
-    }
-    std::size_t end = start;
-    for (int i = 0; i < separators && end != std::wstring::npos; ++i) end = path.find(L'\\', end + 1);
-    return end == std::wstring::npos ? path + L"\\" : path.substr(0, end + 1);
-}
-
 std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
     lastLock_ = now;
     const auto existing = items_.find(item.key);

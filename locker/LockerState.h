@@ -235,8 +235,4 @@ private:
     ULONGLONG lastLock_ = 0;
 };
 
-// The lane a folder belongs to: its drive root ("\\?\c:\") or share
-// ("\\?\unc\server\share\"), from its extended-length path.
-std::wstring VolumeRoot(const std::wstring& extendedPath);
-
 }  // namespace vaultmere

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <future>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,9 +76,16 @@ public:
 
 class RefusingGate : public ItemGate {
 public:
-    std::wstring RefusalFor(ConnectionId, const std::wstring& path) override {
+    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override {
+        // Connection 3's checks wait until released, as the check of a large tree does.
+        if (connection == 3) {
+            entered.set_value();
+            release.get_future().wait();
+        }
         return path.rfind(L"c:\\windows", 0) == 0 ? L"Cannot lock this critical folder!" : L"";
     }
+    std::promise<void> entered;
+    std::promise<void> release;
 };
 
 GuardMessage Request(GuardMessageKind kind, const std::wstring& text = L"") {
@@ -269,6 +277,27 @@ TEST_F(GuardCoreTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
               core.Handle(1, Request(GuardMessageKind::LockFolder, L"i:\\half\\*.*")));
     EXPECT_EQ(store.items, core.Items());
     EXPECT_EQ(1, locker.Count(L"i:\\half\\*.*"));
+}
+
+TEST_F(GuardCoreTest, ALongCheckOfAFolderKeepsNoOtherRequestWaitingAndTheListIsLookedAtAgainAfterIt) {
+    std::mutex lock;
+    core.Connect(3);
+    Authenticate(1);
+    Authenticate(3);
+    const GuardMessage slowLock = Request(GuardMessageKind::LockFolder, L"d:\\slow\\*.*");
+    auto slow = std::async(std::launch::async, [&] { return ReplyCheckedOutside(core, lock, 3, slowLock); });
+    gate.entered.get_future().wait();
+    // Another connection is answered meanwhile, and stores the same folder.
+    const bool checkHoldsNoLock = lock.try_lock();
+    if (checkHoldsNoLock) {
+        lock.unlock();
+        EXPECT_EQ(GuardMessage::Done(true), ReplyCheckedOutside(core, lock, 1, slowLock).message);
+    }
+    gate.release.set_value();
+    ASSERT_TRUE(checkHoldsNoLock);
+    EXPECT_EQ(GuardMessage::Done(false), slow.get().message);
+    EXPECT_EQ(1, locker.Count(L"d:\\slow\\*.*"));
+    EXPECT_EQ(3u, store.items.size());
 }
 
 TEST_F(GuardCoreTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnection) {

@@ -71,7 +71,7 @@ TEST_F(ItemListsTest, UnlockAndRelockMoveToTheEndAndKeepThePersistedOrder) {
     EXPECT_EQ(std::make_pair(std::wstring(L"b"), true), locker.calls[1]);
 }
 
-TEST_F(ItemListsTest, UnlockedEntriesRelockAfterTheirTimeOrAtALockedSessionAsRelockItemDoes) {
+TEST_F(ItemListsTest, UnlockedEntriesRelockAfterTheirTimeAsRelockItemDoes) {
     constexpr std::uint64_t kMinute = 600000000;
     RelockSettings settings{true, 1};
     std::uint64_t now = 10 * kMinute;
@@ -95,14 +95,6 @@ TEST_F(ItemListsTest, UnlockedEntriesRelockAfterTheirTimeOrAtALockedSessionAsRel
     EXPECT_EQ((Entries{L"c", L"b"}), lists.lockedList.Entries());
     EXPECT_EQ(std::make_pair(std::wstring(L"b"), true), locker.calls.back());
     EXPECT_EQ((std::vector<std::uint64_t>{12 * kMinute}), lists.UnlockedRelockTimes());
-
-    settings.onSessionLock = false;
-    EXPECT_FALSE(lists.LeaveSession());
-    EXPECT_EQ((Entries{L"A"}), lists.unlockedList.Entries());
-    settings.onSessionLock = true;
-    EXPECT_TRUE(lists.LeaveSession());
-    EXPECT_TRUE(lists.unlockedList.Entries().empty());
-    EXPECT_EQ(std::make_pair(std::wstring(L"a"), true), locker.calls.back());
 }
 
 TEST_F(ItemListsTest, RemoveAsksAndUnlocksTheEntryAsShown) {

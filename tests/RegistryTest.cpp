@@ -39,8 +39,6 @@ TEST_F(RegistryTest, RelockSettingsTakeEachValueFromThePolicyFirstAndOnlyAsNumbe
     const std::wstring policy = key.Path() + L"\\Policy";
     const std::wstring settings = key.Path() + L"\\Settings";
     const auto read = [&] { return ReadRelockSettings(key.Root(), policy, settings); };
-    EXPECT_TRUE(read().onSessionLock);
-    EXPECT_EQ(0u, read().minutes);
     SetRegistryValue(key.Root(), settings, kRelockOnSessionLockValueName, RegistryValue::FromNumber(0));
     SetRegistryValue(key.Root(), settings, kRelockMinutesValueName, RegistryValue::FromNumber(2));
     SetRegistryValue(key.Root(), policy, kRelockMinutesValueName, RegistryValue::FromNumber(5));

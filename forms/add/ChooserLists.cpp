@@ -8,85 +8,13 @@
 
 namespace vaultmere {
 
-namespace {
-
-bool IsAsciiLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
-
-wchar_t LowerLetter(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
-    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
-
-// Splits a path into its root ("c:\", "\\server\share") and what follows it.
-bool SplitRoot(const std::wstring& path, std::wstring& root, std::wstring& rest) {
-    if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
-        root = path.substr(0, 3);
-        rest = path.substr(3);
-        return true;
-    }
-    if (path.size() < 2 || path[0] != L'\\' || path[1] != L'\\') return false;
-    const size_t serverEnd = path.find(L'\\', 2);
-    if (serverEnd == std::wstring::npos) return false;
-    const std::wstring server = path.substr(2, serverEnd - 2);
-    if (server.empty() || server == L"." || server == L"?") return false;
-    const size_t shareEnd = path.find(L'\\', serverEnd + 1);
-    const size_t shareLength = (shareEnd == std::wstring::npos ? path.size() : shareEnd) - serverEnd - 1;
-    if (shareLength == 0) return false;
-    root = path.substr(0, shareEnd);
-    rest = shareEnd == std::wstring::npos ? std::wstring() : path.substr(shareEnd + 1);
-    return true;
-}
-
-std::vector<std::wstring> Components(const std::wstring& rest) {
-    std::vector<std::wstring> components;
-    std::wstring current;
-    const auto take = [&components, &current]() {
-        if (current == L"..") {
-            if (!components.empty()) components.pop_back();
-        } else if (!current.empty() && current != L".") {
-            components.push_back(current);
-        }
-        current.clear();
-    };
-    for (wchar_t ch : rest) {
-        if (ch == L'\\') {
-            take();
-        } else {
-            current.push_back(ch);
-        }
-    }
-    take();
-    return components;
-}
-
-}  // namespace
-
-std::wstring NormalizeFolderPath(const std::wstring& rawPath) {
-    std::wstring path = rawPath;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    if (path.find(L'\0') != std::wstring::npos) return std::wstring();
-    if (StartsWith(path, L"\\\\?\\UNC\\")) {
-        path = L"\\\\" + path.substr(8);
-    } else if (StartsWith(path, L"\\\\?\\")) {
-        path = path.substr(4);
-    }
-
-    std::wstring root;
-    std::wstring rest;
-    if (!SplitRoot(path, root, rest)) return std::wstring();
-    std::wstring folder = root;
-    for (const std::wstring& component : Components(rest)) folder = JoinPath(folder, component);
-    return folder;
-}
-
 std::vector<std::wstring> FolderChain(const std::wstring& folder) {
     std::vector<std::wstring> chain;
     std::wstring root;
     std::wstring rest;
     if (!SplitRoot(folder, root, rest)) return chain;
     chain.push_back(root);
-    for (const std::wstring& component : Components(rest)) chain.push_back(JoinPath(chain.back(), component));
+    for (const std::wstring& component : FolderComponents(rest)) chain.push_back(JoinPath(chain.back(), component));
     return chain;
 }
 
@@ -104,8 +32,9 @@ void SortNames(std::vector<std::wstring>& names) {
 void DriveList::Refresh() {
     const wchar_t selected = listIndex_ >= 0 ? drives_[static_cast<size_t>(listIndex_)].letter : L'\0';
     drives_ = source_->Drives();
-    std::sort(drives_.begin(), drives_.end(),
-              [](const DriveEntry& a, const DriveEntry& b) { return LowerLetter(a.letter) < LowerLetter(b.letter); });
+    std::sort(drives_.begin(), drives_.end(), [](const DriveEntry& a, const DriveEntry& b) {
+        return LowerDriveLetter(a.letter) < LowerDriveLetter(b.letter);
+    });
     listIndex_ = -1;
     if (selected != L'\0') SetDrive(std::wstring{selected, L':'});
 }
@@ -113,7 +42,7 @@ void DriveList::Refresh() {
 std::wstring DriveList::List(int index) const {
     if (index < 0 || index >= ListCount()) return std::wstring();
     const DriveEntry& drive = drives_[static_cast<size_t>(index)];
-    std::wstring text{LowerLetter(drive.letter), L':'};
+    std::wstring text{LowerDriveLetter(drive.letter), L':'};
     if (!drive.label.empty()) text += L" [" + drive.label + L"]";
     return text;
 }
@@ -122,13 +51,13 @@ void DriveList::SetListIndex(int index) { listIndex_ = (index >= 0 && index < Li
 
 std::wstring DriveList::Drive() const {
     if (listIndex_ < 0) return std::wstring();
-    return std::wstring{LowerLetter(drives_[static_cast<size_t>(listIndex_)].letter), L':'};
+    return std::wstring{LowerDriveLetter(drives_[static_cast<size_t>(listIndex_)].letter), L':'};
 }
 
 bool DriveList::SetDrive(const std::wstring& path) {
-    if (path.size() < 2 || !IsAsciiLetter(path[0]) || path[1] != L':') return false;
+    if (path.size() < 2 || !IsDriveLetter(path[0]) || path[1] != L':') return false;
     for (size_t i = 0; i < drives_.size(); ++i) {
-        if (LowerLetter(drives_[i].letter) == LowerLetter(path[0])) {
+        if (LowerDriveLetter(drives_[i].letter) == LowerDriveLetter(path[0])) {
             listIndex_ = static_cast<int>(i);
             return true;
         }

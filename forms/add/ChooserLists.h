@@ -55,12 +55,6 @@ public:
                          const std::vector<std::wstring>& protectedFolders) = 0;
 };
 
-// An absolute folder path with backslashes only, "." and ".." resolved and
-// no trailing backslash, except that a drive root keeps its one ("c:\") and
-// a share root has none ("\\server\share"). The \\?\ forms are accepted and
-// given back without the prefix. "" when path is not absolute.
-std::wstring NormalizeFolderPath(const std::wstring& path);
-
 // The folders from the root down to a normalised folder, each as a full path:
 // c:\a\b gives c:\, c:\a, c:\a\b.
 std::vector<std::wstring> FolderChain(const std::wstring& folder);

@@ -13,8 +13,6 @@ constexpr wchar_t kLostSubst[] =
 // subst letters may stand for folders on other subst letters; a loop ends here.
 constexpr int kMaxSubstHops = 8;
 
-wchar_t LowerLetter(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch; }
-
 bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
     return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
@@ -26,7 +24,7 @@ FolderReach ReachableFolder(const std::wstring& folder, const std::function<Driv
     for (int hops = 0;; ++hops) {
         const std::wstring& path = reach.folder;
         if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return reach;
-        const DriveFacts facts = factsOf ? factsOf(LowerLetter(path[0])) : DriveFacts();
+        const DriveFacts facts = factsOf ? factsOf(LowerDriveLetter(path[0])) : DriveFacts();
         if (facts.kind == DriveKind::Remote) return FolderReach{std::wstring(), kNetworkDrive};
         if (!StartsWithIgnoringCase(facts.device, L"\\??\\")) return reach;
         if (hops == kMaxSubstHops) return FolderReach{std::wstring(), kLostSubst};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "forms/add/Win32FolderSource.h"
+#include "locker/ItemPath.h"
 #include "tests/support/TestSupport.h"
 
 namespace add_tests {

@@ -5,6 +5,7 @@
 
 #include "forms/add/ChooserLists.h"
 #include "forms/add/FolderItem.h"
+#include "locker/ItemPath.h"
 
 namespace vaultmere {
 namespace {

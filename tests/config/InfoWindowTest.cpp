@@ -103,21 +103,12 @@ TEST_F(InfoWindowTest, EnterDoesNothingWhileOkIsHiddenButTheCloseBoxCloses) {
 // A handler that throws fails that one message; the window and the process
 // go on.
 TEST(FormDispatch, AHandlerThatThrowsFailsItsMessageOnly) {
-    class Throwing final : public ui::Form {
-    public:
-        int commands = 0;
-        void Load() override {
-            Create(ui::FormDesign{L"Throwing", 1000, 1000, WS_OVERLAPPED | WS_CAPTION, 0, true}, nullptr, 0);
-        }
-        void OnCommand(int id, int, HWND) override {
-            ++commands;
-            if (id == 1) throw std::runtime_error("failed");
-            if (id == 2) throw 2;
-        }
+    struct Throwing final : ui::Form {
+        void Load() override { Create(ui::FormDesign{L"Throwing", 1000, 1000, WS_CAPTION, 0, true}, nullptr, 0); }
+        void OnCommand(int id, int, HWND) override { id == 1 ? throw std::runtime_error("failed") : throw id; }
     } form;
     form.Show();
-    for (WPARAM id : {1, 2, 3}) EXPECT_EQ(0, ::SendMessageW(form.Handle(), WM_COMMAND, id, 0));
-    EXPECT_EQ(3, form.commands);
+    for (WPARAM id : {1, 2}) EXPECT_EQ(0, ::SendMessageW(form.Handle(), WM_COMMAND, id, 0));
     EXPECT_TRUE(form.IsVisible());
     form.Unload();
 }

@@ -60,12 +60,13 @@ protected:
         return ::GetDlgItem(::GetDlgItem(configuration, ConfigWindow::IDC_LIST_PANEL), ConfigWindow::IDC_LOCKED_LIST);
     }
     static std::vector<std::wstring> ListEntries(HWND list) { return ListBoxEntries(list); }
-    // A second start, and the resident copy's prompt shown for it.
+    // A second start, and the resident copy's prompt shown for it. A new
+    // process under Wine on a loaded machine may take seconds to start.
     void RequestPrompt() {
         HANDLE second = Start();
-        ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr; }, 5000));
-        ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 5000));
-        EXPECT_EQ(0u, WaitForExit(second, 5000));
+        ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(nullptr, vaultmere::kShowRequestTitle) != nullptr; }, 15000));
+        ASSERT_TRUE(WaitUntil([] { return ::IsWindowVisible(Resident()) != FALSE; }, 15000));
+        EXPECT_EQ(0u, WaitForExit(second, 15000));
     }
     static HWND Window(const wchar_t* title) { return ::FindWindowW(nullptr, title); }
     // Clicks a button that opens a window until that window is there; a
