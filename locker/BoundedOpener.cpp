@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "common/EntryPoint.h"
-#include "common/TextCase.h"
 
 namespace vaultmere {
 
@@ -19,9 +18,8 @@ struct BoundedOpener::Worker {
     FileOpener open;
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-    UniqueHandle folder;  // the lane's folder, duplicated: the lane may close its own meanwhile
-    // The lane's names, read under lock only: the lane waits meanwhile.
-    const std::vector<std::wstring>* names = nullptr;
+    // The lane's requests, read under lock only: the lane waits meanwhile.
+    const std::vector<OpenRequest>* requests = nullptr;
     std::size_t first = 0;
     std::size_t end = 0;
     std::vector<OpenResult> results;
@@ -35,6 +33,8 @@ struct BoundedOpener::Worker {
     const std::atomic<bool>* stop = nullptr;
     const std::atomic<unsigned>* unlocks = nullptr;
     unsigned seen = 0;
+    // Folder handles the lane let go of while this open was left behind.
+    std::vector<UniqueHandle> kept;
 };
 
 namespace {
@@ -80,9 +80,9 @@ void BoundedOpener::Worker::Serve() {
             // lane's names may be gone.
             if (abandoned) return;
             started = ::GetTickCount64();
-            const HANDLE root = folder.Get();
+            const HANDLE root = (*requests)[index].folder;
             // Its own copy: the lane may go on without this open.
-            const std::wstring name = (*names)[index];
+            const std::wstring name = (*requests)[index].name;
             ::ReleaseSRWLockExclusive(&lock);
             OpenResult result;
             try {
@@ -103,7 +103,10 @@ void BoundedOpener::Worker::Serve() {
 }
 
 BoundedOpener::BoundedOpener(FileOpener open, const std::atomic<bool>& stop, const std::atomic<unsigned>* unlocks)
-    : open_(std::move(open)), stop_(stop), unlocks_(unlocks) {}
+    : open_(std::move(open)), stop_(stop), unlocks_(unlocks) {
+    // Failing here, it is tried again at the first batch.
+    static_cast<void>(Ready());
+}
 
 BoundedOpener::~BoundedOpener() {
     if (!worker_) return;
@@ -142,31 +145,40 @@ void BoundedOpener::Prune() {
                   behind_.end());
 }
 
-bool BoundedOpener::LeftBehind(const std::wstring& folderKey, const std::wstring& name) const {
+bool BoundedOpener::LeftBehind(const OpenRequest& request) const {
     if (behind_.empty()) return false;
-    const std::wstring key = folderKey + L'\\' + LowerCase(name);
+    const std::wstring key = *request.folderKey + L'\\' + request.lower;
     return std::any_of(behind_.begin(), behind_.end(), [&key](const Behind& each) { return each.key == key; });
 }
 
-void BoundedOpener::Run(HANDLE folder, const std::wstring& folderKey, const std::vector<std::wstring>& names,
-                        std::size_t first, unsigned seen, std::vector<OpenResult>& results) {
+void BoundedOpener::Keep(UniqueHandle folder) {
+    if (!folder || behind_.empty()) return;
+    Prune();
+    for (const Behind& each : behind_) {
+        if (each.folder != folder.Get()) continue;
+        const Locked locked(each.worker->lock);
+        each.worker->kept.push_back(std::move(folder));
+        return;
+    }
+}
+
+void BoundedOpener::Run(const std::vector<OpenRequest>& requests, std::size_t first, unsigned seen,
+                        std::vector<OpenResult>& results) {
     std::size_t next = first;
-    while (next < names.size() && !stop_) {
+    while (next < requests.size() && !stop_) {
         if (!behind_.empty()) Prune();
-        if (behind_.size() >= kMostLeftBehind || LeftBehind(folderKey, names[next])) {
+        if (behind_.size() >= kMostLeftBehind || LeftBehind(requests[next])) {
             results.push_back({UniqueHandle(), ERROR_TIMEOUT});
             ++next;
             continue;
         }
-        // The batch ends before the next name whose open is still left behind.
+        // The batch ends before the next file whose open is still left behind.
         std::size_t end = next + 1;
-        while (end < names.size() && !LeftBehind(folderKey, names[end])) ++end;
-        UniqueHandle own;
-        if (!Ready() || !::DuplicateHandle(::GetCurrentProcess(), folder, ::GetCurrentProcess(), own.Put(), 0, FALSE,
-                                           DUPLICATE_SAME_ACCESS)) {
+        while (end < requests.size() && !LeftBehind(requests[end])) ++end;
+        if (!Ready()) {
             // No thread to spare: opened here, unbounded.
             OpenResult result;
-            result.file = open_(folder, names[next]);
+            result.file = open_(requests[next].folder, requests[next].name);
             result.error = result.file ? ERROR_SUCCESS : ::GetLastError();
             results.push_back(std::move(result));
             ++next;
@@ -175,8 +187,7 @@ void BoundedOpener::Run(HANDLE folder, const std::wstring& folderKey, const std:
         const std::shared_ptr<Worker> held = worker_;
         Worker& worker = *held;
         const Locked locked(worker.lock);
-        worker.folder = std::move(own);
-        worker.names = &names;
+        worker.requests = &requests;
         worker.first = next;
         worker.end = end;
         worker.results.clear();
@@ -197,15 +208,15 @@ void BoundedOpener::Run(HANDLE folder, const std::wstring& folderKey, const std:
         worker.results.clear();
         next += done;
         if (worker.finished) {
-            // Not kept: it would pin the folder.
-            worker.folder.Reset();
             // Cut short: the lane asks what it still wants.
             if (next < end) return;
             continue;
         }
-        // Too slow, or its thread ended: that open is left behind.
+        // Too slow, or its thread ended: that open is left behind, and the
+        // folder it reaches the file through stays open while it may.
         worker.abandoned = true;
-        if (!worker.gone) behind_.push_back({held, folderKey + L'\\' + LowerCase(names[next])});
+        const OpenRequest& late = requests[next];
+        if (!worker.gone) behind_.push_back({held, *late.folderKey + L'\\' + late.lower, late.folder});
         results.push_back({UniqueHandle(), ERROR_TIMEOUT});
         ++next;
         worker_.reset();

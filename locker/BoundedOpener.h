@@ -29,6 +29,15 @@ constexpr DWORD kOpenDeadlineMs = 2000;
 // is noted as timed out until one returns.
 constexpr std::size_t kMostLeftBehind = 16;
 
+// One file to open: its folder (a handle the lane keeps open until the
+// batch is done) and the folder's key, its name as listed and lower-cased.
+struct OpenRequest {
+    HANDLE folder = nullptr;
+    const std::wstring* folderKey = nullptr;
+    std::wstring name;
+    std::wstring lower;
+};
+
 struct OpenResult {
     UniqueHandle file;
     DWORD error = ERROR_SUCCESS;
@@ -39,17 +48,21 @@ public:
     // stop and unlocks (when given) cut a batch short: the lane is ending,
     // or an item was unlocked and the lane asks whether it still wants the rest.
     BoundedOpener(FileOpener open, const std::atomic<bool>& stop, const std::atomic<unsigned>* unlocks);
-    // Never waits for an open under way.
+    // Never waits for an open under way. Its thread starts at once: it is
+    // one of the lane's threads, whether or not the lane has files to open.
     ~BoundedOpener();
     BoundedOpener(const BoundedOpener&) = delete;
     BoundedOpener& operator=(const BoundedOpener&) = delete;
 
-    // Opens names[first], names[first + 1] ... from folder, appending one
-    // result each, until every one is done, the lane stops, or *unlocks is
-    // no longer seen. A name of folderKey whose open was left behind and has
-    // not returned yet is not opened again: it times out at once.
-    void Run(HANDLE folder, const std::wstring& folderKey, const std::vector<std::wstring>& names, std::size_t first,
-             unsigned seen, std::vector<OpenResult>& results);
+    // Opens requests[first], requests[first + 1] ..., appending one result
+    // each, until every one is done, the lane stops, or *unlocks is no
+    // longer seen. A file whose open was left behind and has not returned
+    // yet is not opened again: it times out at once.
+    void Run(const std::vector<OpenRequest>& requests, std::size_t first, unsigned seen,
+             std::vector<OpenResult>& results);
+    // A folder handle the lane lets go of: kept open while an open left
+    // behind may still be reaching a file through it.
+    void Keep(UniqueHandle folder);
 
     struct Worker;
 
@@ -58,7 +71,7 @@ private:
     bool Ready();
     // Forgets the opens left behind that have returned.
     void Prune();
-    bool LeftBehind(const std::wstring& folderKey, const std::wstring& name) const;
+    bool LeftBehind(const OpenRequest& request) const;
 
     FileOpener open_;
     const std::atomic<bool>& stop_;
@@ -67,6 +80,7 @@ private:
     struct Behind {
         std::shared_ptr<Worker> worker;
         std::wstring key;
+        HANDLE folder = nullptr;
     };
     std::vector<Behind> behind_;
 };

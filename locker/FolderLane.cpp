@@ -152,16 +152,20 @@ void FolderLane::Retire(std::uint64_t serial) {
 
 void FolderLane::Close(std::unique_ptr<Watch> watch) {
     if (watch->reading) ::CancelIoEx(watch->folder.Get(), &watch->overlapped);
-    watch->folder.Reset();
+    opener_.Keep(std::move(watch->folder));
     if (watch->reading) cancelled_.push_back(std::move(watch));
 }
 
-void FolderLane::Do(FolderJob& job, const std::function<bool(FolderJob&)>& handIn) {
+void FolderLane::Do(std::vector<FolderJob>& jobs, const std::function<bool(FolderJob&)>& handIn) {
     handIn_ = &handIn;
-    Work(job);
+    for (FolderJob& job : jobs) {
+        if (stop_) break;
+        Work(job);
+    }
+    Flush();
     handIn_ = nullptr;
-    names_.clear();
-    queued_.clear();
+    for (UniqueHandle& listing : listings_) opener_.Keep(std::move(listing));
+    listings_.clear();
 }
 
 FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
@@ -237,6 +241,8 @@ void FolderLane::Work(FolderJob& job) {
                                                 FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
             if (watched &&
                 ::CreateIoCompletionPort(watched.Get(), port_, reinterpret_cast<ULONG_PTR>(pin), 0) != nullptr) {
+                // Opens queued this round may reach files through the old one.
+                listings_.push_back(std::move(pin->folder));
                 pin->folder = std::move(watched);
                 pin->async = true;
             }
@@ -259,6 +265,7 @@ void FolderLane::Work(FolderJob& job) {
         }
     }
     const HANDLE listing = pin->async ? reopened.Get() : pin->folder.Get();
+    if (reopened) listings_.push_back(std::move(reopened));
     if (job.scan) List(job, listing);
     for (const std::wstring& name : job.look) {
         if (stop_ || job.abandoned) return;
@@ -269,35 +276,39 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(entry.name, std::move(lower), Reason::Listed);
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), Reason::Listed);
         if (!MaybeHandIn(job)) return;
     }
-    for (auto& due : job.due) Open(due.first, due.second, Reason::Retried);
-    if (!Flush(job, listing)) return;
+    for (auto& due : job.due) Open(job, listing, due.first, due.second, Reason::Retried);
     for (const auto& left : job.left) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
 }
 
-void FolderLane::Open(const std::wstring& name, std::wstring lower, Reason reason) {
-    names_.push_back(name);
-    queued_.push_back({std::move(lower), reason});
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason) {
+    requests_.push_back({folder, &job.folderKey, name, std::move(lower)});
+    queued_.push_back({&job, reason});
+    if (requests_.size() >= kHandInEvery) Flush();
 }
 
-bool FolderLane::Flush(FolderJob& job, HANDLE folder) {
-    for (std::size_t done = 0; done < names_.size();) {
-        if (stop_ || !MaybeHandIn(job)) break;
+void FolderLane::Flush() {
+    for (std::size_t done = 0; done < requests_.size() && !stop_;) {
+        if (unlocks_ && unlocks_->load() != unlocksSeen_) {
+            AskWanted(done);
+            if (done == requests_.size()) break;
+        }
         opened_.clear();
-        opener_.Run(folder, job.folderKey, names_, done, unlocksSeen_, opened_);
+        opener_.Run(requests_, done, unlocksSeen_, opened_);
         for (OpenResult& result : opened_) {
-            const std::wstring& name = names_[done];
-            Queued& queued = queued_[done++];
+            OpenRequest& request = requests_[done];
+            const Queued queued = queued_[done++];
+            FolderJob& job = *queued.job;
             if (queued.reason == Reason::Named && result.error == ERROR_ACCESS_DENIED) {
                 // A folder refuses to open as a file.
                 FolderEntry entry;
-                if (FindEntry(folder, name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    job.folderNames.push_back(std::move(queued.lower));
+                if (FindEntry(request.folder, request.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    job.folderNames.push_back(std::move(request.lower));
                     continue;
                 }
             }
@@ -308,7 +319,7 @@ bool FolderLane::Flush(FolderJob& job, HANDLE folder) {
                 // covers it, unless it is named on its own. Nor is a link held.
                 const bool named = std::any_of(job.patterns.begin(), job.patterns.end(),
                                                [&](const FolderPattern& pattern) {
-                                                   return !pattern.wildcard && pattern.lower == queued.lower;
+                                                   return !pattern.wildcard && pattern.lower == request.lower;
                                                });
                 if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                     ((information.dwFileAttributes & kNotLocked) && !named)) {
@@ -320,22 +331,44 @@ bool FolderLane::Flush(FolderJob& job, HANDLE folder) {
             outcome.file = std::move(result.file);
             outcome.error = result.error;
             // The name as listed is kept only for a file that is to wait.
-            if (!outcome.file) outcome.name = name;
-            outcome.lower = std::move(queued.lower);
+            if (!outcome.file) outcome.name = std::move(request.name);
+            outcome.lower = std::move(request.lower);
             job.files.push_back(std::move(outcome));
+            if (job.files.size() >= kHandInEvery) HandIn(job);
         }
     }
     opened_.clear();
-    names_.clear();
+    requests_.clear();
     queued_.clear();
-    return !job.abandoned && MaybeHandIn(job);
+}
+
+void FolderLane::HandIn(FolderJob& job) {
+    if (handIn_ && *handIn_ && !(*handIn_)(job)) job.abandoned = true;
+}
+
+void FolderLane::AskWanted(std::size_t first) {
+    unlocksSeen_ = unlocks_ ? unlocks_->load() : 0;
+    std::size_t kept = first;
+    for (std::size_t index = first; index < requests_.size(); ++index) {
+        FolderJob& job = *queued_[index].job;
+        if (!job.abandoned && (index == first || queued_[index - 1].job != &job)) HandIn(job);
+        if (job.abandoned) continue;
+        if (kept != index) {
+            requests_[kept] = std::move(requests_[index]);
+            queued_[kept] = queued_[index];
+        }
+        ++kept;
+    }
+    requests_.resize(kept);
+    queued_.resize(kept);
 }
 
 bool FolderLane::MaybeHandIn(FolderJob& job) {
-    const unsigned unlocks = unlocks_ ? unlocks_->load() : 0;
-    if ((job.files.size() >= kHandInEvery || unlocks != unlocksSeen_) && handIn_ && *handIn_) {
-        unlocksSeen_ = unlocks;
-        if (!(*handIn_)(job)) job.abandoned = true;
+    if (unlocks_ && unlocks_->load() != unlocksSeen_) {
+        AskWanted(0);
+        HandIn(job);
+    } else if (job.files.size() >= kHandInEvery) {
+        HandIn(job);
     }
     return !job.abandoned;
 }
@@ -367,11 +400,10 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
             if (several) job.known.insert(lower);
-            Open(entry.name, std::move(lower), Reason::Listed);
-            if (names_.size() >= kHandInEvery) return Flush(job, folder);
+            Open(job, folder, entry.name, std::move(lower), Reason::Listed);
             return MaybeHandIn(job);
         });
-        if (!Flush(job, folder)) return;
+        if (job.abandoned) return;
         if (error != ERROR_SUCCESS) {
             job.presence = PresenceAfter(error, job.path);
             return;
@@ -380,10 +412,9 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
         if (pattern.wildcard || job.known.count(pattern.lower)) continue;
-        Open(pattern.name, pattern.lower, Reason::Named);
+        Open(job, folder, pattern.name, pattern.lower, Reason::Named);
         if (several) job.known.insert(pattern.lower);
     }
-    Flush(job, folder);
 }
 
 bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {

@@ -416,10 +416,9 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
         FolderLane lane(port.Get(), &OpenFileLocked, rule, stop);
         // Listed, then watched.
         for (ULONGLONG now : {ULONGLONG{0}, ULONGLONG{1000}}) {
-            for (FolderJob& job : state.Plan(root, now, 8)) {
-                lane.Do(job, [](FolderJob&) { return true; });
-                state.TakeJob(job, now, released);
-            }
+            std::vector<FolderJob> jobs = state.Plan(root, now, 8);
+            lane.Do(jobs, [](FolderJob&) { return true; });
+            for (FolderJob& job : jobs) state.TakeJob(job, now, released);
         }
         EXPECT_EQ(0u, state.Report().lockedFiles);
         EXPECT_EQ(0u, state.Report().watchedFolders);
