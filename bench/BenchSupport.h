@@ -40,6 +40,9 @@ inline double Percentile(std::vector<double> values, double fraction) {
     return values[std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())))];
 }
 
+// The service guard_bench times the guard's start against (bare_service.cpp).
+constexpr wchar_t kBareServiceName[] = L"VaultmereBareBench";
+
 // The bare loop: list the folder, open each file as the locker does, keep
 // the handles.
 inline size_t BareLock(const std::wstring& folder, std::vector<vaultmere::UniqueHandle>& handles) {

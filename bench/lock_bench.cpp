@@ -137,14 +137,15 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring item = folder + L"\\*.*";
 
     // Memory first, while nothing freed earlier can be handed out again. An
-    // empty item locked before keeps the locker's threads running, so that
-    // their stacks are not counted against the files.
+    // empty item locked and watched before keeps the locker's threads
+    // running, so that their stacks are not counted against the files.
     double bytesPerFile = 0;
     {
         const std::wstring empty = root + L"\\empty";
         ::CreateDirectoryW(empty.c_str(), nullptr);
         FileLocker locker;
         locker.SetItemLocked(empty + L"\\*.*", true);
+        UntilWatched(locker, 1);
         const size_t before = testing_support::ProcessPrivateBytes();
         locker.SetItemLocked(item, true);
         UntilHeld(locker, static_cast<size_t>(files));

@@ -14,7 +14,7 @@ build_dir="${VAULTMERE_BUILD_DIR:-build/bench}"
 . scripts/build-env.sh
 VAULTMERE_CMAKE_ARGS=-DVAULTMERE_BUILD_TESTS=OFF \
   vaultmere_build "$build_dir" lock_bench tree_bench startup_bench show_request_bench resident_watch waiting_bench \
-    guard_bench VaultmereGuard brwaddon
+    guard_bench bare_service VaultmereGuard brwaddon
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build_dir"

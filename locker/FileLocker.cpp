@@ -183,10 +183,7 @@ void FileLocker::Core::RunLane(Lane& lane) {
             released.clear();
             return wanted;
         };
-        for (FolderJob& job : jobs) {
-            if (lane.stop) break;
-            work.Do(job, handIn);
-        }
+        work.Do(jobs, handIn);
         {
             std::lock_guard<SlimLock> lock(mutex);
             if (lane.stop || closing) {

@@ -123,7 +123,7 @@ struct FolderLane::Watch {
 
 FolderLane::FolderLane(HANDLE port, FileOpener open, const LockRule& rule, const std::atomic<bool>& stop,
                        const std::atomic<unsigned>* unlocks)
-    : port_(port), open_(std::move(open)), rule_(rule), stop_(stop), unlocks_(unlocks) {}
+    : port_(port), opener_(std::move(open), stop, unlocks), rule_(rule), stop_(stop), unlocks_(unlocks) {}
 
 FolderLane::~FolderLane() {
     std::vector<std::uint64_t> serials;
@@ -152,14 +152,20 @@ void FolderLane::Retire(std::uint64_t serial) {
 
 void FolderLane::Close(std::unique_ptr<Watch> watch) {
     if (watch->reading) ::CancelIoEx(watch->folder.Get(), &watch->overlapped);
-    watch->folder.Reset();
+    opener_.Keep(std::move(watch->folder));
     if (watch->reading) cancelled_.push_back(std::move(watch));
 }
 
-void FolderLane::Do(FolderJob& job, const std::function<bool(FolderJob&)>& handIn) {
+void FolderLane::Do(std::vector<FolderJob>& jobs, const std::function<bool(FolderJob&)>& handIn) {
     handIn_ = &handIn;
-    Work(job);
+    for (FolderJob& job : jobs) {
+        if (stop_) break;
+        Work(job);
+    }
+    Flush();
     handIn_ = nullptr;
+    for (UniqueHandle& listing : listings_) opener_.Keep(std::move(listing));
+    listings_.clear();
 }
 
 FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
@@ -235,6 +241,8 @@ void FolderLane::Work(FolderJob& job) {
                                                 FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT);
             if (watched &&
                 ::CreateIoCompletionPort(watched.Get(), port_, reinterpret_cast<ULONG_PTR>(pin), 0) != nullptr) {
+                // Opens queued this round may reach files through the old one.
+                listings_.push_back(std::move(pin->folder));
                 pin->folder = std::move(watched);
                 pin->async = true;
             }
@@ -257,6 +265,7 @@ void FolderLane::Work(FolderJob& job) {
         }
     }
     const HANDLE listing = pin->async ? reopened.Get() : pin->folder.Get();
+    if (reopened) listings_.push_back(std::move(reopened));
     if (job.scan) List(job, listing);
     for (const std::wstring& name : job.look) {
         if (stop_ || job.abandoned) return;
@@ -267,48 +276,99 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower));
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), Reason::Listed);
         if (!MaybeHandIn(job)) return;
     }
-    for (auto& due : job.due) {
-        if (stop_ || job.abandoned) return;
-        Open(job, listing, due.first, due.second);
-        // Made hidden while it waited: a folder item no longer covers it,
-        // unless it is named on its own. Nor is a link held.
-        FileOutcome& outcome = job.files.back();
-        BY_HANDLE_FILE_INFORMATION information;
-        const bool named = std::any_of(job.patterns.begin(), job.patterns.end(), [&](const FolderPattern& pattern) {
-            return !pattern.wildcard && pattern.lower == outcome.lower;
-        });
-        if (outcome.file && ::GetFileInformationByHandle(outcome.file.Get(), &information) &&
-            ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-             ((information.dwFileAttributes & kNotLocked) && !named))) {
-            outcome.file.Reset();
-            outcome.error = ERROR_FILE_NOT_FOUND;
-        }
-        if (!MaybeHandIn(job)) return;
-    }
+    for (auto& due : job.due) Open(job, listing, due.first, due.second, Reason::Retried);
     for (const auto& left : job.left) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
 }
 
-void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower) {
-    FileOutcome outcome;
-    outcome.file = open_(folder, name);
-    outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    // The name as listed is kept only for a file that is to wait.
-    if (!outcome.file) outcome.name = name;
-    outcome.lower = std::move(lower);
-    job.files.push_back(std::move(outcome));
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason) {
+    requests_.push_back({folder, &job.folderKey, name, std::move(lower)});
+    queued_.push_back({&job, reason});
+    if (requests_.size() >= kHandInEvery) Flush();
+}
+
+void FolderLane::Flush() {
+    for (std::size_t done = 0; done < requests_.size() && !stop_;) {
+        if (unlocks_ && unlocks_->load() != unlocksSeen_) {
+            AskWanted(done);
+            if (done == requests_.size()) break;
+        }
+        opened_.clear();
+        opener_.Run(requests_, done, unlocksSeen_, opened_);
+        for (OpenResult& result : opened_) {
+            OpenRequest& request = requests_[done];
+            const Queued queued = queued_[done++];
+            FolderJob& job = *queued.job;
+            if (queued.reason == Reason::Named && result.error == ERROR_ACCESS_DENIED) {
+                // A folder refuses to open as a file.
+                FolderEntry entry;
+                if (FindEntry(request.folder, request.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    job.folderNames.push_back(std::move(request.lower));
+                    continue;
+                }
+            }
+            BY_HANDLE_FILE_INFORMATION information;
+            if (queued.reason == Reason::Retried && result.file &&
+                ::GetFileInformationByHandle(result.file.Get(), &information)) {
+                // Made hidden while it waited: a folder item no longer
+                // covers it, unless it is named on its own. Nor is a link held.
+                const bool named = std::any_of(job.patterns.begin(), job.patterns.end(),
+                                               [&](const FolderPattern& pattern) {
+                                                   return !pattern.wildcard && pattern.lower == request.lower;
+                                               });
+                if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                    ((information.dwFileAttributes & kNotLocked) && !named)) {
+                    result.file.Reset();
+                    result.error = ERROR_FILE_NOT_FOUND;
+                }
+            }
+            FileOutcome outcome;
+            outcome.file = std::move(result.file);
+            outcome.error = result.error;
+            // The name as listed is kept only for a file that is to wait.
+            if (!outcome.file) outcome.name = std::move(request.name);
+            outcome.lower = std::move(request.lower);
+            job.files.push_back(std::move(outcome));
+            if (job.files.size() >= kHandInEvery) HandIn(job);
+        }
+    }
+    opened_.clear();
+    requests_.clear();
+    queued_.clear();
+}
+
+void FolderLane::HandIn(FolderJob& job) {
+    if (handIn_ && *handIn_ && !(*handIn_)(job)) job.abandoned = true;
+}
+
+void FolderLane::AskWanted(std::size_t first) {
+    unlocksSeen_ = unlocks_ ? unlocks_->load() : 0;
+    std::size_t kept = first;
+    for (std::size_t index = first; index < requests_.size(); ++index) {
+        FolderJob& job = *queued_[index].job;
+        if (!job.abandoned && (index == first || queued_[index - 1].job != &job)) HandIn(job);
+        if (job.abandoned) continue;
+        if (kept != index) {
+            requests_[kept] = std::move(requests_[index]);
+            queued_[kept] = queued_[index];
+        }
+        ++kept;
+    }
+    requests_.resize(kept);
+    queued_.resize(kept);
 }
 
 bool FolderLane::MaybeHandIn(FolderJob& job) {
-    const unsigned unlocks = unlocks_ ? unlocks_->load() : 0;
-    if ((job.files.size() >= kHandInEvery || unlocks != unlocksSeen_) && handIn_ && *handIn_) {
-        unlocksSeen_ = unlocks;
-        if (!(*handIn_)(job)) job.abandoned = true;
+    if (unlocks_ && unlocks_->load() != unlocksSeen_) {
+        AskWanted(0);
+        HandIn(job);
+    } else if (job.files.size() >= kHandInEvery) {
+        HandIn(job);
     }
     return !job.abandoned;
 }
@@ -340,9 +400,10 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
             if (several) job.known.insert(lower);
-            Open(job, folder, entry.name, std::move(lower));
+            Open(job, folder, entry.name, std::move(lower), Reason::Listed);
             return MaybeHandIn(job);
         });
+        if (job.abandoned) return;
         if (error != ERROR_SUCCESS) {
             job.presence = PresenceAfter(error, job.path);
             return;
@@ -351,15 +412,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
         if (pattern.wildcard || job.known.count(pattern.lower)) continue;
-        Open(job, folder, pattern.name, pattern.lower);
-        if (job.files.back().error == ERROR_ACCESS_DENIED) {
-            // A folder refuses to open as a file.
-            FolderEntry entry;
-            if (FindEntry(folder, pattern.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                job.files.pop_back();
-                job.folderNames.push_back(pattern.lower);
-            }
-        }
+        Open(job, folder, pattern.name, pattern.lower, Reason::Named);
         if (several) job.known.insert(pattern.lower);
     }
 }

@@ -15,14 +15,11 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "locker/BoundedOpener.h"
 #include "locker/LockRule.h"
 #include "locker/LockerState.h"
 
 namespace vaultmere {
-
-// Opens one file of a folder (a handle on it) to lock it; on failure the
-// last error says why.
-using FileOpener = std::function<UniqueHandle(HANDLE folder, const std::wstring& name)>;
 
 // Opens one file the way the component locks it: read access, no sharing,
 // not inheritable, reached from its folder's handle without following a
@@ -65,11 +62,13 @@ public:
     FolderLane(const FolderLane&) = delete;
     FolderLane& operator=(const FolderLane&) = delete;
 
-    // handIn takes the files opened so far during a long listing, so that
-    // they are held (and shown) before the listing ends, and says whether
-    // the folder is still wanted. The folder is pinned first, and judged by
-    // the rule on the handle; whatever is in it is reached through that.
-    void Do(FolderJob& job, const std::function<bool(FolderJob&)>& handIn);
+    // Does a round of jobs. Each folder is pinned first, and judged by the
+    // rule on the handle; whatever is in it is reached through that. Their
+    // files are opened a batch at a time across the round's folders.
+    // handIn takes a folder's files opened so far when there are many, so
+    // that they are held (and shown) before the round ends, and says whether
+    // the folder is still wanted.
+    void Do(std::vector<FolderJob>& jobs, const std::function<bool(FolderJob&)>& handIn);
     // The folder went: its watch ends and its pin goes.
     void Retire(std::uint64_t serial);
     // Takes one packet from the port, waiting at most timeoutMs. False on a
@@ -84,14 +83,32 @@ private:
     // the folder is missing or refused, as the job then says.
     Watch* Pin(FolderJob& job);
     void List(FolderJob& job, HANDLE folder);
-    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower);
+    // Why a file is opened, for what is checked once it is.
+    enum class Reason { Listed, Named, Retried };
+    // Queues one file of job to open from folder; Flush opens the queue.
+    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason);
+    void Flush();
     void Close(std::unique_ptr<Watch> watch);
     // Hands the files opened so far in when there are many, or an item was
     // unlocked meanwhile; false when the folder is no longer wanted.
     bool MaybeHandIn(FolderJob& job);
+    void HandIn(FolderJob& job);
+    // An item was unlocked: each folder with files queued from first on is
+    // asked whether it is still wanted, and the files of those that are
+    // not are dropped.
+    void AskWanted(std::size_t first);
 
     HANDLE port_;
-    FileOpener open_;
+    BoundedOpener opener_;
+    struct Queued {
+        FolderJob* job = nullptr;
+        Reason reason = Reason::Listed;
+    };
+    std::vector<OpenRequest> requests_;  // to open, and beside each
+    std::vector<Queued> queued_;
+    std::vector<OpenResult> opened_;
+    // The round's listing handles, which the queued opens reach files through.
+    std::vector<UniqueHandle> listings_;
     const LockRule& rule_;
     const std::atomic<bool>& stop_;
     const std::atomic<unsigned>* unlocks_;

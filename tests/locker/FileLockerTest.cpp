@@ -191,9 +191,10 @@ struct HangingOpen {
     UniqueHandle thread;  // the locker's thread that runs the open
 };
 
-TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
+TEST_F(FileLockerTest, OpenThatHangsHoldsUpNeitherItsDriveNorAnyCallNorTheEnd) {
     TempFolder remote(L"hang");
     ASSERT_TRUE(WriteTextFile(remote / L"stuck.txt", "s"));
+    ASSERT_TRUE(WriteTextFile(remote / L"free.txt", "f"));
     auto hang = std::make_shared<HangingOpen>();
     auto hanging = std::make_unique<FileLocker>([hang](HANDLE folder, const std::wstring& name) {
         if (name != L"stuck.txt") return OpenFileLocked(folder, name);
@@ -213,13 +214,23 @@ TEST_F(FileLockerTest, OpenThatHangsHoldsUpNoCallNoUnlockAndNotTheEnd) {
     const std::vector<ItemStatus> status = hanging->StatusOf({Item(), remote / L"*.*"});
     EXPECT_EQ(2u, status[0].filesHeld);
     EXPECT_TRUE(status[1].locked);
-    EXPECT_EQ(0u, status[1].filesHeld);
     // Unlock lets go at once; a lock behind the hanging open returns at once.
     hanging->SetItemLocked(Item(), false);
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
     hanging->SetItemLocked(Item(), true);
     EXPECT_LT(::GetTickCount64() - start, 2000u);
     EXPECT_FALSE(hanging->Settled());
+
+    // Past its deadline the drive's lane goes on without it: the item's
+    // other file and the other item on the drive are locked, and it is noted.
+    ASSERT_TRUE(Settle(*hanging));
+    const std::vector<ItemStatus> after = hanging->StatusOf({Item(), remote / L"*.*"});
+    EXPECT_EQ(2u, after[0].filesHeld);
+    EXPECT_EQ(1u, after[1].filesHeld);
+    EXPECT_EQ(1u, after[1].filesFailed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(remote / L"free.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"a.txt"));
+    EXPECT_FALSE(hang->opened);
 
     // Ending the locker leaves the open behind ...
     const ULONGLONG ending = ::GetTickCount64();

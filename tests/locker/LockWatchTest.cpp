@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "common/TextCase.h"
 #include "locker/FileLocker.h"
@@ -235,33 +234,37 @@ TEST_F(LockWatchTest, FolderUnderSeveralItemsStaysLockedUntilTheLastUnlock) {
 }
 
 TEST_F(LockWatchTest, BurstOfNewFilesOverflowingTheWatchIsLockedInFull) {
-    // While the window thread locks a large folder the watcher waits, and a
-    // burst of long names meanwhile is more than a watch read can carry.
-    const std::wstring large = elsewhere / L"large";
-    ASSERT_TRUE(MakeFolder(large));
-    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(WriteTextFile(large + L"\\" + std::to_wstring(i), ""));
-    locker.SetItemLocked(Item(), true);
-    ASSERT_TRUE(Settle(locker));
-    ASSERT_TRUE(WaitUntil([&] { return locker.Report().watchedFolders == 1; }));
+    // While the lane opens a file elsewhere, a burst of long names is more
+    // than a watch read can carry.
+    const std::wstring other = elsewhere / L"other";
+    ASSERT_TRUE(MakeFolder(other) && WriteTextFile(other + L"\\slow.txt", ""));
+    UniqueHandle opening(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle burstDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    FileLocker slow([&](HANDLE from, const std::wstring& name) {
+        if (name == L"slow.txt") {
+            ::SetEvent(opening.Get());
+            ::WaitForSingleObject(burstDone.Get(), 1500);
+        }
+        return OpenFileLocked(from, name);
+    });
+    slow.SetItemLocked(Item(), true);
+    ASSERT_TRUE(Settle(slow));
+    ASSERT_TRUE(WaitUntil([&] { return slow.Report().watchedFolders == 1; }));
 
     const std::wstring padding(120, L'x');
     constexpr size_t kFiles = 400;
-    UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread burst([&] {
-        ::WaitForSingleObject(go.Get(), INFINITE);
-        for (size_t i = 0; i < kFiles; ++i) WriteTextFile(folder / (std::to_wstring(i) + padding + L".txt"), "");
-    });
-    ::SetEvent(go.Get());
-    locker.SetItemLocked(large + L"\\*.*", true);
-    burst.join();
+    slow.SetItemLocked(other + L"\\*.*", true);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(opening.Get(), 10000));
+    for (size_t i = 0; i < kFiles; ++i) WriteTextFile(folder / (std::to_wstring(i) + padding + L".txt"), "");
+    ::SetEvent(burstDone.Get());
 
-    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == kFiles + 2 + 3000; }, 60000, 50));
-    EXPECT_EQ(0u, locker.Report().pendingFiles);
-    EXPECT_GT(locker.Report().watchOverflows, 0u);
+    EXPECT_TRUE(WaitUntil([&] { return slow.Report().lockedFiles == kFiles + 3; }, 60000, 50));
+    EXPECT_EQ(0u, slow.Report().pendingFiles);
+    EXPECT_GT(slow.Report().watchOverflows, 0u);
     EXPECT_TRUE(LockedHere(folder / (L"0" + padding + L".txt")));
     EXPECT_TRUE(LockedHere(folder / (std::to_wstring(kFiles - 1) + padding + L".txt")));
-    locker.SetItemLocked(Item(), false);
-    locker.SetItemLocked(large + L"\\*.*", false);
+    slow.SetItemLocked(Item(), false);
+    slow.SetItemLocked(other + L"\\*.*", false);
     EXPECT_EQ(0u, OpenHere(folder / (L"0" + padding + L".txt")));
 }
 
@@ -416,10 +419,9 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
         FolderLane lane(port.Get(), &OpenFileLocked, rule, stop);
         // Listed, then watched.
         for (ULONGLONG now : {ULONGLONG{0}, ULONGLONG{1000}}) {
-            for (FolderJob& job : state.Plan(root, now, 8)) {
-                lane.Do(job, [](FolderJob&) { return true; });
-                state.TakeJob(job, now, released);
-            }
+            std::vector<FolderJob> jobs = state.Plan(root, now, 8);
+            lane.Do(jobs, [](FolderJob&) { return true; });
+            for (FolderJob& job : jobs) state.TakeJob(job, now, released);
         }
         EXPECT_EQ(0u, state.Report().lockedFiles);
         EXPECT_EQ(0u, state.Report().watchedFolders);
