@@ -110,11 +110,17 @@ BoundedOpener::BoundedOpener(FileOpener open, const std::atomic<bool>& stop, con
 
 BoundedOpener::~BoundedOpener() {
     if (!worker_) return;
-    const Locked locked(worker_->lock);
-    // A batch still under way (the lane left Run by an escape) is left behind.
-    if (!worker_->finished) worker_->abandoned = true;
-    worker_->quit = true;
-    ::WakeAllConditionVariable(&worker_->changed);
+    bool idle = false;
+    {
+        const Locked locked(worker_->lock);
+        idle = !worker_->ready && (worker_->finished || worker_->requests == nullptr);
+        // A batch still under way (the lane left Run by an escape) is left behind.
+        if (!idle) worker_->abandoned = true;
+        worker_->quit = true;
+        ::WakeAllConditionVariable(&worker_->changed);
+    }
+    // An idle thread ends at once, so the lane's threads end with the lane.
+    if (idle && thread_) ::WaitForSingleObject(thread_.Get(), kOpenDeadlineMs);
 }
 
 bool BoundedOpener::Ready() {
@@ -128,11 +134,12 @@ bool BoundedOpener::Ready() {
     worker->unlocks = unlocks_;
     auto start = std::make_unique<std::shared_ptr<Worker>>(worker);
     // It only opens files: a small stack, not the process's default.
-    const UniqueHandle thread(
+    UniqueHandle thread(
         ::CreateThread(nullptr, kOpenerStack, &WorkerMain, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) return false;
     static_cast<void>(start.release());  // the thread owns it now
     worker_ = std::move(worker);
+    thread_ = std::move(thread);
     return true;
 }
 

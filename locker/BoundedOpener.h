@@ -48,7 +48,8 @@ public:
     // stop and unlocks (when given) cut a batch short: the lane is ending,
     // or an item was unlocked and the lane asks whether it still wants the rest.
     BoundedOpener(FileOpener open, const std::atomic<bool>& stop, const std::atomic<unsigned>* unlocks);
-    // Never waits for an open under way. Its thread starts at once: it is
+    // Never waits for an open under way; an idle thread is seen to its end.
+    // Its thread starts at once: it is
     // one of the lane's threads, whether or not the lane has files to open.
     ~BoundedOpener();
     BoundedOpener(const BoundedOpener&) = delete;
@@ -77,6 +78,7 @@ private:
     const std::atomic<bool>& stop_;
     const std::atomic<unsigned>* unlocks_;
     std::shared_ptr<Worker> worker_;
+    UniqueHandle thread_;  // worker_'s
     struct Behind {
         std::shared_ptr<Worker> worker;
         std::wstring key;
