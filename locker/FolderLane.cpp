@@ -86,6 +86,48 @@ bool TreeEnters(DWORD attributes) {
            !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+namespace {
+
+// What a tree would hold beneath the subfolder name of parent: its files
+// and subfolders at any depth, reached through handles and no link, counted
+// until past most. One handle is open per level.
+std::size_t CountBeneath(HANDLE parent, const std::wstring& name, std::size_t most) {
+    struct Level {
+        UniqueHandle folder;
+        std::vector<std::wstring> subfolders;
+    };
+    std::size_t entries = 0;
+    std::vector<Level> levels;
+    const auto enter = [&](HANDLE from, const std::wstring& each) {
+        Level level;
+        level.folder = OpenRelative(from, each, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+        if (!level.folder) return;
+        ListFolder(level.folder.Get(), std::wstring(), [&](const FolderEntry& entry) {
+            if (TreeEnters(entry.attributes)) {
+                level.subfolders.push_back(entry.name);
+            } else if (entry.attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
+                return true;
+            }
+            return ++entries <= most;
+        });
+        levels.push_back(std::move(level));
+    };
+    enter(parent, name);
+    while (!levels.empty() && entries <= most) {
+        if (levels.back().subfolders.empty()) {
+            levels.pop_back();
+            continue;
+        }
+        const std::wstring next = std::move(levels.back().subfolders.back());
+        levels.back().subfolders.pop_back();
+        enter(levels.back().folder.Get(), next);
+    }
+    return std::min(entries, most);
+}
+
+}  // namespace
+
 UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name) {
     // Not inheritable, so no child process can keep a lock alive after the
     // program ends. An opportunistic lock another program holds is not
@@ -106,6 +148,7 @@ struct FolderLane::Watch {
     std::wstring folderKey;
     std::uint64_t serial = 0;
     std::wstring path;
+    std::wstring volume;  // the root of its final path: where its files' ids are unique
     UniqueHandle folder;
     bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
@@ -189,6 +232,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             job.refused = true;
             return nullptr;
         }
+        watch->volume = VolumeRoot(identity.path.empty() ? job.path : ExtendedLengthPath(identity.path));
     } else {
         // A tree's subfolder, from its parent's pin: a link swapped in
         // since the parent listed it is opened itself, or shows as another
@@ -199,6 +243,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             job.presence = ItemStatus::Folder::Missing;
             return nullptr;
         }
+        watch->volume = parentWatch->second->volume;
         watch->folder = OpenRelative(parentWatch->second->folder.Get(),
                                      job.path.substr(job.path.find_last_of(L'\\') + 1),
                                      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -225,6 +270,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
 void FolderLane::Work(FolderJob& job) {
     Watch* pin = Pin(job);
     if (!pin) return;
+    job.volume = pin->volume;
     if (job.watch && !pin->reading) {
         if (!pin->async) {
             // The same folder again, for overlapped reads; the packets of
@@ -267,7 +313,7 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower));
+        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), entry.fileId);
         if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) {
@@ -292,12 +338,19 @@ void FolderLane::Work(FolderJob& job) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
+    for (const std::wstring& name : job.count) {
+        if (stop_) return;
+        job.counted.push_back(CountBeneath(pin->folder.Get(), name, kTreeLimit));
+    }
 }
 
-void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower) {
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower,
+                      std::int64_t fileId) {
     FileOutcome outcome;
     outcome.file = open_(folder, name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
+    // From the handle: the file opened, whatever the listing saw.
+    outcome.fileId = outcome.file ? FileIdOf(outcome.file.Get()) : fileId;
     // The name as listed is kept only for a file that is to wait.
     if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
@@ -340,7 +393,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
             if (several) job.known.insert(lower);
-            Open(job, folder, entry.name, std::move(lower));
+            Open(job, folder, entry.name, std::move(lower), entry.fileId);
             return MaybeHandIn(job);
         });
         if (error != ERROR_SUCCESS) {
@@ -352,13 +405,17 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
         if (stop_ || job.abandoned) return;
         if (pattern.wildcard || job.known.count(pattern.lower)) continue;
         Open(job, folder, pattern.name, pattern.lower);
-        if (job.files.back().error == ERROR_ACCESS_DENIED) {
+        FileOutcome& outcome = job.files.back();
+        FolderEntry entry;
+        if (outcome.error == ERROR_ACCESS_DENIED) {
             // A folder refuses to open as a file.
-            FolderEntry entry;
             if (FindEntry(folder, pattern.name, entry) && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 job.files.pop_back();
                 job.folderNames.push_back(pattern.lower);
             }
+        } else if (outcome.error == ERROR_SHARING_VIOLATION && FindEntry(folder, pattern.name, entry)) {
+            // Which file is in use: perhaps one held under another name.
+            outcome.fileId = entry.fileId;
         }
         if (several) job.known.insert(pattern.lower);
     }

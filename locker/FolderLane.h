@@ -84,7 +84,7 @@ private:
     // the folder is missing or refused, as the job then says.
     Watch* Pin(FolderJob& job);
     void List(FolderJob& job, HANDLE folder);
-    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower);
+    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, std::int64_t fileId = 0);
     void Close(std::unique_ptr<Watch> watch);
     // Hands the files opened so far in when there are many, or an item was
     // unlocked meanwhile; false when the folder is no longer wanted.
