@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <unordered_set>
 #include <utility>
 
 #include "common/TextCase.h"
@@ -368,6 +369,10 @@ bool FolderLane::MaybeHandIn(FolderJob& job) {
 
 void FolderLane::List(FolderJob& job, HANDLE folder) {
     const bool several = job.patterns.size() > 1;
+    // Names the listing opened, left to it by the plain patterns. Not
+    // skipped by the listing itself: in a case-sensitive folder two files
+    // may share one lower-cased name.
+    std::unordered_set<std::wstring> listed;
     const bool anyWildcard = std::any_of(job.patterns.begin(), job.patterns.end(),
                                          [](const FolderPattern& pattern) { return pattern.wildcard; });
     job.presenceKnown = true;
@@ -392,7 +397,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             }
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
-            if (several) job.known.insert(lower);
+            if (several) listed.insert(lower);
             Open(job, folder, entry.name, std::move(lower), entry.fileId);
             return MaybeHandIn(job);
         });
@@ -403,7 +408,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     }
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
-        if (pattern.wildcard || job.known.count(pattern.lower)) continue;
+        if (pattern.wildcard || job.known.count(pattern.lower) || listed.count(pattern.lower)) continue;
         Open(job, folder, pattern.name, pattern.lower);
         FileOutcome& outcome = job.files.back();
         FolderEntry entry;

@@ -537,6 +537,8 @@ void LockerState::Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now) {
         // Held by us under another name: tried again when we let it go.
         if (ids != heldIds_.end() && ids->second.count(waiting.fileId)) failure = Failure::Linked;
     }
+    // Let go by us since, or taken by another program: it waits afresh.
+    if (waiting.failure == Failure::Linked && failure != Failure::Linked) waiting.since = 0;
     if (waiting.since == 0) {
         waiting.name = std::move(outcome.name);
         waiting.since = now;
@@ -725,6 +727,10 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
         if (change.action == FILE_ACTION_REMOVED || change.action == FILE_ACTION_RENAMED_OLD_NAME) {
             folder->waiting.erase(change.lower);
             folder->turnedAway.erase(change.lower);
+            for (const std::wstring& top : trees) {
+                const auto tree = trees_.find(top);
+                if (tree != trees_.end()) tree->second.foldersTurnedAway.erase(JoinPath(folderKey, change.lower));
+            }
             // A file we hold cannot be removed through the file functions;
             // if it went another way, a new file of that name must not pass
             // as held. The lane looks.

@@ -442,18 +442,32 @@ TEST_F(LockWatchTest, TreeHoldsNoMoreThanItsLimitAndNotesWhatItLeftOpen) {
     EXPECT_EQ(5u, status.filesHeld);
     EXPECT_EQ(0u, status.filesOverLimit);
 
-    // Later arrivals past the limit stay open and are counted.
+    // Later arrivals past the limit stay open and are counted, a subfolder
+    // with all it holds.
     ASSERT_TRUE(WriteTextFile(folder / L"sub\\4.txt", ""));
-    ASSERT_TRUE(MakeFolder(folder / L"more"));
+    ASSERT_TRUE(MakeFolder(elsewhere / L"more") && MakeFolder(elsewhere / L"more\\deep"));
+    ASSERT_TRUE(WriteTextFile(elsewhere / L"more\\m.txt", "") && WriteTextFile(elsewhere / L"more\\deep\\d.txt", ""));
+    ASSERT_TRUE(::MoveFileW((elsewhere / L"more").c_str(), (folder / L"more").c_str()));
     ASSERT_TRUE(WriteTextFile(folder / L"late.txt", ""));
-    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
     // Opened to be looked at, they are let go just after they are counted.
     EXPECT_TRUE(WaitUntil(
         [&] { return OpenFromOutside(folder / L"late.txt") == 0 && OpenFromOutside(folder / L"sub\\4.txt") == 0; }));
     EXPECT_TRUE(::MoveFileW((folder / L"more").c_str(), (folder / L"more2").c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
     EXPECT_EQ(5u, limited.StatusOf({tree})[0].filesHeld);
+    // A folder of its own inside the full tree is locked all the same.
+    limited.SetItemLocked(folder / L"more2\\*.*", true);
+    ASSERT_TRUE(Settle(limited));
+    EXPECT_EQ(1u, limited.StatusOf({folder / L"more2\\*.*"})[0].filesHeld);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"more2\\m.txt"));
+    limited.SetItemLocked(folder / L"more2\\*.*", false);
+    ASSERT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
+    // A held file gone from the host's side makes room, taken by what waited.
+    ASSERT_TRUE(RemoveOnHost(folder / L"sub\\1.txt"));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 5; }));
     limited.SetItemLocked(tree, false);
-    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\1.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\2.txt"));
     EXPECT_EQ(0u, limited.Report().folders);
 }
 

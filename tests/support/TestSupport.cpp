@@ -69,6 +69,12 @@ bool RemoveLink(const std::wstring& link) {
     return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) && WaitUntil([&] { return !IsLinkNow(link); });
 }
 
+bool RemoveOnHost(const std::wstring& path) {
+    const std::wstring name = HostName(path);
+    return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) &&
+           WaitUntil([&] { return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 TempFolder::TempFolder(const std::wstring& tag) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);

@@ -37,6 +37,9 @@ bool MakeLink(const std::wstring& link, const std::wstring& target);
 // Takes such a link away from the host's side, leaving what it leads to.
 bool RemoveLink(const std::wstring& link);
 
+// Removes a file from the host's side, past any lock Wine keeps.
+bool RemoveOnHost(const std::wstring& path);
+
 // Folder of the running test program, where every test helper program lies.
 std::wstring BinaryFolder();
 
