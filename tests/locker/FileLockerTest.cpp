@@ -96,7 +96,6 @@ TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnlyAndASecondNameOfItCountsAsH
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"noextension"));
-
     // A hard link to a.txt, met by the folder's listing and named on its own.
     ASSERT_TRUE(::CreateHardLinkW((folder / L"link.txt").c_str(), (folder / L"a.txt").c_str(), nullptr));
     const std::vector<std::wstring> items = {Item(), folder / L"link.txt"};

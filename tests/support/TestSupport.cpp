@@ -66,13 +66,8 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
 
 bool RemoveLink(const std::wstring& link) {
     const std::wstring name = HostName(link);
-    return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) && WaitUntil([&] { return !IsLinkNow(link); });
-}
-
-bool RemoveOnHost(const std::wstring& path) {
-    const std::wstring name = HostName(path);
     return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) &&
-           WaitUntil([&] { return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
+           WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 TempFolder::TempFolder(const std::wstring& tag) {
