@@ -339,9 +339,11 @@ void FolderLane::Work(FolderJob& job) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
+    std::size_t room = job.countMost;
     for (const std::wstring& name : job.count) {
         if (stop_) return;
-        job.counted.push_back(CountBeneath(pin->folder.Get(), name, kTreeLimit));
+        job.counted.push_back(room == 0 ? 0 : CountBeneath(pin->folder.Get(), name, room));
+        room -= job.counted.back();
     }
 }
 

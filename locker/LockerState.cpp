@@ -175,6 +175,10 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
     lane.retired.push_back(folder.serial);
     --lane.folders;
     folders_.erase(found);
+    if (folders_.empty()) {
+        heldIds_.clear();
+        idsKept_ = false;
+    }
 }
 
 std::vector<std::wstring> LockerState::TreesOf(const Folder& folder) {
@@ -278,6 +282,7 @@ void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
     }
     folders_.clear();
     heldIds_.clear();
+    idsKept_ = false;
     items_.clear();
     trees_.clear();
     lanes_.clear();
@@ -447,9 +452,14 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
         if (job.scan) folder->scanDue = false;
         if (folder->countDue) {
             folder->countDue = false;
+            job.countMost = treeLimit_;
             for (const std::wstring& top : TreesOf(*folder)) {
                 const auto tree = trees_.find(top);
                 if (tree == trees_.end()) continue;
+                // A tree's note needs no more than its limit counted.
+                std::size_t over = 0;
+                for (const auto& turned : tree->second.foldersTurnedAway) over += turned.second;
+                job.countMost = std::min(job.countMost, treeLimit_ - std::min(over, treeLimit_));
                 for (const auto& turned : tree->second.foldersTurnedAway) {
                     if (turned.second == 0 && ParentFolder(turned.first) == next.first) {
                         job.count.push_back(turned.first.substr(turned.first.find_last_of(L'\\') + 1));
@@ -533,6 +543,14 @@ void LockerState::Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now) {
     // A retry opens by name alone: the id the listing gave stays.
     if (outcome.fileId != 0) waiting.fileId = outcome.fileId;
     if (error == ERROR_SHARING_VIOLATION && waiting.fileId != 0) {
+        if (!idsKept_) {
+            idsKept_ = true;
+            for (const auto& each : folders_) {
+                for (const auto& held : each.second.held) {
+                    if (held.second.Id() != 0) heldIds_[each.second.volume].insert(held.second.Id());
+                }
+            }
+        }
         const auto ids = heldIds_.find(folder.volume);
         // Held by us under another name: tried again when we let it go.
         if (ids != heldIds_.end() && ids->second.count(waiting.fileId)) failure = Failure::Linked;
@@ -683,15 +701,17 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
 }
 
 void LockerState::Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId) {
-    if (fileId != 0) heldIds_[folder.volume].insert(fileId);
-    folder.held.emplace(std::move(lower), HeldFile{std::move(file), fileId});
+    if (idsKept_ && fileId != 0) heldIds_[folder.volume].insert(fileId);
+    const auto id = static_cast<std::uint64_t>(fileId);
+    folder.held.emplace(std::move(lower),
+                        HeldFile{std::move(file), static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(id >> 32)});
 }
 
 LockerState::HeldMap::iterator LockerState::LetGo(Folder& folder, HeldMap::iterator held,
                                                   std::vector<UniqueHandle>& released) {
-    if (held->second.fileId != 0) {
+    if (idsKept_ && held->second.Id() != 0) {
         const auto ids = heldIds_.find(folder.volume);
-        if (ids != heldIds_.end()) ids->second.erase(held->second.fileId);
+        if (ids != heldIds_.end()) ids->second.erase(held->second.Id());
     }
     released.push_back(std::move(held->second.file));
     roomFreed_ = true;
@@ -707,7 +727,7 @@ bool LockerState::Holds(const Folder& folder, const FileOutcome& outcome) {
     // case-sensitive folder can hold both.
     const auto same = folder.held.equal_range(outcome.lower);
     return std::any_of(same.first, same.second, [&](const HeldMap::value_type& held) {
-        return held.second.fileId == 0 || outcome.fileId == 0 || held.second.fileId == outcome.fileId;
+        return held.second.Id() == 0 || outcome.fileId == 0 || held.second.Id() == outcome.fileId;
     });
 }
 

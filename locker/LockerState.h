@@ -79,8 +79,9 @@ struct FolderJob {
     bool topTree = false;
     std::int64_t listedId = 0;
     // Subfolders (lower-cased) a full tree turned away, to be counted with
-    // everything beneath them.
+    // everything beneath them, countMost entries at most in all.
     std::vector<std::wstring> count;
+    std::size_t countMost = 0;
 
     // The lane's findings.
     std::wstring volume;  // the root of the folder's final path, once pinned
@@ -161,9 +162,13 @@ private:
         ULONGLONG due = 0;
         DWORD delayMs = 0;
     };
+    // The id in two halves: no 8-byte alignment, so a held file's entry
+    // grows by 8 bytes only.
     struct HeldFile {
         UniqueHandle file;
-        std::int64_t fileId = 0;
+        std::uint32_t idLow = 0;
+        std::uint32_t idHigh = 0;
+        std::int64_t Id() const { return static_cast<std::int64_t>((std::uint64_t{idHigh} << 32) | idLow); }
     };
     using HeldMap = std::unordered_multimap<std::wstring, HeldFile>;
     struct Folder {
@@ -265,8 +270,10 @@ private:
     std::unordered_map<std::wstring, Tree> trees_;
     std::unordered_map<std::wstring, Lane> lanes_;
     // The ids of the files held, by volume: a name that will not open
-    // because we hold it under another is not waited for.
+    // because we hold it under another is not waited for. Made the first
+    // time a name is in use, kept up from then on until nothing is locked.
     std::unordered_map<std::wstring, std::unordered_set<std::int64_t>> heldIds_;
+    bool idsKept_ = false;
     bool roomFreed_ = false;
     std::uint64_t nextSerial_ = 1;
     ULONGLONG lastLock_ = 0;
