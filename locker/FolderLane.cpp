@@ -352,8 +352,9 @@ void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, s
     FileOutcome outcome;
     outcome.file = open_(folder, name);
     outcome.error = outcome.file ? ERROR_SUCCESS : ::GetLastError();
-    // From the handle: the file opened, whatever the listing saw.
-    outcome.fileId = outcome.file ? FileIdOf(outcome.file.Get()) : fileId;
+    // As listed a moment before, else from the handle: a query on each new
+    // handle costs Wine a trip to its server, a third of the open.
+    outcome.fileId = fileId != 0 || !outcome.file ? fileId : FileIdOf(outcome.file.Get());
     // The name as listed is kept only for a file that is to wait.
     if (!outcome.file) outcome.name = name;
     outcome.lower = std::move(lower);
