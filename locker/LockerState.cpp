@@ -354,7 +354,10 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
 void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const {
     const auto tree = trees_.find(top);
     if (tree == trees_.end()) return;
-    for (const auto& turned : tree->second.foldersTurnedAway) status.filesOverLimit += std::max<std::size_t>(turned.second, 1);
+    // A subfolder not counted yet counts as one.
+    for (const auto& turned : tree->second.foldersTurnedAway) {
+        status.filesOverLimit += std::max<std::size_t>(turned.second, 1);
+    }
     status.linksLeft = tree->second.linksRefused;
     for (const std::wstring& key : tree->second.members) {
         const auto found = folders_.find(key);
@@ -392,7 +395,9 @@ LockerReport LockerState::Report() const {
     report.folders = folders_.size();
     for (const auto& entry : folders_) {
         report.lockedFiles += entry.second.held.size();
-        for (const auto& waiting : entry.second.waiting) report.pendingFiles += waiting.second.failure != Failure::Linked;
+        for (const auto& waiting : entry.second.waiting) {
+            if (waiting.second.failure != Failure::Linked) ++report.pendingFiles;
+        }
         if (entry.second.watching) ++report.watchedFolders;
         report.watchOverflows += entry.second.overflows;
     }
@@ -703,8 +708,8 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
 void LockerState::Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId) {
     if (idsKept_ && fileId != 0) heldIds_[folder.volume].insert(fileId);
     const auto id = static_cast<std::uint64_t>(fileId);
-    folder.held.emplace(std::move(lower),
-                        HeldFile{std::move(file), static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(id >> 32)});
+    folder.held.emplace(std::move(lower), HeldFile{std::move(file), static_cast<std::uint32_t>(id),
+                                                   static_cast<std::uint32_t>(id >> 32)});
 }
 
 LockerState::HeldMap::iterator LockerState::LetGo(Folder& folder, HeldMap::iterator held,

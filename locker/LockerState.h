@@ -206,12 +206,12 @@ private:
     // A folder locked with its subfolders: every folder of it is a Folder
     // holding the tree's pattern, and it may hold treeLimit_ entries.
     struct Tree {
-        std::unordered_set<std::wstring> members;            // folder keys, the top's too
-        std::size_t entries = 0;                             // files held and subfolders entered
+        std::unordered_set<std::wstring> members;  // folder keys, the top's too
+        std::size_t entries = 0;                   // files held and subfolders entered
         // Subfolders it had no room for, with the files and subfolders they
         // hold and themselves (0 until counted).
         std::unordered_map<std::wstring, std::size_t> foldersTurnedAway;
-        std::size_t linksRefused = 0;                        // subfolders found to be links when opened
+        std::size_t linksRefused = 0;  // subfolders found to be links when opened
     };
     struct Lane {
         std::deque<std::pair<std::wstring, std::uint64_t>> queue;  // folders with work, in order
