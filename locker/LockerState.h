@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -162,15 +163,19 @@ private:
         ULONGLONG due = 0;
         DWORD delayMs = 0;
     };
-    // The id in two halves: no 8-byte alignment, so a held file's entry
-    // grows by 8 bytes only.
+    // Memory per locked file: the id in two halves needs no 8-byte
+    // alignment, and a hasher of its own keeps GCC's table from storing
+    // each name's hash beside it, so a held file's entry stays as large.
     struct HeldFile {
         UniqueHandle file;
         std::uint32_t idLow = 0;
         std::uint32_t idHigh = 0;
         std::int64_t Id() const { return static_cast<std::int64_t>((std::uint64_t{idHigh} << 32) | idLow); }
     };
-    using HeldMap = std::unordered_multimap<std::wstring, HeldFile>;
+    struct NameHash {
+        std::size_t operator()(const std::wstring& name) const noexcept { return std::hash<std::wstring>()(name); }
+    };
+    using HeldMap = std::unordered_multimap<std::wstring, HeldFile, NameHash>;
     struct Folder {
         std::uint64_t serial = 0;
         std::wstring root;
