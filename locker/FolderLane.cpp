@@ -90,8 +90,11 @@ bool TreeEnters(DWORD attributes) {
 namespace {
 
 // What a tree would hold beneath the subfolder name of parent: its files
-// and subfolders at any depth, reached through handles and no link, counted
-// until past most. One handle is open per level.
+// and subfolders, reached through handles and no link, counted until past
+// most. One handle is open per level, so levels below kCountDepth count as
+// folders only: a deep nest cannot use up the handles' reserve.
+constexpr std::size_t kCountDepth = 64;
+
 std::size_t CountBeneath(HANDLE parent, const std::wstring& name, std::size_t most) {
     struct Level {
         UniqueHandle folder;
@@ -122,7 +125,7 @@ std::size_t CountBeneath(HANDLE parent, const std::wstring& name, std::size_t mo
         }
         const std::wstring next = std::move(levels.back().subfolders.back());
         levels.back().subfolders.pop_back();
-        enter(levels.back().folder.Get(), next);
+        if (levels.size() < kCountDepth) enter(levels.back().folder.Get(), next);
     }
     return std::min(entries, most);
 }
