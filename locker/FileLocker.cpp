@@ -162,6 +162,7 @@ void FileLocker::Core::RunLane(Lane& lane) {
                 break;
             case WatchEvent::Kind::Lost:
                 state.TakeWatchLost(event.folderKey, event.serial, event.presence, now, released);
+                for (const std::wstring& root : state.RetryWhereRoomFreed()) StartLane(root);
                 break;
             }
         }
@@ -193,6 +194,8 @@ void FileLocker::Core::RunLane(Lane& lane) {
             } else {
                 const ULONGLONG now = ::GetTickCount64();
                 for (FolderJob& job : jobs) state.TakeJob(job, now, released);
+                // What a tree or the budget turned away takes the room a file or folder gone left.
+                for (const std::wstring& root : state.RetryWhereRoomFreed()) StartLane(root);
             }
         }
         // Closed outside the mutex, like every other handle let go.

@@ -166,9 +166,12 @@ bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry) {
     // The mask counts on a fresh handle only.
     const UniqueHandle listing = ReopenForListing(folder);
     if (!listing || name.empty()) return false;
+    // A name without wildcards matches one entry: by its name, or by its
+    // short (8.3) name, the one a change event may carry.
+    const bool plain = name.find_first_of(L"*?<>\"") == std::wstring::npos;
     bool found = false;
     ListFolder(listing.Get(), name, [&](const FolderEntry& each) {
-        if (!EqualsIgnoringCase(each.name, name)) return true;
+        if (!plain && !EqualsIgnoringCase(each.name, name)) return true;
         entry = each;
         found = true;
         return false;

@@ -31,7 +31,8 @@ UniqueHandle ReopenForListing(HANDLE folder);
 // returns false to stop. Returns ERROR_SUCCESS once every entry was given,
 // or the error that ended the listing.
 DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bool(const FolderEntry&)>& each);
-// The one entry name in folder (any handle on it); false when it is not there.
+// The one entry name in folder (any handle on it), under its long name when
+// name is its short one; false when it is not there.
 bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry);
 // The file system's number for an open file or folder; 0 when unknown.
 std::int64_t FileIdOf(HANDLE file);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <unordered_set>
 #include <utility>
 
 #include "common/TextCase.h"
@@ -86,6 +87,51 @@ bool TreeEnters(DWORD attributes) {
            !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+namespace {
+
+// What a tree would hold beneath the subfolder name of parent: its files
+// and subfolders, reached through handles and no link, counted until past
+// most. One handle is open per level, so levels below kCountDepth count as
+// folders only: a deep nest cannot use up the handles' reserve.
+constexpr std::size_t kCountDepth = 64;
+
+std::size_t CountBeneath(HANDLE parent, const std::wstring& name, std::size_t most) {
+    struct Level {
+        UniqueHandle folder;
+        std::vector<std::wstring> subfolders;
+    };
+    std::size_t entries = 0;
+    std::vector<Level> levels;
+    const auto enter = [&](HANDLE from, const std::wstring& each) {
+        Level level;
+        level.folder = OpenRelative(from, each, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
+        if (!level.folder) return;
+        ListFolder(level.folder.Get(), std::wstring(), [&](const FolderEntry& entry) {
+            if (TreeEnters(entry.attributes)) {
+                level.subfolders.push_back(entry.name);
+            } else if (entry.attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
+                return true;
+            }
+            return ++entries <= most;
+        });
+        levels.push_back(std::move(level));
+    };
+    enter(parent, name);
+    while (!levels.empty() && entries <= most) {
+        if (levels.back().subfolders.empty()) {
+            levels.pop_back();
+            continue;
+        }
+        const std::wstring next = std::move(levels.back().subfolders.back());
+        levels.back().subfolders.pop_back();
+        if (levels.size() < kCountDepth) enter(levels.back().folder.Get(), next);
+    }
+    return std::min(entries, most);
+}
+
+}  // namespace
+
 UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name) {
     // Not inheritable, so no child process can keep a lock alive after the
     // program ends. An opportunistic lock another program holds is not
@@ -106,6 +152,7 @@ struct FolderLane::Watch {
     std::wstring folderKey;
     std::uint64_t serial = 0;
     std::wstring path;
+    std::wstring volume;  // the root of its final path: where its files' ids are unique
     UniqueHandle folder;
     bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
@@ -195,6 +242,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             job.refused = true;
             return nullptr;
         }
+        watch->volume = VolumeRoot(identity.path.empty() ? job.path : ExtendedLengthPath(identity.path));
     } else {
         // A tree's subfolder, from its parent's pin: a link swapped in
         // since the parent listed it is opened itself, or shows as another
@@ -205,6 +253,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             job.presence = ItemStatus::Folder::Missing;
             return nullptr;
         }
+        watch->volume = parentWatch->second->volume;
         watch->folder = OpenRelative(parentWatch->second->folder.Get(),
                                      job.path.substr(job.path.find_last_of(L'\\') + 1),
                                      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -231,6 +280,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
 void FolderLane::Work(FolderJob& job) {
     Watch* pin = Pin(job);
     if (!pin) return;
+    job.volume = pin->volume;
     if (job.watch && !pin->reading) {
         if (!pin->async) {
             // The same folder again, for overlapped reads; the packets of
@@ -276,7 +326,9 @@ void FolderLane::Work(FolderJob& job) {
             if (job.tree && TreeEnters(entry.attributes)) job.subfolders.push_back({entry.name, lower, entry.fileId});
             continue;
         }
-        if (Covered(job, lower, entry.attributes)) Open(job, listing, entry.name, std::move(lower), Reason::Listed);
+        if (Covered(job, lower, entry.attributes)) {
+            Open(job, listing, entry.name, std::move(lower), Reason::Listed, entry.fileId);
+        }
         if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) Open(job, listing, due.first, due.second, Reason::Retried);
@@ -284,11 +336,18 @@ void FolderLane::Work(FolderJob& job) {
         FolderEntry entry;
         if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
     }
+    std::size_t room = job.countMost;
+    for (const std::wstring& name : job.count) {
+        if (stop_) return;
+        job.counted.push_back(room == 0 ? 0 : CountBeneath(pin->folder.Get(), name, room));
+        room -= job.counted.back();
+    }
 }
 
-void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason) {
+void FolderLane::Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason,
+                      std::int64_t fileId) {
     requests_.push_back({folder, &job.folderKey, name, std::move(lower)});
-    queued_.push_back({&job, reason});
+    queued_.push_back({&job, reason, fileId});
     if (requests_.size() >= kHandInEvery) Flush();
 }
 
@@ -304,6 +363,7 @@ void FolderLane::Flush() {
             OpenRequest& request = requests_[done];
             const Queued queued = queued_[done++];
             FolderJob& job = *queued.job;
+            std::int64_t fileId = queued.fileId;
             if (queued.reason == Reason::Named && result.error == ERROR_ACCESS_DENIED) {
                 // A folder refuses to open as a file.
                 FolderEntry entry;
@@ -311,6 +371,10 @@ void FolderLane::Flush() {
                     job.folderNames.push_back(std::move(request.lower));
                     continue;
                 }
+            } else if (queued.reason == Reason::Named && result.error == ERROR_SHARING_VIOLATION) {
+                // Which file is in use: perhaps one held under another name.
+                FolderEntry entry;
+                if (FindEntry(request.folder, request.name, entry)) fileId = entry.fileId;
             }
             BY_HANDLE_FILE_INFORMATION information;
             if (queued.reason == Reason::Retried && result.file &&
@@ -330,6 +394,9 @@ void FolderLane::Flush() {
             FileOutcome outcome;
             outcome.file = std::move(result.file);
             outcome.error = result.error;
+            // As listed a moment before, else from the handle: a query on each
+            // new handle costs Wine a trip to its server, a third of the open.
+            outcome.fileId = fileId != 0 || !outcome.file ? fileId : FileIdOf(outcome.file.Get());
             // The name as listed is kept only for a file that is to wait.
             if (!outcome.file) outcome.name = std::move(request.name);
             outcome.lower = std::move(request.lower);
@@ -375,6 +442,10 @@ bool FolderLane::MaybeHandIn(FolderJob& job) {
 
 void FolderLane::List(FolderJob& job, HANDLE folder) {
     const bool several = job.patterns.size() > 1;
+    // Names the listing opened, left to it by the plain patterns. Not
+    // skipped by the listing itself: in a case-sensitive folder two files
+    // may share one lower-cased name.
+    std::unordered_set<std::wstring> listed;
     const bool anyWildcard = std::any_of(job.patterns.begin(), job.patterns.end(),
                                          [](const FolderPattern& pattern) { return pattern.wildcard; });
     job.presenceKnown = true;
@@ -399,8 +470,8 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
             }
             std::wstring lower = LowerCase(entry.name);
             if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
-            if (several) job.known.insert(lower);
-            Open(job, folder, entry.name, std::move(lower), Reason::Listed);
+            if (several) listed.insert(lower);
+            Open(job, folder, entry.name, std::move(lower), Reason::Listed, entry.fileId);
             return MaybeHandIn(job);
         });
         if (job.abandoned) return;
@@ -411,7 +482,7 @@ void FolderLane::List(FolderJob& job, HANDLE folder) {
     }
     for (const FolderPattern& pattern : job.patterns) {
         if (stop_ || job.abandoned) return;
-        if (pattern.wildcard || job.known.count(pattern.lower)) continue;
+        if (pattern.wildcard || job.known.count(pattern.lower) || listed.count(pattern.lower)) continue;
         Open(job, folder, pattern.name, pattern.lower, Reason::Named);
         if (several) job.known.insert(pattern.lower);
     }

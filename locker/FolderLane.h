@@ -86,7 +86,9 @@ private:
     // Why a file is opened, for what is checked once it is.
     enum class Reason { Listed, Named, Retried };
     // Queues one file of job to open from folder; Flush opens the queue.
-    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason);
+    // fileId: as a listing gave it a moment before, 0 when unknown.
+    void Open(FolderJob& job, HANDLE folder, const std::wstring& name, std::wstring lower, Reason reason,
+              std::int64_t fileId = 0);
     void Flush();
     void Close(std::unique_ptr<Watch> watch);
     // Hands the files opened so far in when there are many, or an item was
@@ -103,6 +105,7 @@ private:
     struct Queued {
         FolderJob* job = nullptr;
         Reason reason = Reason::Listed;
+        std::int64_t fileId = 0;
     };
     std::vector<OpenRequest> requests_;  // to open, and beside each
     std::vector<Queued> queued_;

@@ -113,7 +113,14 @@ bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, c
     if (tree.members.count(folderKey)) return false;
     if (folderKey != top) {
         if (tree.entries >= treeLimit_ || HandlesUsed() >= budget_) {
-            tree.foldersTurnedAway.insert(folderKey);
+            // Counted with what it holds by its parent's lane.
+            if (tree.foldersTurnedAway.emplace(folderKey, 0).second) {
+                const auto parent = folders_.find(ParentFolder(folderKey));
+                if (parent != folders_.end()) {
+                    parent->second.countDue = true;
+                    Queue(parent->first, parent->second);
+                }
+            }
             return false;
         }
         ++tree.entries;
@@ -141,6 +148,7 @@ void LockerState::Leave(const std::wstring& top, const std::wstring& folderKey, 
     Tree& left = tree->second;
     const std::size_t counted = folder->second.held.size() + (folderKey == top ? 0 : 1);
     left.entries -= std::min(left.entries, counted);
+    roomFreed_ = true;
     DropPatterns(
         folder, [&top](const FolderPattern& pattern) { return pattern.tree == top; }, released);
 }
@@ -152,12 +160,7 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
     if (!folder.patterns.empty()) {
         // What no remaining pattern covers goes free.
         for (auto it = folder.held.begin(); it != folder.held.end();) {
-            if (Covers(folder, it->first)) {
-                ++it;
-            } else {
-                released.push_back(std::move(it->second));
-                it = folder.held.erase(it);
-            }
+            it = Covers(folder, it->first) ? std::next(it) : LetGo(folder, it, released);
         }
         for (auto it = folder.waiting.begin(); it != folder.waiting.end();) {
             it = Covers(folder, it->first) ? std::next(it) : folder.waiting.erase(it);
@@ -167,11 +170,15 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
         }
         return;
     }
-    for (auto& entry : folder.held) released.push_back(std::move(entry.second));
+    LetGoAll(folder, released);
     Lane& lane = lanes_[folder.root];
     lane.retired.push_back(folder.serial);
     --lane.folders;
     folders_.erase(found);
+    if (folders_.empty()) {
+        heldIds_.clear();
+        idsKept_ = false;
+    }
 }
 
 std::vector<std::wstring> LockerState::TreesOf(const Folder& folder) {
@@ -244,24 +251,38 @@ std::vector<std::wstring> LockerState::RetryTurnedAway() {
         Queue(key, found->second);
         roots.insert(found->second.root);
     };
+    roomFreed_ = false;
     for (auto& entry : folders_) {
-        if (entry.second.turnedAway.empty()) continue;
-        entry.second.turnedAway.clear();
+        Folder& folder = entry.second;
+        for (auto& waiting : folder.waiting) {
+            if (waiting.second.failure != Failure::Linked) continue;
+            waiting.second.due = 0;
+            roots.insert(folder.root);
+        }
+        if (folder.turnedAway.empty()) continue;
+        folder.turnedAway.clear();
         again(entry.first);
     }
     // A subfolder turned away is found again by its parent's listing.
     for (auto& entry : trees_) {
-        for (const std::wstring& key : entry.second.foldersTurnedAway) again(ParentFolder(key));
+        for (const auto& turned : entry.second.foldersTurnedAway) again(ParentFolder(turned.first));
         entry.second.foldersTurnedAway.clear();
     }
     return std::vector<std::wstring>(roots.begin(), roots.end());
 }
 
+std::vector<std::wstring> LockerState::RetryWhereRoomFreed() {
+    if (!roomFreed_) return {};
+    return RetryTurnedAway();
+}
+
 void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
     for (auto& folder : folders_) {
-        for (auto& entry : folder.second.held) released.push_back(std::move(entry.second));
+        for (auto& entry : folder.second.held) released.push_back(std::move(entry.second.file));
     }
     folders_.clear();
+    heldIds_.clear();
+    idsKept_ = false;
     items_.clear();
     trees_.clear();
     lanes_.clear();
@@ -333,7 +354,10 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
 void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const {
     const auto tree = trees_.find(top);
     if (tree == trees_.end()) return;
-    status.filesOverLimit = tree->second.foldersTurnedAway.size();
+    // A subfolder not counted yet counts as one.
+    for (const auto& turned : tree->second.foldersTurnedAway) {
+        status.filesOverLimit += std::max<std::size_t>(turned.second, 1);
+    }
     status.linksLeft = tree->second.linksRefused;
     for (const std::wstring& key : tree->second.members) {
         const auto found = folders_.find(key);
@@ -359,6 +383,9 @@ void LockerState::CountWaiting(Failure failure, ItemStatus& status) {
     case Failure::Other:
         ++status.filesFailed;
         break;
+    case Failure::Linked:
+        ++status.filesHeld;
+        break;
     }
 }
 
@@ -368,7 +395,9 @@ LockerReport LockerState::Report() const {
     report.folders = folders_.size();
     for (const auto& entry : folders_) {
         report.lockedFiles += entry.second.held.size();
-        report.pendingFiles += entry.second.waiting.size();
+        for (const auto& waiting : entry.second.waiting) {
+            if (waiting.second.failure != Failure::Linked) ++report.pendingFiles;
+        }
         if (entry.second.watching) ++report.watchedFolders;
         report.watchOverflows += entry.second.overflows;
     }
@@ -426,6 +455,23 @@ std::vector<FolderJob> LockerState::Plan(const std::wstring& root, ULONGLONG now
             addKnown(job, *folder);
         }
         if (job.scan) folder->scanDue = false;
+        if (folder->countDue) {
+            folder->countDue = false;
+            job.countMost = treeLimit_;
+            for (const std::wstring& top : TreesOf(*folder)) {
+                const auto tree = trees_.find(top);
+                if (tree == trees_.end()) continue;
+                // A tree's note needs no more than its limit counted.
+                std::size_t over = 0;
+                for (const auto& turned : tree->second.foldersTurnedAway) over += turned.second;
+                job.countMost = std::min(job.countMost, treeLimit_ - std::min(over, treeLimit_));
+                for (const auto& turned : tree->second.foldersTurnedAway) {
+                    if (turned.second == 0 && ParentFolder(turned.first) == next.first) {
+                        job.count.push_back(turned.first.substr(turned.first.find_last_of(L'\\') + 1));
+                    }
+                }
+            }
+        }
         job.look = std::move(folder->look);
         job.left = std::move(folder->left);
         folder->look.clear();
@@ -495,10 +541,27 @@ void LockerState::Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now) {
         folder.waiting.erase(outcome.lower);
         return;
     }
-    const Failure failure = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Failure::Busy
-                            : error == ERROR_ACCESS_DENIED                                    ? Failure::Denied
-                                                                                              : Failure::Other;
+    Failure failure = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Failure::Busy
+                      : error == ERROR_ACCESS_DENIED                                    ? Failure::Denied
+                                                                                        : Failure::Other;
     Waiting& waiting = folder.waiting[outcome.lower];
+    // A retry opens by name alone: the id the listing gave stays.
+    if (outcome.fileId != 0) waiting.fileId = outcome.fileId;
+    if (error == ERROR_SHARING_VIOLATION && waiting.fileId != 0) {
+        if (!idsKept_) {
+            idsKept_ = true;
+            for (const auto& each : folders_) {
+                for (const auto& held : each.second.held) {
+                    if (held.second.Id() != 0) heldIds_[each.second.volume].insert(held.second.Id());
+                }
+            }
+        }
+        const auto ids = heldIds_.find(folder.volume);
+        // Held by us under another name: tried again when we let it go.
+        if (ids != heldIds_.end() && ids->second.count(waiting.fileId)) failure = Failure::Linked;
+    }
+    // Let go by us since, or taken by another program: it waits afresh.
+    if (waiting.failure == Failure::Linked && failure != Failure::Linked) waiting.since = 0;
     if (waiting.since == 0) {
         waiting.name = std::move(outcome.name);
         waiting.since = now;
@@ -508,6 +571,7 @@ void LockerState::Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now) {
         if (failure != Failure::Busy) ceiling = std::max<DWORD>(ceiling, kPatientRetryMs);
         waiting.delayMs = std::min<DWORD>(waiting.delayMs * 2, ceiling);
     }
+    if (failure == Failure::Linked) waiting.delayMs = kLongRetryMs;
     waiting.failure = failure;
     waiting.lastTry = now;
     waiting.due = now + waiting.delayMs;
@@ -525,6 +589,15 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
         return;
     }
     if (job.scan && !job.abandoned) folder->links = job.links;
+    for (std::size_t i = 0; i < job.counted.size() && i < job.count.size(); ++i) {
+        const std::wstring key = JoinPath(job.folderKey, job.count[i]);
+        for (const std::wstring& top : TreesOf(*folder)) {
+            const auto tree = trees_.find(top);
+            if (tree == trees_.end()) continue;
+            const auto turned = tree->second.foldersTurnedAway.find(key);
+            if (turned != tree->second.foldersTurnedAway.end()) turned->second = job.counted[i] + 1;
+        }
+    }
     if (job.watch) {
         folder->watchTried = true;
         folder->watching = job.watching;
@@ -542,8 +615,7 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
     for (const std::wstring& lower : job.gone) {
         const auto held = folder->held.find(lower);
         if (held == folder->held.end()) continue;
-        released.push_back(std::move(held->second));
-        folder->held.erase(held);
+        LetGo(*folder, held, released);
         Count(*folder, 0, 1);
     }
     TakeFiles(job, now, released);
@@ -577,8 +649,7 @@ bool LockerState::Wanted(const std::wstring& folderKey, std::uint64_t serial) co
 void LockerState::Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released) {
     // Nothing of it is held, nor looked at again until it is locked anew.
     Count(folder, 0, folder.held.size());
-    for (auto& entry : folder.held) released.push_back(std::move(entry.second));
-    folder.held.clear();
+    LetGoAll(folder, released);
     folder.waiting.clear();
     folder.turnedAway.clear();
     folder.refused = true;
@@ -602,11 +673,12 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
         job.files.clear();
         return;
     }
+    if (folder->volume.empty()) folder->volume = job.volume;
     std::size_t used = job.files.empty() ? 0 : HandlesUsed();
     for (FileOutcome& outcome : job.files) {
         // Unlocked meanwhile, or held already (a second open of our own
         // file fails with a sharing violation).
-        if (!Covers(*folder, outcome.lower) || folder->held.count(outcome.lower)) {
+        if (!Covers(*folder, outcome.lower) || Holds(*folder, outcome)) {
             released.push_back(std::move(outcome.file));
             continue;
         }
@@ -626,11 +698,42 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
         for (FolderPattern& pattern : folder->patterns) {
             if (pattern.lower == outcome.lower) pattern.namesFolder = false;
         }
-        folder->held.emplace(std::move(outcome.lower), std::move(outcome.file));
+        Hold(*folder, std::move(outcome.lower), std::move(outcome.file), outcome.fileId);
         ++used;
         Count(*folder, 1, 0);
     }
     job.files.clear();
+}
+
+void LockerState::Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId) {
+    if (idsKept_ && fileId != 0) heldIds_[folder.volume].insert(fileId);
+    const auto id = static_cast<std::uint64_t>(fileId);
+    folder.held.emplace(std::move(lower), HeldFile{std::move(file), static_cast<std::uint32_t>(id),
+                                                   static_cast<std::uint32_t>(id >> 32)});
+}
+
+LockerState::HeldMap::iterator LockerState::LetGo(Folder& folder, HeldMap::iterator held,
+                                                  std::vector<UniqueHandle>& released) {
+    if (idsKept_ && held->second.Id() != 0) {
+        const auto ids = heldIds_.find(folder.volume);
+        if (ids != heldIds_.end()) ids->second.erase(held->second.Id());
+    }
+    released.push_back(std::move(held->second.file));
+    roomFreed_ = true;
+    return folder.held.erase(held);
+}
+
+void LockerState::LetGoAll(Folder& folder, std::vector<UniqueHandle>& released) {
+    for (auto it = folder.held.begin(); it != folder.held.end();) it = LetGo(folder, it, released);
+}
+
+bool LockerState::Holds(const Folder& folder, const FileOutcome& outcome) {
+    // Another file under the same name but for case is another file: only a
+    // case-sensitive folder can hold both.
+    const auto same = folder.held.equal_range(outcome.lower);
+    return std::any_of(same.first, same.second, [&](const HeldMap::value_type& held) {
+        return held.second.Id() == 0 || outcome.fileId == 0 || held.second.Id() == outcome.fileId;
+    });
 }
 
 std::size_t LockerState::HandlesUsed() const {
@@ -649,6 +752,10 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
         if (change.action == FILE_ACTION_REMOVED || change.action == FILE_ACTION_RENAMED_OLD_NAME) {
             folder->waiting.erase(change.lower);
             folder->turnedAway.erase(change.lower);
+            for (const std::wstring& top : trees) {
+                const auto tree = trees_.find(top);
+                if (tree != trees_.end()) tree->second.foldersTurnedAway.erase(JoinPath(folderKey, change.lower));
+            }
             // A file we hold cannot be removed through the file functions;
             // if it went another way, a new file of that name must not pass
             // as held. The lane looks.
@@ -662,13 +769,19 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
             retry.due = std::min(retry.due, std::max(now, retry.lastTry + kEarliestOnChangeMs));
             continue;
         }
-        // A subfolder already in its trees is not looked at again.
+        // A subfolder already in its trees, or turned away by them until
+        // there is room, is not looked at again.
         const bool entered = !trees.empty() && std::all_of(trees.begin(), trees.end(), [&](const std::wstring& top) {
             const auto tree = trees_.find(top);
-            return tree != trees_.end() && tree->second.members.count(JoinPath(folderKey, change.lower)) != 0;
+            const std::wstring key = JoinPath(folderKey, change.lower);
+            return tree != trees_.end() &&
+                   (tree->second.members.count(key) != 0 || tree->second.foldersTurnedAway.count(key) != 0);
         });
+        // A short (8.3) name, as a program that used it is reported by, is
+        // matched to its long name by the lane.
+        const bool maybeShort = change.lower.find(L'~') != std::wstring::npos;
         if (!folder->held.count(change.lower) && !folder->turnedAway.count(change.lower) && !entered &&
-            Covers(*folder, change.lower)) {
+            (Covers(*folder, change.lower) || maybeShort)) {
             folder->look.push_back(std::move(change.name));
         }
     }
@@ -696,8 +809,7 @@ void LockerState::TakeWatchLost(const std::wstring& folderKey, std::uint64_t ser
     if (presence == ItemStatus::Folder::Present) return;
     // The folder went with its drive or share: what was held is gone.
     Count(*folder, 0, folder->held.size());
-    for (auto& entry : folder->held) released.push_back(std::move(entry.second));
-    folder->held.clear();
+    LetGoAll(*folder, released);
     folder->waiting.clear();
     folder->turnedAway.clear();
     // So did the subfolders of a tree it tops; the listing finds them again

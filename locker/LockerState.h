@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -46,6 +47,9 @@ struct FileOutcome {
     std::wstring lower;
     UniqueHandle file;
     DWORD error = ERROR_SUCCESS;
+    // Unique on the folder's volume: read from the handle, or for a file
+    // that would not open, from the listing (0 when unknown).
+    std::int64_t fileId = 0;
 };
 
 // A change a folder's watch reported.
@@ -75,8 +79,13 @@ struct FolderJob {
     bool top = false;
     bool topTree = false;
     std::int64_t listedId = 0;
+    // Subfolders (lower-cased) a full tree turned away, to be counted with
+    // everything beneath them, countMost entries at most in all.
+    std::vector<std::wstring> count;
+    std::size_t countMost = 0;
 
     // The lane's findings.
+    std::wstring volume;  // the root of the folder's final path, once pinned
     bool presenceKnown = false;
     ItemStatus::Folder presence = ItemStatus::Folder::Present;
     bool refused = false;    // the rule refuses the folder, or a link stands in its place
@@ -92,6 +101,7 @@ struct FolderJob {
         std::int64_t fileId = 0;
     };
     std::vector<Subfolder> subfolders;  // to enter, for a tree
+    std::vector<std::size_t> counted;   // for each of count: the files and subfolders beneath it
 };
 
 class LockerState {
@@ -136,23 +146,44 @@ public:
     // The watch failed; presence is what the lane found after.
     void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence, ULONGLONG now,
                        std::vector<UniqueHandle>& released);
+    // After a lane's work: when files or folders let go made room, the
+    // lanes that have what was turned away to try again.
+    std::vector<std::wstring> RetryWhereRoomFreed();
 
 private:
-    enum class Failure { Busy, Denied, Other };
+    // Linked: a name of a file held already under another (a hard link, or
+    // a folder reached by two paths); it counts as held.
+    enum class Failure { Busy, Denied, Other, Linked };
     struct Waiting {
         std::wstring name;
+        std::int64_t fileId = 0;
         Failure failure = Failure::Busy;
         ULONGLONG since = 0;
         ULONGLONG lastTry = 0;
         ULONGLONG due = 0;
         DWORD delayMs = 0;
     };
+    // Memory per locked file: the id in two halves needs no 8-byte
+    // alignment, and a hasher of its own keeps GCC's table from storing
+    // each name's hash beside it, so a held file's entry stays as large.
+    struct HeldFile {
+        UniqueHandle file;
+        std::uint32_t idLow = 0;
+        std::uint32_t idHigh = 0;
+        std::int64_t Id() const { return static_cast<std::int64_t>((std::uint64_t{idHigh} << 32) | idLow); }
+    };
+    struct NameHash {
+        std::size_t operator()(const std::wstring& name) const noexcept { return std::hash<std::wstring>()(name); }
+    };
+    using HeldMap = std::unordered_multimap<std::wstring, HeldFile, NameHash>;
     struct Folder {
         std::uint64_t serial = 0;
         std::wstring root;
         std::wstring path;
         std::vector<FolderPattern> patterns;
-        std::unordered_map<std::wstring, UniqueHandle> held;
+        // By lower-cased name; two files under one name are the two names
+        // of a case-sensitive folder that differ in case only.
+        HeldMap held;
         std::unordered_map<std::wstring, Waiting> waiting;
         ItemStatus::Folder presence = ItemStatus::Folder::Present;
         bool scanDue = true;
@@ -167,6 +198,8 @@ private:
         std::int64_t listedId = 0;                    // a subfolder's, as its parent listed it
         bool refused = false;                         // by the rule, or a link in its place
         std::size_t links = 0;                        // links its last listing left alone
+        std::wstring volume;                          // its files' volume, from its first pin
+        bool countDue = false;                        // it has subfolders turned away to count
     };
     struct Item {
         std::wstring folderKey;  // "" when refused; a tree's top folder
@@ -178,10 +211,12 @@ private:
     // A folder locked with its subfolders: every folder of it is a Folder
     // holding the tree's pattern, and it may hold treeLimit_ entries.
     struct Tree {
-        std::unordered_set<std::wstring> members;            // folder keys, the top's too
-        std::size_t entries = 0;                             // files held and subfolders entered
-        std::unordered_set<std::wstring> foldersTurnedAway;  // subfolders it had no room for
-        std::size_t linksRefused = 0;                        // subfolders found to be links when opened
+        std::unordered_set<std::wstring> members;  // folder keys, the top's too
+        std::size_t entries = 0;                   // files held and subfolders entered
+        // Subfolders it had no room for, with the files and subfolders they
+        // hold and themselves (0 until counted).
+        std::unordered_map<std::wstring, std::size_t> foldersTurnedAway;
+        std::size_t linksRefused = 0;  // subfolders found to be links when opened
     };
     struct Lane {
         std::deque<std::pair<std::wstring, std::uint64_t>> queue;  // folders with work, in order
@@ -205,8 +240,16 @@ private:
     void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
     // Files and pins held, against budget_.
     std::size_t HandlesUsed() const;
-    // What trees or the budget turned away is listed again; returns the
-    // roots of the lanes that have work.
+    // Holds a file; lets one go, or all of a folder's (which counts as room
+    // freed). Every held file is known by its volume and file id.
+    void Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId);
+    HeldMap::iterator LetGo(Folder& folder, HeldMap::iterator held, std::vector<UniqueHandle>& released);
+    void LetGoAll(Folder& folder, std::vector<UniqueHandle>& released);
+    // Whether the folder holds this file already under the name lower.
+    static bool Holds(const Folder& folder, const FileOutcome& outcome);
+    // What trees or the budget turned away is listed again, and files held
+    // under another name are tried again; returns the roots of the lanes
+    // that have work.
     std::vector<std::wstring> RetryTurnedAway();
     // The rule refused the folder, or a link stood in its place.
     void Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released);
@@ -222,7 +265,7 @@ private:
     void TreeStatus(const std::wstring& top, ItemStatus& status) const;
     // Adds a waiting file to the count its failure belongs to.
     static void CountWaiting(Failure failure, ItemStatus& status);
-    static void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
+    void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
     std::size_t treeLimit_;
@@ -231,6 +274,12 @@ private:
     FolderMap folders_;
     std::unordered_map<std::wstring, Tree> trees_;
     std::unordered_map<std::wstring, Lane> lanes_;
+    // The ids of the files held, by volume: a name that will not open
+    // because we hold it under another is not waited for. Made the first
+    // time a name is in use, kept up from then on until nothing is locked.
+    std::unordered_map<std::wstring, std::unordered_set<std::int64_t>> heldIds_;
+    bool idsKept_ = false;
+    bool roomFreed_ = false;
     std::uint64_t nextSerial_ = 1;
     ULONGLONG lastLock_ = 0;
 };

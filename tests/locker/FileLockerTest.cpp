@@ -91,12 +91,28 @@ TEST_F(FileLockerTest, FileOpenElsewhereWaitsAndTheRestIsLocked) {
     EXPECT_EQ(0u, OpenHere(folder / L"hiding.txt"));
 }
 
-TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnly) {
+TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnlyAndASecondNameOfItCountsAsHeld) {
     locker.SetItemLocked(folder / L"a.txt", true);
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
     EXPECT_EQ(0u, OpenFromOutside(folder / L"noextension"));
+    // A hard link to a.txt, met by the folder's listing and named on its own.
+    ASSERT_TRUE(::CreateHardLinkW((folder / L"link.txt").c_str(), (folder / L"a.txt").c_str(), nullptr));
+    const std::vector<std::wstring> items = {Item(), folder / L"link.txt"};
+    for (const std::wstring& item : items) locker.SetItemLocked(item, true);
+    ASSERT_TRUE(Settle(locker));
+    std::vector<ItemStatus> status = locker.StatusOf(items);
+    EXPECT_EQ(3u, status[0].filesHeld);
+    EXPECT_EQ(1u, status[1].filesHeld);
+    EXPECT_EQ(0u, status[0].filesWaiting + status[1].filesWaiting);
+    EXPECT_EQ(2u, locker.Report().lockedFiles);
+    EXPECT_EQ(0u, locker.Report().pendingFiles);
+    // Let go under the other names, it is held under this one at once.
+    locker.SetItemLocked(Item(), false);
     locker.SetItemLocked(folder / L"a.txt", false);
+    EXPECT_TRUE(WaitUntil([&] { return locker.Report().lockedFiles == 1; }));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
+    locker.SetItemLocked(folder / L"link.txt", false);
     EXPECT_EQ(0u, OpenFromOutside(folder / L"a.txt"));
 }
 

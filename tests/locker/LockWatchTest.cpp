@@ -431,6 +431,37 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
     }
 }
 
+TEST_F(LockWatchTest, ChangeReportedUnderAShortNameIsMatchedToItsFile) {
+    // Windows reports a change under the name a program used, perhaps the
+    // short one; Wine under the long one, so it is handed in here by hand.
+    const std::wstring longName = folder / L"a-long-file-name.txt";
+    wchar_t shortPath[MAX_PATH] = {};
+    ASSERT_TRUE(WriteTextFile(longName, "l") && ::GetShortPathNameW(longName.c_str(), shortPath, MAX_PATH));
+    const std::wstring shortName = std::wcsrchr(shortPath, L'\\') + 1;
+    UniqueHandle busy(::CreateFileW(longName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    LockerState state;
+    std::vector<UniqueHandle> released;
+    const ItemKey item = MakeItemKey(Item());
+    const std::wstring root = state.Lock(item, 0);
+    std::atomic<bool> stop{false};
+    const LockRule rule;
+    FolderLane lane(nullptr, &OpenFileLocked, rule, stop);  // not watching: no port
+    for (int round = 0; round < 3; ++round) {
+        // Listed with the file in use; told it was written to as it closed; told again.
+        if (round == 1) busy.Reset();
+        std::vector<FolderChange> changes{{FILE_ACTION_MODIFIED, shortName, LowerCase(shortName)}};
+        if (round > 0) {
+            EXPECT_TRUE(state.TakeChanges(item.folder, 1, changes, 1));
+        }
+        std::vector<FolderJob> jobs = state.Plan(root, 1, 8);
+        lane.Do(jobs, [](FolderJob&) { return true; });
+        for (FolderJob& job : jobs) state.TakeJob(job, 1, released);
+        EXPECT_EQ(round == 0 ? 1u : 0u, state.Status({item.key})[0].filesWaiting);
+    }
+    EXPECT_EQ(3u, state.Status({item.key})[0].filesHeld);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(longName));
+}
+
 TEST_F(LockWatchTest, TreeHoldsNoMoreThanItsLimitAndNotesWhatItLeftOpen) {
     // A limit of 6 entries: a.txt, b.dat, the subfolder and its three files.
     FileLocker limited(&OpenFileLocked, 6);
@@ -444,18 +475,31 @@ TEST_F(LockWatchTest, TreeHoldsNoMoreThanItsLimitAndNotesWhatItLeftOpen) {
     EXPECT_EQ(5u, status.filesHeld);
     EXPECT_EQ(0u, status.filesOverLimit);
 
-    // Later arrivals past the limit stay open and are counted.
+    // Later arrivals past the limit stay open and are counted, a subfolder with what it holds.
     ASSERT_TRUE(WriteTextFile(folder / L"sub\\4.txt", ""));
-    ASSERT_TRUE(MakeFolder(folder / L"more"));
+    ASSERT_TRUE(MakeFolder(elsewhere / L"more") && MakeFolder(elsewhere / L"more\\deep"));
+    ASSERT_TRUE(WriteTextFile(elsewhere / L"more\\m.txt", "") && WriteTextFile(elsewhere / L"more\\deep\\d.txt", ""));
+    ASSERT_TRUE(::MoveFileW((elsewhere / L"more").c_str(), (folder / L"more").c_str()));
     ASSERT_TRUE(WriteTextFile(folder / L"late.txt", ""));
-    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
     // Opened to be looked at, they are let go just after they are counted.
     EXPECT_TRUE(WaitUntil(
         [&] { return OpenFromOutside(folder / L"late.txt") == 0 && OpenFromOutside(folder / L"sub\\4.txt") == 0; }));
     EXPECT_TRUE(::MoveFileW((folder / L"more").c_str(), (folder / L"more2").c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
     EXPECT_EQ(5u, limited.StatusOf({tree})[0].filesHeld);
+    // A folder of its own inside the full tree is locked all the same.
+    limited.SetItemLocked(folder / L"more2\\*.*", true);
+    ASSERT_TRUE(Settle(limited));
+    EXPECT_EQ(1u, limited.StatusOf({folder / L"more2\\*.*"})[0].filesHeld);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"more2\\m.txt"));
+    limited.SetItemLocked(folder / L"more2\\*.*", false);
+    ASSERT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 6; }));
+    // A held file gone from the host's side makes room, taken by what waited.
+    ASSERT_TRUE(RemoveLink(folder / L"sub\\1.txt"));
+    EXPECT_TRUE(WaitUntil([&] { return limited.StatusOf({tree})[0].filesOverLimit == 5; }));
     limited.SetItemLocked(tree, false);
-    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\1.txt"));
+    EXPECT_EQ(0u, OpenFromOutside(folder / L"sub\\2.txt"));
     EXPECT_EQ(0u, limited.Report().folders);
 }
 

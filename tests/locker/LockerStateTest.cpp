@@ -48,7 +48,7 @@ protected:
         }
         return tries;
     }
-    void FindFile(const wchar_t* name, const wchar_t* lower, DWORD error) {
+    void FindFile(const wchar_t* name, const wchar_t* lower, DWORD error, std::int64_t fileId = 0) {
         FolderJob job;
         job.folderKey = L"c:\\data";
         job.serial = 1;
@@ -56,6 +56,8 @@ protected:
         found.name = name;
         found.lower = lower;
         found.error = error;
+        found.fileId = fileId;
+        if (error == ERROR_SUCCESS) found.file.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         job.files.push_back(std::move(found));
         state.TakeJob(job, now, released);
     }
@@ -106,7 +108,15 @@ TEST_F(LockerStateTest, FileThisAccountMayNotReadIsNotedAndTriedSlowly) {
     FindFile(L"secret.doc", L"secret.doc", ERROR_ACCESS_DENIED);
     FindFile(L"odd.bin", L"odd.bin", ERROR_INVALID_FUNCTION);
     FindFile(L"gone.txt", L"gone.txt", ERROR_FILE_NOT_FOUND);
+    // Files known by id: in a case-sensitive folder (Windows only) a.txt and
+    // A.txt, the second again while held; a hard link naming a.txt again.
+    FindFile(L"a.txt", L"a.txt", ERROR_SUCCESS, 7);
+    FindFile(L"A.txt", L"a.txt", ERROR_SUCCESS, 8);
+    FindFile(L"A.txt", L"a.txt", ERROR_SHARING_VIOLATION, 8);
+    FindFile(L"link.txt", L"link.txt", ERROR_SHARING_VIOLATION, 7);
     const std::vector<ItemStatus> status = state.Status({L"c:\\data\\*.*"});
+    EXPECT_EQ(3u, status[0].filesHeld);
+    EXPECT_EQ(2u, state.Report().lockedFiles);
     EXPECT_EQ(0u, status[0].filesWaiting);
     EXPECT_EQ(1u, status[0].filesDenied);
     EXPECT_EQ(1u, status[0].filesFailed);

@@ -68,7 +68,8 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
 
 bool RemoveLink(const std::wstring& link) {
     const std::wstring name = HostName(link);
-    return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) && WaitUntil([&] { return !IsLinkNow(link); });
+    return !name.empty() && RunOnHost(L"Z:\\bin\\rm -f " + name) &&
+           WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 TempFolder::TempFolder(const std::wstring& tag) {

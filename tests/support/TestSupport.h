@@ -37,7 +37,8 @@ bool MakeFolder(const std::wstring& path);
 // folder with a reparse point, as Windows shows a junction. False when it
 // did not appear.
 bool MakeLink(const std::wstring& link, const std::wstring& target);
-// Takes such a link away from the host's side, leaving what it leads to.
+// Takes such a link away from the host's side, leaving what it leads to; or
+// a file's name, past any lock Wine keeps.
 bool RemoveLink(const std::wstring& link);
 
 // Folder of the running test program, where every test helper program lies.
