@@ -93,10 +93,6 @@ std::wstring NotSavedText(long code, bool partly) {
     return L"The stored list could not be changed (error " + std::to_wstring(code) + L"). Nothing was changed.";
 }
 
-bool SameItem(const std::wstring& left, const std::wstring& right) {
-    return MakeItemKey(left).key == MakeItemKey(right).key;
-}
-
 std::uint64_t ListKeeper::SteadyMilliseconds() {
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())

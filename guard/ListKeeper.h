@@ -223,10 +223,6 @@ constexpr wchar_t kSetByPolicyText[] =
 // the change was written all the same.
 std::wstring NotSavedText(long code, bool partly = false);
 
-// Whether two item paths name the same item, as the locker takes them: one
-// folder written in other case or another way is one item.
-bool SameItem(const std::wstring& left, const std::wstring& right);
-
 // The items that lie on the volume mounted at volumeRoot (e:\, or a folder
 // such as c:\mnt\usb\), in list order. An item under a deeper
 // mount point of volumeRoots lies on that volume instead. Compared without

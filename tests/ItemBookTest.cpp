@@ -7,16 +7,18 @@
 namespace vaultmere {
 namespace {
 
-TEST(ItemList, SelectionOutOfRangeMeansNone) {
+TEST(ItemList, SelectionOutOfRangeMeansNoneAndFollowsItsEntryThroughANewList) {
     ItemList list;
-    list.AddItem(L"a");
+    list.Replace({L"a"});
     list.SetListIndex(5);
     EXPECT_EQ(-1, list.ListIndex());
     EXPECT_EQ(L"", list.SelectedText());
     list.SetListIndex(0);
     EXPECT_EQ(L"a", list.SelectedText());
-    list.RemoveItem(7);
-    EXPECT_EQ(0, list.ListIndex());
+    list.Replace({L"b", L"a"});
+    EXPECT_EQ(1, list.ListIndex());
+    list.Replace({L"b"});
+    EXPECT_EQ(-1, list.ListIndex());
 }
 
 TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {

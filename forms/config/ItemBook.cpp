@@ -6,20 +6,6 @@
 
 namespace vaultmere {
 
-void ItemList::AddItem(std::wstring entry) { entries_.push_back(std::move(entry)); }
-
-void ItemList::RemoveItem(int index) {
-    if (index < 0 || index >= ListCount()) return;
-    entries_.erase(entries_.begin() + index);
-    // A list that lost an entry has no selection.
-    selected_ = -1;
-}
-
-void ItemList::Clear() {
-    entries_.clear();
-    selected_ = -1;
-}
-
 int ItemList::IndexOf(const std::wstring& text) const {
     const auto it = std::find(entries_.begin(), entries_.end(), text);
     return it == entries_.end() ? -1 : static_cast<int>(it - entries_.begin());

@@ -16,15 +16,11 @@ namespace vaultmere {
 // An ordered list of item paths with at most one selected entry.
 class ItemList {
 public:
-    void AddItem(std::wstring entry);
-    void RemoveItem(int index);
-    void Clear();
     // Takes entries in place of the current ones; the selected entry stays
     // selected where it is still listed.
     void Replace(std::vector<std::wstring> entries);
 
     int ListCount() const { return static_cast<int>(entries_.size()); }
-    const std::wstring& List(int index) const { return entries_.at(static_cast<size_t>(index)); }
     const std::vector<std::wstring>& Entries() const { return entries_; }
     // Index of the first entry equal to text, or -1.
     int IndexOf(const std::wstring& text) const;
