@@ -34,9 +34,12 @@ bool GuardConnection::Connect(DWORD waitMs) {
     }
     if (error == ERROR_ACCESS_DENIED) {
         problem_ = kGuardUnverified;
+    } else if (::GetTickCount64() - waitingSince_ < setup_.startWaitMs) {
+        problem_ = kGuardStarting;
     } else {
-        const bool starting = ::GetTickCount64() - waitingSince_ < setup_.startWaitMs;
-        problem_ = starting ? kGuardStarting : kGuardNotRunning;
+        // A guard that runs without its pipe keeps the folders locked; it
+        // is only not reachable.
+        problem_ = guard != 0 ? kGuardNotAnswering : kGuardNotRunning;
     }
     return false;
 }

@@ -19,7 +19,7 @@ constexpr wchar_t kGuardUnverified[] = L"Vaultmere Guard could not be verified. 
 class GuardConnection final : public GuardLink {
 public:
     struct Setup {
-        std::wstring pipeName = kGuardPipeName;
+        std::wstring pipeName = GuardPipeName();
         // The process id of the running guard, 0 when it does not run.
         std::function<DWORD()> guardProcess = [] { return RunningServiceProcessId(kGuardServiceName); };
         // How long the guard may take to start before it counts as not running.

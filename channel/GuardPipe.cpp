@@ -3,9 +3,11 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 
 #include "common/EntryPoint.h"
+#include "common/SystemFunction.h"
 
 namespace vaultmere {
 
@@ -83,7 +85,33 @@ bool IdentifyClient(HANDLE pipe, std::wstring& user, UniqueHandle& token) {
     return !user.empty();
 }
 
+// The system's build number as the kernel has it; 0 when it cannot be read.
+unsigned long SystemBuild() {
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto getVersion =
+        SystemFunction<RtlGetVersionFunction>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    return getVersion && getVersion(&version) == 0 ? version.dwBuildNumber : 0;
+}
+
+// How long the loop waits before it tries again to make a listening
+// instance it could not make: never so long that no client gets in.
+constexpr DWORD kListenerRetryMs = 100;
+// A client may connect and go before its instance is listened on: the
+// instance is disconnected and listened on again, a few times in a row.
+constexpr int kListenAttempts = 8;
+
 }  // namespace
+
+std::wstring GuardPipeNameForBuild(unsigned long build) {
+    return build >= kFirstBuildWithPipePrefixes ? kProtectedGuardPipeName : kPlainGuardPipeName;
+}
+
+std::wstring GuardPipeName() {
+    static const std::wstring name = GuardPipeNameForBuild(SystemBuild());
+    return name;
+}
 
 class GuardPipeServer::Loop {
 public:
@@ -110,8 +138,13 @@ public:
             return ERROR_ALREADY_EXISTS;
         }
         if (error != ERROR_SUCCESS) return error;
+        stopping_ = false;
         thread_.Reset(::CreateThread(nullptr, 0, &Loop::Main, this, 0, nullptr));
-        return thread_ ? ERROR_SUCCESS : ::GetLastError();
+        if (thread_) return ERROR_SUCCESS;
+        const DWORD threadError = ::GetLastError();
+        // The instance goes too, so that the name is free for the next try.
+        slots_.clear();
+        return threadError;
     }
 
     HANDLE TokenOf(ConnectionId id) const {
@@ -122,6 +155,7 @@ public:
     }
 
     void Stop() {
+        stopping_ = true;
         if (thread_) {
             ::SetEvent(stop_.Get());
             ::WaitForSingleObject(thread_.Get(), INFINITE);
@@ -149,6 +183,23 @@ private:
         // The client came between creating the instance and listening on it:
         // no I/O ran, so there is no overlapped result to ask for.
         bool connectedAtOnce = false;
+
+        // The same instance, as a new one before it listens.
+        void Reset() {
+            ::ResetEvent(event.Get());
+            overlapped = OVERLAPPED{};
+            overlapped.hEvent = event.Get();
+            state = State::Listening;
+            buffer.clear();
+            used = 0;
+            id = 0;
+            spoke = false;
+            user.clear();
+            token.Reset();
+            sendAt = 0;
+            failed = false;
+            connectedAtOnce = false;
+        }
     };
 
     static DWORD WINAPI Main(void* self) {
@@ -172,24 +223,39 @@ private:
         if (!slot->pipe) return ::GetLastError();
         slot->event.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!slot->event) return ::GetLastError();
-        slot->overlapped.hEvent = slot->event.Get();
-        if (!::ConnectNamedPipe(slot->pipe.Get(), &slot->overlapped)) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_PIPE_CONNECTED) {
-                slot->connectedAtOnce = true;
-                ::SetEvent(slot->event.Get());
-            } else if (error != ERROR_IO_PENDING) {
-                return error;
-            }
-        }
+        const DWORD error = Listen(*slot);
+        if (error != ERROR_SUCCESS) return error;
         slots_.push_back(std::move(slot));
         return ERROR_SUCCESS;
     }
 
-    std::size_t Listeners() const {
-        return static_cast<std::size_t>(
-            std::count_if(slots_.begin(), slots_.end(),
-                          [](const std::unique_ptr<Slot>& slot) { return slot->state == Slot::State::Listening; }));
+    // Listens on an instance no client is connected to. A client that came
+    // and went before the call (ERROR_NO_DATA) leaves the instance to be
+    // disconnected and listened on again; one that came and stays is taken.
+    static DWORD Listen(Slot& slot) {
+        for (int attempt = 0; attempt < kListenAttempts; ++attempt) {
+            slot.Reset();
+            if (::ConnectNamedPipe(slot.pipe.Get(), &slot.overlapped)) return ERROR_SUCCESS;
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_IO_PENDING) return ERROR_SUCCESS;
+            if (error == ERROR_PIPE_CONNECTED) {
+                slot.connectedAtOnce = true;
+                ::SetEvent(slot.event.Get());
+                return ERROR_SUCCESS;
+            }
+            if (error != ERROR_NO_DATA) return error;
+            ::DisconnectNamedPipe(slot.pipe.Get());
+        }
+        return ERROR_NO_DATA;
+    }
+
+    // The instances listening, but for the one at besides (none by default).
+    std::size_t Listeners(std::size_t besides = SIZE_MAX) const {
+        std::size_t listening = 0;
+        for (std::size_t index = 0; index < slots_.size(); ++index) {
+            if (index != besides && slots_[index]->state == Slot::State::Listening) ++listening;
+        }
+        return listening;
     }
 
     // Closes the connections that sent no whole first message in time.
@@ -248,12 +314,17 @@ private:
 
     void Run() {
         for (;;) {
+            bool listenersShort = false;
             while (Listeners() < kGuardPipeListeners &&
                    slots_.size() < admission_.Limits().total + kGuardPipeListeners) {
-                if (AddListener(false) != ERROR_SUCCESS) break;
+                if (AddListener(false) != ERROR_SUCCESS) {
+                    listenersShort = true;
+                    break;
+                }
             }
             CloseSilent();
-            const DWORD timeout = std::min(SendDueAnswers(), UntilNextDeadline());
+            DWORD timeout = std::min(SendDueAnswers(), UntilNextDeadline());
+            if (listenersShort) timeout = std::min(timeout, kListenerRetryMs);
             std::vector<HANDLE> waits{stop_.Get()};
             for (const auto& slot : slots_) waits.push_back(slot->event.Get());
             const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
@@ -361,17 +432,23 @@ private:
         ::SetEvent(slot.event.Get());
     }
 
+    // Ends a slot's connection. While fewer instances listen than wanted,
+    // the same instance listens again rather than being closed: the name
+    // never goes without an instance of ours, even for a moment.
     void Close(std::size_t index) {
-        std::unique_ptr<Slot> slot = std::move(slots_[index]);
-        slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(index));
+        Slot& slot = *slots_[index];
         // Cancelled and waited for, so that no I/O writes into a freed buffer.
-        if (::CancelIoEx(slot->pipe.Get(), &slot->overlapped) || ::GetLastError() != ERROR_NOT_FOUND) {
+        if (::CancelIoEx(slot.pipe.Get(), &slot.overlapped) || ::GetLastError() != ERROR_NOT_FOUND) {
             DWORD ignored = 0;
-            ::GetOverlappedResult(slot->pipe.Get(), &slot->overlapped, &ignored, TRUE);
+            ::GetOverlappedResult(slot.pipe.Get(), &slot.overlapped, &ignored, TRUE);
         }
-        ::DisconnectNamedPipe(slot->pipe.Get());
-        if (slot->id != 0) admission_.Closed(slot->id);
-        if (slot->spoke && callbacks_.disconnected) callbacks_.disconnected(slot->id);
+        ::DisconnectNamedPipe(slot.pipe.Get());
+        const ConnectionId id = slot.id;
+        const bool spoke = slot.spoke;
+        if (id != 0) admission_.Closed(id);
+        const bool reused = !stopping_ && Listeners(index) < kGuardPipeListeners && Listen(slot) == ERROR_SUCCESS;
+        if (!reused) slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(index));
+        if (spoke && callbacks_.disconnected) callbacks_.disconnected(id);
     }
 
     std::wstring name_;
@@ -382,6 +459,7 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     PipeAdmission admission_;
     ConnectionId nextId_ = 1;
+    std::atomic<bool> stopping_{false};
 };
 
 GuardPipeServer::GuardPipeServer(std::wstring pipeName, Callbacks callbacks, PipeLimits limits)

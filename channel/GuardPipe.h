@@ -1,7 +1,8 @@
 #pragma once
 // The named pipe between the window copies and the guard: a server that
-// keeps one instance listening and serves every connection from one thread
-// with overlapped I/O, and the client a window copy uses. Messages are whole
+// keeps kGuardPipeListeners instances listening, whatever its clients do,
+// and serves every connection from one thread with overlapped I/O, and the
+// client a window copy uses. Messages are whole
 // pipe messages of the format in GuardMessage.h; this layer only moves them.
 #include <windows.h>
 
@@ -18,7 +19,20 @@
 namespace vaultmere {
 
 constexpr wchar_t kGuardServiceName[] = L"VaultmereGuard";
-constexpr wchar_t kGuardPipeName[] = L"\\\\.\\pipe\\VaultmereGuard";
+// Where the system has named-pipe secure prefixes (Windows 10 1709, build
+// 16299, and later), only administrators and the system may create a pipe
+// whose name starts with this one: no user can take the guard's name.
+constexpr wchar_t kProtectedGuardPipeName[] = L"\\\\.\\pipe\\ProtectedPrefix\\Administrators\\VaultmereGuard";
+// Older systems treat that prefix as any other name: there the guard keeps
+// its plain name, guarded by the first-instance flag and the clients' check
+// of the serving process.
+constexpr wchar_t kPlainGuardPipeName[] = L"\\\\.\\pipe\\VaultmereGuard";
+constexpr unsigned long kFirstBuildWithPipePrefixes = 16299;
+// The guard's pipe on this system, the same for the guard and every client:
+// chosen by the system's build as the kernel reports it, which no user's
+// compatibility setting changes.
+std::wstring GuardPipeName();
+std::wstring GuardPipeNameForBuild(unsigned long build);
 // The system and administrators have full access; interactive users may
 // read, write data and attributes, but not create instances of their own.
 constexpr wchar_t kGuardPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018B;;;IU)";

@@ -54,13 +54,13 @@ bool GuardEvents::Report(WORD type, DWORD id, std::initializer_list<std::wstring
                           nullptr) != FALSE;
 }
 
-bool GuardEvents::PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD retrySeconds) {
+bool GuardEvents::PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD error) {
     return Report(EVENTLOG_WARNING_TYPE, MSG_PIPE_TAKEN,
-                  {pipeName, ProcessText(holder), std::to_wstring(retrySeconds)});
+                  {pipeName, ProcessText(holder), L"error " + std::to_wstring(error)});
 }
 
-bool GuardEvents::PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder) {
-    return Report(EVENTLOG_ERROR_TYPE, MSG_PIPE_TAKEN_GAVE_UP, {pipeName, ProcessText(holder)});
+bool GuardEvents::PipeServed(const std::wstring& pipeName) {
+    return Report(EVENTLOG_INFORMATION_TYPE, MSG_PIPE_SERVED, {pipeName});
 }
 
 bool GuardEvents::PasswordUnreadable(long error) {

@@ -18,10 +18,11 @@ public:
     // A wrong password from the user with this SID (as text); false when
     // the entry could not be written.
     bool WrongPassword(const std::wstring& user);
-    // Another process serves the guard's pipe: holder is its id, 0 when
-    // unknown. While retrying for retrySeconds, or having given up.
-    bool PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD retrySeconds);
-    bool PipeTakenGaveUp(const std::wstring& pipeName, DWORD holder);
+    // The guard's pipe could not be made: another process serves its name
+    // (holder is that process's id, 0 when unknown), or error says why.
+    // Once, when the guard starts trying again; PipeServed once it serves.
+    bool PipeTaken(const std::wstring& pipeName, DWORD holder, DWORD error);
+    bool PipeServed(const std::wstring& pipeName);
     // The stored password could not be read: the Win32 error.
     bool PasswordUnreadable(long error);
     // The locker refused a folder; from any thread.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "locker/ItemPath.h"
+#include "store/HandOverRecord.h"
 #include "store/Registry.h"
 #include "store/RelockStore.h"
 
@@ -74,9 +75,13 @@ std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
 
 GuardService::GuardService()
     : ServiceBase(kGuardServiceName),
+      locker_([this](HANDLE folder, const std::wstring& name) {
+          UniqueHandle file = taken_.Take(folder, name);
+          return file ? std::move(file) : OpenFileLocked(folder, name);
+      }),
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
       keeper_(locker_, store_, gate_),
-      server_(kGuardPipeName, GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
+      server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                              std::lock_guard<std::mutex> hold(lock_);
                                                              keeper_.Connect(connection, user);
                                                              DWORD session = 0;
@@ -104,33 +109,49 @@ GuardService::GuardService()
 
 GuardService::~GuardService() = default;
 
+bool GuardService::StartThread(UniqueHandle& thread, LPTHREAD_START_ROUTINE work) {
+    thread.Reset(::CreateThread(nullptr, 0, work, this, 0, nullptr));
+    return thread.IsValid();
+}
+
 DWORD GuardService::OnStart() {
-    // The pipe is the guard's before it runs: a name someone else serves is
-    // waited for a while, then the start fails, so that the service stops
-    // with an error and the recovery actions apply.
-    DWORD holder = 0;
-    DWORD error = server_.Start(&holder);
-    for (DWORD attempt = 1; error == ERROR_ALREADY_EXISTS && attempt <= kPipeTakenRetries; ++attempt) {
-        // Nothing to do when the entry cannot be written; the start is refused all the same.
-        if (attempt == 1) events_.PipeTaken(kGuardPipeName, holder, kPipeTakenRetries * kPipeTakenPauseMs / 1000);
-        ReportStatus(SERVICE_START_PENDING, NO_ERROR, kPipeTakenPauseMs * 2);
-        ::Sleep(kPipeTakenPauseMs);
-        error = server_.Start(&holder);
-    }
-    if (error == ERROR_ALREADY_EXISTS) events_.PipeTakenGaveUp(kGuardPipeName, holder);
-    if (error != ERROR_SUCCESS) return error;
+    // What a guard replaced by an update handed over is ours before anything
+    // is locked: the locker takes those files in place of opening them again.
+    taken_.TakeFromHolder();
     notices_ = std::make_unique<VolumeNotices>(StatusHandle(), DEVICE_NOTIFY_SERVICE_HANDLE);
-    // Running at once: items on the network may take long to answer at boot.
-    starter_.Reset(::CreateThread(nullptr, 0, &GuardService::LockInBackground, this, 0, nullptr));
-    if (!starter_) {
-        error = ::GetLastError();
-        server_.Stop();
-        return error;
-    }
-    relockStop_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (relockStop_) relocker_.Reset(::CreateThread(nullptr, 0, &GuardService::RelockWhenDue, this, 0, nullptr));
+    stopping_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // The locks come first, whatever becomes of the pipe; on a thread of
+    // their own, since items on the network may take long to answer at boot.
+    if (!stopping_ || !StartThread(starter_, &GuardService::LockInBackground)) return ::GetLastError();
     // Without it nothing locks itself again by time; the locks hold.
+    StartThread(relocker_, &GuardService::RelockWhenDue);
+    // The pipe is the guard's before it reports running wherever it can be.
+    // A name another process serves, or a pipe that cannot be made, is tried
+    // again in the background: no window reaches the guard meanwhile, but
+    // nothing waits for it.
+    DWORD holder = 0;
+    const DWORD error = server_.Start(&holder);
+    if (error != ERROR_SUCCESS) {
+        // Nothing to do when the entry cannot be written; the retries go on.
+        events_.PipeTaken(GuardPipeName(), holder, error);
+        StartThread(pipeRetrier_, &GuardService::ServePipeWhenFree);
+    }
     return NO_ERROR;
+}
+
+DWORD WINAPI GuardService::ServePipeWhenFree(void* self) {
+    auto& service = *static_cast<GuardService*>(self);
+    return RunGuarded(
+        L"the pipe's retries", AfterEscape::EndProcess, DWORD{0},
+        [&service] {
+            while (::WaitForSingleObject(service.stopping_.Get(), kPipeRetryMs) == WAIT_TIMEOUT) {
+                if (service.server_.Start() != ERROR_SUCCESS) continue;
+                service.events_.PipeServed(GuardPipeName());
+                break;
+            }
+            return DWORD{0};
+        },
+        &GuardEvents::UnexpectedError);
 }
 
 DWORD WINAPI GuardService::RelockWhenDue(void* self) {
@@ -140,7 +161,7 @@ DWORD WINAPI GuardService::RelockWhenDue(void* self) {
     return RunGuarded(
         L"the relock by time", AfterEscape::EndProcess, DWORD{0},
         [&service] {
-            while (::WaitForSingleObject(service.relockStop_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
+            while (::WaitForSingleObject(service.stopping_.Get(), kRelockCheckMs) == WAIT_TIMEOUT) {
                 std::lock_guard<std::mutex> hold(service.lock_);
                 service.keeper_.RelockDue();
             }
@@ -175,21 +196,34 @@ DWORD GuardService::LockStored() {
     }
     const DWORD watching = service.watch_.Start();
     service.policyWatch_.Start();
+    // What a replaced guard handed over and the locker did not take (items
+    // gone from the list meanwhile) is let go once everything is locked.
+    const ULONGLONG giveUp = ::GetTickCount64() + kTakenFilesWaitMs;
+    while (!taken_.Empty() && !locker_.Settled() && ::GetTickCount64() < giveUp &&
+           ::WaitForSingleObject(stopping_.Get(), 50) == WAIT_TIMEOUT) {
+    }
+    taken_.Clear();
     return watching;
 }
 
 void GuardService::OnStop() {
-    if (starter_) ::WaitForSingleObject(starter_.Get(), INFINITE);
-    if (relocker_) {
-        ::SetEvent(relockStop_.Get());
-        ::WaitForSingleObject(relocker_.Get(), INFINITE);
+    // Setup asked for a hand-over (an update): the files stay shut, kept by
+    // a holder, until the next guard takes them. Any other stop, an
+    // administrator's or an uninstall's, lets everything go.
+    const bool handOver = TakeHandOverRequest(::GetCurrentProcessId());
+    ::SetEvent(stopping_.Get());
+    for (const UniqueHandle* thread : {&starter_, &relocker_, &pipeRetrier_}) {
+        if (*thread) ::WaitForSingleObject(thread->Get(), INFINITE);
     }
     watch_.Stop();
     policyWatch_.Stop();
     server_.Stop();
     std::lock_guard<std::mutex> hold(lock_);
     if (notices_) notices_->Clear();
+    // Without a holder the files are let go as at any other stop.
+    if (handOver) HandOverToHolder(locker_);
     keeper_.ReleaseAll();
+    taken_.Clear();
 }
 
 void GuardService::WatchVolumes(bool onlyNew) {

@@ -10,6 +10,7 @@
 #include "common/UniqueHandle.h"
 #include "guard/GuardEvents.h"
 #include "guard/GuardItemGate.h"
+#include "guard/HandOver.h"
 #include "guard/ListKeeper.h"
 #include "guard/ServiceBase.h"
 #include "guard/StoreWatch.h"
@@ -45,6 +46,10 @@ private:
     DWORD LockStored();
     // Locks again, every few seconds, the unlocked items whose time is up.
     static DWORD WINAPI RelockWhenDue(void* self);
+    // Tries the pipe again every second until it is the guard's.
+    static DWORD WINAPI ServePipeWhenFree(void* self);
+    // Starts a thread of the guard's; false (nothing started) when it cannot.
+    bool StartThread(UniqueHandle& thread, LPTHREAD_START_ROUTINE work);
     PipeAnswer Answer(ConnectionId connection, const Bytes& message);
     // The stored list changed and has been quiet since: what it holds now
     // is locked, what it no longer holds let go.
@@ -55,6 +60,8 @@ private:
     // onlyNew, only items on no volume registered yet are looked at.
     void WatchVolumes(bool onlyNew);
 
+    // Declared before the locker, whose opens look here first.
+    TakenFiles taken_;
     FileLocker locker_;
     RegistryListStore store_;
     GuardItemGate gate_;
@@ -64,16 +71,18 @@ private:
     StoreWatch watch_;
     StoreWatch policyWatch_;
     UniqueHandle starter_;
-    UniqueHandle relockStop_;
+    // Set at the stop: the threads that wait on it end.
+    UniqueHandle stopping_;
     UniqueHandle relocker_;
+    UniqueHandle pipeRetrier_;
     std::unique_ptr<VolumeNotices> notices_;
     // Until when reading the lists also looks for the volumes of items on
     // no volume registered: a minute after a volume arrived.
     static constexpr ULONGLONG kLookForVolumesMs = 60000;
-    // How often and how far apart the pipe is tried again while another
-    // process serves its name.
-    static constexpr DWORD kPipeTakenRetries = 10;
-    static constexpr DWORD kPipeTakenPauseMs = 1000;
+    // How often the pipe is tried again while it cannot be made.
+    static constexpr DWORD kPipeRetryMs = 1000;
+    // How long the files a holder kept wait for the locker to take them.
+    static constexpr DWORD kTakenFilesWaitMs = 60000;
     ULONGLONG lookForVolumesUntil_ = 0;
     // The keeper and the notices are used from the pipe's thread, the start
     // thread, the watches' threads and the service manager's (device events,

@@ -281,6 +281,19 @@ LockerReport FileLocker::Report() const {
     return core_->state.Report();
 }
 
+std::vector<std::uint32_t> FileLocker::DuplicateHeldFiles(HANDLE process) const {
+    std::vector<std::uint32_t> values;
+    std::lock_guard<SlimLock> lock(core_->mutex);
+    core_->state.ForEachHeldFile([&](HANDLE file) {
+        HANDLE copy = nullptr;
+        // A file that cannot be duplicated is left out; it is let go with the rest.
+        if (::DuplicateHandle(::GetCurrentProcess(), file, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            values.push_back(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(copy)));
+        }
+    });
+    return values;
+}
+
 bool FileLocker::Settled() const {
     std::lock_guard<SlimLock> lock(core_->mutex);
     for (const auto& lane : core_->lanes) {

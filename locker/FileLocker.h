@@ -14,6 +14,7 @@
 // never waiting on a disk; FolderLane, the listing, opening and watching,
 // one lane (thread) per drive or share, outside the mutex; and this class,
 // which parses an item once where it comes in and hands work between them.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,6 +50,11 @@ public:
     // Told of each folder the rule refuses, on a lane's thread, outside the
     // locker's lock. Set before anything is locked.
     void OnRefused(std::function<void(const std::wstring& folder)> notice);
+
+    // Duplicates every file handle held into process, for a process that
+    // keeps the files shut while this one ends (the guard's hand-over):
+    // the handles' values there. Nothing is let go or taken meanwhile.
+    std::vector<std::uint32_t> DuplicateHeldFiles(HANDLE process) const;
 
     LockerReport Report() const;
     // Every lock asked for has been worked through: listed, opened and its

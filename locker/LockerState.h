@@ -119,6 +119,14 @@ public:
     };
     Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
     void ReleaseAll(std::vector<UniqueHandle>& released);
+    // Calls each with every file handle held; they stay open while the
+    // caller holds the mutex.
+    template <typename Each>
+    void ForEachHeldFile(Each each) const {
+        for (const auto& folder : folders_) {
+            for (const auto& held : folder.second.held) each(held.second.file.Get());
+        }
+    }
     std::vector<ItemStatus> Status(const std::vector<std::wstring>& keys) const;
     LockerReport Report() const;
     // Every lock asked for has been listed and its folder watched, or found

@@ -33,5 +33,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
+# A mirror caught mid-sync fails one index now and then: tried again, and
+# then the install goes on with the indexes that did come (it fails by
+# itself when a package is really not to be had).
+for attempt in 1 2 3; do
+  $SUDO apt-get update -q && break
+  echo "apt-get update failed (attempt $attempt)" >&2
+  sleep 5
+done
 $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"

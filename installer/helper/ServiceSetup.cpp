@@ -2,6 +2,7 @@
 
 #include "common/UniqueHandle.h"
 #include "installer/helper/ProgramCopies.h"
+#include "store/HandOverRecord.h"
 
 namespace vaultmere {
 
@@ -211,6 +212,15 @@ DWORD StopServiceAndWait(const std::wstring& name) {
                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         return ::GetLastError();
     return StopAndWait(service.Get());
+}
+
+DWORD StopServiceForUpdate(const std::wstring& name) {
+    DWORD error = NO_ERROR;
+    UniqueServiceHandle service = OpenNamedService(name, SERVICE_QUERY_STATUS, error);
+    SERVICE_STATUS_PROCESS status{};
+    // A guard that cannot be asked is stopped all the same: it lets go as at any stop.
+    if (service && QueryStatus(service.Get(), status) && status.dwProcessId != 0) AskForHandOver(status.dwProcessId);
+    return StopServiceAndWait(name);
 }
 
 DWORD RemoveService(const std::wstring& name) {

@@ -38,6 +38,11 @@ DWORD StartServiceAndWait(const std::wstring& name);
 // service of that name can be registered until that program lets go.
 DWORD StopServiceAndWait(const std::wstring& name);
 
+// Stops the service for an update: the running guard is asked first to hand
+// its locks to a holder as it stops, which the guard that follows takes
+// them from, so that nothing is free in between. As StopServiceAndWait.
+DWORD StopServiceForUpdate(const std::wstring& name);
+
 // Stops the service as above and deletes it. ERROR_SERVICE_DOES_NOT_EXIST
 // when there was none; ERROR_SERVICE_MARKED_FOR_DELETE when it is stopped and
 // deleted but stays registered while another program has it open (until

@@ -5,6 +5,8 @@
 //   setuphelper service-register NAME DISPLAY-NAME DESCRIPTION PROGRAM
 //   setuphelper service-start NAME
 //   setuphelper service-stop NAME
+//   setuphelper service-handover NAME  (stopped for an update: its locks
+//       kept by a holder until the guard started next takes them)
 //   setuphelper service-remove NAME
 //   setuphelper service-recover NAME   (its restart actions given back)
 //       exit 0 done, else the Win32 error of the step that failed
@@ -64,6 +66,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return static_cast<int>(vaultmere::RegisterService({words[2], words[3], words[4], words[5]}));
     if (command == L"service-start") return static_cast<int>(vaultmere::StartServiceAndWait(words[2]));
     if (command == L"service-stop") return static_cast<int>(vaultmere::StopServiceAndWait(words[2]));
+    if (command == L"service-handover") return static_cast<int>(vaultmere::StopServiceForUpdate(words[2]));
     if (command == L"service-remove") return static_cast<int>(vaultmere::RemoveService(words[2]));
     if (command == L"task-register" && words.size() == 4)
         return static_cast<int>(vaultmere::RegisterLogonTask(words[2], words[3]));

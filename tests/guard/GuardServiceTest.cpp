@@ -28,7 +28,7 @@ protected:
                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                         binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         ASSERT_TRUE(service_ && ::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
-        ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(kGuardPipeName, 100) != FALSE; }, 10000));
+        ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(GuardPipeName().c_str(), 100) != FALSE; }, 10000));
     }
     void TearDown() override {
         SERVICE_STATUS status{};
@@ -172,7 +172,7 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
     // The next attempt, sent on a raw connection of its own, waits a second;
     // another connection is answered meanwhile.
     UniqueHandle held(
-        ::CreateFileW(kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ::CreateFileW(GuardPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD bytes = PIPE_READMODE_MESSAGE;
     ASSERT_TRUE(held && ::SetNamedPipeHandleState(held.Get(), &bytes, nullptr, nullptr));
     const Bytes attempt = EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::Authenticate, L"guess"));
@@ -214,7 +214,7 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
                                   reinterpret_cast<DWORD_PTR>(inserts[1].c_str()),
                                   reinterpret_cast<DWORD_PTR>(inserts[2].c_str())};
     for (const auto& [id, count] : {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3},
-                                    {MSG_PIPE_TAKEN_GAVE_UP, 2},
+                                    {MSG_PIPE_SERVED, 1},
                                     {MSG_PASSWORD_UNREADABLE, 1},
                                     {MSG_FOLDER_REFUSED, 1},
                                     {MSG_UNEXPECTED_ERROR, 1}}) {

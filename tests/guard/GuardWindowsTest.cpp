@@ -30,7 +30,7 @@ public:
               while (running_) {
                   for (vaultmere::UniqueHandle& pipe : held) {
                       if (pipe && ::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, nullptr, nullptr)) continue;
-                      pipe.Reset(::CreateFileW(vaultmere::kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                      pipe.Reset(::CreateFileW(vaultmere::GuardPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                                OPEN_EXISTING, 0, nullptr));
                   }
                   ::Sleep(20);
@@ -167,7 +167,7 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     // The live pipe carries the guard's descriptor.
     {
         vaultmere::UniqueHandle pipe(
-            ::CreateFileW(vaultmere::kGuardPipeName, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ::CreateFileW(vaultmere::GuardPipeName().c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(pipe) << ::GetLastError();
         vaultmere::UniqueLocalMemory descriptor;
         ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
@@ -265,7 +265,7 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     ASSERT_TRUE(WaitUntil([&] { return Locked(); }, 5000));
     // The folder with its subfolders, from the stored list.
     EXPECT_TRUE(WaitUntil(treeLocked, 5000));
-    ASSERT_TRUE(::WaitNamedPipeW(vaultmere::kGuardPipeName, 5000));
+    ASSERT_TRUE(::WaitNamedPipeW(vaultmere::GuardPipeName().c_str(), 5000));
     // The restarted guard lists the items in their stored order again.
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -282,7 +282,7 @@ TEST_F(GuardWindowsTest, WithTheGuardStoppedAPipeUnderItsNameIsSentNothing) {
     // Instances of an impostor's pipe, each taking one connection attempt.
     std::vector<vaultmere::UniqueHandle> impostor;
     for (int i = 0; i < 40; ++i) {
-        impostor.emplace_back(::CreateNamedPipeW(vaultmere::kGuardPipeName, PIPE_ACCESS_DUPLEX,
+        impostor.emplace_back(::CreateNamedPipeW(vaultmere::GuardPipeName().c_str(), PIPE_ACCESS_DUPLEX,
                                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT,
                                                  PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
         ASSERT_TRUE(impostor.back()) << ::GetLastError();

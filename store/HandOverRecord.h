@@ -1,0 +1,37 @@
+#pragma once
+// What a guard that is being replaced leaves for the guard that follows:
+// asked by setup to hand its locks over, it gives duplicates of its file
+// handles to a holder process and records here which process holds which
+// handles. The record lies in the guard service's own key, which only the
+// system and administrators may write, and goes when the service does.
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace vaultmere {
+
+constexpr wchar_t kHandOverKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\VaultmereGuard\\HandOver";
+
+// Setup, before it stops the guard for an update: the guard running as
+// guardProcess hands its locks over when it is stopped. A Win32 code.
+LONG AskForHandOver(DWORD guardProcess);
+// The guard, as it stops: whether it was asked to hand over, as the process
+// it is. The request is taken away either way, so that the next stop, an
+// administrator's, lets everything go.
+bool TakeHandOverRequest(DWORD ownProcess);
+
+struct HolderRecord {
+    DWORD process = 0;  // 0: none
+    std::vector<std::uint32_t> handles;
+};
+LONG WriteHolderRecord(const HolderRecord& record);
+// Reads the record and deletes it: it is taken once.
+HolderRecord TakeHolderRecord();
+
+// The handle values as the record keeps them, and back; bytes that are not
+// whole values are left out.
+std::vector<unsigned char> EncodeHandleValues(const std::vector<std::uint32_t>& handles);
+std::vector<std::uint32_t> DecodeHandleValues(const std::vector<unsigned char>& bytes);
+
+}  // namespace vaultmere
