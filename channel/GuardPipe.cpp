@@ -88,8 +88,7 @@ bool IdentifyClient(HANDLE pipe, std::wstring& user, UniqueHandle& token) {
 // The system's build number as the kernel has it; 0 when it cannot be read.
 unsigned long SystemBuild() {
     using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const auto getVersion =
-        SystemFunction<RtlGetVersionFunction>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    const auto getVersion = SystemFunction<RtlGetVersionFunction>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof version;
     return getVersion && getVersion(&version) == 0 ? version.dwBuildNumber : 0;

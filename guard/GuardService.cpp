@@ -82,20 +82,20 @@ GuardService::GuardService()
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
       keeper_(locker_, store_, gate_),
       server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
-                                                             std::lock_guard<std::mutex> hold(lock_);
-                                                             keeper_.Connect(connection, user);
-                                                             DWORD session = 0;
-                                                             if (SessionOf(server_.ClientToken(connection), session)) {
-                                                                 keeper_.SetSession(connection, session);
-                                                             }
-                                                         },
-                                                         [this](ConnectionId connection, const Bytes& message) {
-                                                             return Answer(connection, message);
-                                                         },
-                                                         [this](ConnectionId connection) {
-                                                             std::lock_guard<std::mutex> hold(lock_);
-                                                             keeper_.Disconnect(connection);
-                                                         }}),
+                                                              std::lock_guard<std::mutex> hold(lock_);
+                                                              keeper_.Connect(connection, user);
+                                                              DWORD session = 0;
+                                                              if (SessionOf(server_.ClientToken(connection), session)) {
+                                                                  keeper_.SetSession(connection, session);
+                                                              }
+                                                          },
+                                                          [this](ConnectionId connection, const Bytes& message) {
+                                                              return Answer(connection, message);
+                                                          },
+                                                          [this](ConnectionId connection) {
+                                                              std::lock_guard<std::mutex> hold(lock_);
+                                                              keeper_.Disconnect(connection);
+                                                          }}),
       // Keys made anew get their descriptor at once; the list waits until
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,

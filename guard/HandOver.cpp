@@ -91,11 +91,11 @@ std::size_t TakenFiles::TakeFromHolder() {
     const HolderRecord record = TakeHolderRecord();
     const std::wstring holderFile = HolderFile();
     std::size_t taken = 0;
-    const UniqueHandle holder(record.process == 0
-                                  ? nullptr
-                                  : ::OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION |
-                                                      PROCESS_TERMINATE | SYNCHRONIZE,
-                                                  FALSE, record.process));
+    const UniqueHandle holder(
+        record.process == 0
+            ? nullptr
+            : ::OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                            FALSE, record.process));
     if (holder && IsOurHolder(holder.Get(), holderFile)) {
         std::lock_guard<std::mutex> hold(lock_);
         for (const std::uint32_t value : record.handles) {

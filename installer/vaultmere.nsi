@@ -310,12 +310,14 @@ Function RegisterLogonStart
 FunctionEnd
 
 ; Stops the guard service, if there is one, and waits until its process has
-; ended, so that its program file can be replaced. Sets $GuardFound to the
+; ended, so that its program file can be replaced. The guard hands its locks
+; to a holder as it stops, and the guard started after the update takes
+; them: the folders stay locked all through. Sets $GuardFound to the
 ; helper's answer; stops setup, having changed nothing, when the service is
 ; marked for deletion or does not stop.
 Function StopGuard
   Call ExtractHelper
-  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-stop "${GUARD_SERVICE}"'
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" service-handover "${GUARD_SERVICE}"'
   Pop $GuardFound
   ${If} $GuardFound == ${ERROR_SERVICE_MARKED_FOR_DELETE}
     DetailPrint "${MARKED_FOR_DELETE_TEXT}"
@@ -567,9 +569,13 @@ Section "Uninstall"
     Abort "The ${GUARD_DISPLAY_NAME} service could not be removed."
   ${EndIf}
 
-  ; Whatever still holds a program file, it goes at the next restart.
+  ; A holder an update left (its guard never came back) ends with the
+  ; guard; whatever still holds a program file goes at the next restart.
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" end "$INSTDIR\VaultmereHold.exe"'
+  Pop $0
   Delete /REBOOTOK "$INSTDIR\${PROGRAM_FILE}"
   Delete /REBOOTOK "$INSTDIR\${GUARD_FILE}"
+  Delete /REBOOTOK "$INSTDIR\VaultmereHold.exe"
   Delete "$INSTDIR\${UNINSTALLER_FILE}"
   StrCpy $0 $INSTDIR
   Call un.DeleteAsideFiles

@@ -31,9 +31,9 @@ bool TakeHandOverRequest(DWORD ownProcess) {
 
 LONG WriteHolderRecord(const HolderRecord& record) {
     // The handles first: a holder named is one whose handles are known.
-    const Registry::RegistryStatus handles = Registry::SetRegistryValue(
-        HKEY_LOCAL_MACHINE, kHandOverKeyPath, kHandlesValue,
-        Registry::RegistryValue::FromBytes(EncodeHandleValues(record.handles)));
+    const Registry::RegistryStatus handles =
+        Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, kHandOverKeyPath, kHandlesValue,
+                                   Registry::RegistryValue::FromBytes(EncodeHandleValues(record.handles)));
     if (!handles) return handles.code;
     return Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, kHandOverKeyPath, kHolderValue,
                                       Registry::RegistryValue::FromNumber(static_cast<std::int32_t>(record.process)))

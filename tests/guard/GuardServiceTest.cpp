@@ -190,6 +190,29 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
     EXPECT_EQ(wrong, DecodeGuardMessage(answer.data(), bytes).value_or(GuardMessage()));
 }
 
+TEST_F(GuardServiceTest, ConnectionsClosedAsSoonAsMadeLeaveTheGuardAnsweringNewOnes) {
+    std::atomic<bool> flooding{true};
+    std::vector<std::thread> flood;
+    for (int i = 0; i < 4; ++i) {
+        flood.emplace_back([&flooding] {
+            while (flooding) {
+                const UniqueHandle pipe(::CreateFileW(GuardPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr));
+            }
+        });
+    }
+    int answered = 0;
+    for (int i = 0; i < 40; ++i) {
+        GuardConnection window;
+        answered += Ask(window, GuardMessageKind::ReadLists) == GuardMessage::Refusal(GuardRefusal::NotAuthenticated);
+    }
+    flooding = false;
+    for (std::thread& thread : flood) thread.join();
+    EXPECT_EQ(40, answered) << "windows were not answered during the flood";
+    GuardConnection window;
+    EXPECT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"secret")) << "after the flood";
+}
+
 TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     const std::wstring sid = L"S-1-5-32-544";  // the Administrators group: named on every system
     const std::wstring name = GuardEvents::AccountName(sid);

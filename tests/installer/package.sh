@@ -2,7 +2,8 @@
 # The Windows Installer package under Wine, with the setup round trip's
 # helpers: a failed install rolled back; installed silently, an older package
 # starts the guard, which locks the stored list, and registers the logon
-# task; this package upgrades it keeping the list; the older one is refused
+# task; repaired, it leaves the guard running and the folder shut to a
+# reader trying it all the while; this package upgrades it keeping the list; the older one is refused
 # over it, and so is the setup program; removed silently, nothing is left and
 # nothing locked, the list and password kept; over setup's installation the
 # package is refused; with REMOVESETTINGS=1 the list goes too.
@@ -71,6 +72,13 @@ store_item "$item"
 msi i "$older_msi" || fail "installing the older package exited with $?"
 check_package 1.0.0.0 "$older_code"
 wait_until 20 is_locked "$folder/notes.txt" || fail "the guard did not lock the stored folder"
+
+echo "== repaired, as any user may: the guard runs on and the folder never opens"
+guard_before="$(installed_copies VaultmereGuard.exe)"
+watch_start "$folder/notes.txt"
+msi i "$older_msi" REINSTALL=ALL REINSTALLMODE=omus || fail "the repair exited with $?"
+watch_stopped || fail "the stored folder opened during the repair"
+[ "$guard_before" = "$(installed_copies VaultmereGuard.exe)" ] || fail "the repair stopped the guard"
 
 echo "== upgraded: the list kept; the older package and the setup program refused over it"
 guard_before="$(installed_copies VaultmereGuard.exe)"

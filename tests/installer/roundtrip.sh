@@ -100,6 +100,23 @@ is_free() {
   open_from_outside "$1"
 }
 
+# watch_start FILE: a reader tries to open the locked FILE every 2 ms until
+# watch_stopped, which fails when it ever opened it; what it saw in
+# $work/watch.out.
+watch_start() {
+  rm -f "$work/watch.stop" "$work/watch.out"
+  wine "$outsider_exe" --watch "$(windows_path "$1")" "$(windows_path "$work/watch.stop")" \
+    "$(windows_path "$work/watch.out")" > /dev/null 2>&1 < /dev/null &
+  watcher=$!
+  wait_until 20 test -s "$work/watch.out" || fail "the reader did not start"
+}
+watch_stopped() {
+  touch "$work/watch.stop"
+  wait "$watcher"
+  echo "reader: $(cat "$work/watch.out")"
+  grep -q '^opened 0 times' "$work/watch.out"
+}
+
 # reg_query KEY [reg options]: the key's listing in $work/reg.out; fails when absent.
 reg_query() {
   wine reg query "$@" > "$work/reg.out" 2>&1 < /dev/null
@@ -385,7 +402,9 @@ first=$last_started
 wait_until 20 is_locked "$folder/notes.txt" || fail "the installed program did not relock the kept list"
 guard_before="$(installed_copies VaultmereGuard.exe)"
 guard_file_before="$(stat -c %i "$install_unix/VaultmereGuard.exe")"
+watch_start "$folder/notes.txt"
 install
+watch_stopped || fail "the stored folder opened during the update"
 wait_until 5 ended "$first" || fail "setup did not end the running program before replacing it"
 # The guard was stopped, its process gone and its file replaced; it runs again.
 for pid in $guard_before; do
