@@ -3,15 +3,20 @@
 // same way that lists and opens the same files (bare_service.cpp); requests through the pipe; the configuration window
 // opened on 1,000 items through the guard and without it; a folder added to
 // and deleted from the stored list in the registry until the guard holds and
-// lets go of its file; the guard's and
+// lets go of its file; how long a locked file is free while the guard is
+// updated or stopped; the guard's and
 // a connected window copy's CPU time while idle for M minutes. Registers
 // VaultmereGuard.exe (beside this program) as the service for the run and
 // removes it afterwards, and the bare service beside it. Prints a table; asserts nothing.
 //   guard_bench [files] [idle minutes]
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -23,6 +28,7 @@
 #include "forms/config/ConfigWindow.h"
 #include "forms/info/InfoWindow.h"
 #include "locker/FileLocker.h"
+#include "store/HandOverRecord.h"
 #include "store/Registry.h"
 #include "tests/support/ServiceState.h"
 
@@ -215,6 +221,102 @@ int wmain(int argc, wchar_t** argv) {
     }
     Row("guard: pipe request, median of 1000 (ms)", Format("%.3f", Median(requests)), "<= 1");
     Row("guard: pipe request, 99th percentile (ms)", Format("%.3f", bench::Percentile(requests, 0.99)), "<= 5");
+    {
+        // The same while 4 threads connect and close without pause.
+        std::atomic<bool> flooding{true};
+        std::atomic<long> floods{0};
+        std::vector<std::thread> flood;
+        flood.reserve(4);
+        for (int i = 0; i < 4; ++i) {
+            flood.emplace_back([&] {
+                while (flooding) {
+                    const UniqueHandle pipe(::CreateFileW(vaultmere::GuardPipeName().c_str(),
+                                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                                          nullptr));
+                    ++floods;
+                }
+            });
+        }
+        std::vector<double> flooded;
+        for (int i = 0; i < 1000; ++i) {
+            const LARGE_INTEGER start = bench::Now();
+            connection.Exchange(GuardMessage::Request(GuardMessageKind::ReadLists));
+            flooded.push_back(1000.0 * bench::Seconds(start, bench::Now()));
+        }
+        flooding = false;
+        for (std::thread& thread : flood) thread.join();
+        vaultmere::GuardConnection fresh;
+        Row("guard: connections made and closed meanwhile", std::to_string(floods.load()));
+        Row("guard: pipe request under that flood, median (ms)", Format("%.3f", Median(flooded)));
+        Row("guard: pipe request under that flood, 99th percentile (ms)",
+            Format("%.3f", bench::Percentile(flooded, 0.99)), "<= 5");
+        Row("guard: a new connection answered after the flood", ConnectAndAuthenticate(fresh) ? "yes" : "no", "yes");
+    }
+
+    // How long another program could open a locked file: a reader tries one
+    // every millisecond while the guard is stopped for an update (handing its
+    // files over) and started again, and while an administrator stops it,
+    // which frees the files at once, as meant. (After a crash the files are
+    // free until the restart 5 s later and the start timed above; Wine never
+    // restarts a service.)
+    {
+        const std::wstring watched = folder + L"\\document-000000.txt";
+        auto gap = [&watched](const std::function<void()>& act, double& firstFreeMs) {
+            std::atomic<bool> reading{true};
+            double longest = 0;
+            double first = -1;
+            const LARGE_INTEGER began = bench::Now();
+            std::thread reader([&] {
+                double freeSince = -1;
+                while (reading) {
+                    const UniqueHandle file(::CreateFileW(watched.c_str(), GENERIC_READ,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, 0, nullptr));
+                    const double now = 1000.0 * bench::Seconds(began, bench::Now());
+                    if (file) {
+                        if (freeSince < 0) freeSince = now;
+                        if (first < 0) first = now;
+                        longest = std::max(longest, now - freeSince);
+                    } else {
+                        freeSince = -1;
+                    }
+                    ::Sleep(1);
+                }
+            });
+            act();
+            reading = false;
+            reader.join();
+            firstFreeMs = first;
+            return longest;
+        };
+        auto allHeldAgain = [&] {
+            vaultmere::GuardConnection link;
+            while (!ConnectAndAuthenticate(link)) ::Sleep(10);
+            while (FilesHeld(link) < static_cast<size_t>(files)) ::Sleep(20);
+        };
+        double firstFree = 0;
+        const double update = gap(
+            [&] {
+                vaultmere::AskForHandOver(vaultmere::RunningServiceProcessId(vaultmere::kGuardServiceName));
+                service.Stop();
+                service.Start();
+                allHeldAgain();
+            },
+            firstFree);
+        double stopFreed = 0;
+        gap(
+            [&] {
+                const LARGE_INTEGER start = bench::Now();
+                service.Stop();
+                stopFreed = 1000.0 * bench::Seconds(start, bench::Now());
+                ::Sleep(200);
+            },
+            firstFree);
+        Row("gap: update (stopped with hand-over, started), longest free (ms)", Format("%.0f", update), "0");
+        Row("gap: administrator's stop -> stopped (ms)", Format("%.0f", stopFreed));
+        Row("gap: administrator's stop -> first free (ms)", Format("%.0f", firstFree), "at once");
+        service.Start();
+    }
 
     // The list changed in the registry while the guard runs: applied once
     // it has been quiet for half a second.

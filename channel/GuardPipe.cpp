@@ -324,20 +324,35 @@ private:
             CloseSilent();
             DWORD timeout = std::min(SendDueAnswers(), UntilNextDeadline());
             if (listenersShort) timeout = std::min(timeout, kListenerRetryMs);
+            // The wait names the first of the slots ready. Connections that
+            // have spoken are named before the others, so a crowd of new
+            // ones, made and closed without end, keeps no window waiting;
+            // within each, the slots are named from a place that moves on
+            // each time, so every one is served in turn.
+            const std::size_t count = slots_.size();
+            first_ = count == 0 ? 0 : (first_ + 1) % count;
+            std::vector<std::size_t> order;
+            order.reserve(count);
+            for (const bool spoke : {true, false}) {
+                for (std::size_t k = 0; k < count; ++k) {
+                    const std::size_t index = (first_ + k) % count;
+                    if (slots_[index]->spoke == spoke) order.push_back(index);
+                }
+            }
             std::vector<HANDLE> waits{stop_.Get()};
-            for (const auto& slot : slots_) waits.push_back(slot->event.Get());
+            for (const std::size_t index : order) waits.push_back(slots_[index]->event.Get());
             const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE,
                                                           timeout);
             if (result == WAIT_OBJECT_0) return;
             if (result == WAIT_TIMEOUT) continue;
-            const std::size_t index = result - WAIT_OBJECT_0 - 1;
-            if (result < WAIT_OBJECT_0 + 1 || index >= slots_.size()) {
+            const std::size_t ready = result - WAIT_OBJECT_0 - 1;
+            if (result < WAIT_OBJECT_0 + 1 || ready >= count) {
                 // Only a handle closed under the wait gets here; a short pause
                 // keeps that from spinning.
                 ::Sleep(10);
                 continue;
             }
-            Advance(index);
+            Advance(order[ready]);
         }
     }
 
@@ -458,6 +473,7 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     PipeAdmission admission_;
     ConnectionId nextId_ = 1;
+    std::size_t first_ = 0;  // the slot the next wait names first
     std::atomic<bool> stopping_{false};
 };
 

@@ -3,10 +3,10 @@
 #include "guard/GuardService.h"
 #include "guard/HandOver.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR lpCmdLine, int) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // A copy of this program started by the guard to keep its files over an update.
-    if (commandLine && std::wstring(commandLine) == vaultmere::kHolderArgument) return vaultmere::RunHolder();
+    if (lpCmdLine && std::wstring(lpCmdLine) == vaultmere::kHolderArgument) return vaultmere::RunHolder();
     vaultmere::GuardService service;
     return static_cast<int>(service.Run());
 }

@@ -2,8 +2,9 @@
 // What a guard that is being replaced leaves for the guard that follows:
 // asked by setup to hand its locks over, it gives duplicates of its file
 // handles to a holder process and records here which process holds which
-// handles. The record lies in the guard service's own key, which only the
-// system and administrators may write, and goes when the service does.
+// handles. The record lies under the stored list's key, which only the
+// system and administrators may read or write; it outlives the service's
+// registration, which an update by the package deletes and makes anew.
 #include <windows.h>
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace vaultmere {
 
-constexpr wchar_t kHandOverKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\VaultmereGuard\\HandOver";
+constexpr wchar_t kHandOverKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\HandOver";
 
 // Setup, before it stops the guard for an update: the guard running as
 // guardProcess hands its locks over when it is stopped. A Win32 code.

@@ -62,7 +62,7 @@ DWORD ChangeSetting(SC_HANDLE service, DWORD level, void* setting) {
 }
 
 // Restarted 5 s, 30 s and 60 s after it fails, also when it stops with an
-// error (its pipe's name taken, say) rather than crashing.
+// error (its start failed, say) rather than crashing.
 DWORD SetRestartActions(SC_HANDLE service) {
     SC_ACTION restarts[] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}, {SC_ACTION_RESTART, 60000}};
     const DWORD error = SetFailureActions(service, restarts, ARRAYSIZE(restarts));
@@ -214,12 +214,18 @@ DWORD StopServiceAndWait(const std::wstring& name) {
     return StopAndWait(service.Get());
 }
 
-DWORD StopServiceForUpdate(const std::wstring& name) {
+DWORD AskForServiceHandOver(const std::wstring& name) {
     DWORD error = NO_ERROR;
     UniqueServiceHandle service = OpenNamedService(name, SERVICE_QUERY_STATUS, error);
+    if (!service) return error;
     SERVICE_STATUS_PROCESS status{};
+    if (!QueryStatus(service.Get(), status)) return ::GetLastError();
+    return status.dwProcessId != 0 ? static_cast<DWORD>(AskForHandOver(status.dwProcessId)) : ERROR_SERVICE_NOT_ACTIVE;
+}
+
+DWORD StopServiceForUpdate(const std::wstring& name) {
     // A guard that cannot be asked is stopped all the same: it lets go as at any stop.
-    if (service && QueryStatus(service.Get(), status) && status.dwProcessId != 0) AskForHandOver(status.dwProcessId);
+    AskForServiceHandOver(name);
     return StopServiceAndWait(name);
 }
 

@@ -38,9 +38,12 @@ DWORD StartServiceAndWait(const std::wstring& name);
 // service of that name can be registered until that program lets go.
 DWORD StopServiceAndWait(const std::wstring& name);
 
-// Stops the service for an update: the running guard is asked first to hand
-// its locks to a holder as it stops, which the guard that follows takes
-// them from, so that nothing is free in between. As StopServiceAndWait.
+// Asks the running guard to hand its locks to a holder when it is next
+// stopped, which the guard that follows takes them from, so that nothing
+// is free in between. NO_ERROR, or the error of the step that failed.
+DWORD AskForServiceHandOver(const std::wstring& name);
+// Stops the service for an update, having asked for the hand-over first.
+// As StopServiceAndWait.
 DWORD StopServiceForUpdate(const std::wstring& name);
 
 // Stops the service as above and deletes it. ERROR_SERVICE_DOES_NOT_EXIST

@@ -7,6 +7,8 @@
 //   setuphelper service-stop NAME
 //   setuphelper service-handover NAME  (stopped for an update: its locks
 //       kept by a holder until the guard started next takes them)
+//   setuphelper service-ask-handover NAME  (the same at its next stop,
+//       whoever stops it)
 //   setuphelper service-remove NAME
 //   setuphelper service-recover NAME   (its restart actions given back)
 //       exit 0 done, else the Win32 error of the step that failed
@@ -67,6 +69,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (command == L"service-start") return static_cast<int>(vaultmere::StartServiceAndWait(words[2]));
     if (command == L"service-stop") return static_cast<int>(vaultmere::StopServiceAndWait(words[2]));
     if (command == L"service-handover") return static_cast<int>(vaultmere::StopServiceForUpdate(words[2]));
+    if (command == L"service-ask-handover") return static_cast<int>(vaultmere::AskForServiceHandOver(words[2]));
     if (command == L"service-remove") return static_cast<int>(vaultmere::RemoveService(words[2]));
     if (command == L"task-register" && words.size() == 4)
         return static_cast<int>(vaultmere::RegisterLogonTask(words[2], words[3]));

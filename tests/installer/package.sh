@@ -3,7 +3,8 @@
 # helpers: a failed install rolled back; installed silently, an older package
 # starts the guard, which locks the stored list, and registers the logon
 # task; repaired, it leaves the guard running and the folder shut to a
-# reader trying it all the while; this package upgrades it keeping the list; the older one is refused
+# reader trying it all the while; this package upgrades it keeping the list,
+# the folder as shut all through; the older one is refused
 # over it, and so is the setup program; removed silently, nothing is left and
 # nothing locked, the list and password kept; over setup's installation the
 # package is refused; with REMOVESETTINGS=1 the list goes too.
@@ -80,9 +81,12 @@ msi i "$older_msi" REINSTALL=ALL REINSTALLMODE=omus || fail "the repair exited w
 watch_stopped || fail "the stored folder opened during the repair"
 [ "$guard_before" = "$(installed_copies VaultmereGuard.exe)" ] || fail "the repair stopped the guard"
 
-echo "== upgraded: the list kept; the older package and the setup program refused over it"
+echo "== upgraded: the list kept, the folder shut all through; the older package and the setup program refused over it"
 guard_before="$(installed_copies VaultmereGuard.exe)"
+watch_start "$folder/notes.txt"
 msi i "$package_msi" || fail "the upgrade exited with $?"
+watch_stopped || fail "the stored folder opened during the upgrade"
+[ ! -e "$install_unix/VaultmereHold.exe" ] || fail "the holder's copy of the guard is left after the upgrade"
 reg_query "$(entry_key "$older_code")" && fail "the older package is still installed beside the new one"
 check_package 1.4.0.2 "$package_code"
 [ "$guard_before" != "$(installed_copies VaultmereGuard.exe)" ] || fail "the upgrade did not restart the guard"
