@@ -15,11 +15,12 @@ namespace vaultmere {
 constexpr wchar_t kHandOverKeyPath[] = L"SOFTWARE\\Brackwater\\Addon\\HandOver";
 
 // Setup, before it stops the guard for an update: the guard running as
-// guardProcess hands its locks over when it is stopped. A Win32 code.
+// guardProcess hands its locks over when it is stopped within the next ten
+// minutes. A Win32 code.
 LONG AskForHandOver(DWORD guardProcess);
 // The guard, as it stops: whether it was asked to hand over, as the process
-// it is. The request is taken away either way, so that the next stop, an
-// administrator's, lets everything go.
+// it is, and lately. The request is taken away either way, so that the next
+// stop, an administrator's, lets everything go.
 bool TakeHandOverRequest(DWORD ownProcess);
 
 struct HolderRecord {
@@ -30,9 +31,9 @@ LONG WriteHolderRecord(const HolderRecord& record);
 // Reads the record and deletes it: it is taken once.
 HolderRecord TakeHolderRecord();
 
-// The handle values as the record keeps them, and back; bytes that are not
-// whole values are left out.
-std::vector<unsigned char> EncodeHandleValues(const std::vector<std::uint32_t>& handles);
-std::vector<std::uint32_t> DecodeHandleValues(const std::vector<unsigned char>& bytes);
+// Numbers as the record keeps them (four bytes each, low byte first), and
+// back; bytes that are not a whole number are left out.
+std::vector<unsigned char> EncodeNumbers(const std::vector<std::uint32_t>& numbers);
+std::vector<std::uint32_t> DecodeNumbers(const std::vector<unsigned char>& bytes);
 
 }  // namespace vaultmere

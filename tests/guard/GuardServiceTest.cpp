@@ -201,7 +201,15 @@ TEST_F(GuardServiceTest, AStopForAnUpdateHandsTheFilesToTheNextGuardAndAnyOtherS
     const std::wstring holderCopy = BinaryFolder() + L"\\VaultmereHold.exe";
     ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
 
-    // Asked for another process (a guard that has gone since): let go.
+    // Asked for another process (a guard that has gone since), or long ago
+    // by an update that never stopped it: let go.
+    const std::vector<unsigned char> stale = EncodeNumbers({RunningServiceProcessId(kGuardServiceName), 1});
+    ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, kHandOverKeyPath, L"RequestedBy",
+                                           Registry::RegistryValue::FromBytes(stale)));
+    ASSERT_TRUE(stop());
+    EXPECT_TRUE(Free(folder)) << "a stop asked for long ago kept the files";
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
     ASSERT_EQ(ERROR_SUCCESS, AskForHandOver(RunningServiceProcessId(kGuardServiceName) + 4));
     ASSERT_TRUE(stop());
     EXPECT_TRUE(Free(folder)) << "a stop not asked of this guard kept the files";
