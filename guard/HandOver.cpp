@@ -5,6 +5,7 @@
 
 #include "common/AppState.h"
 #include "common/TextCase.h"
+#include "locker/FolderHandles.h"
 #include "store/HandOverRecord.h"
 
 namespace vaultmere {
@@ -14,17 +15,6 @@ namespace {
 // How long a holder that was told to end is waited for before its file is
 // deleted.
 constexpr DWORD kHolderEndWaitMs = 5000;
-
-std::wstring FinalPath(HANDLE handle) {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return std::wstring();
-        if (length < path.size()) return std::wstring(path.data(), length);
-        path.resize(length + 1);
-    }
-}
 
 std::vector<unsigned char> UserOfProcess(HANDLE process) {
     UniqueHandle token;
@@ -106,7 +96,7 @@ std::size_t TakenFiles::TakeFromHolder() {
                 continue;
             }
             UniqueHandle owned(file);
-            const std::wstring path = ::GetFileType(file) == FILE_TYPE_DISK ? FinalPath(file) : std::wstring();
+            const std::wstring path = ::GetFileType(file) == FILE_TYPE_DISK ? FinalPathOf(file) : std::wstring();
             if (path.empty()) continue;
             files_[LowerCase(path)] = std::move(owned);
             ++taken;
@@ -122,7 +112,7 @@ std::size_t TakenFiles::TakeFromHolder() {
 
 UniqueHandle TakenFiles::Take(HANDLE folder, const std::wstring& name) {
     if (!any_) return UniqueHandle();
-    std::wstring path = FinalPath(folder);
+    std::wstring path = FinalPathOf(folder);
     if (path.empty()) return UniqueHandle();
     if (path.back() != L'\\') path += L'\\';
     path = LowerCase(path + name);

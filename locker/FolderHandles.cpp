@@ -198,23 +198,25 @@ bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const 
     identity.attributes = basic.FileAttributes;
     identity.fileId = FileIdOf(folder);
     if (!withPath) return true;
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(folder, &path[0], static_cast<DWORD>(path.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) {
-            path = FallbackPath(folder, drive);
-            break;
-        }
-        const bool fits = length < path.size();
-        path.resize(length);
-        if (fits) break;
-    }
+    std::wstring path = FinalPathOf(folder);
+    if (path.empty()) path = FallbackPath(folder, drive);
     // Back from \\?\c:\... and \\?\UNC\server\share\... to the parsed form.
     if (path.compare(0, 4, L"\\\\?\\") != 0) return true;
     const ItemTarget target = ParseItemPath(JoinPath(WithoutExtendedPrefix(path), L"*.*"));
     if (target.kind != ItemTarget::Kind::Refused) identity.path = LowerCase(target.folder);
     return true;
+}
+
+std::wstring FinalPathOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return std::wstring();
+        const bool fits = length < path.size();
+        path.resize(length);
+        if (fits) return path;
+    }
 }
 
 std::wstring DriveOf(const std::wstring& path) {

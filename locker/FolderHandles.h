@@ -47,6 +47,9 @@ struct FolderIdentity {
 };
 // drive ("c:"), when given, is the drive the folder was opened on.
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive = std::wstring());
+// The final path of an open file or folder as the system gives it
+// (\\?\c:\...); "" when it cannot say.
+std::wstring FinalPathOf(HANDLE handle);
 // The drive ("c:") of a path, plain or extended-length; "" for a share.
 std::wstring DriveOf(const std::wstring& path);
 
