@@ -94,6 +94,8 @@ unsigned long SystemBuild() {
     return getVersion && getVersion(&version) == 0 ? version.dwBuildNumber : 0;
 }
 
+constexpr unsigned long kFirstBuildWithPipePrefixes = 16299;
+
 // How long the loop waits before it tries again to make a listening
 // instance it could not make: never so long that no client gets in.
 constexpr DWORD kListenerRetryMs = 100;
@@ -103,12 +105,9 @@ constexpr int kListenAttempts = 8;
 
 }  // namespace
 
-std::wstring GuardPipeNameForBuild(unsigned long build) {
-    return build >= kFirstBuildWithPipePrefixes ? kProtectedGuardPipeName : kPlainGuardPipeName;
-}
-
 std::wstring GuardPipeName() {
-    static const std::wstring name = GuardPipeNameForBuild(SystemBuild());
+    static const std::wstring name = SystemBuild() >= kFirstBuildWithPipePrefixes ? kProtectedGuardPipeName
+                                                                                  : kPlainGuardPipeName;
     return name;
 }
 

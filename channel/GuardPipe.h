@@ -27,12 +27,10 @@ constexpr wchar_t kProtectedGuardPipeName[] = L"\\\\.\\pipe\\ProtectedPrefix\\Ad
 // its plain name, guarded by the first-instance flag and the clients' check
 // of the serving process.
 constexpr wchar_t kPlainGuardPipeName[] = L"\\\\.\\pipe\\VaultmereGuard";
-constexpr unsigned long kFirstBuildWithPipePrefixes = 16299;
 // The guard's pipe on this system, the same for the guard and every client:
 // chosen by the system's build as the kernel reports it, which no user's
 // compatibility setting changes.
 std::wstring GuardPipeName();
-std::wstring GuardPipeNameForBuild(unsigned long build);
 // The system and administrators have full access; interactive users may
 // read, write data and attributes, but not create instances of their own.
 constexpr wchar_t kGuardPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018B;;;IU)";
