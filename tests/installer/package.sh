@@ -3,7 +3,8 @@
 # helpers: a failed install rolled back; installed silently, an older package
 # starts the guard, which locks the stored list, and registers the logon
 # task; repaired, it leaves the guard running and the folder shut to a
-# reader trying it all the while; this package upgrades it keeping the list,
+# reader trying it all the while; an upgrade that fails leaves it installed
+# and locking; this package upgrades it keeping the list,
 # the folder as shut all through; the older one is refused
 # over it, and so is the setup program; removed silently, nothing is left and
 # nothing locked, the list and password kept; over setup's installation the
@@ -80,6 +81,23 @@ watch_start "$folder/notes.txt"
 msi i "$older_msi" REINSTALL=ALL REINSTALLMODE=omus || fail "the repair exited with $?"
 watch_stopped || fail "the stored folder opened during the repair"
 [ "$guard_before" = "$(installed_copies VaultmereGuard.exe)" ] || fail "the repair stopped the guard"
+
+echo "== an upgrade made to fail, after the installation began, leaves the older package installed and locking"
+# Failed by an error action placed between the start of the installation and
+# the removal of the older product, which must not come before it.
+failing_msi="$work/failing.msi"
+cp "$package_msi" "$failing_msi"
+msibuild "$failing_msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Target\`) VALUES ('FailAsTold', 19, 'Made to fail')" &&
+  msibuild "$failing_msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('FailAsTold', 1505)" ||
+  fail "could not make a failing package"
+watch_start "$folder/notes.txt"
+msi i "$failing_msi"
+rc=$?
+watch_stopped || fail "the stored folder opened during the failed upgrade"
+[ $rc -eq $((1603 & 255)) ] || [ $rc -eq $((1627 & 255)) ] || fail "the failing upgrade exited with $rc"
+reg_query "$(entry_key "$older_code")" || fail "the failed upgrade left the older package uninstalled"
+[ "$guard_before" = "$(installed_copies VaultmereGuard.exe)" ] || fail "the failed upgrade stopped the guard"
+is_locked "$folder/notes.txt" || fail "the folder is not locked after the failed upgrade"
 
 echo "== upgraded: the list kept, the folder shut all through; the older package and the setup program refused over it"
 guard_before="$(installed_copies VaultmereGuard.exe)"
