@@ -103,12 +103,17 @@ void ListKeeper::LockStoredItems() {
     std::vector<std::wstring> stored;
     // A list that cannot be read locks nothing; the watch of its key reads it again.
     if (store_.ReadItems(stored) != 0) return;
+    std::vector<std::wstring> added;
     for (const std::wstring& path : OncePerItem(stored)) {
         if (OnList(path)) continue;
         items_.push_back(path);
-        locker_.SetItemLocked(path, true);
+        added.push_back(path);
     }
+    ReserveShares();
+    for (const std::wstring& path : added) locker_.SetItemLocked(path, true);
 }
+
+void ListKeeper::ReserveShares() { locker_.SetItemsKnown(ListedItems().size()); }
 
 void ListKeeper::ReleaseAll() {
     for (const std::wstring& path : ListedItems()) {
@@ -153,6 +158,7 @@ bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
     }
     const std::vector<std::wstring> before = std::move(items_);
     items_ = std::move(items);
+    ReserveShares();
     for (const std::wstring& path : items_) {
         if (std::find(before.begin(), before.end(), path) == before.end()) locker_.SetItemLocked(path, true);
     }
@@ -166,6 +172,7 @@ bool ListKeeper::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
     const std::vector<std::wstring> before = PolicyOnly(items_);
     policy_ = std::move(next);
     const std::vector<std::wstring> after = PolicyOnly(items_);
+    ReserveShares();
     LetGo(before, after);
     Hold(before, after);
     // A stored item the policy names now stays locked, also where a window unlocked it.
@@ -450,6 +457,7 @@ bool ListKeeper::Save(const std::vector<std::wstring>& items, GuardMessage& refu
     const long code = store_.SaveItems(items);
     if (code == 0) {
         items_ = items;
+        ReserveShares();
         return true;
     }
     // A save stopped halfway leaves part of it stored: the list is what is

@@ -181,6 +181,9 @@ private:
     void Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
     // Whether the locker holds the item now: listed, not unlocked, not released.
     bool Held(const std::wstring& path) const { return !IsUnlocked(path) && !IsReleased(path); }
+    // Tells the locker how many items are listed, so that each, locked or
+    // not, has its share of what it may hold kept for it.
+    void ReserveShares();
 
     ItemLocker& locker_;
     ListStore& store_;

@@ -234,6 +234,11 @@ FileLocker::~FileLocker() {
     }
 }
 
+void FileLocker::SetItemsKnown(std::size_t items) {
+    std::lock_guard<SlimLock> lock(core_->mutex);
+    core_->state.SetItemsKnown(items);
+}
+
 void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
     // Called from window procedures: nothing may escape. Out of memory leaves
     // the call done as far as it got.

@@ -45,6 +45,7 @@ public:
     // once and the item's lane locks its files just after; unlocking lets
     // the files go before it returns.
     void SetItemLocked(const std::wstring& path, bool locked) override;
+    void SetItemsKnown(std::size_t items) override;
     std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
 
     // Told of each folder the rule refuses, on a lane's thread, outside the

@@ -58,6 +58,9 @@ class ItemLocker {
 public:
     virtual ~ItemLocker() = default;
     virtual void SetItemLocked(const std::wstring& path, bool locked) = 0;
+    // How many items are listed, locked or not: each has its share of what
+    // the component may hold kept for it.
+    virtual void SetItemsKnown(std::size_t /*items*/) {}
     // The status of each path, in order; a path not locked gives the
     // default status (locked false). Never waits for files being opened.
     virtual std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const {

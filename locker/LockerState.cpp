@@ -77,7 +77,9 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
     const std::wstring path = ExtendedLengthPath(item.target.folder);
     if (item.tree) {
         trees_[item.folder];
-        Join(item.folder, item.folder, path);
+        // A tree's own folder is always taken: nothing is let go for it.
+        std::vector<UniqueHandle> none;
+        Join(item.folder, item.folder, path, none);
         return folders_.at(item.folder).root;
     }
 
@@ -89,6 +91,7 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
     pattern.lower = item.name;
     pattern.wildcard = item.target.kind == ItemTarget::Kind::Pattern;
     folder.patterns.push_back(std::move(pattern));
+    Reassign(item.folder, folder);
     folder.scanDue = true;
     Queue(item.folder, folder);
     return folder.root;
@@ -108,11 +111,13 @@ LockerState::Folder& LockerState::FolderAt(const std::wstring& folderKey, const 
 }
 
 bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
-                       std::int64_t listedId) {
+                       std::vector<UniqueHandle>& released, std::int64_t listedId) {
     Tree& tree = trees_.at(top);
     if (tree.members.count(folderKey)) return false;
     if (folderKey != top) {
-        if (tree.entries >= treeLimit_ || HandlesUsed() >= budget_) {
+        // A folder of its own already has its pin.
+        const bool pinned = folders_.count(folderKey) != 0;
+        if (tree.entries >= treeLimit_ || (!pinned && MakeRoom(TreeAccount(top), 1, released) == 0)) {
             // Counted with what it holds by its parent's lane.
             if (tree.foldersTurnedAway.emplace(folderKey, 0).second) {
                 const auto parent = folders_.find(ParentFolder(folderKey));
@@ -136,6 +141,7 @@ bool LockerState::Join(const std::wstring& top, const std::wstring& folderKey, c
     pattern.wildcard = true;
     pattern.tree = top;
     folder.patterns.push_back(std::move(pattern));
+    Reassign(folderKey, folder);
     folder.scanDue = true;
     Queue(folderKey, folder);
     return true;
@@ -157,6 +163,7 @@ template <typename Drop>
 void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released) {
     Folder& folder = found->second;
     folder.patterns.erase(std::remove_if(folder.patterns.begin(), folder.patterns.end(), drop), folder.patterns.end());
+    Reassign(found->first, folder);
     if (!folder.patterns.empty()) {
         // What no remaining pattern covers goes free.
         for (auto it = folder.held.begin(); it != folder.held.end();) {
@@ -281,6 +288,8 @@ void LockerState::ReleaseAll(std::vector<UniqueHandle>& released) {
         for (auto& entry : folder.second.held) released.push_back(std::move(entry.second.file));
     }
     folders_.clear();
+    used_.clear();
+    usedAll_ = 0;
     heldIds_.clear();
     idsKept_ = false;
     items_.clear();
@@ -637,7 +646,9 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
     if (member && job.watch && !job.watching) folder->watchDue = now + kPatientRetryMs;
     for (const FolderJob::Subfolder& subfolder : job.subfolders) {
         const std::wstring key = JoinPath(job.folderKey, subfolder.lower);
-        for (const std::wstring& top : trees) Join(top, key, JoinPath(job.path, subfolder.name), subfolder.fileId);
+        for (const std::wstring& top : trees) {
+            Join(top, key, JoinPath(job.path, subfolder.name), released, subfolder.fileId);
+        }
     }
 }
 
@@ -674,7 +685,10 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
         return;
     }
     if (folder->volume.empty()) folder->volume = job.volume;
-    std::size_t used = job.files.empty() ? 0 : HandlesUsed();
+    std::size_t wanted = 0;
+    for (const FileOutcome& outcome : job.files) wanted += outcome.file ? 1 : 0;
+    std::size_t room = 0;
+    bool roomAsked = false;
     for (FileOutcome& outcome : job.files) {
         // Unlocked meanwhile, or held already (a second open of our own
         // file fails with a sharing violation).
@@ -687,9 +701,15 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             continue;
         }
         folder->waiting.erase(outcome.lower);
-        if (!Admits(*folder, outcome.lower) || used >= budget_) {
-            // Its trees are full, or the locker holds all it may: left open,
-            // noted, and tried again once an unlock makes room.
+        const bool admitted = Admits(*folder, outcome.lower);
+        if (admitted && !roomAsked) {
+            room = MakeRoom(folder->account, wanted, released);
+            roomAsked = true;
+        }
+        if (!admitted || room == 0) {
+            // Its trees are full, or its share is used and no other item
+            // lends room: left open, noted, and tried again once room is
+            // freed.
             released.push_back(std::move(outcome.file));
             folder->turnedAway.insert(std::move(outcome.lower));
             continue;
@@ -699,7 +719,7 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             if (pattern.lower == outcome.lower) pattern.namesFolder = false;
         }
         Hold(*folder, std::move(outcome.lower), std::move(outcome.file), outcome.fileId);
-        ++used;
+        --room;
         Count(*folder, 1, 0);
     }
     job.files.clear();
@@ -709,7 +729,9 @@ void LockerState::Hold(Folder& folder, std::wstring lower, UniqueHandle file, st
     if (idsKept_ && fileId != 0) heldIds_[folder.volume].insert(fileId);
     const auto id = static_cast<std::uint64_t>(fileId);
     folder.held.emplace(std::move(lower), HeldFile{std::move(file), static_cast<std::uint32_t>(id),
-                                                   static_cast<std::uint32_t>(id >> 32)});
+                                                   static_cast<std::uint32_t>(id >> 32), nextOrder_++});
+    ++used_[folder.account];
+    ++usedAll_;
 }
 
 LockerState::HeldMap::iterator LockerState::LetGo(Folder& folder, HeldMap::iterator held,
@@ -720,6 +742,7 @@ LockerState::HeldMap::iterator LockerState::LetGo(Folder& folder, HeldMap::itera
     }
     released.push_back(std::move(held->second.file));
     roomFreed_ = true;
+    Uncharge(folder.account, 1);
     return folder.held.erase(held);
 }
 
@@ -736,11 +759,95 @@ bool LockerState::Holds(const Folder& folder, const FileOutcome& outcome) {
     });
 }
 
-std::size_t LockerState::HandlesUsed() const {
+std::wstring LockerState::TreeAccount(const std::wstring& top) { return L'*' + top; }
+
+std::wstring LockerState::AccountOf(const std::wstring& folderKey, const Folder& folder) {
+    for (const FolderPattern& pattern : folder.patterns) {
+        if (pattern.tree.empty()) return folderKey;
+    }
+    return folder.patterns.empty() ? std::wstring() : TreeAccount(folder.patterns.front().tree);
+}
+
+void LockerState::Uncharge(const std::wstring& account, std::size_t handles) {
+    const auto found = used_.find(account);
+    if (found == used_.end()) return;
+    const std::size_t taken = std::min(found->second, handles);
+    found->second -= taken;
+    usedAll_ -= std::min(usedAll_, taken);
+    if (found->second == 0) used_.erase(found);
+}
+
+void LockerState::Reassign(const std::wstring& folderKey, Folder& folder) {
+    const std::wstring account = AccountOf(folderKey, folder);
+    if (account == folder.account) return;
     // Each folder is one pin at most.
-    std::size_t used = folders_.size();
-    for (const auto& entry : folders_) used += entry.second.held.size();
-    return used;
+    const std::size_t handles = 1 + folder.held.size();
+    if (!folder.account.empty()) Uncharge(folder.account, handles);
+    if (!account.empty()) {
+        used_[account] += handles;
+        usedAll_ += handles;
+    }
+    folder.account = account;
+}
+
+std::size_t LockerState::ShareOf(const std::wstring& account) const {
+    const std::size_t each = budget_ / std::max<std::size_t>({itemsKnown_, items_.size(), 1});
+    if (account.empty() || account[0] == L'*') return each;
+    const auto folder = folders_.find(account);
+    if (folder == folders_.end()) return each;
+    const auto plain = std::count_if(folder->second.patterns.begin(), folder->second.patterns.end(),
+                                     [](const FolderPattern& pattern) { return pattern.tree.empty(); });
+    return each * static_cast<std::size_t>(std::max<std::ptrdiff_t>(plain, 1));
+}
+
+std::size_t LockerState::MakeRoom(const std::wstring& account, std::size_t wanted,
+                                  std::vector<UniqueHandle>& released) {
+    const auto used = used_.find(account);
+    const std::size_t mine = used == used_.end() ? 0 : used->second;
+    const std::size_t share = ShareOf(account);
+    const std::size_t owed = share > mine ? std::min(wanted, share - mine) : 0;
+    // An item's own pin is taken without asking: others may be over the budget by it.
+    if (usedAll_ + owed > budget_) TakeBack(account, usedAll_ + owed - budget_, released);
+    return budget_ > usedAll_ ? budget_ - usedAll_ : 0;
+}
+
+void LockerState::TakeBack(const std::wstring& account, std::size_t count, std::vector<UniqueHandle>& released) {
+    // Room taken back from one item to give to another is no room freed.
+    const bool roomFreed = roomFreed_;
+    struct Lent {
+        std::uint32_t order;
+        Folder* folder;
+        HeldMap::iterator held;
+    };
+    std::vector<std::pair<std::wstring, std::size_t>> over;
+    for (const auto& each : used_) {
+        const std::size_t share = ShareOf(each.first);
+        if (each.first != account && each.second > share) over.emplace_back(each.first, each.second - share);
+    }
+    // Those furthest over their shares give back first.
+    std::sort(over.begin(), over.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    for (const auto& borrower : over) {
+        if (count == 0) break;
+        std::vector<Lent> lent;
+        for (auto& entry : folders_) {
+            Folder& folder = entry.second;
+            if (folder.account != borrower.first) continue;
+            for (auto held = folder.held.begin(); held != folder.held.end(); ++held) {
+                lent.push_back({held->second.order, &folder, held});
+            }
+        }
+        const std::size_t back = std::min({count, borrower.second, lent.size()});
+        std::nth_element(lent.begin(), lent.begin() + static_cast<std::ptrdiff_t>(back), lent.end(),
+                         [](const Lent& a, const Lent& b) { return a.order > b.order; });
+        for (std::size_t i = 0; i < back; ++i) {
+            Folder& folder = *lent[i].folder;
+            folder.turnedAway.insert(lent[i].held->first);
+            LetGo(folder, lent[i].held, released);
+            Count(folder, 0, 1);
+        }
+        count -= back;
+    }
+    roomFreed_ = roomFreed;
 }
 
 bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,

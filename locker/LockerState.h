@@ -112,6 +112,9 @@ public:
 
     // Returns the root of the lane that has work now, or "".
     std::wstring Lock(const ItemKey& item, ULONGLONG now);
+    // How many items have a share of the budget reserved: those listed,
+    // locked or not. The items locked count at least.
+    void SetItemsKnown(std::size_t items) { itemsKnown_ = items; }
     struct Unlocked {
         std::wstring root;                     // the root of the folder let go, or ""
         bool rootIdle = false;                 // no folder is left on that root
@@ -178,6 +181,7 @@ private:
         UniqueHandle file;
         std::uint32_t idLow = 0;
         std::uint32_t idHigh = 0;
+        std::uint32_t order = 0;  // when it was held: a share taken back lets the latest go first
         std::int64_t Id() const { return static_cast<std::int64_t>((std::uint64_t{idHigh} << 32) | idLow); }
     };
     struct NameHash {
@@ -208,6 +212,9 @@ private:
         std::size_t links = 0;                        // links its last listing left alone
         std::wstring volume;                          // its files' volume, from its first pin
         bool countDue = false;                        // it has subfolders turned away to count
+        // Whose share its pin and files use: the folder's own plain items,
+        // or else the first tree it belongs to. "" until it has a pattern.
+        std::wstring account;
     };
     struct Item {
         std::wstring folderKey;  // "" when refused; a tree's top folder
@@ -239,15 +246,29 @@ private:
     void Queue(const std::wstring& folderKey, Folder& folder);
     // Takes the folder into the tree of top, if it has room; false if not.
     bool Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
-              std::int64_t listedId = 0);
+              std::vector<UniqueHandle>& released, std::int64_t listedId = 0);
     // Takes the folder out of the tree of top (gone, or the tree unlocked).
     void Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<UniqueHandle>& released);
     // Drops patterns matching drop; what no pattern covers any more goes
     // free, and a folder left with none is given up.
     template <typename Drop>
     void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
-    // Files and pins held, against budget_.
-    std::size_t HandlesUsed() const;
+    // The budget is shared out: each item known has an equal share that no
+    // other item can take. An account is the plain items of one folder
+    // together (a share each) or one tree. Room an account leaves unused
+    // is lent to others, and taken back, latest files first, when its
+    // owner needs it.
+    static std::wstring AccountOf(const std::wstring& folderKey, const Folder& folder);
+    static std::wstring TreeAccount(const std::wstring& top);
+    void Uncharge(const std::wstring& account, std::size_t handles);
+    // Moves the folder's pin and files to the account its patterns give it now.
+    void Reassign(const std::wstring& folderKey, Folder& folder);
+    std::size_t ShareOf(const std::wstring& account) const;
+    // Up to wanted handles for account: what lies free, and what it is owed
+    // of its share taken back from those over theirs. Returns the room
+    // there is now.
+    std::size_t MakeRoom(const std::wstring& account, std::size_t wanted, std::vector<UniqueHandle>& released);
+    void TakeBack(const std::wstring& account, std::size_t count, std::vector<UniqueHandle>& released);
     // Holds a file; lets one go, or all of a folder's (which counts as room
     // freed). Every held file is known by its volume and file id.
     void Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId);
@@ -278,6 +299,10 @@ private:
 
     std::size_t treeLimit_;
     std::size_t budget_;
+    std::size_t itemsKnown_ = 0;
+    std::unordered_map<std::wstring, std::size_t> used_;  // handles by account
+    std::size_t usedAll_ = 0;
+    std::uint32_t nextOrder_ = 0;
     std::unordered_map<std::wstring, Item> items_;
     FolderMap folders_;
     std::unordered_map<std::wstring, Tree> trees_;

@@ -311,6 +311,43 @@ TEST_F(FileLockerTest, ItemsPastTheHandleBudgetAreNotedAndLockedOnceAnUnlockMake
     }
 }
 
+TEST_F(FileLockerTest, EachItemKeepsItsShareOfTheBudgetLendsWhatItLeavesAndTakesItBack) {
+    // Room for 8 handles and two items listed: a share of 4 each, a pin and 3 files.
+    FileLocker budgeted(&OpenFileLocked, kTreeLimit, 8);
+    budgeted.SetItemsKnown(2);
+    TempFolder crowded(L"crowded");
+    TempFolder other(L"other");
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(WriteTextFile(crowded / (std::to_wstring(i) + L".txt"), ""));
+    for (const wchar_t* name : {L"1.txt", L"2.txt"}) ASSERT_TRUE(WriteTextFile(other / name, ""));
+    const std::wstring full = crowded / L"*.*";
+    const std::wstring mine = other / L"*.*";
+    auto heldAndOver = [&](const std::wstring& item) {
+        const ItemStatus status = budgeted.StatusOf({item})[0];
+        return std::make_pair(status.filesHeld, status.filesOverLimit);
+    };
+    // Alone, the crowded folder borrows the other's room.
+    budgeted.SetItemLocked(full, true);
+    ASSERT_TRUE(Settle(budgeted));
+    EXPECT_EQ(std::make_pair(std::size_t{7}, std::size_t{3}), heldAndOver(full));
+    // The other, locked, takes back what it needs of its share, and so does a new file in it.
+    for (int round = 0; round < 2; ++round) {
+        budgeted.SetItemLocked(mine, true);
+        ASSERT_TRUE(Settle(budgeted));
+        EXPECT_EQ(std::make_pair(std::size_t{2}, std::size_t{0}), heldAndOver(mine));
+        EXPECT_EQ(std::make_pair(std::size_t{4}, std::size_t{6}), heldAndOver(full));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(other / L"2.txt"));
+        budgeted.SetItemLocked(mine, false);
+        // Unlocked, its room is lent again.
+        EXPECT_TRUE(WaitUntil([&] { return heldAndOver(full).first == 7; }));
+    }
+    budgeted.SetItemLocked(mine, true);
+    ASSERT_TRUE(WriteTextFile(other / L"3.txt", ""));
+    EXPECT_TRUE(WaitUntil([&] { return heldAndOver(mine) == std::make_pair(std::size_t{3}, std::size_t{0}); }));
+    EXPECT_EQ(std::make_pair(std::size_t{3}, std::size_t{7}), heldAndOver(full));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(other / L"3.txt"));
+    EXPECT_EQ(8u, budgeted.Report().lockedFiles + 2);
+}
+
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
     std::wstring deep = folder.Path();
     while (deep.size() < 400) {
