@@ -17,6 +17,21 @@ constexpr int kFileIdFullDirectoryInformation = 38;
 constexpr int kFileInternalInformation = 6;
 constexpr int kFileNameInformation = 9;
 constexpr int kFileBasicInformation = 4;
+constexpr int kFileHardLinkInformation = 46;
+constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
+
+// FILE_LINK_ENTRY_INFORMATION and FILE_LINKS_INFORMATION.
+struct LinkEntry {
+    ULONG NextEntryOffset;
+    LONGLONG ParentFileId;
+    ULONG FileNameLength;
+    WCHAR FileName[1];
+};
+struct LinksInformation {
+    ULONG BytesNeeded;
+    ULONG EntriesReturned;
+    LinkEntry Entry;
+};
 
 // FILE_ID_FULL_DIR_INFORMATION, which not every SDK declares: the
 // listing's entries with their file ids and no short names (working those
@@ -103,6 +118,37 @@ std::wstring FallbackPath(HANDLE folder, const std::wstring& drive) {
 }
 
 }  // namespace
+
+bool LinkParents(HANDLE file, std::vector<std::int64_t>& parents) {
+    parents.clear();
+    if (!Nt().queryInformation) return false;
+    // Room for a few names first; then for as many as the system says.
+    std::vector<LONGLONG> buffer(1024 / sizeof(LONGLONG));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        IO_STATUS_BLOCK io{};
+        const auto bytes = static_cast<ULONG>(buffer.size() * sizeof(LONGLONG));
+        const NTSTATUS status = Nt().queryInformation(file, &io, buffer.data(), bytes, kFileHardLinkInformation);
+        const auto* links = reinterpret_cast<const LinksInformation*>(buffer.data());
+        if (status == kBufferOverflow && attempt == 0 && links->BytesNeeded > bytes &&
+            links->BytesNeeded <= 16 * 1024 * 1024) {
+            buffer.resize(links->BytesNeeded / sizeof(LONGLONG) + 1);
+            continue;
+        }
+        if (status < 0 || status == kBufferOverflow) return false;
+        const auto* base = reinterpret_cast<const unsigned char*>(&links->Entry);
+        const unsigned char* end = reinterpret_cast<const unsigned char*>(buffer.data()) + bytes;
+        std::size_t offset = 0;
+        for (ULONG i = 0; i < links->EntriesReturned; ++i) {
+            if (base + offset + sizeof(LinkEntry) > end) return false;
+            const auto* entry = reinterpret_cast<const LinkEntry*>(base + offset);
+            parents.push_back(entry->ParentFileId);
+            if (entry->NextEntryOffset == 0) break;
+            offset += entry->NextEntryOffset;
+        }
+        return !parents.empty();
+    }
+    return false;
+}
 
 UniqueHandle OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG options) {
     UNICODE_STRING counted{};

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 
@@ -34,6 +35,9 @@ DWORD ListFolder(HANDLE folder, const std::wstring& mask, const std::function<bo
 // The one entry name in folder (any handle on it), under its long name when
 // name is its short one; false when it is not there.
 bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry);
+// The ids of the folders holding each name of an open file (hard links),
+// on its volume; false when the system cannot list them.
+bool LinkParents(HANDLE file, std::vector<std::int64_t>& parents);
 // The file system's number for an open file or folder; 0 when unknown.
 std::int64_t FileIdOf(HANDLE file);
 

@@ -69,6 +69,94 @@ bool LockRule::AllowsFolder(const std::wstring& folder, bool withSubfolders) con
     return Allows(identity, withSubfolders);
 }
 
+namespace {
+
+// The most files indexed beneath the protected folders: past it, the rest
+// counts as protected.
+constexpr std::size_t kMostProtectedFiles = 1000000;
+
+// The ids of the files beneath folder, no link followed, into ids; false
+// when the folder could not be read or held too many.
+bool IndexFiles(const std::wstring& folder, std::unordered_set<std::int64_t>& ids) {
+    std::vector<std::wstring> pending{ExtendedLengthPath(folder)};
+    bool complete = true;
+    while (!pending.empty()) {
+        const std::wstring path = std::move(pending.back());
+        pending.pop_back();
+        const UniqueHandle handle(
+            ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const UniqueHandle listing = handle ? ReopenForListing(handle.Get()) : UniqueHandle();
+        const DWORD listed = !listing ? ::GetLastError()
+                                      : ListFolder(listing.Get(), std::wstring(), [&](const FolderEntry& entry) {
+                                            if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+                                            if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                                                pending.push_back(path + L'\\' + entry.name);
+                                            } else if (entry.fileId != 0) {
+                                                ids.insert(entry.fileId);
+                                            }
+                                            return ids.size() < kMostProtectedFiles;
+                                        });
+        if (listed != ERROR_SUCCESS && path.size() == ExtendedLengthPath(folder).size()) complete = false;
+        if (ids.size() >= kMostProtectedFiles) return false;
+    }
+    return complete;
+}
+
+}  // namespace
+
+BOOL CALLBACK LockRule::IndexProtectedFiles(PINIT_ONCE /*once*/, PVOID self, PVOID* /*context*/) {
+    LockRule& rule = *static_cast<LockRule*>(self);
+    for (const FolderIdentity& folder : rule.protected_) {
+        // One inside another is listed with it.
+        if (std::any_of(rule.protected_.begin(), rule.protected_.end(), [&](const FolderIdentity& other) {
+                return other.path != folder.path && FolderWithin(folder.path, other.path);
+            })) {
+            continue;
+        }
+        BY_HANDLE_FILE_INFORMATION root{};
+        const UniqueHandle handle(::CreateFileW(ExtendedLengthPath(folder.path).c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const bool known = handle && ::GetFileInformationByHandle(handle.Get(), &root);
+        auto& ids = rule.protectedFiles_[known ? root.dwVolumeSerialNumber : 0];
+        // Id 0 stands for every file: a folder that could not be listed
+        // whole protects its whole volume, and an unknown volume all.
+        if (!known || !IndexFiles(folder.path, ids)) ids.insert(0);
+    }
+    return TRUE;
+}
+
+bool LockRule::IsProtectedFile(HANDLE file) const {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(file, &information)) return true;
+    ::InitOnceExecuteOnce(&indexed_, &LockRule::IndexProtectedFiles, const_cast<LockRule*>(this), nullptr);
+    const auto volume = protectedFiles_.find(information.dwVolumeSerialNumber);
+    if (volume == protectedFiles_.end()) return protectedFiles_.count(0) != 0;
+    const auto id = static_cast<std::int64_t>((std::uint64_t{information.nFileIndexHigh} << 32) |
+                                              information.nFileIndexLow);
+    return volume->second.count(0) != 0 || volume->second.count(id) != 0;
+}
+
+bool LockRule::AllowsLinkedFile(HANDLE file) const {
+    std::vector<std::int64_t> parents;
+    // Where the system cannot list the names (Wine cannot), the file is
+    // judged by its identity instead.
+    if (!LinkParents(file, parents)) return !IsProtectedFile(file);
+    for (const std::int64_t parent : parents) {
+        FILE_ID_DESCRIPTOR id{};
+        id.dwSize = sizeof id;
+        id.Type = FileIdType;
+        id.FileId.QuadPart = parent;
+        const UniqueHandle folder(::OpenFileById(file, &id, FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 FILE_FLAG_BACKUP_SEMANTICS));
+        FolderIdentity identity;
+        if (!folder || !ReadIdentity(folder.Get(), true, identity) || !Allows(identity, false)) return false;
+    }
+    return true;
+}
+
 UniqueHandle PinFolder(const std::wstring& extendedPath) {
     // Others may list the folder and add, change and remove files in it, but
     // not rename or delete the folder itself while we hold this.

@@ -6,7 +6,10 @@
 // locker, the add dialog and the guard all ask this.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "locker/FolderHandles.h"
@@ -28,11 +31,25 @@ public:
     // A subfolder reached from an allowed folder without following links:
     // only the folders themselves are left to compare.
     bool IsProtected(const FolderIdentity& folder) const;
+    // A file held open that has more than one name (hard links): whether
+    // every other name can be listed and none lies in a protected folder.
+    // Where the names cannot be listed it may not be held: holding a
+    // system file shut can stop Windows from starting programs.
+    bool AllowsLinkedFile(HANDLE file) const;
     // Opens folder (following the links on its way) and asks Allows.
     bool AllowsFolder(const std::wstring& folder, bool withSubfolders) const;
 
 private:
+    // Whether a file is one of those beneath the protected folders, by its
+    // volume and id: for a file whose names cannot be listed.
+    bool IsProtectedFile(HANDLE file) const;
+    static BOOL CALLBACK IndexProtectedFiles(PINIT_ONCE once, PVOID self, PVOID* context);
+
     std::vector<FolderIdentity> protected_;
+    // The ids of the files beneath the protected folders, by volume serial
+    // number: listed once, the first time they are asked for.
+    mutable INIT_ONCE indexed_ = INIT_ONCE_STATIC_INIT;
+    mutable std::unordered_map<DWORD, std::unordered_set<std::int64_t>> protectedFiles_;
 };
 
 // Opens an item's own folder to pin it: listable, not deletable or

@@ -172,8 +172,9 @@ void LockerState::DropPatterns(FolderMap::iterator found, Drop drop, std::vector
         for (auto it = folder.waiting.begin(); it != folder.waiting.end();) {
             it = Covers(folder, it->first) ? std::next(it) : folder.waiting.erase(it);
         }
-        for (auto it = folder.turnedAway.begin(); it != folder.turnedAway.end();) {
-            it = Covers(folder, *it) ? std::next(it) : folder.turnedAway.erase(it);
+        for (auto* names : {&folder.turnedAway, &folder.linkedElsewhere}) {
+            for (auto it = names->begin(); it != names->end();)
+                it = Covers(folder, *it) ? std::next(it) : names->erase(it);
         }
         return;
     }
@@ -356,6 +357,7 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
             if (covers(entry.first)) CountWaiting(entry.second.failure, status);
         }
         for (const std::wstring& lower : folder.turnedAway) status.filesOverLimit += covers(lower) ? 1 : 0;
+        for (const std::wstring& lower : folder.linkedElsewhere) status.linksLeft += covers(lower) ? 1 : 0;
     }
     return statuses;
 }
@@ -374,7 +376,7 @@ void LockerState::TreeStatus(const std::wstring& top, ItemStatus& status) const 
         const Folder& folder = found->second;
         status.filesHeld += folder.held.size();
         status.filesOverLimit += folder.turnedAway.size();
-        status.linksLeft += folder.links;
+        status.linksLeft += folder.links + folder.linkedElsewhere.size();
         // A subfolder that cannot be opened is noted as its files would be.
         if (key != top && folder.presence != ItemStatus::Folder::Present) ++status.filesDenied;
         for (const auto& entry : folder.waiting) CountWaiting(entry.second.failure, status);
@@ -663,6 +665,7 @@ void LockerState::Refuse(const std::wstring& folderKey, Folder& folder, std::vec
     LetGoAll(folder, released);
     folder.waiting.clear();
     folder.turnedAway.clear();
+    folder.linkedElsewhere.clear();
     folder.refused = true;
     folder.watchTried = true;
     folder.watching = false;
@@ -696,11 +699,17 @@ void LockerState::TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHan
             released.push_back(std::move(outcome.file));
             continue;
         }
+        if (outcome.linkedElsewhere) {
+            folder->waiting.erase(outcome.lower);
+            folder->linkedElsewhere.insert(std::move(outcome.lower));
+            continue;
+        }
         if (!outcome.file) {
             Failed(*folder, outcome, now);
             continue;
         }
         folder->waiting.erase(outcome.lower);
+        folder->linkedElsewhere.erase(outcome.lower);
         const bool admitted = Admits(*folder, outcome.lower);
         if (admitted && !roomAsked) {
             room = MakeRoom(folder->account, wanted, released);
@@ -859,6 +868,7 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
         if (change.action == FILE_ACTION_REMOVED || change.action == FILE_ACTION_RENAMED_OLD_NAME) {
             folder->waiting.erase(change.lower);
             folder->turnedAway.erase(change.lower);
+            folder->linkedElsewhere.erase(change.lower);
             for (const std::wstring& top : trees) {
                 const auto tree = trees_.find(top);
                 if (tree != trees_.end()) tree->second.foldersTurnedAway.erase(JoinPath(folderKey, change.lower));
@@ -919,6 +929,7 @@ void LockerState::TakeWatchLost(const std::wstring& folderKey, std::uint64_t ser
     LetGoAll(*folder, released);
     folder->waiting.clear();
     folder->turnedAway.clear();
+    folder->linkedElsewhere.clear();
     // So did the subfolders of a tree it tops; the listing finds them again
     // once it is back. A subfolder leaves its trees.
     for (const std::wstring& top : TreesOf(*folder)) {

@@ -50,6 +50,7 @@ struct FileOutcome {
     // Unique on the folder's volume: read from the handle, or for a file
     // that would not open, from the listing (0 when unknown).
     std::int64_t fileId = 0;
+    bool linkedElsewhere = false;  // opened, and let go: a name of it lies where nothing is locked
 };
 
 // A change a folder's watch reported.
@@ -206,12 +207,13 @@ private:
         std::vector<std::wstring> look;
         std::vector<std::pair<std::wstring, std::wstring>> left;
         std::size_t overflows = 0;
-        std::unordered_set<std::wstring> turnedAway;  // files its trees or the budget had no room for
-        std::int64_t listedId = 0;                    // a subfolder's, as its parent listed it
-        bool refused = false;                         // by the rule, or a link in its place
-        std::size_t links = 0;                        // links its last listing left alone
-        std::wstring volume;                          // its files' volume, from its first pin
-        bool countDue = false;                        // it has subfolders turned away to count
+        std::unordered_set<std::wstring> turnedAway;       // files its trees or the budget had no room for
+        std::unordered_set<std::wstring> linkedElsewhere;  // files left alone for another name they have
+        std::int64_t listedId = 0;                         // a subfolder's, as its parent listed it
+        bool refused = false;                              // by the rule, or a link in its place
+        std::size_t links = 0;                             // links its last listing left alone
+        std::wstring volume;                               // its files' volume, from its first pin
+        bool countDue = false;                             // it has subfolders turned away to count
         // Whose share its pin and files use: the folder's own plain items,
         // or else the first tree it belongs to. "" until it has a pattern.
         std::wstring account;

@@ -167,14 +167,17 @@ TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInside
     const std::vector<std::wstring> items = {folder / L"system\\*.*", TreeItem(folder / L"system"),
                                              system + L"\\drivers\\*.*", std::wstring(windows) + L"\\Fonts\\*.*"};
     for (const std::wstring& item : items) locker.SetItemLocked(item, true);
-    // A tree holding the link locks its own files only, and counts the link.
+    // A tree holding the link, and a second name of a system file, locks its
+    // own files only, and counts both links.
+    ASSERT_TRUE(::CreateHardLinkW((folder / L"version.dll").c_str(), (system + L"\\version.dll").c_str(), nullptr));
     locker.SetItemLocked(TreeItem(folder.Path()), true);
     ASSERT_TRUE(Settle(locker));
     for (const ItemStatus& status : locker.StatusOf(items))
         EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
     EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
+    EXPECT_EQ(0u, OpenFromOutside(system + L"\\version.dll"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folder / L"sub\\inner.txt"));
-    EXPECT_EQ(1u, locker.StatusOf({TreeItem(folder.Path())})[0].linksLeft);
+    EXPECT_EQ(2u, locker.StatusOf({TreeItem(folder.Path())})[0].linksLeft);
     EXPECT_EQ(3u, locker.Report().lockedFiles);
     locker.SetItemLocked(TreeItem(folder.Path()), false);
 
@@ -196,6 +199,7 @@ TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInside
     EXPECT_EQ(0u, locker.Report().lockedFiles);
     EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
     EXPECT_TRUE(RemoveLink(folder / L"sub") && RemoveLink(folder / L"system"));
+    EXPECT_TRUE(::DeleteFileW((folder / L"version.dll").c_str()));
 }
 
 // An open that hangs, as one on a share that stopped answering does. Shared
