@@ -147,7 +147,7 @@ bool ReadStatus(Reader& in, ItemStatus& status) {
     }
     if (!in.U8(byPolicy) || byPolicy > 1) return false;
     if (locked > 1 || folder > static_cast<std::uint8_t>(ItemStatus::Folder::OutOfHandles) ||
-        refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::FolderWithoutPattern)) {
+        refusal > static_cast<std::uint8_t>(ItemStatus::Refusal::Redirected)) {
         return false;
     }
     status.locked = locked == 1;

@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
@@ -16,6 +17,9 @@ constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kNetworkFromWindow[] =
     L"Network folders can only be locked by an administrator through the stored list.";
 constexpr wchar_t kFilesNotYours[] = L"You may not read every file in this folder, so it cannot be locked for you.";
+constexpr wchar_t kThroughLink[] =
+    L"This folder is reached through a link (a junction or a symbolic link), so it cannot be locked. Choose the "
+    L"folder the link leads to.";
 constexpr wchar_t kTreeNotYours[] =
     L"You may not open every folder in this folder, so it cannot be locked with its subfolders for you.";
 
@@ -42,17 +46,13 @@ bool MayReadEvery(HANDLE token, const std::wstring& folder, const std::wstring& 
 
 }  // namespace
 
-FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
-    return MayAccess(token, folder, FILE_LIST_DIRECTORY);
-}
+namespace {
 
-FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access) {
-    if (!token) return FolderAccess::Unknown;
-    UniqueLocalMemory descriptor;
-    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(path).c_str(), SE_FILE_OBJECT,
-                                                OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                                    DACL_SECURITY_INFORMATION,
-                                                nullptr, nullptr, nullptr, nullptr, descriptor.Put());
+constexpr SECURITY_INFORMATION kAccessParts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                              DACL_SECURITY_INFORMATION;
+
+// What token is granted by a descriptor read with error.
+FolderAccess AccessBy(HANDLE token, DWORD error, PSECURITY_DESCRIPTOR descriptor, DWORD access) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FolderAccess::Missing;
     if (error != ERROR_SUCCESS) return FolderAccess::Unknown;
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
@@ -60,10 +60,32 @@ FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access) {
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
     BOOL allowed = FALSE;
-    if (!::AccessCheck(descriptor.Get(), token, access, &mapping, &privileges, &privilegesSize, &granted, &allowed)) {
+    if (!::AccessCheck(descriptor, token, access, &mapping, &privileges, &privilegesSize, &granted, &allowed)) {
         return FolderAccess::Unknown;
     }
     return allowed && (granted & access) == access ? FolderAccess::Granted : FolderAccess::Denied;
+}
+
+}  // namespace
+
+FolderAccess MayListFolder(HANDLE token, const std::wstring& folder) {
+    return MayAccess(token, folder, FILE_LIST_DIRECTORY);
+}
+
+FolderAccess MayListFolder(HANDLE token, HANDLE folder) {
+    if (!token) return FolderAccess::Unknown;
+    UniqueLocalMemory descriptor;
+    const DWORD error = ::GetSecurityInfo(folder, SE_FILE_OBJECT, kAccessParts, nullptr, nullptr, nullptr, nullptr,
+                                          descriptor.Put());
+    return AccessBy(token, error, descriptor.Get(), FILE_LIST_DIRECTORY);
+}
+
+FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access) {
+    if (!token) return FolderAccess::Unknown;
+    UniqueLocalMemory descriptor;
+    const DWORD error = ::GetNamedSecurityInfoW(ExtendedLengthPath(path).c_str(), SE_FILE_OBJECT, kAccessParts, nullptr,
+                                                nullptr, nullptr, nullptr, descriptor.Put());
+    return AccessBy(token, error, descriptor.Get(), access);
 }
 
 std::wstring FolderAccessRefusal(FolderAccess access) {
@@ -80,23 +102,48 @@ std::wstring FolderAccessRefusal(FolderAccess access) {
     return L"Whether you may open this folder cannot be checked, so it cannot be locked for you.";
 }
 
-std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstring& path) {
+std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring& path, ApprovedFolder& approved) {
+    approved = ApprovedFolder();
     const ItemKey item = MakeItemKey(path);
     if (item.target.kind == ItemTarget::Kind::Refused) return kCannotBeLocked;
     // The guard runs as the computer: a share a window names would be
     // opened with the computer's rights, not the asking user's.
     if (item.folder.rfind(L"\\\\", 0) == 0) return kNetworkFromWindow;
-    if (!LockRule().AllowsFolder(item.target.folder, item.tree)) return kCriticalFolder;
+    const UniqueHandle opened(::CreateFileW(ExtendedLengthPath(item.target.folder).c_str(),
+                                            READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD openError = opened ? ERROR_SUCCESS : ::GetLastError();
+    // One that cannot be opened is judged by its name: whoever asks, a
+    // system folder is refused before anything else is said of it.
+    FolderIdentity identity;
+    if (!opened || !ReadIdentity(opened.Get(), true, identity, DriveOf(item.target.folder)))
+        identity.path = LowerCase(item.target.folder);
+    if (!LockRule().Allows(identity, item.tree)) return kCriticalFolder;
+    if (opened && !ReachedWithoutLinks(item.target.folder, identity)) return kThroughLink;
     const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;
-    std::wstring refusal = FolderAccessRefusal(MayListFolder(token, item.target.folder));
+    const bool gone = openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND;
+    const FolderAccess access = opened          ? MayListFolder(token, opened.Get())
+                                : token && gone ? FolderAccess::Missing
+                                                : FolderAccess::Unknown;
+    const std::wstring refusal = FolderAccessRefusal(access);
     if (!refusal.empty()) return refusal;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (identity.fileId == 0 || !::GetFileInformationByHandle(opened.Get(), &information)) {
+        return FolderAccessRefusal(FolderAccess::Unknown);
+    }
+    const auto accept = [&] {
+        approved.fileId = identity.fileId;
+        approved.volume = information.dwVolumeSerialNumber;
+        return std::wstring();
+    };
     if (!item.tree) {
         const bool file = item.target.kind == ItemTarget::Kind::File;
         if (file ? !MayRead(token, JoinPath(item.target.folder, item.target.name))
                  : !MayReadEvery(token, item.target.folder, item.target.name)) {
             return kFilesNotYours;
         }
-        return std::wstring();
+        return accept();
     }
     bool mayListAll = true;
     bool mayReadAll = true;
@@ -110,7 +157,7 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
         });
     if (!mayListAll) return kTreeNotYours;
     if (!mayReadAll) return kFilesNotYours;
-    return entries > treeLimit_ ? kTreeTooLarge : std::wstring();
+    return entries > treeLimit_ ? kTreeTooLarge : accept();
 }
 
 }  // namespace vaultmere

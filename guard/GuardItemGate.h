@@ -18,8 +18,10 @@ enum class FolderAccess {
 };
 
 // Checks FILE_LIST_DIRECTORY on the folder's security descriptor against
-// token, an impersonation token (identification level is enough).
+// token, an impersonation token (identification level is enough); the
+// folder by name, or open with READ_CONTROL.
 FolderAccess MayListFolder(HANDLE token, const std::wstring& folder);
+FolderAccess MayListFolder(HANDLE token, HANDLE folder);
 // The same for any access to a file or folder.
 FolderAccess MayAccess(HANDLE token, const std::wstring& path, DWORD access);
 
@@ -38,7 +40,14 @@ class GuardItemGate final : public ItemGate {
 public:
     explicit GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf, std::size_t treeLimit = kTreeLimit)
         : tokenOf_(std::move(tokenOf)), treeLimit_(treeLimit) {}
-    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override;
+    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override {
+        ApprovedFolder ignored;
+        return Approve(connection, path, ignored);
+    }
+    // The folder is opened once, with no link on its path; the rule and
+    // the user's access are judged on that handle, and its identity is what
+    // is approved.
+    std::wstring Approve(ConnectionId connection, const std::wstring& path, ApprovedFolder& approved) override;
 
 private:
     std::function<HANDLE(ConnectionId)> tokenOf_;

@@ -364,9 +364,8 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
         if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
         return Relock(*listed);
     }
-    const std::wstring refusal = checked && checked->path == path ? checked->refusal
-                                                                  : gate_.RefusalFor(connection, path);
-    if (!refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, refusal);
+    ItemCheck check = checked && checked->path == path ? *checked : Check(connection, path);
+    if (!check.refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, check.refusal);
     GuardMessage notSaved;
     if (!TakeStored(notSaved)) return notSaved;
     // Stored by someone else meanwhile, and locked with what they stored.
@@ -375,7 +374,7 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
     items.push_back(path);
     if (!Save(items, notSaved)) return notSaved;
     movedToEnd_[path] = ++moves_;
-    locker_.SetItemLocked(path, true);
+    locker_.LockApproved(path, check.approved);
     return GuardMessage::Done(true);
 }
 

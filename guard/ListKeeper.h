@@ -55,12 +55,18 @@ class ItemGate {
 public:
     virtual ~ItemGate() = default;
     virtual std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) = 0;
+    // As RefusalFor, and the folder approved, as read from what was checked.
+    virtual std::wstring Approve(ConnectionId connection, const std::wstring& path, ApprovedFolder& approved) {
+        approved = ApprovedFolder();
+        return RefusalFor(connection, path);
+    }
 };
 
 // The gate's verdict on a path, asked before the keeper is: "" accepts.
 struct ItemCheck {
     std::wstring path;
     std::wstring refusal;
+    ApprovedFolder approved;
 };
 
 // An answer and how long it is held back before it is sent.
@@ -139,7 +145,9 @@ public:
     // the service runs it without its lock: it may list a whole tree.
     bool NeedsCheck(ConnectionId connection, const GuardMessage& request) const;
     ItemCheck Check(ConnectionId connection, const std::wstring& path) const {
-        return {path, gate_.RefusalFor(connection, path)};
+        ItemCheck check{path, std::wstring(), ApprovedFolder()};
+        check.refusal = gate_.Approve(connection, path, check.approved);
+        return check;
     }
     GuardMessage Handle(ConnectionId connection, const GuardMessage& request) {
         return Reply(connection, request).message;

@@ -239,7 +239,20 @@ void FileLocker::SetItemsKnown(std::size_t items) {
     core_->state.SetItemsKnown(items);
 }
 
+void FileLocker::LockApproved(const std::wstring& path, const ApprovedFolder& approved) {
+    // Called from window procedures: nothing may escape.
+    try {
+        const ItemKey item = MakeItemKey(path);
+        std::lock_guard<SlimLock> lock(core_->mutex);
+        if (core_->closing) return;
+        const std::wstring root = core_->state.Lock(item, ::GetTickCount64(), approved);
+        if (!root.empty()) core_->StartLane(root);
+    } catch (...) {
+    }
+}
+
 void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
+    if (locked) return LockApproved(path, ApprovedFolder());
     // Called from window procedures: nothing may escape. Out of memory leaves
     // the call done as far as it got.
     try {
@@ -248,20 +261,15 @@ void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
         {
             std::lock_guard<SlimLock> lock(core_->mutex);
             if (core_->closing) return;
-            if (locked) {
-                const std::wstring root = core_->state.Lock(item, ::GetTickCount64());
-                if (!root.empty()) core_->StartLane(root);
-            } else {
-                const LockerState::Unlocked unlocked = core_->state.Unlock(item.key, released);
-                ++core_->unlocks;
-                if (unlocked.rootIdle) {
-                    core_->StopLane(unlocked.root);
-                } else if (!unlocked.root.empty()) {
-                    const auto lane = core_->lanes.find(unlocked.root);
-                    if (lane != core_->lanes.end()) core_->Wake(*lane->second);
-                }
-                for (const std::wstring& root : unlocked.retryRoots) core_->StartLane(root);
+            const LockerState::Unlocked unlocked = core_->state.Unlock(item.key, released);
+            ++core_->unlocks;
+            if (unlocked.rootIdle) {
+                core_->StopLane(unlocked.root);
+            } else if (!unlocked.root.empty()) {
+                const auto lane = core_->lanes.find(unlocked.root);
+                if (lane != core_->lanes.end()) core_->Wake(*lane->second);
             }
+            for (const std::wstring& root : unlocked.retryRoots) core_->StartLane(root);
         }
         // The files go free here, before the call returns.
         released.clear();

@@ -46,6 +46,7 @@ public:
     // the files go before it returns.
     void SetItemLocked(const std::wstring& path, bool locked) override;
     void SetItemsKnown(std::size_t items) override;
+    void LockApproved(const std::wstring& path, const ApprovedFolder& approved) override;
     std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
 
     // Told of each folder the rule refuses, on a lane's thread, outside the

@@ -253,6 +253,32 @@ bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const 
     return true;
 }
 
+bool ReachedWithoutLinks(const std::wstring& path, const FolderIdentity& opened) {
+    if (opened.path.empty()) return false;
+    if (LowerCase(path) == opened.path) return true;
+    // The path as it leads from where its drive or share really is.
+    const auto fromRoot = [](const std::wstring& each) {
+        const std::wstring extended = ExtendedLengthPath(each);
+        const std::wstring root = VolumeRoot(extended);
+        const UniqueHandle handle(::CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        FolderIdentity top;
+        if (!handle || !ReadIdentity(handle.Get(), true, top, DriveOf(root)) || top.path.empty()) return std::wstring();
+        return LowerCase(root.size() < extended.size() ? JoinPath(top.path, extended.substr(root.size())) : top.path);
+    };
+    if (fromRoot(path) == opened.path) return true;
+    // A short (8.3) name on the way is the same folder under its long name.
+    if (path.find(L'~') == std::wstring::npos) return false;
+    const std::wstring extended = ExtendedLengthPath(path);
+    std::wstring longer(::GetLongPathNameW(extended.c_str(), nullptr, 0), L'\0');
+    if (longer.empty()) return false;
+    const DWORD length = ::GetLongPathNameW(extended.c_str(), &longer[0], static_cast<DWORD>(longer.size()));
+    if (length == 0 || length >= longer.size()) return false;
+    longer.resize(length);
+    return fromRoot(NormalizeFolderPath(longer)) == opened.path;
+}
+
 std::wstring FinalPathOf(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {

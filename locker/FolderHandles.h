@@ -51,6 +51,11 @@ struct FolderIdentity {
 };
 // drive ("c:"), when given, is the drive the folder was opened on.
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive = std::wstring());
+// Whether a folder held open is the one path names with no link on the
+// way: its final path is path but for case and short names, once the
+// path's drive or share is taken as where it really is (a subst or mapped
+// drive leads where it always did). path: the parsed form of ItemPath.
+bool ReachedWithoutLinks(const std::wstring& path, const FolderIdentity& opened);
 // The final path of an open file or folder as the system gives it
 // (\\?\c:\...); "" when it cannot say.
 std::wstring FinalPathOf(HANDLE handle);

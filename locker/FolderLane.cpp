@@ -79,6 +79,14 @@ ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
 
 bool IsGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// Opens an item's own folder to pin it: listable, not deletable or
+// renamable by others while held, overlapped for its watch.
+UniqueHandle PinFolder(const std::wstring& extendedPath) {
+    return UniqueHandle(::CreateFileW(extendedPath.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+}
+
 }  // namespace
 
 bool TreeEnters(DWORD attributes) {
@@ -154,7 +162,9 @@ struct FolderLane::Watch {
     std::wstring path;
     std::wstring volume;  // the root of its final path: where its files' ids are unique
     UniqueHandle folder;
-    bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
+    std::int64_t fileId = 0;
+    ApprovedFolder confirmed;  // the approved folder it was last found to be
+    bool async = false;        // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
     bool reading = false;
     std::vector<DWORD> buffer;
@@ -215,9 +225,25 @@ void FolderLane::Do(std::vector<FolderJob>& jobs, const std::function<bool(Folde
     listings_.clear();
 }
 
+bool FolderLane::Approves(FolderJob& job, Watch& pin) {
+    const ApprovedFolder& approved = job.approved;
+    if (approved.fileId == 0 || (approved.fileId == pin.confirmed.fileId && approved.volume == pin.confirmed.volume)) {
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (pin.fileId == approved.fileId && ::GetFileInformationByHandle(pin.folder.Get(), &information) &&
+        information.dwVolumeSerialNumber == approved.volume) {
+        pin.confirmed = approved;
+        return true;
+    }
+    job.refused = true;
+    job.redirected = true;
+    return false;
+}
+
 FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
     const auto found = watches_.find(job.serial);
-    if (found != watches_.end()) return found->second.get();
+    if (found != watches_.end()) return Approves(job, *found->second) ? found->second.get() : nullptr;
     auto watch = std::make_unique<Watch>();
     watch->folderKey = job.folderKey;
     watch->serial = job.serial;
@@ -225,8 +251,9 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
     job.presenceKnown = true;
     FolderIdentity identity;
     if (job.top) {
-        // The item's own folder, reached however the user chose; judged by
-        // where it turned out to be.
+        // The item's own folder, judged by where it turned out to be. It is
+        // held only where its path has no link on the way: a link put in
+        // the place of a folder that was checked leads nowhere.
         watch->folder = PinFolder(job.path);
         if (!watch->folder) {
             job.presence = PresenceAfter(::GetLastError(), job.path);
@@ -242,6 +269,13 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             job.refused = true;
             return nullptr;
         }
+        if (!ReachedWithoutLinks(WithoutExtendedPrefix(job.path), identity)) {
+            job.refused = true;
+            job.redirected = true;
+            return nullptr;
+        }
+        watch->fileId = identity.fileId;
+        if (!Approves(job, *watch)) return nullptr;
         watch->volume = VolumeRoot(identity.path.empty() ? job.path : ExtendedLengthPath(identity.path));
     } else {
         // A tree's subfolder, from its parent's pin: a link swapped in

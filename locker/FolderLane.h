@@ -82,6 +82,9 @@ private:
     // The folder's pin, opened (and judged) when it has none; null when
     // the folder is missing or refused, as the job then says.
     Watch* Pin(FolderJob& job);
+    // Whether the folder pinned is the one a check approved for the job's
+    // item, where one did; if not, the job is refused.
+    static bool Approves(FolderJob& job, Watch& pin);
     void List(FolderJob& job, HANDLE folder);
     // Why a file is opened, for what is checked once it is.
     enum class Reason { Listed, Named, Retried };

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct ItemStatus {
         NotAPath,              // not an absolute path to files (relative, a device, too long)
         SystemFolder,          // the Windows folder, anything in it, or the program's own folder
         FolderWithoutPattern,  // names a folder rather than the files in it (c:\data)
+        Redirected,            // its path passes through a link, or leads to another folder than the one checked
     };
     bool locked = false;  // the component was asked to lock the item
     std::size_t filesHeld = 0;
@@ -50,6 +52,13 @@ constexpr wchar_t kTreeTooLarge[] =
     L"This folder holds more than 15,000 files and folders with its subfolders, too many to lock together. Lock it "
     L"without its subfolders, or lock its subfolders one by one.";
 
+// The folder a check approved for an item, as read from the handle it
+// checked: its id and its volume's serial number (0: none given).
+struct ApprovedFolder {
+    std::int64_t fileId = 0;
+    std::uint32_t volume = 0;
+};
+
 // The locking component as the rest of the program sees it: one call.
 // locked true makes the item inaccessible to other programs until a call
 // with false for the same path. Neither call waits for a disk or a network:
@@ -58,6 +67,11 @@ class ItemLocker {
 public:
     virtual ~ItemLocker() = default;
     virtual void SetItemLocked(const std::wstring& path, bool locked) = 0;
+    // Locks an item whose folder was checked: a different folder found in
+    // its place is not held.
+    virtual void LockApproved(const std::wstring& path, const ApprovedFolder& /*approved*/) {
+        SetItemLocked(path, true);
+    }
     // How many items are listed, locked or not: each has its share of what
     // the component may hold kept for it.
     virtual void SetItemsKnown(std::size_t /*items*/) {}

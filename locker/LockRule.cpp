@@ -157,12 +157,4 @@ bool LockRule::AllowsLinkedFile(HANDLE file) const {
     return true;
 }
 
-UniqueHandle PinFolder(const std::wstring& extendedPath) {
-    // Others may list the folder and add, change and remove files in it, but
-    // not rename or delete the folder itself while we hold this.
-    return UniqueHandle(::CreateFileW(extendedPath.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-}
-
 }  // namespace vaultmere

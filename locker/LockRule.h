@@ -52,8 +52,4 @@ private:
     mutable std::unordered_map<DWORD, std::unordered_set<std::int64_t>> protectedFiles_;
 };
 
-// Opens an item's own folder to pin it: listable, not deletable or
-// renamable by others while held, overlapped for its watch.
-UniqueHandle PinFolder(const std::wstring& extendedPath);
-
 }  // namespace vaultmere

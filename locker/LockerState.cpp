@@ -46,7 +46,7 @@ constexpr DWORD kTreeWatchBytes = 1024;
 
 }  // namespace
 
-std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
+std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now, const ApprovedFolder& approved) {
     lastLock_ = now;
     const auto existing = items_.find(item.key);
     if (existing != items_.end()) {
@@ -80,10 +80,13 @@ std::wstring LockerState::Lock(const ItemKey& item, ULONGLONG now) {
         // A tree's own folder is always taken: nothing is let go for it.
         std::vector<UniqueHandle> none;
         Join(item.folder, item.folder, path, none);
-        return folders_.at(item.folder).root;
+        Folder& top = folders_.at(item.folder);
+        if (approved.fileId != 0) top.approved = approved;
+        return top.root;
     }
 
     Folder& folder = FolderAt(item.folder, path);
+    if (approved.fileId != 0) folder.approved = approved;
     // What a tree turned away is for this item to take.
     folder.turnedAway.clear();
     FolderPattern pattern;
@@ -329,7 +332,7 @@ std::vector<ItemStatus> LockerState::Status(const std::vector<std::wstring>& key
         const Folder& folder = found->second;
         status.folder = folder.presence;
         if (folder.refused) {
-            status.refusal = ItemStatus::Refusal::SystemFolder;
+            status.refusal = folder.redirected ? ItemStatus::Refusal::Redirected : ItemStatus::Refusal::SystemFolder;
             continue;
         }
         status.linksLeft = folder.links;
@@ -434,6 +437,7 @@ FolderJob LockerState::JobFor(const std::wstring& folderKey, const Folder& folde
     job.tree = !TreesOf(folder).empty();
     job.watchBytes = kTreeWatchBytes;
     job.listedId = folder.listedId;
+    job.approved = folder.approved;
     for (const FolderPattern& pattern : folder.patterns) {
         if (!pattern.tree.empty() && pattern.tree != folderKey) continue;
         job.watchBytes = kWatchBytes;
@@ -596,6 +600,7 @@ void LockerState::TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandl
     }
     if (job.presenceKnown) folder->presence = job.presence;
     if (job.refused) {
+        folder->redirected = job.redirected;
         Refuse(job.folderKey, *folder, released);
         return;
     }

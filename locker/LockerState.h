@@ -89,9 +89,11 @@ struct FolderJob {
     std::wstring volume;  // the root of the folder's final path, once pinned
     bool presenceKnown = false;
     ItemStatus::Folder presence = ItemStatus::Folder::Present;
-    bool refused = false;    // the rule refuses the folder, or a link stands in its place
-    bool abandoned = false;  // unlocked while the lane worked on it
-    std::size_t links = 0;   // of a full listing, entries that are links: left alone
+    bool refused = false;     // the rule refuses the folder, or a link stands in its place
+    bool redirected = false;  // refused: a link on its path, or not the folder approved
+    ApprovedFolder approved;  // what a check approved in its place, if one did
+    bool abandoned = false;   // unlocked while the lane worked on it
+    std::size_t links = 0;    // of a full listing, entries that are links: left alone
     bool watching = false;
     std::vector<FileOutcome> files;
     std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
@@ -112,7 +114,8 @@ public:
         : treeLimit_(treeLimit), budget_(budget) {}
 
     // Returns the root of the lane that has work now, or "".
-    std::wstring Lock(const ItemKey& item, ULONGLONG now);
+    // approved: the folder a check approved for it, when one did.
+    std::wstring Lock(const ItemKey& item, ULONGLONG now, const ApprovedFolder& approved = ApprovedFolder());
     // How many items have a share of the budget reserved: those listed,
     // locked or not. The items locked count at least.
     void SetItemsKnown(std::size_t items) { itemsKnown_ = items; }
@@ -211,6 +214,8 @@ private:
         std::unordered_set<std::wstring> linkedElsewhere;  // files left alone for another name they have
         std::int64_t listedId = 0;                         // a subfolder's, as its parent listed it
         bool refused = false;                              // by the rule, or a link in its place
+        bool redirected = false;                           // a link on its own path, or not the folder approved
+        ApprovedFolder approved;                           // the folder a check approved for its item
         std::size_t links = 0;                             // links its last listing left alone
         std::wstring volume;                               // its files' volume, from its first pin
         bool countDue = false;                             // it has subfolders turned away to count

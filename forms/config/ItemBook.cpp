@@ -29,6 +29,8 @@ std::wstring StatusNote(const ItemStatus& status) {
         return L"cannot be locked";
     case ItemStatus::Refusal::FolderWithoutPattern:
         return L"folder given without \\*.*";
+    case ItemStatus::Refusal::Redirected:
+        return L"reached through a link: not locked";
     case ItemStatus::Refusal::None:
         break;
     }

@@ -176,6 +176,21 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf({swapped})[0].refusal);
     EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
+    // Nor, pointed at a folder the rule allows, anything of that folder:
+    // asked anew, the gate names the link.
+    TempFolder elsewhere(L"gate-elsewhere");
+    ASSERT_TRUE(WriteTextFile(elsewhere / L"e.txt", "e"));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::UnlockItem, swapped));
+    ASSERT_TRUE(RemoveLink(swap) && MakeLink(swap, elsewhere.Path()));
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(client, GuardMessageKind::RelockItem, swapped));
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::Redirected, locker.StatusOf({swapped})[0].refusal);
+    EXPECT_EQ(0u, OpenFromOutside(elsewhere / L"e.txt"));
+    const auto linked = Ask(client, GuardMessageKind::LockFolder, TreeItem(swap));
+    ASSERT_TRUE(linked.has_value());
+    EXPECT_NE(std::wstring::npos, linked->text.find(L"reached through a link"));
     EXPECT_TRUE(RemoveLink(swap));
     client.Close();
     server->Stop();

@@ -352,6 +352,26 @@ TEST_F(FileLockerTest, EachItemKeepsItsShareOfTheBudgetLendsWhatItLeavesAndTakes
     EXPECT_EQ(8u, budgeted.Report().lockedFiles + 2);
 }
 
+TEST_F(FileLockerTest, AFolderApprovedIsHeldOnlyWhereItIsStillThatFolder) {
+    const UniqueHandle opened(::CreateFileW(folder.Path().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    ASSERT_TRUE(::GetFileInformationByHandle(opened.Get(), &information));
+    ApprovedFolder approved;
+    approved.fileId = FileIdOf(opened.Get());
+    approved.volume = information.dwVolumeSerialNumber;
+    TempFolder other(L"swapped-in");
+    ASSERT_TRUE(WriteTextFile(other / L"o.txt", ""));
+    // Approved as this folder: another one found under the name is not held.
+    locker.LockApproved(other / L"*.*", approved);
+    locker.LockApproved(Item(), approved);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(ItemStatus::Refusal::Redirected, locker.StatusOf({other / L"*.*"})[0].refusal);
+    EXPECT_EQ(0u, OpenFromOutside(other / L"o.txt"));
+    EXPECT_EQ(ItemStatus::Refusal::None, locker.StatusOf({Item()})[0].refusal);
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, OpenFromOutside(folder / L"a.txt"));
+}
+
 TEST_F(FileLockerTest, PathsBeyondMaxPathAndOutsideTheAnsiCodePage) {
     std::wstring deep = folder.Path();
     while (deep.size() < 400) {
