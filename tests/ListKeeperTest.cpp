@@ -41,12 +41,14 @@ public:
         }
         return statuses;
     }
+    void SetItemsKnown(std::size_t items) override { known = items; }
     int Count(const std::wstring& path) const {
         const auto it = counts.find(MakeItemKey(path).key);
         return it == counts.end() ? 0 : it->second;
     }
     std::map<std::wstring, int> counts;
     std::vector<std::pair<std::wstring, bool>> calls;
+    std::size_t known = 0;
 };
 
 class MemoryStore : public ListStore {
@@ -379,6 +381,7 @@ TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     EXPECT_FALSE(core.ApplyPolicyItems({p, pc}));
     EXPECT_EQ(1, locker.Count(p));
     EXPECT_EQ(1, locker.Count(c));  // pc is the same item: held once
+    EXPECT_EQ(3u, locker.known);    // each keeps a share of the locker's room, unlocked or not
     const GuardMessage lists = core.Handle(2, Request(GuardMessageKind::ReadLists));
     // c, relocked, moves to the end of the stored ones.
     ASSERT_EQ((Items{b, c, p}), Paths(lists.locked));
@@ -400,6 +403,7 @@ TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     EXPECT_EQ(0, locker.Count(p));
     EXPECT_EQ(0, locker.Count(pc));
     EXPECT_EQ(1, locker.Count(b));
+    EXPECT_EQ(1u, locker.known);
 }
 
 namespace {
