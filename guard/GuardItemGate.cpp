@@ -126,7 +126,7 @@ std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring&
     const FolderAccess access = opened          ? MayListFolder(token, opened.Get())
                                 : token && gone ? FolderAccess::Missing
                                                 : FolderAccess::Unknown;
-    const std::wstring refusal = FolderAccessRefusal(access);
+    std::wstring refusal = FolderAccessRefusal(access);
     if (!refusal.empty()) return refusal;
     BY_HANDLE_FILE_INFORMATION information{};
     if (identity.fileId == 0 || !::GetFileInformationByHandle(opened.Get(), &information)) {

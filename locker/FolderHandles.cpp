@@ -126,7 +126,7 @@ bool LinkParents(HANDLE file, std::vector<std::int64_t>& parents) {
     std::vector<LONGLONG> buffer(1024 / sizeof(LONGLONG));
     for (int attempt = 0; attempt < 2; ++attempt) {
         IO_STATUS_BLOCK io{};
-        const auto bytes = static_cast<ULONG>(buffer.size() * sizeof(LONGLONG));
+        const auto bytes = static_cast<ULONG>(buffer.size()) * static_cast<ULONG>(sizeof(LONGLONG));
         const NTSTATUS status = Nt().queryInformation(file, &io, buffer.data(), bytes, kFileHardLinkInformation);
         const auto* links = reinterpret_cast<const LinksInformation*>(buffer.data());
         if (status == kBufferOverflow && attempt == 0 && links->BytesNeeded > bytes &&
