@@ -17,6 +17,7 @@ constexpr int kFileIdFullDirectoryInformation = 38;
 constexpr int kFileInternalInformation = 6;
 constexpr int kFileNameInformation = 9;
 constexpr int kFileBasicInformation = 4;
+constexpr int kFileStandardInformation = 5;
 constexpr int kFileHardLinkInformation = 46;
 constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
 
@@ -230,6 +231,16 @@ std::int64_t FileIdOf(HANDLE file) {
     IO_STATUS_BLOCK io{};
     LARGE_INTEGER id{};
     return Nt().queryInformation(file, &io, &id, sizeof id, kFileInternalInformation) < 0 ? 0 : id.QuadPart;
+}
+
+DWORD LinkCountOf(HANDLE file) {
+    FILE_STANDARD_INFO standard{};
+    IO_STATUS_BLOCK io{};
+    if (!Nt().queryInformation ||
+        Nt().queryInformation(file, &io, &standard, sizeof standard, kFileStandardInformation) < 0) {
+        return 0;
+    }
+    return standard.NumberOfLinks;
 }
 
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive) {

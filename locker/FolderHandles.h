@@ -38,6 +38,8 @@ bool FindEntry(HANDLE folder, const std::wstring& name, FolderEntry& entry);
 // The ids of the folders holding each name of an open file (hard links),
 // on its volume; false when the system cannot list them.
 bool LinkParents(HANDLE file, std::vector<std::int64_t>& parents);
+// How many names an open file has (hard links); 0 when unknown.
+DWORD LinkCountOf(HANDLE file);
 // The file system's number for an open file or folder; 0 when unknown.
 std::int64_t FileIdOf(HANDLE file);
 

@@ -410,9 +410,9 @@ void FolderLane::Flush() {
                 FolderEntry entry;
                 if (FindEntry(request.folder, request.name, entry)) fileId = entry.fileId;
             }
-            BY_HANDLE_FILE_INFORMATION information{};
-            const bool informed = result.file && ::GetFileInformationByHandle(result.file.Get(), &information);
-            if (queued.reason == Reason::Retried && informed) {
+            BY_HANDLE_FILE_INFORMATION information;
+            if (queued.reason == Reason::Retried && result.file &&
+                ::GetFileInformationByHandle(result.file.Get(), &information)) {
                 // Made hidden while it waited: a folder item no longer
                 // covers it, unless it is named on its own. Nor is a link held.
                 const bool named = std::any_of(job.patterns.begin(), job.patterns.end(),
@@ -428,17 +428,14 @@ void FolderLane::Flush() {
             FileOutcome outcome;
             // A file with other names is held only when none of them lies
             // where nothing is locked.
-            if (informed && information.nNumberOfLinks > 1 && !rule_.AllowsLinkedFile(result.file.Get())) {
+            if (result.file && LinkCountOf(result.file.Get()) > 1 && !rule_.AllowsLinkedFile(result.file.Get())) {
                 result.file.Reset();
                 outcome.linkedElsewhere = true;
             }
             outcome.file = std::move(result.file);
             outcome.error = result.error;
-            if (fileId == 0 && informed) {
-                fileId = static_cast<std::int64_t>((std::uint64_t{information.nFileIndexHigh} << 32) |
-                                                   information.nFileIndexLow);
-            }
-            outcome.fileId = fileId;
+            // As listed a moment before, else from the handle.
+            outcome.fileId = fileId != 0 || !outcome.file ? fileId : FileIdOf(outcome.file.Get());
             // The name as listed is kept only for a file that is to wait.
             if (!outcome.file) outcome.name = std::move(request.name);
             outcome.lower = std::move(request.lower);
