@@ -256,7 +256,8 @@ private:
         return listening;
     }
 
-    // Closes the connections that sent no whole first message in time.
+    // Closes the connections without the password that sent no whole
+    // message in time.
     void CloseSilent() {
         for (const PipeAdmission::Key key : admission_.Overdue(::GetTickCount64())) {
             const auto found = std::find_if(slots_.begin(), slots_.end(),
@@ -276,15 +277,19 @@ private:
         return next <= now ? 0 : static_cast<DWORD>(next - now);
     }
 
-    // A client connected: known by its process and that process's user, and
-    // let in only within the limits.
+    // A client connected: known by its process and that process's user, or
+    // by its session where the user cannot be read (the pipe knows the
+    // session without opening the process), and let in only within the
+    // limits.
     void Accept(std::size_t index) {
         Slot& slot = *slots_[index];
         ULONG process = 0;
         const std::wstring user = ::GetNamedPipeClientProcessId(slot.pipe.Get(), &process) ? UserOfProcess(process)
                                                                                            : std::wstring();
+        ULONG session = kUnknownSession;
+        if (!::GetNamedPipeClientSessionId(slot.pipe.Get(), &session)) session = kUnknownSession;
         slot.id = nextId_++;
-        if (!admission_.Admit(slot.id, process, user, ::GetTickCount64())) return Close(index);
+        if (!admission_.Admit(slot.id, process, user, session, ::GetTickCount64())) return Close(index);
         slot.state = Slot::State::Reading;
         slot.used = 0;
         Read(slot);
@@ -409,16 +414,18 @@ private:
         if (!slot.spoke) {
             if (!IdentifyClient(slot.pipe.Get(), slot.user, slot.token)) return Close(index);
             slot.spoke = true;
-            admission_.Spoke(slot.id);
             if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
         }
         PipeAnswer answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : PipeAnswer();
         if (answer.bytes.empty()) return Close(index);
-        admission_.SetAuthenticated(slot.id, answer.authenticated);
+        // The time to speak again counts from when the answer goes; one
+        // that is never read counts too.
+        const ULONGLONG sendAt = ::GetTickCount64() + answer.holdMs;
+        admission_.Answered(slot.id, answer.authenticated, sendAt);
         slot.buffer = std::move(answer.bytes);
         if (answer.holdMs > 0) {
             slot.state = Slot::State::Holding;
-            slot.sendAt = ::GetTickCount64() + answer.holdMs;
+            slot.sendAt = sendAt;
             return;
         }
         Write(index);

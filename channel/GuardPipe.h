@@ -45,7 +45,8 @@ using Bytes = std::vector<unsigned char>;
 // connection is served as usual.
 // authenticated: whether the connection has given the password once this
 // answer is sent; one that has not counts against its process's and its
-// user's few such connections.
+// user's few such connections, and is closed when it sends nothing more
+// within PipeLimits::nextMessageMs of the answer.
 struct PipeAnswer {
     // NOLINTNEXTLINE(google-explicit-constructor): most answers are bytes sent at once
     PipeAnswer(Bytes answer = Bytes(), DWORD holdMs = 0, bool authenticated = false)

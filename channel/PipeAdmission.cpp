@@ -2,8 +2,13 @@
 
 namespace vaultmere {
 
-bool PipeAdmission::Admit(Key key, std::uint32_t process, const std::wstring& user, std::uint64_t now) {
+bool PipeAdmission::Admit(Key key, std::uint32_t process, const std::wstring& knownUser, std::uint32_t session,
+                          std::uint64_t now) {
     if (clients_.size() >= limits_.total) return false;
+    // No SID as text starts so.
+    const std::wstring user = !knownUser.empty()           ? knownUser
+                              : session == kUnknownSession ? std::wstring(L"session:?")
+                                                           : L"session:" + std::to_wstring(session);
     std::size_t ofUser = 0;
     std::size_t waitingOfUser = 0;
     std::size_t waitingOfProcess = 0;
@@ -26,14 +31,11 @@ bool PipeAdmission::Admit(Key key, std::uint32_t process, const std::wstring& us
     return true;
 }
 
-void PipeAdmission::Spoke(Key key) {
+void PipeAdmission::Answered(Key key, bool authenticated, std::uint64_t sendAt) {
     const auto found = clients_.find(key);
-    if (found != clients_.end()) found->second.deadline = 0;
-}
-
-void PipeAdmission::SetAuthenticated(Key key, bool authenticated) {
-    const auto found = clients_.find(key);
-    if (found != clients_.end()) found->second.authenticated = authenticated;
+    if (found == clients_.end()) return;
+    found->second.authenticated = authenticated;
+    found->second.deadline = authenticated ? 0 : sendAt + limits_.nextMessageMs;
 }
 
 void PipeAdmission::Closed(Key key) { clients_.erase(key); }

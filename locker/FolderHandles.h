@@ -43,15 +43,18 @@ DWORD LinkCountOf(HANDLE file);
 // The file system's number for an open file or folder; 0 when unknown.
 std::int64_t FileIdOf(HANDLE file);
 
-// Where a folder held open is: its file id (unique on its volume, the drive
-// of its final path) and final path (the parsed form of ItemPath,
-// lower-cased; "" when it could not be read), with its attributes.
+// Where a folder held open is: its file id, unique on its volume, and that
+// volume's serial number (0 when not read), so that the folder is known
+// by whatever path reached it; its final path (the parsed form of
+// ItemPath, lower-cased; "" when it could not be read); its attributes.
 struct FolderIdentity {
     DWORD attributes = 0;
     std::int64_t fileId = 0;
+    std::uint32_t volume = 0;
     std::wstring path;
 };
-// drive ("c:"), when given, is the drive the folder was opened on.
+// drive ("c:"), when given, is the drive the folder was opened on. The
+// volume and the path are read only withPath.
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive = std::wstring());
 // Whether a folder held open is the one path names with no link on the
 // way: its final path is path but for case and short names, once the

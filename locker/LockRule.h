@@ -26,7 +26,9 @@ public:
     explicit LockRule(const std::vector<std::wstring>& protectedFolders);
 
     // A folder an item names itself, reached however the user chose.
-    // Without a final path nothing is allowed.
+    // Without a final path nothing is allowed. A share of this computer
+    // (\\localhost\c$\...) is judged as the folder it leads to, and
+    // refused when where it leads cannot be told.
     bool Allows(const FolderIdentity& folder, bool withSubfolders) const;
     // A subfolder reached from an allowed folder without following links:
     // only the folders themselves are left to compare.
