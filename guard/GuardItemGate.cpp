@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "common/LockBudget.h"
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
@@ -110,7 +111,7 @@ std::wstring GuardItemGate::RefusalFor(ConnectionId connection, const std::wstri
         });
     if (!mayListAll) return kTreeNotYours;
     if (!mayReadAll) return kFilesNotYours;
-    return entries > treeLimit_ ? kTreeTooLarge : std::wstring();
+    return entries > treeLimit_ ? TreeTooLargeText(treeLimit_) : std::wstring();
 }
 
 }  // namespace vaultmere
