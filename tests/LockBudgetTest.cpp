@@ -33,10 +33,8 @@ TEST(LockBudget, TheDefaultFitsThePlatformAndAnAdministratorsValueFromOneToTheCe
 }
 
 TEST(LockBudget, TheRefusalNamesTheTreeLimitWithThousandsSeparators) {
-    for (const auto& [number, text] :
-         {std::pair<std::size_t, const wchar_t*>{7, L"7"}, {999, L"999"}, {1000, L"1,000"}, {1000000, L"1,000,000"}}) {
-        EXPECT_EQ(text, GroupedNumber(number));
-    }
+    EXPECT_EQ(L"999", GroupedNumber(999));
+    EXPECT_EQ(L"1,000,000", GroupedNumber(1000000));
     EXPECT_EQ(
         L"This folder holds more than 120,000 files and folders with its subfolders, too many to lock together. "
         L"Lock it without its subfolders, or lock its subfolders one by one.",
