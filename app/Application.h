@@ -3,7 +3,9 @@
 // alive until the process ends. Where the guard service is installed, it
 // keeps the list and its locks and this copy is only its window; else the
 // same keeper runs in this process.
+#include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "app/GuardBook.h"
 #include "app/GuardConnection.h"
@@ -31,12 +33,16 @@ private:
     // The session was left to others: the configuration closes as Close does.
     void CloseConfiguration();
 
-    // The link to whoever keeps the list: set up before the windows that show it.
-    static std::unique_ptr<GuardLink> MakeLink(std::unique_ptr<FileLocker>& locker);
+    // The link to whoever keeps the list: set up before the windows that
+    // show it. Where this process keeps it, its locker's budget is read
+    // here, once, and treeLimit is that budget's.
+    static std::unique_ptr<GuardLink> MakeLink(std::unique_ptr<FileLocker>& locker,
+                                               std::optional<std::size_t>& treeLimit);
 
     AppState state_;
     std::unique_ptr<FileLocker> locker_;
-    std::unique_ptr<GuardLink> link_{MakeLink(locker_)};
+    std::optional<std::size_t> treeLimit_;
+    std::unique_ptr<GuardLink> link_{MakeLink(locker_, treeLimit_)};
     GuardBook lists_{*link_};
     InfoWindow messageWindow_;
     ConfigWindow configuration_{state_, lists_, messageWindow_};

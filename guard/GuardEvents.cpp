@@ -6,6 +6,7 @@
 
 #include "channel/GuardPipe.h"
 #include "common/EntryPoint.h"
+#include "common/LockBudget.h"
 #include "guard/GuardEventTexts.h"
 
 namespace vaultmere {
@@ -77,6 +78,11 @@ void GuardEvents::UnexpectedError(const std::wstring& text) {
 
 bool GuardEvents::FolderRefused(const std::wstring& folder) {
     return Report(EVENTLOG_WARNING_TYPE, MSG_FOLDER_REFUSED, {folder});
+}
+
+bool GuardEvents::LockLimitIgnored(const std::wstring& place, const std::wstring& value, std::size_t handles) {
+    return Report(EVENTLOG_WARNING_TYPE, MSG_LOCK_LIMIT_IGNORED,
+                  {place, value, GroupedNumber(kMaxLockedFilesCeiling), GroupedNumber(handles)});
 }
 
 }  // namespace vaultmere

@@ -3,6 +3,7 @@
 // VaultmereGuard, whose texts are the message table in VaultmereGuard.exe.
 #include <windows.h>
 
+#include <cstddef>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -27,6 +28,9 @@ public:
     bool PasswordUnreadable(long error);
     // The locker refused a folder; from any thread.
     bool FolderRefused(const std::wstring& folder);
+    // MaxLockedFiles at place (a key path and value name under
+    // HKEY_LOCAL_MACHINE) holds value, which is not taken: handles holds.
+    bool LockLimitIgnored(const std::wstring& place, const std::wstring& value, std::size_t handles);
 
     // An exception that escaped one of the guard's entry points, just
     // before the process ends; with an event source of its own, since the

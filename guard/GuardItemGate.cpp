@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "common/LockBudget.h"
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/FolderLane.h"
@@ -157,7 +158,7 @@ std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring&
         });
     if (!mayListAll) return kTreeNotYours;
     if (!mayReadAll) return kFilesNotYours;
-    return entries > treeLimit_ ? kTreeTooLarge : accept();
+    return entries > treeLimit_ ? TreeTooLargeText(treeLimit_) : accept();
 }
 
 }  // namespace vaultmere

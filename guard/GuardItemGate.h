@@ -34,11 +34,12 @@ std::wstring FolderAccessRefusal(FolderAccess access);
 // guard runs as the computer and must not lock for a user what that user
 // could not open. A folder with its subfolders is refused when it holds
 // one of those folders, when the user may not list every folder in it, or
-// when it holds more than treeLimit files and folders. tokenOf gives a
-// connection's client token (null when there is none, which refuses).
+// when it holds more than treeLimit files and folders (the locker's
+// budget's). tokenOf gives a connection's client token (null when there is
+// none, which refuses).
 class GuardItemGate final : public ItemGate {
 public:
-    explicit GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf, std::size_t treeLimit = kTreeLimit)
+    GuardItemGate(std::function<HANDLE(ConnectionId)> tokenOf, std::size_t treeLimit)
         : tokenOf_(std::move(tokenOf)), treeLimit_(treeLimit) {}
     std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override {
         ApprovedFolder ignored;

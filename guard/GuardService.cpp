@@ -75,11 +75,14 @@ std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
 
 GuardService::GuardService()
     : ServiceBase(kGuardServiceName),
-      locker_([this](HANDLE folder, const std::wstring& name) {
-          UniqueHandle file = taken_.Take(folder, name);
-          return file ? std::move(file) : OpenFileLocked(folder, name);
-      }),
-      gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }),
+      budget_(Registry::ReadLockBudget()),
+      locker_(
+          [this](HANDLE folder, const std::wstring& name) {
+              UniqueHandle file = taken_.Take(folder, name);
+              return file ? std::move(file) : OpenFileLocked(folder, name);
+          },
+          budget_.budget),
+      gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }, budget_.budget.treeLimit),
       keeper_(locker_, store_, gate_),
       server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                               std::lock_guard<std::mutex> hold(lock_);
@@ -115,6 +118,9 @@ bool GuardService::StartThread(UniqueHandle& thread, LPTHREAD_START_ROUTINE work
 }
 
 DWORD GuardService::OnStart() {
+    if (!budget_.ignoredPlace.empty()) {
+        events_.LockLimitIgnored(budget_.ignoredPlace, budget_.ignoredValue, budget_.budget.handles);
+    }
     // What a guard replaced by an update handed over is ours before anything
     // is locked: the locker takes those files in place of opening them again.
     taken_.TakeFromHolder();

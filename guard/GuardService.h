@@ -16,6 +16,7 @@
 #include "guard/StoreWatch.h"
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
+#include "store/LockBudgetStore.h"
 
 namespace vaultmere {
 
@@ -62,6 +63,8 @@ private:
 
     // Declared before the locker, whose opens look here first.
     TakenFiles taken_;
+    // Read once, for the locker and the gate; a bad value is logged at the start.
+    const Registry::LockBudgetReading budget_;
     FileLocker locker_;
     RegistryListStore store_;
     GuardItemGate gate_;

@@ -48,8 +48,7 @@ struct Lane {
 }  // namespace
 
 struct FileLocker::Core : std::enable_shared_from_this<FileLocker::Core> {
-    Core(FileOpener opener, std::size_t treeLimit, std::size_t budget)
-        : open(std::move(opener)), state(treeLimit, budget) {}
+    Core(FileOpener opener, const LockBudget& budget) : open(std::move(opener)), state(budget) {}
 
     void Wake(Lane& lane) {
         if (lane.awake) return;
@@ -206,10 +205,10 @@ void FileLocker::Core::RunLane(Lane& lane) {
     }
 }
 
-FileLocker::FileLocker() : FileLocker(&OpenFileLocked) {}
+FileLocker::FileLocker(const LockBudget& budget) : FileLocker(&OpenFileLocked, budget) {}
 
-FileLocker::FileLocker(FileOpener open, std::size_t treeLimit, std::size_t budget)
-    : core_(std::make_shared<Core>(std::move(open), treeLimit, budget)) {}
+FileLocker::FileLocker(FileOpener open, const LockBudget& budget)
+    : core_(std::make_shared<Core>(std::move(open), budget)) {}
 
 FileLocker::~FileLocker() {
     std::vector<UniqueHandle> released;

@@ -5,8 +5,8 @@
 // locked its folder is pinned (it cannot be renamed or deleted) and watched:
 // files that appear in it later, and files that were open elsewhere, are
 // locked as soon as they can be. An item in the form TreeItem gives is a
-// folder with every file and subfolder beneath it (up to kTreeLimit of
-// them): each of its folders is pinned and watched the same way, subfolders
+// folder with every file and subfolder beneath it (up to the budget's tree
+// limit of them): each of its folders is pinned and watched the same way, subfolders
 // that appear are taken in, hidden ones and links are left alone. Unlocking
 // closes the handles. Locks end with the process.
 //
@@ -28,11 +28,12 @@ namespace vaultmere {
 
 class FileLocker final : public ItemLocker {
 public:
-    FileLocker();
-    // open takes the place of OpenFileLocked, treeLimit of kTreeLimit and
-    // budget of kHandleBudget (tests).
-    // Nothing is locked that LockRule refuses.
-    explicit FileLocker(FileOpener open, std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget);
+    // budget is the platform's default unless given (the guard and the
+    // program read it with ReadLockBudget); open takes the place of
+    // OpenFileLocked (tests). Nothing is locked that LockRule refuses.
+    FileLocker() : FileLocker(PlatformLockBudget()) {}
+    explicit FileLocker(const LockBudget& budget);
+    explicit FileLocker(FileOpener open, const LockBudget& budget = PlatformLockBudget());
     // Bounded: a lane stuck on a network call is left behind; it closes
     // what it opens once the call returns and touches nothing of this.
     ~FileLocker() override;

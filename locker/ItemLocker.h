@@ -29,28 +29,12 @@ struct ItemStatus {
     std::size_t filesWaiting = 0;    // open elsewhere: locked once let go
     std::size_t filesDenied = 0;     // this account may not open them: tried again now and then
     std::size_t filesFailed = 0;     // refused for another reason: tried again now and then
-    std::size_t filesOverLimit = 0;  // of a folder locked with its subfolders, left open past kTreeLimit
+    std::size_t filesOverLimit = 0;  // of a folder locked with its subfolders, left open past the tree limit
     std::size_t linksLeft = 0;       // junctions and links inside, neither followed nor opened
     Folder folder = Folder::Present;
     Refusal refusal = Refusal::None;
     bool setByPolicy = false;  // the guard's: an administrator's policy lists the item
 };
-
-// The most files and subfolders, together, that a folder locked with its
-// subfolders may hold. Each is an open handle, which costs kernel memory on
-// Windows; and Wine holds about 20,000 open files per prefix in all.
-constexpr std::size_t kTreeLimit = 15000;
-// The most handles the locker holds, files and pinned folders of every item
-// together. Wine holds about 20,000 open files per prefix in all; the rest
-// is the reserve for the process's own work (registry keys, the pipe, the
-// log, windows, threads) and for the other programs in the prefix. On
-// Windows it keeps the locks' kernel memory near 16-32 MB. One full tree
-// still fits beside plain items.
-constexpr std::size_t kHandleBudget = 16000;
-// What the user is told of a folder that holds more.
-constexpr wchar_t kTreeTooLarge[] =
-    L"This folder holds more than 15,000 files and folders with its subfolders, too many to lock together. Lock it "
-    L"without its subfolders, or lock its subfolders one by one.";
 
 // The folder a check approved for an item, as read from the handle it
 // checked: its id and its volume's serial number (0: none given).

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/LockBudget.h"
 #include "common/UniqueHandle.h"
 #include "locker/ItemLocker.h"
 #include "locker/ItemPath.h"
@@ -109,9 +110,9 @@ struct FolderJob {
 
 class LockerState {
 public:
-    // treeLimit and budget are kTreeLimit and kHandleBudget but for tests.
-    explicit LockerState(std::size_t treeLimit = kTreeLimit, std::size_t budget = kHandleBudget)
-        : treeLimit_(treeLimit), budget_(budget) {}
+    // The platform's default budget but where the caller read another.
+    explicit LockerState(const LockBudget& budget = PlatformLockBudget())
+        : treeLimit_(budget.treeLimit), budget_(budget.handles) {}
 
     // Returns the root of the lane that has work now, or "".
     // approved: the folder a check approved for it, when one did.

@@ -40,10 +40,10 @@ LONG QueryValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<unsigned
 }  // namespace
 
 RegistryStatus ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
-                                 RegistryValue& value) {
+                                 RegistryValue& value, REGSAM view) {
     value = RegistryValue();
     UniqueKey key;
-    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key);
+    const RegistryStatus opened = OpenKey(root, keyPath, KEY_READ, key, view);
     if (!opened) return opened;
     DWORD type = REG_NONE;
     std::vector<unsigned char> data;

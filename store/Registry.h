@@ -52,8 +52,9 @@ RegistryValue GetRegistryValue(HKEY root, const std::wstring& keyPath, const std
 // Reads one value, telling a value that is not there (ERROR_FILE_NOT_FOUND,
 // also for a missing key) from one that cannot be read: the error of the
 // failing call, or ERROR_INVALID_DATA for a type the program does not know.
+// view is kPolicyView for what a policy sets.
 RegistryStatus ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
-                                 RegistryValue& value);
+                                 RegistryValue& value, REGSAM view = kRegistryView);
 
 // Writes one value, creating the key when it is missing. Text is stored as
 // REG_SZ, a number as REG_DWORD, bytes as REG_BINARY; nothing writes nothing.

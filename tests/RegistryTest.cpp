@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "store/LockBudgetStore.h"
 #include "store/Registry.h"
 #include "store/RelockStore.h"
 #include "tests/support/TestSupport.h"
@@ -47,6 +48,27 @@ TEST_F(RegistryTest, RelockSettingsTakeEachValueFromThePolicyFirstAndOnlyAsNumbe
     EXPECT_EQ(5u, read().minutes);
     SetRegistryValue(key.Root(), policy, kRelockMinutesValueName, RegistryValue::FromNumber(0));
     EXPECT_EQ(0u, read().minutes);
+}
+
+TEST_F(RegistryTest, MaxLockedFilesIsTakenFromThePolicyFirstAndABadValueGivesTheDefault) {
+    const std::wstring policy = key.Path() + L"\\Policy";
+    const std::wstring settings = key.Path() + L"\\Settings";
+    const auto read = [&] { return ReadLockBudget(key.Root(), policy, settings); };
+    const auto set = [&](const std::wstring& where, const RegistryValue& value) {
+        SetRegistryValue(key.Root(), where, kMaxLockedFilesValueName, value);
+    };
+    set(settings, RegistryValue::FromNumber(40000));
+    EXPECT_EQ(37500u, read().budget.treeLimit);
+    set(policy, RegistryValue::FromNumber(200000));
+    EXPECT_EQ(200000u, read().budget.handles);
+    EXPECT_TRUE(read().ignoredPlace.empty());
+    // A bad policy is not passed over for the settings: the default holds.
+    set(policy, RegistryValue::FromNumber(-1));
+    EXPECT_EQ(vaultmere::PlatformLockBudget().handles, read().budget.handles);
+    EXPECT_EQ(policy + L"\\MaxLockedFiles", read().ignoredPlace);
+    EXPECT_EQ(L"4294967295", read().ignoredValue);
+    set(policy, RegistryValue::FromText(L"50000"));
+    EXPECT_EQ(L"not a REG_DWORD", read().ignoredValue);
 }
 
 TEST_F(RegistryTest, TextNumbersAndBytesRoundTrip) {

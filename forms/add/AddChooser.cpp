@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/LockBudget.h"
 #include "forms/add/DriveReach.h"
 #include "forms/add/FolderItem.h"
 
@@ -60,7 +61,7 @@ void AddChooser::OnFolderClick() {
 
 LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
                                           const std::vector<std::wstring>& systemFolders, bool withSubfolders,
-                                          std::size_t treeLimit) {
+                                          std::optional<std::size_t> treeLimit) {
     LockFolderPlan plan;
     const std::wstring folder = folderList.Path();
     if (folder.empty()) return plan;
@@ -77,9 +78,9 @@ LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
         return plan;
     }
     // Refused whole before anything of it is locked.
-    if (withSubfolders && source_.TreeEntries(reach.folder, treeLimit) > treeLimit) {
+    if (withSubfolders && treeLimit && source_.TreeEntries(reach.folder, *treeLimit) > *treeLimit) {
         plan.action = LockFolderPlan::Action::Refuse;
-        plan.refusal = kTreeTooLarge;
+        plan.refusal = TreeTooLargeText(*treeLimit);
         return plan;
     }
     plan.action = LockFolderPlan::Action::Add;

@@ -2,11 +2,12 @@
 // The add dialog's working set: its drive, folder and file lists kept in
 // step, and what Lock Folder decides. The dialog window shows this state and
 // forwards its events here. No Windows headers.
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "forms/add/ChooserLists.h"
-#include "locker/ItemLocker.h"
 
 namespace vaultmere {
 
@@ -54,10 +55,11 @@ public:
     // folder on a subst drive is added as the folder it stands for; one on
     // a network drive is refused. With its subfolders, a folder is refused
     // also when one of those lies beneath it, or when it holds more than
-    // treeLimit files and subfolders.
+    // treeLimit files and subfolders; without treeLimit it is not counted
+    // here (the guard counts it against its own).
     LockFolderPlan PlanLockFolder(const std::wstring& programFolder,
                                   const std::vector<std::wstring>& systemFolders = {}, bool withSubfolders = false,
-                                  std::size_t treeLimit = kTreeLimit);
+                                  std::optional<std::size_t> treeLimit = std::nullopt);
 
 private:
     PathChange SetFolderPath(const std::wstring& path);

@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/AppState.h"
+#include "common/LockBudget.h"
 #include "forms/FormKit.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/ChooserViews.h"
@@ -30,8 +32,10 @@ public:
     // network drive or a tree too large: the system's modal message box
     // unless replaced.
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
-    // The most files and subfolders a folder locked with its subfolders may hold.
-    std::size_t treeLimit = kTreeLimit;
+    // The most files and subfolders a folder locked with its subfolders may
+    // hold: the program's locker's; nothing where the guard keeps the list
+    // and counts against its own.
+    std::optional<std::size_t> treeLimit = PlatformLockBudget().treeLimit;
 
     enum ControlId {
         IDC_NOTE_LABEL = 100,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/LockBudget.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/Win32FolderSource.h"
 #include "tests/add/AddTestSupport.h"
@@ -131,8 +132,10 @@ TEST_F(AddChooserTest, LockFolderPlansTheItemAndTheConfirmation) {
     EXPECT_EQ(L"Folder " + treeItem + L" added for locking! Sub folders were locked too.", withSubfolders.confirmation);
     withSubfolders = chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true, 2);
     EXPECT_EQ(LockFolderPlan::Action::Refuse, withSubfolders.action);
-    EXPECT_EQ(kTreeTooLarge, withSubfolders.refusal);
+    EXPECT_EQ(TreeTooLargeText(2), withSubfolders.refusal);
     EXPECT_TRUE(withSubfolders.item.empty());
+    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true).action)
+        << "without a limit the guard counts it";
     EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(tree.Beta() + L"\\Deep", {}, true).refusal);
     EXPECT_EQ(L"Cannot lock this critical folder!",
               chooser.PlanLockFolder(L"", {tree.Beta() + L"\\DEEP\\"}, true).refusal);

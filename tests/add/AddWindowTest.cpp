@@ -483,7 +483,7 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     ::SendMessageW(form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
     form.treeLimit = 7;
     form.OnLockFolder();
-    EXPECT_EQ(kTreeTooLarge, refusal.text);
+    EXPECT_EQ(TreeTooLargeText(7), refusal.text);
 
     EXPECT_TRUE(lists.lockedList.Entries().empty());
     EXPECT_TRUE(program.Stored().empty());

@@ -142,7 +142,7 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     ASSERT_TRUE(SetFolderDacl(open / L"inner\\closed", L"D:P(A;OICI;FA;;;WD)"));
     ASSERT_TRUE(MakeFolder(open / L"inner\\closed\\more"));
     ASSERT_TRUE(WriteTextFile(open / L"inner\\closed\\more\\y.txt", "y"));
-    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Refusal(GuardRefusal::ItemRefused, kTreeTooLarge)),
+    EXPECT_EQ(std::optional<GuardMessage>(GuardMessage::Refusal(GuardRefusal::ItemRefused, TreeTooLargeText(5))),
               Ask(client, GuardMessageKind::LockFolder, tree));
     EXPECT_EQ(1u, store.items.size());
     EXPECT_EQ(0u, OpenFromOutside(open / L"inner\\x.txt"));
@@ -196,7 +196,7 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     server->Stop();
 
     // No token, no lock; and whoever asks, a system folder is refused before its security is read.
-    GuardItemGate noToken([](ConnectionId) -> HANDLE { return nullptr; });
+    GuardItemGate noToken([](ConnectionId) -> HANDLE { return nullptr; }, kWineLockedFiles);
     EXPECT_EQ(L"Whether you may open this folder cannot be checked, so it cannot be locked for you.",
               noToken.RefusalFor(1, open.Path() + L"\\*.*"));
     wchar_t windows[MAX_PATH] = {};

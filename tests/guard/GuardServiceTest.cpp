@@ -278,15 +278,17 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     EXPECT_TRUE(GuardEvents().WrongPassword(sid));
 
     // The other entries show every insert they are given.
-    const std::wstring inserts[] = {L"\\\\.\\pipe\\x", L"process id 42", L"10"};
+    const std::wstring inserts[] = {L"\\\\.\\pipe\\x", L"process id 42", L"10", L"128,000"};
     const DWORD_PTR pointers[] = {reinterpret_cast<DWORD_PTR>(inserts[0].c_str()),
                                   reinterpret_cast<DWORD_PTR>(inserts[1].c_str()),
-                                  reinterpret_cast<DWORD_PTR>(inserts[2].c_str())};
+                                  reinterpret_cast<DWORD_PTR>(inserts[2].c_str()),
+                                  reinterpret_cast<DWORD_PTR>(inserts[3].c_str())};
     for (const auto& [id, count] : {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3},
                                     {MSG_PIPE_SERVED, 1},
                                     {MSG_PASSWORD_UNREADABLE, 1},
                                     {MSG_FOLDER_REFUSED, 1},
-                                    {MSG_UNEXPECTED_ERROR, 1}}) {
+                                    {MSG_UNEXPECTED_ERROR, 1},
+                                    {MSG_LOCK_LIMIT_IGNORED, 4}}) {
         ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
                                            FORMAT_MESSAGE_ALLOCATE_BUFFER,
                                        guard.Get(), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
@@ -295,6 +297,7 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
         const std::wstring shown = static_cast<const wchar_t*>(text.Get());
         for (int i = 0; i < count; ++i) EXPECT_NE(std::wstring::npos, shown.find(inserts[i])) << shown;
     }
+    EXPECT_TRUE(GuardEvents().LockLimitIgnored(L"SOFTWARE\\Brackwater\\Addon\\Settings\\MaxLockedFiles", L"0", 16000));
 }
 
 }  // namespace

@@ -292,7 +292,7 @@ TEST_F(FileLockerTest, UnlockDuringAListingStopsItAndLeavesNothingHeld) {
 
 TEST_F(FileLockerTest, ItemsPastTheHandleBudgetAreNotedAndLockedOnceAnUnlockMakesRoom) {
     // Room for 5 handles: this folder's pin and its 2 files, then the other's pin and 1 of its 3.
-    FileLocker budgeted(&OpenFileLocked, kTreeLimit, 5);
+    FileLocker budgeted(&OpenFileLocked, BudgetOf(5));
     TempFolder other(L"budget");
     for (const wchar_t* name : {L"1.txt", L"2.txt", L"3.txt"}) ASSERT_TRUE(WriteTextFile(other / name, ""));
     budgeted.SetItemLocked(Item(), true);
@@ -317,7 +317,7 @@ TEST_F(FileLockerTest, ItemsPastTheHandleBudgetAreNotedAndLockedOnceAnUnlockMake
 
 TEST_F(FileLockerTest, EachItemKeepsItsShareOfTheBudgetLendsWhatItLeavesAndTakesItBack) {
     // Room for 8 handles and two items listed: a share of 4 each, a pin and 3 files.
-    FileLocker budgeted(&OpenFileLocked, kTreeLimit, 8);
+    FileLocker budgeted(&OpenFileLocked, BudgetOf(8));
     budgeted.SetItemsKnown(2);
     TempFolder crowded(L"crowded");
     TempFolder other(L"other");

@@ -464,7 +464,7 @@ TEST_F(LockWatchTest, ChangeReportedUnderAShortNameIsMatchedToItsFile) {
 
 TEST_F(LockWatchTest, TreeHoldsNoMoreThanItsLimitAndNotesWhatItLeftOpen) {
     // A limit of 6 entries: a.txt, b.dat, the subfolder and its three files.
-    FileLocker limited(&OpenFileLocked, 6);
+    FileLocker limited(&OpenFileLocked, LockBudget{kWineLockedFiles, 6});
     ASSERT_TRUE(MakeFolder(folder / L"sub"));
     for (const wchar_t* name : {L"sub\\1.txt", L"sub\\2.txt", L"sub\\3.txt"})
         ASSERT_TRUE(WriteTextFile(folder / name, ""));

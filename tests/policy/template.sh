@@ -2,10 +2,11 @@
 # The Group Policy template: both files well-formed XML, every string and
 # presentation the ADMX names present in the ADML (and each list box bound to
 # a list of the policy), and the policy writing the key and the kind of value
-# the guard reads (text, not expandable).
-# Usage: template.sh ADMX ADML REGISTRY_H
+# the guard reads (text, not expandable); MaxLockedFiles as a number in the
+# range the program takes.
+# Usage: template.sh ADMX ADML REGISTRY_H LOCK_BUDGET_H
 set -uo pipefail
-admx="$1" adml="$2" registry_h="$3"
+admx="$1" adml="$2" registry_h="$3" budget_h="$4"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # xpath FILE EXPR: the expression's value (elements are named by local-name()).
@@ -43,6 +44,12 @@ for value in RelockOnSessionLock RelockMinutes; do
   [ "$(xpath "$admx" "count($named)")" = 1 ] || fail "no policy writes $value under $relock_key"
   [ "$(xpath "$admx" "count($named//*[local-name()='decimal'])")" -ge 1 ] || fail "$value is not written as a number"
 done
+
+ceiling="$(sed -n 's/^constexpr std::uint32_t kMaxLockedFilesCeiling = \([0-9]*\);$/\1/p' "$budget_h")"
+limit="//*[local-name()='policy'][@key='$relock_key']//*[local-name()='decimal'][@valueName='MaxLockedFiles']"
+[ "$(xpath "$admx" "count($limit)")" = 1 ] || fail "no policy writes MaxLockedFiles under $relock_key as a number"
+[ "$(xpath "$admx" "concat($limit/@minValue, '-', $limit/@maxValue)")" = "1-$ceiling" ] ||
+  fail "MaxLockedFiles is not from 1 to the ceiling the program takes ($ceiling)"
 
 [ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "template passed"
