@@ -129,13 +129,10 @@ std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring&
                                                 : FolderAccess::Unknown;
     std::wstring refusal = FolderAccessRefusal(access);
     if (!refusal.empty()) return refusal;
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (identity.fileId == 0 || !::GetFileInformationByHandle(opened.Get(), &information)) {
-        return FolderAccessRefusal(FolderAccess::Unknown);
-    }
+    if (identity.fileId == 0) return FolderAccessRefusal(FolderAccess::Unknown);
     const auto accept = [&] {
         approved.fileId = identity.fileId;
-        approved.volume = information.dwVolumeSerialNumber;
+        approved.volume = identity.volume;
         return std::wstring();
     };
     if (!item.tree) {

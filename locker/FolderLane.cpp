@@ -162,9 +162,10 @@ struct FolderLane::Watch {
     std::wstring path;
     std::wstring volume;  // the root of its final path: where its files' ids are unique
     UniqueHandle folder;
+    // Which folder an item's own pin is, for a check's approval.
     std::int64_t fileId = 0;
-    ApprovedFolder confirmed;  // the approved folder it was last found to be
-    bool async = false;        // the pin was reopened for the watch's reads, its packets going to the port
+    std::uint32_t volumeSerial = 0;
+    bool async = false;  // the pin was reopened for the watch's reads, its packets going to the port
     OVERLAPPED overlapped{};
     bool reading = false;
     std::vector<DWORD> buffer;
@@ -227,15 +228,7 @@ void FolderLane::Do(std::vector<FolderJob>& jobs, const std::function<bool(Folde
 
 bool FolderLane::Approves(FolderJob& job, Watch& pin) {
     const ApprovedFolder& approved = job.approved;
-    if (approved.fileId == 0 || (approved.fileId == pin.confirmed.fileId && approved.volume == pin.confirmed.volume)) {
-        return true;
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (pin.fileId == approved.fileId && ::GetFileInformationByHandle(pin.folder.Get(), &information) &&
-        information.dwVolumeSerialNumber == approved.volume) {
-        pin.confirmed = approved;
-        return true;
-    }
+    if (approved.fileId == 0 || (approved.fileId == pin.fileId && approved.volume == pin.volumeSerial)) return true;
     job.refused = true;
     job.redirected = true;
     return false;
@@ -275,6 +268,7 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             return nullptr;
         }
         watch->fileId = identity.fileId;
+        watch->volumeSerial = identity.volume;
         if (!Approves(job, *watch)) return nullptr;
         watch->volume = VolumeRoot(identity.path.empty() ? job.path : ExtendedLengthPath(identity.path));
     } else {
