@@ -356,13 +356,18 @@ void FolderLane::Work(FolderJob& job) {
         }
         if (Covered(job, lower, entry.attributes)) {
             Open(job, listing, entry.name, std::move(lower), Reason::Listed, entry.fileId);
+        } else {
+            // Hidden since an earlier look held it: let go.
+            job.gone.push_back(std::move(lower));
         }
         if (!MaybeHandIn(job)) return;
     }
     for (auto& due : job.due) Open(job, listing, due.first, due.second, Reason::Retried);
     for (const auto& left : job.left) {
         FolderEntry entry;
-        if (!FindEntry(pin->folder.Get(), left.first, entry)) job.gone.push_back(left.second);
+        if (!FindEntry(pin->folder.Get(), left.first, entry) || !Covered(job, left.second, entry.attributes)) {
+            job.gone.push_back(left.second);
+        }
     }
     std::size_t room = job.countMost;
     for (const std::wstring& name : job.count) {

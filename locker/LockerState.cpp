@@ -884,6 +884,13 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
             if (folder->held.count(change.lower)) folder->left.emplace_back(change.name, change.lower);
             continue;
         }
+        if (folder->held.count(change.lower)) {
+            // Its attributes changed: a file hidden after it was held (as
+            // some systems set the attribute just after creating the file)
+            // is let go unless it is named on its own. The lane looks.
+            if (change.action == FILE_ACTION_MODIFIED) folder->left.emplace_back(change.name, change.lower);
+            continue;
+        }
         const auto waiting = folder->waiting.find(change.lower);
         if (waiting != folder->waiting.end()) {
             // Written to or closed by its holder: the next retry comes soon.
@@ -902,8 +909,7 @@ bool LockerState::TakeChanges(const std::wstring& folderKey, std::uint64_t seria
         // A short (8.3) name, as a program that used it is reported by, is
         // matched to its long name by the lane.
         const bool maybeShort = change.lower.find(L'~') != std::wstring::npos;
-        if (!folder->held.count(change.lower) && !folder->turnedAway.count(change.lower) && !entered &&
-            (Covers(*folder, change.lower) || maybeShort)) {
+        if (!folder->turnedAway.count(change.lower) && !entered && (Covers(*folder, change.lower) || maybeShort)) {
             folder->look.push_back(std::move(change.name));
         }
     }

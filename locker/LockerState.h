@@ -72,7 +72,7 @@ struct FolderJob {
     std::unordered_set<std::wstring> known;  // held or waiting, when listing again
     std::vector<std::wstring> look;          // names the watch saw appear or change
     std::vector<std::pair<std::wstring, std::wstring>> due;   // waiting files to try again: name, lower
-    std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave
+    std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave or change
     bool tree = false;                                        // within a tree: subfolders are entered
     DWORD watchBytes = 0;                                     // the watch's buffer
     // An item names this folder itself: reached however the user chose and
@@ -98,7 +98,7 @@ struct FolderJob {
     bool watching = false;
     std::vector<FileOutcome> files;
     std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
-    std::vector<std::wstring> gone;         // of left, those really gone
+    std::vector<std::wstring> gone;         // held files gone or no longer covered: let go
     struct Subfolder {
         std::wstring name;
         std::wstring lower;

@@ -79,6 +79,10 @@ TEST_F(LockWatchTest, NewAndMovedInFilesAreLockedHiddenOnesAndFoldersLeftAlone) 
     EXPECT_TRUE(::MoveFileW((folder / L"newsub").c_str(), (folder / L"newsub2").c_str()));
     EXPECT_EQ(5u, locker.Report().lockedFiles);
     EXPECT_EQ(0u, locker.Report().pendingFiles);
+    // A held file another program hides is let go.
+    ASSERT_TRUE(::SetFileAttributesW((folder / L"last.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_TRUE(WaitUntil([&] { return !LockedHere(folder / L"last.txt"); }));
+    EXPECT_EQ(4u, locker.Report().lockedFiles);
 
     locker.SetItemLocked(Item(), false);
     EXPECT_EQ(0u, OpenFromOutside(folder / L"new.txt"));
