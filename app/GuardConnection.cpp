@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/SecureText.h"
+
 namespace vaultmere {
 
 namespace {
@@ -58,7 +60,12 @@ void GuardConnection::Tick() {
 }
 
 std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& request) {
-    const Bytes bytes = EncodeGuardMessage(request);
+    Bytes bytes = EncodeGuardMessage(request);
+    // The request may hold the password: wiped however this ends.
+    struct Wiped {
+        Bytes& bytes;
+        ~Wiped() { WipeBytes(bytes); }
+    } wiped{bytes};
     if (bytes.empty()) return std::nullopt;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!client_.IsConnected() && !Connect(kConnectWaitMs)) return std::nullopt;

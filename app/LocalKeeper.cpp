@@ -47,7 +47,7 @@ long ProgramListStore::Commit() { return Registry::SaveStoredItems(keys_.root, k
 std::wstring ProgramListStore::ErrorWords(long code) const { return SystemErrorText(code); }
 
 LocalKeeper::LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys)
-    : store_(std::move(keys)), keeper_(locker, store_, gate_) {
+    : store_(std::move(keys)), keeper_(locker, store_, gate_, hash_) {
     keeper_.ServeOwnProcess();
     keeper_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/GuardBook.h"
+#include "common/SystemPasswordHash.h"
 #include "guard/ListKeeper.h"
 #include "locker/ItemLocker.h"
 #include "store/Registry.h"
@@ -74,6 +75,7 @@ private:
 
     ProgramListStore store_;
     OpenGate gate_;
+    SystemPasswordHash hash_;
     ListKeeper keeper_;
 };
 

@@ -163,8 +163,19 @@ public:
     }
 
 private:
+    // An answer worked out on a worker thread; the slot's event is set when
+    // it is done.
+    struct Job {
+        std::function<PipeAnswer()> work;
+        PipeAnswer answer;
+        HANDLE wake = nullptr;
+        std::atomic<bool> done{false};
+        // Last: destroyed first, it waits for the worker to leave.
+        UniqueThreadpoolWork item;
+    };
+
     struct Slot {
-        enum class State { Listening, Reading, Holding, Writing };
+        enum class State { Listening, Reading, Holding, Working, Writing };
         UniqueHandle pipe;
         UniqueHandle event;
         OVERLAPPED overlapped{};
@@ -174,8 +185,9 @@ private:
         ConnectionId id = 0;  // from the moment the client connected
         bool spoke = false;   // its first whole message came
         std::wstring user;
-        UniqueHandle token;    // the client's, from its first message on
-        ULONGLONG sendAt = 0;  // while Holding: when the answer goes
+        UniqueHandle token;        // the client's, from its first message on
+        ULONGLONG sendAt = 0;      // while Holding: when the answer goes, or its work starts
+        std::unique_ptr<Job> job;  // while Holding or Working: the answer's work
         // The call failed at once; the event is set so that the loop sees it.
         bool failed = false;
         // The client came between creating the instance and listening on it:
@@ -303,7 +315,9 @@ private:
         for (std::size_t index = 0; index < slots_.size();) {
             Slot& slot = *slots_[index];
             if (slot.state == Slot::State::Holding) {
-                if (slot.sendAt <= now) {
+                if (slot.sendAt <= now && slot.job) {
+                    StartJob(slot);
+                } else if (slot.sendAt <= now) {
                     // A write that fails at once closes the slot: the same index is looked at again.
                     if (!Write(index)) continue;
                 } else if (next == 0 || slot.sendAt < next) {
@@ -364,6 +378,12 @@ private:
     void Advance(std::size_t index) {
         Slot& slot = *slots_[index];
         ::ResetEvent(slot.event.Get());
+        if (slot.state == Slot::State::Working) {
+            if (!slot.job->done.load(std::memory_order_acquire)) return;
+            PipeAnswer answer = std::move(slot.job->answer);
+            slot.job.reset();
+            return Deliver(index, std::move(answer));
+        }
         DWORD bytes = 0;
         const bool ok = slot.connectedAtOnce ||
                         (!slot.failed && ::GetOverlappedResult(slot.pipe.Get(), &slot.overlapped, &bytes, FALSE));
@@ -387,6 +407,7 @@ private:
             }
             return Answer(index);
         case Slot::State::Holding:
+        case Slot::State::Working:
             // Nothing runs while an answer is held: only a stray wake gets here.
             return;
         case Slot::State::Writing:
@@ -417,6 +438,49 @@ private:
             if (callbacks_.connected) callbacks_.connected(slot.id, slot.user);
         }
         PipeAnswer answer = callbacks_.answer ? callbacks_.answer(slot.id, slot.buffer) : PipeAnswer();
+        // The message may hold a password: not left in memory given back.
+        ::SecureZeroMemory(slot.buffer.data(), slot.buffer.size());
+        if (answer.work) {
+            slot.job = std::make_unique<Job>();
+            slot.job->work = std::move(answer.work);
+            slot.job->wake = slot.event.Get();
+            admission_.Working(slot.id);
+            slot.state = Slot::State::Holding;
+            slot.sendAt = ::GetTickCount64() + answer.holdMs;
+            if (answer.holdMs == 0) StartJob(slot);
+            return;
+        }
+        Deliver(index, std::move(answer));
+    }
+
+    // Hands a slot's work to a worker thread.
+    static void StartJob(Slot& slot) {
+        Job& job = *slot.job;
+        slot.state = Slot::State::Working;
+        job.item.Reset(::CreateThreadpoolWork(&Loop::RunJob, &job, nullptr));
+        if (job.item) {
+            ::SubmitThreadpoolWork(job.item.Get());
+        } else {
+            // No worker to be had: worked out here, late rather than never.
+            RunJob(nullptr, &job, nullptr);
+        }
+    }
+
+    static void CALLBACK RunJob(PTP_CALLBACK_INSTANCE, void* context, PTP_WORK) {
+        Job& job = *static_cast<Job*>(context);
+        // As on the loop: an answer that escapes leaves the guard's state unknown.
+        job.answer = RunGuarded(L"the pipe's worker", AfterEscape::EndProcess, PipeAnswer(), [&job] {
+            PipeAnswer answer = job.work();
+            job.work = nullptr;
+            return answer;
+        });
+        job.done.store(true, std::memory_order_release);
+        ::SetEvent(job.wake);
+    }
+
+    // Sends an answer, now or when it is due.
+    void Deliver(std::size_t index, PipeAnswer answer) {
+        Slot& slot = *slots_[index];
         if (answer.bytes.empty()) return Close(index);
         // The time to speak again counts from when the answer goes; one
         // that is never read counts too.
@@ -457,6 +521,7 @@ private:
     // never goes without an instance of ours, even for a moment.
     void Close(std::size_t index) {
         Slot& slot = *slots_[index];
+        slot.job.reset();
         // Cancelled and waited for, so that no I/O writes into a freed buffer.
         if (::CancelIoEx(slot.pipe.Get(), &slot.overlapped) || ::GetLastError() != ERROR_NOT_FOUND) {
             DWORD ignored = 0;

@@ -47,13 +47,22 @@ using Bytes = std::vector<unsigned char>;
 // answer is sent; one that has not counts against its process's and its
 // user's few such connections, and is closed when it sends nothing more
 // within PipeLimits::nextMessageMs of the answer.
+// An answer that takes long to work out (a password's hash) is given as
+// work instead: it runs on a worker thread once holdMs have passed, and
+// what it returns is the answer, sent as any other.
 struct PipeAnswer {
     // NOLINTNEXTLINE(google-explicit-constructor): most answers are bytes sent at once
     PipeAnswer(Bytes answer = Bytes(), DWORD holdMs = 0, bool authenticated = false)
         : bytes(std::move(answer)), holdMs(holdMs), authenticated(authenticated) {}
+    static PipeAnswer Later(DWORD holdMs, std::function<PipeAnswer()> work) {
+        PipeAnswer answer(Bytes(), holdMs);
+        answer.work = std::move(work);
+        return answer;
+    }
     Bytes bytes;
     DWORD holdMs;
     bool authenticated;
+    std::function<PipeAnswer()> work;
 };
 
 class GuardPipeServer {

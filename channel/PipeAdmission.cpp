@@ -38,6 +38,11 @@ void PipeAdmission::Answered(Key key, bool authenticated, std::uint64_t sendAt) 
     found->second.deadline = authenticated ? 0 : sendAt + limits_.nextMessageMs;
 }
 
+void PipeAdmission::Working(Key key) {
+    const auto found = clients_.find(key);
+    if (found != clients_.end()) found->second.deadline = 0;
+}
+
 void PipeAdmission::Closed(Key key) { clients_.erase(key); }
 
 std::vector<PipeAdmission::Key> PipeAdmission::Overdue(std::uint64_t now) const {

@@ -48,6 +48,8 @@ public:
     // its next whole message within nextMessageMs of sendAt; one that has
     // keeps no deadline.
     void Answered(Key key, bool authenticated, std::uint64_t sendAt);
+    // Its answer is being worked out: no deadline runs until it is answered.
+    void Working(Key key);
     void Closed(Key key);
 
     // The connections whose next message is overdue at now.

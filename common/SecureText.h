@@ -4,6 +4,7 @@
 // a string made of itself before (a reallocation, say) are not reached.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vaultmere {
 
@@ -13,6 +14,20 @@ inline void WipeText(std::wstring& text) {
         for (std::size_t i = 0; i < text.size(); ++i) units[i] = L'\0';
     }
     text.clear();
+}
+
+inline void WipeBytes(std::vector<unsigned char>& bytes) {
+    volatile unsigned char* data = bytes.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i) data[i] = 0;
+    bytes.clear();
+}
+
+inline void WipeBytes(std::string& bytes) {
+    if (!bytes.empty()) {
+        volatile char* data = &bytes[0];
+        for (std::size_t i = 0; i < bytes.size(); ++i) data[i] = 0;
+    }
+    bytes.clear();
 }
 
 }  // namespace vaultmere

@@ -143,6 +143,17 @@ struct ImageListTraits {
     static void Close(Handle h) noexcept { ::ImageList_Destroy(h); }
 };
 
+// Closed once no callback of it runs any more.
+struct ThreadpoolWorkTraits {
+    using Handle = PTP_WORK;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept {
+        ::WaitForThreadpoolWorkCallbacks(h, FALSE);
+        ::CloseThreadpoolWork(h);
+    }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueKey = UniqueResource<RegistryKeyTraits>;
@@ -157,5 +168,6 @@ using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueDeviceNotify = UniqueResource<DeviceNotifyTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
 using UniqueImageList = UniqueResource<ImageListTraits>;
+using UniqueThreadpoolWork = UniqueResource<ThreadpoolWorkTraits>;
 
 }  // namespace vaultmere

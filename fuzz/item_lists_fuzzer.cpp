@@ -19,6 +19,7 @@
 #include "app/GuardBook.h"
 #include "guard/ListKeeper.h"
 #include "locker/ItemPath.h"
+#include "tests/support/QuickPasswordHash.h"
 
 namespace {
 
@@ -209,7 +210,8 @@ private:
     RecordingLocker locker_;
     MemoryStore store_;
     OpenGate gate_;
-    vaultmere::ListKeeper keeper_{locker_, store_, gate_};
+    vaultmere::QuickPasswordHash hash_;
+    vaultmere::ListKeeper keeper_{locker_, store_, gate_, hash_};
     KeeperLink link_{keeper_};
     vaultmere::GuardBook book_{link_};
 };

@@ -7,6 +7,7 @@
 #include "channel/GuardPipe.h"
 #include "common/EntryPoint.h"
 #include "common/LockBudget.h"
+#include "common/PasswordVerifier.h"
 #include "guard/GuardEventTexts.h"
 
 namespace vaultmere {
@@ -39,10 +40,15 @@ std::wstring GuardEvents::AccountName(const std::wstring& user) {
 
 bool GuardEvents::WrongPassword(const std::wstring& user) {
     if (!source_) return false;
-    auto known = names_.find(user);
-    if (known == names_.end()) known = names_.emplace(user, AccountName(user)).first;
+    std::wstring name;
+    {
+        const std::lock_guard<std::mutex> hold(namesLock_);
+        auto known = names_.find(user);
+        if (known == names_.end()) known = names_.emplace(user, AccountName(user)).first;
+        name = known->second;
+    }
     UniqueLocalMemory sid;
-    const wchar_t* strings[] = {known->second.c_str(), user.c_str()};
+    const wchar_t* strings[] = {name.c_str(), user.c_str()};
     return ::ReportEventW(source_.Get(), EVENTLOG_WARNING_TYPE, 0, MSG_WRONG_PASSWORD,
                           SidOf(user, sid) ? sid.Get() : nullptr, 2, 0, strings, nullptr) != FALSE;
 }
@@ -66,6 +72,10 @@ bool GuardEvents::PipeServed(const std::wstring& pipeName) {
 
 bool GuardEvents::PasswordUnreadable(long error) {
     return Report(EVENTLOG_ERROR_TYPE, MSG_PASSWORD_UNREADABLE, {L"error " + std::to_wstring(error)});
+}
+
+bool GuardEvents::PasswordUntypable() {
+    return Report(EVENTLOG_ERROR_TYPE, MSG_PASSWORD_UNTYPABLE, {std::to_wstring(kMaxPasswordLength)});
 }
 
 void GuardEvents::UnexpectedError(const std::wstring& text) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "common/UniqueHandle.h"
@@ -17,7 +18,7 @@ public:
     GuardEvents();
 
     // A wrong password from the user with this SID (as text); false when
-    // the entry could not be written.
+    // the entry could not be written. From any thread.
     bool WrongPassword(const std::wstring& user);
     // The guard's pipe could not be made: another process serves its name
     // (holder is that process's id, 0 when unknown), or error says why.
@@ -26,6 +27,8 @@ public:
     bool PipeServed(const std::wstring& pipeName);
     // The stored password could not be read: the Win32 error.
     bool PasswordUnreadable(long error);
+    // The stored password is text that no entry at the prompt can match.
+    bool PasswordUntypable();
     // The locker refused a folder; from any thread.
     bool FolderRefused(const std::wstring& folder);
     // MaxLockedFiles at place (a key path and value name under
@@ -46,6 +49,8 @@ private:
 
     UniqueEventSource source_;
     // Names looked up before: a lookup may have to ask a domain controller.
+    // Passwords are checked on workers: the names are shared under a lock.
+    std::mutex namesLock_;
     std::map<std::wstring, std::wstring> names_;
 };
 

@@ -83,7 +83,7 @@ GuardService::GuardService()
           },
           budget_.budget),
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }, budget_.budget.treeLimit),
-      keeper_(locker_, store_, gate_),
+      keeper_(locker_, store_, gate_, hash_),
       server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
                                                               std::lock_guard<std::mutex> hold(lock_);
                                                               keeper_.Connect(connection, user);
@@ -293,8 +293,10 @@ void GuardService::ApplyPolicyList() {
 }
 
 PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
-    const auto request = DecodeGuardMessage(message.data(), message.size());
+    auto request = DecodeGuardMessage(message.data(), message.size());
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
+    if (request->kind == GuardMessageKind::Authenticate) return AnswerPassword(connection, std::move(request->text));
+    if (request->kind == GuardMessageKind::SetPassword) return AnswerSetPassword(connection, std::move(request->text));
     std::wstring user;
     bool authenticated = false;
     const KeeperReply reply =
@@ -311,12 +313,76 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
             }
             authenticated = keeper_.IsAuthenticated(connection);
         });
+    return Sent(reply, user, authenticated);
+}
+
+PipeAnswer GuardService::AnswerPassword(ConnectionId connection, std::wstring entry) {
+    auto trial = std::make_shared<PasswordTrial>();
+    std::optional<KeeperReply> now;
+    std::wstring user;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        now = keeper_.BeginPassword(connection, entry, *trial);
+        user = keeper_.UserOf(connection);
+    }
+    WipeText(entry);
+    if (now) return Sent(*now, user, false);
+    const std::uint64_t clock = ListKeeper::SteadyMilliseconds();
+    const auto waitMs = static_cast<DWORD>(trial->startAt - std::min(trial->startAt, clock));
+    return PipeAnswer::Later(waitMs, [this, trial, user] {
+        PasswordVerdict verdict = keeper_.Judge(*trial);
+        KeeperReply reply;
+        bool authenticated = false;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            reply = keeper_.FinishPassword(*trial, verdict);
+            authenticated = keeper_.IsAuthenticated(trial->connection);
+        }
+        WipeText(verdict.verifier);
+        return Sent(reply, user, authenticated);
+    });
+}
+
+PipeAnswer GuardService::AnswerSetPassword(ConnectionId connection, std::wstring password) {
+    std::wstring user;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        user = keeper_.UserOf(connection);
+        if (!keeper_.IsAuthenticated(connection)) {
+            WipeText(password);
+            return Sent({GuardMessage::Refusal(GuardRefusal::NotAuthenticated)}, user, false);
+        }
+    }
+    auto secret = std::make_shared<std::wstring>(std::move(password));
+    return PipeAnswer::Later(0, [this, connection, secret, user] {
+        std::wstring verifier = keeper_.MakeVerifier(*secret);
+        WipeText(*secret);
+        KeeperReply reply;
+        bool authenticated = false;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            reply.message = keeper_.StoreVerifier(connection, verifier);
+            authenticated = keeper_.IsAuthenticated(connection);
+        }
+        return Sent(reply, user, authenticated);
+    });
+}
+
+PipeAnswer GuardService::Sent(const KeeperReply& reply, const std::wstring& user, bool authenticated) {
     // Nothing to do when an entry cannot be written; the answer holds.
     if (reply.message == GuardMessage::Refusal(GuardRefusal::WrongPassword)) events_.WrongPassword(user);
     if (reply.message.kind == GuardMessageKind::Refused &&
         reply.message.code == static_cast<std::uint32_t>(GuardRefusal::PasswordUnreadable)) {
-        std::wstring ignored;
-        events_.PasswordUnreadable(store_.ReadPassword(ignored));
+        std::wstring stored;
+        const long code = store_.ReadPassword(stored);
+        if (code != ERROR_SUCCESS) {
+            events_.PasswordUnreadable(code);
+        } else if (KindOfStoredPassword(stored) == StoredPassword::Untypable) {
+            events_.PasswordUntypable();
+        } else {
+            events_.PasswordUnreadable(ERROR_INVALID_DATA);
+        }
+        WipeText(stored);
     }
     Bytes answer = EncodeGuardMessage(reply.message);
     if (answer.empty()) answer = EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::TooLarge));

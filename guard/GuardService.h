@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "channel/GuardPipe.h"
+#include "common/SystemPasswordHash.h"
 #include "common/UniqueHandle.h"
 #include "guard/GuardEvents.h"
 #include "guard/GuardItemGate.h"
@@ -52,6 +53,12 @@ private:
     // Starts a thread of the guard's; false (nothing started) when it cannot.
     bool StartThread(UniqueHandle& thread, LPTHREAD_START_ROUTINE work);
     PipeAnswer Answer(ConnectionId connection, const Bytes& message);
+    // A password is checked on a worker after its user's wait, and a new
+    // one's verifier made there: the slow hash never holds up the pipe.
+    PipeAnswer AnswerPassword(ConnectionId connection, std::wstring entry);
+    PipeAnswer AnswerSetPassword(ConnectionId connection, std::wstring password);
+    // The keeper's reply as sent, with the entries it calls for in the log.
+    PipeAnswer Sent(const KeeperReply& reply, const std::wstring& user, bool authenticated);
     // The stored list changed and has been quiet since: what it holds now
     // is locked, what it no longer holds let go.
     void ApplyStoredList();
@@ -68,6 +75,7 @@ private:
     FileLocker locker_;
     RegistryListStore store_;
     GuardItemGate gate_;
+    SystemPasswordHash hash_;
     ListKeeper keeper_;
     GuardPipeServer server_;
     GuardEvents events_;

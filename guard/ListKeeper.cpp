@@ -229,6 +229,7 @@ void ListKeeper::Disconnect(ConnectionId connection) {
     connected_.erase(connection);
     sessions_.erase(connection);
     authenticated_.erase(connection);
+    checking_.erase(connection);
     std::vector<std::wstring> relock;
     for (const auto& [path, owner] : unlockedBy_) {
         if (owner == connection) relock.push_back(path);
@@ -274,21 +275,13 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
         return {GuardMessage::Done()};
     }
     if (request.kind == GuardMessageKind::Authenticate) {
-        std::wstring stored;
-        if (store_.ReadPassword(stored) != 0) {
-            // Not a guess: nothing is counted against the user.
-            authenticated_.erase(connection);
-            return {GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable)};
-        }
-        const bool right = LowerCase(request.text) == LowerCase(stored);
-        const std::uint64_t now = clock_();
-        const std::uint64_t answer = ownProcess_ ? now : throttle_.Attempt(UserOf(connection), right, now);
-        if (!right) {
-            authenticated_.erase(connection);
-            return {GuardMessage::Refusal(GuardRefusal::WrongPassword), answer - now};
-        }
-        authenticated_.insert(connection);
-        return {GuardMessage::Done(), answer - now};
+        PasswordTrial trial;
+        if (std::optional<KeeperReply> now = BeginPassword(connection, request.text, trial)) return *now;
+        PasswordVerdict verdict = Judge(trial);
+        KeeperReply reply = FinishPassword(trial, verdict);
+        // Checked at once: the wait comes after, as the caller holds the answer.
+        reply.holdMs = trial.startAt - std::min(trial.startAt, clock_());
+        return reply;
     }
     if (authenticated_.count(connection) == 0) return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
     switch (request.kind) {
@@ -303,7 +296,7 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
     case GuardMessageKind::RemoveItem:
         return {Remove(request.text)};
     case GuardMessageKind::SetPassword:
-        return {SetPassword(request.text)};
+        return {StoreVerifier(connection, MakeVerifier(request.text))};
     default:
         return {GuardMessage::Refusal(GuardRefusal::UnknownRequest)};
     }
@@ -433,8 +426,64 @@ GuardMessage ListKeeper::Remove(const std::wstring& path) {
     return GuardMessage::Done(true);
 }
 
-GuardMessage ListKeeper::SetPassword(const std::wstring& password) {
-    const long code = store_.SavePassword(password);
+std::optional<KeeperReply> ListKeeper::BeginPassword(ConnectionId connection, const std::wstring& entry,
+                                                     PasswordTrial& trial) {
+    std::wstring stored;
+    const long code = store_.ReadPassword(stored);
+    const StoredPassword kind = code == 0 ? KindOfStoredPassword(stored) : StoredPassword::Malformed;
+    // Neither is a guess: nothing is counted against the user.
+    if (kind == StoredPassword::Malformed || kind == StoredPassword::Untypable) {
+        WipeText(stored);
+        authenticated_.erase(connection);
+        return KeeperReply{GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kind == StoredPassword::Untypable
+                                                                                       ? kPasswordUntypable
+                                                                                       : kPasswordUnreadable)};
+    }
+    const std::uint64_t now = clock_();
+    trial.connection = connection;
+    trial.entry = entry;
+    trial.stored = std::move(stored);
+    trial.startAt = ownProcess_ ? now : throttle_.Begin(UserOf(connection), now);
+    checking_.insert(connection);
+    return std::nullopt;
+}
+
+PasswordVerdict ListKeeper::Judge(const PasswordTrial& trial) const {
+    PasswordVerdict verdict;
+    verdict.right = PasswordMatches(hash_, trial.entry, trial.stored);
+    if (verdict.right && KindOfStoredPassword(trial.stored) == StoredPassword::Plain) {
+        verdict.verifier = MakeVerifier(trial.entry);
+    }
+    return verdict;
+}
+
+KeeperReply ListKeeper::FinishPassword(const PasswordTrial& trial, PasswordVerdict& verdict) {
+    const ConnectionId connection = trial.connection;
+    // A connection that went meanwhile opens nothing.
+    if (checking_.erase(connection) == 0) return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
+    if (!verdict.right) {
+        authenticated_.erase(connection);
+        return {GuardMessage::Refusal(GuardRefusal::WrongPassword)};
+    }
+    if (!ownProcess_) throttle_.Right(UserOf(connection), trial.startAt);
+    authenticated_.insert(connection);
+    if (!verdict.verifier.empty()) {
+        // Where the key may not be written, the text stays: it still works.
+        std::wstring stored;
+        if (store_.ReadPassword(stored) == 0 && stored == trial.stored) store_.SavePassword(verdict.verifier);
+        WipeText(stored);
+    }
+    return {GuardMessage::Done()};
+}
+
+GuardMessage ListKeeper::StoreVerifier(ConnectionId connection, const std::wstring& verifier) {
+    if (authenticated_.count(connection) == 0) return GuardMessage::Refusal(GuardRefusal::NotAuthenticated);
+    if (verifier.empty()) {
+        return GuardMessage::Refusal(GuardRefusal::NotSaved,
+                                     L"The password could not be saved (the system made no verifier of it). Nothing "
+                                     L"was changed.");
+    }
+    const long code = store_.SavePassword(verifier);
     if (code == 0) return GuardMessage::Done(false);
     const bool kept = store_.KeepsUnsaved();
     return GuardMessage::Refusal(kept ? GuardRefusal::KeptUnsaved : GuardRefusal::NotSaved,

@@ -19,7 +19,9 @@
 
 #include "channel/GuardMessage.h"
 #include "common/AppState.h"
+#include "common/PasswordVerifier.h"
 #include "common/RelockSchedule.h"
+#include "common/SecureText.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
 
@@ -75,14 +77,38 @@ struct KeeperReply {
     std::uint64_t holdMs = 0;
 };
 
+// A password given, to be checked against the stored one as it was read,
+// no sooner than startAt (the throttle's turn). Its text is wiped when it
+// goes.
+struct PasswordTrial {
+    PasswordTrial() = default;
+    PasswordTrial(const PasswordTrial&) = default;
+    PasswordTrial& operator=(const PasswordTrial&) = default;
+    PasswordTrial(PasswordTrial&&) = default;
+    PasswordTrial& operator=(PasswordTrial&&) = default;
+    ~PasswordTrial() { WipeText(entry); }
+    ConnectionId connection = 0;
+    std::wstring entry;
+    std::wstring stored;
+    std::uint64_t startAt = 0;
+};
+
+// What checking a trial found: whether it was right, and the verifier to
+// store in place of a stored password kept as text.
+struct PasswordVerdict {
+    bool right = false;
+    std::wstring verifier;
+};
+
 class ListKeeper {
 public:
     // Milliseconds of a steady clock.
     using Clock = std::function<std::uint64_t()>;
     static std::uint64_t SteadyMilliseconds();
 
-    ListKeeper(ItemLocker& locker, ListStore& store, ItemGate& gate, Clock clock = &ListKeeper::SteadyMilliseconds)
-        : locker_(locker), store_(store), gate_(gate), clock_(std::move(clock)) {}
+    ListKeeper(ItemLocker& locker, ListStore& store, ItemGate& gate, PasswordHash& hash,
+               Clock clock = &ListKeeper::SteadyMilliseconds)
+        : locker_(locker), store_(store), gate_(gate), hash_(hash), clock_(std::move(clock)) {}
     ListKeeper(const ListKeeper&) = delete;
     ListKeeper& operator=(const ListKeeper&) = delete;
 
@@ -152,6 +178,22 @@ public:
     GuardMessage Handle(ConnectionId connection, const GuardMessage& request) {
         return Reply(connection, request).message;
     }
+    // A password check in three steps, so that the slow hash runs after the
+    // throttle's wait and outside the keeper's lock. BeginPassword reads the
+    // stored password and books the attempt's turn: the answer at once when
+    // there is nothing to check (it cannot be read or typed), else the trial.
+    std::optional<KeeperReply> BeginPassword(ConnectionId connection, const std::wstring& entry, PasswordTrial& trial);
+    // Any thread, at or after trial.startAt: reads nothing of the keeper.
+    PasswordVerdict Judge(const PasswordTrial& trial) const;
+    // The answer; a right entry of a password stored as text stores its
+    // verifier instead, unless the stored one changed meanwhile.
+    KeeperReply FinishPassword(const PasswordTrial& trial, PasswordVerdict& verdict);
+    // The verifier of a new password, made outside the keeper's lock; ""
+    // when the system could not make one.
+    std::wstring MakeVerifier(const std::wstring& password) const { return MakePasswordVerifier(hash_, password); }
+    // Set Password with its verifier made beforehand.
+    GuardMessage StoreVerifier(ConnectionId connection, const std::wstring& verifier);
+
     const std::wstring& UserOf(ConnectionId connection) const;
     bool IsAuthenticated(ConnectionId connection) const { return authenticated_.count(connection) != 0; }
 
@@ -170,7 +212,6 @@ private:
     GuardMessage Unlock(ConnectionId connection, const std::wstring& path);
     GuardMessage Relock(const std::wstring& path);
     GuardMessage Remove(const std::wstring& path);
-    GuardMessage SetPassword(const std::wstring& password);
     // Takes the list as it is stored now, so that a change saved after it
     // keeps what others wrote since the list was last read; false, with the
     // refusal, when it cannot be read.
@@ -196,12 +237,14 @@ private:
     ItemLocker& locker_;
     ListStore& store_;
     ItemGate& gate_;
+    PasswordHash& hash_;
     std::vector<std::wstring> items_;                  // the stored list, each path once
     std::vector<std::wstring> policy_;                 // the policy's items, each once
     std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
     std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
     std::set<std::wstring> released_;                  // items whose drive is being removed
     std::set<ConnectionId> authenticated_;
+    std::set<ConnectionId> checking_;                 // with a password check begun and not finished
     std::map<ConnectionId, std::wstring> connected_;  // each with its user
     PasswordThrottle throttle_;
     bool ownProcess_ = false;

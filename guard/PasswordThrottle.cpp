@@ -11,18 +11,23 @@ std::uint64_t PasswordThrottle::DelayAfter(unsigned wrongInARow) {
     return std::min(delay, kLongestDelayMs);
 }
 
-std::uint64_t PasswordThrottle::Attempt(const std::wstring& user, bool right, std::uint64_t now) {
+std::uint64_t PasswordThrottle::Begin(const std::wstring& user, std::uint64_t now) {
     // Users whose turn has come and who owe nothing are forgotten.
     for (auto it = turns_.begin(); it != turns_.end();) {
-        it = it->second.wrongInARow == 0 && it->second.nextAnswer <= now ? turns_.erase(it) : std::next(it);
+        it = it->second.wrongInARow == 0 && it->second.nextCheck <= now ? turns_.erase(it) : std::next(it);
     }
     Turn& turn = turns_[user];
-    const std::uint64_t answer = std::max(now, turn.nextAnswer);
-    // A wrong attempt waiting for its turn still counts: the wait after it
-    // runs from its own answer.
-    turn.wrongInARow = right ? 0 : turn.wrongInARow + 1;
-    turn.nextAnswer = answer + DelayAfter(turn.wrongInARow);
-    return answer;
+    const std::uint64_t check = std::max(now, turn.nextCheck);
+    ++turn.wrongInARow;
+    turn.nextCheck = check + DelayAfter(turn.wrongInARow);
+    return check;
+}
+
+void PasswordThrottle::Right(const std::wstring& user, std::uint64_t checkedAt) {
+    const auto found = turns_.find(user);
+    if (found == turns_.end()) return;
+    found->second.wrongInARow = 0;
+    found->second.nextCheck = std::min(found->second.nextCheck, checkedAt);
 }
 
 }  // namespace vaultmere

@@ -114,9 +114,10 @@ TEST_F(EndToEndTest, NewPasswordIsAskedByTheNextRequestAndTheNextStart) {
         ASSERT_TRUE(ClickUntil(ok, [&] { return !::IsWindow(dialog) || WindowText(field).empty(); }));
     }
     ASSERT_TRUE(WaitUntil([] { return Window(L"Change Password") == nullptr; }, 3000));
-    EXPECT_EQ(L"newpw",
-              Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName)
-                  .ToText());
+    EXPECT_TRUE(VerifiesPassword(Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                            Registry::kPasswordValueName)
+                                     .ToText(),
+                                 L"newpw"));
     ExpectIn32BitViewOnly(Registry::kSettingsKeyPath, Registry::kPasswordValueName);
 
     ASSERT_TRUE(ClickUntil(FindDescendant(Configuration(), ConfigWindow::IDC_CLOSE_BUTTON),

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "common/TextCase.h"
 #include "tests/support/TestSupport.h"
@@ -46,6 +47,16 @@ protected:
             const auto request = DecodeGuardMessage(message.data(), message.size());
             if (!request) return PipeAnswer();
             if (request->kind == GuardMessageKind::ReadLists) return PipeAnswer(EncodeGuardMessage(BigLists()));
+            if (request->text == L"later") {
+                // Worked out on a worker after 300 ms: where and when it ran.
+                const DWORD loop = ::GetCurrentThreadId();
+                const ULONGLONG asked = ::GetTickCount64();
+                return PipeAnswer::Later(300, [this, loop, asked] {
+                    workedOnLoop_ = ::GetCurrentThreadId() == loop;
+                    workedAfterMs_ = ::GetTickCount64() - asked;
+                    return PipeAnswer(EncodeGuardMessage(GuardMessage::Done()), 0, true);
+                });
+            }
             // Any password opens: what counts here is what the server admits.
             return PipeAnswer(EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::UnknownRequest, request->text)), 0,
                               request->kind == GuardMessageKind::Authenticate);
@@ -92,6 +103,8 @@ protected:
     SECURITY_IMPERSONATION_LEVEL tokenLevel_ = SecurityAnonymous;
     std::vector<bool> tokensHeld_;
     std::atomic<int> messages_{0};
+    std::atomic<bool> workedOnLoop_{true};
+    std::atomic<ULONGLONG> workedAfterMs_{0};
 };
 
 std::optional<GuardMessage> Ask(GuardPipeClient& client, const GuardMessage& request) {
@@ -147,6 +160,24 @@ TEST_F(GuardPipeTest, WholeMessagesBothWaysAndAMalformedOneEndsOnlyItsConnection
     std::lock_guard<std::mutex> hold(lock_);
     EXPECT_EQ(connected_, disconnected_);
     EXPECT_EQ(2u, connected_.size());
+}
+
+TEST_F(GuardPipeTest, AnAnswerWorkedOutLaterRunsOnAWorkerAfterItsWaitAndHoldsUpNoOtherConnection) {
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
+    GuardPipeClient waiting;
+    GuardPipeClient other;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(waiting));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Connect(other));
+    std::thread ask([&] {
+        EXPECT_EQ(GuardMessage::Done(), Ask(waiting, GuardMessage::Request(GuardMessageKind::Authenticate, L"later")));
+    });
+    while (messages_.load() == 0) ::Sleep(1);
+    EXPECT_TRUE(Ask(other, GuardMessage::Request(GuardMessageKind::ReadLists)).has_value());
+    ask.join();
+    EXPECT_FALSE(workedOnLoop_.load());
+    EXPECT_GE(workedAfterMs_.load(), 300u);
+    // The connection is read again once its answer went.
+    EXPECT_TRUE(Ask(waiting, GuardMessage::Request(GuardMessageKind::ReadLists)).has_value());
 }
 
 TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpect) {

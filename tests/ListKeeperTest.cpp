@@ -2,6 +2,7 @@
 
 #include "app/GuardBook.h"
 #include "locker/ItemPath.h"
+#include "tests/support/QuickPasswordHash.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +106,7 @@ protected:
     ListKeeperTest() {
         // The same folder stored twice, the second time in other case: one item.
         store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"C:\\A\\*.*"};
-        store.password = L"Secret";
+        store.password = L"secret";
         core.LockStoredItems();
         core.Connect(1);
         core.Connect(2);
@@ -123,7 +124,8 @@ protected:
     MemoryStore store;
     RefusingGate gate;
     std::uint64_t now = 0;
-    ListKeeper core{locker, store, gate, [this] { return now; }};
+    QuickPasswordHash hash;
+    ListKeeper core{locker, store, gate, hash, [this] { return now; }};
 };
 
 }  // namespace
@@ -145,8 +147,28 @@ TEST_F(ListKeeperTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLock
                   core.Handle(1, Request(GuardMessageKind::Authenticate, wrong)).code);
     }
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
-    EXPECT_EQ(L"Secret", store.password);
+    // Text an administrator stored is taken, and a verifier stored in its place.
+    EXPECT_EQ(L"secret", store.password);
     Authenticate(1);
+    EXPECT_EQ(StoredPassword::Verifier, KindOfStoredPassword(store.password));
+    EXPECT_EQ(std::wstring::npos, store.password.find(L"secret"));
+    Authenticate(2);
+    EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::Authenticate, L"secret ")).kind);
+    // A verifier changed by hand matches nothing; text no one can type is said to be so.
+    const std::wstring verifier = store.password;
+    wchar_t& unit = store.password[store.password.size() - 10];
+    unit = unit == L'A' ? L'B' : L'A';
+    EXPECT_EQ(GuardRefusal::WrongPassword,
+              static_cast<GuardRefusal>(core.Handle(2, Request(GuardMessageKind::Authenticate, L"secret")).code));
+    store.password = L"$pbkdf2-sha256$99999999999$AAAA$AAAA";
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable),
+              core.Handle(2, Request(GuardMessageKind::Authenticate, L"secret")));
+    for (const wchar_t* untypable : {L"Secret", L"secret123"}) {
+        store.password = untypable;
+        EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUntypable),
+                  core.Handle(2, Request(GuardMessageKind::Authenticate, L"secret")));
+    }
+    store.password = verifier;
     // Another connection is not let in by the first one's password.
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::ReadLists)).kind);
     // A wrong password later takes the connection's access away again.
@@ -246,6 +268,7 @@ TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(3u, store.items.size());
 
     // A store that refuses: the guard's list, the locks and the password stay as they were.
+    const std::wstring stored = store.password;
     store.failWith = 5;
     const GuardMessage notSaved = core.Handle(1, Request(GuardMessageKind::LockFolder, L"e:\\x\\*.*"));
     EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::NotSaved), notSaved.code);
@@ -255,14 +278,14 @@ TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")).kind);
     EXPECT_EQ(3u, core.Items().size());
-    EXPECT_EQ(L"Secret", store.password);
+    EXPECT_EQ(stored, store.password);
 
     store.failWith = 0;
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")));
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ((Items{L"c:\\b\\*.*", L"d:\\new\\*.*"}), store.items);
     EXPECT_EQ(GuardMessage::Done(false), core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")));
-    EXPECT_EQ(L"new", store.password);
+    EXPECT_EQ(StoredPassword::Verifier, KindOfStoredPassword(store.password));
     EXPECT_EQ(GuardMessageKind::Done, core.Handle(2, Request(GuardMessageKind::Authenticate, L"NEW")).kind);
 
     // Stored by someone else since the guard read the list: a change keeps
@@ -342,6 +365,33 @@ TEST_F(ListKeeperTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnectio
     EXPECT_EQ(0u, Attempt(6, L"secret").holdMs);
     EXPECT_EQ(GuardMessage::Done(), core.Handle(6, Request(GuardMessageKind::Close)));
     EXPECT_TRUE(core.IsAuthenticated(6));
+}
+
+TEST_F(ListKeeperTest, APasswordIsHashedOnItsTurnAndOneWhoseConnectionWentOpensNothing) {
+    Authenticate(1);
+    hash.derived = 0;
+    core.Connect(3, L"S-1-5-21-7");
+    core.Connect(4, L"S-1-5-21-7");
+    PasswordTrial first, second, third;
+    ASSERT_FALSE(core.BeginPassword(3, L"guess", first).has_value());
+    EXPECT_EQ(0u, first.startAt);
+    PasswordVerdict wrong = core.Judge(first);
+    EXPECT_EQ(1, hash.derived.load());
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::WrongPassword), core.FinishPassword(first, wrong).message);
+    // Sent together: each waits its turn, and nothing is hashed before it.
+    ASSERT_FALSE(core.BeginPassword(3, L"secret", second).has_value());
+    ASSERT_FALSE(core.BeginPassword(4, L"secret", third).has_value());
+    EXPECT_EQ(1000u, second.startAt);
+    EXPECT_EQ(3000u, third.startAt);
+    EXPECT_EQ(1, hash.derived.load());
+    core.Disconnect(3);
+    PasswordVerdict right = core.Judge(second);
+    EXPECT_TRUE(right.right);
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), core.FinishPassword(second, right).message);
+    EXPECT_FALSE(core.IsAuthenticated(3));
+    right = core.Judge(third);
+    EXPECT_EQ(GuardMessage::Done(), core.FinishPassword(third, right).message);
+    EXPECT_TRUE(core.IsAuthenticated(4));
 }
 
 TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
@@ -489,7 +539,7 @@ TEST_F(ListKeeperTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGive
 
     // A new password set in one session is the one the guard asks for.
     EXPECT_TRUE(second.SetPassword(L"other").message.empty());
-    EXPECT_EQ(L"other", store.password);
+    EXPECT_EQ(StoredPassword::Verifier, KindOfStoredPassword(store.password));
     firstLink.down = false;
     firstLink.Drop();
     EXPECT_FALSE(first.Reload());

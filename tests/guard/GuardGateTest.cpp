@@ -16,6 +16,7 @@
 #include "guard/VolumeNotices.h"
 #include "locker/FileLocker.h"
 #include "locker/LockRule.h"
+#include "tests/support/QuickPasswordHash.h"
 #include "tests/support/TestSupport.h"
 
 using namespace vaultmere;
@@ -87,7 +88,8 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
             return token;
         },
         5);
-    ListKeeper core(locker, store, gate);
+    QuickPasswordHash hash;
+    ListKeeper core(locker, store, gate, hash);
     GuardPipeServer::Callbacks callbacks;
     callbacks.connected = [&](ConnectionId connection, const std::wstring&) {
         std::lock_guard<std::mutex> hold(lock);

@@ -160,6 +160,17 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
                   Ask(window, GuardMessageKind::Authenticate, attempt));
     }
     EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
+    // Text an administrator writes: taken, and replaced by its verifier;
+    // with capital letters no one can type it, and the prompt says so.
+    ASSERT_EQ(0u, Reg(L"add", L"/v UserPassword /t REG_SZ /d Secret", Registry::kSettingsKeyPath));
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUntypable),
+              Ask(window, GuardMessageKind::Authenticate, L"secret"));
+    ASSERT_EQ(0u, Reg(L"add", L"/v UserPassword /t REG_SZ /d secret", Registry::kSettingsKeyPath));
+    EXPECT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"SECRET"));
+    EXPECT_TRUE(VerifiesPassword(Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                            Registry::kPasswordValueName)
+                                     .ToText(),
+                                 L"secret"));
     ASSERT_TRUE(
         Registry::DeleteRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName));
     EXPECT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L""));
@@ -286,6 +297,7 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
     for (const auto& [id, count] : {std::pair<DWORD, int>{MSG_PIPE_TAKEN, 3},
                                     {MSG_PIPE_SERVED, 1},
                                     {MSG_PASSWORD_UNREADABLE, 1},
+                                    {MSG_PASSWORD_UNTYPABLE, 1},
                                     {MSG_FOLDER_REFUSED, 1},
                                     {MSG_UNEXPECTED_ERROR, 1},
                                     {MSG_LOCK_LIMIT_IGNORED, 4}}) {

@@ -160,9 +160,10 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
             EXPECT_EQ(static_cast<std::uint32_t>(vaultmere::GuardRefusal::NotAuthenticated), answer->code);
         }
         EXPECT_TRUE(Locked());
-        EXPECT_EQ(L"secret", Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
-                                                        Registry::kPasswordValueName)
-                                 .ToText());
+        EXPECT_TRUE(VerifiesPassword(Registry::GetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
+                                                                Registry::kPasswordValueName)
+                                         .ToText(),
+                                     L"secret"));
     }
     // The live pipe carries the guard's descriptor.
     {

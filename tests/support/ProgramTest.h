@@ -27,7 +27,7 @@ protected:
         Registry::DeleteRegistryKey(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
         ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath,
                                                Registry::kPasswordValueName,
-                                               Registry::RegistryValue::FromText(L"secret")));
+                                               Registry::RegistryValue::FromText(QuickVerifier(L"secret"))));
         ASSERT_TRUE(WriteTextFile(folder / L"doc.txt", "d"));
         ASSERT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, L"File0",
                                                Registry::RegistryValue::FromText(folder.Path() + L"\\*.*")));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/SystemPasswordHash.h"
 #include "store/Registry.h"
 
 namespace testing_support {
@@ -361,11 +362,22 @@ void SendDpiChange(HWND window, int dpi) {
     ::SendMessageW(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
+std::wstring QuickVerifier(const std::wstring& password) {
+    vaultmere::SystemPasswordHash hash;
+    return vaultmere::MakePasswordVerifier(hash, password, 1000);
+}
+
+bool VerifiesPassword(const std::wstring& stored, const std::wstring& password) {
+    vaultmere::SystemPasswordHash hash;
+    return vaultmere::KindOfStoredPassword(stored) == vaultmere::StoredPassword::Verifier &&
+           vaultmere::PasswordMatches(hash, password, stored);
+}
+
 void ProgramBook::Begin(const std::vector<std::wstring>& items, const std::wstring& password) {
     if (!items.empty()) Registry::SaveStoredItems(keys.root, keys.filesKeyPath, items);
     if (!password.empty()) {
         Registry::SetRegistryValue(keys.root, keys.settingsKeyPath, Registry::kPasswordValueName,
-                                   Registry::RegistryValue::FromText(password));
+                                   Registry::RegistryValue::FromText(QuickVerifier(password)));
     }
     book.Begin();
     book.CheckPassword(password);

@@ -44,6 +44,11 @@ bool RemoveLink(const std::wstring& link);
 // Folder of the running test program, where every test helper program lies.
 std::wstring BinaryFolder();
 
+// A verifier of password with few rounds, stored where a test needs a
+// password: checks stay quick. Whether stored is a verifier of password.
+std::wstring QuickVerifier(const std::wstring& password);
+bool VerifiesPassword(const std::wstring& stored, const std::wstring& password);
+
 // Opens path from another process with every kind of sharing allowed and
 // returns the Win32 error (0 when it opened). ERROR_SHARING_VIOLATION (32)
 // means the file is locked.
