@@ -118,8 +118,11 @@ std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring&
     // One that cannot be opened is judged by its name: whoever asks, a
     // system folder is refused before anything else is said of it.
     FolderIdentity identity;
-    if (!opened || !ReadIdentity(opened.Get(), true, identity, DriveOf(item.target.folder)))
+    if (!opened || !ReadIdentity(opened.Get(), true, identity, DriveOf(item.target.folder))) {
         identity.path = LowerCase(item.target.folder);
+    } else {
+        identity.volume = VolumeSerialOf(opened.Get());
+    }
     if (!LockRule().Allows(identity, item.tree)) return kCriticalFolder;
     if (opened && !ReachedWithoutLinks(item.target.folder, identity)) return kThroughLink;
     const HANDLE token = tokenOf_ ? tokenOf_(connection) : nullptr;

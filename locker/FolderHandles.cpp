@@ -243,11 +243,13 @@ DWORD LinkCountOf(HANDLE file) {
     return standard.NumberOfLinks;
 }
 
+std::uint32_t VolumeSerialOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return ::GetFileInformationByHandle(handle, &information) ? information.dwVolumeSerialNumber : 0;
+}
+
 bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const std::wstring& drive) {
     identity = FolderIdentity();
-    // Not GetFileInformationByHandle where the volume is not needed: its
-    // volume serial costs a look at the volume each time (a third of a
-    // millisecond under Wine).
     FILE_BASIC_INFO basic{};
     IO_STATUS_BLOCK io{};
     if (!Nt().queryInformation || Nt().queryInformation(folder, &io, &basic, sizeof basic, kFileBasicInformation) < 0) {
@@ -256,8 +258,6 @@ bool ReadIdentity(HANDLE folder, bool withPath, FolderIdentity& identity, const 
     identity.attributes = basic.FileAttributes;
     identity.fileId = FileIdOf(folder);
     if (!withPath) return true;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (::GetFileInformationByHandle(folder, &information)) identity.volume = information.dwVolumeSerialNumber;
     std::wstring path = FinalPathOf(folder);
     if (path.empty()) path = FallbackPath(folder, drive);
     // Back from \\?\c:\... and \\?\UNC\server\share\... to the parsed form.

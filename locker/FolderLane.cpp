@@ -257,8 +257,14 @@ FolderLane::Watch* FolderLane::Pin(FolderJob& job) {
             return nullptr;
         }
         job.presence = ItemStatus::Folder::Present;
-        if (!ReadIdentity(watch->folder.Get(), true, identity, DriveOf(job.path)) ||
-            !rule_.Allows(identity, job.topTree)) {
+        if (!ReadIdentity(watch->folder.Get(), true, identity, DriveOf(job.path))) {
+            job.refused = true;
+            return nullptr;
+        }
+        if (job.approved.fileId != 0 || rule_.MayBeProtected(identity.fileId)) {
+            identity.volume = VolumeSerialOf(watch->folder.Get());
+        }
+        if (!rule_.Allows(identity, job.topTree)) {
             job.refused = true;
             return nullptr;
         }

