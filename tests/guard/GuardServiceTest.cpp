@@ -160,8 +160,7 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
                   Ask(window, GuardMessageKind::Authenticate, attempt));
     }
     EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated), Ask(window, GuardMessageKind::ReadLists));
-    // Text an administrator writes: taken, and replaced by its verifier;
-    // with capital letters no one can type it, and the prompt says so.
+    // Text an administrator writes: taken and replaced, unless no one can type it.
     ASSERT_EQ(0u, Reg(L"add", L"/v UserPassword /t REG_SZ /d Secret", Registry::kSettingsKeyPath));
     EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUntypable),
               Ask(window, GuardMessageKind::Authenticate, L"secret"));

@@ -1,9 +1,7 @@
 #pragma once
 // A stand-in for the system's slow hash where the keeper's rules are tested:
-// quick, and a different key for any other password, salt or round count.
-// Counts its calls, so that tests see when hashing happened.
-#include <atomic>
-
+// quick, another key for any other password, salt or round count, and a
+// count of its calls, so that tests see when hashing happened.
 #include "common/PasswordVerifier.h"
 
 namespace vaultmere {
@@ -14,24 +12,20 @@ public:
                 SecretBytes& key) override {
         ++derived;
         std::uint64_t state = 1469598103934665603ull ^ iterations;
-        auto mix = [&state](unsigned char byte) { state = (state ^ byte) * 1099511628211ull; };
+        const auto mix = [&state](unsigned byte) { state = (state ^ byte) * 1099511628211ull; };
         for (const char unit : password) mix(static_cast<unsigned char>(unit));
-        mix(0xFF);
-        for (const unsigned char byte : salt) mix(byte);
-        for (unsigned char& byte : key) {
-            mix(0);
-            byte = static_cast<unsigned char>(state >> 56);
-        }
+        for (const unsigned char byte : salt) mix(byte + 256u);
+        for (unsigned char& byte : key) mix(0), byte = static_cast<unsigned char>(state >> 56);
         return true;
     }
     bool Random(SecretBytes& bytes) override {
-        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(++counter_ * 37);
+        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(++drawn_ * 37);
         return true;
     }
-    std::atomic<int> derived{0};
+    int derived = 0;
 
 private:
-    unsigned counter_ = 0;
+    unsigned drawn_ = 0;
 };
 
 }  // namespace vaultmere
