@@ -29,6 +29,10 @@ std::unique_ptr<GuardLink> Application::MakeLink(std::unique_ptr<FileLocker>& lo
 
 Application::Application() {
     changePassword_.book = &lists_;
+    changePassword_.passwordSet = [this] {
+        messageWindow_.SetMessage(kPasswordSetNotice);
+        ShowInFront(messageWindow_);
+    };
     prompt_.showConfiguration = [this] { ShowConfiguration(); };
     prompt_.listsChanged = [this] { configuration_.RefreshLists(); };
     prompt_.sessionLeft = [this] { CloseConfiguration(); };

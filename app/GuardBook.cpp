@@ -127,6 +127,7 @@ PasswordCheck GuardBook::CheckPassword(const std::wstring& entry) {
         return check;
     }
     check.accepted = answer->kind == GuardMessageKind::Done;
+    check.waitMs = answer->kind == GuardMessageKind::Refused ? answer->waitMs : 0;
     // A wrong password also ends what an earlier right one opened.
     WipeAccepted();
     if (check.accepted) accepted_ = entry;

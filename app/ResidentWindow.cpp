@@ -4,6 +4,7 @@
 
 #include "app/PasswordPrompt.h"
 #include "common/EntryPoint.h"
+#include "common/PasswordVerifier.h"
 #include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 #include "common/TextCase.h"
@@ -48,7 +49,7 @@ void ResidentWindow::Load() {
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CONTINUE_BUTTON;
     HWND field = Control(IDC_PASSWORD_EDIT);
-    ::SendMessageW(field, EM_LIMITTEXT, 8, 0);
+    ::SendMessageW(field, EM_LIMITTEXT, kMaxPasswordLength, 0);
     ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
     ::ImmAssociateContext(field, nullptr);
     ::SendMessageW(Control(IDC_PROGRAM_ICON), STM_SETICON,
@@ -120,7 +121,7 @@ void ResidentWindow::OnShowRequestTimer() {
     // While a check runs, the connection is its thread's.
     if (!passwordCheck_.joinable()) {
         lists_.Tick();
-        ShowNotice(lists_.Notice());
+        ShowNotice(CurrentNotice());
     }
     if (lists_.RelockDue() && listsChanged) listsChanged();
     if (!IsShowRequestPending()) return;
@@ -129,6 +130,19 @@ void ResidentWindow::OnShowRequestTimer() {
     if (!IsVisible()) Show(SW_SHOW);
     ::SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::SetForegroundWindow(Handle());
+}
+
+std::wstring ResidentWindow::CurrentNotice() const {
+    std::wstring keeper = lists_.Notice();
+    if (!keeper.empty()) return keeper;
+    if (!wrongPassword_) return answerNotice_;
+    const ULONGLONG now = ::GetTickCount64();
+    return WrongPasswordNotice(waitEndsAt_ > now ? waitEndsAt_ - now : 0);
+}
+
+void ResidentWindow::OnWrongPasswordTimer() {
+    if (waitEndsAt_ <= ::GetTickCount64()) ::KillTimer(Handle(), kWrongPasswordTimer);
+    if (!passwordCheck_.joinable()) ShowNotice(CurrentNotice());
 }
 
 void ResidentWindow::OnActivate() {
@@ -171,7 +185,12 @@ void ResidentWindow::OnPasswordChecked() {
     passwordCheck_.join();
     EnableEntry(true);
     SetControlText(IDC_PASSWORD_EDIT, std::wstring());
-    ShowNotice(checkAnswer_.message);
+    answerNotice_ = checkAnswer_.message;
+    // An answer that could not be checked is no wrong password.
+    wrongPassword_ = !checkAnswer_.accepted && answerNotice_.empty();
+    waitEndsAt_ = wrongPassword_ && checkAnswer_.waitMs > 0 ? ::GetTickCount64() + checkAnswer_.waitMs : 0;
+    if (waitEndsAt_ != 0) ::SetTimer(Handle(), kWrongPasswordTimer, 1000, nullptr);
+    ShowNotice(CurrentNotice());
     if (!checkAnswer_.accepted) {
         WipeText(checkedEntry_);
         if (!IsVisible()) return;
@@ -197,7 +216,14 @@ void ResidentWindow::EnableEntry(bool enable) {
     }
 }
 
-void ResidentWindow::OnCancel() { Hide(); }
+void ResidentWindow::OnCancel() {
+    // The next time the prompt opens it starts afresh; the keeper's wait,
+    // if any, still holds.
+    wrongPassword_ = false;
+    answerNotice_.clear();
+    ShowNotice(CurrentNotice());
+    Hide();
+}
 
 void ResidentWindow::OnCommand(int id, int notifyCode, HWND) {
     if (notifyCode != BN_CLICKED) return;
@@ -227,6 +253,7 @@ LRESULT ResidentWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     if (message == WM_TIMER) {
         if (wParam == kShowRequestTimer) OnShowRequestTimer();
         if (wParam == kNoticeTimer) OnNoticeTimer();
+        if (wParam == kWrongPasswordTimer) OnWrongPasswordTimer();
         return 0;
     }
     const LRESULT result = Form::HandleMessage(message, wParam, lParam);

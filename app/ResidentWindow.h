@@ -73,7 +73,7 @@ protected:
     void OnClose() override {}
 
 private:
-    enum TimerId : UINT_PTR { kShowRequestTimer = 1, kNoticeTimer = 2 };
+    enum TimerId : UINT_PTR { kShowRequestTimer = 1, kNoticeTimer = 2, kWrongPasswordTimer = 3 };
     // Posted by the password check's thread when the answer is in.
     static constexpr UINT kPasswordCheckedMessage = WM_APP + 1;
 
@@ -87,6 +87,11 @@ private:
     // What the prompt says about reaching the keeper or the password, under
     // the check box; hidden when there is nothing to say.
     void ShowNotice(const std::wstring& text);
+    // What the prompt says now: why the keeper cannot be reached, else what
+    // the last password's answer said.
+    std::wstring CurrentNotice() const;
+    // Counts the wait after a wrong password down, a second at a time.
+    void OnWrongPasswordTimer();
 
     AppState& state_;
     ItemBook& lists_;
@@ -100,6 +105,11 @@ private:
     PasswordCheck checkAnswer_;
     std::wstring checkedEntry_;
     bool checkedRemember_ = false;
+    // What the last answer said, and when the wait after a wrong password
+    // ends (GetTickCount64; 0: no wait).
+    std::wstring answerNotice_;
+    bool wrongPassword_ = false;
+    ULONGLONG waitEndsAt_ = 0;
     // Last: let go before the window is.
     SessionNotices sessionNotices_;
 };

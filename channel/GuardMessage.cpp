@@ -184,7 +184,7 @@ bool ListedItem::operator==(const ListedItem& other) const {
 bool GuardMessage::operator==(const GuardMessage& other) const {
     return kind == other.kind && text == other.text && code == other.code && locked == other.locked &&
            unlocked == other.unlocked && unlockedRelockAt == other.unlockedRelockAt &&
-           relocksOnSessionLock == other.relocksOnSessionLock;
+           relocksOnSessionLock == other.relocksOnSessionLock && waitMs == other.waitMs;
 }
 
 GuardMessage GuardMessage::Request(GuardMessageKind kind, std::wstring text) {
@@ -235,6 +235,7 @@ std::vector<unsigned char> EncodeGuardMessage(const GuardMessage& message) {
     case Fields::CodeAndText:
         out.U32(message.code);
         ok = out.Text(message.text);
+        out.U32(message.waitMs);
         break;
     case Fields::Lists:
         ok = message.locked.size() <= kMaxGuardListEntries && message.unlocked.size() <= kMaxGuardListEntries &&
@@ -288,7 +289,7 @@ std::optional<GuardMessage> DecodeGuardMessage(const unsigned char* data, std::s
         ok = in.U32(message.code);
         break;
     case Fields::CodeAndText:
-        ok = in.U32(message.code) && in.Text(message.text);
+        ok = in.U32(message.code) && in.Text(message.text) && in.U32(message.waitMs);
         break;
     case Fields::Lists: {
         std::uint32_t count = 0;

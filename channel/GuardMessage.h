@@ -24,7 +24,8 @@ namespace vaultmere {
 //    many links inside it were left alone; the
 //    lists say when each unlocked item locks itself again, and whether a
 //    locked session locks them.
-constexpr std::uint16_t kGuardProtocolVersion = 3;
+// 4: a refusal says how long until another password is checked at once.
+constexpr std::uint16_t kGuardProtocolVersion = 4;
 // One connection of a window copy to the guard, numbered by the guard.
 using ConnectionId = std::uint64_t;
 constexpr std::size_t kGuardHeaderBytes = 12;
@@ -49,7 +50,7 @@ enum class GuardMessageKind : std::uint16_t {
                       // keeps back for it (the guard saves each change at once)
     // Answers.
     Done = 64,     // code: 1 when the lists changed
-    Refused = 65,  // code (a GuardRefusal) and text for the user
+    Refused = 65,  // code (a GuardRefusal), text for the user, and the wait (u32 ms)
     Lists = 66,    // the locked items with their status, the unlocked items each with its
                    // relock time (u64), then whether a locked session relocks (u8)
 };
@@ -83,6 +84,9 @@ struct GuardMessage {
     // time, 0 for never; as many as unlocked.
     std::vector<std::uint64_t> unlockedRelockAt;
     bool relocksOnSessionLock = false;
+    // Refused: how long, in milliseconds, the password's next attempt
+    // waits before it is checked; 0 when it is checked at once.
+    std::uint32_t waitMs = 0;
 
     bool operator==(const GuardMessage& other) const;
     bool operator!=(const GuardMessage& other) const { return !(*this == other); }

@@ -14,10 +14,10 @@ struct AppState {
     bool rememberFlag = false;
 };
 
-// What the prompt says when the stored password cannot be read.
 // What the prompt says when the stored password is text that no entry can
 // match: longer than the prompt takes, or with capital letters.
 constexpr wchar_t kPasswordUntypable[] = L"The stored password cannot be typed here. Ask an administrator.";
+// What the prompt says when the stored password cannot be read.
 constexpr wchar_t kPasswordUnreadable[] =
     L"The stored password cannot be read, so none is taken. Ask an administrator.";
 

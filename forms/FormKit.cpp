@@ -40,9 +40,9 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_ERASEBKGND: {
         RECT area;
         ::GetClientRect(hwnd, &area);
-        const auto colour = static_cast<COLORREF>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        vaultmere::UniqueBrush brush(::CreateSolidBrush(colour));
-        ::FillRect(reinterpret_cast<HDC>(wParam), &area, brush.Get());
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetDCBrushColor(dc, TextColoursOn(hwnd).surface);
+        ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
         return 1;
     }
     case WM_LBUTTONDOWN:
@@ -126,9 +126,45 @@ int WindowDpi(HWND window) {
 
 int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
 
+namespace {
+
+// A panel keeps its colour in its user data: a COLORREF, or a system colour's
+// index marked by a bit no COLORREF has.
+constexpr LONG_PTR kSystemColourMark = 0x01000000;
+
+}  // namespace
+
 void SetPanelColour(HWND panel, COLORREF colour) {
-    ::SetWindowLongPtrW(panel, GWLP_USERDATA, static_cast<LONG_PTR>(colour));
+    ::SetWindowLongPtrW(panel, GWLP_USERDATA, static_cast<LONG_PTR>(colour & 0x00FFFFFF));
     ::InvalidateRect(panel, nullptr, TRUE);
+}
+
+void SetPanelSystemColour(HWND panel, int systemColour) {
+    ::SetWindowLongPtrW(panel, GWLP_USERDATA, kSystemColourMark | systemColour);
+    ::InvalidateRect(panel, nullptr, TRUE);
+}
+
+bool HighContrast() {
+    HIGHCONTRASTW scheme{};
+    scheme.cbSize = sizeof scheme;
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof scheme, &scheme, 0) &&
+           (scheme.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+TextColours TextColoursOn(HWND parent) {
+    wchar_t name[32] = {};
+    int surface = COLOR_BTNFACE;
+    if (::GetClassNameW(parent, name, 32) > 0 && lstrcmpW(name, kPanelClass) == 0) {
+        const LONG_PTR kept = ::GetWindowLongPtrW(parent, GWLP_USERDATA);
+        if ((kept & kSystemColourMark) == 0) {
+            // A fixed colour: text in the colour of the button faces' text,
+            // which the fixed colours of the windows are chosen to carry.
+            return TextColours{::GetSysColor(COLOR_BTNTEXT), static_cast<COLORREF>(kept)};
+        }
+        surface = static_cast<int>(kept & 0xFF);
+    }
+    const int text = surface == COLOR_WINDOW ? COLOR_WINDOWTEXT : COLOR_BTNTEXT;
+    return TextColours{::GetSysColor(text), ::GetSysColor(surface)};
 }
 
 namespace {
@@ -213,8 +249,13 @@ bool IsClass(HWND window, const wchar_t* name) {
     return ::GetClassNameW(window, found, 32) > 0 && lstrcmpiW(found, name) == 0;
 }
 
+bool IsLink(HWND control) {
+    return IsClass(control, L"BUTTON") && (::GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == kLinkStyle;
+}
+
 bool IsTextSizedLabel(HWND control) {
-    return IsClass(control, L"STATIC") && (::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_LEFTNOWORDWRAP;
+    return (IsClass(control, L"STATIC") && (::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_LEFTNOWORDWRAP) ||
+           IsLink(control);
 }
 
 SIZE TextSize(HWND control, int width, int height, int dpi);
@@ -264,6 +305,10 @@ SIZE TextSize(HWND control, int width, int height, int dpi) {
     }
     if (!IsClass(control, L"BUTTON")) return size;
     switch (style & BS_TYPEMASK) {
+    case kLinkStyle: {
+        const RECT room = TextRoom(control, text, DT_SINGLELINE | DT_NOPREFIX, width);
+        return SIZE{room.right, room.bottom};
+    }
     case BS_PUSHBUTTON:
     case BS_DEFPUSHBUTTON: {
         // Inside the edge and the focus rectangle, with some air.
@@ -577,12 +622,51 @@ HWND Form::CreateControl(const ControlDesign& design, HWND parent) {
                                      ::GetModuleHandleW(nullptr), nullptr);
     if (control) {
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-        if (lstrcmpW(design.className, kPanelClass) == 0) SetPanelColour(control, ::GetSysColor(COLOR_BTNFACE));
+        if (lstrcmpW(design.className, kPanelClass) == 0) SetPanelSystemColour(control, COLOR_BTNFACE);
     }
     return control;
 }
 
 void Form::OnCommand(int, int, HWND) {}
+
+namespace {
+
+void DrawLink(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    const TextColours colours = TextColoursOn(::GetParent(item.hwndItem));
+    ::SetDCBrushColor(dc, colours.surface);
+    ::FillRect(dc, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+    const std::wstring text = WindowTextOf(item.hwndItem);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
+    HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
+    const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColour = ::SetTextColor(dc, colours.text);
+    RECT area = item.rcItem;
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT);
+    ::SetTextColor(dc, oldColour);
+    ::SetBkMode(dc, oldMode);
+    if (old) ::SelectObject(dc, old);
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) ::DrawFocusRect(dc, &item.rcItem);
+}
+
+}  // namespace
+
+LRESULT Form::ColourLabel(HDC dc, HWND control) {
+    const TextColours colours = TextColoursOn(::GetParent(control));
+    ::SetTextColor(dc, colours.text);
+    ::SetBkColor(dc, colours.surface);
+    ::SetDCBrushColor(dc, colours.surface);
+    return reinterpret_cast<LRESULT>(::GetStockObject(DC_BRUSH));
+}
+
+void Form::ChangeColours() {
+    OnColoursChanged();
+    // The common controls among them take the new colours only when told.
+    for (const Placed& placed : controls_) {
+        if (placed.hwnd) ::SendMessageW(placed.hwnd, WM_SYSCOLORCHANGE, 0, 0);
+    }
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
 
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -610,6 +694,20 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
         ChangeDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_CTLCOLORSTATIC:
+        return ColourLabel(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlType != ODT_BUTTON || !IsLink(item->hwndItem)) break;
+        DrawLink(*item);
+        return TRUE;
+    }
+    case WM_SYSCOLORCHANGE:
+        ChangeColours();
+        return 0;
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETHIGHCONTRAST) ChangeColours();
+        break;
     default:
         break;
     }
@@ -654,10 +752,10 @@ bool IsFormWindow(HWND hwnd) {
 
 bool IsPushButton(HWND window) {
     const LONG type = ::GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
-    return IsClass(window, L"BUTTON") && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    return IsClass(window, L"BUTTON") && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON || type == kLinkStyle);
 }
 
-// Enter on a push button presses that button, however it got the focus; the
+// Enter on a push button or a link presses it, however it got the focus; the
 // dialog keys would press the default button instead.
 bool PressFocusedButton(HWND root, const MSG& message) {
     if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN) return false;

@@ -97,6 +97,9 @@ protected:
     // creation and when the DPI changes), before the layout measures them:
     // controls with a font of their own set it here.
     virtual void OnFontChanged() {}
+    // Called when the user changed the system's colours or switched high
+    // contrast on or off, before everything is painted anew.
+    virtual void OnColoursChanged() {}
 
     // Dispatch points. The defaults do nothing (commands) or close the form
     // (WM_CLOSE).
@@ -121,6 +124,8 @@ private:
     void MakeFont();
     void Arrange(bool centre);
     void ChangeDpi(int dpi, const RECT* suggested);
+    void ChangeColours();
+    static LRESULT ColourLabel(HDC dc, HWND control);
     // Places the window's frame for a client area of this size.
     void SizeWindow(int clientWidth, int clientHeight, bool centre);
 
@@ -146,7 +151,25 @@ int RunMessageLoop(const std::function<bool()>& quitAsked);
 // false when WM_QUIT was seen (it is posted again for the main loop).
 bool PumpMessages();
 
-// Sets a panel's background colour.
+// A panel's background: a fixed colour, or one of the system's colours
+// (COLOR_WINDOW, ...), which it follows when the user changes the scheme.
 void SetPanelColour(HWND panel, COLORREF colour);
+void SetPanelSystemColour(HWND panel, int systemColour);
+
+// The colours text is drawn in on a control's parent: the parent's surface
+// and the system text colour that goes with it.
+struct TextColours {
+    COLORREF text;
+    COLORREF surface;
+};
+TextColours TextColoursOn(HWND parent);
+// Whether the user chose a high-contrast scheme.
+bool HighContrast();
+
+// A link: a command drawn as underlined text that takes the focus like a
+// button (Space and Enter click it) and reads as one to a screen reader.
+// Its table entry is a BUTTON with this style; the form draws it in the
+// font it is given.
+constexpr DWORD kLinkStyle = BS_OWNERDRAW;
 
 }  // namespace ui

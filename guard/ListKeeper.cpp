@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <set>
 
 #include "common/TextCase.h"
@@ -463,7 +464,14 @@ KeeperReply ListKeeper::FinishPassword(const PasswordTrial& trial, PasswordVerdi
     if (checking_.erase(connection) == 0) return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
     if (!verdict.right) {
         authenticated_.erase(connection);
-        return {GuardMessage::Refusal(GuardRefusal::WrongPassword)};
+        GuardMessage wrong = GuardMessage::Refusal(GuardRefusal::WrongPassword);
+        // Counted from when the answer goes, which is never before its turn.
+        if (!ownProcess_) {
+            const std::uint64_t wait = throttle_.WaitAfter(UserOf(connection), std::max(clock_(), trial.startAt));
+            wrong.waitMs = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(wait, std::numeric_limits<std::uint32_t>::max()));
+        }
+        return {wrong};
     }
     if (!ownProcess_) throttle_.Right(UserOf(connection), trial.startAt);
     authenticated_.insert(connection);

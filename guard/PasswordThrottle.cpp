@@ -23,6 +23,11 @@ std::uint64_t PasswordThrottle::Begin(const std::wstring& user, std::uint64_t no
     return check;
 }
 
+std::uint64_t PasswordThrottle::WaitAfter(const std::wstring& user, std::uint64_t now) const {
+    const auto found = turns_.find(user);
+    return found == turns_.end() || found->second.nextCheck <= now ? 0 : found->second.nextCheck - now;
+}
+
 void PasswordThrottle::Right(const std::wstring& user, std::uint64_t checkedAt) {
     const auto found = turns_.find(user);
     if (found == turns_.end()) return;

@@ -24,6 +24,9 @@ public:
     // The attempt checked at checkedAt was right: the next need not wait.
     void Right(const std::wstring& user, std::uint64_t checkedAt);
 
+    // How long after now the user's next attempt would wait (0: none).
+    std::uint64_t WaitAfter(const std::wstring& user, std::uint64_t now) const;
+
     // The wait after that many wrong passwords in a row.
     static std::uint64_t DelayAfter(unsigned wrongInARow);
 

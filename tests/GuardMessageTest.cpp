@@ -51,6 +51,11 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
         GuardMessage::Done(true),
         GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!"),
         SampleLists(),
+        [] {
+            GuardMessage wrong = GuardMessage::Refusal(GuardRefusal::WrongPassword);
+            wrong.waitMs = 0x01020304;
+            return wrong;
+        }(),
         GuardMessage{GuardMessageKind::Lists, L"", 0, {}, {}, {}, false},
     };
     for (const GuardMessage& message : messages) {
@@ -62,7 +67,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
     }
     // The header as documented: magic, version, kind, body size.
     const Bytes done = EncodeGuardMessage(GuardMessage::Done(true));
-    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 3, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
+    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 4, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
 }
 
 TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {

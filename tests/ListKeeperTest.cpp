@@ -335,8 +335,12 @@ TEST_F(ListKeeperTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnectio
     KeeperReply first = Attempt(3, L"guess");
     EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::WrongPassword), first.message.code);
     EXPECT_EQ(0u, first.holdMs);
+    // Each wrong answer says how long the next attempt will wait from when it goes.
+    EXPECT_EQ(1000u, first.message.waitMs);
     now = 10;
-    EXPECT_EQ(990u, Attempt(3, L"guess").holdMs);
+    const KeeperReply second = Attempt(3, L"guess");
+    EXPECT_EQ(990u, second.holdMs);
+    EXPECT_EQ(2000u, second.message.waitMs);
     // Answered at 1000. The user's other connection waits its turn; another user does not.
     EXPECT_EQ(2990u, Attempt(4, L"guess").holdMs);
     EXPECT_EQ(0u, Attempt(5, L"guess").holdMs);
@@ -359,7 +363,9 @@ TEST_F(ListKeeperTest, AWrongPasswordHoldsBackItsUsersNextAnswerOnEveryConnectio
     EXPECT_EQ(GuardMessage::Done(), core.Handle(6, Request(GuardMessageKind::Close)));
     EXPECT_FALSE(core.IsAuthenticated(6));
     core.ServeOwnProcess();
-    EXPECT_EQ(0u, Attempt(6, L"guess").holdMs);
+    const KeeperReply unslowed = Attempt(6, L"guess");
+    EXPECT_EQ(0u, unslowed.holdMs);
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::WrongPassword), unslowed.message);
     EXPECT_EQ(0u, Attempt(6, L"secret").holdMs);
     EXPECT_EQ(GuardMessage::Done(), core.Handle(6, Request(GuardMessageKind::Close)));
     EXPECT_TRUE(core.IsAuthenticated(6));

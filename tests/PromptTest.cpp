@@ -9,6 +9,21 @@ using namespace testing_support;
 namespace vaultmere {
 namespace {
 
+// The keeper in this process, with the guard's wait after a wrong password.
+class SlowingLink : public GuardLink {
+public:
+    explicit SlowingLink(GuardLink& keeper) : keeper_(keeper) {}
+    std::optional<GuardMessage> Exchange(const GuardMessage& request) override {
+        std::optional<GuardMessage> answer = keeper_.Exchange(request);
+        if (answer && answer->code == static_cast<std::uint32_t>(GuardRefusal::WrongPassword)) answer->waitMs = 8000;
+        return answer;
+    }
+    std::wstring Problem() const override { return keeper_.Problem(); }
+
+private:
+    GuardLink& keeper_;
+};
+
 class PromptWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -28,7 +43,8 @@ protected:
     FileLocker locker;
     ScopedTestKey key;
     ProgramBook program{locker, key};
-    GuardBook& lists = program.book;
+    SlowingLink link{program.keeper};
+    GuardBook lists{link};
     InfoWindow messageWindow;
     ResidentWindow prompt{state, lists, messageWindow};
     int opened = 0;
@@ -41,10 +57,10 @@ TEST_F(PromptWindowTest, FieldIsMaskedTakesEightCharactersAndEveryTextFitsAt96An
     const LONG style = ::GetWindowLongW(prompt.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & WS_SYSMENU);
 
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), prompt.Dpi()));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(prompt.Handle(), prompt.Dpi()));
     SendDpiChange(prompt.Handle(), 144);
     EXPECT_EQ(144, prompt.Dpi());
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(prompt.Handle(), 144));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(prompt.Handle(), 144));
 }
 
 TEST_F(PromptWindowTest, EnterContinuesEscCancelsAndRememberFillsTheField) {
@@ -96,12 +112,19 @@ TEST_F(PromptWindowTest, OwnWindowsWithTheRequestTitleAreNoRequest) {
     ::DestroyWindow(own);
 }
 
-TEST_F(PromptWindowTest, WrongPasswordEmptiesTheFieldAndStays) {
+TEST_F(PromptWindowTest, WrongPasswordEmptiesTheFieldStaysAndSaysHowLongToWait) {
     Type(L"nope");
     ClickCentre(prompt.Control(ResidentWindow::IDC_CONTINUE_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(ResidentWindow::IDC_PASSWORD_EDIT).empty(); }, 3000));
     EXPECT_TRUE(prompt.IsVisible());
     EXPECT_EQ(0, opened);
+    const std::wstring notice = prompt.ControlText(ResidentWindow::IDC_NOTICE_LABEL);
+    EXPECT_TRUE(notice == L"Wrong password. Try again in 8 s." || notice == L"Wrong password. Try again in 7 s.")
+        << notice;
+    EXPECT_TRUE(::IsWindowVisible(prompt.Control(ResidentWindow::IDC_NOTICE_LABEL)));
+    // The wait counts down; the words stay until the next try.
+    ASSERT_TRUE(WaitUntil([&] { return prompt.ControlText(ResidentWindow::IDC_NOTICE_LABEL) != notice; }, 3000));
+    EXPECT_EQ(0u, prompt.ControlText(ResidentWindow::IDC_NOTICE_LABEL).find(L"Wrong password. Try again in "));
 }
 
 }  // namespace

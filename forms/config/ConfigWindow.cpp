@@ -11,7 +11,6 @@ namespace vaultmere {
 namespace {
 
 constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
-constexpr COLORREF kRightPanelWhite = RGB(255, 255, 255);
 // "until 14:35" in the user's time format, with the date before it when that
 // is not today; "" for never.
 std::wstring UntilText(std::uint64_t relockAt) {
@@ -38,17 +37,17 @@ std::wstring UntilText(std::uint64_t relockAt) {
 constexpr UINT_PTR kNotesTimer = 1;
 constexpr UINT kNotesIntervalMs = 1000;
 
-// Creation order is the tab order: Close, the two lists, then the left
-// panel's buttons. The link-style labels take no focus.
+// Creation order is the tab order: Close, each list after its links, then
+// the left panel's buttons.
 const ui::ControlDesign kControls[] = {
     {ConfigWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 5880, 4980, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
     {ConfigWindow::IDC_LIST_PANEL, 0, ui::kPanelClass, nullptr, 1320, 0, 5895, 4815, 0, 0},
     {ConfigWindow::IDC_LOCKED_LABEL, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Locked Files and Folders", 240, 240,
      2055, 255, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
-    {ConfigWindow::IDC_UNLOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Unlock Item", 240, 720, 855, 195,
-     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
-    {ConfigWindow::IDC_REMOVE_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Remove Item", 1320, 720, 945, 195,
-     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
+    {ConfigWindow::IDC_UNLOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"BUTTON", L"Unlock Item", 240, 720, 855, 195,
+     WS_TABSTOP | ui::kLinkStyle, 0},
+    {ConfigWindow::IDC_REMOVE_LINK, ConfigWindow::IDC_LIST_PANEL, L"BUTTON", L"Remove Item", 1320, 720, 945, 195,
+     WS_TABSTOP | ui::kLinkStyle, 0},
     // Both lists are drawn by the form to show notes beside the entries; the
     // entries' text stays the item path for whoever reads the list.
     {ConfigWindow::IDC_LOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 960, 5535, 2220,
@@ -57,8 +56,8 @@ const ui::ControlDesign kControls[] = {
      0},
     {ConfigWindow::IDC_UNLOCKED_LABEL, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Unlocked Files and Folders", 240,
      3360, 1920, 195, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0},
-    {ConfigWindow::IDC_RELOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"STATIC", L"Relock Item", 240, 3720, 855, 195,
-     SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0},
+    {ConfigWindow::IDC_RELOCK_LINK, ConfigWindow::IDC_LIST_PANEL, L"BUTTON", L"Relock Item", 240, 3720, 855, 195,
+     WS_TABSTOP | ui::kLinkStyle, 0},
     {ConfigWindow::IDC_UNLOCKED_LIST, ConfigWindow::IDC_LIST_PANEL, L"LISTBOX", nullptr, 240, 3960, 5535, 705,
      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED |
          LBS_HASSTRINGS | LBS_WANTKEYBOARDINPUT,
@@ -92,13 +91,23 @@ void ConfigWindow::Load() {
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
 
-    whiteBrush_.Reset(::CreateSolidBrush(kRightPanelWhite));
-    ui::SetPanelColour(Control(IDC_BUTTON_PANEL), kLeftPanelGrey);
-    ui::SetPanelColour(Control(IDC_LIST_PANEL), kRightPanelWhite);
+    ui::SetPanelSystemColour(Control(IDC_LIST_PANEL), COLOR_WINDOW);
+    OnColoursChanged();
 
     AddToolTip(IDC_UNLOCK_LINK, L"Unlocks a selected item in the list and puts it in the list below");
     AddToolTip(IDC_RELOCK_LINK, L"Relocks a selected item in the list and puts it back above");
+    AddEntryTips();
     RefreshLists();
+}
+
+void ConfigWindow::OnColoursChanged() {
+    // The grey behind the buttons is no colour of the system's: a
+    // high-contrast scheme gets the button face instead.
+    if (ui::HighContrast()) {
+        ui::SetPanelSystemColour(Control(IDC_BUTTON_PANEL), COLOR_BTNFACE);
+    } else {
+        ui::SetPanelColour(Control(IDC_BUTTON_PANEL), kLeftPanelGrey);
+    }
 }
 
 // As high as the entries of a list box that draws itself, in the dialog font.
@@ -157,6 +166,71 @@ void ConfigWindow::AddToolTip(int controlId, const wchar_t* text) {
     tool.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(Control(IDC_LIST_PANEL), controlId));
     tool.lpszText = const_cast<wchar_t*>(text);
     ::SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void ConfigWindow::AddEntryTips() {
+    entryTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+    if (!entryTip_) return;
+    // Wide enough for a long path; the note goes on a line of its own.
+    ::SendMessageW(entryTip_, TTM_SETMAXTIPWIDTH, 0, ::GetSystemMetrics(SM_CXSCREEN) * 2 / 3);
+    for (int id : {IDC_LOCKED_LIST, IDC_UNLOCKED_LIST}) {
+        HWND list = ::GetDlgItem(Control(IDC_LIST_PANEL), id);
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(list);
+        tool.lpszText = LPSTR_TEXTCALLBACKW;
+        ::SendMessageW(entryTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        ::SetWindowSubclass(list, &ConfigWindow::ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    }
+}
+
+LRESULT CALLBACK ConfigWindow::ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR self) {
+    auto* window = reinterpret_cast<ConfigWindow*>(self);
+    if (message == WM_MOUSEMOVE && window->entryTip_) {
+        // The tip asks for its text each time it shows: another entry under
+        // the pointer takes the one shown down.
+        const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, lParam);
+        const int entry = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+        if (entry != window->tipEntry_) {
+            window->tipEntry_ = entry;
+            ::SendMessageW(window->entryTip_, TTM_POP, 0, 0);
+        }
+    } else if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(list, &ConfigWindow::ListProc, 0);
+    }
+    return ::DefSubclassProc(list, message, wParam, lParam);
+}
+
+const wchar_t* ConfigWindow::EntryTip(HWND list) {
+    tipText_.clear();
+    POINT at{};
+    ::GetCursorPos(&at);
+    ::ScreenToClient(list, &at);
+    const LRESULT hit = ::SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(at.x, at.y));
+    if (HIWORD(hit) != 0) return tipText_.c_str();
+    const int index = LOWORD(hit);
+    const bool locked = ::GetDlgCtrlID(list) == IDC_LOCKED_LIST;
+    const std::vector<std::wstring>& entries = (locked ? lists_.lockedList : lists_.unlockedList).Entries();
+    const std::vector<std::wstring>& notes = locked ? notes_ : unlockedNotes_;
+    if (index >= static_cast<int>(entries.size())) return tipText_.c_str();
+    const std::wstring& entry = entries[static_cast<std::size_t>(index)];
+    const std::wstring note = index < static_cast<int>(notes.size()) ? notes[static_cast<std::size_t>(index)] : L"";
+    // Only what the list does not show whole.
+    RECT area{};
+    ::GetClientRect(list, &area);
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old = ::SelectObject(dc, DialogFont());
+    const int width = EntryWidth(dc, entry, note) + 2;
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    if (width <= area.right && ::GetScrollPos(list, SB_HORZ) == 0) return tipText_.c_str();
+    tipText_ = note.empty() ? entry : entry + L"\r\n" + note;
+    return tipText_.c_str();
 }
 
 void ConfigWindow::FillList(int controlId, const ItemList& list) {
@@ -355,13 +429,13 @@ void ConfigWindow::OnCommand(int id, int notifyCode, HWND) {
         if (notifyCode == BN_CLICKED) OnAbout();
         break;
     case IDC_UNLOCK_LINK:
-        if (notifyCode == STN_CLICKED) OnUnlockItem();
+        if (notifyCode == BN_CLICKED) OnUnlockItem();
         break;
     case IDC_RELOCK_LINK:
-        if (notifyCode == STN_CLICKED) OnRelockItem();
+        if (notifyCode == BN_CLICKED) OnRelockItem();
         break;
     case IDC_REMOVE_LINK:
-        if (notifyCode == STN_CLICKED) OnRemoveItem();
+        if (notifyCode == BN_CLICKED) OnRemoveItem();
         break;
     case IDC_LOCKED_LIST:
     case IDC_UNLOCKED_LIST:
@@ -435,22 +509,8 @@ LRESULT ConfigWindow::ListKey(HWND list, WORD key) {
     return -1;
 }
 
-LRESULT ConfigWindow::ColourStatic(HDC dc, HWND control) {
-    const int id = ::GetDlgCtrlID(control);
-    if (id == IDC_RELOCK_LINK) {
-        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-    }
-    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-    ::SetBkColor(dc, kRightPanelWhite);
-    return reinterpret_cast<LRESULT>(whiteBrush_.Get());
-}
-
 LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CTLCOLORSTATIC:
-        return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MEASUREITEM: {
         auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (item->CtlType != ODT_LISTBOX || (item->CtlID != IDC_LOCKED_LIST && item->CtlID != IDC_UNLOCKED_LIST)) break;
@@ -489,6 +549,12 @@ LRESULT ConfigWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             return 0;
         }
         return Form::HandleMessage(message, wParam, lParam);
+    }
+    case WM_NOTIFY: {
+        auto* tip = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+        if (tip->hdr.hwndFrom != entryTip_ || tip->hdr.code != TTN_GETDISPINFOW) break;
+        tip->lpszText = const_cast<wchar_t*>(EntryTip(reinterpret_cast<HWND>(tip->hdr.idFrom)));
+        return 0;
     }
     case WM_VKEYTOITEM:
         return ListKey(reinterpret_cast<HWND>(lParam), LOWORD(wParam));

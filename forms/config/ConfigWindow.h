@@ -80,14 +80,25 @@ protected:
     void OnCommand(int id, int notifyCode, HWND control) override;
     void OnClose() override { OnQueryClose(CloseReason::User); }
     void OnFontChanged() override;
-    void OnUnloaded() override { addImages_.Reset(); }
+    void OnColoursChanged() override;
+    void OnUnloaded() override {
+        addImages_.Reset();
+        entryTip_ = nullptr;
+        tipEntry_ = -1;
+    }
 
 private:
     // Shows the lists after a command, and what the user must be told.
     void Tell(const BookResult& result);
     void FillList(int controlId, const ItemList& list);
     void AddToolTip(int controlId, const wchar_t* text);
-    LRESULT ColourStatic(HDC dc, HWND control);
+    // A tip over each list that shows the entry under the pointer whole,
+    // with its note, when the list cuts it off.
+    void AddEntryTips();
+    static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                     DWORD_PTR self);
+    // The tip's text for the entry under the pointer; "" shows no tip.
+    const wchar_t* EntryTip(HWND list);
     // Asks the locker how each locked entry stands and redraws what changed.
     void UpdateNotes();
     // refilled: the list was filled anew and its notes must be shown again.
@@ -107,11 +118,13 @@ private:
     ItemBook& lists_;
     InfoWindow& messageWindow_;
     UniqueFont linkFont_;
-    UniqueBrush whiteBrush_;
     // The add button's icon; the button uses it but does not own it.
     UniqueImageList addImages_;
     std::vector<std::wstring> notes_;
     std::vector<std::wstring> unlockedNotes_;
+    HWND entryTip_ = nullptr;  // destroyed with the window
+    int tipEntry_ = -1;        // the entry the tip is about
+    std::wstring tipText_;
 };
 
 }  // namespace vaultmere

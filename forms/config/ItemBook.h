@@ -60,6 +60,8 @@ struct BookResult {
 struct PasswordCheck {
     bool accepted = false;
     std::wstring message;  // why the password could not be checked; "" when it was
+    // A wrong password: how long the keeper holds back the next answer.
+    std::uint64_t waitMs = 0;
 };
 
 class ItemBook {

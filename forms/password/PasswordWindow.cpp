@@ -5,13 +5,14 @@
 #include <cwctype>
 #include <utility>
 
+#include "common/PasswordVerifier.h"
+
 namespace vaultmere {
 
 namespace {
 
 constexpr int kClientWidth = 3660;
 constexpr int kClientHeight = 2100;
-constexpr int kMaxPasswordLength = 8;
 
 // Creation order is the tab order: the box, OK, Cancel, then the labels.
 const ui::ControlDesign kControls[] = {
@@ -102,7 +103,11 @@ void PasswordWindow::OnOk() {
 void PasswordWindow::StorePassword(const std::wstring& password) {
     const BookResult result = book ? book->SetPassword(password) : BookResult();
     if (result.changed) state_.storedPassword = password;
-    if (!result.message.empty() && showWarning) showWarning(Handle(), result.message);
+    if (!result.message.empty()) {
+        if (showWarning) showWarning(Handle(), result.message);
+    } else if (result.changed && passwordSet) {
+        passwordSet();
+    }
 }
 
 void PasswordWindow::OnCancel() {

@@ -15,6 +15,8 @@
 
 namespace vaultmere {
 
+constexpr wchar_t kPasswordSetNotice[] = L"The password has been changed.";
+
 class PasswordWindow final : public ui::Form {
 public:
     explicit PasswordWindow(AppState& state);
@@ -30,6 +32,8 @@ public:
     // Tells the user something went wrong; owner is the dialog. Defaults to
     // a warning message box.
     std::function<void(HWND owner, const std::wstring& text)> showWarning;
+    // Tells the user the new password holds now.
+    std::function<void()> passwordSet;
     // Whoever keeps the list takes the password.
     ItemBook* book = nullptr;
 

@@ -135,7 +135,7 @@ TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     // The design is the least size: its texts may need more room.
     EXPECT_GE(client.right, ui::TwipsToPixels(5145, form.Dpi()));
     EXPECT_GE(client.bottom, ui::TwipsToPixels(4890, form.Dpi()));
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window, form.Dpi()));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(window, form.Dpi()));
 
     EXPECT_EQ(kDesignNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
     EXPECT_EQ(L"Vaultmere", WindowText(form.FindControl(AddWindow::IDC_CHOOSER_BOX)));
@@ -181,7 +181,7 @@ TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     SendDpiChange(window, 144);
     ::GetClientRect(window, &client);
     EXPECT_GE(client.right, ui::TwipsToPixels(5145, 144));
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window, 144));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(window, 144));
 }
 
 TEST_F(AddWindowTest, OpensAtTheCurrentFolderWithHiddenAndSystemFilesListed) {

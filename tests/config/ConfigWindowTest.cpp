@@ -161,7 +161,7 @@ TEST_F(ConfigWindowTest, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDp
                      sizeof font, &font);
         EXPECT_EQ(-::MulDiv(8, dpi, 72), font.lfHeight);
         EXPECT_TRUE(font.lfUnderline);
-        EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), dpi));
+        EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(form.Handle(), dpi));
     };
     expectLaidOutFor(form.Dpi());
     SendDpiChange(form.Handle(), 144);
@@ -174,11 +174,50 @@ TEST_F(ConfigWindowTest, LayoutFollowsTheDesignInTwipsFitsItsTextAndFollowsTheDp
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
     EXPECT_FALSE(style & WS_THICKFRAME);
-    // Close has the focus first; the tab order runs through the lists to the left panel.
-    EXPECT_EQ(form.Control(ConfigWindow::IDC_CLOSE_BUTTON), ::GetNextDlgTabItem(form.Handle(), nullptr, FALSE));
-    HWND second = ::GetNextDlgTabItem(form.Handle(), form.Control(ConfigWindow::IDC_CLOSE_BUTTON), FALSE);
-    EXPECT_EQ(List(ConfigWindow::IDC_LOCKED_LIST), second);
-    EXPECT_EQ(List(ConfigWindow::IDC_UNLOCKED_LIST), ::GetNextDlgTabItem(form.Handle(), second, FALSE));
+    // Close has the focus first; the tab order runs through each list after
+    // its links to the left panel.
+    std::vector<HWND> order = {::GetNextDlgTabItem(form.Handle(), nullptr, FALSE)};
+    for (int i = 0; i < 6; ++i) order.push_back(::GetNextDlgTabItem(form.Handle(), order.back(), FALSE));
+    EXPECT_EQ((std::vector<HWND>{form.Control(ConfigWindow::IDC_CLOSE_BUTTON), Link(ConfigWindow::IDC_UNLOCK_LINK),
+                                 Link(ConfigWindow::IDC_REMOVE_LINK), List(ConfigWindow::IDC_LOCKED_LIST),
+                                 Link(ConfigWindow::IDC_RELOCK_LINK), List(ConfigWindow::IDC_UNLOCKED_LIST),
+                                 FindDescendant(form.Handle(), ConfigWindow::IDC_ADD_BUTTON)}),
+              order);
+
+    // The panel and everything on it follow the system's colours, also when
+    // they change while the window is open.
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
+    const auto pixels = [](HWND window, COLORREF colour) {
+        RECT area{};
+        ::GetClientRect(window, &area);
+        HDC dc = ::GetDC(window);
+        int count = 0;
+        for (int y = 0; y < area.bottom; ++y) {
+            for (int x = 0; x < area.right; ++x) count += ::GetPixel(dc, x, y) == colour ? 1 : 0;
+        }
+        ::ReleaseDC(window, dc);
+        return count;
+    };
+    const auto panelTurns = [&](COLORREF colour) {
+        return WaitUntil([&] {
+            ::UpdateWindow(form.Handle());
+            HDC dc = ::GetDC(Panel());
+            const COLORREF corner = ::GetPixel(dc, 2, 2);
+            ::ReleaseDC(Panel(), dc);
+            return corner == colour;
+        });
+    };
+    const COLORREF standard = ::GetSysColor(COLOR_WINDOW);
+    {
+        ScopedSystemColours scheme({COLOR_WINDOW, COLOR_WINDOWTEXT}, {black, white});
+        ASSERT_TRUE(panelTurns(black));
+        ::RedrawWindow(form.Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(form.Handle(), form.Dpi()));
+        HWND unlock = Link(ConfigWindow::IDC_UNLOCK_LINK);
+        EXPECT_GT(pixels(unlock, white), 0);
+        EXPECT_GT(pixels(unlock, black), pixels(unlock, white));
+    }
+    EXPECT_TRUE(panelTurns(standard));
 }
 
 // Pixels of the first entry's row, right of its text, that differ from the
@@ -316,6 +355,17 @@ TEST_F(ConfigWindowTest, UnlockAndRelockWithRealLocksAndClicks) {
     }
     EXPECT_EQ((std::vector<std::wstring>{ItemB(), ItemA()}), Shown(ConfigWindow::IDC_LOCKED_LIST));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(folderA / L"file.txt"));
+
+    // And from the keyboard alone: Tab from Close reaches Unlock Item, and
+    // Space on it unlocks the selected entry.
+    Select(ConfigWindow::IDC_LOCKED_LIST, 1);
+    ::SetFocus(form.Control(ConfigWindow::IDC_CLOSE_BUTTON));
+    PressKey(VK_TAB);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetFocus() == Link(ConfigWindow::IDC_UNLOCK_LINK); }, 3000));
+    PressKey(VK_SPACE);
+    ASSERT_TRUE(WaitUntil([&] { return lists.unlockedList.ListCount() == 1; }, 3000));
+    EXPECT_EQ((std::vector<std::wstring>{ItemA()}), Shown(ConfigWindow::IDC_UNLOCKED_LIST));
+    EXPECT_EQ(0u, OpenFromOutside(folderA / L"file.txt"));
 }
 
 TEST_F(ConfigWindowTest, RemoveAsksWithTheRealMessageBoxFromDeleteAndTheMenu) {
@@ -433,9 +483,9 @@ TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
                     : nullptr);
     ASSERT_TRUE(WaitUntil([&] { return messageWindow.IsVisible(); }, 3000));
     EXPECT_EQ(expected, messageWindow.Message());
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), messageWindow.Dpi()));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(messageWindow.Handle(), messageWindow.Dpi()));
     SendDpiChange(messageWindow.Handle(), 144);
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(messageWindow.Handle(), 144));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(messageWindow.Handle(), 144));
     form.OnAbout();
     EXPECT_EQ(expected, messageWindow.Message());
     EXPECT_EQ(L"Vaultmere Information", messageWindow.Caption());

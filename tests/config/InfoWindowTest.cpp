@@ -52,13 +52,13 @@ TEST_F(InfoWindowTest, CarriageReturnsBreakLinesAndTheWindowGrowsToItsTextWithin
     for (int i = 1; i <= 14; ++i) lines += L"Line " + std::to_wstring(i) + L" of a message that runs long.\r";
     window.SetMessage(lines);
     window.Show();
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window.Handle(), window.Dpi()));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(window.Handle(), window.Dpi()));
     RECT ok;
     ::GetWindowRect(Label(), &label);
     ::GetWindowRect(Ok(), &ok);
     EXPECT_GE(ok.top, label.bottom);
     SendDpiChange(window.Handle(), 144);
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(window.Handle(), 144));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(window.Handle(), 144));
     SendDpiChange(window.Handle(), 96);
 
     // Nonsense stays within the screen.

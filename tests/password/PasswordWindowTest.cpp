@@ -18,7 +18,7 @@ using testing_support::PressKey;
 using testing_support::ProgramBook;
 using testing_support::ScopedTestKey;
 using testing_support::SendDpiChange;
-using testing_support::TextThatDoesNotFit;
+using testing_support::TextThatCannotBeRead;
 using testing_support::VerifiesPassword;
 using testing_support::WaitUntil;
 using vaultmere::AppState;
@@ -55,6 +55,7 @@ class ChangePasswordWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form.showWarning = [this](HWND, const std::wstring& text) { warnings.push_back(text); };
+        form.passwordSet = [this] { ++passwordsSet; };
         state.storedPassword = L"old";
         form.book = &program.book;
         program.Begin();
@@ -99,6 +100,7 @@ protected:
     AppState state;
     PasswordWindow form{state};
     std::vector<std::wstring> warnings;
+    int passwordsSet = 0;
 };
 
 TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
@@ -119,7 +121,7 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
     // The design is the least size: the note below may need more lines.
     EXPECT_EQ(ui::TwipsToPixels(3660, dpi), client.right);
     EXPECT_GE(client.bottom, ui::TwipsToPixels(2100, dpi));
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(dialog, dpi));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(dialog, dpi));
     const RECT box = ClientRectIn(dialog, Box());
     EXPECT_EQ(ui::TwipsToPixels(120, dpi), box.left);
     EXPECT_EQ(ui::TwipsToPixels(720, dpi), box.top);
@@ -153,7 +155,7 @@ TEST_F(ChangePasswordWindowTest, OpensAsAFixedCentredToolDialogFromTheTable) {
     ::GetClientRect(dialog, &client);
     EXPECT_EQ(ui::TwipsToPixels(3660, 144), client.right);
     EXPECT_EQ(ui::TwipsToPixels(720, 144), ClientRectIn(dialog, Box()).top);
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(dialog, 144));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(dialog, 144));
 }
 
 TEST_F(ChangePasswordWindowTest, LoadRemovesTheSixthSystemMenuEntry) {
@@ -201,6 +203,7 @@ TEST_F(ChangePasswordWindowTest, MixedCaseEntriesAreStoredLowerCased) {
     EXPECT_TRUE(VerifiesPassword(StoredValue(), L"mixed\x00E9"));
     EXPECT_EQ(L"mixed\x00E9", state.storedPassword);
     EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(1, passwordsSet);
 }
 
 TEST_F(ChangePasswordWindowTest, AMismatchAsksAgainFromAFirstEntry) {
@@ -209,7 +212,7 @@ TEST_F(ChangePasswordWindowTest, AMismatchAsksAgainFromAFirstEntry) {
     ClickOkAndWaitFor(L"Please confirm your password.");
     Type(L"two");
     ClickOkAndWaitFor(L"The password doesn't match, please enter it again.");
-    EXPECT_EQ(std::vector<std::wstring>(), TextThatDoesNotFit(form.Handle(), form.Dpi()));
+    EXPECT_EQ(std::vector<std::wstring>(), TextThatCannotBeRead(form.Handle(), form.Dpi()));
     EXPECT_EQ(L"", form.ControlText(PasswordWindow::IDC_PASSWORD_EDIT));
     EXPECT_FALSE(OkEnabled());
     EXPECT_FALSE(form.Stages().Confirming());

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "common/SystemPasswordHash.h"
@@ -262,6 +263,48 @@ std::wstring Describe(HWND control, const wchar_t* problem, const RECT& has, con
            L")";
 }
 
+double Luminance(COLORREF colour) {
+    const auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(GetRValue(colour)) + 0.7152 * linear(GetGValue(colour)) + 0.0722 * linear(GetBValue(colour));
+}
+
+bool IsSystemColour(COLORREF colour) {
+    for (int index = COLOR_SCROLLBAR; index <= COLOR_MENUBAR; ++index) {
+        if (::GetSysColor(index) == colour) return true;
+    }
+    return false;
+}
+
+// A label or check box whose owner gives it colours of its own making, or a
+// text colour too close to its background to be read.
+void CheckColours(HWND control, std::vector<std::wstring>& faults) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    if (!dc) return;
+    const auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(::GetParent(control), WM_CTLCOLORSTATIC,
+                                                               reinterpret_cast<WPARAM>(dc),
+                                                               reinterpret_cast<LPARAM>(control)));
+    COLORREF surface = ::GetBkColor(dc);
+    LOGBRUSH face{};
+    if (brush == ::GetStockObject(DC_BRUSH)) {
+        surface = ::GetDCBrushColor(dc);
+    } else if (brush && ::GetObjectW(brush, sizeof face, &face) == sizeof face) {
+        surface = face.lbColor;
+    }
+    const COLORREF text = ::GetTextColor(dc);
+    ::DeleteDC(dc);
+    const double lighter = std::max(Luminance(text), Luminance(surface));
+    const double darker = std::min(Luminance(text), Luminance(surface));
+    const std::wstring name = L"control " + std::to_wstring(::GetDlgCtrlID(control)) + L" \"" + WindowText(control);
+    if (!IsSystemColour(text) || !IsSystemColour(surface)) {
+        faults.push_back(name + L"\": colours not the system's");
+    } else if ((lighter + 0.05) / (darker + 0.05) < 3.0) {
+        faults.push_back(name + L"\": text hardly stands out from its background");
+    }
+}
+
 BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
     auto* check = reinterpret_cast<TextControls*>(data);
     if (!::IsWindowVisible(control)) return TRUE;
@@ -277,11 +320,13 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
     const bool textStatic = staticType == SS_LEFT || staticType == SS_CENTER || staticType == SS_RIGHT ||
                             staticType == SS_LEFTNOWORDWRAP || staticType == SS_SIMPLE;
     const bool pushButton = isButton && (buttonType == BS_PUSHBUTTON || buttonType == BS_DEFPUSHBUTTON);
+    const bool link = isButton && buttonType == BS_OWNERDRAW;
     const bool checkBox = isButton &&
                           (buttonType == BS_CHECKBOX || buttonType == BS_AUTOCHECKBOX || buttonType == BS_RADIOBUTTON ||
                            buttonType == BS_AUTORADIOBUTTON || buttonType == BS_3STATE || buttonType == BS_AUTO3STATE);
     if (isStatic && !textStatic) return TRUE;
-    if (isButton && !pushButton && !checkBox) return TRUE;
+    if (isButton && !pushButton && !checkBox && !link) return TRUE;
+    if (isStatic || checkBox) CheckColours(control, check->faults);
 
     RECT has;
     ::GetClientRect(control, &has);
@@ -301,9 +346,9 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
     }
     UINT format = DT_CALCRECT | DT_EXPANDTABS;
     const bool wraps = isStatic ? staticType != SS_LEFTNOWORDWRAP && staticType != SS_SIMPLE
-                                : (style & BS_MULTILINE) != 0;
+                                : !link && (style & BS_MULTILINE) != 0;
     if (!wraps) format |= DT_SINGLELINE;
-    if ((isStatic && (style & SS_NOPREFIX)) || (isButton && text.find(L'&') == std::wstring::npos)) {
+    if ((isStatic && (style & SS_NOPREFIX)) || link || (isButton && text.find(L'&') == std::wstring::npos)) {
         format |= DT_NOPREFIX;
     }
     const int width = has.right - 2 * edge - box - imageWidth;
@@ -347,10 +392,20 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
 
 }  // namespace
 
-std::vector<std::wstring> TextThatDoesNotFit(HWND window, int dpi) {
+std::vector<std::wstring> TextThatCannotBeRead(HWND window, int dpi) {
     TextControls check{window, dpi, {}};
     ::EnumChildWindows(window, &CheckTextControl, reinterpret_cast<LPARAM>(&check));
     return check.faults;
+}
+
+ScopedSystemColours::ScopedSystemColours(std::vector<int> elements, std::vector<COLORREF> colours)
+    : elements_(std::move(elements)) {
+    for (int element : elements_) before_.push_back(::GetSysColor(element));
+    ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), colours.data());
+}
+
+ScopedSystemColours::~ScopedSystemColours() {
+    ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), before_.data());
 }
 
 void SendDpiChange(HWND window, int dpi) {

@@ -175,10 +175,26 @@ bool ClickUntil(HWND window, Condition done, int attempts = 3, DWORD waitMs = 30
 // Presses and releases a key (VK_RETURN, VK_ESCAPE) for the focused window.
 void PressKey(WORD virtualKey);
 
-// Every label, button and check box below window whose text, measured with
-// the control's own font and wrapped where the control wraps, needs more room
-// than the control has, or that reaches outside its parent; one line each.
-std::vector<std::wstring> TextThatDoesNotFit(HWND window, int dpi);
+// Every label, button, link and check box below window whose text, measured
+// with the control's own font and wrapped where the control wraps, needs more
+// room than the control has, or that reaches outside its parent; and every
+// label and check box whose colours are not the system's or hardly differ
+// from each other. One line each.
+std::vector<std::wstring> TextThatCannotBeRead(HWND window, int dpi);
+
+// The system's colours of a scheme for the life of the object; the ones
+// before are put back after.
+class ScopedSystemColours {
+public:
+    ScopedSystemColours(std::vector<int> elements, std::vector<COLORREF> colours);
+    ~ScopedSystemColours();
+    ScopedSystemColours(const ScopedSystemColours&) = delete;
+    ScopedSystemColours& operator=(const ScopedSystemColours&) = delete;
+
+private:
+    std::vector<int> elements_;
+    std::vector<COLORREF> before_;
+};
 // Lays a form out for another DPI as the system asks it to.
 void SendDpiChange(HWND window, int dpi);
 
