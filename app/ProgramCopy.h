@@ -4,7 +4,8 @@
 namespace vaultmere {
 
 // Starts a new copy of the program without handing it any handle, shown
-// normally without taking the focus. Returns false when it could not start.
+// normally without taking the focus, in the user's profile folder. Returns
+// false when it could not start.
 bool StartProgramCopy(const std::wstring& exePath);
 
 }  // namespace vaultmere

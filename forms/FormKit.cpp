@@ -1,6 +1,7 @@
 #include "forms/FormKit.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <climits>
@@ -786,8 +787,23 @@ bool AskForContextMenu(HWND root, const MSG& message) {
     return true;
 }
 
+// The wheel turns the control under the pointer. Windows before 10, and
+// Wine, send it to the focused control, which is often another one.
+bool TurnWheelUnderPointer(const MSG& message) {
+    if (message.message != WM_MOUSEWHEEL && message.message != WM_MOUSEHWHEEL) return false;
+    const POINT at = {GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+    HWND pointed = ::WindowFromPoint(at);
+    if (!pointed || pointed == message.hwnd || !IsFormWindow(::GetAncestor(pointed, GA_ROOT)) ||
+        ::GetWindowThreadProcessId(pointed, nullptr) != ::GetCurrentThreadId()) {
+        return false;
+    }
+    ::SendMessageW(pointed, message.message, message.wParam, message.lParam);
+    return true;
+}
+
 // Gives every form dialog-style keys (Tab, Enter, Esc), then dispatches.
 void Dispatch(MSG& message) {
+    if (TurnWheelUnderPointer(message)) return;
     HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
     if (IsFormWindow(root) &&
         (PressFocusedButton(root, message) || AskForContextMenu(root, message) || ::IsDialogMessageW(root, &message))) {

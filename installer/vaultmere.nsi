@@ -493,8 +493,13 @@ Section "${PRODUCT}" SectionProgram
   ${EndIf}
 
   ; A start while the program runs opens its password prompt and configuration.
+  ; The entry's working folder is $OUTDIR: the profile of whoever starts it,
+  ; which the shell expands at each start, so the add dialog opens there.
+  Push $OUTDIR
+  StrCpy $OUTDIR "%USERPROFILE%"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_FILE}" "" "$INSTDIR\${PROGRAM_FILE}" 0 \
     SW_SHOWNORMAL "" "Open the ${PRODUCT} configuration"
+  Pop $OUTDIR
   Call RegisterLogonStart
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"

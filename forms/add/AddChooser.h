@@ -24,6 +24,17 @@ struct LockFolderPlan {
     std::wstring refusal;  // what the user is told, for Refuse
 };
 
+// What became of a folder path typed or pasted into the chooser.
+struct TypedFolderOutcome {
+    enum class Result {
+        Nothing,  // no text: nothing is shown and nothing changes
+        Opened,   // the lists show that folder, as if browsed to it
+        Refused,  // the lists stay where they were; message says why
+    };
+    Result result = Result::Nothing;
+    std::wstring message;
+};
+
 class AddChooser {
 public:
     explicit AddChooser(FolderSource& source);
@@ -48,6 +59,10 @@ public:
     // that folder opens, or, for the current folder, is read again. One that
     // cannot be read leaves the lists as they were.
     void OnFolderClick();
+    // Goes to a folder path the user typed or pasted: blanks around it and
+    // one pair of quotes are dropped; a path without a drive or share is
+    // taken inside the folder the list shows. The drive list follows.
+    TypedFolderOutcome OpenTypedFolder(const std::wstring& typed);
 
     // The folder the folder list shows, refused when it holds the program
     // file, or the lock rule refuses it with programFolder and systemFolders

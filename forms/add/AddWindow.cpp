@@ -13,7 +13,9 @@ constexpr wchar_t kDesignNote[] =
     L"cannot be edited. However hidden files will not be locked so make sure you unhide any first.";
 
 constexpr int kClientWidth = 5145;
-constexpr int kClientHeight = 4890;
+// The design's 4890, and what the taller folder list and the path row add.
+constexpr int kClientHeight = 6525;
+constexpr int kChooserHeight = 4935;
 // The drive list is 315 twips high when closed; the rest is its drop-down.
 constexpr int kDriveListClosedHeight = 315;
 constexpr int kDriveListDropDown = 2400;
@@ -22,27 +24,40 @@ constexpr DWORD kListStyle = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | 
 
 // In tab order. The folder and file panels are a little smaller than the lists they
 // hold, which start at -30, -15 inside them: the frames cut off the lists' borders.
+// The folder list is 1200 twips taller than designed, a handful of rows more,
+// and the files and the path row below it move down by as much.
 const ui::ControlDesign kControls[] = {
     {AddWindow::IDC_NOTE_LABEL, 0, L"STATIC", kDesignNote, 240, 120, 4695, 615, SS_LEFT | SS_NOPREFIX, 0},
-    {AddWindow::IDC_CHOOSER_PANEL, 0, ui::kPanelClass, nullptr, 240, 960, 4695, 3300, 0, 0},
-    {AddWindow::IDC_CHOOSER_BOX, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", kApplicationTitle, 0, 0, 4695, 3300,
+    {AddWindow::IDC_CHOOSER_PANEL, 0, ui::kPanelClass, nullptr, 240, 960, 4695, kChooserHeight, 0, 0},
+    {AddWindow::IDC_CHOOSER_BOX, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", kApplicationTitle, 0, 0, 4695, kChooserHeight,
      BS_GROUPBOX | WS_CLIPSIBLINGS, 0},
-    {AddWindow::IDC_FILE_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 1920, 2970, 1170, 0, 0},
+    {AddWindow::IDC_FILE_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 3120, 2970, 1170, 0, 0},
     {AddWindow::IDC_FILE_LIST, AddWindow::IDC_FILE_PANEL, L"LISTBOX", nullptr, -30, -15, 3015, 1200, kListStyle, 0},
-    {AddWindow::IDC_FOLDER_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 720, 2970, 1185, 0, 0},
-    {AddWindow::IDC_FOLDER_LIST, AddWindow::IDC_FOLDER_PANEL, L"LISTBOX", nullptr, -30, -15, 3015, 1215,
+    {AddWindow::IDC_FOLDER_PANEL, AddWindow::IDC_CHOOSER_PANEL, ui::kPanelClass, nullptr, 240, 720, 2970, 2385, 0, 0},
+    {AddWindow::IDC_FOLDER_LIST, AddWindow::IDC_FOLDER_PANEL, L"LISTBOX", nullptr, -30, -15, 3015, 2415,
      kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 0},
     {AddWindow::IDC_LOCK_FOLDER_BUTTON, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", L"Lock Folder", 3360, 720, 1095, 375,
      WS_TABSTOP | BS_PUSHBUTTON, 0},
     {AddWindow::IDC_DRIVE_BOX, AddWindow::IDC_CHOOSER_PANEL, L"COMBOBOX", nullptr, 240, 360, 3015,
      kDriveListClosedHeight + kDriveListDropDown,
      WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 0},
+    // Shows the folder the lists show; a path typed over it is gone to with Go or Enter.
+    {AddWindow::IDC_PATH_BOX, AddWindow::IDC_CHOOSER_PANEL, L"EDIT", nullptr, 240, 4380, 3015, 315,
+     WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
+    {AddWindow::IDC_GO_BUTTON, AddWindow::IDC_CHOOSER_PANEL, L"BUTTON", L"Go", 3360, 4350, 1095, 375,
+     WS_TABSTOP | BS_PUSHBUTTON, 0},
     // Unticked in every new dialog: Lock Folder then locks the files
     // directly in the folder only.
-    {AddWindow::IDC_SUBFOLDERS_CHECK, 0, L"BUTTON", L"Include subfolders", 240, 4425, 3255, 255,
+    {AddWindow::IDC_SUBFOLDERS_CHECK, 0, L"BUTTON", L"Include subfolders", 240, 6060, 3255, 255,
      WS_TABSTOP | BS_AUTOCHECKBOX, 0},
-    {AddWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 3720, 4365, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
+    {AddWindow::IDC_CLOSE_BUTTON, 0, L"BUTTON", L"Close", 3720, 6000, 1215, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
 };
+
+std::wstring WindowTextOf(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
 
 std::wstring CurrentFolder() {
     std::wstring folder(MAX_PATH, L'\0');
@@ -85,12 +100,15 @@ void AddWindow::Load() {
     driveView_.Attach(FindControl(IDC_DRIVE_BOX));
     folderView_.Attach(FindControl(IDC_FOLDER_LIST), [this]() { OnFolderMouseClick(); });
     fileView_.Attach(FindControl(IDC_FILE_LIST));
+    // A pasted path is never cut short: one too long is refused whole.
+    ::SendMessageW(FindControl(IDC_PATH_BOX), EM_SETLIMITTEXT, 0, 0);
 
     chooser_ = std::make_unique<AddChooser>(source_);
     chooser_->Load(CurrentFolder());
     driveView_.Show(chooser_->driveList);
     folderView_.Show(chooser_->folderList);
     fileView_.Show(chooser_->fileList);
+    ::SetWindowTextW(FindControl(IDC_PATH_BOX), chooser_->folderList.Path().c_str());
     shownFolders_ = chooser_->folderList.Generation();
     shownFiles_ = chooser_->fileList.Generation();
 }
@@ -108,6 +126,7 @@ void AddWindow::ShowLists() {
     }
     if (shownFolders_ != chooser_->folderList.Generation()) {
         folderView_.Show(chooser_->folderList);
+        ::SetWindowTextW(FindControl(IDC_PATH_BOX), chooser_->folderList.Path().c_str());
         shownFolders_ = chooser_->folderList.Generation();
     }
     if (shownFiles_ != chooser_->fileList.Generation()) {
@@ -141,6 +160,24 @@ void AddWindow::OnFolderMouseClick() {
         OnFolderClick();
     } catch (const std::exception&) {
         // A folder that cannot be listed (out of memory) is not opened.
+    }
+}
+
+void AddWindow::OnGoToFolder() {
+    if (!chooser_) return;
+    HWND pathBox = FindControl(IDC_PATH_BOX);
+    const TypedFolderOutcome outcome = chooser_->OpenTypedFolder(WindowTextOf(pathBox));
+    if (outcome.result == TypedFolderOutcome::Result::Opened) {
+        ShowLists();
+        return;
+    }
+    if (outcome.result == TypedFolderOutcome::Result::Refused && messageBox) {
+        messageBox(Handle(), outcome.message, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
+    }
+    // What was typed stays, to be put right.
+    if (::IsWindow(pathBox)) {
+        ::SetFocus(pathBox);
+        ::SendMessageW(pathBox, EM_SETSEL, 0, -1);
     }
 }
 
@@ -178,6 +215,8 @@ void AddWindow::OnEnter(HWND focus) {
     if (focus == folderView_.Handle()) {
         chooser_->folderList.SetListIndex(folderView_.SelectedListIndex());
         OnFolderClick();
+    } else if (focus == FindControl(IDC_PATH_BOX)) {
+        OnGoToFolder();
     } else if (focus == FindControl(IDC_LOCK_FOLDER_BUTTON)) {
         OnLockFolder();
     } else if (focus == FindControl(IDC_CLOSE_BUTTON)) {
@@ -199,6 +238,9 @@ void AddWindow::OnCommand(int id, int notifyCode, HWND) {
             break;
         case IDC_LOCK_FOLDER_BUTTON:
             if (notifyCode == BN_CLICKED) OnLockFolder();
+            break;
+        case IDC_GO_BUTTON:
+            if (notifyCode == BN_CLICKED) OnGoToFolder();
             break;
         case IDC_DRIVE_BOX:
             if (notifyCode == CBN_SELCHANGE) {

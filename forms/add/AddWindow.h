@@ -49,6 +49,8 @@ public:
         IDC_DRIVE_BOX,
         IDC_CLOSE_BUTTON,
         IDC_SUBFOLDERS_CHECK,
+        IDC_PATH_BOX,  // a folder path typed or pasted
+        IDC_GO_BUTTON,
     };
 
     void OnDriveChange();
@@ -56,6 +58,8 @@ public:
     void OnFolderClick();
     void OnCloseButton();
     void OnLockFolder();
+    // Takes the folder path in the path box, as Go or Enter there does.
+    void OnGoToFolder();
 
     // Whether "Include subfolders" is ticked.
     bool IncludeSubfolders() const;

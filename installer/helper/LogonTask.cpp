@@ -58,7 +58,6 @@ DWORD RunTaskScheduler(const std::wstring& arguments) {
 }  // namespace
 
 std::wstring LogonTaskDefinition(const std::wstring& programFile) {
-    const std::wstring folder = EscapedForXml(FolderOf(programFile));
     return L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
            L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
            L"  <RegistrationInfo>\r\n"
@@ -89,9 +88,10 @@ std::wstring LogonTaskDefinition(const std::wstring& programFile) {
            L"      <Command>\"" +
            EscapedForXml(programFile) +
            L"\"</Command>\r\n"
-           L"      <WorkingDirectory>" +
-           folder +
-           L"</WorkingDirectory>\r\n"
+           // The signed-in user's own profile, expanded by the Task
+           // Scheduler for each user it starts the program for: where the
+           // add dialog opens.
+           L"      <WorkingDirectory>%USERPROFILE%</WorkingDirectory>\r\n"
            L"    </Exec>\r\n"
            L"  </Actions>\r\n"
            L"</Task>\r\n";

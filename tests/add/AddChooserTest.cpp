@@ -2,6 +2,7 @@
 
 #include <cwctype>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/LockBudget.h"
@@ -186,6 +187,27 @@ TEST_F(AddChooserTest, AFolderOnASubstLetterIsAddedAsTheFolderItStandsForAndOneO
     EXPECT_EQ(LockFolderPlan::Action::Refuse, plan.action);
     EXPECT_EQ(L"Cannot lock a folder on a network drive: it is connected for your sign-in only.", plan.refusal);
     EXPECT_TRUE(plan.item.empty());
+}
+
+TEST_F(AddChooserTest, ATypedPathIsTakenInsideTheFolderShownAndABadOneLeavesTheListsWhereTheyWere) {
+    chooser.Load(tree.Alpha());
+    EXPECT_EQ(TypedFolderOutcome::Result::Opened, chooser.OpenTypedFolder(L"\"Beta\\Deep\"").result);
+    EXPECT_EQ(tree.Beta() + L"\\Deep", chooser.folderList.Path());
+    EXPECT_EQ(TypedFolderOutcome::Result::Opened, chooser.OpenTypedFolder(L"..\\..").result);
+    const std::pair<std::wstring, const wchar_t*> bad[] = {
+        {tree.Alpha() + L"\\missing", L"Cannot find this folder!"},
+        {tree.Alpha() + L"\\*", L"Cannot find this folder!"},
+        {L"one.txt", L"This is a file, not a folder!"},
+        {tree.Alpha() + L"\\" + std::wstring(33000, L'x'), L"This path is too long!"},
+    };
+    for (const auto& typed : bad) {
+        const TypedFolderOutcome outcome = chooser.OpenTypedFolder(typed.first);
+        EXPECT_EQ(TypedFolderOutcome::Result::Refused, outcome.result);
+        EXPECT_EQ(typed.second, outcome.message);
+    }
+    EXPECT_EQ(TypedFolderOutcome::Result::Nothing, chooser.OpenTypedFolder(L"  \"\"  ").result);
+    EXPECT_EQ(tree.Alpha(), chooser.folderList.Path());
+    EXPECT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
 }
 
 TEST_F(AddChooserTest, NoFolderMeansNothingToDo) {

@@ -167,15 +167,18 @@ TEST_F(AddWindowTest, LayoutFollowsTheDesign) {
     ::GetWindowRect(form.FindControl(AddWindow::IDC_DRIVE_BOX), &drive);
     EXPECT_NEAR(ui::TwipsToPixels(315, form.Dpi()), drive.bottom - drive.top, 2);
 
-    // Tab order: the file list, the folder list, Lock Folder, the drive box, Include subfolders, Close.
+    // Tab order: the file list, the folder list, Lock Folder, the drive box, the path and Go,
+    // Include subfolders, Close.
     const HWND order[] = {FileListBox(),
                           FolderListBox(),
                           form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON),
                           form.FindControl(AddWindow::IDC_DRIVE_BOX),
+                          form.FindControl(AddWindow::IDC_PATH_BOX),
+                          form.FindControl(AddWindow::IDC_GO_BUTTON),
                           form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK),
                           form.FindControl(AddWindow::IDC_CLOSE_BUTTON)};
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(order[(i + 1) % 6], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(order[(i + 1) % 8], ::GetNextDlgTabItem(window, order[i], FALSE)) << i;
     }
 
     SendDpiChange(window, 144);
@@ -244,13 +247,20 @@ TEST_F(AddWindowTest, OneClickOpensASubfolderAndAnotherGoesBackUp) {
     EXPECT_EQ(Names{L"inner.txt"}, ListTexts(FileListBox()));
     EXPECT_EQ((Names{L"Alpha", L"Beta", L"Deep"}), FolderTail());
 
+    // At once, a click where Beta was would be a double click, which the list ignores.
+    ::Sleep(::GetDoubleClickTime());
     ClickListEntry(FolderListBox(), Depth() - 2);  // Alpha, the folder above
     ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Alpha(); }));
     EXPECT_EQ(tree.AlphaFiles(), ListTexts(FileListBox()));
     EXPECT_EQ(tree.Alpha(), form.Chooser()->fileList.Path());
 }
 
-TEST_F(AddWindowTest, ArrowKeysOnlySelectAndEnterOpens) {
+TEST_F(AddWindowTest, ArrowKeysOnlySelectEnterOpensATypedPathIsTakenAndTheWheelTurnsTheListUnderThePointer) {
+    std::wstring refusal;
+    form.messageBox = [&refusal](HWND, const std::wstring& text, const std::wstring&, UINT) {
+        refusal = text;
+        return IDOK;
+    };
     OpenAt(tree.Alpha());
     ::SetForegroundWindow(form.Handle());
     ::SetFocus(FolderListBox());
@@ -261,6 +271,33 @@ TEST_F(AddWindowTest, ArrowKeysOnlySelectAndEnterOpens) {
     PressKey(VK_RETURN);
     ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Beta(); }));
     EXPECT_EQ(Names{L"inner.txt"}, ListTexts(FileListBox()));
+    HWND pathBox = form.FindControl(AddWindow::IDC_PATH_BOX);
+
+    // A pasted path, quoted, goes there with Enter; a file is refused and stays to be put right.
+    ::SetWindowTextW(pathBox, (L" \"" + tree.Alpha() + L"\\Zeta\" ").c_str());
+    ::SetFocus(pathBox);
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([this] { return FolderPath() == tree.Alpha() + L"\\Zeta"; }));
+    EXPECT_EQ(tree.Alpha() + L"\\Zeta", WindowText(pathBox));
+    ::SetWindowTextW(pathBox, (tree.Alpha() + L"\\one.txt").c_str());
+    ClickCentre(form.FindControl(AddWindow::IDC_GO_BUTTON));
+    ASSERT_TRUE(WaitUntil([&] { return refusal == L"This is a file, not a folder!"; }));
+    EXPECT_EQ(tree.Alpha() + L"\\Zeta", FolderPath());
+    EXPECT_EQ(tree.Alpha() + L"\\one.txt", WindowText(pathBox));
+
+    // The wheel over the folder list turns it while Close, to which Windows before 10 sends it, has
+    // the focus. The Windows folder has more subfolders than the list has rows.
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    ::SetWindowTextW(pathBox, windows);
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return EqualsIgnoringCase(FolderPath(), windows); }));
+    const LRESULT top = ::SendMessageW(FolderListBox(), LB_GETTOPINDEX, 0, 0);
+    RECT list;
+    ::GetWindowRect(FolderListBox(), &list);
+    ::PostMessageW(form.FindControl(AddWindow::IDC_CLOSE_BUTTON), WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA),
+                   MAKELPARAM((list.left + list.right) / 2, (list.top + list.bottom) / 2));
+    EXPECT_TRUE(WaitUntil([&] { return ::SendMessageW(FolderListBox(), LB_GETTOPINDEX, 0, 0) > top; }));
 }
 
 TEST_F(AddWindowTest, FolderThatVanishedLeavesTheListsWhereTheyWere) {

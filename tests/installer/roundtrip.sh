@@ -313,7 +313,7 @@ Task/Settings/DisallowStartIfOnBatteries=false
 Task/Settings/StopIfGoingOnBatteries=false
 Task/Settings/Priority=4
 Task/Actions/Exec/Command="$install_dir\brwaddon.exe"
-Task/Actions/Exec/WorkingDirectory=$install_dir
+Task/Actions/Exec/WorkingDirectory=%USERPROFILE%
 EOF2
   [ "$(task_count Task/Triggers/LogonTrigger)" = 1 ] || fail "the task has not exactly one logon trigger"
   [ "$(task_count Task/Triggers/LogonTrigger/UserId)" = 0 ] || fail "the logon trigger is limited to one user"
