@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Makes the README's screenshots under Xvfb: docs/*.png, at 96 DPI and the
-# configuration window again at 144 DPI.
+# Makes the README's screenshots under Xvfb: docs/*.png, at 96 DPI, the
+# configuration window again at 144 DPI, and once more at 96 DPI in a
+# white-on-black high-contrast scheme (docs/configuration-high-contrast.png;
+# the program sets the colours for that picture and puts the earlier ones
+# back). The caption buttons are drawn with Wine's Marlett font, which
+# scripts/wine-env.sh puts in the prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_BUILD_DIR:-build/i686}"

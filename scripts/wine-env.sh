@@ -54,6 +54,18 @@ REG
     wineserver -w
     touch "$WINEPREFIX/.vaultmere-ready"
   fi
+  # Debian's Wine 8 looks for its own fonts in /usr/share/fonts (its font
+  # folder is "../fonts" from /usr/share/wine), while fonts-wine puts them in
+  # /usr/share/wine/fonts: none is found. Text falls back on the system's
+  # fonts through fontconfig, but nothing stands in for Marlett, the symbol
+  # font of the caption buttons and scroll arrows, which then show as "0 1 r".
+  # Wine also reads the prefix's Fonts folder, so Marlett goes there; the
+  # other faces stay out, so that the text the tests measure keeps its font.
+  # Done for a prefix made before this too.
+  local marlett=/usr/share/wine/fonts/marlett.ttf fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    cp "$marlett" "$fonts/"
+  fi
   wineserver -p
 }
 

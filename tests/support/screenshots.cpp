@@ -1,14 +1,17 @@
 // Shows the program's windows with sample content and saves each as a BMP
-// in the folder given (used by scripts/screenshots.sh for the README), or,
+// in the folder given (used by scripts/screenshots.sh for the README), the
+// configuration window a second time in a high-contrast colour scheme; or,
 // with --window TITLE FILE, saves the visible top-level window of that title
 // (used by scripts/run.sh for the running program's prompt).
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ResidentWindow.h"
 #include "common/AppState.h"
+#include "common/UniqueHandle.h"
 #include "forms/add/AddWindow.h"
 #include "forms/config/ConfigWindow.h"
 #include "forms/password/PasswordWindow.h"
@@ -42,12 +45,57 @@ void Settle() {
     }
 }
 
+// The screen's device context, given back when done.
+class ScreenDC {
+public:
+    ScreenDC() : dc_(::GetDC(nullptr)) {}
+    ~ScreenDC() {
+        if (dc_) ::ReleaseDC(nullptr, dc_);
+    }
+    ScreenDC(const ScreenDC&) = delete;
+    ScreenDC& operator=(const ScreenDC&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
+struct MemoryDCTraits {
+    using Handle = HDC;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
+struct BitmapTraits {
+    using Handle = HBITMAP;
+    static Handle Empty() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+using UniqueMemoryDC = vaultmere::UniqueResource<MemoryDCTraits>;
+using UniqueBitmap = vaultmere::UniqueResource<BitmapTraits>;
+
+// An object selected into a device context until the end of the scope.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), old_(::SelectObject(dc, object)) {}
+    ~Selection() { ::SelectObject(dc_, old_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
 bool SaveWindow(HWND window, const std::wstring& path) {
     RECT area;
-    ::GetWindowRect(window, &area);
+    if (!::GetWindowRect(window, &area)) return false;
     const int width = area.right - area.left, height = area.bottom - area.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
+    ScreenDC screen;
+    UniqueMemoryDC memory(::CreateCompatibleDC(screen.Get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
@@ -55,27 +103,86 @@ bool SaveWindow(HWND window, const std::wstring& path) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    ::SelectObject(memory, old);
+    UniqueBitmap bitmap(::CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen.Get() || !memory || !bitmap || !bits) return false;
+    {
+        Selection selected(memory.Get(), bitmap.Get());
+        if (!::BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), area.left, area.top, SRCCOPY)) return false;
+    }
     const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) & ~3u);
     const DWORD imageSize = stride * static_cast<DWORD>(height);
     BITMAPFILEHEADER header{};
     header.bfType = 0x4D42;
     header.bfOffBits = sizeof header + sizeof info.bmiHeader;
     header.bfSize = header.bfOffBits + imageSize;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    vaultmere::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    const bool ok = file != INVALID_HANDLE_VALUE && ::WriteFile(file, &header, sizeof header, &written, nullptr) &&
-                    ::WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
-                    ::WriteFile(file, bits, imageSize, &written, nullptr);
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    return ok;
+    return file && ::WriteFile(file.Get(), &header, sizeof header, &written, nullptr) &&
+           ::WriteFile(file.Get(), &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+           ::WriteFile(file.Get(), bits, imageSize, &written, nullptr);
 }
+
+// A white-on-black colour scheme for the whole session while it lives; the
+// colours before it come back at its end, so the prefix the tests share is
+// left as it was.
+class HighContrastColours {
+public:
+    HighContrastColours() {
+        const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
+        const COLORREF cyan = RGB(26, 235, 255), green = RGB(63, 242, 63), yellow = RGB(255, 255, 0);
+        const COLORREF purple = RGB(128, 0, 128), darkGreen = RGB(0, 128, 0);
+        const std::pair<int, COLORREF> scheme[] = {
+            {COLOR_WINDOW, black},
+            {COLOR_WINDOWTEXT, white},
+            {COLOR_WINDOWFRAME, white},
+            {COLOR_BTNFACE, black},
+            {COLOR_BTNTEXT, white},
+            {COLOR_BTNHIGHLIGHT, white},
+            {COLOR_3DLIGHT, white},
+            {COLOR_BTNSHADOW, white},
+            {COLOR_3DDKSHADOW, white},
+            {COLOR_HIGHLIGHT, cyan},
+            {COLOR_HIGHLIGHTTEXT, black},
+            {COLOR_GRAYTEXT, green},
+            {COLOR_HOTLIGHT, yellow},
+            {COLOR_MENU, black},
+            {COLOR_MENUTEXT, white},
+            {COLOR_MENUHILIGHT, cyan},
+            {COLOR_MENUBAR, black},
+            {COLOR_INFOBK, black},
+            {COLOR_INFOTEXT, white},
+            {COLOR_ACTIVECAPTION, purple},
+            {COLOR_GRADIENTACTIVECAPTION, purple},
+            {COLOR_CAPTIONTEXT, white},
+            {COLOR_INACTIVECAPTION, darkGreen},
+            {COLOR_GRADIENTINACTIVECAPTION, darkGreen},
+            {COLOR_INACTIVECAPTIONTEXT, white},
+            {COLOR_ACTIVEBORDER, black},
+            {COLOR_INACTIVEBORDER, black},
+            {COLOR_APPWORKSPACE, black},
+            {COLOR_BACKGROUND, black},
+            {COLOR_SCROLLBAR, black},
+        };
+        std::vector<COLORREF> values;
+        for (const auto& entry : scheme) {
+            elements_.push_back(entry.first);
+            values.push_back(entry.second);
+            before_.push_back(::GetSysColor(entry.first));
+        }
+        applied_ = ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), values.data()) != FALSE;
+    }
+    ~HighContrastColours() {
+        if (applied_) ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), before_.data());
+    }
+    HighContrastColours(const HighContrastColours&) = delete;
+    HighContrastColours& operator=(const HighContrastColours&) = delete;
+    bool Applied() const { return applied_; }
+
+private:
+    std::vector<int> elements_;
+    std::vector<COLORREF> before_;
+    bool applied_ = false;
+};
 
 }  // namespace
 
@@ -141,5 +248,18 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowPos(password.Handle(), HWND_TOP, 40, 700, 0, 0, SWP_NOSIZE);
     Settle();
     ok = SaveWindow(password.Handle(), folder + L"\\password.bmp") && ok;
+    password.Unload();
+
+    // The configuration window once more, in a high-contrast scheme.
+    ::SetWindowPos(configuration.Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
+    {
+        HighContrastColours highContrast;
+        ::RedrawWindow(configuration.Handle(), nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Settle();
+        ok = highContrast.Applied() &&
+             SaveWindow(configuration.Handle(), folder + L"\\configuration-high-contrast.bmp") && ok;
+    }
+    Settle();
     return ok ? 0 : 1;
 }
