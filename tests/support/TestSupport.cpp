@@ -254,6 +254,7 @@ struct TextControls {
     HWND window;
     int dpi;
     std::vector<std::wstring> faults;
+    const wchar_t* scheme;  // the colour scheme, when only colours are checked
 };
 
 std::wstring Describe(HWND control, const wchar_t* problem, const RECT& has, const RECT& needs) {
@@ -280,7 +281,7 @@ bool IsSystemColour(COLORREF colour) {
 
 // A label or check box whose owner gives it colours of its own making, or a
 // text colour too close to its background to be read.
-void CheckColours(HWND control, std::vector<std::wstring>& faults) {
+void CheckColours(HWND control, const wchar_t* scheme, std::vector<std::wstring>& faults) {
     HDC dc = ::CreateCompatibleDC(nullptr);
     if (!dc) return;
     const auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(::GetParent(control), WM_CTLCOLORSTATIC,
@@ -297,7 +298,8 @@ void CheckColours(HWND control, std::vector<std::wstring>& faults) {
     ::DeleteDC(dc);
     const double lighter = std::max(Luminance(text), Luminance(surface));
     const double darker = std::min(Luminance(text), Luminance(surface));
-    const std::wstring name = L"control " + std::to_wstring(::GetDlgCtrlID(control)) + L" \"" + WindowText(control);
+    const std::wstring name = std::wstring(scheme ? scheme : L"") + L"control " +
+                              std::to_wstring(::GetDlgCtrlID(control)) + L" \"" + WindowText(control);
     if (!IsSystemColour(text) || !IsSystemColour(surface)) {
         faults.push_back(name + L"\": colours not the system's");
     } else if ((lighter + 0.05) / (darker + 0.05) < 3.0) {
@@ -326,7 +328,8 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
                            buttonType == BS_AUTORADIOBUTTON || buttonType == BS_3STATE || buttonType == BS_AUTO3STATE);
     if (isStatic && !textStatic) return TRUE;
     if (isButton && !pushButton && !checkBox && !link) return TRUE;
-    if (isStatic || checkBox) CheckColours(control, check->faults);
+    if (isStatic || checkBox) CheckColours(control, check->scheme, check->faults);
+    if (check->scheme) return TRUE;
 
     RECT has;
     ::GetClientRect(control, &has);
@@ -393,7 +396,13 @@ BOOL CALLBACK CheckTextControl(HWND control, LPARAM data) {
 }  // namespace
 
 std::vector<std::wstring> TextThatCannotBeRead(HWND window, int dpi) {
-    TextControls check{window, dpi, {}};
+    TextControls check{window, dpi, {}, nullptr};
+    ::EnumChildWindows(window, &CheckTextControl, reinterpret_cast<LPARAM>(&check));
+    // Colours of a window's own making pass in one scheme and fail in another.
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
+    ScopedSystemColours scheme({COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT},
+                               {black, white, black, white});
+    check.scheme = L"white on black: ";
     ::EnumChildWindows(window, &CheckTextControl, reinterpret_cast<LPARAM>(&check));
     return check.faults;
 }

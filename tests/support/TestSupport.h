@@ -179,7 +179,8 @@ void PressKey(WORD virtualKey);
 // with the control's own font and wrapped where the control wraps, needs more
 // room than the control has, or that reaches outside its parent; and every
 // label and check box whose colours are not the system's or hardly differ
-// from each other. One line each.
+// from each other, in the scheme set and in a white-on-black one. One line
+// each.
 std::vector<std::wstring> TextThatCannotBeRead(HWND window, int dpi);
 
 // The system's colours of a scheme for the life of the object; the ones
