@@ -1,11 +1,22 @@
 #include "app/Application.h"
 
+#include <shellapi.h>
+
 #include "app/ProgramCopy.h"
 #include "store/LockBudgetStore.h"
 
 namespace vaultmere {
 
 namespace {
+
+// The folder of "--lock FOLDER", the command of the folder verb in Explorer.
+std::optional<std::wstring> FolderToLock() {
+    int count = 0;
+    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const UniqueLocalMemory owned(static_cast<HLOCAL>(argv));
+    if (!argv || count != 3 || lstrcmpiW(argv[1], L"--lock") != 0 || argv[2][0] == L'\0') return std::nullopt;
+    return std::wstring(argv[2]);
+}
 
 // A window opened by a click comes to the front, also when it was open already.
 void ShowInFront(ui::Form& form) {
@@ -56,7 +67,25 @@ void Application::CloseConfiguration() {
     if (configuration_.IsLoaded() && configuration_.IsVisible()) configuration_.OnCloseButton();
 }
 
+int Application::LockFolderFromExplorer(const std::wstring& folder) {
+    // This copy is none of the session's resident copies: it takes no
+    // residency, locks nothing of its own and ends with its window.
+    state_.applicationFolder = ProgramFolder() + L"\\";
+    if (!IsServiceInstalled(kGuardServiceName)) {
+        ::MessageBoxW(nullptr, L"Locking a folder from Explorer needs Vaultmere Guard, which the setup installs.",
+                      kFolderLockTitle, MB_OK | MB_ICONINFORMATION);
+        return 1;
+    }
+    FolderLockWindow window(lists_, state_, folder);
+    window.closed = [] { ::PostQuitMessage(0); };
+    window.Show();
+    ::SetForegroundWindow(window.Handle());
+    ui::RunMessageLoop([] { return true; });
+    return window.Locked() ? 0 : 1;
+}
+
 int Application::Run() {
+    if (const std::optional<std::wstring> folder = FolderToLock()) return LockFolderFromExplorer(*folder);
     if (prompt_.StartUp() == ResidentWindow::Role::SecondStart) {
         prompt_.RunSecondStart();
         return 0;

@@ -13,6 +13,7 @@
 #include "app/ResidentWindow.h"
 #include "common/AppState.h"
 #include "forms/add/AddWindow.h"
+#include "forms/add/FolderLockWindow.h"
 #include "forms/config/ConfigWindow.h"
 #include "forms/info/InfoWindow.h"
 #include "forms/password/PasswordWindow.h"
@@ -29,6 +30,9 @@ public:
     int Run();
 
 private:
+    // Started by "Lock with Vaultmere" on a folder in Explorer: asks for the
+    // password, locks that folder through the guard, and ends.
+    int LockFolderFromExplorer(const std::wstring& folder);
     void ShowConfiguration();
     // The session was left to others: the configuration closes as Close does.
     void CloseConfiguration();

@@ -64,6 +64,9 @@ AllowSkipFiles off
 !define STORE_PARENT_KEY "SOFTWARE\Brackwater"
 ; The guard's entries in the Application event log take their texts from its program file.
 !define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${GUARD_SERVICE}"
+; "Lock with Vaultmere" on every folder in Explorer: the program locks the
+; folder after asking for the password.
+!define FOLDER_VERB_KEY "SOFTWARE\Classes\Directory\shell\Vaultmere"
 !define HELPER_FILE "setuphelper.exe" ; run from $PLUGINSDIR only
 
 Var OldInstallFolder ; where an earlier version was installed, if elsewhere
@@ -514,6 +517,10 @@ Section "${PRODUCT}" SectionProgram
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  WriteRegStr HKLM "${FOLDER_VERB_KEY}" "" "Lock with ${PRODUCT}"
+  WriteRegStr HKLM "${FOLDER_VERB_KEY}" "Icon" '"$INSTDIR\${PROGRAM_FILE}",0'
+  WriteRegStr HKLM "${FOLDER_VERB_KEY}\command" "" '"$INSTDIR\${PROGRAM_FILE}" --lock "%1"'
+
   WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\${GUARD_FILE}"
   WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
 
@@ -592,6 +599,7 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
+  DeleteRegKey HKLM "${FOLDER_VERB_KEY}"
 
   ; The stored list and password stay unless the user or /REMOVESETTINGS says otherwise.
   ${GetParameters} $0

@@ -14,7 +14,6 @@ namespace vaultmere {
 namespace {
 
 constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
-constexpr wchar_t kNoSuchFolder[] = L"Cannot find this folder!";
 constexpr wchar_t kFileNotFolder[] = L"This is a file, not a folder!";
 constexpr wchar_t kUnreadableFolder[] = L"Cannot read this folder!";
 constexpr wchar_t kPathTooLong[] = L"This path is too long!";
@@ -95,7 +94,7 @@ TypedFolderOutcome AddChooser::OpenTypedFolder(const std::wstring& typed) {
         outcome.message = kPathTooLong;
         return outcome;
     }
-    outcome.message = kNoSuchFolder;
+    outcome.message = kFolderNotFound;
     // Wildcards would list whatever they match instead of one folder.
     if (path.find_first_of(L"*?\"<>|") != std::wstring::npos) return outcome;
     if (IsBelowShownFolder(path)) {

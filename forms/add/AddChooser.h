@@ -24,6 +24,9 @@ struct LockFolderPlan {
     std::wstring refusal;  // what the user is told, for Refuse
 };
 
+// What the user is told of a folder path that leads to no folder.
+constexpr wchar_t kFolderNotFound[] = L"Cannot find this folder!";
+
 // What became of a folder path typed or pasted into the chooser.
 struct TypedFolderOutcome {
     enum class Result {

@@ -12,6 +12,7 @@
 #include "app/GuardConnection.h"
 #include "common/TextCase.h"
 #include "forms/add/AddWindow.h"
+#include "forms/add/FolderLockWindow.h"
 #include "locker/ItemPath.h"
 #include "tests/support/ProgramTest.h"
 #include "tests/support/ServiceState.h"
@@ -277,6 +278,27 @@ TEST_F(GuardWindowsTest, TheGuardHoldsTheListAndAWindowChangesItUntilItsCopyEnds
     Select(LockedList(Configuration()));
     EXPECT_TRUE(ClickUntil(Link(ConfigWindow::IDC_UNLOCK_LINK), [&] { return Free(); }))
         << "the window did not reach the restarted guard";
+
+    // "Lock with Vaultmere" on a folder in Explorer: a copy started for the
+    // folder asks for the password, the guard locks and stores the folder,
+    // and the copy ends with its window.
+    TempFolder verb{L"guard-verb"};
+    ASSERT_TRUE(WriteTextFile(verb / L"x.txt", "x"));
+    const auto verbLocked = [&] { return OpenFromOutside(verb / L"x.txt") == ERROR_SHARING_VIOLATION; };
+    vaultmere::UniqueHandle locking = StartProcess(programFolder + L"\\brwaddon.exe",
+                                                   L"--lock \"" + verb.Path() + L"\"");
+    HWND window = nullptr;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (window = ::FindWindowW(nullptr, vaultmere::kFolderLockTitle)) != nullptr; }, 10000));
+    const auto press = [&](int id) { ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+    ::SendMessageW(WaitForControl(window, vaultmere::FolderLockWindow::IDC_PASSWORD_EDIT), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(L"SECRET"));
+    press(vaultmere::FolderLockWindow::IDC_LOCK_BUTTON);
+    EXPECT_TRUE(WaitUntil(verbLocked, 10000)) << "the folder verb locked nothing";
+    EXPECT_EQ(vaultmere::LowerCase(verb.Path() + L"\\*.*"),
+              Registry::ReadStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath).back());
+    press(vaultmere::FolderLockWindow::IDC_CANCEL_BUTTON);
+    EXPECT_EQ(0u, WaitForExit(locking.Get(), 10000));
 }
 
 TEST_F(GuardWindowsTest, APipeUnderTheGuardsNameIsSentNothingAndKeepsNoFileFree) {
