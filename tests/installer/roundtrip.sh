@@ -372,6 +372,7 @@ item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
 # Sourced by package.sh for the helpers and the folder above.
 [ -n "${ROUNDTRIP_HELPERS_ONLY:-}" ] && return 0
+needs_32bit "every round runs the setup program"
 
 echo "== round 1: install, relock, uninstall (of a guard whose process was killed) keeping the stored list"
 # Stored first: the guard reads the list when it starts.

@@ -18,6 +18,18 @@ w() {
   wine "$@" > "$work/wine.out" 2>&1 < /dev/null
 }
 
+# The setup program is 32-bit whatever it installs (makensis writes a 32-bit
+# stub). On a host that runs no 32-bit code, needs_32bit ends the check at
+# the first step that runs it: a failure found so far still fails it, else it
+# exits with 77, which CTest reports as skipped, and says why.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
+needs_32bit() {
+  wine_runs_32bit && return 0
+  [ $failures -eq 0 ] || finish
+  echo "SKIPPED: $check_name: $*, and this host runs no 32-bit code"
+  exit 77
+}
+
 # Exits with the verdict: every failure counted, or passed.
 finish() {
   if [ $failures -ne 0 ]; then
