@@ -119,7 +119,7 @@ watch_stopped() {
 
 # reg_query KEY [reg options]: the key's listing in $work/reg.out; fails when absent.
 reg_query() {
-  wine reg query "$@" > "$work/reg.out" 2>&1 < /dev/null
+  wine reg query "$@" "${reg_view[@]}" > "$work/reg.out" 2>&1 < /dev/null
 }
 reg_has() {
   reg_query "$1" && grep -qF -- "$2" "$work/reg.out"
