@@ -32,13 +32,23 @@ protected:
         ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(GuardPipeName().c_str(), 100) != FALSE; }, 10000));
     }
     void TearDown() override {
-        SERVICE_STATUS status{};
-        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
+        Stop();
         ::DeleteService(service_.Get());
         Reg(L"delete", L"", L"SOFTWARE\\Policies\\Brackwater", L"/reg:64");
         ProgramTest::TearDown();
         Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
+    }
+    // A guard still starting refuses a stop (ERROR_SERVICE_CANNOT_ACCEPT_CTRL),
+    // though its files may be locked already: the stop is sent until taken.
+    bool Stop() {
+        SERVICE_STATUS status{};
+        const bool sent = WaitUntil(
+            [&] {
+                return ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status) ||
+                       ::GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+            },
+            10000);
+        return sent && WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
     }
     static std::wstring Item(const TempFolder& folder) { return folder.Path() + L"\\*.*"; }
     static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
@@ -207,11 +217,7 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
 }
 
 TEST_F(GuardServiceTest, AStopForAnUpdateHandsTheFilesToTheNextGuardAndAnyOtherStopLetsGo) {
-    auto stop = [this] {
-        SERVICE_STATUS status{};
-        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        return WaitUntil([] { return ServiceStopped(kGuardServiceName); }, 10000);
-    };
+    auto stop = [this] { return Stop(); };
     auto start = [this] { return ::StartServiceW(service_.Get(), 0, nullptr) != FALSE; };
     const std::wstring holderCopy = BinaryFolder() + L"\\VaultmereHold.exe";
     ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
