@@ -38,14 +38,16 @@ protected:
         ProgramTest::TearDown();
         Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
     }
-    // A guard still starting refuses a stop (ERROR_SERVICE_CANNOT_ACCEPT_CTRL),
-    // though its files may be locked already: the stop is sent until taken.
+    // A guard still starting refuses a stop, though its files may be locked
+    // already (ERROR_SERVICE_CANNOT_ACCEPT_CTRL; Wine says
+    // ERROR_INVALID_SERVICE_CONTROL): the stop is sent until taken.
     bool Stop() {
         SERVICE_STATUS status{};
         const bool sent = WaitUntil(
             [&] {
-                return ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status) ||
-                       ::GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+                if (::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status)) return true;
+                const DWORD error = ::GetLastError();
+                return error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_INVALID_SERVICE_CONTROL;
             },
             10000);
         return sent && WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
