@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake g++-mingw-w64-i686 googletest
+  # The 64-bit build that runs the tests where no 32-bit code runs.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 fonts-wine
   libxrender1:i386 libxi6:i386 libxrandr2:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386

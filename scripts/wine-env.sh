@@ -3,10 +3,49 @@
 # Xvfb (unless KEEP_DISPLAY=1 and a display is set), a persistent wineserver.
 # ARCH is win32 (the default; prefix BUILD_DIR/wineprefix) or win64 (prefix
 # BUILD_DIR/wineprefix64, where the 32-bit program runs under WOW64 as on
-# 64-bit Windows).
+# 64-bit Windows). On a host that runs no 32-bit code (see wine_runs_32bit)
+# only win64 works, with 64-bit programs: `wine` then means the 64-bit loader.
 # wine_env_stop: ends the wineserver and the Xvfb this script started.
+# wine_runs_32bit: whether this host runs 32-bit Wine (and so 32-bit Windows
+# programs); VAULTMERE_WINE32=0 or 1 overrides the answer.
+# vaultmere_arch: the build the tests run here, i686 or x86_64.
 
 XVFB_PID=""
+
+wine_runs_32bit() {
+  if [ -z "${VAULTMERE_WINE32:-}" ]; then
+    # A kernel without IA-32 emulation (or a host without 32-bit Wine) fails
+    # this at once with "Exec format error" (or "not found").
+    if timeout 60 /usr/lib/wine/wine --version > /dev/null 2>&1; then
+      VAULTMERE_WINE32=1
+    else
+      VAULTMERE_WINE32=0
+    fi
+    export VAULTMERE_WINE32
+  fi
+  [ "$VAULTMERE_WINE32" = 1 ]
+}
+
+vaultmere_arch() {
+  if wine_runs_32bit; then echo i686; else echo x86_64; fi
+}
+
+# /usr/bin/wine prefers the 32-bit loader whenever it is installed, and
+# wineboot, winepath and the like call wine-stable: both are shadowed by the
+# 64-bit loader, first on PATH.
+wine64_only() {
+  local shim="$1/wine64-bin"
+  mkdir -p "$shim"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' > "$shim/$name"
+    chmod +x "$shim/$name"
+  done
+  case ":$PATH:" in
+    *":$shim:"*) ;;
+    *) export PATH="$shim:$PATH" ;;
+  esac
+  export WINELOADER=/usr/lib/wine/wine64
+}
 
 wine_env_start() {
   local build_dir
@@ -17,6 +56,13 @@ wine_env_start() {
     win64) export WINEPREFIX="$build_dir/wineprefix64" ;;
     *) echo "wine_env_start: unknown architecture $WINEARCH" >&2; return 1 ;;
   esac
+  if ! wine_runs_32bit; then
+    if [ "$WINEARCH" != win64 ]; then
+      echo "wine_env_start: this host runs no 32-bit code, so no $WINEARCH prefix" >&2
+      return 1
+    fi
+    wine64_only "$build_dir"
+  fi
   export WINEDEBUG=-all
   # No Mono or Gecko installers: the program needs neither.
   export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -47,7 +47,7 @@ protected:
     // On 64-bit Windows the value lies in the 32-bit view only, where the
     // setup and the uninstaller look.
     static void ExpectIn32BitViewOnly(const std::wstring& keyPath, const std::wstring& valueName) {
-        if (!IsWow64()) return;
+        if (!On64BitWindows()) return;
         const RegistryViews views = FindInRegistryViews(keyPath, valueName);
         EXPECT_TRUE(views.in32BitView);
         EXPECT_FALSE(views.in64BitView);

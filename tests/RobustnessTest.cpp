@@ -16,14 +16,14 @@ class RobustnessTest : public ProgramTest {
 protected:
     void TearDown() override {
         EndStrayCopies();
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
+        Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath);
         ProgramTest::TearDown();
     }
     static void SetRaw(const std::wstring& keyPath, const std::wstring& name, DWORD type, const void* data,
                        size_t size) {
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                                   nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
+                                                   KEY_WRITE | Registry::kRegistryView, nullptr, &key, nullptr));
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
                                                   static_cast<DWORD>(size)));
         ::RegCloseKey(key);

@@ -32,13 +32,25 @@ protected:
         ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(GuardPipeName().c_str(), 100) != FALSE; }, 10000));
     }
     void TearDown() override {
-        SERVICE_STATUS status{};
-        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
+        Stop();
         ::DeleteService(service_.Get());
         Reg(L"delete", L"", L"SOFTWARE\\Policies\\Brackwater", L"/reg:64");
         ProgramTest::TearDown();
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
+        Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
+    }
+    // A guard still starting refuses a stop, though its files may be locked
+    // already (ERROR_SERVICE_CANNOT_ACCEPT_CTRL; Wine says
+    // ERROR_INVALID_SERVICE_CONTROL): the stop is sent until taken.
+    bool Stop() {
+        SERVICE_STATUS status{};
+        const bool sent = WaitUntil(
+            [&] {
+                if (::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status)) return true;
+                const DWORD error = ::GetLastError();
+                return error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_INVALID_SERVICE_CONTROL;
+            },
+            10000);
+        return sent && WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
     }
     static std::wstring Item(const TempFolder& folder) { return folder.Path() + L"\\*.*"; }
     static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
@@ -87,7 +99,7 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
         while (probing) freed += Locked(folder) && Locked(b) ? 0 : 1;
     });
     EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {Item(b), Item(folder)}));
-    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
+    EXPECT_TRUE(Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
     const std::wstring rewritten[] = {Item(folder), Item(b)};
     for (int i = 0; i < 2; ++i) {
         ::Sleep(150);
@@ -109,7 +121,7 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     // saves through the guard: each key made with its descriptor at once.
     GuardConnection window;
     ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::Authenticate, L"secret"));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath));
+    ASSERT_TRUE(Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath));
     EXPECT_TRUE(WaitUntil([&] { return Free(folder); }, 2000)) << "the list deleted";
     ASSERT_EQ(GuardMessage::Done(true), Ask(window, GuardMessageKind::LockFolder, Item(b)));
     EXPECT_TRUE(Protected({L"\\Files"}));
@@ -152,9 +164,14 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
 
     // A stored password that cannot be read takes none; a missing one is none.
     const ULONGLONG unreadable = 7;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, Registry::kPasswordValueName, REG_QWORD,
-                                &unreadable, sizeof unreadable));
+    {
+        vaultmere::UniqueKey settings;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Registry::kSettingsKeyPath, 0, nullptr, 0,
+                                    KEY_SET_VALUE | Registry::kRegistryView, nullptr, settings.Put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(settings.Get(), Registry::kPasswordValueName, 0, REG_QWORD,
+                                                  reinterpret_cast<const BYTE*>(&unreadable), sizeof unreadable));
+    }
     for (const wchar_t* attempt : {L"secret", L"", L"7"}) {
         EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::PasswordUnreadable, kPasswordUnreadable),
                   Ask(window, GuardMessageKind::Authenticate, attempt));
@@ -210,11 +227,7 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
 }
 
 TEST_F(GuardServiceTest, AStopForAnUpdateHandsTheFilesToTheNextGuardAndAnyOtherStopLetsGo) {
-    auto stop = [this] {
-        SERVICE_STATUS status{};
-        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        return WaitUntil([] { return ServiceStopped(kGuardServiceName); }, 10000);
-    };
+    auto stop = [this] { return Stop(); };
     auto start = [this] { return ::StartServiceW(service_.Get(), 0, nullptr) != FALSE; };
     const std::wstring holderCopy = BinaryFolder() + L"\\VaultmereHold.exe";
     ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));

@@ -99,7 +99,7 @@ reg_query "$(entry_key "$older_code")" || fail "the failed upgrade left the olde
 [ "$guard_before" = "$(installed_copies VaultmereGuard.exe)" ] || fail "the failed upgrade stopped the guard"
 is_locked "$folder/notes.txt" || fail "the folder is not locked after the failed upgrade"
 
-echo "== upgraded: the list kept, the folder shut all through; the older package and the setup program refused over it"
+echo "== upgraded: the list kept, the folder shut all through; the older package refused over it"
 guard_before="$(installed_copies VaultmereGuard.exe)"
 watch_start "$folder/notes.txt"
 msi i "$package_msi" || fail "the upgrade exited with $?"
@@ -114,9 +114,6 @@ msi i "$older_msi"
 [ $? -eq $((1603 & 255)) ] || fail "the older package was not refused over the newer one"
 reg_query "$(entry_key "$older_code")" && fail "the refused older package was installed"
 guard_runs || fail "the guard does not run after the refused downgrade"
-install_rc
-[ $? -eq $((1638 & 255)) ] || fail "the setup program did not refuse to install over the package"
-[ ! -e "$install_unix/uninstall.exe" ] && ! reg_query "$uninstall_key" || fail "the refused setup installed"
 
 echo "== removed silently: nothing left, nothing locked, the list and password kept"
 msi x "$package_msi" || fail "removing the package exited with $?"
@@ -125,7 +122,22 @@ check_removed
 [ "$(reg_value "$store_key\\Settings" UserPassword)" = "secret" ] || fail "removing the package lost the password"
 store_protected || fail "removing the package did not keep the list's descriptor"
 
-echo "== over the setup program's installation the package is refused; REMOVESETTINGS=1 removes the list"
+echo "== REMOVESETTINGS=1 removes the list"
+msi i "$package_msi" || fail "installing the package exited with $?"
+wait_until 20 is_locked "$folder/notes.txt" || fail "the guard did not lock the list kept by the package"
+msi x "$package_msi" REMOVESETTINGS=1 || fail "removing the package with REMOVESETTINGS=1 exited with $?"
+check_removed
+reg_query "$store_key" && fail "REMOVESETTINGS=1 left the stored list and password"
+reg_query 'HKLM\SOFTWARE\Brackwater' && fail "REMOVESETTINGS=1 left the empty Brackwater key"
+
+needs_32bit "the rest runs the setup program"
+echo "== the setup program refused over the package; over its installation the package refused, the list it keeps locked"
+store_item "$item"
+msi i "$package_msi" || fail "installing the package exited with $?"
+install_rc
+[ $? -eq $((1638 & 255)) ] || fail "the setup program did not refuse to install over the package"
+[ ! -e "$install_unix/uninstall.exe" ] && ! reg_query "$uninstall_key" || fail "the refused setup installed"
+msi x "$package_msi" || fail "removing the package exited with $?"
 install
 msi i "$package_msi"
 [ $? -eq $((1603 & 255)) ] || fail "the package was not refused over the setup program's installation"

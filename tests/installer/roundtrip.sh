@@ -119,7 +119,7 @@ watch_stopped() {
 
 # reg_query KEY [reg options]: the key's listing in $work/reg.out; fails when absent.
 reg_query() {
-  wine reg query "$@" > "$work/reg.out" 2>&1 < /dev/null
+  wine reg query "$@" "${reg_view[@]}" > "$work/reg.out" 2>&1 < /dev/null
 }
 reg_has() {
   reg_query "$1" && grep -qF -- "$2" "$work/reg.out"
@@ -372,6 +372,7 @@ item="$(windows_path "$folder")\\*.*"
 item="${item,,}"
 # Sourced by package.sh for the helpers and the folder above.
 [ -n "${ROUNDTRIP_HELPERS_ONLY:-}" ] && return 0
+needs_32bit "every round runs the setup program"
 
 echo "== round 1: install, relock, uninstall (of a guard whose process was killed) keeping the stored list"
 # Stored first: the guard reads the list when it starts.

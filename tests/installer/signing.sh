@@ -82,6 +82,7 @@ verify "$work/Vaultmere.msi"
   { echo "FAIL: makensis failed: $(cat "$work/makensis.out")"; exit 1; }
 verify "$work/Vaultmere-signed.exe"
 
+needs_32bit "the uninstaller's signature is checked only once the signed setup has written it"
 [ ! -e "$install_unix" ] || { echo "FAIL: $install_dir exists already"; exit 1; }
 w cmd /c "Z:${work//\//\\}\\Vaultmere-signed.exe /S /D=$install_dir" || fail "the signed setup failed to install"
 [ -f "$install_unix/uninstall.exe" ] && verify "$install_unix/uninstall.exe" || fail "no uninstaller installed"

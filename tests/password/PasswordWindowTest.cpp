@@ -372,8 +372,8 @@ TEST(ChangePasswordMachineTest, WritesUserPasswordUnderTheProgramsSettingsKey) {
     EXPECT_EQ(L"hklm1", state.storedPassword);
 
     HKEY raw = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brackwater\\Addon\\Settings", 0, KEY_READ, &raw));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brackwater\\Addon\\Settings", 0,
+                                             KEY_READ | Registry::kRegistryView, &raw));
     wchar_t data[128] = {};
     DWORD type = 0, size = sizeof data;
     EXPECT_EQ(ERROR_SUCCESS,

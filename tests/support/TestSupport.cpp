@@ -140,11 +140,23 @@ bool IsWow64() {
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+bool On64BitWindows() {
+#ifdef _WIN64
+    return true;
+#else
+    return IsWow64();
+#endif
+}
+
 RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstring& valueName) {
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
+#ifdef _WIN64
+    const std::wstring reg = std::wstring(windows) + L"\\System32\\reg.exe";
+#else
     // Sysnative is the real System32 for a 32-bit process: its reg.exe is the 64-bit one.
     const std::wstring reg = std::wstring(windows) + L"\\Sysnative\\reg.exe";
+#endif
     const auto found = [&](const wchar_t* view) {
         vaultmere::UniqueHandle process = StartProcess(reg, L"query \"HKLM\\" + keyPath + L"\" /v \"" + valueName +
                                                                 L"\" " + view);

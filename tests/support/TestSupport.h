@@ -114,13 +114,14 @@ struct ProgramBook {
 
 // Where a 64-bit process finds a value of HKEY_LOCAL_MACHINE: in the 32-bit
 // view (WOW6432Node), in the 64-bit view, or both. Asked of the system's
-// 64-bit reg.exe, so only meaningful when this 32-bit process runs under
-// WOW64 (IsWow64 true).
+// 64-bit reg.exe, so only meaningful on 64-bit Windows (On64BitWindows true:
+// this is the 64-bit build, or the 32-bit one under WOW64).
 struct RegistryViews {
     bool in32BitView = false;
     bool in64BitView = false;
 };
 bool IsWow64();
+bool On64BitWindows();
 RegistryViews FindInRegistryViews(const std::wstring& keyPath, const std::wstring& valueName);
 
 // While it lives, a key of the test key refuses to be written, created in or
