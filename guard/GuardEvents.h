@@ -10,12 +10,28 @@
 #include <string>
 
 #include "common/UniqueHandle.h"
+#include "guard/ListKeeper.h"
 
 namespace vaultmere {
 
-class GuardEvents {
+class GuardEvents final : public KeeperEvents {
 public:
     GuardEvents();
+
+    // The audit trail of the keeper's changes: the user as DOMAIN\name with
+    // the SID, the session and the item. Nothing to do when an entry cannot
+    // be written.
+    void Unlocked(const ChangeActor& by, const std::wstring& item) override;
+    void Relocked(const ChangeActor& by, const std::wstring& item, RelockCause cause) override;
+    void Locked(const ChangeActor& by, const std::wstring& item) override;
+    void Removed(const ChangeActor& by, const std::wstring& item) override;
+    void PasswordSet(const ChangeActor& by) override;
+    void PolicyApplied(const std::vector<std::wstring>& added, const std::vector<std::wstring>& removed) override;
+    void PolicyValueUnusable(const std::wstring& value, ItemFault why) override;
+    void StoredItemUnusable(const std::wstring& item, ItemFault why) override;
+    // Looks up the name of a user (its SID as text) before the keeper's
+    // lock is taken: a lookup may have to ask a domain controller.
+    void LearnName(const std::wstring& user) { NameOf(user); }
 
     // A wrong password from the user with this SID (as text); false when
     // the entry could not be written. From any thread.
@@ -45,7 +61,10 @@ public:
     static std::wstring AccountName(const std::wstring& user);
 
 private:
-    bool Report(WORD type, DWORD id, std::initializer_list<std::wstring> texts);
+    bool Report(WORD type, DWORD id, std::initializer_list<std::wstring> texts, const std::wstring& user = {});
+    // The user's name, looked up once.
+    std::wstring NameOf(const std::wstring& user);
+    bool ReportChange(DWORD id, const ChangeActor& by, const std::wstring& item);
 
     UniqueEventSource source_;
     // Names looked up before: a lookup may have to ask a domain controller.

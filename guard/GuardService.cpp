@@ -85,6 +85,7 @@ GuardService::GuardService()
       gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }, budget_.budget.treeLimit),
       keeper_(locker_, store_, gate_, hash_),
       server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
+                                                              events_.LearnName(user);
                                                               std::lock_guard<std::mutex> hold(lock_);
                                                               keeper_.Connect(connection, user);
                                                               DWORD session = 0;
@@ -106,6 +107,7 @@ GuardService::GuardService()
       policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
                    StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
     escapeLog = &GuardEvents::UnexpectedError;
+    keeper_.SetEvents(events_);
     keeper_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
     locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
 }

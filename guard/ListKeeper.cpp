@@ -104,6 +104,7 @@ void ListKeeper::LockStoredItems() {
     std::vector<std::wstring> stored;
     // A list that cannot be read locks nothing; the watch of its key reads it again.
     if (store_.ReadItems(stored) != 0) return;
+    ReportUnusable(stored, false, unusableStored_);
     std::vector<std::wstring> added;
     for (const std::wstring& path : OncePerItem(stored)) {
         if (OnList(path)) continue;
@@ -143,6 +144,7 @@ void ListKeeper::RestoreItems(const std::vector<std::wstring>& paths) {
 }
 
 bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
+    ReportUnusable(stored, false, unusableStored_);
     std::vector<std::wstring> items = OncePerItem(stored);
     if (items == items_) return false;
     // A policy's item now stored is held as the stored one; one no longer
@@ -168,8 +170,24 @@ bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
 }
 
 bool ListKeeper::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
-    std::vector<std::wstring> next = OncePerItem(policy);
+    ReportUnusable(policy, true, unusablePolicy_);
+    std::vector<std::wstring> usable;
+    for (const std::wstring& value : policy) {
+        PolicyItem item = ItemOfPolicyValue(value);
+        if (item.fault == ItemFault::None) usable.push_back(std::move(item.item));
+    }
+    std::vector<std::wstring> next = OncePerItem(usable);
     if (next == policy_) return false;
+    std::vector<std::wstring> added;
+    std::vector<std::wstring> removed;
+    for (const std::wstring& path : next) {
+        if (!ContainsItem(policy_, path)) added.push_back(path);
+    }
+    for (const std::wstring& path : policy_) {
+        if (!ContainsItem(next, path)) removed.push_back(path);
+    }
+    // Only respelled: nothing to report.
+    if (!added.empty() || !removed.empty()) events_->PolicyApplied(added, removed);
     const std::vector<std::wstring> before = PolicyOnly(items_);
     policy_ = std::move(next);
     const std::vector<std::wstring> after = PolicyOnly(items_);
@@ -179,7 +197,7 @@ bool ListKeeper::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
     // A stored item the policy names now stays locked, also where a window unlocked it.
     const std::vector<std::wstring> unlocked = unlockedOrder_;
     for (const std::wstring& path : unlocked) {
-        if (SetByPolicy(path)) Relock(path);
+        if (SetByPolicy(path)) Relock(path, RelockCause::Policy, UnlockerOf(path));
     }
     return true;
 }
@@ -218,7 +236,34 @@ void ListKeeper::Hold(const std::vector<std::wstring>& before, const std::vector
     }
 }
 
+void ListKeeper::ReportUnusable(const std::vector<std::wstring>& values, bool policy,
+                                std::set<std::wstring>& reported) {
+    std::set<std::wstring> unusable;
+    for (const std::wstring& value : values) {
+        const ItemFault fault = policy ? ItemOfPolicyValue(value).fault : FaultOfItem(value);
+        if (fault == ItemFault::None || !unusable.insert(value).second || reported.count(value) != 0) continue;
+        if (policy) {
+            events_->PolicyValueUnusable(value, fault);
+        } else {
+            events_->StoredItemUnusable(value, fault);
+        }
+    }
+    reported = std::move(unusable);
+}
+
 void ListKeeper::Connect(ConnectionId connection, const std::wstring& user) { connected_[connection] = user; }
+
+ChangeActor ListKeeper::ActorOf(ConnectionId connection) const {
+    ChangeActor actor{UserOf(connection), std::nullopt};
+    const auto session = sessions_.find(connection);
+    if (session != sessions_.end()) actor.session = session->second;
+    return actor;
+}
+
+ChangeActor ListKeeper::UnlockerOf(const std::wstring& path) const {
+    const auto found = unlockedBy_.find(path);
+    return found == unlockedBy_.end() ? ChangeActor() : ActorOf(found->second);
+}
 
 const std::wstring& ListKeeper::UserOf(ConnectionId connection) const {
     static const std::wstring nobody;
@@ -227,6 +272,7 @@ const std::wstring& ListKeeper::UserOf(ConnectionId connection) const {
 }
 
 void ListKeeper::Disconnect(ConnectionId connection) {
+    const ChangeActor actor = ActorOf(connection);
     connected_.erase(connection);
     sessions_.erase(connection);
     authenticated_.erase(connection);
@@ -235,7 +281,7 @@ void ListKeeper::Disconnect(ConnectionId connection) {
     for (const auto& [path, owner] : unlockedBy_) {
         if (owner == connection) relock.push_back(path);
     }
-    for (const std::wstring& path : relock) Relock(path);
+    for (const std::wstring& path : relock) Relock(path, RelockCause::WindowClosed, actor);
 }
 
 void ListKeeper::SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock) {
@@ -251,14 +297,14 @@ void ListKeeper::LeaveSession(std::uint32_t session) {
         const auto found = sessions_.find(owner);
         if (found == sessions_.end() || found->second == session) relock.push_back(path);
     }
-    for (const std::wstring& path : relock) Relock(path);
+    for (const std::wstring& path : relock) Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
 }
 
 void ListKeeper::RelockDue() {
     if (unlockedBy_.empty()) return;
     for (const std::wstring& path : relockSchedule_.Due(wallClock_(), relockSettings_().minutes)) {
         // Relocked, removed or let go since: only forgotten.
-        if (IsUnlocked(path)) Relock(path);
+        if (IsUnlocked(path)) Relock(path, RelockCause::TimeUp, UnlockerOf(path));
         relockSchedule_.Relocked(path);
     }
 }
@@ -293,9 +339,9 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
     case GuardMessageKind::UnlockItem:
         return {Unlock(connection, request.text)};
     case GuardMessageKind::RelockItem:
-        return {Relock(request.text)};
+        return {Relock(request.text, RelockCause::ByUser, ActorOf(connection))};
     case GuardMessageKind::RemoveItem:
-        return {Remove(request.text)};
+        return {Remove(connection, request.text)};
     case GuardMessageKind::SetPassword:
         return {StoreVerifier(connection, MakeVerifier(request.text))};
     default:
@@ -356,7 +402,7 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
     if (listed != items_.end()) {
         // Already listed: locking it again is relocking it, if it was unlocked.
         if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
-        return Relock(*listed);
+        return Relock(*listed, RelockCause::ByUser, ActorOf(connection));
     }
     ItemCheck check = checked && checked->path == path ? *checked : Check(connection, path);
     if (!check.refusal.empty()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, check.refusal);
@@ -369,6 +415,7 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
     if (!Save(items, notSaved)) return notSaved;
     movedToEnd_[path] = ++moves_;
     locker_.LockApproved(path, check.approved);
+    events_->Locked(ActorOf(connection), path);
     return GuardMessage::Done(true);
 }
 
@@ -394,10 +441,11 @@ GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& pat
     unlockedBy_[path] = connection;
     unlockedOrder_.push_back(path);
     relockSchedule_.Unlocked(path, wallClock_());
+    events_->Unlocked(ActorOf(connection), path);
     return GuardMessage::Done(true);
 }
 
-GuardMessage ListKeeper::Relock(const std::wstring& path) {
+GuardMessage ListKeeper::Relock(const std::wstring& path, RelockCause cause, const ChangeActor& by) {
     if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     unlockedBy_.erase(path);
     Erase(unlockedOrder_, path);
@@ -405,10 +453,11 @@ GuardMessage ListKeeper::Relock(const std::wstring& path) {
     movedToEnd_[path] = ++moves_;
     // An item of a drive being removed is locked again with the others of that drive.
     if (Held(path)) locker_.SetItemLocked(path, true);
+    events_->Relocked(by, path, cause);
     return GuardMessage::Done(true);
 }
 
-GuardMessage ListKeeper::Remove(const std::wstring& path) {
+GuardMessage ListKeeper::Remove(ConnectionId connection, const std::wstring& path) {
     if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     GuardMessage notSaved;
@@ -424,6 +473,7 @@ GuardMessage ListKeeper::Remove(const std::wstring& path) {
     released_.erase(path);
     movedToEnd_.erase(path);
     if (wasHeld) locker_.SetItemLocked(path, false);
+    events_->Removed(ActorOf(connection), path);
     return GuardMessage::Done(true);
 }
 
@@ -492,7 +542,10 @@ GuardMessage ListKeeper::StoreVerifier(ConnectionId connection, const std::wstri
                                      L"was changed.");
     }
     const long code = store_.SavePassword(verifier);
-    if (code == 0) return GuardMessage::Done(false);
+    if (code == 0) {
+        events_->PasswordSet(ActorOf(connection));
+        return GuardMessage::Done(false);
+    }
     const bool kept = store_.KeepsUnsaved();
     return GuardMessage::Refusal(kept ? GuardRefusal::KeptUnsaved : GuardRefusal::NotSaved,
                                  PasswordNotSavedText(code, kept, store_.ErrorWords(code)));

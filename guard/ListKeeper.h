@@ -24,6 +24,7 @@
 #include "common/SecureText.h"
 #include "guard/PasswordThrottle.h"
 #include "locker/ItemLocker.h"
+#include "locker/ItemPath.h"
 
 namespace vaultmere {
 
@@ -100,6 +101,41 @@ struct PasswordVerdict {
     std::wstring verifier;
 };
 
+// Who made a change: the client's user (its SID as text, "" when not
+// known) and the session its client runs in.
+struct ChangeActor {
+    std::wstring user;
+    std::optional<std::uint32_t> session;
+};
+
+// Why an unlocked item was locked again.
+enum class RelockCause {
+    ByUser,         // Relock Item, or Lock Folder on it
+    WindowClosed,   // the connection that unlocked it ended
+    SessionLocked,  // its session was locked or left to others
+    TimeUp,         // its relock time passed
+    Policy,         // the administrator's policy now names it
+};
+
+// What the keeper reports of each change it makes, for an audit trail; the
+// guard writes them to the event log. Reported under the keeper's lock.
+class KeeperEvents {
+public:
+    virtual ~KeeperEvents() = default;
+    virtual void Unlocked(const ChangeActor& /*by*/, const std::wstring& /*item*/) {}
+    // by: who asked, or for the other causes who had unlocked it.
+    virtual void Relocked(const ChangeActor& /*by*/, const std::wstring& /*item*/, RelockCause /*cause*/) {}
+    virtual void Locked(const ChangeActor& /*by*/, const std::wstring& /*item*/) {}
+    virtual void Removed(const ChangeActor& /*by*/, const std::wstring& /*item*/) {}
+    virtual void PasswordSet(const ChangeActor& /*by*/) {}
+    // The policy's items that came and went, each time its list changes.
+    virtual void PolicyApplied(const std::vector<std::wstring>& /*added*/,
+                               const std::vector<std::wstring>& /*removed*/) {}
+    // A value that locks nothing; once for as long as it stays.
+    virtual void PolicyValueUnusable(const std::wstring& /*value*/, ItemFault /*why*/) {}
+    virtual void StoredItemUnusable(const std::wstring& /*item*/, ItemFault /*why*/) {}
+};
+
 class ListKeeper {
 public:
     // Milliseconds of a steady clock.
@@ -116,6 +152,8 @@ public:
     // a password could read its memory: wrong passwords are not slowed
     // down, and a window that leaves keeps the password given.
     void ServeOwnProcess() { ownProcess_ = true; }
+    // Where changes are reported; by default nowhere.
+    void SetEvents(KeeperEvents& events) { events_ = &events; }
 
     // Reads the stored list and locks each item once, in order.
     void LockStoredItems();
@@ -135,11 +173,12 @@ public:
     // whether the list changed.
     bool ApplyStoredItems(const std::vector<std::wstring>& stored);
 
-    // The folders an administrator's policy keeps locked, as read now. Each
-    // is locked and listed like a stored item, shown as set by policy, and
-    // never unlocked, removed or saved into the stored list; a stored item
-    // the policy names too is held once, as the stored one. Returns whether
-    // the lists changed.
+    // The values of an administrator's policy, as read now: each a folder
+    // or an item (ItemOfPolicyValue); a value that is neither is reported
+    // and locks nothing. Each item is locked and listed like a stored one,
+    // shown as set by policy, and never unlocked, removed or saved into the
+    // stored list; a stored item the policy names too is held once, as the
+    // stored one. Returns whether the lists changed.
     bool ApplyPolicyItems(const std::vector<std::wstring>& policy);
 
     // user: who the client is (its SID); wrong passwords slow down a user,
@@ -210,8 +249,14 @@ private:
     // The stored item that path names, or items_.end().
     std::vector<std::wstring>::const_iterator ListedAs(const std::wstring& path) const;
     GuardMessage Unlock(ConnectionId connection, const std::wstring& path);
-    GuardMessage Relock(const std::wstring& path);
-    GuardMessage Remove(const std::wstring& path);
+    GuardMessage Relock(const std::wstring& path, RelockCause cause, const ChangeActor& by);
+    ChangeActor ActorOf(ConnectionId connection) const;
+    // Who unlocked the item, while its connection lasts.
+    ChangeActor UnlockerOf(const std::wstring& path) const;
+    // Reports the entries of values that lock nothing and were not reported
+    // before; reported keeps those reported, for as long as they stay.
+    void ReportUnusable(const std::vector<std::wstring>& values, bool policy, std::set<std::wstring>& reported);
+    GuardMessage Remove(ConnectionId connection, const std::wstring& path);
     // Takes the list as it is stored now, so that a change saved after it
     // keeps what others wrote since the list was last read; false, with the
     // refusal, when it cannot be read.
@@ -257,6 +302,10 @@ private:
     RelockSchedule relockSchedule_;
     std::function<RelockSettings()> relockSettings_ = [] { return RelockSettings(); };
     Clock wallClock_ = &UtcFileTimeNow;
+    KeeperEvents noEvents_;
+    KeeperEvents* events_ = &noEvents_;
+    std::set<std::wstring> unusablePolicy_;  // values reported as locking nothing
+    std::set<std::wstring> unusableStored_;
 };
 
 // One request answered by a keeper that lock guards, from any thread; then

@@ -146,6 +146,39 @@ ItemKey MakeItemKey(const std::wstring& path) {
     return item;
 }
 
+ItemFault FaultOfItem(const std::wstring& path) {
+    if (path.size() > kMaxItemPathLength) return ItemFault::TooLong;
+    const ItemKey item = MakeItemKey(path);
+    if (item.target.kind == ItemTarget::Kind::Refused) {
+        return !path.empty() && (path.back() == L'\\' || path.back() == L'/') && !NormalizeFolderPath(path).empty()
+                   ? ItemFault::NamesNoFiles
+                   : ItemFault::NotFullPath;
+    }
+    return item.folder.find_first_of(L"*?") == std::wstring::npos ? ItemFault::None : ItemFault::WildcardInFolder;
+}
+
+PolicyItem ItemOfPolicyValue(const std::wstring& value) {
+    std::wstring path = value;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    std::wstring trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == L'\\') trimmed.pop_back();
+    const std::size_t slash = trimmed.find_last_of(L'\\');
+    const std::wstring last = slash == std::wstring::npos ? trimmed : trimmed.substr(slash + 1);
+    PolicyItem policy;
+    if (last == kTreeMarker) {
+        const std::wstring folder = NormalizeFolderPath(trimmed.substr(0, slash + 1));
+        policy.item = folder.empty() ? value : TreeItem(folder);
+    } else if (last.find_first_of(L"*?") != std::wstring::npos) {
+        policy.item = value;
+    } else {
+        const std::wstring folder = NormalizeFolderPath(path);
+        policy.item = folder.empty() ? value : JoinPath(folder, L"*.*");
+    }
+    policy.fault = path.size() > kMaxItemPathLength ? ItemFault::TooLong : FaultOfItem(policy.item);
+    if (policy.fault != ItemFault::None) policy.item.clear();
+    return policy;
+}
+
 bool FolderWithin(const std::wstring& folder, const std::wstring& top) {
     if (folder.compare(0, top.size(), top) != 0) return false;
     return folder.size() == top.size() || top.back() == L'\\' || folder[top.size()] == L'\\';

@@ -73,6 +73,27 @@ struct ItemKey {
 };
 ItemKey MakeItemKey(const std::wstring& path);
 
+// Why a path locks nothing, as a note or an event tells it.
+enum class ItemFault {
+    None,
+    NotFullPath,       // empty, relative, a device or raw path
+    TooLong,           // longer than kMaxItemPathLength
+    NamesNoFiles,      // ends in a backslash
+    WildcardInFolder,  // * or ? in a folder's name, or ** anywhere but last
+};
+ItemFault FaultOfItem(const std::wstring& path);
+
+// A value of the administrator's policy as an item: a plain folder path,
+// with or without its trailing backslash, stands for the files in it
+// (c:\data\*.*); the folder followed by \** for it with its subfolders
+// (c:\data\**\*.*); a value in item form stays as it is. Decided without
+// touching the disk, so a value naming a file is taken for a folder.
+struct PolicyItem {
+    std::wstring item;  // "" when fault says why there is none
+    ItemFault fault = ItemFault::None;
+};
+PolicyItem ItemOfPolicyValue(const std::wstring& value);
+
 // The folder above a folder in the parsed form (c:\ above c:\data); "" above a root.
 std::wstring ParentFolder(const std::wstring& folder);
 

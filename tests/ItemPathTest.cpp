@@ -49,6 +49,28 @@ TEST(ItemPath, TreeFormNamesTheFolderAboveItWithEverythingBeneath) {
     for (const wchar_t* path : {L"c:\\data\\*.*", L"c:\\data\\**\\*.txt", L"c:\\data\\**x\\*.*", L"c:\\data\\**"}) {
         EXPECT_FALSE(MakeItemKey(path).tree) << std::string(path, path + wcslen(path));
     }
+    // A policy's value: a folder is its files, folder\** the tree; an item stays as written.
+    const std::pair<const wchar_t*, const wchar_t*> policy[] = {{L"C:\\Data\\Docs", L"C:\\Data\\Docs\\*.*"},
+                                                                {L"c:/data/docs/", L"c:\\data\\docs\\*.*"},
+                                                                {L"d:\\", L"d:\\*.*"},
+                                                                {L"C:\\Data\\**", L"C:\\Data\\**\\*.*"},
+                                                                {L"C:\\Data\\.\\**\\", L"C:\\Data\\**\\*.*"},
+                                                                {L"C:\\Data\\**\\*.*", L"C:\\Data\\**\\*.*"},
+                                                                {L"C:\\Data\\*.txt", L"C:\\Data\\*.txt"},
+                                                                {L"\\\\server\\share\\**",
+                                                                 L"\\\\server\\share\\**\\*.*"}};
+    for (const auto& [value, item] : policy) EXPECT_EQ(item, ItemOfPolicyValue(value).item);
+    const std::pair<const wchar_t*, ItemFault> unusable[] = {{L"", ItemFault::NotFullPath},
+                                                             {L"Data\\Docs", ItemFault::NotFullPath},
+                                                             {L"\\\\.\\c:\\x", ItemFault::NotFullPath},
+                                                             {L"c:\\da*\\docs", ItemFault::WildcardInFolder},
+                                                             {L"c:\\data\\**\\*.txt", ItemFault::WildcardInFolder}};
+    for (const auto& [value, fault] : unusable) {
+        EXPECT_EQ(fault, ItemOfPolicyValue(value).fault);
+        EXPECT_TRUE(ItemOfPolicyValue(value).item.empty());
+    }
+    EXPECT_EQ(ItemFault::TooLong, ItemOfPolicyValue(L"c:\\" + std::wstring(kMaxItemPathLength, L'a')).fault);
+    EXPECT_EQ(ItemFault::NamesNoFiles, FaultOfItem(L"c:\\data\\"));
     EXPECT_TRUE(FolderWithin(L"c:\\windows", L"c:\\"));
     EXPECT_FALSE(FolderWithin(L"c:\\database", L"c:\\data"));
 }

@@ -91,6 +91,32 @@ public:
     std::promise<void> release;
 };
 
+// Each change reported, as one line: what, by whom, in which session, which item.
+class RecordingEvents : public KeeperEvents {
+public:
+    void Unlocked(const ChangeActor& by, const std::wstring& item) override { Add(L"unlocked", by, item); }
+    void Relocked(const ChangeActor& by, const std::wstring& item, RelockCause cause) override {
+        const wchar_t* const causes[] = {L"by user", L"window closed", L"session locked", L"time up", L"policy"};
+        Add(std::wstring(L"relocked ") + causes[static_cast<int>(cause)], by, item);
+    }
+    void Locked(const ChangeActor& by, const std::wstring& item) override { Add(L"locked", by, item); }
+    void Removed(const ChangeActor& by, const std::wstring& item) override { Add(L"removed", by, item); }
+    void PasswordSet(const ChangeActor& by) override { Add(L"password set", by, L"-"); }
+    void PolicyApplied(const Items& added, const Items& removed) override {
+        std::wstring line = L"policy";
+        for (const std::wstring& item : added) line += L" +" + item;
+        for (const std::wstring& item : removed) line += L" -" + item;
+        lines.push_back(line);
+    }
+    void PolicyValueUnusable(const std::wstring& value, ItemFault) override { lines.push_back(L"no policy " + value); }
+    void StoredItemUnusable(const std::wstring& item, ItemFault) override { lines.push_back(L"no item " + item); }
+    void Add(const std::wstring& what, const ChangeActor& by, const std::wstring& item) {
+        lines.push_back(what + L" " + by.user + L"@" + (by.session ? std::to_wstring(*by.session) : L"?") + L" " +
+                        item);
+    }
+    Items lines;
+};
+
 GuardMessage Request(GuardMessageKind kind, const std::wstring& text = L"") {
     return GuardMessage::Request(kind, text);
 }
@@ -107,9 +133,10 @@ protected:
         // The same folder stored twice, the second time in other case: one item.
         store.items = {L"c:\\a\\*.*", L"c:\\b\\*.*", L"C:\\A\\*.*"};
         store.password = L"secret";
+        core.SetEvents(events);
         core.LockStoredItems();
-        core.Connect(1);
-        core.Connect(2);
+        core.Connect(1, L"S-1");
+        core.Connect(2, L"S-2");
     }
     void Authenticate(ConnectionId connection) {
         ASSERT_EQ(GuardMessageKind::Done,
@@ -125,6 +152,7 @@ protected:
     RefusingGate gate;
     std::uint64_t now = 0;
     QuickPasswordHash hash;
+    RecordingEvents events;
     ListKeeper core{locker, store, gate, hash, [this] { return now; }};
 };
 
@@ -194,6 +222,7 @@ TEST_F(ListKeeperTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSees
     EXPECT_EQ(0, locker.Count(L"c:\\a\\*.*"));
     core.Disconnect(1);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ((Items{L"unlocked S-1@? c:\\a\\*.*", L"relocked window closed S-1@? c:\\a\\*.*"}), events.lines);
     // The stored list never changed for an unlock.
     EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*", L"C:\\A\\*.*"}), store.items);
     core.ReleaseAll();
@@ -205,7 +234,12 @@ TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettin
     RelockSettings settings;
     std::uint64_t wall = 1000 * kMinute;
     core.SetRelockSource([&] { return settings; }, [&] { return wall; });
-    core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*"});
+    // An entry that locks nothing is reported once, however often it is read.
+    for (int read = 0; read < 2; ++read) {
+        core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*", L"c:\\d\\"});
+    }
+    EXPECT_EQ((Items{L"no item c:\\d\\"}), events.lines);
+    events.lines.clear();
     core.SetSession(1, 5);
     core.SetSession(2, 6);
     for (ConnectionId connection : {1, 2, 3}) Authenticate(connection);
@@ -246,6 +280,12 @@ TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettin
     wall += kMinute / 2;
     core.RelockDue();
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
+    EXPECT_EQ((Items{L"unlocked S-1@5 c:\\a\\*.*", L"unlocked S-2@6 c:\\b\\*.*", L"unlocked @? c:\\c\\*.*",
+                     L"relocked session locked S-1@5 c:\\a\\*.*", L"relocked session locked @? c:\\c\\*.*",
+                     L"unlocked S-1@5 c:\\a\\*.*", L"relocked time up S-2@6 c:\\b\\*.*",
+                     L"relocked by user S-1@5 c:\\a\\*.*", L"unlocked S-1@5 c:\\a\\*.*",
+                     L"relocked time up S-1@5 c:\\a\\*.*"}),
+              events.lines);
 }
 
 TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
@@ -302,6 +342,11 @@ TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
               core.Handle(1, Request(GuardMessageKind::LockFolder, L"i:\\half\\*.*")));
     EXPECT_EQ(store.items, core.Items());
     EXPECT_EQ(1, locker.Count(L"i:\\half\\*.*"));
+    // Only what was done is reported; what another writer stored is not the user's.
+    EXPECT_EQ((Items{L"locked S-1@? d:\\new\\*.*", L"unlocked S-1@? c:\\b\\*.*", L"relocked by user S-1@? c:\\b\\*.*",
+                     L"removed S-1@? c:\\a\\*.*", L"password set S-1@? -", L"locked S-1@? g:\\mine\\*.*",
+                     L"removed S-1@? d:\\new\\*.*"}),
+              events.lines);
 }
 
 TEST_F(ListKeeperTest, ALongCheckOfAFolderKeepsNoOtherRequestWaitingAndTheListIsLookedAtAgainAfterIt) {
@@ -429,8 +474,12 @@ TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
     Authenticate(2);
     ASSERT_EQ(GuardMessage::Done(true), core.Handle(2, Request(GuardMessageKind::UnlockItem, c)));
     const Items saved = store.items;
-    EXPECT_TRUE(core.ApplyPolicyItems({p, pc, L"E:\\P\\**\\*.*"}));
-    EXPECT_FALSE(core.ApplyPolicyItems({p, pc}));
+    events.lines.clear();
+    // A folder is read as its files; the policy's change and a value that
+    // locks nothing are reported once.
+    EXPECT_TRUE(core.ApplyPolicyItems({L"e:\\p\\**", L"D:\\C\\", L"E:\\P\\**\\*.*", L"docs"}));
+    EXPECT_FALSE(core.ApplyPolicyItems({p, pc, L"docs"}));
+    EXPECT_EQ((Items{L"no policy docs", L"policy +" + p + L" +" + pc, L"relocked policy S-2@? " + c}), events.lines);
     EXPECT_EQ(1, locker.Count(p));
     EXPECT_EQ(1, locker.Count(c));  // pc is the same item: held once
     EXPECT_EQ(3u, locker.known);    // each keeps a share of the locker's room, unlocked or not

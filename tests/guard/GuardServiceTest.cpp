@@ -132,17 +132,25 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
 
-    // A folder the administrator's policy names: locked within moments, listed
-    // as set by policy, never unlocked, let go when its value is deleted.
+    // A folder the administrator's policy names, as a plain path: locked
+    // within moments, listed as set by policy, never unlocked, let go when
+    // its value is deleted.
     TempFolder p{L"live-p"};
     ASSERT_TRUE(WriteTextFile(p / L"doc.txt", "p"));
+    ASSERT_TRUE(MakeFolder(p / L"sub") && WriteTextFile(p / L"sub\\doc.txt", "s"));
     ASSERT_EQ(0u,
-              Reg(L"add", L"/v Docs /t REG_SZ /d \"" + Item(p) + L"\"", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
+              Reg(L"add", L"/v Docs /t REG_SZ /d \"" + p.Path() + L"\"", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Locked(p); }, 5000)) << "a folder written under the policy key";
     const GuardMessage lists = Ask(window, GuardMessageKind::ReadLists);
     EXPECT_TRUE(!lists.locked.empty() && lists.locked.back().path == Item(p) && lists.locked.back().status.setByPolicy);
     EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::SetByPolicy),
               Ask(window, GuardMessageKind::UnlockItem, Item(p)).code);
+    EXPECT_TRUE(Locked(p));
+    EXPECT_EQ(ERROR_SUCCESS, OpenHere(p / L"sub\\doc.txt"));
+    // folder\** takes its subfolders too.
+    ASSERT_EQ(0u, Reg(L"add", L"/v Docs /t REG_SZ /d \"" + p.Path() + L"\\**\"", Registry::kPolicyFoldersKeyPath,
+                      L"/reg:64"));
+    EXPECT_TRUE(WaitUntil([&] { return OpenHere(p / L"sub\\doc.txt") == ERROR_SHARING_VIOLATION; }, 5000));
     EXPECT_TRUE(Locked(p));
     ASSERT_EQ(0u, Reg(L"delete", L"/v Docs", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Free(p); }, 5000)) << "a folder deleted from the policy";
@@ -320,7 +328,19 @@ TEST(GuardEventsTest, AWrongPasswordIsLoggedWithTheNameOfItsUser) {
                                     {MSG_PASSWORD_UNTYPABLE, 1},
                                     {MSG_FOLDER_REFUSED, 1},
                                     {MSG_UNEXPECTED_ERROR, 1},
-                                    {MSG_LOCK_LIMIT_IGNORED, 4}}) {
+                                    {MSG_LOCK_LIMIT_IGNORED, 4},
+                                    {MSG_ITEM_UNLOCKED, 4},
+                                    {MSG_ITEM_RELOCKED, 4},
+                                    {MSG_RELOCKED_WINDOW_CLOSED, 4},
+                                    {MSG_RELOCKED_SESSION_LOCKED, 4},
+                                    {MSG_RELOCKED_TIME_UP, 4},
+                                    {MSG_RELOCKED_BY_POLICY, 4},
+                                    {MSG_ITEM_LOCKED, 4},
+                                    {MSG_ITEM_REMOVED, 4},
+                                    {MSG_PASSWORD_SET, 3},
+                                    {MSG_POLICY_APPLIED, 2},
+                                    {MSG_POLICY_VALUE_UNUSABLE, 2},
+                                    {MSG_STORED_ITEM_UNUSABLE, 2}}) {
         ASSERT_NE(0u, ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY |
                                            FORMAT_MESSAGE_ALLOCATE_BUFFER,
                                        guard.Get(), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
