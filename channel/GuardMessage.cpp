@@ -23,6 +23,7 @@ Fields FieldsOf(GuardMessageKind kind) {
     case GuardMessageKind::Authenticate:
     case GuardMessageKind::LockFolder:
     case GuardMessageKind::UnlockItem:
+    case GuardMessageKind::UnlockForSession:
     case GuardMessageKind::RelockItem:
     case GuardMessageKind::RemoveItem:
     case GuardMessageKind::SetPassword:

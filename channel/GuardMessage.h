@@ -25,7 +25,9 @@ namespace vaultmere {
 //    lists say when each unlocked item locks itself again, and whether a
 //    locked session locks them.
 // 4: a refusal says how long until another password is checked at once.
-constexpr std::uint16_t kGuardProtocolVersion = 4;
+// 5: an item may be unlocked for the client's session, past its connection
+//    (the command line).
+constexpr std::uint16_t kGuardProtocolVersion = 5;
 // One connection of a window copy to the guard, numbered by the guard.
 using ConnectionId = std::uint64_t;
 constexpr std::size_t kGuardHeaderBytes = 12;
@@ -39,15 +41,17 @@ constexpr std::size_t kMaxGuardListEntries = 10000;
 enum class GuardMessageKind : std::uint16_t {
     // Requests, each with text unless said otherwise.
     Authenticate = 1,  // the password as typed
-    ReadLists = 2,     // no fields
+    ReadLists = 2,     // no fields; the one request an elevated administrator may make without the password
     LockFolder = 3,    // an item path
     UnlockItem = 4,
     RelockItem = 5,
     RemoveItem = 6,
-    SetPassword = 7,  // the new password
-    Leave = 8,        // no fields: the window closed; the password is asked for again
-    Close = 9,        // no fields: Leave by the window's Close, which saves what the keeper
-                      // keeps back for it (the guard saves each change at once)
+    SetPassword = 7,        // the new password
+    Leave = 8,              // no fields: the window closed; the password is asked for again
+    Close = 9,              // no fields: Leave by the window's Close, which saves what the keeper
+                            // keeps back for it (the guard saves each change at once)
+    UnlockForSession = 10,  // an item path: unlocked until relocked, the session is locked (where that
+                            // relocks) or signed out, or its time is up; not when the connection ends
     // Answers.
     Done = 64,     // code: 1 when the lists changed
     Refused = 65,  // code (a GuardRefusal), text for the user, and the wait (u32 ms)

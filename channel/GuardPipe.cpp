@@ -559,6 +559,15 @@ void GuardPipeServer::Stop() { loop_->Stop(); }
 
 HANDLE GuardPipeServer::ClientToken(ConnectionId connection) const { return loop_->TokenOf(connection); }
 
+bool IsElevatedAdministrator(HANDLE token) {
+    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
+    // A group left in a filtered token only to deny access does not count.
+    return token && ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           ::CheckTokenMembership(token, administrators, &member) && member;
+}
+
 DWORD GuardPipeClient::Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs) {
     Close();
     const ULONGLONG giveUp = ::GetTickCount64() + waitMs;

@@ -101,6 +101,11 @@ private:
     std::unique_ptr<Loop> loop_;
 };
 
+// Whether a client's token (as ClientToken gives it) has the Administrators
+// group enabled: an administrator's elevated program, never the filtered
+// token the same administrator's other programs run with.
+bool IsElevatedAdministrator(HANDLE token);
+
 // A window copy's connection to the guard.
 class GuardPipeClient {
 public:

@@ -31,6 +31,11 @@ bool LeavesSessionToOthers(std::uint32_t sessionChange) {
     return sessionChange == kConsoleDisconnect || sessionChange == kRemoteDisconnect || sessionChange == kSessionLock;
 }
 
+bool EndsSession(std::uint32_t sessionChange) {
+    constexpr std::uint32_t kSessionLogoff = 6;
+    return sessionChange == kSessionLogoff;
+}
+
 std::uint64_t UtcFileTimeNow() {
     const auto sinceUnix = std::chrono::system_clock::now().time_since_epoch();
     const auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(

@@ -29,6 +29,8 @@ RelockSettings ChooseRelockSettings(const RelockValues& policy, const RelockValu
 // was locked (7), or disconnected from the console (2, another user takes
 // the screen) or from a remote client (4).
 bool LeavesSessionToOthers(std::uint32_t sessionChange);
+// Whether a session change ends the session's sign-in: it was signed out (6).
+bool EndsSession(std::uint32_t sessionChange);
 
 std::uint64_t UtcFileTimeNow();
 

@@ -88,9 +88,13 @@ GuardService::GuardService()
                                                               events_.LearnName(user);
                                                               std::lock_guard<std::mutex> hold(lock_);
                                                               keeper_.Connect(connection, user);
+                                                              const HANDLE token = server_.ClientToken(connection);
                                                               DWORD session = 0;
-                                                              if (SessionOf(server_.ClientToken(connection), session)) {
+                                                              if (SessionOf(token, session)) {
                                                                   keeper_.SetSession(connection, session);
+                                                              }
+                                                              if (IsElevatedAdministrator(token)) {
+                                                                  keeper_.SetAdministrator(connection);
                                                               }
                                                           },
                                                           [this](ConnectionId connection, const Bytes& message) {
@@ -179,9 +183,9 @@ DWORD WINAPI GuardService::RelockWhenDue(void* self) {
 }
 
 void GuardService::OnSessionChange(DWORD change, DWORD sessionId) {
-    if (!LeavesSessionToOthers(change)) return;
     std::lock_guard<std::mutex> hold(lock_);
-    keeper_.LeaveSession(sessionId);
+    if (EndsSession(change)) keeper_.SessionEnded(sessionId);
+    if (LeavesSessionToOthers(change)) keeper_.LeaveSession(sessionId);
 }
 
 DWORD WINAPI GuardService::LockInBackground(void* self) {

@@ -262,7 +262,7 @@ ChangeActor ListKeeper::ActorOf(ConnectionId connection) const {
 
 ChangeActor ListKeeper::UnlockerOf(const std::wstring& path) const {
     const auto found = unlockedBy_.find(path);
-    return found == unlockedBy_.end() ? ChangeActor() : ActorOf(found->second);
+    return found == unlockedBy_.end() ? ChangeActor() : found->second.by;
 }
 
 const std::wstring& ListKeeper::UserOf(ConnectionId connection) const {
@@ -276,10 +276,11 @@ void ListKeeper::Disconnect(ConnectionId connection) {
     connected_.erase(connection);
     sessions_.erase(connection);
     authenticated_.erase(connection);
+    administrators_.erase(connection);
     checking_.erase(connection);
     std::vector<std::wstring> relock;
     for (const auto& [path, owner] : unlockedBy_) {
-        if (owner == connection) relock.push_back(path);
+        if (!owner.forSession && owner.connection == connection) relock.push_back(path);
     }
     for (const std::wstring& path : relock) Relock(path, RelockCause::WindowClosed, actor);
 }
@@ -289,15 +290,29 @@ void ListKeeper::SetRelockSource(std::function<RelockSettings()> settings, Clock
     wallClock_ = std::move(wallClock);
 }
 
-void ListKeeper::LeaveSession(std::uint32_t session) {
-    if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
-    std::vector<std::wstring> relock;
+std::vector<std::wstring> ListKeeper::UnlockedInSession(std::uint32_t session) const {
+    std::vector<std::wstring> unlocked;
     for (const auto& [path, owner] : unlockedBy_) {
         // A client whose session could not be learnt counts as in every session.
-        const auto found = sessions_.find(owner);
-        if (found == sessions_.end() || found->second == session) relock.push_back(path);
+        const auto found = sessions_.find(owner.connection);
+        const bool inSession = owner.forSession ? owner.session == session
+                                                : found == sessions_.end() || found->second == session;
+        if (inSession) unlocked.push_back(path);
     }
-    for (const std::wstring& path : relock) Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
+    return unlocked;
+}
+
+void ListKeeper::LeaveSession(std::uint32_t session) {
+    if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
+    for (const std::wstring& path : UnlockedInSession(session)) {
+        Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
+    }
+}
+
+void ListKeeper::SessionEnded(std::uint32_t session) {
+    for (const std::wstring& path : UnlockedInSession(session)) {
+        Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
+    }
 }
 
 void ListKeeper::RelockDue() {
@@ -330,14 +345,20 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
         reply.holdMs = trial.startAt - std::min(trial.startAt, clock_());
         return reply;
     }
-    if (authenticated_.count(connection) == 0) return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
+    const bool readsAsAdministrator = request.kind == GuardMessageKind::ReadLists &&
+                                      administrators_.count(connection) != 0;
+    if (authenticated_.count(connection) == 0 && !readsAsAdministrator) {
+        return {GuardMessage::Refusal(GuardRefusal::NotAuthenticated)};
+    }
     switch (request.kind) {
     case GuardMessageKind::ReadLists:
         return {Lists()};
     case GuardMessageKind::LockFolder:
         return {LockFolder(connection, request.text, checked)};
     case GuardMessageKind::UnlockItem:
-        return {Unlock(connection, request.text)};
+        return {Unlock(connection, request.text, false)};
+    case GuardMessageKind::UnlockForSession:
+        return {Unlock(connection, request.text, true)};
     case GuardMessageKind::RelockItem:
         return {Relock(request.text, RelockCause::ByUser, ActorOf(connection))};
     case GuardMessageKind::RemoveItem:
@@ -434,14 +455,21 @@ KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, Connection
     return reply;
 }
 
-GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& path) {
+GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& path, bool forSession) {
     if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    UnlockOwner owner{connection, forSession, 0, ActorOf(connection)};
+    if (forSession) {
+        // Bound to no session, it would outlast every sign-out.
+        const auto session = sessions_.find(connection);
+        if (session == sessions_.end()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, kNoSessionText);
+        owner.session = session->second;
+    }
     if (Held(path)) locker_.SetItemLocked(path, false);
-    unlockedBy_[path] = connection;
+    unlockedBy_[path] = owner;
     unlockedOrder_.push_back(path);
     relockSchedule_.Unlocked(path, wallClock_());
-    events_->Unlocked(ActorOf(connection), path);
+    events_->Unlocked(owner.by, path);
     return GuardMessage::Done(true);
 }
 

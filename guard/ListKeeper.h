@@ -184,7 +184,11 @@ public:
     // user: who the client is (its SID); wrong passwords slow down a user,
     // not a connection.
     void Connect(ConnectionId connection, const std::wstring& user = std::wstring());
-    // The items this connection unlocked are locked again.
+    // The client is an elevated administrator: it may read the lists
+    // without the password, as it may read the stored list's key; nothing more.
+    void SetAdministrator(ConnectionId connection) { administrators_.insert(connection); }
+    // The items this connection unlocked are locked again; those it unlocked
+    // for its session stay unlocked.
     void Disconnect(ConnectionId connection);
 
     // Where the relock settings come from, asked afresh each time so that a
@@ -193,8 +197,11 @@ public:
     // The session a connection's client runs in.
     void SetSession(ConnectionId connection, std::uint32_t session) { sessions_[connection] = session; }
     // The session was locked or left to others: what its connections (and
-    // those of no known session) unlocked is locked again, where that is on.
+    // those of no known session) unlocked, also for the session, is locked
+    // again, where that is on.
     void LeaveSession(std::uint32_t session);
+    // The session was signed out: the same is locked again, whatever the settings.
+    void SessionEnded(std::uint32_t session);
     // The unlocked items whose time is up are locked again.
     void RelockDue();
 
@@ -248,10 +255,15 @@ private:
     GuardMessage LockFolder(ConnectionId connection, const std::wstring& path, const std::optional<ItemCheck>& checked);
     // The stored item that path names, or items_.end().
     std::vector<std::wstring>::const_iterator ListedAs(const std::wstring& path) const;
-    GuardMessage Unlock(ConnectionId connection, const std::wstring& path);
+    // forSession: the item stays unlocked past the connection, until its
+    // session is left or ends (UnlockForSession).
+    GuardMessage Unlock(ConnectionId connection, const std::wstring& path, bool forSession);
+    // The unlocked items of the connections of session (and of those of no
+    // known session), and those unlocked for session.
+    std::vector<std::wstring> UnlockedInSession(std::uint32_t session) const;
     GuardMessage Relock(const std::wstring& path, RelockCause cause, const ChangeActor& by);
     ChangeActor ActorOf(ConnectionId connection) const;
-    // Who unlocked the item, while its connection lasts.
+    // Who unlocked the item.
     ChangeActor UnlockerOf(const std::wstring& path) const;
     // Reports the entries of values that lock nothing and were not reported
     // before; reported keeps those reported, for as long as they stay.
@@ -283,12 +295,21 @@ private:
     ListStore& store_;
     ItemGate& gate_;
     PasswordHash& hash_;
-    std::vector<std::wstring> items_;                  // the stored list, each path once
-    std::vector<std::wstring> policy_;                 // the policy's items, each once
-    std::vector<std::wstring> unlockedOrder_;          // unlocked items, as the windows list them
-    std::map<std::wstring, ConnectionId> unlockedBy_;  // who unlocked each unlocked item
-    std::set<std::wstring> released_;                  // items whose drive is being removed
+    std::vector<std::wstring> items_;   // the stored list, each path once
+    std::vector<std::wstring> policy_;  // the policy's items, each once
+    // Who keeps an unlocked item unlocked: the connection that unlocked it,
+    // or the session it was unlocked for.
+    struct UnlockOwner {
+        ConnectionId connection = 0;
+        bool forSession = false;
+        std::uint32_t session = 0;  // for the session's own
+        ChangeActor by;             // who unlocked it, kept past its connection
+    };
+    std::vector<std::wstring> unlockedOrder_;         // unlocked items, as the windows list them
+    std::map<std::wstring, UnlockOwner> unlockedBy_;  // who keeps each unlocked item unlocked
+    std::set<std::wstring> released_;                 // items whose drive is being removed
     std::set<ConnectionId> authenticated_;
+    std::set<ConnectionId> administrators_;
     std::set<ConnectionId> checking_;                 // with a password check begun and not finished
     std::map<ConnectionId, std::wstring> connected_;  // each with its user
     PasswordThrottle throttle_;
@@ -320,6 +341,11 @@ KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, Connection
 // What a window is told when it asks to unlock or remove a policy's item.
 constexpr wchar_t kSetByPolicyText[] =
     L"This folder is set by your administrator's policy: it stays locked and cannot be removed here. Nothing was "
+    L"changed.";
+
+// What an unlock for the session is told when the client's session is not known.
+constexpr wchar_t kNoSessionText[] =
+    L"Vaultmere Guard cannot tell which session this program runs in, so it unlocks nothing for it. Nothing was "
     L"changed.";
 
 // What a window is told when the list could not be saved; partly: some of

@@ -1,8 +1,8 @@
 ; Vaultmere setup: installs brwaddon.exe per machine, starts it at every logon
 ; through a Task Scheduler task, registers and starts the guard service
-; (VaultmereGuard.exe), and registers an uninstaller. Built by the
-; `installer` CMake target:
-;   makensis -DEXE=<brwaddon.exe> -DGUARD=<VaultmereGuard.exe>
+; (VaultmereGuard.exe), installs the command line (vaultmere.exe) beside them,
+; and registers an uninstaller. Built by the `installer` CMake target:
+;   makensis -DEXE=<brwaddon.exe> -DGUARD=<VaultmereGuard.exe> -DCLI=<vaultmere.exe>
 ;   -DHELPER=<setuphelper.exe> -DOUTFILE=<setup.exe> installer/vaultmere.nsi
 ; Silent use: setup.exe /S [/D=<folder>]; uninstall.exe /S [/REMOVESETTINGS].
 ;
@@ -21,6 +21,9 @@ AllowSkipFiles off
 !endif
 !ifndef GUARD
   !error "Pass the guard service with -DGUARD=<path to VaultmereGuard.exe>"
+!endif
+!ifndef CLI
+  !error "Pass the command line with -DCLI=<path to vaultmere.exe>"
 !endif
 !ifndef HELPER
   !error "Pass the setup helper with -DHELPER=<path to setuphelper.exe>"
@@ -45,6 +48,7 @@ AllowSkipFiles off
 !define PROGRAM_FILE "brwaddon.exe"
 !define UNINSTALLER_FILE "uninstall.exe"
 !define GUARD_FILE "VaultmereGuard.exe"
+!define CLI_FILE "vaultmere.exe"
 !define GUARD_SERVICE "VaultmereGuard"
 !define GUARD_DISPLAY_NAME "Vaultmere Guard"
 !define GUARD_DESCRIPTION "Keeps the folders chosen in ${PRODUCT} locked for every user of this computer and checks the password before any of them is unlocked."
@@ -419,7 +423,7 @@ Section "${PRODUCT}" SectionProgram
   ; A program file another program holds stops setup before anything is
   ; stopped or ended: the guard keeps running.
   Call ExtractHelper
-  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" replaceable "$INSTDIR\${PROGRAM_FILE}" "$INSTDIR\${GUARD_FILE}" "$INSTDIR\${UNINSTALLER_FILE}"'
+  nsExec::Exec '"$PLUGINSDIR\${HELPER_FILE}" replaceable "$INSTDIR\${PROGRAM_FILE}" "$INSTDIR\${GUARD_FILE}" "$INSTDIR\${CLI_FILE}" "$INSTDIR\${UNINSTALLER_FILE}"'
   Pop $0
   ${If} $0 != 0
     MessageBox MB_OK|MB_ICONSTOP "${HELD_FILE_TEXT}" /SD IDOK
@@ -458,14 +462,19 @@ Section "${PRODUCT}" SectionProgram
   Push "${GUARD_FILE}"
   Call MoveAside
   Pop $R4
+  Push "${CLI_FILE}"
+  Call MoveAside
+  Pop $R5
   Push "${UNINSTALLER_FILE}"
   Call MoveAside
   Pop $R3
   ${If} $R2 == "failed"
   ${OrIf} $R3 == "failed"
   ${OrIf} $R4 == "failed"
+  ${OrIf} $R5 == "failed"
     !insertmacro PUT_BACK $R2 "${PROGRAM_FILE}"
     !insertmacro PUT_BACK $R4 "${GUARD_FILE}"
+    !insertmacro PUT_BACK $R5 "${CLI_FILE}"
     !insertmacro PUT_BACK $R3 "${UNINSTALLER_FILE}"
     Call RestartStoppedGuard
     MessageBox MB_OK|MB_ICONSTOP "${HELD_FILE_TEXT}" /SD IDOK
@@ -476,6 +485,7 @@ Section "${PRODUCT}" SectionProgram
   SetOutPath "$INSTDIR"
   File "/oname=${PROGRAM_FILE}" "${EXE}"
   File "/oname=${GUARD_FILE}" "${GUARD}"
+  File "/oname=${CLI_FILE}" "${CLI}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
   ; The files renamed aside go now, or at the next restart while held; no
   ; restart is needed for the new version.
@@ -487,6 +497,7 @@ Section "${PRODUCT}" SectionProgram
   ${If} $OldInstallFolder != ""
     Delete /REBOOTOK "$OldInstallFolder\${PROGRAM_FILE}"
     Delete /REBOOTOK "$OldInstallFolder\${GUARD_FILE}"
+    Delete /REBOOTOK "$OldInstallFolder\${CLI_FILE}"
     Delete /REBOOTOK "$OldInstallFolder\${UNINSTALLER_FILE}"
     Delete "$OldInstallFolder\${TASK_FILE}"
     StrCpy $0 $OldInstallFolder
@@ -587,6 +598,7 @@ Section "Uninstall"
   Pop $0
   Delete /REBOOTOK "$INSTDIR\${PROGRAM_FILE}"
   Delete /REBOOTOK "$INSTDIR\${GUARD_FILE}"
+  Delete /REBOOTOK "$INSTDIR\${CLI_FILE}"
   Delete /REBOOTOK "$INSTDIR\VaultmereHold.exe"
   Delete "$INSTDIR\${UNINSTALLER_FILE}"
   StrCpy $0 $INSTDIR

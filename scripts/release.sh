@@ -13,15 +13,17 @@ build_dir="${VAULTMERE_BUILD_DIR:-build/release}"
 . scripts/build-env.sh
 args="-DVAULTMERE_BUILD_TESTS=OFF -DVAULTMERE_BUILD_BENCH=OFF"
 # Linked afresh each time, so that no signature of an earlier run is shipped.
-rm -f "$build_dir/bin/brwaddon.exe" "$build_dir/bin/VaultmereGuard.exe" "$build_dir/bin/setuphelper.exe"
+rm -f "$build_dir/bin/brwaddon.exe" "$build_dir/bin/VaultmereGuard.exe" "$build_dir/bin/vaultmere.exe" \
+  "$build_dir/bin/setuphelper.exe"
 if [ -n "${VAULTMERE_SIGN_PFX:-}" ]; then
   args+=" -DVAULTMERE_SIGN_SCRIPT=$PWD/scripts/sign.sh"
   # The program, the guard service and setup's helper are signed before the
   # setup takes them in; makensis signs the setup and the uninstaller
   # through the same script.
-  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon VaultmereGuard setuphelper
+  VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" brwaddon VaultmereGuard vaultmere setuphelper
   scripts/sign.sh "$build_dir/bin/brwaddon.exe"
   scripts/sign.sh "$build_dir/bin/VaultmereGuard.exe"
+  scripts/sign.sh "$build_dir/bin/vaultmere.exe"
   scripts/sign.sh "$build_dir/bin/setuphelper.exe"
   VAULTMERE_CMAKE_ARGS="$args" vaultmere_build "$build_dir" installer msi_package
   signed=yes
@@ -40,12 +42,12 @@ rm -rf release
 mkdir release
 cp "$setup" "$package" release/
 if [ "$signed" = yes ]; then scripts/sign.sh "release/Vaultmere-$version.msi"; fi
-zip -q -j -X "release/Vaultmere-$version.zip" "$build_dir/bin/brwaddon.exe"
+zip -q -j -X "release/Vaultmere-$version.zip" "$build_dir/bin/brwaddon.exe" "$build_dir/bin/vaultmere.exe"
 (cd release && sha256sum "Vaultmere-$version-setup.exe" "Vaultmere-$version.msi" "Vaultmere-$version.zip" > SHA256SUMS)
 ls -l release
 cat release/SHA256SUMS
 if [ "$signed" = no ]; then
-  echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, VaultmereGuard.exe,"
+  echo "NOT SIGNED: no certificate was given (VAULTMERE_SIGN_PFX), so brwaddon.exe, VaultmereGuard.exe, vaultmere.exe,"
   echo "the setup, its uninstaller and the Windows Installer package are unsigned. Windows warns about"
   echo "unsigned downloads (SmartScreen), and Smart App Control blocks them."
 fi

@@ -45,6 +45,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
         GuardMessage::Request(GuardMessageKind::ReadLists),
         GuardMessage::Request(GuardMessageKind::LockFolder, std::wstring(kMaxGuardTextUnits, L'x')),
         GuardMessage::Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"),
+        GuardMessage::Request(GuardMessageKind::UnlockForSession, L"c:\\a\\*.*"),
         GuardMessage::Request(GuardMessageKind::RelockItem, L"c:\\a\\*.*"),
         GuardMessage::Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*"),
         GuardMessage::Request(GuardMessageKind::SetPassword, L"new"),
@@ -67,7 +68,7 @@ TEST(GuardMessageTest, EveryKindRoundTripsExactly) {
     }
     // The header as documented: magic, version, kind, body size.
     const Bytes done = EncodeGuardMessage(GuardMessage::Done(true));
-    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 4, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
+    EXPECT_EQ((Bytes{'V', 'M', 'G', 'D', 5, 0, 64, 0, 4, 0, 0, 0, 1, 0, 0, 0}), done);
 }
 
 TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
@@ -87,7 +88,7 @@ TEST(GuardMessageTest, AnythingButOneWholeMessageOfThisVersionIsRefused) {
         return Decode(bytes).has_value();
     };
     EXPECT_FALSE(changed(0, 'X'));   // magic
-    EXPECT_FALSE(changed(4, 2));     // the version before, without relock times
+    EXPECT_FALSE(changed(4, 4));     // the version before, without unlocks for a session
     EXPECT_FALSE(changed(6, 8));     // a kind that does not exist
     EXPECT_FALSE(changed(6, 3));     // a request kind whose fields differ
     EXPECT_FALSE(changed(8, 0));     // body size

@@ -288,6 +288,42 @@ TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettin
               events.lines);
 }
 
+TEST_F(ListKeeperTest, AnUnlockForTheSessionOutlivesItsConnectionAndAnAdministratorReadsWithoutThePassword) {
+    RelockSettings settings;
+    core.SetRelockSource([&] { return settings; });
+    core.ApplyStoredItems({L"c:\\a\\*.*", L"c:\\b\\*.*", L"c:\\c\\*.*"});
+    core.SetSession(1, 5);
+    core.SetSession(2, 6);
+    for (ConnectionId connection : {1, 2, 3}) Authenticate(connection);
+    // Bound to no session, it would outlast every sign-out.
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::ItemRefused, kNoSessionText),
+              core.Handle(3, Request(GuardMessageKind::UnlockForSession, L"c:\\a\\*.*")));
+    core.Handle(1, Request(GuardMessageKind::UnlockForSession, L"c:\\a\\*.*"));
+    core.Handle(2, Request(GuardMessageKind::UnlockForSession, L"c:\\b\\*.*"));
+    core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\c\\*.*"));
+    core.Disconnect(1);
+    core.Disconnect(2);
+    EXPECT_TRUE(core.IsUnlocked(L"c:\\a\\*.*") && core.IsUnlocked(L"c:\\b\\*.*"));
+    EXPECT_EQ(1, locker.Count(L"c:\\c\\*.*")) << "a window's unlock ends with its connection";
+
+    core.LeaveSession(5);
+    EXPECT_FALSE(core.IsUnlocked(L"c:\\a\\*.*"));
+    settings.onSessionLock = false;
+    core.LeaveSession(6);
+    EXPECT_TRUE(core.IsUnlocked(L"c:\\b\\*.*"));
+    // Signed out: locked again whatever the setting.
+    core.SessionEnded(6);
+    EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
+    EXPECT_FALSE(core.IsUnlocked(L"c:\\b\\*.*"));
+
+    // An elevated administrator reads the lists without the password, and does nothing else.
+    core.Connect(4);
+    core.SetAdministrator(4);
+    EXPECT_EQ(GuardMessageKind::Lists, core.Handle(4, Request(GuardMessageKind::ReadLists)).kind);
+    EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotAuthenticated),
+              core.Handle(4, Request(GuardMessageKind::UnlockForSession, L"c:\\a\\*.*")));
+}
+
 TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     Authenticate(1);
     EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::LockFolder, L"d:\\new\\*.*")));

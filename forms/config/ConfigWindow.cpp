@@ -6,32 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "forms/config/UntilText.h"
+
 namespace vaultmere {
 
 namespace {
 
 constexpr COLORREF kLeftPanelGrey = RGB(128, 128, 128);
-// "until 14:35" in the user's time format, with the date before it when that
-// is not today; "" for never.
-std::wstring UntilText(std::uint64_t relockAt) {
-    if (relockAt == 0) return std::wstring();
-    const FILETIME utc{static_cast<DWORD>(relockAt), static_cast<DWORD>(relockAt >> 32)};
-    SYSTEMTIME utcTime{};
-    SYSTEMTIME local{};
-    SYSTEMTIME today{};
-    wchar_t time[64] = {};
-    if (!::FileTimeToSystemTime(&utc, &utcTime) || !::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local) ||
-        ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 64) == 0) {
-        return std::wstring();
-    }
-    ::GetLocalTime(&today);
-    wchar_t date[64] = {};
-    if ((local.wYear != today.wYear || local.wMonth != today.wMonth || local.wDay != today.wDay) &&
-        ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 64, nullptr) != 0) {
-        return std::wstring(L"until ") + date + L" " + time;
-    }
-    return std::wstring(L"until ") + time;
-}
 
 // While the window is visible, the notes are brought up to date once a second.
 constexpr UINT_PTR kNotesTimer = 1;

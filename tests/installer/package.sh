@@ -36,6 +36,7 @@ cleanup() { msi x "$package_msi"; msi x "$older_msi"; roundtrip_cleanup; }
 # check_package VERSION PRODUCT_CODE
 check_package() {
   cmp -s "$install_unix/brwaddon.exe" "$program_exe" || fail "the installed brwaddon.exe is not this build's"
+  [ -f "$install_unix/vaultmere.exe" ] || fail "vaultmere.exe not installed"
   grep -qaF "$install_dir\\brwaddon.exe" "$(menu_entry)" 2> /dev/null ||
     fail "no Start menu entry starting the program"
   check_task

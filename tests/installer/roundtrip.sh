@@ -272,6 +272,7 @@ trap cleanup EXIT
 check_installed() {
   [ -f "$install_unix/brwaddon.exe" ] || fail "brwaddon.exe not installed"
   [ -f "$install_unix/uninstall.exe" ] || fail "uninstall.exe not installed"
+  [ -f "$install_unix/vaultmere.exe" ] || fail "vaultmere.exe not installed"
   cmp -s "$install_unix/brwaddon.exe" "$program_exe" ||
     fail "the installed brwaddon.exe is not this build's"
   grep -qaF "$install_dir\\brwaddon.exe" "$start_menu_entry" 2> /dev/null ||

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Release signing with a throwaway self-signed certificate made here: the
-# program, the guard service and the package signed by scripts/sign.sh, the setup and its uninstaller signed as
+# program, the guard service, the command line and the package signed by scripts/sign.sh, the setup and its uninstaller signed as
 # makensis writes them, each signature checked by osslsigncode against that
 # certificate. The uninstaller exists only once the setup has written it, so
 # the setup is installed silently under Wine and uninstalled again. Runs
 # inside the Wine environment of scripts/test.sh.
-# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE GUARD_EXE PACKAGE_MSI
+# Usage: signing.sh PROGRAM_EXE MAKENSIS HELPER_EXE GUARD_EXE PACKAGE_MSI CLI_EXE
 set -uo pipefail
 program_exe="$(realpath "$1")"
 makensis="$2"
 helper_exe="$(realpath "$3")"
 guard_exe="$(realpath "$4")"
 package_msi="$(realpath "$5")"
+cli_exe="$(realpath "$6")"
 source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
 check_name=signing
 . "$(dirname "$0")/wine-checks.sh"
@@ -70,13 +71,17 @@ cp "$guard_exe" "$work/VaultmereGuard.exe"
 bash "$source_dir/scripts/sign.sh" "$work/VaultmereGuard.exe" > "$work/sign.out" 2>&1 ||
   fail "sign.sh failed on the guard: $(cat "$work/sign.out")"
 verify "$work/VaultmereGuard.exe"
+cp "$cli_exe" "$work/vaultmere.exe"
+bash "$source_dir/scripts/sign.sh" "$work/vaultmere.exe" > "$work/sign.out" 2>&1 ||
+  fail "sign.sh failed on the command line: $(cat "$work/sign.out")"
+verify "$work/vaultmere.exe"
 cp "$package_msi" "$work/Vaultmere.msi"
 bash "$source_dir/scripts/sign.sh" "$work/Vaultmere.msi" > "$work/sign.out" 2>&1 ||
   fail "sign.sh failed on the package: $(cat "$work/sign.out")"
 verify "$work/Vaultmere.msi"
 
 "$makensis" -V2 -WX -INPUTCHARSET UTF8 -DEXE="$work/brwaddon.exe" -DGUARD="$work/VaultmereGuard.exe" \
-  -DHELPER="$work/setuphelper.exe" \
+  -DCLI="$work/vaultmere.exe" -DHELPER="$work/setuphelper.exe" \
   -DOUTFILE="$work/Vaultmere-signed.exe" \
   -DSIGN_SCRIPT="$source_dir/scripts/sign.sh" "$source_dir/installer/vaultmere.nsi" > "$work/makensis.out" 2>&1 ||
   { echo "FAIL: makensis failed: $(cat "$work/makensis.out")"; exit 1; }
@@ -88,6 +93,7 @@ w cmd /c "Z:${work//\//\\}\\Vaultmere-signed.exe /S /D=$install_dir" || fail "th
 [ -f "$install_unix/uninstall.exe" ] && verify "$install_unix/uninstall.exe" || fail "no uninstaller installed"
 [ -f "$install_unix/brwaddon.exe" ] && verify "$install_unix/brwaddon.exe" || fail "no program installed"
 [ -f "$install_unix/VaultmereGuard.exe" ] && verify "$install_unix/VaultmereGuard.exe" || fail "no guard installed"
+[ -f "$install_unix/vaultmere.exe" ] && verify "$install_unix/vaultmere.exe" || fail "no command line installed"
 
 cp "$install_unix/uninstall.exe" "$work/uninstall-copy.exe" &&
   w cmd /c "Z:${work//\//\\}\\uninstall-copy.exe /S /REMOVESETTINGS _?=$install_dir" || fail "the signed uninstaller failed"
