@@ -26,8 +26,7 @@ const ui::ControlDesign kControls[] = {
      WS_TABSTOP | BS_AUTOCHECKBOX, 0},
     {FolderLockWindow::IDC_LOCK_BUTTON, 0, L"BUTTON", L"Lock Folder", 1800, 2580, 1095, 375,
      WS_TABSTOP | BS_DEFPUSHBUTTON, 0},
-    {FolderLockWindow::IDC_CANCEL_BUTTON, 0, L"BUTTON", L"Cancel", 3000, 2580, 855, 375, WS_TABSTOP | BS_PUSHBUTTON,
-     0},
+    {FolderLockWindow::IDC_CANCEL_BUTTON, 0, L"BUTTON", L"Cancel", 3000, 2580, 855, 375, WS_TABSTOP | BS_PUSHBUTTON, 0},
     {FolderLockWindow::IDC_PROGRAM_ICON, 0, L"STATIC", nullptr, 180, 240, 480, 480, SS_ICON | SS_CENTERIMAGE, 0},
     {FolderLockWindow::IDC_QUESTION_LABEL, 0, L"STATIC", L"Lock this folder?", 960, 240, 2895, 255, SS_LEFT, 0},
     {FolderLockWindow::IDC_FOLDER_LABEL, 0, L"STATIC", L"", 960, 540, 2895, 255, SS_LEFT | SS_NOPREFIX, 0},
@@ -51,8 +50,8 @@ FolderLockWindow::~FolderLockWindow() {
 }
 
 void FolderLockWindow::Load() {
-    const ui::FormDesign design = {kFolderLockTitle, 4080, 3135, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                   WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
+    const ui::FormDesign design = {
+        kFolderLockTitle, 4080, 3135, WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_LOCK_BUTTON;
     HWND field = Control(IDC_PASSWORD_EDIT);
