@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/ResidentWindow.h"
@@ -122,67 +121,48 @@ bool SaveWindow(HWND window, const std::wstring& path) {
            ::WriteFile(file.Get(), bits, imageSize, &written, nullptr);
 }
 
-// A white-on-black colour scheme for the whole session while it lives; the
-// colours before it come back at its end, so the prefix the tests share is
-// left as it was.
-class HighContrastColours {
-public:
-    HighContrastColours() {
-        const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
-        const COLORREF cyan = RGB(26, 235, 255), green = RGB(63, 242, 63), yellow = RGB(255, 255, 0);
-        const COLORREF purple = RGB(128, 0, 128), darkGreen = RGB(0, 128, 0);
-        const std::pair<int, COLORREF> scheme[] = {
-            {COLOR_WINDOW, black},
-            {COLOR_WINDOWTEXT, white},
-            {COLOR_WINDOWFRAME, white},
-            {COLOR_BTNFACE, black},
-            {COLOR_BTNTEXT, white},
-            {COLOR_BTNHIGHLIGHT, white},
-            {COLOR_3DLIGHT, white},
-            {COLOR_BTNSHADOW, white},
-            {COLOR_3DDKSHADOW, white},
-            {COLOR_HIGHLIGHT, cyan},
-            {COLOR_HIGHLIGHTTEXT, black},
-            {COLOR_GRAYTEXT, green},
-            {COLOR_HOTLIGHT, yellow},
-            {COLOR_MENU, black},
-            {COLOR_MENUTEXT, white},
-            {COLOR_MENUHILIGHT, cyan},
-            {COLOR_MENUBAR, black},
-            {COLOR_INFOBK, black},
-            {COLOR_INFOTEXT, white},
-            {COLOR_ACTIVECAPTION, purple},
-            {COLOR_GRADIENTACTIVECAPTION, purple},
-            {COLOR_CAPTIONTEXT, white},
-            {COLOR_INACTIVECAPTION, darkGreen},
-            {COLOR_GRADIENTINACTIVECAPTION, darkGreen},
-            {COLOR_INACTIVECAPTIONTEXT, white},
-            {COLOR_ACTIVEBORDER, black},
-            {COLOR_INACTIVEBORDER, black},
-            {COLOR_APPWORKSPACE, black},
-            {COLOR_BACKGROUND, black},
-            {COLOR_SCROLLBAR, black},
-        };
-        std::vector<COLORREF> values;
-        for (const auto& entry : scheme) {
-            elements_.push_back(entry.first);
-            values.push_back(entry.second);
-            before_.push_back(::GetSysColor(entry.first));
-        }
-        applied_ = ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), values.data()) != FALSE;
-    }
-    ~HighContrastColours() {
-        if (applied_) ::SetSysColors(static_cast<int>(elements_.size()), elements_.data(), before_.data());
-    }
-    HighContrastColours(const HighContrastColours&) = delete;
-    HighContrastColours& operator=(const HighContrastColours&) = delete;
-    bool Applied() const { return applied_; }
-
-private:
-    std::vector<int> elements_;
-    std::vector<COLORREF> before_;
-    bool applied_ = false;
-};
+// A white-on-black high-contrast scheme, as Windows ships one, for the
+// session while it lives; the colours before it come back at its end, so
+// the prefix the tests share is left as it was.
+testing_support::ScopedSystemColours HighContrastColours() {
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255), cyan = RGB(26, 235, 255);
+    const COLORREF green = RGB(63, 242, 63), yellow = RGB(255, 255, 0), purple = RGB(128, 0, 128);
+    const COLORREF darkGreen = RGB(0, 128, 0);
+    return testing_support::ScopedSystemColours({COLOR_WINDOW,
+                                                 COLOR_WINDOWTEXT,
+                                                 COLOR_WINDOWFRAME,
+                                                 COLOR_BTNFACE,
+                                                 COLOR_BTNTEXT,
+                                                 COLOR_BTNHIGHLIGHT,
+                                                 COLOR_3DLIGHT,
+                                                 COLOR_BTNSHADOW,
+                                                 COLOR_3DDKSHADOW,
+                                                 COLOR_HIGHLIGHT,
+                                                 COLOR_HIGHLIGHTTEXT,
+                                                 COLOR_GRAYTEXT,
+                                                 COLOR_HOTLIGHT,
+                                                 COLOR_MENU,
+                                                 COLOR_MENUTEXT,
+                                                 COLOR_MENUHILIGHT,
+                                                 COLOR_MENUBAR,
+                                                 COLOR_INFOBK,
+                                                 COLOR_INFOTEXT,
+                                                 COLOR_ACTIVECAPTION,
+                                                 COLOR_GRADIENTACTIVECAPTION,
+                                                 COLOR_CAPTIONTEXT,
+                                                 COLOR_INACTIVECAPTION,
+                                                 COLOR_GRADIENTINACTIVECAPTION,
+                                                 COLOR_INACTIVECAPTIONTEXT,
+                                                 COLOR_ACTIVEBORDER,
+                                                 COLOR_INACTIVEBORDER,
+                                                 COLOR_APPWORKSPACE,
+                                                 COLOR_BACKGROUND,
+                                                 COLOR_SCROLLBAR},
+                                                {black, white, white, black,  white,  white, white,     white,
+                                                 white, cyan,  black, green,  yellow, black, white,     cyan,
+                                                 black, black, white, purple, purple, white, darkGreen, darkGreen,
+                                                 white, black, black, black,  black,  black});
+}
 
 }  // namespace
 
@@ -253,12 +233,11 @@ int wmain(int argc, wchar_t** argv) {
     // The configuration window once more, in a high-contrast scheme.
     ::SetWindowPos(configuration.Handle(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
     {
-        HighContrastColours highContrast;
+        const testing_support::ScopedSystemColours highContrast = HighContrastColours();
         ::RedrawWindow(configuration.Handle(), nullptr, nullptr,
                        RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Settle();
-        ok = highContrast.Applied() &&
-             SaveWindow(configuration.Handle(), folder + L"\\configuration-high-contrast.bmp") && ok;
+        ok = SaveWindow(configuration.Handle(), folder + L"\\configuration-high-contrast.bmp") && ok;
     }
     Settle();
     return ok ? 0 : 1;
