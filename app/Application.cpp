@@ -15,7 +15,10 @@ std::optional<std::wstring> FolderToLock() {
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     const UniqueLocalMemory owned(static_cast<HLOCAL>(argv));
     if (!argv || count != 3 || lstrcmpiW(argv[1], L"--lock") != 0 || argv[2][0] == L'\0') return std::nullopt;
-    return std::wstring(argv[2]);
+    std::wstring folder = argv[2];
+    // "C:\" on a command line reads as C: and a quote.
+    if (folder.back() == L'"') folder.back() = L'\\';
+    return folder;
 }
 
 // A window opened by a click comes to the front, also when it was open already.
