@@ -1,7 +1,5 @@
 #include "app/ResidentWindow.h"
 
-#include <imm.h>
-
 #include "app/PasswordPrompt.h"
 #include "common/EntryPoint.h"
 #include "common/PasswordVerifier.h"
@@ -48,14 +46,8 @@ void ResidentWindow::Load() {
                                    true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_CONTINUE_BUTTON;
-    HWND field = Control(IDC_PASSWORD_EDIT);
-    ::SendMessageW(field, EM_LIMITTEXT, kMaxPasswordLength, 0);
-    ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
-    ::ImmAssociateContext(field, nullptr);
-    ::SendMessageW(Control(IDC_PROGRAM_ICON), STM_SETICON,
-                   reinterpret_cast<WPARAM>(
-                       ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
-                   0);
+    ui::MakePasswordField(Control(IDC_PASSWORD_EDIT), kMaxPasswordLength);
+    ui::ShowProgramIcon(Control(IDC_PROGRAM_ICON));
     ShowNotice(std::wstring());
 }
 

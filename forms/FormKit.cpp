@@ -1,6 +1,7 @@
 #include "forms/FormKit.h"
 
 #include <commctrl.h>
+#include <imm.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -183,6 +184,17 @@ BOOL CALLBACK MatchDescendant(HWND child, LPARAM data) {
 }
 
 }  // namespace
+
+void MakePasswordField(HWND edit, std::size_t maxLength) {
+    ::SendMessageW(edit, EM_LIMITTEXT, maxLength, 0);
+    ::SendMessageW(edit, EM_SETPASSWORDCHAR, L'*', 0);
+    ::ImmAssociateContext(edit, nullptr);
+}
+
+void ShowProgramIcon(HWND label) {
+    HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kProgramIconId));
+    ::SendMessageW(label, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+}
 
 HWND FindDescendant(HWND window, int id) {
     DescendantSearch search = {id, nullptr};

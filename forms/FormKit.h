@@ -141,6 +141,12 @@ private:
     std::vector<Placed> controls_;
 };
 
+// An edit box for a password: masked, at most maxLength characters, and
+// with no input method editor, whose composition window would show it.
+void MakePasswordField(HWND edit, std::size_t maxLength);
+// The program's icon on an SS_ICON label.
+void ShowProgramIcon(HWND label);
+
 // A control anywhere below a window, inside panels too, by its ID.
 HWND FindDescendant(HWND window, int id);
 

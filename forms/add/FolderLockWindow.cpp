@@ -1,7 +1,5 @@
 #include "forms/add/FolderLockWindow.h"
 
-#include <imm.h>
-
 #include <utility>
 
 #include "common/EntryPoint.h"
@@ -54,15 +52,8 @@ void FolderLockWindow::Load() {
         kFolderLockTitle, 4080, 3135, WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_APPWINDOW | WS_EX_DLGMODALFRAME, true};
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_LOCK_BUTTON;
-    HWND field = Control(IDC_PASSWORD_EDIT);
-    ::SendMessageW(field, EM_LIMITTEXT, kMaxPasswordLength, 0);
-    ::SendMessageW(field, EM_SETPASSWORDCHAR, L'*', 0);
-    // No input method editor: a composition window would show the password.
-    ::ImmAssociateContext(field, nullptr);
-    ::SendMessageW(Control(IDC_PROGRAM_ICON), STM_SETICON,
-                   reinterpret_cast<WPARAM>(
-                       ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ui::kProgramIconId))),
-                   0);
+    ui::MakePasswordField(Control(IDC_PASSWORD_EDIT), kMaxPasswordLength);
+    ui::ShowProgramIcon(Control(IDC_PROGRAM_ICON));
     SetControlText(IDC_FOLDER_LABEL, folder_);
 }
 

@@ -1,7 +1,5 @@
 #include "forms/password/PasswordWindow.h"
 
-#include <imm.h>
-
 #include <cwctype>
 #include <utility>
 
@@ -46,11 +44,7 @@ void PasswordWindow::Load() {
     if (!Create(design, kControls, sizeof kControls / sizeof kControls[0])) return;
     defaultButtonId_ = IDC_OK_BUTTON;
 
-    HWND box = Control(IDC_PASSWORD_EDIT);
-    ::SendMessageW(box, EM_LIMITTEXT, kMaxPasswordLength, 0);
-    ::SendMessageW(box, EM_SETPASSWORDCHAR, L'*', 0);
-    // No input method editor: a composition window would show the password.
-    ::ImmAssociateContext(box, nullptr);
+    ui::MakePasswordField(Control(IDC_PASSWORD_EDIT), kMaxPasswordLength);
     RemoveCloseFromSystemMenu();
 }
 
