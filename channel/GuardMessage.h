@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "locker/Item.h"
 #include "locker/ItemLocker.h"
 
 namespace vaultmere {
@@ -73,7 +74,7 @@ enum class GuardRefusal : std::uint32_t {
 };
 
 struct ListedItem {
-    std::wstring path;
+    Item item;
     ItemStatus status;
     bool operator==(const ListedItem& other) const;
 };
@@ -83,7 +84,7 @@ struct GuardMessage {
     std::wstring text;
     std::uint32_t code = 0;
     std::vector<ListedItem> locked;
-    std::vector<std::wstring> unlocked;
+    std::vector<Item> unlocked;
     // Lists: when each unlocked item locks itself again, as a UTC file
     // time, 0 for never; as many as unlocked.
     std::vector<std::uint64_t> unlockedRelockAt;

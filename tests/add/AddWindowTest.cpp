@@ -26,9 +26,9 @@ constexpr wchar_t kDesignNote[] =
 
 class RecordingLocker : public ItemLocker {
 public:
-    void SetItemLocked(const std::wstring& path, bool locked) override {
+    void SetItemLocked(const vaultmere::Item& item, bool locked) override {
         if (beforeCall) beforeCall();
-        calls.emplace_back(path, locked);
+        calls.emplace_back(item.Text(), locked);
     }
     std::vector<std::pair<std::wstring, bool>> calls;
     std::function<void()> beforeCall;
@@ -398,7 +398,7 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     ASSERT_TRUE(WaitUntil([&] { return form.ControlText(AddWindow::IDC_NOTE_LABEL) == confirmation; }));
     EXPECT_FALSE(lists.LockNewItem(UpperCaseForTest(item), nullptr).changed);
 
-    EXPECT_EQ((Names{item}), lists.lockedList.Entries());
+    EXPECT_EQ((Names{item}), lists.lockedList.Texts());
     EXPECT_EQ((Names{item}), program.Stored());
     EXPECT_TRUE(lists.unlockedList.Entries().empty());
     const std::pair<std::wstring, bool> lock(item, true);
@@ -412,7 +412,7 @@ TEST_F(AddWindowTest, LockFolderConfirmsThenAppendsToBothListsThenLocksOnce) {
     lists.lockedList.SetListIndex(0);
     lists.UnlockSelected();
     form.OnLockFolder();
-    EXPECT_EQ((Names{item}), lists.lockedList.Entries());
+    EXPECT_EQ((Names{item}), lists.lockedList.Texts());
     EXPECT_TRUE(lists.unlockedList.Entries().empty());
     EXPECT_EQ((Names{item}), program.Stored());
     EXPECT_EQ(2, hookCalls);

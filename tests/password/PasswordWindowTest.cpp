@@ -48,7 +48,7 @@ std::vector<UINT> SystemMenuIds(HWND window) {
 // The dialog's keeper locks nothing here.
 class NoLocks : public ItemLocker {
 public:
-    void SetItemLocked(const std::wstring&, bool) override {}
+    void SetItemLocked(const vaultmere::Item&, bool) override {}
 };
 
 class ChangePasswordWindowTest : public ::testing::Test {
