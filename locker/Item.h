@@ -16,7 +16,7 @@ class Item {
 public:
     Item() : Item(std::wstring()) {}
     Item(std::wstring text) : text_(std::move(text)), parsed_(MakeItemKey(text_)) {}
-    Item(const wchar_t* text) : Item(std::wstring(text)) {}                          
+    Item(const wchar_t* text) : Item(std::wstring(text)) {}
 
     const std::wstring& Text() const { return text_; }
     const std::wstring& Key() const { return parsed_.key; }

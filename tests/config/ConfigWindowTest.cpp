@@ -471,6 +471,16 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     broken.Begin();
     broken.book.LockNewItem(L"a", nullptr);
     EXPECT_EQ(0u, broken.book.Close().message.find(L"The list of locked items could not be saved: "));
+
+    // A list that cannot be read is not an empty one: nothing is added to it,
+    // a Close writes nothing, and the prompt says why.
+    ProgramBook unreadable(locker,
+                           {reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x5a5a)), files, key.Path() + L"\\Settings"});
+    unreadable.Begin();
+    EXPECT_EQ(0u, unreadable.book.Notice().find(L"The list of locked items cannot be read ("));
+    EXPECT_FALSE(unreadable.book.LockNewItem(ItemA(), nullptr).changed);
+    EXPECT_EQ(L"", unreadable.book.Close().message);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), OpenFromOutside(folderA / L"file.txt"));
 }
 
 TEST_F(ConfigWindowTest, AboutShowsTheVersionRecordEachTimeAfresh) {
