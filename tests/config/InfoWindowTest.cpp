@@ -27,7 +27,6 @@ TEST_F(InfoWindowTest, OkClosesAndEachUseStartsFromTheDesign) {
     window.Show();
     EXPECT_EQ(L"Vaultmere", window.Caption());
     EXPECT_FALSE(::IsWindowVisible(Ok()));
-    EXPECT_TRUE(::GetWindowLongW(window.Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
     window.Unload();
 
     window.SetMessage(L"second");
@@ -76,8 +75,12 @@ TEST_F(InfoWindowTest, SurfaceClickClosesButLabelClickAndEscDoNot) {
     Settle();
     EXPECT_TRUE(window.IsLoaded());
 
-    // A bare spot below the icon.
-    ClickAt(window.Handle(), POINT{ui::TwipsToPixels(300, window.Dpi()), ui::TwipsToPixels(2300, window.Dpi())});
+    // A bare spot: the bottom left corner.
+    RECT client;
+    ::GetClientRect(window.Handle(), &client);
+    const POINT corner = {4, client.bottom - 4};
+    ASSERT_EQ(window.Handle(), ::ChildWindowFromPoint(window.Handle(), corner));
+    ClickAt(window.Handle(), corner);
     EXPECT_TRUE(WaitUntil([&] { return !window.IsLoaded(); }, 3000));
 }
 
