@@ -59,7 +59,6 @@ int TwipsToPixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInc
 
 namespace {
 
-
 // One control while a form is laid out. Places are relative to the parent.
 struct Box {
     HWND hwnd;
