@@ -5,7 +5,6 @@
 #include "common/PasswordVerifier.h"
 #include "common/RelockSchedule.h"
 #include "common/SecureText.h"
-#include "common/TextCase.h"
 
 namespace vaultmere {
 
@@ -149,7 +148,7 @@ void ResidentWindow::OnSessionChange(WPARAM change) {
 }
 
 void ResidentWindow::OnContinue() {
-    std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
+    std::wstring entry = PasswordOf(ControlText(IDC_PASSWORD_EDIT));
     SetControlText(IDC_PASSWORD_EDIT, entry);
     const bool remember = ::SendMessageW(Control(IDC_REMEMBER_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED;
     ContinueWithKeeper(entry, remember);

@@ -125,14 +125,16 @@ StoredPassword KindOfStoredPassword(const std::wstring& stored) {
         Verifier verifier;
         return ReadVerifier(stored, verifier) ? StoredPassword::Verifier : StoredPassword::Malformed;
     }
-    if (stored.size() > kMaxPasswordLength || LowerCase(stored) != stored) return StoredPassword::Untypable;
+    if (stored.size() > kMaxPasswordLength || PasswordOf(stored) != stored) return StoredPassword::Untypable;
     return StoredPassword::Plain;
 }
+
+std::wstring PasswordOf(const std::wstring& typed) { return LowerCase(typed); }
 
 std::wstring MakePasswordVerifier(PasswordHash& hash, const std::wstring& password, std::uint32_t iterations) {
     SecretBytes salt(kSaltBytes);
     SecretBytes key(kHashBytes);
-    std::wstring lower = LowerCase(password);
+    std::wstring lower = PasswordOf(password);
     std::string bytes = PasswordBytes(lower);
     WipeText(lower);
     const bool made = hash.Random(salt) && hash.Derive(bytes, salt, iterations, key);
@@ -142,7 +144,7 @@ std::wstring MakePasswordVerifier(PasswordHash& hash, const std::wstring& passwo
 }
 
 bool PasswordMatches(PasswordHash& hash, const std::wstring& entry, const std::wstring& stored) {
-    std::wstring lower = LowerCase(entry);
+    std::wstring lower = PasswordOf(entry);
     std::string bytes = PasswordBytes(lower);
     WipeText(lower);
     bool matches = false;

@@ -47,6 +47,10 @@ enum class StoredPassword {
 
 StoredPassword KindOfStoredPassword(const std::wstring& stored);
 
+// The password as it is compared and kept: the text typed, lower-cased.
+// Windows show and send it so; every check and verifier is made of it.
+std::wstring PasswordOf(const std::wstring& typed);
+
 // A new verifier of password (lower-cased first); "" when the system gave
 // no salt or no hash.
 std::wstring MakePasswordVerifier(PasswordHash& hash, const std::wstring& password,

@@ -20,7 +20,7 @@ namespace {
 
 class NoLocks : public ItemLocker {
 public:
-    void SetItemLocked(const std::wstring&, bool) override {}
+    void SetItemLocked(const Item&, bool) override {}
 };
 
 // Where a control is in its parent, and where its table entry put it before

@@ -5,7 +5,6 @@
 #include "common/EntryPoint.h"
 #include "common/PasswordVerifier.h"
 #include "common/SecureText.h"
-#include "common/TextCase.h"
 #include "locker/SystemFolders.h"
 
 namespace vaultmere {
@@ -65,7 +64,7 @@ void FolderLockWindow::EnableEntry(bool enable) {
 
 void FolderLockWindow::OnLock() {
     if (passwordCheck_.joinable() || locked_) return;
-    std::wstring entry = LowerCase(ControlText(IDC_PASSWORD_EDIT));
+    std::wstring entry = PasswordOf(ControlText(IDC_PASSWORD_EDIT));
     SetControlText(IDC_PASSWORD_EDIT, std::wstring());
     EnableEntry(false);
     SetControlText(IDC_STATUS_LABEL, kCheckingPassword);

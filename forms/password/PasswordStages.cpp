@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "common/TextCase.h"
+#include "common/PasswordVerifier.h"
 
 namespace vaultmere {
 
@@ -12,7 +12,7 @@ PasswordStages::Outcome PasswordStages::Ok(const std::wstring& boxText) {
     // must not turn an empty box into a password either.
     if (!OkEnabled(boxText)) return outcome;
 
-    std::wstring entry = LowerCase(boxText);
+    std::wstring entry = PasswordOf(boxText);
     if (firstEntry_.empty()) {
         firstEntry_ = std::move(entry);
         outcome.step = Step::Confirm;
