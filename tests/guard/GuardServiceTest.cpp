@@ -92,7 +92,10 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
 
     // Rewritten whole, by the crash-safe save in another order, then as a
     // deployment replaces a key (deleted, then written anew a value every
-    // 150 ms): the items it keeps are never free, probed all the while.
+    // 150 ms): the items it keeps are never free, probed all the while,
+    // until the last value written is held, and with it the whole list.
+    TempFolder last{L"live-last"};
+    ASSERT_TRUE(WriteTextFile(last / L"doc.txt", "l"));
     std::atomic<bool> probing{true};
     std::atomic<int> freed{0};
     std::thread probe([&] {
@@ -100,14 +103,14 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     });
     EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {Item(b), Item(folder)}));
     EXPECT_TRUE(Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
-    const std::wstring rewritten[] = {Item(folder), Item(b)};
-    for (int i = 0; i < 2; ++i) {
+    const std::wstring rewritten[] = {Item(folder), Item(b), Item(last)};
+    for (int i = 0; i < 3; ++i) {
         ::Sleep(150);
         EXPECT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath,
                                                L"File" + std::to_wstring(i),
                                                Registry::RegistryValue::FromText(rewritten[i])));
     }
-    ::Sleep(1500);
+    EXPECT_TRUE(WaitUntil([&] { return Locked(last); }, 5000)) << "the list written anew was not applied";
     probing = false;
     probe.join();
     EXPECT_EQ(0, freed.load()) << "an item kept across the rewrite was free in between";
@@ -127,10 +130,10 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Protected({L"\\Files"}));
     ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::SetPassword, L"secret"));
     EXPECT_TRUE(Protected({L"\\Files", L"\\Settings"}));
-    ::Sleep(700);
-    EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
+    // Applied after the guard's own saves, the list read then holds them too.
+    EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
 
     // A folder the administrator's policy names, as a plain path: locked
     // within moments, listed as set by policy, never unlocked, let go when
