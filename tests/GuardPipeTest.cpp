@@ -25,6 +25,8 @@ protected:
     GuardPipeTest()
         : name_(L"\\\\.\\pipe\\VaultmereGuardTest-" + std::to_wstring(::GetCurrentProcessId())),
           server_(name_, Callbacks()) {}
+    // Stopped before the members its callbacks write to go.
+    ~GuardPipeTest() override { server_.Stop(); }
 
     GuardPipeServer::Callbacks Callbacks() {
         GuardPipeServer::Callbacks callbacks;

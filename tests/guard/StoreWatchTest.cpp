@@ -43,7 +43,8 @@ protected:
     StoreWatch watch_{key_, 300,
                       StoreWatch::Callbacks{[this] { ++touched_; },
                                             [this] {
-                                                valuesAtSettle_ = Registry::ReadAllValues(HKEY_LOCAL_MACHINE, key_).size();
+                                                valuesAtSettle_ =
+                                                    Registry::ReadAllValues(HKEY_LOCAL_MACHINE, key_).size();
                                                 ++settled_;
                                             }}};
 };
