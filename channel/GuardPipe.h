@@ -117,15 +117,30 @@ public:
     DWORD Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs);
     bool IsConnected() const { return pipe_.IsValid(); }
     HANDLE Handle() const { return pipe_.Get(); }
-    void Close() { pipe_.Reset(); }
+    void Close() {
+        pipe_.Reset();
+        late_ = 0;
+    }
 
-    // Sends one message and reads the whole answer, giving up after
-    // timeoutMs (the connection is then closed). ERROR_SUCCESS or the error.
+    // Sends one message and reads the whole answer: ERROR_SUCCESS or the
+    // error, after which the connection is closed. ERROR_TIMEOUT when no
+    // answer came within timeoutMs: the connection stays, and that answer
+    // is dropped when it comes, before the next one is read. The guard
+    // answers a connection's requests in turn, and it is no reason to end
+    // the connection and with it what the guard keeps for it.
     DWORD Transact(const Bytes& request, Bytes& answer, DWORD timeoutMs);
 
 private:
+    // Waits until giveUp for an overlapped call that started (the call's
+    // result); on time out it is cancelled: ERROR_TIMEOUT unless it came.
+    DWORD Finish(BOOL started, OVERLAPPED& overlapped, DWORD& bytes, ULONGLONG giveUp);
+    // Reads one whole message; ERROR_TIMEOUT leaves its rest to be read as one.
+    DWORD ReadMessage(Bytes& message, ULONGLONG giveUp);
+
     UniqueHandle pipe_;
     UniqueHandle event_;
+    // Answers to requests given up on, still to come.
+    std::size_t late_ = 0;
 };
 
 }  // namespace vaultmere

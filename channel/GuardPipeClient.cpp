@@ -44,56 +44,75 @@ DWORD GuardPipeClient::Connect(const std::wstring& pipeName, DWORD expectedServe
 
 DWORD GuardPipeClient::Transact(const Bytes& request, Bytes& answer, DWORD timeoutMs) {
     if (!pipe_) return ERROR_INVALID_HANDLE;
-    // Waits for one overlapped call; on timeout the call is cancelled and
-    // the connection closed, since the next answer would be out of step.
-    // A call that did not start gives its error; a pending one is waited for.
-    auto started = [](BOOL done) -> DWORD {
-        const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
-        return error == ERROR_IO_PENDING || error == ERROR_MORE_DATA ? ERROR_SUCCESS : error;
-    };
+    const ULONGLONG giveUp = ::GetTickCount64() + timeoutMs;
     OVERLAPPED overlapped{};
     overlapped.hEvent = event_.Get();
-    DWORD bytes = 0;
-    auto finish = [&]() -> DWORD {
-        if (::WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
-            ::CancelIoEx(pipe_.Get(), &overlapped);
-            ::GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, TRUE);
-            Close();
-            return ERROR_TIMEOUT;
-        }
-        if (::GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, FALSE)) return ERROR_SUCCESS;
-        return ::GetLastError();
-    };
-
     ::ResetEvent(event_.Get());
-    DWORD error = started(
-        ::WriteFile(pipe_.Get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &overlapped));
-    if (error == ERROR_SUCCESS) error = finish();
+    DWORD bytes = 0;
+    DWORD error = Finish(::WriteFile(pipe_.Get(), request.data(), static_cast<DWORD>(request.size()), nullptr,
+                                     &overlapped),
+                         overlapped, bytes, giveUp);
+    // A request only partly written would put every later answer out of step.
     if (error != ERROR_SUCCESS) {
         Close();
         return error;
     }
-    answer.assign(kGuardPipeFirstReadBytes, 0);
+    // The answers to requests given up on come first, in order: dropped.
+    for (;;) {
+        error = ReadMessage(answer, giveUp);
+        if (error == ERROR_TIMEOUT) {
+            // Still owed, and dropped when it comes: the connection stays, and
+            // with it what the guard keeps for it.
+            ++late_;
+            return error;
+        }
+        if (error != ERROR_SUCCESS) {
+            Close();
+            return error;
+        }
+        if (late_ == 0) return ERROR_SUCCESS;
+        --late_;
+    }
+}
+
+DWORD GuardPipeClient::Finish(BOOL started, OVERLAPPED& overlapped, DWORD& bytes, ULONGLONG giveUp) {
+    // A call that did not start gives its error; one that did is waited for.
+    const DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return error;
+    const ULONGLONG now = ::GetTickCount64();
+    const auto waitMs = static_cast<DWORD>(giveUp > now ? std::min<ULONGLONG>(giveUp - now, INFINITE - 1) : 0);
+    const bool timedOut = ::WaitForSingleObject(event_.Get(), waitMs) != WAIT_OBJECT_0;
+    if (timedOut) ::CancelIoEx(pipe_.Get(), &overlapped);
+    // What completed before the cancel counts as completed.
+    if (::GetOverlappedResult(pipe_.Get(), &overlapped, &bytes, timedOut ? TRUE : FALSE)) return ERROR_SUCCESS;
+    const DWORD result = ::GetLastError();
+    return timedOut && result == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : result;
+}
+
+DWORD GuardPipeClient::ReadMessage(Bytes& message, ULONGLONG giveUp) {
+    message.assign(kGuardPipeFirstReadBytes, 0);
     std::size_t used = 0;
     for (;;) {
-        overlapped = OVERLAPPED{};
+        OVERLAPPED overlapped{};
         overlapped.hEvent = event_.Get();
         ::ResetEvent(event_.Get());
-        error = started(::ReadFile(pipe_.Get(), answer.data() + used, static_cast<DWORD>(answer.size() - used), nullptr,
-                                   &overlapped));
-        if (error == ERROR_SUCCESS) error = finish();
-        if (!pipe_) return error;
+        DWORD bytes = 0;
+        const DWORD error = Finish(::ReadFile(pipe_.Get(), message.data() + used,
+                                              static_cast<DWORD>(message.size() - used), nullptr, &overlapped),
+                                   overlapped, bytes, giveUp);
         used += bytes;
+        // The rest of a message given up on part-way is read later as one
+        // answer owed.
+        if (error == ERROR_TIMEOUT) return error;
         if (error == ERROR_SUCCESS) break;
         DWORD left = 0;
         if (error != ERROR_MORE_DATA || !::PeekNamedPipe(pipe_.Get(), nullptr, 0, nullptr, nullptr, &left) ||
             used + left > kMaxGuardMessageBytes) {
-            Close();
             return error == ERROR_MORE_DATA ? ERROR_INVALID_DATA : error;
         }
-        answer.resize(used + left);
+        message.resize(used + left);
     }
-    answer.resize(used);
+    message.resize(used);
     return ERROR_SUCCESS;
 }
 
