@@ -158,6 +158,17 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     ASSERT_EQ(0u, Reg(L"delete", L"/v Docs", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Free(p); }, 5000)) << "a folder deleted from the policy";
 
+    // The relock settings, read again when their keys change: the policy's, then the program's own.
+    const auto relocksOnLock = [&] { return Ask(window, GuardMessageKind::ReadLists).relocksOnSessionLock; };
+    ASSERT_TRUE(relocksOnLock());
+    ASSERT_EQ(0u, Reg(L"add", L"/v RelockOnSessionLock /t REG_DWORD /d 0", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil([&] { return !relocksOnLock(); }, 5000)) << "the policy's relock value";
+    ASSERT_EQ(0u, Reg(L"delete", L"/v RelockOnSessionLock", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil(relocksOnLock, 5000));
+    ASSERT_EQ(0u, Reg(L"add", L"/v RelockOnSessionLock /t REG_DWORD /d 0", Registry::kSettingsKeyPath));
+    EXPECT_TRUE(WaitUntil([&] { return !relocksOnLock(); }, 5000)) << "the program's own relock value";
+    ASSERT_EQ(0u, Reg(L"delete", L"/v RelockOnSessionLock", Registry::kSettingsKeyPath));
+
     // A value an administrator writes just before a window's change is
     // saved stays stored, and is locked.
     TempFolder c{L"live-c"};
