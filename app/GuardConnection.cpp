@@ -71,11 +71,22 @@ std::optional<GuardMessage> GuardConnection::Exchange(const GuardMessage& reques
         if (!client_.IsConnected() && !Connect(kConnectWaitMs)) return std::nullopt;
         Bytes answer;
         const DWORD waitMs = request.kind == GuardMessageKind::Authenticate ? kPasswordAnswerWaitMs : kAnswerWaitMs;
-        if (client_.Transact(bytes, answer, waitMs) == ERROR_SUCCESS) {
+        const DWORD error = client_.Transact(bytes, answer, waitMs);
+        if (error == ERROR_SUCCESS) {
             std::optional<GuardMessage> decoded = DecodeGuardMessage(answer.data(), answer.size());
-            if (decoded) return decoded;
+            if (decoded) {
+                problem_.clear();
+                return decoded;
+            }
             client_.Close();
             problem_ = kGuardNotAnswering;
+            return std::nullopt;
+        }
+        if (error == ERROR_TIMEOUT && client_.IsConnected()) {
+            // Not asked again: the guard answers this connection's requests
+            // in turn. The connection stays, and with it what it unlocked;
+            // the answer is dropped when it comes.
+            problem_ = kGuardStillWorking;
             return std::nullopt;
         }
         // The guard went away (stopped, restarted): once more on a new

@@ -15,6 +15,9 @@ namespace vaultmere {
 constexpr wchar_t kGuardStarting[] = L"Waiting for Vaultmere Guard to start...";
 constexpr wchar_t kGuardNotRunning[] = L"Vaultmere Guard is not running. Ask an administrator to start it.";
 constexpr wchar_t kGuardUnverified[] = L"Vaultmere Guard could not be verified. Nothing was sent to it.";
+// An answer that takes longer than a window waits may still change the lists.
+constexpr wchar_t kGuardStillWorking[] =
+    L"Vaultmere Guard is still working on the request. The lists show what it did once it is done.";
 
 class GuardConnection final : public GuardLink {
 public:

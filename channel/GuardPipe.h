@@ -1,9 +1,10 @@
 #pragma once
 // The named pipe between the window copies and the guard: a server that
 // keeps kGuardPipeListeners instances listening, whatever its clients do,
-// and serves every connection from one thread with overlapped I/O, and the
-// client a window copy uses. Messages are whole
-// pipe messages of the format in GuardMessage.h; this layer only moves them.
+// and serves every connection from one thread with overlapped I/O
+// (GuardPipeServer.cpp), and the client a window copy uses
+// (GuardPipeClient.cpp). Messages are whole pipe messages of the format in
+// GuardMessage.h; this layer only moves them.
 #include <windows.h>
 
 #include <functional>
@@ -14,6 +15,8 @@
 
 #include "channel/GuardMessage.h"
 #include "channel/PipeAdmission.h"
+#include "channel/PipeClientIdentity.h"
+#include "channel/ServiceQuery.h"
 #include "common/UniqueHandle.h"
 
 namespace vaultmere {
@@ -39,6 +42,9 @@ constexpr wchar_t kGuardPipeSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x1201
 constexpr std::size_t kGuardPipeListeners = 2;
 
 using Bytes = std::vector<unsigned char>;
+// The first read of a message takes up to this much; the rest of a longer
+// one is read after.
+constexpr DWORD kGuardPipeFirstReadBytes = 4096;
 
 // An answer and how long the server holds it back before it sends it; the
 // connection is read again only once it is sent, while every other
@@ -101,11 +107,6 @@ private:
     std::unique_ptr<Loop> loop_;
 };
 
-// Whether a client's token (as ClientToken gives it) has the Administrators
-// group enabled: an administrator's elevated program, never the filtered
-// token the same administrator's other programs run with.
-bool IsElevatedAdministrator(HANDLE token);
-
 // A window copy's connection to the guard.
 class GuardPipeClient {
 public:
@@ -116,22 +117,30 @@ public:
     DWORD Connect(const std::wstring& pipeName, DWORD expectedServer, DWORD waitMs);
     bool IsConnected() const { return pipe_.IsValid(); }
     HANDLE Handle() const { return pipe_.Get(); }
-    void Close() { pipe_.Reset(); }
+    void Close() {
+        pipe_.Reset();
+        late_ = 0;
+    }
 
-    // Sends one message and reads the whole answer, giving up after
-    // timeoutMs (the connection is then closed). ERROR_SUCCESS or the error.
+    // Sends one message and reads the whole answer: ERROR_SUCCESS or the
+    // error, after which the connection is closed. ERROR_TIMEOUT when no
+    // answer came within timeoutMs: the connection stays, and that answer
+    // is dropped when it comes, before the next one is read. The guard
+    // answers a connection's requests in turn, and it is no reason to end
+    // the connection and with it what the guard keeps for it.
     DWORD Transact(const Bytes& request, Bytes& answer, DWORD timeoutMs);
 
 private:
+    // Waits until giveUp for an overlapped call that started (the call's
+    // result); on time out it is cancelled: ERROR_TIMEOUT unless it came.
+    DWORD Finish(BOOL started, OVERLAPPED& overlapped, DWORD& bytes, ULONGLONG giveUp);
+    // Reads one whole message; ERROR_TIMEOUT leaves its rest to be read as one.
+    DWORD ReadMessage(Bytes& message, ULONGLONG giveUp);
+
     UniqueHandle pipe_;
     UniqueHandle event_;
+    // Answers to requests given up on, still to come.
+    std::size_t late_ = 0;
 };
-
-// The process id of a running service, or 0 when it is not installed or
-// not running. A service still starting counts: the guard serves its pipe
-// before it reports running, and the process is the service's all the same.
-DWORD RunningServiceProcessId(const wchar_t* serviceName);
-// Whether the service manager knows the service, running or not.
-bool IsServiceInstalled(const wchar_t* serviceName);
 
 }  // namespace vaultmere

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "guard/CheckedAnswer.h"
 #include "locker/ItemPath.h"
 #include "store/HandOverRecord.h"
 #include "store/Registry.h"
@@ -81,37 +82,64 @@ GuardService::GuardService()
               return file ? std::move(file) : OpenFileLocked(folder, name);
           },
           budget_.budget),
-      gate_([this](ConnectionId connection) { return server_.ClientToken(connection); }, budget_.budget.treeLimit),
+      gate_(
+          [this](ConnectionId connection) {
+              const std::shared_ptr<const UniqueHandle> token = TokenOf(connection);
+              return token ? token->Get() : nullptr;
+          },
+          budget_.budget.treeLimit),
       keeper_(locker_, store_, gate_, hash_),
-      server_(GuardPipeName(), GuardPipeServer::Callbacks{[this](ConnectionId connection, const std::wstring& user) {
-                                                              events_.LearnName(user);
-                                                              std::lock_guard<std::mutex> hold(lock_);
-                                                              keeper_.Connect(connection, user);
-                                                              const HANDLE token = server_.ClientToken(connection);
-                                                              DWORD session = 0;
-                                                              if (SessionOf(token, session)) {
-                                                                  keeper_.SetSession(connection, session);
-                                                              }
-                                                              if (IsElevatedAdministrator(token)) {
-                                                                  keeper_.SetAdministrator(connection);
-                                                              }
-                                                          },
-                                                          [this](ConnectionId connection, const Bytes& message) {
-                                                              return Answer(connection, message);
-                                                          },
-                                                          [this](ConnectionId connection) {
-                                                              std::lock_guard<std::mutex> hold(lock_);
-                                                              keeper_.Disconnect(connection);
-                                                          }}),
+      server_(GuardPipeName(),
+              GuardPipeServer::Callbacks{
+                  [this](ConnectionId connection, const std::wstring& user) {
+                      events_.LearnName(user);
+                      const HANDLE token = server_.ClientToken(connection);
+                      UniqueHandle copy;
+                      if (token && ::DuplicateHandle(::GetCurrentProcess(), token, ::GetCurrentProcess(), copy.Put(), 0,
+                                                     FALSE, DUPLICATE_SAME_ACCESS)) {
+                          std::lock_guard<std::mutex> hold(tokensLock_);
+                          tokens_[connection] = std::make_shared<const UniqueHandle>(std::move(copy));
+                      }
+                      std::lock_guard<std::mutex> hold(lock_);
+                      keeper_.Connect(connection, user);
+                      DWORD session = 0;
+                      if (SessionOf(token, session)) {
+                          keeper_.SetSession(connection, session);
+                      }
+                      if (IsElevatedAdministrator(token)) {
+                          keeper_.SetAdministrator(connection);
+                      }
+                  },
+                  [this](ConnectionId connection, const Bytes& message) { return Answer(connection, message); },
+                  [this](ConnectionId connection) {
+                      {
+                          std::lock_guard<std::mutex> hold(tokensLock_);
+                          tokens_.erase(connection);
+                      }
+                      std::lock_guard<std::mutex> hold(lock_);
+                      keeper_.Disconnect(connection);
+                  }}),
       // Keys made anew get their descriptor at once; the list waits until
       // it is whole.
       watch_(Registry::kStoreKeyPath, kStoreQuietMs,
-             StoreWatch::Callbacks{&ProtectStoreKey, [this] { ApplyStoredList(); }}),
-      policyWatch_(Registry::kPolicyFoldersKeyPath, kStoreQuietMs,
-                   StoreWatch::Callbacks{nullptr, [this] { ApplyPolicyList(); }}, Registry::kPolicyView) {
+             StoreWatch::Callbacks{&ProtectStoreKey,
+                                   [this] {
+                                       RefreshRelockSettings();
+                                       ApplyStoredList();
+                                   }}),
+      // The whole policy key: its relock values as well as its folders.
+      policyWatch_(Registry::kPolicyKeyPath, kStoreQuietMs,
+                   StoreWatch::Callbacks{nullptr,
+                                         [this] {
+                                             RefreshRelockSettings();
+                                             ApplyPolicyList();
+                                         }},
+                   Registry::kPolicyView),
+      relock_(Registry::ReadRelockSettings()) {
     escapeLog = &GuardEvents::UnexpectedError;
     keeper_.SetEvents(events_);
-    keeper_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
+    // Read when their keys change, not at every request: always under the lock.
+    keeper_.SetRelockSource([this] { return relock_; });
     locker_.OnRefused([this](const std::wstring& folder) { events_.FolderRefused(folder); });
 }
 
@@ -281,6 +309,18 @@ DWORD GuardService::OnDeviceEvent(DWORD eventType, void* eventData) {
     return NO_ERROR;
 }
 
+std::shared_ptr<const UniqueHandle> GuardService::TokenOf(ConnectionId connection) {
+    std::lock_guard<std::mutex> hold(tokensLock_);
+    const auto found = tokens_.find(connection);
+    return found == tokens_.end() ? nullptr : found->second;
+}
+
+void GuardService::RefreshRelockSettings() {
+    const RelockSettings read = Registry::ReadRelockSettings();
+    std::lock_guard<std::mutex> hold(lock_);
+    relock_ = read;
+}
+
 void GuardService::ApplyStoredList() {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::wstring> items;
@@ -302,23 +342,23 @@ PipeAnswer GuardService::Answer(ConnectionId connection, const Bytes& message) {
     if (!request || !IsGuardRequest(request->kind)) return Bytes();
     if (request->kind == GuardMessageKind::Authenticate) return AnswerPassword(connection, std::move(request->text));
     if (request->kind == GuardMessageKind::SetPassword) return AnswerSetPassword(connection, std::move(request->text));
-    std::wstring user;
-    bool authenticated = false;
-    const KeeperReply reply =
-        ReplyCheckedOutside(keeper_, lock_, connection, *request, [&](const KeeperReply& answered) {
-            user = keeper_.UserOf(connection);
+    const GuardMessageKind kind = request->kind;
+    // The token goes with the answer's work: a check on a worker reads it
+    // even if the connection ends meanwhile.
+    return AnswerCheckingOffLoop(
+        keeper_, lock_, connection, std::move(*request),
+        [this, connection, kind, token = TokenOf(connection)](const KeeperReply& answered) {
             // A drive plugged in again may have had no letter yet when it was
             // announced: for a while after, a window reading the lists looks
             // again. Not always: each look asks for the volume of every folder.
             // A change saved takes what others stored since: their items too.
-            if ((request->kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
-                ((request->kind == GuardMessageKind::LockFolder || request->kind == GuardMessageKind::RemoveItem) &&
+            if ((kind == GuardMessageKind::ReadLists && ::GetTickCount64() < lookForVolumesUntil_) ||
+                ((kind == GuardMessageKind::LockFolder || kind == GuardMessageKind::RemoveItem) &&
                  answered.message.kind == GuardMessageKind::Done)) {
                 WatchVolumes(true);
             }
-            authenticated = keeper_.IsAuthenticated(connection);
+            return Sent(answered, keeper_.UserOf(connection), keeper_.IsAuthenticated(connection));
         });
-    return Sent(reply, user, authenticated);
 }
 
 PipeAnswer GuardService::AnswerPassword(ConnectionId connection, std::wstring entry) {

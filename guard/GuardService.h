@@ -3,6 +3,7 @@
 // machine from startup and serves the window copies through the pipe.
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -52,6 +53,11 @@ private:
     static DWORD WINAPI ServePipeWhenFree(void* self);
     // Starts a thread of the guard's; false (nothing started) when it cannot.
     bool StartThread(UniqueHandle& thread, LPTHREAD_START_ROUTINE work);
+    // A connection's client token, for the gate's checks on workers: held
+    // open by whoever keeps the pointer, past the connection's end.
+    std::shared_ptr<const UniqueHandle> TokenOf(ConnectionId connection);
+    // The relock settings read again, after a change to the keys they are in.
+    void RefreshRelockSettings();
     PipeAnswer Answer(ConnectionId connection, const Bytes& message);
     // A password is checked on a worker after its user's wait, and a new
     // one's verifier made there: the slow hash never holds up the pipe.
@@ -95,10 +101,14 @@ private:
     // How long the files a holder kept wait for the locker to take them.
     static constexpr DWORD kTakenFilesWaitMs = 60000;
     ULONGLONG lookForVolumesUntil_ = 0;
+    // As last read; the keeper asks for them at every list a window reads.
+    RelockSettings relock_;
     // The keeper and the notices are used from the pipe's thread, the start
     // thread, the watches' threads and the service manager's (device events,
     // stop).
     std::mutex lock_;
+    std::mutex tokensLock_;
+    std::map<ConnectionId, std::shared_ptr<const UniqueHandle>> tokens_;
 };
 
 }  // namespace vaultmere

@@ -334,7 +334,7 @@ private:
 // runs under the lock too, after the answer. The gate's check of a Lock
 // Folder runs outside the lock, so that a check listing a whole tree keeps
 // no caller on another thread waiting (the service's device events, relocks
-// and store watch; the pipe's requests still come one at a time).
+// and store watch, and the pipe, which runs such a request on a worker).
 KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, ConnectionId connection,
                                 const GuardMessage& request,
                                 const std::function<void(const KeeperReply&)>& then = nullptr);

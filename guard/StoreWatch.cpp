@@ -9,8 +9,9 @@ namespace vaultmere {
 namespace {
 
 constexpr DWORD kChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
-// When not even a parent can be watched (the registry refuses it), the key
-// is looked at again this often.
+// When not even a parent can be watched (the registry refuses it), or the
+// key is missing, it is looked for again this often: a parent deleted once
+// its request was made is not told of everywhere (Wine).
 constexpr DWORD kRetryMs = 5000;
 
 std::wstring ParentOf(const std::wstring& path) {
@@ -30,6 +31,15 @@ bool Watch(const std::wstring& path, REGSAM view, bool subtree, HANDLE event, Un
     key = std::move(opened);
     return true;
 }
+
+bool Exists(const std::wstring& path, REGSAM view) {
+    UniqueKey key;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_NOTIFY | view, key.Put()) == ERROR_SUCCESS;
+}
+
+// Keys made one after another below a watched one are followed down this
+// many levels at one time.
+constexpr int kParentAttempts = 4;
 
 }  // namespace
 
@@ -78,10 +88,18 @@ void StoreWatch::ArmKey() {
 }
 
 void StoreWatch::ArmParent() {
-    parent_.Reset();
-    ::ResetEvent(parentChanged_.Get());
-    for (std::wstring path = ParentOf(keyPath_); !path.empty(); path = ParentOf(path)) {
-        if (Watch(path, view_, false, parentChanged_.Get(), parent_)) return;
+    // A key on the way down made after the look that found it missing and
+    // before its parent's request is not told of: looked for again after
+    // each request, and watched in its turn where it came meanwhile. The
+    // stored key itself is opened by ArmKey, which comes after.
+    for (int attempt = 0; attempt < kParentAttempts; ++attempt) {
+        parent_.Reset();
+        ::ResetEvent(parentChanged_.Get());
+        std::wstring child = keyPath_;
+        for (std::wstring path = ParentOf(keyPath_); !path.empty(); child = path, path = ParentOf(path)) {
+            if (Watch(path, view_, false, parentChanged_.Get(), parent_)) break;
+        }
+        if (!parent_ || child == keyPath_ || !Exists(child, view_)) return;
     }
 }
 
@@ -93,7 +111,7 @@ void StoreWatch::Run() {
     bool pending = true;
     for (;;) {
         const HANDLE waits[] = {stop_.Get(), keyChanged_.Get(), parentChanged_.Get()};
-        const DWORD timeout = pending ? quietMs_ : (key_ || parent_ ? INFINITE : kRetryMs);
+        const DWORD timeout = pending ? quietMs_ : (key_ ? INFINITE : kRetryMs);
         const DWORD result = ::WaitForMultipleObjects(3, waits, FALSE, timeout);
         if (result == WAIT_OBJECT_0) return;
         if (result == WAIT_OBJECT_0 + 1 || result == WAIT_OBJECT_0 + 2) {
@@ -107,10 +125,12 @@ void StoreWatch::Run() {
             pending = false;
             if (callbacks_.settled) callbacks_.settled();
         } else {
-            // Nothing could be watched: tried again now and then, and looked at.
+            // Looked for again, and read where it came back or where nothing
+            // can be watched at all.
             ArmParent();
             ArmKey();
-            pending = true;
+            pending = key_ || !parent_;
+            if (pending && callbacks_.touched) callbacks_.touched();
         }
     }
 }

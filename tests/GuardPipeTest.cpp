@@ -25,6 +25,8 @@ protected:
     GuardPipeTest()
         : name_(L"\\\\.\\pipe\\VaultmereGuardTest-" + std::to_wstring(::GetCurrentProcessId())),
           server_(name_, Callbacks()) {}
+    // Stopped before the members its callbacks write to go.
+    ~GuardPipeTest() override { server_.Stop(); }
 
     GuardPipeServer::Callbacks Callbacks() {
         GuardPipeServer::Callbacks callbacks;
@@ -178,12 +180,33 @@ TEST_F(GuardPipeTest, AnAnswerWorkedOutLaterRunsOnAWorkerAfterItsWaitAndHoldsUpN
 TEST_F(GuardPipeTest, AClientSendsNothingToAServerItDoesNotExpect) {
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server_.Start());
 
-    GuardPipeClient impostor;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), impostor.Connect(name_, ::GetCurrentProcessId() + 4, 5000));
-    EXPECT_FALSE(impostor.IsConnected());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), impostor.Connect(name_, 0, 5000));
-    ::Sleep(100);
-    EXPECT_EQ(0, messages_.load());
+    // Each time the instance it reached reads the end of the connection, not a message.
+    const std::wstring other = name_ + L"-other";
+    for (const DWORD expected : {static_cast<DWORD>(::GetCurrentProcessId() + 4), DWORD{0}}) {
+        const UniqueHandle instance(::CreateNamedPipeW(other.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr));
+        const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(instance && event);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event.Get();
+        ::ConnectNamedPipe(instance.Get(), &overlapped);
+        GuardPipeClient impostor;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), impostor.Connect(other, expected, 5000));
+        EXPECT_FALSE(impostor.IsConnected());
+        char byte = 0;
+        DWORD read = 0;
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event.Get();
+        ::ResetEvent(event.Get());
+        DWORD error = ::ReadFile(instance.Get(), &byte, 1, nullptr, &overlapped) ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_IO_PENDING || error == ERROR_SUCCESS || error == ERROR_MORE_DATA) {
+            if (::WaitForSingleObject(event.Get(), 5000) != WAIT_OBJECT_0) ::CancelIoEx(instance.Get(), &overlapped);
+            error = ::GetOverlappedResult(instance.Get(), &overlapped, &read, TRUE) ? ERROR_SUCCESS : ::GetLastError();
+        }
+        EXPECT_EQ(0u, read) << "the client wrote to a server it did not expect";
+        EXPECT_EQ(static_cast<DWORD>(ERROR_BROKEN_PIPE), error);
+    }
 
     // The pipe carries the descriptor it was made with.
     GuardPipeClient client;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "channel/GuardPipe.h"
+#include "guard/CheckedAnswer.h"
 #include "guard/GuardItemGate.h"
 #include "guard/ListKeeper.h"
 #include "guard/VolumeNotices.h"
@@ -216,6 +217,85 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
     EXPECT_FALSE(LockRule({outer.Path()}).AllowsFolder(shortName, false));
     EXPECT_TRUE(LockRule({outer / L"inner"}).AllowsFolder(shortName, false));
     EXPECT_TRUE(SetFolderDacl(denied.Path(), L"D:P(A;OICI;FA;;;WD)"));
+}
+
+// A gate whose every check waits until the test lets it go, and says when one began.
+class HeldGate final : public ItemGate {
+public:
+    std::wstring RefusalFor(ConnectionId, const std::wstring&) override {
+        ::SetEvent(began.Get());
+        ::WaitForSingleObject(release.Get(), 10000);
+        return std::wstring();
+    }
+    UniqueHandle began{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+TEST(GuardGate, ACheckRunsOnAWorkerWhileOthersAreAnsweredAndAWindowThatGivesUpOnItKeepsItsUnlocks) {
+    TempFolder kept(L"gate-kept");
+    TempFolder slow(L"gate-slow");
+    ASSERT_TRUE(WriteTextFile(kept / L"k.txt", "k"));
+    ASSERT_TRUE(WriteTextFile(slow / L"s.txt", "s"));
+    const std::wstring keptItem = kept.Path() + L"\\*.*";
+    const std::wstring slowItem = slow.Path() + L"\\*.*";
+    FileLocker locker;
+    MemoryStore store;
+    store.items = {keptItem};
+    HeldGate gate;
+    QuickPasswordHash hash;
+    ListKeeper keeper(locker, store, gate, hash);
+    keeper.LockStoredItems();
+    std::mutex lock;
+    GuardPipeServer::Callbacks callbacks;
+    callbacks.connected = [&](ConnectionId connection, const std::wstring&) {
+        std::lock_guard<std::mutex> hold(lock);
+        keeper.Connect(connection);
+    };
+    callbacks.answer = [&](ConnectionId connection, const Bytes& message) {
+        const auto request = DecodeGuardMessage(message.data(), message.size());
+        if (!request) return PipeAnswer();
+        return AnswerCheckingOffLoop(keeper, lock, connection, *request, [](const KeeperReply& reply) {
+            return PipeAnswer(EncodeGuardMessage(reply.message));
+        });
+    };
+    callbacks.disconnected = [&](ConnectionId connection) {
+        std::lock_guard<std::mutex> hold(lock);
+        keeper.Disconnect(connection);
+    };
+    const std::wstring pipe = L"\\\\.\\pipe\\VaultmereHeldGateTest-" + std::to_wstring(::GetCurrentProcessId());
+    GuardPipeServer server(pipe, callbacks);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), server.Start());
+    GuardPipeClient window;
+    GuardPipeClient other;
+    for (GuardPipeClient* client : {&window, &other}) {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), client->Connect(pipe, ::GetCurrentProcessId(), 5000));
+        ASSERT_EQ(std::optional<GuardMessage>(GuardMessage::Done()), Ask(*client, GuardMessageKind::Authenticate));
+    }
+    ASSERT_EQ(std::optional<GuardMessage>(GuardMessage::Done(true)),
+              Ask(window, GuardMessageKind::UnlockItem, keptItem));
+
+    // The window gives up on a Lock Folder whose check takes long, and keeps its connection.
+    Bytes answer;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT),
+              window.Transact(EncodeGuardMessage(GuardMessage::Request(GuardMessageKind::LockFolder, slowItem)), answer,
+                              200));
+    EXPECT_TRUE(window.IsConnected());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(gate.began.Get(), 5000));
+    const auto meanwhile = Ask(other, GuardMessageKind::ReadLists);
+    ASSERT_TRUE(meanwhile.has_value()) << "another connection waited for the check";
+    EXPECT_EQ(std::vector<std::wstring>{keptItem}, TextsOf(meanwhile->unlocked));
+
+    // Its late answer is dropped, the folder locked all the same, and what it unlocked stays unlocked.
+    ::SetEvent(gate.release.Get());
+    const auto after = Ask(window, GuardMessageKind::ReadLists);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(GuardMessageKind::Lists, after->kind);
+    EXPECT_EQ(std::vector<std::wstring>{keptItem}, TextsOf(after->unlocked));
+    EXPECT_EQ((std::vector<std::wstring>{keptItem, slowItem}), store.items);
+    ASSERT_TRUE(Settle(locker));
+    EXPECT_EQ(0u, OpenFromOutside(kept / L"k.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(slow / L"s.txt"));
+    server.Stop();
 }
 
 TEST(VolumeNotices, EachLocalVolumeOfTheLockedFoldersIsRegisteredOnceAndOnlyItsOwnNoticesCount) {

@@ -91,10 +91,14 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(b) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(b); }, 2000)) << "an item written with reg add";
 
-    // Rewritten whole, by the crash-safe save in another order and with an
-    // entry in capitals, then as a deployment replaces a key (deleted, then
-    // written anew a value every 150 ms): the items it keeps are never free,
-    // probed all the while.
+    // Rewritten whole, by the crash-safe save in another order, then as a
+    // deployment replaces a key (deleted, then written anew a value every
+    // 150 ms): the items it keeps are never free, probed all the while,
+    // until the last value written is held, and with it the whole list.
+    // First an entry written again in capitals: the same item, never let go,
+    // shown as now written once applied.
+    TempFolder last{L"live-last"};
+    ASSERT_TRUE(WriteTextFile(last / L"doc.txt", "l"));
     std::atomic<bool> probing{true};
     std::atomic<int> freed{0};
     std::thread probe([&] {
@@ -102,16 +106,26 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     });
     std::wstring capitals = Item(b);
     for (wchar_t& ch : capitals) ch = static_cast<wchar_t>(std::towupper(ch));
-    EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {capitals, Item(folder)}));
+    ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + capitals + L"\""));
+    GuardConnection reader;
+    ASSERT_EQ(GuardMessage::Done(), Ask(reader, GuardMessageKind::Authenticate, L"secret"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const GuardMessage shown = Ask(reader, GuardMessageKind::ReadLists);
+            return shown.locked.size() == 2 && shown.locked[1].item.Text() == capitals;
+        },
+        5000))
+        << "the entry written in capitals was not applied";
+    EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {Item(b), Item(folder)}));
     EXPECT_TRUE(Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
-    const std::wstring rewritten[] = {Item(folder), Item(b)};
-    for (int i = 0; i < 2; ++i) {
+    const std::wstring rewritten[] = {Item(folder), Item(b), Item(last)};
+    for (int i = 0; i < 3; ++i) {
         ::Sleep(150);
         EXPECT_TRUE(Registry::SetRegistryValue(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath,
                                                L"File" + std::to_wstring(i),
                                                Registry::RegistryValue::FromText(rewritten[i])));
     }
-    ::Sleep(1500);
+    EXPECT_TRUE(WaitUntil([&] { return Locked(last); }, 5000)) << "the list written anew was not applied";
     probing = false;
     probe.join();
     EXPECT_EQ(0, freed.load()) << "an item kept across the rewrite was free in between";
@@ -131,10 +145,10 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Protected({L"\\Files"}));
     ASSERT_EQ(GuardMessage::Done(), Ask(window, GuardMessageKind::SetPassword, L"secret"));
     EXPECT_TRUE(Protected({L"\\Files", L"\\Settings"}));
-    ::Sleep(700);
-    EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(folder) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(folder); }, 2000)) << "the key made anew is not watched";
+    // Applied after the guard's own saves, the list read then holds them too.
+    EXPECT_TRUE(Locked(b)) << "the guard's own save was applied again";
 
     // A folder the administrator's policy names, as a plain path: locked
     // within moments, listed as set by policy, never unlocked, let go when
@@ -159,6 +173,17 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     EXPECT_TRUE(Locked(p));
     ASSERT_EQ(0u, Reg(L"delete", L"/v Docs", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Free(p); }, 5000)) << "a folder deleted from the policy";
+
+    // The relock settings, read again when their keys change: the policy's, then the program's own.
+    const auto relocksOnLock = [&] { return Ask(window, GuardMessageKind::ReadLists).relocksOnSessionLock; };
+    ASSERT_TRUE(relocksOnLock());
+    ASSERT_EQ(0u, Reg(L"add", L"/v RelockOnSessionLock /t REG_DWORD /d 0", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil([&] { return !relocksOnLock(); }, 5000)) << "the policy's relock value";
+    ASSERT_EQ(0u, Reg(L"delete", L"/v RelockOnSessionLock", Registry::kPolicyKeyPath, L"/reg:64"));
+    EXPECT_TRUE(WaitUntil(relocksOnLock, 5000));
+    ASSERT_EQ(0u, Reg(L"add", L"/v RelockOnSessionLock /t REG_DWORD /d 0", Registry::kSettingsKeyPath));
+    EXPECT_TRUE(WaitUntil([&] { return !relocksOnLock(); }, 5000)) << "the program's own relock value";
+    ASSERT_EQ(0u, Reg(L"delete", L"/v RelockOnSessionLock", Registry::kSettingsKeyPath));
 
     // A value an administrator writes just before a window's change is
     // saved stays stored, and is locked.

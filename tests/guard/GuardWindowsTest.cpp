@@ -316,8 +316,15 @@ TEST_F(GuardWindowsTest, APipeUnderTheGuardsNameIsSentNothingAndKeepsNoFileFree)
     ASSERT_TRUE(WaitUntil([] { return Resident() != nullptr; }, 10000));
     RequestPrompt();
     EXPECT_TRUE(WaitUntil([] { return Notice() == vaultmere::kGuardUnverified; }, 5000)) << Notice();
-    EnterPassword(L"secret");
-    ::Sleep(500);
+    // Answered once the field is emptied and the entry enabled again.
+    Continue(L"secret");
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            return WindowText(PromptField()).empty() &&
+                   ::IsWindowEnabled(::GetDlgItem(Resident(), ResidentWindow::IDC_CONTINUE_BUTTON));
+        },
+        10000))
+        << "the password was never answered";
     EXPECT_EQ(vaultmere::kGuardUnverified, Notice());
     EXPECT_TRUE(Configuration() == nullptr || !::IsWindowVisible(Configuration()));
     EXPECT_TRUE(Free()) << "a copy locked for itself while the guard is installed";
