@@ -17,8 +17,8 @@ constexpr DWORD kNotCounted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE | FI
 constexpr std::size_t kCountDepth = 64;
 
 // Opens the subfolder of parent listed as entry. A link put in its place
-// since (or one a system follows when asked to open it itself, as Wine
-// does) is found by its id, and not counted.
+// since it was listed is found by its attributes or its id, and not
+// counted.
 UniqueHandle OpenListed(HANDLE parent, const FolderEntry& entry) {
     UniqueHandle folder =
         OpenRelative(parent, entry.name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -91,19 +91,31 @@ std::size_t CountTree(const std::wstring& folder, std::size_t most, const TreeEn
     const std::wstring path = ExtendedLengthPath(folder);
     const std::wstring parentPath = ParentFolder(path);
     const std::wstring root = VolumeRoot(path);
-    UniqueHandle top;
-    if (parentPath.empty() || root == path || root == path + L'\\') {
-        // A drive's or share's root is no link.
-        top.Reset(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                nullptr));
-    } else {
-        const UniqueHandle parent(::CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    constexpr DWORD kListable = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (!parentPath.empty() && root != path && root != path + L'\\') {
+        // As its parent lists it: a hidden folder is counted, a link is not.
+        const UniqueHandle parent(::CreateFileW(parentPath.c_str(), kListable, kShared, nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (parent) top = OpenNamed(parent.Get(), path.substr(path.find_last_of(L'\\') + 1));
+        FolderEntry entry;
+        if (parent && FindEntry(parent.Get(), path.substr(path.find_last_of(L'\\') + 1), entry)) {
+            if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                return 0;
+            }
+            UniqueHandle top = OpenListed(parent.Get(), entry);
+            return top ? CountFrom(std::move(top), folder, most, mayTake) : 0;
+        }
     }
-    return top ? CountFrom(std::move(top), folder, most, mayTake) : 0;
+    // A drive's or share's root, or a folder whose parent this account may
+    // not list: opened itself, a link in its place not followed.
+    UniqueHandle top(::CreateFileW(path.c_str(), kListable, kShared, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FolderIdentity identity;
+    if (!top || !ReadIdentity(top.Get(), false, identity) || !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return 0;
+    }
+    return CountFrom(std::move(top), folder, most, mayTake);
 }
 
 std::size_t CountTreeBeneath(HANDLE parent, const std::wstring& name, std::size_t most) {

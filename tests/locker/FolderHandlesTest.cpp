@@ -95,6 +95,10 @@ TEST_F(FolderHandlesTest, TreeCountTakesFilesAndSubfoldersButNoHiddenFileNorLink
     const UniqueHandle folder = OpenFolder(top.Path());
     EXPECT_EQ(3u, CountTreeBeneath(folder.Get(), L"sub", 100));
     EXPECT_EQ(0u, CountTreeBeneath(folder.Get(), L"link", 100));
+    // A hidden subfolder is not entered, but counted when it is the folder given.
+    ASSERT_TRUE(::SetFileAttributesW((top / L"sub").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(1u, CountTree(top.Path(), 100));
+    EXPECT_EQ(3u, CountTree(top / L"sub", 100));
 
     // Which subfolders a tree goes into.
     constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
