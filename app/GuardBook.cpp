@@ -47,10 +47,10 @@ std::optional<GuardMessage> GuardBook::Ask(const GuardMessage& request, std::wst
 }
 
 void GuardBook::Take(const GuardMessage& lists) {
-    std::vector<std::wstring> locked;
+    std::vector<Item> locked;
     statuses_.clear();
     for (const ListedItem& item : lists.locked) {
-        locked.push_back(item.path);
+        locked.push_back(item.item);
         statuses_.push_back(item.status);
     }
     lockedList.Replace(std::move(locked));
@@ -63,13 +63,19 @@ bool GuardBook::Reload() {
     std::wstring ignored;
     const std::optional<GuardMessage> answer = Ask(GuardMessage::Request(GuardMessageKind::ReadLists), ignored);
     if (!answer || answer->kind != GuardMessageKind::Lists) return false;
-    const bool changed = answer->unlocked != unlockedList.Entries() || answer->unlockedRelockAt != relockTimes_ || [&] {
-        if (answer->locked.size() != lockedList.Entries().size()) return true;
-        for (std::size_t i = 0; i < answer->locked.size(); ++i) {
-            if (answer->locked[i].path != lockedList.Entries()[i]) return true;
-        }
-        return false;
-    }();
+    // Written another way counts as a change: the entries show the new text.
+    const auto sameTexts = [](const std::vector<Item>& left, const std::vector<Item>& right) {
+        return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                          [](const Item& l, const Item& r) { return l.SameText(r); });
+    };
+    const bool changed = !sameTexts(answer->unlocked, unlockedList.Entries()) ||
+                         answer->unlockedRelockAt != relockTimes_ || [&] {
+                             if (answer->locked.size() != lockedList.Entries().size()) return true;
+                             for (std::size_t i = 0; i < answer->locked.size(); ++i) {
+                                 if (!answer->locked[i].item.SameText(lockedList.Entries()[i])) return true;
+                             }
+                             return false;
+                         }();
     Take(*answer);
     return changed;
 }

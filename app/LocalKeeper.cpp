@@ -9,7 +9,11 @@ namespace vaultmere {
 ProgramListStore::~ProgramListStore() { WipeText(password_); }
 
 void ProgramListStore::Load() {
-    items_ = Registry::ReadStoredItems(keys_.root, keys_.filesKeyPath);
+    items_.clear();
+    const Registry::RegistryStatus list = Registry::ReadStoredItems(keys_.root, keys_.filesKeyPath, items_);
+    itemsError_ = list ? ERROR_SUCCESS : list.code;
+    if (itemsError_ != ERROR_SUCCESS) items_.clear();
+    itemsChanged_ = false;
     Registry::RegistryValue stored;
     const Registry::RegistryStatus read = Registry::ReadRegistryValue(keys_.root, keys_.settingsKeyPath,
                                                                       Registry::kPasswordValueName, stored);
@@ -20,10 +24,12 @@ void ProgramListStore::Load() {
 
 long ProgramListStore::ReadItems(std::vector<std::wstring>& items) {
     items = items_;
-    return ERROR_SUCCESS;
+    return itemsError_;
 }
 
 long ProgramListStore::SaveItems(const std::vector<std::wstring>& items) {
+    if (itemsError_ != ERROR_SUCCESS) return itemsError_;
+    itemsChanged_ = itemsChanged_ || items != items_;
     items_ = items;
     return ERROR_SUCCESS;
 }
@@ -42,7 +48,14 @@ long ProgramListStore::SavePassword(const std::wstring& password) {
         .code;
 }
 
-long ProgramListStore::Commit() { return Registry::SaveStoredItems(keys_.root, keys_.filesKeyPath, items_).code; }
+long ProgramListStore::Commit() {
+    // Only a change is written: a Close with none leaves the stored list
+    // (and whatever else wrote it meanwhile) alone.
+    if (itemsError_ != ERROR_SUCCESS || !itemsChanged_) return ERROR_SUCCESS;
+    const long code = Registry::SaveStoredItems(keys_.root, keys_.filesKeyPath, items_).code;
+    if (code == ERROR_SUCCESS) itemsChanged_ = false;
+    return code;
+}
 
 std::wstring ProgramListStore::ErrorWords(long code) const { return SystemErrorText(code); }
 
@@ -53,7 +66,24 @@ LocalKeeper::LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys)
 }
 
 std::optional<GuardMessage> LocalKeeper::Exchange(const GuardMessage& request) {
-    return keeper_.Reply(kWindows, request).message;
+    // Through the same format as to the guard, so the same limits hold; the
+    // request may hold a password.
+    std::vector<unsigned char> asked = EncodeGuardMessage(request);
+    std::optional<GuardMessage> decoded;
+    if (!asked.empty()) decoded = DecodeGuardMessage(asked.data(), asked.size());
+    WipeBytes(asked);
+    if (!decoded) return std::nullopt;
+    const GuardMessage reply = keeper_.Reply(kWindows, *decoded).message;
+    WipeText(decoded->text);
+    std::vector<unsigned char> answer = EncodeGuardMessage(reply);
+    if (answer.empty()) answer = EncodeGuardMessage(GuardMessage::Refusal(GuardRefusal::TooLarge));
+    return DecodeGuardMessage(answer.data(), answer.size());
+}
+
+std::wstring LocalKeeper::Problem() const {
+    if (store_.ListError() == ERROR_SUCCESS) return std::wstring();
+    return L"The list of locked items cannot be read (" + store_.ErrorWords(store_.ListError()) +
+           L"). Nothing is locked, and the list is left as it is.";
 }
 
 void LocalKeeper::Begin() {

@@ -35,7 +35,10 @@ public:
     ProgramListStore(const ProgramListStore&) = delete;
     ProgramListStore& operator=(const ProgramListStore&) = delete;
 
+    // A list that cannot be read is never taken for an empty one: every
+    // change is refused and nothing is written back (ListError says why).
     void Load();
+    long ListError() const { return itemsError_; }
     long ReadItems(std::vector<std::wstring>& items) override;
     long SaveItems(const std::vector<std::wstring>& items) override;
     long ReadPassword(std::wstring& password) override;
@@ -47,6 +50,8 @@ public:
 private:
     ProgramStoreKeys keys_;
     std::vector<std::wstring> items_;
+    long itemsError_ = ERROR_SUCCESS;
+    bool itemsChanged_ = false;  // since the list was read or last saved
     std::wstring password_;
     long passwordError_ = ERROR_SUCCESS;  // why it could not be read, until one is set
 };
@@ -63,7 +68,8 @@ public:
     explicit LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys = ProgramStoreKeys());
 
     std::optional<GuardMessage> Exchange(const GuardMessage& request) override;
-    std::wstring Problem() const override { return std::wstring(); }
+    // What the windows are told while the stored list cannot be read.
+    std::wstring Problem() const override;
     void Tick() override { keeper_.RelockDue(); }
     void Begin() override;
     void SessionLeft() override;

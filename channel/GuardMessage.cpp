@@ -1,5 +1,6 @@
 #include "channel/GuardMessage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -175,7 +176,7 @@ bool StatusFits(const ItemStatus& status) {
 }  // namespace
 
 bool ListedItem::operator==(const ListedItem& other) const {
-    return path == other.path && status.locked == other.status.locked && status.folder == other.status.folder &&
+    return item.SameText(other.item) && status.locked == other.status.locked && status.folder == other.status.folder &&
            status.refusal == other.status.refusal && status.filesHeld == other.status.filesHeld &&
            status.filesWaiting == other.status.filesWaiting && status.filesDenied == other.status.filesDenied &&
            status.filesFailed == other.status.filesFailed && status.filesOverLimit == other.status.filesOverLimit &&
@@ -184,8 +185,10 @@ bool ListedItem::operator==(const ListedItem& other) const {
 
 bool GuardMessage::operator==(const GuardMessage& other) const {
     return kind == other.kind && text == other.text && code == other.code && locked == other.locked &&
-           unlocked == other.unlocked && unlockedRelockAt == other.unlockedRelockAt &&
-           relocksOnSessionLock == other.relocksOnSessionLock && waitMs == other.waitMs;
+           std::equal(unlocked.begin(), unlocked.end(), other.unlocked.begin(), other.unlocked.end(),
+                      [](const Item& left, const Item& right) { return left.SameText(right); }) &&
+           unlockedRelockAt == other.unlockedRelockAt && relocksOnSessionLock == other.relocksOnSessionLock &&
+           waitMs == other.waitMs;
 }
 
 GuardMessage GuardMessage::Request(GuardMessageKind kind, std::wstring text) {
@@ -244,12 +247,12 @@ std::vector<unsigned char> EncodeGuardMessage(const GuardMessage& message) {
         if (ok) out.U32(static_cast<std::uint32_t>(message.locked.size()));
         for (const ListedItem& item : message.locked) {
             if (!ok) break;
-            ok = StatusFits(item.status) && out.Text(item.path);
+            ok = StatusFits(item.status) && out.Text(item.item.Text());
             WriteStatus(out, item.status);
         }
         if (ok) out.U32(static_cast<std::uint32_t>(message.unlocked.size()));
         for (std::size_t i = 0; ok && i < message.unlocked.size(); ++i) {
-            ok = out.Text(message.unlocked[i]);
+            ok = out.Text(message.unlocked[i].Text());
             out.U64(message.unlockedRelockAt[i]);
         }
         out.U8(message.relocksOnSessionLock ? 1 : 0);
@@ -296,9 +299,10 @@ std::optional<GuardMessage> DecodeGuardMessage(const unsigned char* data, std::s
         std::uint32_t count = 0;
         ok = in.Count(count, 4 + kStatusBytes);
         for (std::uint32_t i = 0; ok && i < count; ++i) {
-            ListedItem item;
-            ok = in.Text(item.path) && ReadStatus(in, item.status);
-            if (ok) message.locked.push_back(std::move(item));
+            std::wstring path;
+            ItemStatus status;
+            ok = in.Text(path) && ReadStatus(in, status);
+            if (ok) message.locked.push_back({Item(std::move(path)), status});
         }
         ok = ok && in.Count(count, 4 + 8);
         for (std::uint32_t i = 0; ok && i < count; ++i) {
@@ -306,7 +310,7 @@ std::optional<GuardMessage> DecodeGuardMessage(const unsigned char* data, std::s
             std::uint64_t relockAt = 0;
             ok = in.Text(path) && in.U64(relockAt);
             if (!ok) break;
-            message.unlocked.push_back(std::move(path));
+            message.unlocked.emplace_back(std::move(path));
             message.unlockedRelockAt.push_back(relockAt);
         }
         std::uint8_t relocks = 0;

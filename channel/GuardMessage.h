@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "locker/Item.h"
 #include "locker/ItemLocker.h"
 
 namespace vaultmere {
@@ -34,8 +35,10 @@ constexpr std::size_t kGuardHeaderBytes = 12;
 // What one pipe message may hold: a list of the largest count of the
 // longest paths does not fit, a list of thousands of ordinary ones does.
 constexpr std::size_t kMaxGuardMessageBytes = 4u << 20;
-// The longest path Windows accepts, and the longest list the guard serves.
-constexpr std::size_t kMaxGuardTextUnits = 32767;
+// The longest text: past the longest path Windows accepts, so that a stored
+// entry longer than any path is still listed, and can be removed, as it
+// is stored. The longest list the guard serves.
+constexpr std::size_t kMaxGuardTextUnits = 1u << 19;
 constexpr std::size_t kMaxGuardListEntries = 10000;
 
 enum class GuardMessageKind : std::uint16_t {
@@ -73,7 +76,7 @@ enum class GuardRefusal : std::uint32_t {
 };
 
 struct ListedItem {
-    std::wstring path;
+    Item item;
     ItemStatus status;
     bool operator==(const ListedItem& other) const;
 };
@@ -83,7 +86,7 @@ struct GuardMessage {
     std::wstring text;
     std::uint32_t code = 0;
     std::vector<ListedItem> locked;
-    std::vector<std::wstring> unlocked;
+    std::vector<Item> unlocked;
     // Lists: when each unlocked item locks itself again, as a UTC file
     // time, 0 for never; as many as unlocked.
     std::vector<std::uint64_t> unlockedRelockAt;

@@ -7,14 +7,14 @@
 #include "common/SecureText.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/FolderItem.h"
-#include "locker/ItemPath.h"
+#include "locker/Item.h"
 
 namespace vaultmere {
 
 namespace {
 
 bool IsUnlocked(const GuardMessage& lists, const std::wstring& item) {
-    return std::find(lists.unlocked.begin(), lists.unlocked.end(), item) != lists.unlocked.end();
+    return std::find(lists.unlocked.begin(), lists.unlocked.end(), Item(item)) != lists.unlocked.end();
 }
 
 bool IsRefusal(const GuardMessage& answer, GuardRefusal why) {
@@ -24,17 +24,17 @@ bool IsRefusal(const GuardMessage& answer, GuardRefusal why) {
 }  // namespace
 
 std::vector<std::wstring> ItemsNamed(const GuardMessage& lists, const std::wstring& item, const std::wstring& folder) {
-    std::vector<std::wstring> keys{MakeItemKey(item).key};
+    std::vector<Item> wanted{Item(item)};
     if (!folder.empty()) {
-        keys.push_back(MakeItemKey(FolderItem(folder)).key);
-        keys.push_back(MakeItemKey(FolderItem(folder, true)).key);
+        wanted.emplace_back(FolderItem(folder));
+        wanted.emplace_back(FolderItem(folder, true));
     }
     std::vector<std::wstring> named;
-    auto take = [&](const std::wstring& entry) {
-        if (std::find(keys.begin(), keys.end(), MakeItemKey(entry).key) != keys.end()) named.push_back(entry);
+    auto take = [&](const Item& entry) {
+        if (std::find(wanted.begin(), wanted.end(), entry) != wanted.end()) named.push_back(entry.Text());
     };
-    for (const ListedItem& item : lists.locked) take(item.path);
-    for (const std::wstring& entry : lists.unlocked) take(entry);
+    for (const ListedItem& listed : lists.locked) take(listed.item);
+    for (const Item& entry : lists.unlocked) take(entry);
     return named;
 }
 
@@ -154,7 +154,8 @@ ExitCode CommandRun::OnListedItem(const CommandLine& command, const GuardMessage
     if (command.all) {
         if (lists.unlocked.empty()) console_.Print(L"No folder is unlocked.\n");
         ExitCode worst = ExitCode::Done;
-        for (const std::wstring& item : lists.unlocked) {
+        for (const Item& unlocked : lists.unlocked) {
+            const std::wstring& item = unlocked.Text();
             const ExitCode code = Send(GuardMessageKind::RelockItem, item, L"Locked " + item + L" again.\n");
             if (code != ExitCode::Done) worst = code;
         }
@@ -214,7 +215,7 @@ std::wstring CommandRun::UnlockedUntil(const std::wstring& item) {
     if (!lists || lists->kind != GuardMessageKind::Lists) return L"Unlocked " + item + L".\n";
     std::wstring until;
     for (std::size_t i = 0; i < lists->unlocked.size() && i < lists->unlockedRelockAt.size(); ++i) {
-        if (lists->unlocked[i] == item) until = console_.UntilText(lists->unlockedRelockAt[i]);
+        if (lists->unlocked[i] == Item(item)) until = console_.UntilText(lists->unlockedRelockAt[i]);
     }
     return L"Unlocked " + item + L". It locks again when you relock it" +
            (lists->relocksOnSessionLock ? L", lock this session" : L"") + L" or sign out" +

@@ -55,10 +55,10 @@ std::wstring UtcTimeText(std::uint64_t fileTime) {
            Digits(time / 60 % 60, 2) + L":" + Digits(time % 60, 2) + L"Z";
 }
 
-std::wstring JsonItem(const std::wstring& item, const ItemStatus& status, bool unlocked, std::uint64_t relockAt) {
-    const ItemKey key = MakeItemKey(item);
+std::wstring JsonItem(const Item& item, const ItemStatus& status, bool unlocked, std::uint64_t relockAt) {
+    const ItemKey& key = item.Parsed();
     const bool named = key.target.kind != ItemTarget::Kind::Refused;
-    return L"{\"item\":" + JsonText(item) + L",\"folder\":" + (named ? JsonText(key.target.folder) : L"null") +
+    return L"{\"item\":" + JsonText(item.Text()) + L",\"folder\":" + (named ? JsonText(key.target.folder) : L"null") +
            L",\"subfolders\":" + (key.tree ? L"true" : L"false") + L",\"state\":" +
            (unlocked ? L"\"unlocked\"" : L"\"locked\"") + L",\"policy\":" + (status.setByPolicy ? L"true" : L"false") +
            L",\"note\":" + JsonText(StatusNote(status)) + L",\"relockAt\":" +
@@ -76,12 +76,13 @@ std::wstring StatusText(const GuardMessage& lists, const std::function<std::wstr
     auto line = [&text](const wchar_t* state, const std::wstring& item, const std::wstring& note) {
         text += state + item + (note.empty() ? L"" : L"  (" + note + L")") + L"\n";
     };
-    for (const ListedItem& item : lists.locked) line(L"locked    ", item.path, EntryNote(item.path, item.status));
+    for (const ListedItem& item : lists.locked)
+        line(L"locked    ", item.item.Text(), EntryNote(item.item, item.status));
     for (std::size_t i = 0; i < lists.unlocked.size(); ++i) {
         std::wstring note = EntryNote(lists.unlocked[i], ItemStatus());
         const std::wstring when = until ? until(RelockAt(lists, i)) : std::wstring();
         if (!when.empty()) note += (note.empty() ? L"" : L", ") + when;
-        line(L"unlocked  ", lists.unlocked[i], note);
+        line(L"unlocked  ", lists.unlocked[i].Text(), note);
     }
     return text.empty() ? L"No folder is on the list.\n" : text;
 }
@@ -89,7 +90,7 @@ std::wstring StatusText(const GuardMessage& lists, const std::function<std::wstr
 std::wstring StatusJson(const GuardMessage& lists) {
     std::wstring json = L"{\"items\":[";
     for (const ListedItem& item : lists.locked) {
-        json += (json.back() == L'[' ? L"" : L",") + JsonItem(item.path, item.status, false, 0);
+        json += (json.back() == L'[' ? L"" : L",") + JsonItem(item.item, item.status, false, 0);
     }
     for (std::size_t i = 0; i < lists.unlocked.size(); ++i) {
         json += (json.back() == L'[' ? L"" : L",") +

@@ -3,26 +3,23 @@
 // window class whose procedure forwards to a Form object, controls created
 // from a table in twips and grown to fit their text, panels that pass their
 // children's notifications on, and the message loop that gives every form
-// dialog-style keyboard handling.
+// dialog-style keyboard handling. This is the one header windows include;
+// the parts live in FormKit.cpp (the window base), FormLayout.cpp (twips to
+// pixels, fitting), FormDrawing.cpp (colours, links) and MessageLoop.cpp.
 #include <windows.h>
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "forms/FormDrawing.h"
+#include "forms/FormLayout.h"
+#include "forms/MessageLoop.h"
 
 namespace ui {
 
-constexpr int kTwipsPerInch = 1440;
 constexpr int kProgramIconId = 1;
-
-// The DPI of the screen, and of one window where the system keeps a DPI per
-// monitor.
-int ScreenDpi();
-int WindowDpi(HWND window);
-int TwipsToPixels(int twips, int dpi);
 
 // The window class of every form, the two windows that carry the titles
 // through which copies of the program find each other among them.
@@ -31,24 +28,6 @@ extern const wchar_t kFormClass[];
 // A borderless child window that holds controls, fills itself with a colour
 // and passes its children's notifications up to the form.
 extern const wchar_t kPanelClass[];
-
-struct ControlDesign {
-    int id;        // control ID; 0 when nothing refers to it
-    int parentId;  // 0: the form; else the ID of a panel earlier in the table
-    const wchar_t* className;
-    const wchar_t* text;
-    int left, top, width, height;  // twips, relative to the parent
-    DWORD style;                   // added to WS_CHILD | WS_VISIBLE
-    DWORD exStyle;
-};
-
-struct FormDesign {
-    const wchar_t* caption;
-    int clientWidth, clientHeight;  // twips
-    DWORD style;                    // WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX, ...
-    DWORD exStyle;                  // WS_EX_TOOLWINDOW hides the taskbar button
-    bool centred;
-};
 
 class Form {
 public:
@@ -61,6 +40,9 @@ public:
     bool IsLoaded() const { return hwnd_ != nullptr; }
     HWND Control(int id) const;
     int Dpi() const { return dpi_; }
+    // The table entry a control of this form was built from; null for any
+    // other window.
+    const ControlDesign* DesignOf(HWND control) const;
 
     // Builds the window from its design-time state unless it is loaded.
     void EnsureLoaded() {
@@ -149,33 +131,5 @@ void ShowProgramIcon(HWND label);
 
 // A control anywhere below a window, inside panels too, by its ID.
 HWND FindDescendant(HWND window, int id);
-
-// Runs until a WM_QUIT for which quitAsked() is true; returns its exit
-// code. Any other WM_QUIT, one another program posted, is dropped.
-int RunMessageLoop(const std::function<bool()>& quitAsked);
-// Dispatches every message waiting for this thread, then returns. Returns
-// false when WM_QUIT was seen (it is posted again for the main loop).
-bool PumpMessages();
-
-// A panel's background: a fixed colour, or one of the system's colours
-// (COLOR_WINDOW, ...), which it follows when the user changes the scheme.
-void SetPanelColour(HWND panel, COLORREF colour);
-void SetPanelSystemColour(HWND panel, int systemColour);
-
-// The colours text is drawn in on a control's parent: the parent's surface
-// and the system text colour that goes with it.
-struct TextColours {
-    COLORREF text;
-    COLORREF surface;
-};
-TextColours TextColoursOn(HWND parent);
-// Whether the user chose a high-contrast scheme.
-bool HighContrast();
-
-// A link: a command drawn as underlined text that takes the focus like a
-// button (Space and Enter click it) and reads as one to a screen reader.
-// Its table entry is a BUTTON with this style; the form draws it in the
-// font it is given.
-constexpr DWORD kLinkStyle = BS_OWNERDRAW;
 
 }  // namespace ui

@@ -33,7 +33,7 @@ std::wstring Key(const std::wstring& path) { return vaultmere::MakeItemKey(path)
 
 class RecordingLocker final : public vaultmere::ItemLocker {
 public:
-    void SetItemLocked(const std::wstring& path, bool locked) override { held[Key(path)] += locked ? 1 : -1; }
+    void SetItemLocked(const vaultmere::Item& item, bool locked) override { held[item.Key()] += locked ? 1 : -1; }
     // Locks minus unlocks per item, as the locker knows items.
     std::map<std::wstring, long> held;
 };
@@ -128,7 +128,7 @@ public:
     }
 
     void Step(Input& in) {
-        const std::vector<std::wstring> locked = book_.lockedList.Entries();
+        const std::vector<std::wstring> locked = book_.lockedList.Texts();
         const std::wstring lockedSelection = book_.lockedList.SelectedText();
         const std::wstring unlockedSelection = book_.unlockedList.SelectedText();
 
@@ -150,12 +150,12 @@ public:
             break;
         case 3:
             book_.UnlockSelected();
-            Check(lockedSelection.empty() || book_.unlockedList.Entries().back() == lockedSelection,
+            Check(lockedSelection.empty() || book_.unlockedList.Entries().back().Text() == lockedSelection,
                   "unlocked entry ends the unlocked list");
             break;
         case 4:
             book_.RelockSelected();
-            Check(unlockedSelection.empty() || book_.lockedList.Entries().back() == unlockedSelection,
+            Check(unlockedSelection.empty() || book_.lockedList.Entries().back().Text() == unlockedSelection,
                   "relocked entry ends the locked list");
             break;
         case 5:
@@ -168,13 +168,13 @@ public:
             });
             Check(asked == lockedSelection, "confirmation names the selected entry");
             Check(!yes || lockedSelection.empty() || !Listed(lockedSelection), "removed entry leaves");
-            if (!yes) Check(book_.lockedList.Entries() == locked, "declined removal keeps the entry");
+            if (!yes) Check(book_.lockedList.Texts() == locked, "declined removal keeps the entry");
             break;
         }
         case 7:
             // No one to confirm: nothing is removed.
             book_.RemoveSelected(vaultmere::RemoveConfirmation());
-            Check(book_.lockedList.Entries() == locked, "unconfirmed removal keeps the entry");
+            Check(book_.lockedList.Texts() == locked, "unconfirmed removal keeps the entry");
             break;
         }
         CheckInvariants();
@@ -184,18 +184,19 @@ private:
     bool IsLocked(const std::wstring& path) const {
         const auto& entries = book_.lockedList.Entries();
         return std::any_of(entries.begin(), entries.end(),
-                           [&](const std::wstring& entry) { return Key(entry) == Key(path); });
+                           [&](const vaultmere::Item& entry) { return entry.Key() == Key(path); });
     }
     bool Listed(const std::wstring& path) const {
         const auto& entries = book_.unlockedList.Entries();
         return IsLocked(path) || std::any_of(entries.begin(), entries.end(),
-                                             [&](const std::wstring& entry) { return Key(entry) == Key(path); });
+                                             [&](const vaultmere::Item& entry) { return entry.Key() == Key(path); });
     }
 
     void CheckInvariants() {
-        std::vector<std::wstring> shown = book_.lockedList.Entries();
-        shown.insert(shown.end(), book_.unlockedList.Entries().begin(), book_.unlockedList.Entries().end());
-        Check(Sorted(shown) == Sorted(keeper_.Items()), "stored list is locked plus unlocked");
+        std::vector<std::wstring> shown = book_.lockedList.Texts();
+        const std::vector<std::wstring> unlocked = book_.unlockedList.Texts();
+        shown.insert(shown.end(), unlocked.begin(), unlocked.end());
+        Check(Sorted(shown) == Sorted(vaultmere::TextsOf(keeper_.Items())), "stored list is locked plus unlocked");
         CheckSelection(book_.lockedList);
         CheckSelection(book_.unlockedList);
 
@@ -203,7 +204,7 @@ private:
         for (const auto& entry : shown) Check(++listed[Key(entry)] == 1, "each item is listed once");
         // Each item is held once while it is locked, and not at all otherwise.
         std::map<std::wstring, long> held = locker_.held;
-        for (const auto& entry : book_.lockedList.Entries()) held[Key(entry)] -= 1;
+        for (const auto& entry : book_.lockedList.Entries()) held[entry.Key()] -= 1;
         for (const auto& [path, count] : held) Check(count == 0, "locks held match the locked list");
     }
 

@@ -191,9 +191,9 @@ private:
         Check(lists.kind == GuardMessageKind::Lists, "the lists are read");
         std::set<std::wstring> locked;
         for (const ListedItem& item : lists.locked) {
-            const ItemStatus status = locker_.StatusOf({item.path})[0];
+            const ItemStatus status = locker_.StatusOf({item.item})[0];
             Check(status.locked, "an item listed and not unlocked is locked in the state");
-            locked.insert(MakeItemKey(item.path).key);
+            locked.insert(item.item.Key());
         }
         Check(locker_.State().Report().items == locked.size(), "nothing is locked that is not listed");
         Check(locker_.State().Report().lockedFiles == outstanding_.size(), "every token is held or handed back");

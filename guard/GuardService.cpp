@@ -62,11 +62,10 @@ void ProtectStoreKey() {
     Registry::ProtectKeyTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath, false);
 }
 
-std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& items) {
+std::vector<std::wstring> FoldersOf(const std::vector<Item>& items) {
     std::vector<std::wstring> folders;
-    for (const std::wstring& item : items) {
-        const ItemKey key = MakeItemKey(item);
-        if (!key.folder.empty()) folders.push_back(key.folder);
+    for (const Item& item : items) {
+        if (!item.Parsed().folder.empty()) folders.push_back(item.Parsed().folder);
     }
     return folders;
 }
@@ -243,14 +242,14 @@ void GuardService::WatchVolumes(bool onlyNew) {
     std::vector<std::wstring> folders = FoldersOf(keeper_.ListedItems());
     if (onlyNew) {
         const std::vector<std::wstring> roots = notices_->Roots();
-        folders.erase(std::remove_if(folders.begin(), folders.end(),
-                                     [&roots](const std::wstring& folder) {
-                                         return std::any_of(
-                                             roots.begin(), roots.end(), [&folder, &roots](const auto& root) {
-                                                 return !ItemsOnVolume({JoinPath(folder, L"*.*")}, root, roots).empty();
-                                             });
-                                     }),
-                      folders.end());
+        folders.erase(
+            std::remove_if(folders.begin(), folders.end(),
+                           [&roots](const std::wstring& folder) {
+                               return std::any_of(roots.begin(), roots.end(), [&folder, &roots](const auto& root) {
+                                   return !ItemsOnVolume({Item(JoinPath(folder, L"*.*"))}, root, roots).empty();
+                               });
+                           }),
+            folders.end());
     }
     notices_->Watch(folders);
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 #include <set>
+#include <unordered_set>
 
 #include "common/TextCase.h"
 #include "locker/ItemPath.h"
@@ -14,35 +15,25 @@ namespace {
 
 constexpr long kAccessDenied = 5;
 
-void Erase(std::vector<std::wstring>& list, const std::wstring& path) {
-    list.erase(std::remove(list.begin(), list.end(), path), list.end());
+void Erase(std::vector<Item>& list, const Item& item) {
+    list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
-// Each item once, as the locker takes it: the same folder stored again in
-// other case, or written another way, is the same item, held once, so that
-// one Unlock Item lets it go. The first spelling stays.
-std::vector<std::wstring> OncePerItem(const std::vector<std::wstring>& paths) {
-    std::set<std::wstring> seen;
-    std::vector<std::wstring> once;
-    for (const std::wstring& path : paths) {
-        if (seen.insert(MakeItemKey(path).key).second) once.push_back(path);
+bool Contains(const std::vector<Item>& list, const Item& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool SameTexts(const std::vector<Item>& left, const std::vector<Item>& right) {
+    return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                      [](const Item& l, const Item& r) { return l.SameText(r); });
+}
+
+// The entries of list that items also hold take the spelling items gives them.
+void Respell(std::vector<Item>& list, const std::vector<Item>& items) {
+    for (Item& entry : list) {
+        const auto found = std::find(items.begin(), items.end(), entry);
+        if (found != items.end()) entry = *found;
     }
-    return once;
-}
-
-bool Contains(const std::vector<std::wstring>& list, const std::wstring& path) {
-    return std::find(list.begin(), list.end(), path) != list.end();
-}
-
-// The entry of list that names the same item as path, or list.end().
-std::vector<std::wstring>::const_iterator FindItem(const std::vector<std::wstring>& list, const std::wstring& path) {
-    const std::wstring key = MakeItemKey(path).key;
-    return std::find_if(list.begin(), list.end(),
-                        [&key](const std::wstring& item) { return MakeItemKey(item).key == key; });
-}
-
-bool ContainsItem(const std::vector<std::wstring>& list, const std::wstring& path) {
-    return FindItem(list, path) != list.end();
 }
 
 // What the user is told when a new password could not be saved; kept: it
@@ -105,21 +96,21 @@ void ListKeeper::LockStoredItems() {
     // A list that cannot be read locks nothing; the watch of its key reads it again.
     if (store_.ReadItems(stored) != 0) return;
     ReportUnusable(stored, false, unusableStored_);
-    std::vector<std::wstring> added;
-    for (const std::wstring& path : OncePerItem(stored)) {
-        if (OnList(path)) continue;
-        items_.push_back(path);
-        added.push_back(path);
+    std::vector<Item> added;
+    for (Item& item : OncePerItem(ItemsOf(stored))) {
+        if (OnList(item)) continue;
+        items_.push_back(item);
+        added.push_back(std::move(item));
     }
     ReserveShares();
-    for (const std::wstring& path : added) locker_.SetItemLocked(path, true);
+    for (const Item& item : added) locker_.SetItemLocked(item, true);
 }
 
 void ListKeeper::ReserveShares() { locker_.SetItemsKnown(ListedItems().size()); }
 
 void ListKeeper::ReleaseAll() {
-    for (const std::wstring& path : ListedItems()) {
-        if (Held(path)) locker_.SetItemLocked(path, false);
+    for (const Item& item : ListedItems()) {
+        if (Held(item)) locker_.SetItemLocked(item, false);
     }
     items_.clear();
     policy_.clear();
@@ -128,42 +119,46 @@ void ListKeeper::ReleaseAll() {
     released_.clear();
 }
 
-void ListKeeper::ReleaseItems(const std::vector<std::wstring>& paths) {
-    const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
-    for (const std::wstring& path : paths) {
-        if ((!OnList(path) && !Contains(policyOnly, path)) || IsReleased(path)) continue;
-        if (Held(path)) locker_.SetItemLocked(path, false);
-        released_.insert(path);
+void ListKeeper::ReleaseItems(const std::vector<Item>& items) {
+    const std::vector<Item> policyOnly = PolicyOnly(items_);
+    for (const Item& item : items) {
+        if ((!OnList(item) && !Contains(policyOnly, item)) || IsReleased(item)) continue;
+        if (Held(item)) locker_.SetItemLocked(item, false);
+        released_.insert(item);
     }
 }
 
-void ListKeeper::RestoreItems(const std::vector<std::wstring>& paths) {
-    for (const std::wstring& path : paths) {
-        if (released_.erase(path) != 0 && Held(path)) locker_.SetItemLocked(path, true);
+void ListKeeper::RestoreItems(const std::vector<Item>& items) {
+    for (const Item& item : items) {
+        if (released_.erase(item) != 0 && Held(item)) locker_.SetItemLocked(item, true);
     }
 }
 
 bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
     ReportUnusable(stored, false, unusableStored_);
-    std::vector<std::wstring> items = OncePerItem(stored);
-    if (items == items_) return false;
+    std::vector<Item> items = OncePerItem(ItemsOf(stored));
+    if (SameTexts(items, items_)) return false;
     // A policy's item now stored is held as the stored one; one no longer
     // stored is held for the policy.
-    const std::vector<std::wstring> policyBefore = PolicyOnly(items_);
-    const std::vector<std::wstring> policyAfter = PolicyOnly(items);
+    const std::vector<Item> policyBefore = PolicyOnly(items_);
+    const std::vector<Item> policyAfter = PolicyOnly(items);
     LetGo(policyBefore, policyAfter);
-    for (const std::wstring& path : items_) {
-        if (std::find(items.begin(), items.end(), path) != items.end()) continue;
-        if (Held(path)) locker_.SetItemLocked(path, false);
-        unlockedBy_.erase(path);
-        Erase(unlockedOrder_, path);
-        released_.erase(path);
+    const std::unordered_set<Item, ItemHash> staying(items.begin(), items.end());
+    for (const Item& item : items_) {
+        if (staying.count(item) != 0) continue;
+        if (Held(item)) locker_.SetItemLocked(item, false);
+        unlockedBy_.erase(item);
+        Erase(unlockedOrder_, item);
+        released_.erase(item);
+        movedToEnd_.erase(item);
     }
-    const std::vector<std::wstring> before = std::move(items_);
+    const std::unordered_set<Item, ItemHash> before(items_.begin(), items_.end());
     items_ = std::move(items);
+    // Only written another way: the same items, shown as now written.
+    Respell(unlockedOrder_, items_);
     ReserveShares();
-    for (const std::wstring& path : items_) {
-        if (std::find(before.begin(), before.end(), path) == before.end()) locker_.SetItemLocked(path, true);
+    for (const Item& item : items_) {
+        if (before.count(item) == 0) locker_.SetItemLocked(item, true);
     }
     Hold(policyBefore, policyAfter);
     return true;
@@ -171,68 +166,67 @@ bool ListKeeper::ApplyStoredItems(const std::vector<std::wstring>& stored) {
 
 bool ListKeeper::ApplyPolicyItems(const std::vector<std::wstring>& policy) {
     ReportUnusable(policy, true, unusablePolicy_);
-    std::vector<std::wstring> usable;
+    std::vector<Item> usable;
     for (const std::wstring& value : policy) {
         PolicyItem item = ItemOfPolicyValue(value);
-        if (item.fault == ItemFault::None) usable.push_back(std::move(item.item));
+        if (item.fault == ItemFault::None) usable.emplace_back(std::move(item.item));
     }
-    std::vector<std::wstring> next = OncePerItem(usable);
-    if (next == policy_) return false;
+    std::vector<Item> next = OncePerItem(std::move(usable));
+    if (SameTexts(next, policy_)) return false;
     std::vector<std::wstring> added;
     std::vector<std::wstring> removed;
-    for (const std::wstring& path : next) {
-        if (!ContainsItem(policy_, path)) added.push_back(path);
+    for (const Item& item : next) {
+        if (!Contains(policy_, item)) added.push_back(item.Text());
     }
-    for (const std::wstring& path : policy_) {
-        if (!ContainsItem(next, path)) removed.push_back(path);
+    for (const Item& item : policy_) {
+        if (!Contains(next, item)) removed.push_back(item.Text());
     }
     // Only respelled: nothing to report.
     if (!added.empty() || !removed.empty()) events_->PolicyApplied(added, removed);
-    const std::vector<std::wstring> before = PolicyOnly(items_);
+    const std::vector<Item> before = PolicyOnly(items_);
     policy_ = std::move(next);
-    const std::vector<std::wstring> after = PolicyOnly(items_);
+    const std::vector<Item> after = PolicyOnly(items_);
     ReserveShares();
     LetGo(before, after);
     Hold(before, after);
     // A stored item the policy names now stays locked, also where a window unlocked it.
-    const std::vector<std::wstring> unlocked = unlockedOrder_;
-    for (const std::wstring& path : unlocked) {
-        if (SetByPolicy(path)) Relock(path, RelockCause::Policy, UnlockerOf(path));
+    const std::vector<Item> unlocked = unlockedOrder_;
+    for (const Item& item : unlocked) {
+        if (SetByPolicy(item)) Relock(item, RelockCause::Policy, UnlockerOf(item));
     }
     return true;
 }
 
-std::vector<std::wstring> ListKeeper::ListedItems() const {
-    std::vector<std::wstring> listed = items_;
-    const std::vector<std::wstring> policyOnly = PolicyOnly(items_);
+std::vector<Item> ListKeeper::ListedItems() const {
+    std::vector<Item> listed = items_;
+    const std::vector<Item> policyOnly = PolicyOnly(items_);
     listed.insert(listed.end(), policyOnly.begin(), policyOnly.end());
     return listed;
 }
 
-bool ListKeeper::SetByPolicy(const std::wstring& path) const { return !policy_.empty() && ContainsItem(policy_, path); }
+bool ListKeeper::SetByPolicy(const Item& item) const { return Contains(policy_, item); }
 
-std::vector<std::wstring> ListKeeper::PolicyOnly(const std::vector<std::wstring>& stored) const {
-    std::vector<std::wstring> only;
+std::vector<Item> ListKeeper::PolicyOnly(const std::vector<Item>& stored) const {
+    std::vector<Item> only;
     if (policy_.empty()) return only;
-    std::set<std::wstring> keys;
-    for (const std::wstring& path : stored) keys.insert(MakeItemKey(path).key);
-    for (const std::wstring& path : policy_) {
-        if (keys.count(MakeItemKey(path).key) == 0) only.push_back(path);
+    std::unordered_set<Item, ItemHash> storedItems(stored.begin(), stored.end());
+    for (const Item& item : policy_) {
+        if (storedItems.count(item) == 0) only.push_back(item);
     }
     return only;
 }
 
-void ListKeeper::LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
-    for (const std::wstring& path : before) {
-        if (Contains(after, path)) continue;
-        if (!IsReleased(path)) locker_.SetItemLocked(path, false);
-        released_.erase(path);
+void ListKeeper::LetGo(const std::vector<Item>& before, const std::vector<Item>& after) {
+    for (const Item& item : before) {
+        if (Contains(after, item)) continue;
+        if (!IsReleased(item)) locker_.SetItemLocked(item, false);
+        released_.erase(item);
     }
 }
 
-void ListKeeper::Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
-    for (const std::wstring& path : after) {
-        if (!Contains(before, path)) locker_.SetItemLocked(path, true);
+void ListKeeper::Hold(const std::vector<Item>& before, const std::vector<Item>& after) {
+    for (const Item& item : after) {
+        if (!Contains(before, item)) locker_.SetItemLocked(item, true);
     }
 }
 
@@ -260,8 +254,8 @@ ChangeActor ListKeeper::ActorOf(ConnectionId connection) const {
     return actor;
 }
 
-ChangeActor ListKeeper::UnlockerOf(const std::wstring& path) const {
-    const auto found = unlockedBy_.find(path);
+ChangeActor ListKeeper::UnlockerOf(const Item& item) const {
+    const auto found = unlockedBy_.find(item);
     return found == unlockedBy_.end() ? ChangeActor() : found->second.by;
 }
 
@@ -278,11 +272,12 @@ void ListKeeper::Disconnect(ConnectionId connection) {
     authenticated_.erase(connection);
     administrators_.erase(connection);
     checking_.erase(connection);
-    std::vector<std::wstring> relock;
-    for (const auto& [path, owner] : unlockedBy_) {
-        if (!owner.forSession && owner.connection == connection) relock.push_back(path);
+    std::vector<Item> relock;
+    for (const Item& item : unlockedOrder_) {
+        const UnlockOwner& owner = unlockedBy_.at(item);
+        if (!owner.forSession && owner.connection == connection) relock.push_back(item);
     }
-    for (const std::wstring& path : relock) Relock(path, RelockCause::WindowClosed, actor);
+    for (const Item& item : relock) Relock(item, RelockCause::WindowClosed, actor);
 }
 
 void ListKeeper::SetRelockSource(std::function<RelockSettings()> settings, Clock wallClock) {
@@ -290,37 +285,40 @@ void ListKeeper::SetRelockSource(std::function<RelockSettings()> settings, Clock
     wallClock_ = std::move(wallClock);
 }
 
-std::vector<std::wstring> ListKeeper::UnlockedInSession(std::uint32_t session) const {
-    std::vector<std::wstring> unlocked;
-    for (const auto& [path, owner] : unlockedBy_) {
+std::vector<Item> ListKeeper::UnlockedInSession(std::uint32_t session) const {
+    std::vector<Item> unlocked;
+    for (const Item& item : unlockedOrder_) {
+        const UnlockOwner& owner = unlockedBy_.at(item);
         // A client whose session could not be learnt counts as in every session.
         const auto found = sessions_.find(owner.connection);
         const bool inSession = owner.forSession ? owner.session == session
                                                 : found == sessions_.end() || found->second == session;
-        if (inSession) unlocked.push_back(path);
+        if (inSession) unlocked.push_back(item);
     }
     return unlocked;
 }
 
 void ListKeeper::LeaveSession(std::uint32_t session) {
     if (unlockedBy_.empty() || !relockSettings_().onSessionLock) return;
-    for (const std::wstring& path : UnlockedInSession(session)) {
-        Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
+    for (const Item& item : UnlockedInSession(session)) {
+        Relock(item, RelockCause::SessionLocked, UnlockerOf(item));
     }
 }
 
 void ListKeeper::SessionEnded(std::uint32_t session) {
-    for (const std::wstring& path : UnlockedInSession(session)) {
-        Relock(path, RelockCause::SessionLocked, UnlockerOf(path));
+    for (const Item& item : UnlockedInSession(session)) {
+        Relock(item, RelockCause::SessionLocked, UnlockerOf(item));
     }
 }
 
 void ListKeeper::RelockDue() {
     if (unlockedBy_.empty()) return;
-    for (const std::wstring& path : relockSchedule_.Due(wallClock_(), relockSettings_().minutes)) {
+    for (const std::wstring& key : relockSchedule_.Due(wallClock_(), relockSettings_().minutes)) {
         // Relocked, removed or let go since: only forgotten.
-        if (IsUnlocked(path)) Relock(path, RelockCause::TimeUp, UnlockerOf(path));
-        relockSchedule_.Relocked(path);
+        const auto unlocked = std::find_if(unlockedOrder_.begin(), unlockedOrder_.end(),
+                                           [&key](const Item& item) { return item.Key() == key; });
+        if (unlocked != unlockedOrder_.end()) Relock(Item(*unlocked), RelockCause::TimeUp, UnlockerOf(*unlocked));
+        relockSchedule_.Relocked(key);
     }
 }
 
@@ -356,13 +354,13 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
     case GuardMessageKind::LockFolder:
         return {LockFolder(connection, request.text, checked)};
     case GuardMessageKind::UnlockItem:
-        return {Unlock(connection, request.text, false)};
+        return {Unlock(connection, Item(request.text), false)};
     case GuardMessageKind::UnlockForSession:
-        return {Unlock(connection, request.text, true)};
+        return {Unlock(connection, Item(request.text), true)};
     case GuardMessageKind::RelockItem:
-        return {Relock(request.text, RelockCause::ByUser, ActorOf(connection))};
+        return {Relock(Item(request.text), RelockCause::ByUser, ActorOf(connection))};
     case GuardMessageKind::RemoveItem:
-        return {Remove(connection, request.text)};
+        return {Remove(connection, Item(request.text))};
     case GuardMessageKind::SetPassword:
         return {StoreVerifier(connection, MakeVerifier(request.text))};
     default:
@@ -373,18 +371,18 @@ KeeperReply ListKeeper::Reply(ConnectionId connection, const GuardMessage& reque
 GuardMessage ListKeeper::Lists() const {
     GuardMessage lists;
     lists.kind = GuardMessageKind::Lists;
-    std::vector<std::wstring> locked;
-    for (const std::wstring& path : items_) {
-        if (!IsUnlocked(path)) locked.push_back(path);
+    std::vector<Item> locked;
+    for (const Item& item : items_) {
+        if (!IsUnlocked(item)) locked.push_back(item);
     }
     // Items moved to the end in the order of their moves; the policy's own
     // stay after the stored ones.
-    std::stable_sort(locked.begin(), locked.end(), [this](const std::wstring& left, const std::wstring& right) {
+    std::stable_sort(locked.begin(), locked.end(), [this](const Item& left, const Item& right) {
         const auto l = movedToEnd_.find(left);
         const auto r = movedToEnd_.find(right);
         return (l == movedToEnd_.end() ? 0 : l->second) < (r == movedToEnd_.end() ? 0 : r->second);
     });
-    for (const std::wstring& path : PolicyOnly(items_)) locked.push_back(path);
+    for (const Item& item : PolicyOnly(items_)) locked.push_back(item);
     const std::vector<ItemStatus> statuses = locker_.StatusOf(locked);
     for (std::size_t i = 0; i < locked.size(); ++i) {
         ItemStatus status = i < statuses.size() ? statuses[i] : ItemStatus();
@@ -399,27 +397,29 @@ GuardMessage ListKeeper::Lists() const {
     }
     lists.unlocked = unlockedOrder_;
     const RelockSettings relock = relockSettings_();
-    for (const std::wstring& path : unlockedOrder_) {
-        lists.unlockedRelockAt.push_back(relockSchedule_.DueAt(path, relock.minutes));
+    for (const Item& item : unlockedOrder_) {
+        lists.unlockedRelockAt.push_back(relockSchedule_.DueAt(item.Key(), relock.minutes));
     }
     lists.relocksOnSessionLock = relock.onSessionLock;
     return lists;
 }
 
-std::vector<std::wstring>::const_iterator ListKeeper::ListedAs(const std::wstring& path) const {
-    return FindItem(items_, path);
+std::vector<Item>::const_iterator ListKeeper::ListedAs(const Item& item) const {
+    return std::find(items_.begin(), items_.end(), item);
 }
 
 bool ListKeeper::NeedsCheck(ConnectionId connection, const GuardMessage& request) const {
-    return request.kind == GuardMessageKind::LockFolder && IsAuthenticated(connection) && !SetByPolicy(request.text) &&
-           ListedAs(request.text) == items_.end();
+    if (request.kind != GuardMessageKind::LockFolder || !IsAuthenticated(connection)) return false;
+    const Item item(request.text);
+    return !SetByPolicy(item) && !OnList(item);
 }
 
 GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring& path,
                                     const std::optional<ItemCheck>& checked) {
+    const Item item(path);
     // Locked for the policy already, and never stored a second time.
-    if (SetByPolicy(path)) return GuardMessage::Done(false);
-    const auto listed = ListedAs(path);
+    if (SetByPolicy(item)) return GuardMessage::Done(false);
+    const auto listed = ListedAs(item);
     if (listed != items_.end()) {
         // Already listed: locking it again is relocking it, if it was unlocked.
         if (!IsUnlocked(*listed)) return GuardMessage::Done(false);
@@ -430,13 +430,13 @@ GuardMessage ListKeeper::LockFolder(ConnectionId connection, const std::wstring&
     GuardMessage notSaved;
     if (!TakeStored(notSaved)) return notSaved;
     // Stored by someone else meanwhile, and locked with what they stored.
-    if (ListedAs(path) != items_.end()) return GuardMessage::Done(true);
-    std::vector<std::wstring> items = items_;
-    items.push_back(path);
+    if (OnList(item)) return GuardMessage::Done(true);
+    std::vector<Item> items = items_;
+    items.push_back(item);
     if (!Save(items, notSaved)) return notSaved;
-    movedToEnd_[path] = ++moves_;
-    locker_.LockApproved(path, check.approved);
-    events_->Locked(ActorOf(connection), path);
+    movedToEnd_[item] = ++moves_;
+    locker_.LockApproved(item, check.approved);
+    events_->Locked(ActorOf(connection), item.Text());
     return GuardMessage::Done(true);
 }
 
@@ -455,9 +455,11 @@ KeeperReply ReplyCheckedOutside(ListKeeper& keeper, std::mutex& lock, Connection
     return reply;
 }
 
-GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& path, bool forSession) {
-    if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
-    if (!OnList(path) || IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+GuardMessage ListKeeper::Unlock(ConnectionId connection, const Item& asked, bool forSession) {
+    if (SetByPolicy(asked)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
+    const auto listed = ListedAs(asked);
+    if (listed == items_.end() || IsUnlocked(asked)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    const Item item = *listed;
     UnlockOwner owner{connection, forSession, 0, ActorOf(connection)};
     if (forSession) {
         // Bound to no session, it would outlast every sign-out.
@@ -465,43 +467,47 @@ GuardMessage ListKeeper::Unlock(ConnectionId connection, const std::wstring& pat
         if (session == sessions_.end()) return GuardMessage::Refusal(GuardRefusal::ItemRefused, kNoSessionText);
         owner.session = session->second;
     }
-    if (Held(path)) locker_.SetItemLocked(path, false);
-    unlockedBy_[path] = owner;
-    unlockedOrder_.push_back(path);
-    relockSchedule_.Unlocked(path, wallClock_());
-    events_->Unlocked(owner.by, path);
+    if (Held(item)) locker_.SetItemLocked(item, false);
+    unlockedBy_[item] = owner;
+    unlockedOrder_.push_back(item);
+    relockSchedule_.Unlocked(item.Key(), wallClock_());
+    events_->Unlocked(owner.by, item.Text());
     return GuardMessage::Done(true);
 }
 
-GuardMessage ListKeeper::Relock(const std::wstring& path, RelockCause cause, const ChangeActor& by) {
-    if (!IsUnlocked(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
-    unlockedBy_.erase(path);
-    Erase(unlockedOrder_, path);
-    relockSchedule_.Relocked(path);
-    movedToEnd_[path] = ++moves_;
+GuardMessage ListKeeper::Relock(const Item& asked, RelockCause cause, const ChangeActor& by) {
+    const auto unlocked = std::find(unlockedOrder_.begin(), unlockedOrder_.end(), asked);
+    if (unlocked == unlockedOrder_.end()) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+    const Item item = *unlocked;
+    unlockedBy_.erase(item);
+    unlockedOrder_.erase(unlocked);
+    relockSchedule_.Relocked(item.Key());
+    movedToEnd_[item] = ++moves_;
     // An item of a drive being removed is locked again with the others of that drive.
-    if (Held(path)) locker_.SetItemLocked(path, true);
-    events_->Relocked(by, path, cause);
+    if (Held(item)) locker_.SetItemLocked(item, true);
+    events_->Relocked(by, item.Text(), cause);
     return GuardMessage::Done(true);
 }
 
-GuardMessage ListKeeper::Remove(ConnectionId connection, const std::wstring& path) {
-    if (SetByPolicy(path)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
-    if (!OnList(path)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
+GuardMessage ListKeeper::Remove(ConnectionId connection, const Item& asked) {
+    if (SetByPolicy(asked)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
+    if (!OnList(asked)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
     GuardMessage notSaved;
     if (!TakeStored(notSaved)) return notSaved;
     // Taken off the stored list by someone else meanwhile, and let go.
-    if (!OnList(path)) return GuardMessage::Done(true);
-    std::vector<std::wstring> items = items_;
-    Erase(items, path);
-    const bool wasHeld = Held(path);
+    const auto listed = ListedAs(asked);
+    if (listed == items_.end()) return GuardMessage::Done(true);
+    const Item item = *listed;
+    std::vector<Item> items = items_;
+    Erase(items, item);
+    const bool wasHeld = Held(item);
     if (!Save(items, notSaved)) return notSaved;
-    unlockedBy_.erase(path);
-    Erase(unlockedOrder_, path);
-    released_.erase(path);
-    movedToEnd_.erase(path);
-    if (wasHeld) locker_.SetItemLocked(path, false);
-    events_->Removed(ActorOf(connection), path);
+    unlockedBy_.erase(item);
+    Erase(unlockedOrder_, item);
+    released_.erase(item);
+    movedToEnd_.erase(item);
+    if (wasHeld) locker_.SetItemLocked(item, false);
+    events_->Removed(ActorOf(connection), item.Text());
     return GuardMessage::Done(true);
 }
 
@@ -590,8 +596,8 @@ bool ListKeeper::TakeStored(GuardMessage& refusal) {
     return true;
 }
 
-bool ListKeeper::Save(const std::vector<std::wstring>& items, GuardMessage& refusal) {
-    const long code = store_.SaveItems(items);
+bool ListKeeper::Save(const std::vector<Item>& items, GuardMessage& refusal) {
+    const long code = store_.SaveItems(TextsOf(items));
     if (code == 0) {
         items_ = items;
         ReserveShares();
@@ -605,13 +611,9 @@ bool ListKeeper::Save(const std::vector<std::wstring>& items, GuardMessage& refu
     return false;
 }
 
-bool ListKeeper::OnList(const std::wstring& path) const {
-    return std::find(items_.begin(), items_.end(), path) != items_.end();
-}
-
-std::vector<std::wstring> ItemsOnVolume(const std::vector<std::wstring>& items, const std::wstring& volumeRoot,
-                                        const std::vector<std::wstring>& volumeRoots) {
-    std::vector<std::wstring> on;
+std::vector<Item> ItemsOnVolume(const std::vector<Item>& items, const std::wstring& volumeRoot,
+                                const std::vector<std::wstring>& volumeRoots) {
+    std::vector<Item> on;
     const std::wstring mountPoint = MountPoint(volumeRoot);
     if (mountPoint.empty()) return on;
     std::vector<std::wstring> deeper;
@@ -619,16 +621,16 @@ std::vector<std::wstring> ItemsOnVolume(const std::vector<std::wstring>& items, 
         const std::wstring other = MountPoint(root);
         if (other.size() > mountPoint.size() && Within(other, mountPoint)) deeper.push_back(other);
     }
-    for (const std::wstring& path : items) {
-        const ItemKey item = MakeItemKey(path);
-        if (item.folder.empty()) continue;
-        const std::wstring folder = item.folder.back() == L'\\' ? item.folder : item.folder + L'\\';
+    for (const Item& item : items) {
+        const ItemKey& parsed = item.Parsed();
+        if (parsed.folder.empty()) continue;
+        const std::wstring folder = parsed.folder.back() == L'\\' ? parsed.folder : parsed.folder + L'\\';
         if (!Within(folder, mountPoint)) continue;
         if (std::any_of(deeper.begin(), deeper.end(),
                         [&folder](const std::wstring& other) { return Within(folder, other); })) {
             continue;
         }
-        on.push_back(path);
+        on.push_back(item);
     }
     return on;
 }

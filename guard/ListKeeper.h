@@ -23,6 +23,7 @@
 #include "common/RelockSchedule.h"
 #include "common/SecureText.h"
 #include "guard/PasswordThrottle.h"
+#include "locker/Item.h"
 #include "locker/ItemLocker.h"
 #include "locker/ItemPath.h"
 
@@ -162,15 +163,16 @@ public:
 
     // A drive is about to go: these listed items let their files go and
     // stay on the list, shown as not reachable, until RestoreItems.
-    void ReleaseItems(const std::vector<std::wstring>& paths);
+    void ReleaseItems(const std::vector<Item>& items);
     // The removal was called off, or the drive is gone: the locker takes
     // these items again (a drive that is gone is noted and waited for).
-    void RestoreItems(const std::vector<std::wstring>& paths);
+    void RestoreItems(const std::vector<Item>& items);
 
     // The list as it is stored now, changed by someone else (an
     // administrator, a deployment): items added are locked, items gone are
-    // let go, and the others stay as they are, unlocked ones too. Returns
-    // whether the list changed.
+    // let go, and the others stay as they are, unlocked ones too: an item
+    // written again in other case or another way is the same item, only
+    // shown as now written. Returns whether the list changed.
     bool ApplyStoredItems(const std::vector<std::wstring>& stored);
 
     // The values of an administrator's policy, as read now: each a folder
@@ -243,50 +245,49 @@ public:
     const std::wstring& UserOf(ConnectionId connection) const;
     bool IsAuthenticated(ConnectionId connection) const { return authenticated_.count(connection) != 0; }
 
-    const std::vector<std::wstring>& Items() const { return items_; }
+    const std::vector<Item>& Items() const { return items_; }
     // Every item the locker is asked to hold: the stored ones and the
     // policy's own.
-    std::vector<std::wstring> ListedItems() const;
-    bool IsUnlocked(const std::wstring& path) const { return unlockedBy_.count(path) != 0; }
-    bool IsReleased(const std::wstring& path) const { return released_.count(path) != 0; }
+    std::vector<Item> ListedItems() const;
+    bool IsUnlocked(const Item& item) const { return unlockedBy_.count(item) != 0; }
+    bool IsReleased(const Item& item) const { return released_.count(item) != 0; }
 
 private:
     GuardMessage Lists() const;
     GuardMessage LockFolder(ConnectionId connection, const std::wstring& path, const std::optional<ItemCheck>& checked);
-    // The stored item that path names, or items_.end().
-    std::vector<std::wstring>::const_iterator ListedAs(const std::wstring& path) const;
+    // The stored entry of item, or items_.end().
+    std::vector<Item>::const_iterator ListedAs(const Item& item) const;
     // forSession: the item stays unlocked past the connection, until its
     // session is left or ends (UnlockForSession).
-    GuardMessage Unlock(ConnectionId connection, const std::wstring& path, bool forSession);
+    GuardMessage Unlock(ConnectionId connection, const Item& item, bool forSession);
     // The unlocked items of the connections of session (and of those of no
     // known session), and those unlocked for session.
-    std::vector<std::wstring> UnlockedInSession(std::uint32_t session) const;
-    GuardMessage Relock(const std::wstring& path, RelockCause cause, const ChangeActor& by);
+    std::vector<Item> UnlockedInSession(std::uint32_t session) const;
+    GuardMessage Relock(const Item& item, RelockCause cause, const ChangeActor& by);
     ChangeActor ActorOf(ConnectionId connection) const;
     // Who unlocked the item.
-    ChangeActor UnlockerOf(const std::wstring& path) const;
+    ChangeActor UnlockerOf(const Item& item) const;
     // Reports the entries of values that lock nothing and were not reported
     // before; reported keeps those reported, for as long as they stay.
     void ReportUnusable(const std::vector<std::wstring>& values, bool policy, std::set<std::wstring>& reported);
-    GuardMessage Remove(ConnectionId connection, const std::wstring& path);
+    GuardMessage Remove(ConnectionId connection, const Item& item);
     // Takes the list as it is stored now, so that a change saved after it
     // keeps what others wrote since the list was last read; false, with the
     // refusal, when it cannot be read.
     bool TakeStored(GuardMessage& refusal);
     // Saves items as the new list. On failure the list is what is stored
     // then, and the refusal says whether part of the change was written.
-    bool Save(const std::vector<std::wstring>& items, GuardMessage& refusal);
-    bool OnList(const std::wstring& path) const;
-    // Whether the policy names the item, compared as Lock Folder compares.
-    bool SetByPolicy(const std::wstring& path) const;
+    bool Save(const std::vector<Item>& items, GuardMessage& refusal);
+    bool OnList(const Item& item) const { return ListedAs(item) != items_.end(); }
+    bool SetByPolicy(const Item& item) const;
     // The policy's items that no item of stored stands for: held as they are.
-    std::vector<std::wstring> PolicyOnly(const std::vector<std::wstring>& stored) const;
+    std::vector<Item> PolicyOnly(const std::vector<Item>& stored) const;
     // The policy's own items change from before to after: LetGo lets those
     // gone go, Hold locks those new.
-    void LetGo(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
-    void Hold(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
+    void LetGo(const std::vector<Item>& before, const std::vector<Item>& after);
+    void Hold(const std::vector<Item>& before, const std::vector<Item>& after);
     // Whether the locker holds the item now: listed, not unlocked, not released.
-    bool Held(const std::wstring& path) const { return !IsUnlocked(path) && !IsReleased(path); }
+    bool Held(const Item& item) const { return !IsUnlocked(item) && !IsReleased(item); }
     // Tells the locker how many items are listed, so that each, locked or
     // not, has its share of what it may hold kept for it.
     void ReserveShares();
@@ -295,8 +296,8 @@ private:
     ListStore& store_;
     ItemGate& gate_;
     PasswordHash& hash_;
-    std::vector<std::wstring> items_;   // the stored list, each path once
-    std::vector<std::wstring> policy_;  // the policy's items, each once
+    std::vector<Item> items_;   // the stored list, each item once, as stored
+    std::vector<Item> policy_;  // the policy's items, each once
     // Who keeps an unlocked item unlocked: the connection that unlocked it,
     // or the session it was unlocked for.
     struct UnlockOwner {
@@ -305,9 +306,9 @@ private:
         std::uint32_t session = 0;  // for the session's own
         ChangeActor by;             // who unlocked it, kept past its connection
     };
-    std::vector<std::wstring> unlockedOrder_;         // unlocked items, as the windows list them
-    std::map<std::wstring, UnlockOwner> unlockedBy_;  // who keeps each unlocked item unlocked
-    std::set<std::wstring> released_;                 // items whose drive is being removed
+    std::vector<Item> unlockedOrder_;         // unlocked items, as the windows list them
+    std::map<Item, UnlockOwner> unlockedBy_;  // who keeps each unlocked item unlocked
+    std::set<Item> released_;                 // items whose drive is being removed
     std::set<ConnectionId> authenticated_;
     std::set<ConnectionId> administrators_;
     std::set<ConnectionId> checking_;                 // with a password check begun and not finished
@@ -316,7 +317,7 @@ private:
     bool ownProcess_ = false;
     // Relock Item and Lock Folder move an item to the end of the locked
     // list, as the windows show it: the order of each move.
-    std::map<std::wstring, std::uint64_t> movedToEnd_;
+    std::map<Item, std::uint64_t> movedToEnd_;
     std::uint64_t moves_ = 0;
     Clock clock_;
     std::map<ConnectionId, std::uint32_t> sessions_;
@@ -356,7 +357,7 @@ std::wstring NotSavedText(long code, bool partly = false);
 // such as c:\mnt\usb\), in list order. An item under a deeper
 // mount point of volumeRoots lies on that volume instead. Compared without
 // regard to case; shares and paths that are not paths lie on no volume.
-std::vector<std::wstring> ItemsOnVolume(const std::vector<std::wstring>& items, const std::wstring& volumeRoot,
-                                        const std::vector<std::wstring>& volumeRoots);
+std::vector<Item> ItemsOnVolume(const std::vector<Item>& items, const std::wstring& volumeRoot,
+                                const std::vector<std::wstring>& volumeRoots);
 
 }  // namespace vaultmere

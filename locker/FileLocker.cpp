@@ -241,29 +241,27 @@ void FileLocker::SetItemsKnown(std::size_t items) {
     core_->state.SetItemsKnown(items);
 }
 
-void FileLocker::LockApproved(const std::wstring& path, const ApprovedFolder& approved) {
+void FileLocker::LockApproved(const Item& item, const ApprovedFolder& approved) {
     // Called from window procedures: nothing may escape.
     try {
-        const ItemKey item = MakeItemKey(path);
         std::lock_guard<SlimLock> lock(core_->mutex);
         if (core_->closing) return;
-        const std::wstring root = core_->state.Lock(item, ::GetTickCount64(), approved);
+        const std::wstring root = core_->state.Lock(item.Parsed(), ::GetTickCount64(), approved);
         if (!root.empty()) core_->StartLane(root);
     } catch (...) {
     }
 }
 
-void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
-    if (locked) return LockApproved(path, ApprovedFolder());
+void FileLocker::SetItemLocked(const Item& item, bool locked) {
+    if (locked) return LockApproved(item, ApprovedFolder());
     // Called from window procedures: nothing may escape. Out of memory leaves
     // the call done as far as it got.
     try {
-        const ItemKey item = MakeItemKey(path);
         ReleasedFiles released;
         {
             std::lock_guard<SlimLock> lock(core_->mutex);
             if (core_->closing) return;
-            const LockerState::Unlocked unlocked = core_->state.Unlock(item.key, released.tokens);
+            const LockerState::Unlocked unlocked = core_->state.Unlock(item.Key(), released.tokens);
             ++core_->unlocks;
             if (unlocked.rootIdle) {
                 core_->StopLane(unlocked.root);
@@ -279,10 +277,10 @@ void FileLocker::SetItemLocked(const std::wstring& path, bool locked) {
     }
 }
 
-std::vector<ItemStatus> FileLocker::StatusOf(const std::vector<std::wstring>& paths) const {
+std::vector<ItemStatus> FileLocker::StatusOf(const std::vector<Item>& items) const {
     std::vector<std::wstring> keys;
-    keys.reserve(paths.size());
-    for (const std::wstring& path : paths) keys.push_back(MakeItemKey(path).key);
+    keys.reserve(items.size());
+    for (const Item& item : items) keys.push_back(item.Key());
     std::lock_guard<SlimLock> lock(core_->mutex);
     return core_->state.Status(keys);
 }

@@ -45,10 +45,10 @@ public:
     // Unlocking an item that is not locked does nothing. Locking returns at
     // once and the item's lane locks its files just after; unlocking lets
     // the files go before it returns.
-    void SetItemLocked(const std::wstring& path, bool locked) override;
+    void SetItemLocked(const Item& item, bool locked) override;
     void SetItemsKnown(std::size_t items) override;
-    void LockApproved(const std::wstring& path, const ApprovedFolder& approved) override;
-    std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
+    void LockApproved(const Item& item, const ApprovedFolder& approved) override;
+    std::vector<ItemStatus> StatusOf(const std::vector<Item>& items) const override;
 
     // Told of each folder the rule refuses, on a lane's thread, outside the
     // locker's lock. Set before anything is locked.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "locker/Item.h"
+
 namespace vaultmere {
 
 // What the component holds of one item now.
@@ -50,19 +52,17 @@ struct ApprovedFolder {
 class ItemLocker {
 public:
     virtual ~ItemLocker() = default;
-    virtual void SetItemLocked(const std::wstring& path, bool locked) = 0;
+    virtual void SetItemLocked(const Item& item, bool locked) = 0;
     // Locks an item whose folder was checked: a different folder found in
     // its place is not held.
-    virtual void LockApproved(const std::wstring& path, const ApprovedFolder& /*approved*/) {
-        SetItemLocked(path, true);
-    }
+    virtual void LockApproved(const Item& item, const ApprovedFolder& /*approved*/) { SetItemLocked(item, true); }
     // How many items are listed, locked or not: each has its share of what
     // the component may hold kept for it.
     virtual void SetItemsKnown(std::size_t /*items*/) {}
-    // The status of each path, in order; a path not locked gives the
+    // The status of each item, in order; an item not locked gives the
     // default status (locked false). Never waits for files being opened.
-    virtual std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const {
-        return std::vector<ItemStatus>(paths.size());
+    virtual std::vector<ItemStatus> StatusOf(const std::vector<Item>& items) const {
+        return std::vector<ItemStatus>(items.size());
     }
 };
 

@@ -6,9 +6,9 @@ namespace vaultmere {
 
 StateLocker::StateLocker(const LockBudget& budget, Finder finder) : state_(budget), finder_(std::move(finder)) {}
 
-void StateLocker::SetItemLocked(const std::wstring& path, bool locked) {
-    if (locked) return LockApproved(path, ApprovedFolder());
-    const LockerState::Unlocked unlocked = state_.Unlock(MakeItemKey(path).key, released_);
+void StateLocker::SetItemLocked(const Item& item, bool locked) {
+    if (locked) return LockApproved(item, ApprovedFolder());
+    const LockerState::Unlocked unlocked = state_.Unlock(item.Key(), released_);
     // A lane ends with its last folder; the watches of the folders let go end with it.
     if (unlocked.rootIdle) {
         state_.TakeRetired(unlocked.root);
@@ -18,15 +18,15 @@ void StateLocker::SetItemLocked(const std::wstring& path, bool locked) {
     roots_.insert(unlocked.retryRoots.begin(), unlocked.retryRoots.end());
 }
 
-void StateLocker::LockApproved(const std::wstring& path, const ApprovedFolder& approved) {
-    const std::wstring root = state_.Lock(MakeItemKey(path), now_, approved);
+void StateLocker::LockApproved(const Item& item, const ApprovedFolder& approved) {
+    const std::wstring root = state_.Lock(item.Parsed(), now_, approved);
     if (!root.empty()) roots_.insert(root);
 }
 
-std::vector<ItemStatus> StateLocker::StatusOf(const std::vector<std::wstring>& paths) const {
+std::vector<ItemStatus> StateLocker::StatusOf(const std::vector<Item>& items) const {
     std::vector<std::wstring> keys;
-    keys.reserve(paths.size());
-    for (const std::wstring& path : paths) keys.push_back(MakeItemKey(path).key);
+    keys.reserve(items.size());
+    for (const Item& item : items) keys.push_back(item.Key());
     return state_.Status(keys);
 }
 

@@ -20,10 +20,10 @@ public:
     using Finder = std::function<void(FolderJob& job)>;
     explicit StateLocker(const LockBudget& budget, Finder finder = nullptr);
 
-    void SetItemLocked(const std::wstring& path, bool locked) override;
-    void LockApproved(const std::wstring& path, const ApprovedFolder& approved) override;
+    void SetItemLocked(const Item& item, bool locked) override;
+    void LockApproved(const Item& item, const ApprovedFolder& approved) override;
     void SetItemsKnown(std::size_t items) override { state_.SetItemsKnown(items); }
-    std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override;
+    std::vector<ItemStatus> StatusOf(const std::vector<Item>& items) const override;
 
     // The clock goes on by ms; then the lanes with work do their jobs, at
     // most rounds times each.

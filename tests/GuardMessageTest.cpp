@@ -134,8 +134,8 @@ TEST(GuardMessageTest, MessagesOverTheLimitsAreNotEncoded) {
     // Within the count but past the byte limit.
     GuardMessage big;
     big.kind = GuardMessageKind::Lists;
-    big.unlocked.assign(200, std::wstring(kMaxGuardTextUnits, L'x'));
-    big.unlockedRelockAt.assign(200, 0);
+    big.unlocked.assign(5, std::wstring(kMaxGuardTextUnits, L'x'));
+    big.unlockedRelockAt.assign(5, 0);
     EXPECT_TRUE(EncodeGuardMessage(big).empty());
     GuardMessage unknown;
     unknown.kind = static_cast<GuardMessageKind>(99);

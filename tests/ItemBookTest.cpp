@@ -7,17 +7,19 @@
 namespace vaultmere {
 namespace {
 
-TEST(ItemList, SelectionOutOfRangeMeansNoneAndFollowsItsEntryThroughANewList) {
+TEST(ItemList, SelectionOutOfRangeMeansNoneAndFollowsItsItemThroughANewList) {
     ItemList list;
-    list.Replace({L"a"});
+    list.Replace(ItemsOf({L"c:\\a\\*.*"}));
     list.SetListIndex(5);
     EXPECT_EQ(-1, list.ListIndex());
     EXPECT_EQ(L"", list.SelectedText());
     list.SetListIndex(0);
-    EXPECT_EQ(L"a", list.SelectedText());
-    list.Replace({L"b", L"a"});
+    EXPECT_EQ(L"c:\\a\\*.*", list.SelectedText());
+    // The same item written another way stays selected and shows as now written.
+    list.Replace(ItemsOf({L"c:\\b\\*.*", L"C:\\A\\*.*"}));
     EXPECT_EQ(1, list.ListIndex());
-    list.Replace({L"b"});
+    EXPECT_EQ(L"C:\\A\\*.*", list.SelectedText());
+    list.Replace(ItemsOf({L"c:\\b\\*.*"}));
     EXPECT_EQ(-1, list.ListIndex());
 }
 
@@ -38,12 +40,12 @@ TEST(StatusNote, SaysWhyAnItemIsNotWhollyLocked) {
     EXPECT_EQ(L"no access, cannot be locked, 4 over the file limit", StatusNote(status));
     // A folder with its subfolders says so first, also when all is well.
     EXPECT_EQ(L"with subfolders, no access, cannot be locked, 4 over the file limit",
-              EntryNote(L"C:\\Data\\**\\*.*", status));
-    EXPECT_EQ(L"with subfolders", EntryNote(L"c:\\data\\**\\*.*", ItemStatus()));
+              EntryNote(Item(L"C:\\Data\\**\\*.*"), status));
+    EXPECT_EQ(L"with subfolders", EntryNote(Item(L"c:\\data\\**\\*.*"), ItemStatus()));
     status.setByPolicy = true;
     EXPECT_EQ(L"with subfolders, set by your administrator, no access, cannot be locked, 4 over the file limit",
-              EntryNote(L"C:\\Data\\**\\*.*", status));
-    EXPECT_EQ(L"", EntryNote(L"c:\\data\\*.*", ItemStatus()));
+              EntryNote(Item(L"C:\\Data\\**\\*.*"), status));
+    EXPECT_EQ(L"", EntryNote(Item(L"c:\\data\\*.*"), ItemStatus()));
     // What stops every file goes before what stops some.
     status.folder = ItemStatus::Folder::Missing;
     EXPECT_EQ(L"folder missing", StatusNote(status));

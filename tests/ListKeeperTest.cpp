@@ -24,19 +24,19 @@ using Items = std::vector<std::wstring>;
 // path it takes for the same item.
 class CountingLocker : public ItemLocker {
 public:
-    void SetItemLocked(const std::wstring& path, bool locked) override {
-        calls.emplace_back(path, locked);
-        int& count = counts[MakeItemKey(path).key];
+    void SetItemLocked(const Item& item, bool locked) override {
+        calls.emplace_back(item.Text(), locked);
+        int& count = counts[item.Key()];
         if (locked) {
             ++count;
         } else if (count > 0) {
             --count;
         }
     }
-    std::vector<ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override {
-        std::vector<ItemStatus> statuses(paths.size());
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            const auto it = counts.find(MakeItemKey(paths[i]).key);
+    std::vector<ItemStatus> StatusOf(const std::vector<Item>& items) const override {
+        std::vector<ItemStatus> statuses(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const auto it = counts.find(items[i].Key());
             statuses[i].locked = it != counts.end() && it->second > 0;
             statuses[i].filesHeld = 3;
         }
@@ -123,7 +123,7 @@ GuardMessage Request(GuardMessageKind kind, const std::wstring& text = L"") {
 
 Items Paths(const std::vector<ListedItem>& listed) {
     Items paths;
-    for (const ListedItem& item : listed) paths.push_back(item.path);
+    for (const ListedItem& item : listed) paths.push_back(item.item.Text());
     return paths;
 }
 
@@ -161,7 +161,7 @@ protected:
 TEST_F(ListKeeperTest, NothingIsAnsweredBeforeThePasswordAndEachStoredItemIsLockedOnce) {
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
-    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), core.Items());
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), TextsOf(core.Items()));
 
     for (GuardMessageKind kind :
          {GuardMessageKind::ReadLists, GuardMessageKind::LockFolder, GuardMessageKind::UnlockItem,
@@ -211,7 +211,7 @@ TEST_F(ListKeeperTest, AnUnlockHoldsUntilItsConnectionEndsAndEveryConnectionSees
     ASSERT_EQ(GuardMessageKind::Lists, lists.kind);
     EXPECT_EQ((Items{L"c:\\b\\*.*"}), Paths(lists.locked));
     EXPECT_TRUE(lists.locked[0].status.locked);
-    EXPECT_EQ((Items{L"c:\\a\\*.*"}), lists.unlocked);
+    EXPECT_EQ((Items{L"c:\\a\\*.*"}), TextsOf(lists.unlocked));
     // Unlocking what is unlocked, or what is not listed, is refused and changes nothing.
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*")).kind);
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\z\\*.*")).kind);
@@ -256,7 +256,7 @@ TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettin
     core.LeaveSession(5);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(1, locker.Count(L"c:\\c\\*.*"));
-    EXPECT_TRUE(core.IsUnlocked(L"c:\\b\\*.*"));
+    EXPECT_TRUE(core.IsUnlocked(Item(L"c:\\b\\*.*")));
 
     // No time set: never; a time set later counts from the unlock, as the lists say.
     wall += 30 * kMinute;
@@ -265,7 +265,7 @@ TEST_F(ListKeeperTest, ALockedSessionAndTheTimeRelockWhatWasUnlockedAndTheSettin
     core.Handle(1, Request(GuardMessageKind::UnlockItem, L"c:\\a\\*.*"));
     settings.minutes = 1;
     const GuardMessage lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
-    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\a\\*.*"}), lists.unlocked);
+    EXPECT_EQ((Items{L"c:\\b\\*.*", L"c:\\a\\*.*"}), TextsOf(lists.unlocked));
     EXPECT_EQ((std::vector<std::uint64_t>{1001 * kMinute, 1031 * kMinute}), lists.unlockedRelockAt);
     core.RelockDue();
     EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
@@ -303,18 +303,18 @@ TEST_F(ListKeeperTest, AnUnlockForTheSessionOutlivesItsConnectionAndAnAdministra
     core.Handle(2, Request(GuardMessageKind::UnlockItem, L"c:\\c\\*.*"));
     core.Disconnect(1);
     core.Disconnect(2);
-    EXPECT_TRUE(core.IsUnlocked(L"c:\\a\\*.*") && core.IsUnlocked(L"c:\\b\\*.*"));
+    EXPECT_TRUE(core.IsUnlocked(Item(L"c:\\a\\*.*")) && core.IsUnlocked(Item(L"c:\\b\\*.*")));
     EXPECT_EQ(1, locker.Count(L"c:\\c\\*.*")) << "a window's unlock ends with its connection";
 
     core.LeaveSession(5);
-    EXPECT_FALSE(core.IsUnlocked(L"c:\\a\\*.*"));
+    EXPECT_FALSE(core.IsUnlocked(Item(L"c:\\a\\*.*")));
     settings.onSessionLock = false;
     core.LeaveSession(6);
-    EXPECT_TRUE(core.IsUnlocked(L"c:\\b\\*.*"));
+    EXPECT_TRUE(core.IsUnlocked(Item(L"c:\\b\\*.*")));
     // Signed out: locked again whatever the setting.
     core.SessionEnded(6);
     EXPECT_EQ(1, locker.Count(L"c:\\b\\*.*"));
-    EXPECT_FALSE(core.IsUnlocked(L"c:\\b\\*.*"));
+    EXPECT_FALSE(core.IsUnlocked(Item(L"c:\\b\\*.*")));
 
     // An elevated administrator reads the lists without the password, and does nothing else.
     core.Connect(4);
@@ -351,7 +351,7 @@ TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::RemoveItem, L"c:\\a\\*.*")).kind);
     EXPECT_EQ(1, locker.Count(L"c:\\a\\*.*"));
     EXPECT_EQ(GuardMessageKind::Refused, core.Handle(1, Request(GuardMessageKind::SetPassword, L"new")).kind);
-    EXPECT_EQ(3u, core.Items().size());
+    EXPECT_EQ(3u, TextsOf(core.Items()).size());
     EXPECT_EQ(stored, store.password);
 
     store.failWith = 0;
@@ -376,7 +376,7 @@ TEST_F(ListKeeperTest, ChangesAreSavedAsTheyAreMadeOrNotMadeAtAll) {
     store.partly = true;
     EXPECT_EQ(GuardMessage::Refusal(GuardRefusal::NotSaved, NotSavedText(5, true)),
               core.Handle(1, Request(GuardMessageKind::LockFolder, L"i:\\half\\*.*")));
-    EXPECT_EQ(store.items, core.Items());
+    EXPECT_EQ(store.items, TextsOf(core.Items()));
     EXPECT_EQ(1, locker.Count(L"i:\\half\\*.*"));
     // Only what was done is reported; what another writer stored is not the user's.
     EXPECT_EQ((Items{L"locked S-1@? d:\\new\\*.*", L"unlocked S-1@? c:\\b\\*.*", L"relocked by user S-1@? c:\\b\\*.*",
@@ -488,9 +488,25 @@ TEST_F(ListKeeperTest, TheListStoredAnewIsAppliedAndItemsKeptStayAsTheyWere) {
 
     // Added, in the stored order: only the new item is locked; b stays unlocked.
     EXPECT_TRUE(core.ApplyStoredItems({c, b, a, c}));
-    EXPECT_EQ((Items{c, b, a}), core.Items());
+    EXPECT_EQ((Items{c, b, a}), TextsOf(core.Items()));
     EXPECT_EQ((std::vector<std::pair<std::wstring, bool>>{{c, true}}), locker.calls);
-    EXPECT_TRUE(core.IsUnlocked(b));
+    EXPECT_TRUE(core.IsUnlocked(Item(b)));
+
+    // Written again in capitals, as a script may: the same items, neither let
+    // go nor locked again, b still unlocked; the lists show the new text.
+    locker.calls.clear();
+    const std::wstring B = L"C:\\B\\*.*", C = L"D:\\C\\*.*";
+    EXPECT_TRUE(core.ApplyStoredItems({C, B, a}));
+    EXPECT_TRUE(locker.calls.empty());
+    const GuardMessage respelled = core.Handle(1, Request(GuardMessageKind::ReadLists));
+    EXPECT_EQ((Items{C, a}), Paths(respelled.locked));
+    EXPECT_EQ((Items{B}), TextsOf(respelled.unlocked));
+    EXPECT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::RelockItem, b)));
+    EXPECT_EQ(1, locker.Count(b));
+    ASSERT_EQ(GuardMessage::Done(true), core.Handle(1, Request(GuardMessageKind::UnlockItem, B)));
+    EXPECT_TRUE(core.ApplyStoredItems({c, b, a}));
+    EXPECT_TRUE(core.IsUnlocked(Item(b)));
+    locker.calls.clear();
 
     // Gone: a is let go, b leaves the unlocked list; back again, b is locked.
     EXPECT_TRUE(core.ApplyStoredItems({c}));
@@ -591,19 +607,19 @@ TEST_F(ListKeeperTest, WindowsInTwoSessionsShareOneListAndARenewedConnectionGive
     EXPECT_FALSE(first.Reload());
     ASSERT_TRUE(first.CheckPassword(L"secret").accepted);
     EXPECT_TRUE(first.Reload());
-    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), first.lockedList.Entries());
+    EXPECT_EQ((Items{L"c:\\a\\*.*", L"c:\\b\\*.*"}), first.lockedList.Texts());
     ASSERT_EQ(2u, first.LockedStatus().size());
     EXPECT_EQ(3u, first.LockedStatus()[1].filesHeld);
 
     first.lockedList.SetListIndex(1);
     EXPECT_TRUE(first.UnlockSelected().changed);
     EXPECT_EQ(0, locker.Count(L"c:\\b\\*.*"));
-    EXPECT_EQ((Items{L"c:\\b\\*.*"}), first.unlockedList.Entries());
+    EXPECT_EQ((Items{L"c:\\b\\*.*"}), first.unlockedList.Texts());
 
     // The other session sees the unlock; what the guard refuses is said.
     ASSERT_TRUE(second.CheckPassword(L"SECRET").accepted);
     EXPECT_TRUE(second.Reload());
-    EXPECT_EQ((Items{L"c:\\b\\*.*"}), second.unlockedList.Entries());
+    EXPECT_EQ((Items{L"c:\\b\\*.*"}), second.unlockedList.Texts());
     const BookResult refused = second.LockNewItem(L"c:\\windows\\*.*", nullptr);
     EXPECT_FALSE(refused.changed);
     EXPECT_EQ(L"Cannot lock this critical folder!", refused.message);
@@ -703,13 +719,13 @@ TEST_F(ListKeeperTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUnti
     // The removal is called off: what is listed as locked is locked again, once.
     core.RestoreItems(ItemsOnVolume(core.Items(), L"e:\\", {}));
     EXPECT_EQ(0, locker.Count(L"e:\\y\\*.*"));
-    core.RestoreItems({L"e:\\*.*"});
+    core.RestoreItems(ItemsOf({L"e:\\*.*"}));
     EXPECT_EQ(1, locker.Count(L"e:\\*.*"));
     lists = core.Handle(1, Request(GuardMessageKind::ReadLists));
     EXPECT_EQ(ItemStatus::Folder::Present, lists.locked[2].status.folder);
 
     // Released again and the service stops: nothing let go twice.
-    core.ReleaseItems({L"e:\\*.*", L"z:\\not-listed\\*.*"});
+    core.ReleaseItems(ItemsOf({L"e:\\*.*", L"z:\\not-listed\\*.*"}));
     EXPECT_EQ(0, locker.Count(L"e:\\*.*"));
     EXPECT_EQ(0, locker.Count(L"z:\\not-listed\\*.*"));
     locker.calls.clear();
@@ -722,13 +738,14 @@ TEST_F(ListKeeperTest, ADriveBeingRemovedLetsItsFilesGoAndTheItemsStayListedUnti
 }
 
 TEST(ItemsOnVolume, AnItemLiesOnTheDeepestMountPointAboveItsFolder) {
-    const Items items = {L"e:\\*.*",           L"E:\\Data\\*.*",      L"c:\\mnt\\usb\\x\\*.*", L"c:\\mnt\\usbx\\*.*",
-                         L"c:\\mnt\\usb\\*.*", L"\\\\server\\e\\*.*", L"relative\\*.*",        L"e:\\one.txt",
-                         L"ee:\\*.*"};
+    const std::vector<Item> items = ItemsOf({L"e:\\*.*", L"E:\\Data\\*.*", L"c:\\mnt\\usb\\x\\*.*",
+                                             L"c:\\mnt\\usbx\\*.*", L"c:\\mnt\\usb\\*.*", L"\\\\server\\e\\*.*",
+                                             L"relative\\*.*", L"e:\\one.txt", L"ee:\\*.*"});
     const Items roots = {L"c:\\", L"C:\\Mnt\\USB\\", L"e:\\"};
-    EXPECT_EQ((Items{L"e:\\*.*", L"E:\\Data\\*.*", L"e:\\one.txt"}), ItemsOnVolume(items, L"E:\\", roots));
-    EXPECT_EQ((Items{L"c:\\mnt\\usb\\x\\*.*", L"c:\\mnt\\usb\\*.*"}), ItemsOnVolume(items, L"c:\\mnt\\usb", roots));
-    EXPECT_EQ((Items{L"c:\\mnt\\usbx\\*.*"}), ItemsOnVolume(items, L"c:\\", roots));
+    EXPECT_EQ((Items{L"e:\\*.*", L"E:\\Data\\*.*", L"e:\\one.txt"}), TextsOf(ItemsOnVolume(items, L"E:\\", roots)));
+    EXPECT_EQ((Items{L"c:\\mnt\\usb\\x\\*.*", L"c:\\mnt\\usb\\*.*"}),
+              TextsOf(ItemsOnVolume(items, L"c:\\mnt\\usb", roots)));
+    EXPECT_EQ((Items{L"c:\\mnt\\usbx\\*.*"}), TextsOf(ItemsOnVolume(items, L"c:\\", roots)));
     // Without the deeper mount point known, its items count as the drive's.
     EXPECT_EQ(3u, ItemsOnVolume(items, L"c:\\", {}).size());
     EXPECT_TRUE(ItemsOnVolume(items, L"\\\\server\\e\\", roots).empty());

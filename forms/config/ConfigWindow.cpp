@@ -196,10 +196,10 @@ const wchar_t* ConfigWindow::EntryTip(HWND list) {
     if (HIWORD(hit) != 0) return tipText_.c_str();
     const int index = LOWORD(hit);
     const bool locked = ::GetDlgCtrlID(list) == IDC_LOCKED_LIST;
-    const std::vector<std::wstring>& entries = (locked ? lists_.lockedList : lists_.unlockedList).Entries();
+    const std::vector<Item>& entries = (locked ? lists_.lockedList : lists_.unlockedList).Entries();
     const std::vector<std::wstring>& notes = locked ? notes_ : unlockedNotes_;
     if (index >= static_cast<int>(entries.size())) return tipText_.c_str();
-    const std::wstring& entry = entries[static_cast<std::size_t>(index)];
+    const std::wstring& entry = entries[static_cast<std::size_t>(index)].Text();
     const std::wstring note = index < static_cast<int>(notes.size()) ? notes[static_cast<std::size_t>(index)] : L"";
     // Only what the list does not show whole.
     RECT area{};
@@ -222,7 +222,8 @@ void ConfigWindow::FillList(int controlId, const ItemList& list) {
     int widest = 0;
     HDC dc = ::GetDC(box);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
-    for (const std::wstring& entry : list.Entries()) {
+    for (const Item& item : list.Entries()) {
+        const std::wstring& entry = item.Text();
         ::SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
         SIZE extent{};
         ::GetTextExtentPoint32W(dc, entry.c_str(), static_cast<int>(entry.size()), &extent);
@@ -248,7 +249,7 @@ void ConfigWindow::RefreshLists() {
 
 void ConfigWindow::UpdateUnlockedNotes(bool refilled) {
     // Whether it takes its subfolders, and until when it stays unlocked.
-    const std::vector<std::wstring>& unlocked = lists_.unlockedList.Entries();
+    const std::vector<Item>& unlocked = lists_.unlockedList.Entries();
     const std::vector<std::uint64_t> relockTimes = lists_.UnlockedRelockTimes();
     std::vector<std::wstring> notes;
     for (std::size_t i = 0; i < unlocked.size(); ++i) {
@@ -264,7 +265,7 @@ void ConfigWindow::UpdateUnlockedNotes(bool refilled) {
 
 void ConfigWindow::UpdateNotes() {
     UpdateUnlockedNotes(false);
-    const std::vector<std::wstring>& entries = lists_.lockedList.Entries();
+    const std::vector<Item>& entries = lists_.lockedList.Entries();
     const std::vector<ItemStatus> statuses = lists_.LockedStatus();
     std::vector<std::wstring> notes(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -275,8 +276,7 @@ void ConfigWindow::UpdateNotes() {
     ShowNotes(IDC_LOCKED_LIST, entries, notes_);
 }
 
-void ConfigWindow::ShowNotes(int controlId, const std::vector<std::wstring>& entries,
-                             const std::vector<std::wstring>& notes) {
+void ConfigWindow::ShowNotes(int controlId, const std::vector<Item>& entries, const std::vector<std::wstring>& notes) {
     HWND box = ::GetDlgItem(Control(IDC_LIST_PANEL), controlId);
     if (!box) return;
     // The notes widen the entries: long ones can still be scrolled into view.
@@ -284,7 +284,7 @@ void ConfigWindow::ShowNotes(int controlId, const std::vector<std::wstring>& ent
     HDC dc = ::GetDC(box);
     HGDIOBJ old = ::SelectObject(dc, DialogFont());
     for (std::size_t i = 0; i < entries.size() && i < notes.size(); ++i) {
-        widest = std::max(widest, EntryWidth(dc, entries[i], notes[i]));
+        widest = std::max(widest, EntryWidth(dc, entries[i].Text(), notes[i]));
     }
     ::SelectObject(dc, old);
     ::ReleaseDC(box, dc);

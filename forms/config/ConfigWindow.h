@@ -104,7 +104,7 @@ private:
     // refilled: the list was filled anew and its notes must be shown again.
     void UpdateUnlockedNotes(bool refilled);
     // Widens a list for its entries' notes and draws them anew.
-    void ShowNotes(int controlId, const std::vector<std::wstring>& entries, const std::vector<std::wstring>& notes);
+    void ShowNotes(int controlId, const std::vector<Item>& entries, const std::vector<std::wstring>& notes);
     void DrawEntry(const DRAWITEMSTRUCT& item, const std::vector<std::wstring>& notes);
     int EntryHeight() const;
     int EntryWidth(HDC dc, const std::wstring& entry, const std::wstring& note) const;

@@ -6,17 +6,19 @@
 
 namespace vaultmere {
 
-int ItemList::IndexOf(const std::wstring& text) const {
-    const auto it = std::find(entries_.begin(), entries_.end(), text);
+int ItemList::IndexOf(const Item& item) const {
+    const auto it = std::find(entries_.begin(), entries_.end(), item);
     return it == entries_.end() ? -1 : static_cast<int>(it - entries_.begin());
 }
 
 void ItemList::SetListIndex(int index) { selected_ = (index >= 0 && index < ListCount()) ? index : -1; }
 
-std::wstring ItemList::SelectedText() const { return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)] : L""; }
+std::wstring ItemList::SelectedText() const {
+    return selected_ >= 0 ? entries_[static_cast<size_t>(selected_)].Text() : L"";
+}
 
-void ItemList::Replace(std::vector<std::wstring> entries) {
-    const std::wstring selected = SelectedText();
+void ItemList::Replace(std::vector<Item> entries) {
+    const Item selected(SelectedText());
     entries_ = std::move(entries);
     selected_ = selected_ >= 0 ? IndexOf(selected) : -1;
 }
@@ -63,8 +65,8 @@ std::wstring StatusNote(const ItemStatus& status) {
     return note;
 }
 
-std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status) {
-    std::wstring note = MakeItemKey(entry).tree ? L"with subfolders" : L"";
+std::wstring EntryNote(const Item& entry, const ItemStatus& status) {
+    std::wstring note = entry.Parsed().tree ? L"with subfolders" : L"";
     auto add = [&note](const std::wstring& part) {
         if (!part.empty()) note += (note.empty() ? L"" : L", ") + part;
     };

@@ -9,21 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "locker/Item.h"
 #include "locker/ItemLocker.h"
 
 namespace vaultmere {
 
-// An ordered list of item paths with at most one selected entry.
+// An ordered list of items with at most one selected entry.
 class ItemList {
 public:
-    // Takes entries in place of the current ones; the selected entry stays
-    // selected where it is still listed.
-    void Replace(std::vector<std::wstring> entries);
+    // Takes entries in place of the current ones; the selected item stays
+    // selected where it is still listed, however it is written now.
+    void Replace(std::vector<Item> entries);
 
     int ListCount() const { return static_cast<int>(entries_.size()); }
-    const std::vector<std::wstring>& Entries() const { return entries_; }
-    // Index of the first entry equal to text, or -1.
-    int IndexOf(const std::wstring& text) const;
+    const std::vector<Item>& Entries() const { return entries_; }
+    // The entries' texts, as shown.
+    std::vector<std::wstring> Texts() const { return TextsOf(entries_); }
+    // Index of the entry that is item, or -1.
+    int IndexOf(const Item& item) const;
 
     // -1 when nothing is selected. Setting an index out of range clears it.
     int ListIndex() const { return selected_; }
@@ -32,7 +35,7 @@ public:
     std::wstring SelectedText() const;
 
 private:
-    std::vector<std::wstring> entries_;
+    std::vector<Item> entries_;
     int selected_ = -1;
 };
 
@@ -45,7 +48,7 @@ std::wstring StatusNote(const ItemStatus& status);
 // The note drawn beside an entry of either list: "with subfolders" for a
 // folder locked with everything beneath it, "set by your administrator" for
 // an item of the guard's policy, then the status note.
-std::wstring EntryNote(const std::wstring& entry, const ItemStatus& status);
+std::wstring EntryNote(const Item& entry, const ItemStatus& status);
 
 // Answers the Remove confirmation for an entry: true for Yes.
 using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;

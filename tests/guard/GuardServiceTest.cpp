@@ -2,6 +2,7 @@
 // changed in the registry while it runs, its key kept from other users, and
 // wrong passwords answered ever later.
 #include <atomic>
+#include <cwctype>
 #include <thread>
 
 #include "app/GuardConnection.h"
@@ -90,15 +91,18 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
     ASSERT_EQ(0u, Reg(L"add", L"/v File1 /t REG_SZ /d \"" + Item(b) + L"\""));
     EXPECT_TRUE(WaitUntil([&] { return Locked(b); }, 2000)) << "an item written with reg add";
 
-    // Rewritten whole, by the crash-safe save in another order, then as a
-    // deployment replaces a key (deleted, then written anew a value every
-    // 150 ms): the items it keeps are never free, probed all the while.
+    // Rewritten whole, by the crash-safe save in another order and with an
+    // entry in capitals, then as a deployment replaces a key (deleted, then
+    // written anew a value every 150 ms): the items it keeps are never free,
+    // probed all the while.
     std::atomic<bool> probing{true};
     std::atomic<int> freed{0};
     std::thread probe([&] {
         while (probing) freed += Locked(folder) && Locked(b) ? 0 : 1;
     });
-    EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {Item(b), Item(folder)}));
+    std::wstring capitals = Item(b);
+    for (wchar_t& ch : capitals) ch = static_cast<wchar_t>(std::towupper(ch));
+    EXPECT_TRUE(Registry::SaveStoredItems(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath, {capitals, Item(folder)}));
     EXPECT_TRUE(Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kFilesKeyPath));
     const std::wstring rewritten[] = {Item(folder), Item(b)};
     for (int i = 0; i < 2; ++i) {
@@ -142,7 +146,8 @@ TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUs
               Reg(L"add", L"/v Docs /t REG_SZ /d \"" + p.Path() + L"\"", Registry::kPolicyFoldersKeyPath, L"/reg:64"));
     EXPECT_TRUE(WaitUntil([&] { return Locked(p); }, 5000)) << "a folder written under the policy key";
     const GuardMessage lists = Ask(window, GuardMessageKind::ReadLists);
-    EXPECT_TRUE(!lists.locked.empty() && lists.locked.back().path == Item(p) && lists.locked.back().status.setByPolicy);
+    EXPECT_TRUE(!lists.locked.empty() && lists.locked.back().item.Text() == Item(p) &&
+                lists.locked.back().status.setByPolicy);
     EXPECT_EQ(static_cast<std::uint32_t>(GuardRefusal::SetByPolicy),
               Ask(window, GuardMessageKind::UnlockItem, Item(p)).code);
     EXPECT_TRUE(Locked(p));

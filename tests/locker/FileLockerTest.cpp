@@ -101,7 +101,7 @@ TEST_F(FileLockerTest, PlainFilePathLocksThatFileOnlyAndASecondNameOfItCountsAsH
     const std::vector<std::wstring> items = {Item(), folder / L"link.txt"};
     for (const std::wstring& item : items) locker.SetItemLocked(item, true);
     ASSERT_TRUE(Settle(locker));
-    std::vector<ItemStatus> status = locker.StatusOf(items);
+    std::vector<ItemStatus> status = locker.StatusOf(ItemsOf(items));
     EXPECT_EQ(3u, status[0].filesHeld);
     EXPECT_EQ(1u, status[1].filesHeld);
     EXPECT_EQ(0u, status[0].filesWaiting + status[1].filesWaiting);
@@ -139,7 +139,7 @@ TEST_F(FileLockerTest, OddPathsLockNothingAndSayWhy) {
     EXPECT_EQ(0u, locker.Report().lockedFiles);
     using Refusal = ItemStatus::Refusal;
     using Folder = ItemStatus::Folder;
-    const std::vector<ItemStatus> status = locker.StatusOf(paths);
+    const std::vector<ItemStatus> status = locker.StatusOf(ItemsOf(paths));
     for (const ItemStatus& each : status) EXPECT_TRUE(each.locked);
     for (size_t i : {0, 1, 2, 7}) EXPECT_EQ(Refusal::NotAPath, status[i].refusal) << i;
     EXPECT_EQ(Refusal::FolderWithoutPattern, status[3].refusal);
@@ -172,7 +172,7 @@ TEST_F(FileLockerTest, NothingOfTheWindowsFolderIsLockedThroughALinkOrFromInside
     ASSERT_TRUE(::CreateHardLinkW((folder / L"version.dll").c_str(), (system + L"\\version.dll").c_str(), nullptr));
     locker.SetItemLocked(TreeItem(folder.Path()), true);
     ASSERT_TRUE(Settle(locker));
-    for (const ItemStatus& status : locker.StatusOf(items))
+    for (const ItemStatus& status : locker.StatusOf(ItemsOf(items)))
         EXPECT_EQ(ItemStatus::Refusal::SystemFolder, status.refusal);
     EXPECT_EQ(0u, OpenFromOutside(system + L"\\kernel32.dll"));
     EXPECT_EQ(0u, OpenFromOutside(system + L"\\version.dll"));

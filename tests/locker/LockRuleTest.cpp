@@ -34,8 +34,8 @@ TEST(LockRuleTest, SharesOfThisComputerAreJudgedAsTheFolderTheyLeadTo) {
                                              OnShare(L"fileserver.invalid", system) + L"\\*.*"};
     for (const std::wstring& item : items) locker.SetItemLocked(item, true);
     ASSERT_TRUE(testing_support::Settle(locker));
-    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf(items)[0].refusal);
-    EXPECT_EQ(ItemStatus::Refusal::None, locker.StatusOf(items)[1].refusal);
+    EXPECT_EQ(ItemStatus::Refusal::SystemFolder, locker.StatusOf(ItemsOf(items))[0].refusal);
+    EXPECT_EQ(ItemStatus::Refusal::None, locker.StatusOf(ItemsOf(items))[1].refusal);
 }
 
 TEST(LockRuleTest, AFolderIsKnownByItsVolumeAndFileIdUnderAnyPath) {

@@ -106,7 +106,7 @@ struct ProgramBook {
     // Stores items and password, begins as the resident copy does and gives the password.
     void Begin(const std::vector<std::wstring>& items = {}, const std::wstring& password = L"");
     // The list Close saves.
-    const std::vector<std::wstring>& Stored() { return keeper.Keeper().Items(); }
+    std::vector<std::wstring> Stored() { return vaultmere::TextsOf(keeper.Keeper().Items()); }
     vaultmere::ProgramStoreKeys keys;
     vaultmere::LocalKeeper keeper;
     vaultmere::GuardBook book;

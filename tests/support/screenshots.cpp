@@ -23,14 +23,14 @@ namespace {
 // another folder on a drive that is not there, so that notes show.
 class NoLocks : public vaultmere::ItemLocker {
 public:
-    void SetItemLocked(const std::wstring&, bool) override {}
-    std::vector<vaultmere::ItemStatus> StatusOf(const std::vector<std::wstring>& paths) const override {
+    void SetItemLocked(const vaultmere::Item&, bool) override {}
+    std::vector<vaultmere::ItemStatus> StatusOf(const std::vector<vaultmere::Item>& paths) const override {
         std::vector<vaultmere::ItemStatus> statuses(paths.size());
         for (std::size_t i = 0; i < paths.size(); ++i) {
             statuses[i].locked = true;
             statuses[i].filesHeld = 12;
-            if (paths[i] == L"d:\\private\\*.*") statuses[i].filesWaiting = 2;
-            if (paths[i] == L"e:\\archive\\*.*") statuses[i].folder = vaultmere::ItemStatus::Folder::Unreachable;
+            if (paths[i].Text() == L"d:\\private\\*.*") statuses[i].filesWaiting = 2;
+            if (paths[i].Text() == L"e:\\archive\\*.*") statuses[i].folder = vaultmere::ItemStatus::Folder::Unreachable;
         }
         return statuses;
     }
