@@ -34,7 +34,7 @@ struct WaitingFile {
     static Failure FailureOf(FileError error);
     // Another try failed at now (the first when it was not waiting): the
     // next is put off further. name is kept from the first.
-    void Failed(Failure failure, std::wstring& listedName, std::uint64_t now);
+    void Failed(Failure next, std::wstring& listedName, std::uint64_t now);
     // Written to or closed by its holder: the next try comes soon.
     void Touched(std::uint64_t now);
     // Adds it to the count its failure belongs to.
