@@ -40,7 +40,7 @@ int wmain(int argc, wchar_t** argv) {
             if (search == INVALID_HANDLE_VALUE) continue;
             do {
                 if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
-                handles.push_back(vaultmere::OpenFileLockedByName(folder + L"\\" + found.cFileName));
+                handles.push_back(bench::OpenFileLockedByName(folder + L"\\" + found.cFileName));
             } while (::FindNextFileW(search, &found));
             ::FindClose(search);
         }

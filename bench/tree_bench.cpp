@@ -47,7 +47,7 @@ void BareTree(const std::wstring& folder, std::vector<UniqueHandle>& handles) {
             if (found.cFileName[0] != L'.') BareTree(prefix + found.cFileName, handles);
             continue;
         }
-        UniqueHandle file = vaultmere::OpenFileLockedByName(prefix + found.cFileName);
+        UniqueHandle file = bench::OpenFileLockedByName(prefix + found.cFileName);
         if (file) handles.push_back(std::move(file));
     } while (::FindNextFileW(search.Get(), &found));
 }

@@ -5,9 +5,9 @@
 #include "common/LockBudget.h"
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
-#include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
 #include "locker/LockRule.h"
+#include "locker/TreeCount.h"
 
 namespace vaultmere {
 
@@ -148,14 +148,13 @@ std::wstring GuardItemGate::Approve(ConnectionId connection, const std::wstring&
     }
     bool mayListAll = true;
     bool mayReadAll = true;
-    const std::size_t entries =
-        CountTreeEntries(item.target.folder, treeLimit_, [&](const std::wstring& entry, bool folder) {
-            if (!folder) return mayReadAll = MayRead(token, entry);
-            // One gone meanwhile is no refusal.
-            const FolderAccess access = MayListFolder(token, entry);
-            mayListAll = access == FolderAccess::Granted || access == FolderAccess::Missing;
-            return mayListAll;
-        });
+    const std::size_t entries = CountTree(item.target.folder, treeLimit_, [&](const std::wstring& entry, bool folder) {
+        if (!folder) return mayReadAll = MayRead(token, entry);
+        // One gone meanwhile is no refusal.
+        const FolderAccess access = MayListFolder(token, entry);
+        mayListAll = access == FolderAccess::Granted || access == FolderAccess::Missing;
+        return mayListAll;
+    });
     if (!mayListAll) return kTreeNotYours;
     if (!mayReadAll) return kFilesNotYours;
     return entries > treeLimit_ ? TreeTooLargeText(treeLimit_) : accept();

@@ -10,6 +10,7 @@
 
 #include "common/EntryPoint.h"
 #include "common/TextCase.h"
+#include "locker/HandleTokens.h"
 
 namespace vaultmere {
 
@@ -129,7 +130,7 @@ void FileLocker::Core::RunLane(Lane& lane) {
     // No "insert a disk" box for an empty drive: the call just fails.
     ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, nullptr);
     FolderLane work(lane.port.Get(), open, rule, lane.stop, &unlocks);
-    std::vector<UniqueHandle> released;
+    ReleasedFiles released;
     for (;;) {
         std::vector<FolderJob> jobs;
         std::vector<std::uint64_t> retired;
@@ -160,12 +161,12 @@ void FileLocker::Core::RunLane(Lane& lane) {
                 state.TakeOverflow(event.folderKey, event.serial);
                 break;
             case WatchEvent::Kind::Lost:
-                state.TakeWatchLost(event.folderKey, event.serial, event.presence, now, released);
+                state.TakeWatchLost(event.folderKey, event.serial, event.presence, now, released.tokens);
                 for (const std::wstring& root : state.RetryWhereRoomFreed()) StartLane(root);
                 break;
             }
         }
-        released.clear();
+        released.Close();
         if (jobs.empty()) continue;
 
         const std::function<bool(FolderJob&)> handIn = [&](FolderJob& job) {
@@ -173,14 +174,14 @@ void FileLocker::Core::RunLane(Lane& lane) {
             {
                 std::lock_guard<SlimLock> lock(mutex);
                 if (lane.stop || closing) {
-                    for (FileOutcome& outcome : job.files) released.push_back(std::move(outcome.file));
+                    for (FileOutcome& outcome : job.files) released.tokens.push_back(std::move(outcome.file));
                     job.files.clear();
                 } else {
-                    state.TakeFiles(job, ::GetTickCount64(), released);
+                    state.TakeFiles(job, ::GetTickCount64(), released.tokens);
                     wanted = state.Wanted(job.folderKey, job.serial);
                 }
             }
-            released.clear();
+            released.Close();
             return wanted;
         };
         work.Do(jobs, handIn);
@@ -188,17 +189,17 @@ void FileLocker::Core::RunLane(Lane& lane) {
             std::lock_guard<SlimLock> lock(mutex);
             if (lane.stop || closing) {
                 for (FolderJob& job : jobs) {
-                    for (FileOutcome& outcome : job.files) released.push_back(std::move(outcome.file));
+                    for (FileOutcome& outcome : job.files) released.tokens.push_back(std::move(outcome.file));
                 }
             } else {
                 const ULONGLONG now = ::GetTickCount64();
-                for (FolderJob& job : jobs) state.TakeJob(job, now, released);
+                for (FolderJob& job : jobs) state.TakeJob(job, now, released.tokens);
                 // What a tree or the budget turned away takes the room a file or folder gone left.
                 for (const std::wstring& root : state.RetryWhereRoomFreed()) StartLane(root);
             }
         }
         // Closed outside the mutex, like every other handle let go.
-        released.clear();
+        released.Close();
         for (const FolderJob& job : jobs) {
             if (job.refused && job.top && refused) refused(job.path);
         }
@@ -210,13 +211,15 @@ FileLocker::FileLocker(const LockBudget& budget) : FileLocker(&OpenFileLocked, b
 FileLocker::FileLocker(FileOpener open, const LockBudget& budget)
     : core_(std::make_shared<Core>(std::move(open), budget)) {}
 
+static_assert(LockerState::kNoDeadline == INFINITE, "a lane with nothing due waits without a limit");
+
 FileLocker::~FileLocker() {
-    std::vector<UniqueHandle> released;
+    ReleasedFiles released;
     std::vector<std::shared_ptr<Lane>> lanes;
     {
         std::lock_guard<SlimLock> lock(core_->mutex);
         core_->closing = true;
-        core_->state.ReleaseAll(released);
+        core_->state.ReleaseAll(released.tokens);
         for (auto& entry : core_->lanes) {
             entry.second->stop = true;
             entry.second->awake = false;
@@ -225,7 +228,7 @@ FileLocker::~FileLocker() {
         }
         core_->lanes.clear();
     }
-    released.clear();
+    released.Close();
     const ULONGLONG giveUp = ::GetTickCount64() + kStopWaitMs;
     for (const std::shared_ptr<Lane>& lane : lanes) {
         const ULONGLONG now = ::GetTickCount64();
@@ -254,11 +257,11 @@ void FileLocker::SetItemLocked(const Item& item, bool locked) {
     // Called from window procedures: nothing may escape. Out of memory leaves
     // the call done as far as it got.
     try {
-        std::vector<UniqueHandle> released;
+        ReleasedFiles released;
         {
             std::lock_guard<SlimLock> lock(core_->mutex);
             if (core_->closing) return;
-            const LockerState::Unlocked unlocked = core_->state.Unlock(item.Key(), released);
+            const LockerState::Unlocked unlocked = core_->state.Unlock(item.Key(), released.tokens);
             ++core_->unlocks;
             if (unlocked.rootIdle) {
                 core_->StopLane(unlocked.root);
@@ -269,7 +272,7 @@ void FileLocker::SetItemLocked(const Item& item, bool locked) {
             for (const std::wstring& root : unlocked.retryRoots) core_->StartLane(root);
         }
         // The files go free here, before the call returns.
-        released.clear();
+        released.Close();
     } catch (...) {
     }
 }
@@ -294,7 +297,8 @@ LockerReport FileLocker::Report() const {
 std::vector<std::uint32_t> FileLocker::DuplicateHeldFiles(HANDLE process) const {
     std::vector<std::uint32_t> values;
     std::lock_guard<SlimLock> lock(core_->mutex);
-    core_->state.ForEachHeldFile([&](HANDLE file) {
+    core_->state.ForEachHeldFile([&](std::uintptr_t token) {
+        const HANDLE file = PeekHandle(token);
         HANDLE copy = nullptr;
         // A file that cannot be duplicated is left out; it is let go with the rest.
         if (::DuplicateHandle(::GetCurrentProcess(), file, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {

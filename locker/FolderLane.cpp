@@ -6,17 +6,16 @@
 #include <utility>
 
 #include "common/TextCase.h"
+#include "locker/ChangeRecords.h"
+#include "locker/FolderCoverage.h"
 #include "locker/FolderHandles.h"
+#include "locker/HandleTokens.h"
 #include "locker/ItemPath.h"
 #include "locker/NamePattern.h"
 
 namespace vaultmere {
 
 namespace {
-
-// Folder items leave these alone: subfolders, hidden files (the user-facing
-// texts promise they stay open) and devices.
-constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
 
 // Names appearing, leaving or changing attributes (a hidden file made
 // visible), and writes: a waiting file that is written to, or closed after
@@ -30,53 +29,6 @@ constexpr std::size_t kHandInEvery = 512;
 // How long closing the lane waits for the last packet of a cancelled read.
 constexpr DWORD kDrainWaitMs = 2000;
 
-bool IsDots(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-// Whether the job's wildcard patterns cover a listed file: one that is not
-// hidden (nor a link, which never comes here).
-bool CoveredByWildcard(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
-    if (attributes & kNotLocked) return false;
-    for (const FolderPattern& pattern : job.patterns) {
-        if (!pattern.wildcard) continue;
-        if (!pattern.tree.empty() || NameMatchesPattern(pattern.lower, lower)) return true;
-    }
-    return false;
-}
-
-// Whether the job's patterns cover a file: a name given on its own whatever
-// its attributes, else as a wildcard covers it.
-bool Covered(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
-    for (const FolderPattern& pattern : job.patterns) {
-        if (!pattern.wildcard && pattern.lower == lower) return true;
-    }
-    return CoveredByWildcard(job, lower, attributes);
-}
-
-// Why a folder could not be opened: gone from a drive or share that is
-// there, or the drive or share itself cannot be asked.
-ItemStatus::Folder PresenceAfter(DWORD error, const std::wstring& path) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        break;
-    case ERROR_ACCESS_DENIED:
-        return ItemStatus::Folder::Denied;
-    case ERROR_SHARING_VIOLATION:
-        return ItemStatus::Folder::InUse;
-    case ERROR_TOO_MANY_OPEN_FILES:
-    case ERROR_NO_SYSTEM_RESOURCES:
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_NOT_ENOUGH_QUOTA:
-        return ItemStatus::Folder::OutOfHandles;
-    default:
-        return ItemStatus::Folder::Unreachable;
-    }
-    return ::GetFileAttributesW(VolumeRoot(path).c_str()) == INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Unreachable
-                                                                                     : ItemStatus::Folder::Missing;
-}
-
 bool IsGoneError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Opens an item's own folder to pin it: listable, not deletable or
@@ -89,68 +41,12 @@ UniqueHandle PinFolder(const std::wstring& extendedPath) {
 
 }  // namespace
 
-bool TreeEnters(DWORD attributes) {
-    // A hidden subfolder is left open, as hidden files are.
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT));
-}
-
-namespace {
-
-// What a tree would hold beneath the subfolder name of parent: its files
-// and subfolders, reached through handles and no link, counted until past
-// most. One handle is open per level, so levels below kCountDepth count as
-// folders only: a deep nest cannot use up the handles' reserve.
-constexpr std::size_t kCountDepth = 64;
-
-std::size_t CountBeneath(HANDLE parent, const std::wstring& name, std::size_t most) {
-    struct Level {
-        UniqueHandle folder;
-        std::vector<std::wstring> subfolders;
-    };
-    std::size_t entries = 0;
-    std::vector<Level> levels;
-    const auto enter = [&](HANDLE from, const std::wstring& each) {
-        Level level;
-        level.folder = OpenRelative(from, each, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT);
-        if (!level.folder) return;
-        ListFolder(level.folder.Get(), std::wstring(), [&](const FolderEntry& entry) {
-            if (TreeEnters(entry.attributes)) {
-                level.subfolders.push_back(entry.name);
-            } else if (entry.attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
-                return true;
-            }
-            return ++entries <= most;
-        });
-        levels.push_back(std::move(level));
-    };
-    enter(parent, name);
-    while (!levels.empty() && entries <= most) {
-        if (levels.back().subfolders.empty()) {
-            levels.pop_back();
-            continue;
-        }
-        const std::wstring next = std::move(levels.back().subfolders.back());
-        levels.back().subfolders.pop_back();
-        if (levels.size() < kCountDepth) enter(levels.back().folder.Get(), next);
-    }
-    return std::min(entries, most);
-}
-
-}  // namespace
-
 UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name) {
     // Not inheritable, so no child process can keep a lock alive after the
     // program ends. An opportunistic lock another program holds is not
     // waited for: the open completes, and its break goes on without us.
     return OpenRelative(folder, name, GENERIC_READ, 0,
                         FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED);
-}
-
-UniqueHandle OpenFileLockedByName(const std::wstring& extendedPath) {
-    return UniqueHandle(
-        ::CreateFileW(extendedPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The folder handle, which pins the folder, and the buffer of its one
@@ -378,7 +274,7 @@ void FolderLane::Work(FolderJob& job) {
     std::size_t room = job.countMost;
     for (const std::wstring& name : job.count) {
         if (stop_) return;
-        job.counted.push_back(room == 0 ? 0 : CountBeneath(pin->folder.Get(), name, room));
+        job.counted.push_back(room == 0 ? 0 : std::min(CountTreeBeneath(pin->folder.Get(), name, room), room));
         room -= job.counted.back();
     }
 }
@@ -437,10 +333,10 @@ void FolderLane::Flush() {
                 result.file.Reset();
                 outcome.linkedElsewhere = true;
             }
-            outcome.file = std::move(result.file);
-            outcome.error = result.error;
             // As listed a moment before, else from the handle.
-            outcome.fileId = fileId != 0 || !outcome.file ? fileId : FileIdOf(outcome.file.Get());
+            outcome.fileId = fileId != 0 || !result.file ? fileId : FileIdOf(result.file.Get());
+            outcome.file = TokenOf(std::move(result.file));
+            outcome.error = FileErrorOf(result.error);
             // The name as listed is kept only for a file that is to wait.
             if (!outcome.file) outcome.name = std::move(request.name);
             outcome.lower = std::move(request.lower);
@@ -484,54 +380,6 @@ bool FolderLane::MaybeHandIn(FolderJob& job) {
     return !job.abandoned;
 }
 
-void FolderLane::List(FolderJob& job, HANDLE folder) {
-    const bool several = job.patterns.size() > 1;
-    // Names the listing opened, left to it by the plain patterns. Not
-    // skipped by the listing itself: in a case-sensitive folder two files
-    // may share one lower-cased name.
-    std::unordered_set<std::wstring> listed;
-    const bool anyWildcard = std::any_of(job.patterns.begin(), job.patterns.end(),
-                                         [](const FolderPattern& pattern) { return pattern.wildcard; });
-    job.presenceKnown = true;
-    job.presence = ItemStatus::Folder::Present;
-    if (anyWildcard || job.tree) {
-        // One listing takes what every pattern with a wildcard would.
-        const DWORD error = ListFolder(folder, std::wstring(), [&](const FolderEntry& entry) {
-            if (stop_) return false;
-            const DWORD attributes = entry.attributes;
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Left alone, whatever kind it is.
-                if (!(attributes & FILE_ATTRIBUTE_HIDDEN) &&
-                    (job.tree || CoveredByWildcard(job, LowerCase(entry.name), attributes)))
-                    ++job.links;
-                return true;
-            }
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (job.tree && TreeEnters(attributes)) {
-                    job.subfolders.push_back({entry.name, LowerCase(entry.name), entry.fileId});
-                }
-                return true;
-            }
-            std::wstring lower = LowerCase(entry.name);
-            if (job.known.count(lower) || !CoveredByWildcard(job, lower, attributes)) return true;
-            if (several) listed.insert(lower);
-            Open(job, folder, entry.name, std::move(lower), Reason::Listed, entry.fileId);
-            return MaybeHandIn(job);
-        });
-        if (job.abandoned) return;
-        if (error != ERROR_SUCCESS) {
-            job.presence = PresenceAfter(error, job.path);
-            return;
-        }
-    }
-    for (const FolderPattern& pattern : job.patterns) {
-        if (stop_ || job.abandoned) return;
-        if (pattern.wildcard || job.known.count(pattern.lower) || listed.count(pattern.lower)) continue;
-        Open(job, folder, pattern.name, pattern.lower, Reason::Named);
-        if (several) job.known.insert(pattern.lower);
-    }
-}
-
 bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
@@ -553,21 +401,8 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     event.serial = watch->serial;
     if (error == ERROR_SUCCESS && bytes > 0) {
         // Copied out first: the next read reuses the buffer.
-        const auto* base = reinterpret_cast<const unsigned char*>(watch->buffer.data());
-        const std::size_t nameOffset = offsetof(FILE_NOTIFY_INFORMATION, FileName);
-        for (std::size_t offset = 0; offset + nameOffset <= bytes;) {
-            const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + offset);
-            if (offset + nameOffset + info->FileNameLength > bytes) break;
-            FolderChange change;
-            change.action = info->Action;
-            change.name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            if (!change.name.empty() && change.name.find(L'\\') == std::wstring::npos) {
-                change.lower = LowerCase(change.name);
-                event.changes.push_back(std::move(change));
-            }
-            if (info->NextEntryOffset == 0) break;
-            offset += info->NextEntryOffset;
-        }
+        event.changes = ParseChangeRecords(reinterpret_cast<const unsigned char*>(watch->buffer.data()),
+                                           std::min<std::size_t>(bytes, watch->buffer.size() * sizeof(DWORD)));
         event.kind = WatchEvent::Kind::Changes;
         if (watch->Read()) return true;
     } else if (error == ERROR_SUCCESS || error == ERROR_NOTIFY_ENUM_DIR) {
@@ -586,35 +421,6 @@ bool FolderLane::NextEvent(DWORD timeoutMs, WatchEvent& event) {
     event.presence = attributes != INVALID_FILE_ATTRIBUTES ? ItemStatus::Folder::Present
                                                            : PresenceAfter(::GetLastError(), path);
     return true;
-}
-
-std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake) {
-    std::size_t entries = 0;
-    std::vector<std::wstring> pending{folder};
-    while (!pending.empty() && entries <= most) {
-        const std::wstring current = std::move(pending.back());
-        pending.pop_back();
-        WIN32_FIND_DATAW found;
-        UniqueFindHandle search(::FindFirstFileExW(JoinPath(ExtendedLengthPath(current), L"*").c_str(), FindExInfoBasic,
-                                                   &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-        if (!search) continue;
-        do {
-            const DWORD attributes = found.dwFileAttributes;
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDots(found.cFileName) || !TreeEnters(attributes)) continue;
-                std::wstring subfolder = JoinPath(current, found.cFileName);
-                if (mayTake && !mayTake(subfolder, true)) return most + 1;
-                pending.push_back(std::move(subfolder));
-            } else if (attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)) {
-                continue;
-            } else if (mayTake && !mayTake(JoinPath(current, found.cFileName), false)) {
-                return most + 1;
-            }
-            ++entries;
-        } while (entries <= most && ::FindNextFileW(search.Get(), &found));
-    }
-    return entries;
 }
 
 }  // namespace vaultmere

@@ -18,6 +18,7 @@
 #include "locker/BoundedOpener.h"
 #include "locker/LockRule.h"
 #include "locker/LockerState.h"
+#include "locker/TreeCount.h"
 
 namespace vaultmere {
 
@@ -25,21 +26,6 @@ namespace vaultmere {
 // not inheritable, reached from its folder's handle without following a
 // link, and without waiting for an opportunistic lock to be given back.
 UniqueHandle OpenFileLocked(HANDLE folder, const std::wstring& name);
-// The same by full path, the way another program opens: for benchmarks.
-UniqueHandle OpenFileLockedByName(const std::wstring& extendedPath);
-
-// Whether a folder locked with its subfolders enters a subfolder listed
-// with these attributes: not a hidden one, and no reparse point of any kind
-// (a junction, a link, a mount point lead somewhere else).
-bool TreeEnters(DWORD attributes);
-
-// What locking folder with its subfolders would hold: its files and
-// subfolders at any depth that a tree covers and enters, counted until past
-// most. mayTake, when given, is asked about each file and subfolder (as an
-// absolute path) before it is counted; false stops the count at most + 1. A
-// folder that cannot be read counts as empty.
-std::size_t CountTreeEntries(const std::wstring& folder, std::size_t most,
-                             const std::function<bool(const std::wstring& entry, bool isFolder)>& mayTake = nullptr);
 
 // What one finished watch read brought.
 struct WatchEvent {

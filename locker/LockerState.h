@@ -4,9 +4,13 @@
 // mutex, and nothing here touches a disk or the network: the lanes
 // (FolderLane) list, open and watch outside the mutex, doing the jobs
 // planned here, and hand their results back here. Handles let go are handed
-// out, to be closed once the mutex is released.
-#include <windows.h>
-
+// out as tokens, to be closed once the mutex is released.
+//
+// Its jobs lie in files of their own: the items and their folders
+// (LockerState.cpp), trees and the shares of the budget (LockerTrees.cpp,
+// LockerShares.cpp, HandleAccounts), what the lanes hand back and the
+// retries of waiting files (LockerFindings.cpp, RetryBackoff), the index
+// of held ids (HeldIds), planning and status (LockerPlan.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -18,105 +22,25 @@
 #include <vector>
 
 #include "common/LockBudget.h"
-#include "common/UniqueHandle.h"
+#include "locker/FileToken.h"
+#include "locker/FolderJob.h"
+#include "locker/HandleAccounts.h"
+#include "locker/HeldIds.h"
 #include "locker/ItemLocker.h"
 #include "locker/ItemPath.h"
+#include "locker/RetryBackoff.h"
 
 namespace vaultmere {
 
-struct LockerReport {
-    std::size_t items = 0;           // distinct items locked
-    std::size_t lockedFiles = 0;     // file handles held
-    std::size_t pendingFiles = 0;    // files waiting for a retry
-    std::size_t folders = 0;         // distinct folders of the locked items, subfolders of trees too
-    std::size_t watchedFolders = 0;  // of those, pinned and watched now
-    std::size_t watchOverflows = 0;  // times a watch lost count and its folder was listed again
-};
-
-// A file name pattern of a folder's items ("*.*", "*.txt") or a plain name.
-struct FolderPattern {
-    std::wstring name;  // as given, for listing and opening
-    std::wstring lower;
-    bool wildcard = false;
-    bool namesFolder = false;  // a plain name found to be a folder
-    std::wstring tree;         // for "*.*" of a folder locked with its subfolders: that top folder's key
-};
-
-// One file as a lane found it: opened, or the error of the open.
-struct FileOutcome {
-    std::wstring name;  // as the folder lists it
-    std::wstring lower;
-    UniqueHandle file;
-    DWORD error = ERROR_SUCCESS;
-    // Unique on the folder's volume: read from the handle, or for a file
-    // that would not open, from the listing (0 when unknown).
-    std::int64_t fileId = 0;
-    bool linkedElsewhere = false;  // opened, and let go: a name of it lies where nothing is locked
-};
-
-// A change a folder's watch reported.
-struct FolderChange {
-    DWORD action = 0;
-    std::wstring name;
-    std::wstring lower;
-};
-
-// Work on one folder, planned under the mutex and done by its lane outside it.
-struct FolderJob {
-    std::wstring folderKey;
-    std::uint64_t serial = 0;
-    std::wstring path;  // extended-length
-    std::vector<FolderPattern> patterns;
-    bool watch = false;                      // pin and watch the folder, then list it
-    bool scan = false;                       // list every pattern, open what is neither held nor waiting
-    std::unordered_set<std::wstring> known;  // held or waiting, when listing again
-    std::vector<std::wstring> look;          // names the watch saw appear or change
-    std::vector<std::pair<std::wstring, std::wstring>> due;   // waiting files to try again: name, lower
-    std::vector<std::pair<std::wstring, std::wstring>> left;  // held files the watch saw leave or change
-    bool tree = false;                                        // within a tree: subfolders are entered
-    DWORD watchBytes = 0;                                     // the watch's buffer
-    // An item names this folder itself: reached however the user chose and
-    // judged whole by the rule (topTree: with its subfolders). Otherwise a
-    // tree's subfolder, opened from its parent's handle as listedId was listed.
-    bool top = false;
-    bool topTree = false;
-    std::int64_t listedId = 0;
-    // Subfolders (lower-cased) a full tree turned away, to be counted with
-    // everything beneath them, countMost entries at most in all.
-    std::vector<std::wstring> count;
-    std::size_t countMost = 0;
-
-    // The lane's findings.
-    std::wstring volume;  // the root of the folder's final path, once pinned
-    bool presenceKnown = false;
-    ItemStatus::Folder presence = ItemStatus::Folder::Present;
-    bool refused = false;     // the rule refuses the folder, or a link stands in its place
-    bool redirected = false;  // refused: a link on its path, or not the folder approved
-    ApprovedFolder approved;  // what a check approved in its place, if one did
-    bool abandoned = false;   // unlocked while the lane worked on it
-    std::size_t links = 0;    // of a full listing, entries that are links: left alone
-    bool watching = false;
-    std::vector<FileOutcome> files;
-    std::vector<std::wstring> folderNames;  // plain patterns (lower-cased) that name a folder
-    std::vector<std::wstring> gone;         // held files gone or no longer covered: let go
-    struct Subfolder {
-        std::wstring name;
-        std::wstring lower;
-        std::int64_t fileId = 0;
-    };
-    std::vector<Subfolder> subfolders;  // to enter, for a tree
-    std::vector<std::size_t> counted;   // for each of count: the files and subfolders beneath it
-};
-
 class LockerState {
 public:
-    // The platform's default budget but where the caller read another.
-    explicit LockerState(const LockBudget& budget = PlatformLockBudget())
-        : treeLimit_(budget.treeLimit), budget_(budget.handles) {}
+    // budget: the platform's default (PlatformLockBudget) but where the
+    // caller read another.
+    explicit LockerState(const LockBudget& budget) : treeLimit_(budget.treeLimit), accounts_(budget.handles) {}
 
     // Returns the root of the lane that has work now, or "".
     // approved: the folder a check approved for it, when one did.
-    std::wstring Lock(const ItemKey& item, ULONGLONG now, const ApprovedFolder& approved = ApprovedFolder());
+    std::wstring Lock(const ItemKey& item, std::uint64_t now, const ApprovedFolder& approved = ApprovedFolder());
     // How many items have a share of the budget reserved: those listed,
     // locked or not. The items locked count at least.
     void SetItemsKnown(std::size_t items) { itemsKnown_ = items; }
@@ -125,14 +49,14 @@ public:
         bool rootIdle = false;                 // no folder is left on that root
         std::vector<std::wstring> retryRoots;  // lanes with files to try again now that there is room
     };
-    Unlocked Unlock(const std::wstring& key, std::vector<UniqueHandle>& released);
-    void ReleaseAll(std::vector<UniqueHandle>& released);
+    Unlocked Unlock(const std::wstring& key, std::vector<FileToken>& released);
+    void ReleaseAll(std::vector<FileToken>& released);
     // Calls each with every file handle held; they stay open while the
     // caller holds the mutex.
     template <typename Each>
     void ForEachHeldFile(Each each) const {
         for (const auto& folder : folders_) {
-            for (const auto& held : folder.second.held) each(held.second.file.Get());
+            for (const auto& held : folder.second.held) each(held.second.file.Value());
         }
     }
     std::vector<ItemStatus> Status(const std::vector<std::wstring>& keys) const;
@@ -142,48 +66,39 @@ public:
     bool Settled() const;
 
     // For the lane of root: the next jobs, at most most; how long it may
-    // sleep when there are none (INFINITE for no limit); the watches of
+    // sleep when there are none (kNoDeadline for no limit); the watches of
     // folders that went.
-    std::vector<FolderJob> Plan(const std::wstring& root, ULONGLONG now, std::size_t most);
-    DWORD SleepFor(const std::wstring& root, ULONGLONG now) const;
+    std::vector<FolderJob> Plan(const std::wstring& root, std::uint64_t now, std::size_t most);
+    static constexpr std::uint32_t kNoDeadline = 0xFFFFFFFF;
+    std::uint32_t SleepFor(const std::wstring& root, std::uint64_t now) const;
     std::vector<std::uint64_t> TakeRetired(const std::wstring& root);
     void ForgetRoot(const std::wstring& root);
 
-    void TakeJob(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
+    void TakeJob(FolderJob& job, std::uint64_t now, std::vector<FileToken>& released);
     // Whether the folder of a job is still wanted.
     bool Wanted(const std::wstring& folderKey, std::uint64_t serial) const;
     // Part of a long listing, handed in before the rest: the files only.
-    void TakeFiles(FolderJob& job, ULONGLONG now, std::vector<UniqueHandle>& released);
+    void TakeFiles(FolderJob& job, std::uint64_t now, std::vector<FileToken>& released);
     // Returns whether the folder has work now.
     bool TakeChanges(const std::wstring& folderKey, std::uint64_t serial, std::vector<FolderChange>& changes,
-                     ULONGLONG now);
+                     std::uint64_t now);
     // The watch lost count: the folder is listed again.
     bool TakeOverflow(const std::wstring& folderKey, std::uint64_t serial);
     // The watch failed; presence is what the lane found after.
-    void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence, ULONGLONG now,
-                       std::vector<UniqueHandle>& released);
+    void TakeWatchLost(const std::wstring& folderKey, std::uint64_t serial, ItemStatus::Folder presence,
+                       std::uint64_t now, std::vector<FileToken>& released);
     // After a lane's work: when files or folders let go made room, the
     // lanes that have what was turned away to try again.
     std::vector<std::wstring> RetryWhereRoomFreed();
 
 private:
-    // Linked: a name of a file held already under another (a hard link, or
-    // a folder reached by two paths); it counts as held.
-    enum class Failure { Busy, Denied, Other, Linked };
-    struct Waiting {
-        std::wstring name;
-        std::int64_t fileId = 0;
-        Failure failure = Failure::Busy;
-        ULONGLONG since = 0;
-        ULONGLONG lastTry = 0;
-        ULONGLONG due = 0;
-        DWORD delayMs = 0;
-    };
+    using Failure = WaitingFile::Failure;
+    using Waiting = WaitingFile;
     // Memory per locked file: the id in two halves needs no 8-byte
     // alignment, and a hasher of its own keeps GCC's table from storing
     // each name's hash beside it, so a held file's entry stays as large.
     struct HeldFile {
-        UniqueHandle file;
+        FileToken file;
         std::uint32_t idLow = 0;
         std::uint32_t idHigh = 0;
         std::uint32_t order = 0;  // when it was held: a share taken back lets the latest go first
@@ -207,7 +122,7 @@ private:
         bool watching = false;
         bool watchTried = false;
         bool queued = false;
-        ULONGLONG watchDue = 0;
+        std::uint64_t watchDue = 0;
         std::vector<std::wstring> look;
         std::vector<std::pair<std::wstring, std::wstring>> left;
         std::size_t overflows = 0;
@@ -254,34 +169,32 @@ private:
     void Queue(const std::wstring& folderKey, Folder& folder);
     // Takes the folder into the tree of top, if it has room; false if not.
     bool Join(const std::wstring& top, const std::wstring& folderKey, const std::wstring& path,
-              std::vector<UniqueHandle>& released, std::int64_t listedId = 0);
+              std::vector<FileToken>& released, std::int64_t listedId = 0);
     // Takes the folder out of the tree of top (gone, or the tree unlocked).
-    void Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<UniqueHandle>& released);
+    void Leave(const std::wstring& top, const std::wstring& folderKey, std::vector<FileToken>& released);
     // Drops patterns matching drop; what no pattern covers any more goes
     // free, and a folder left with none is given up.
-    template <typename Drop>
-    void DropPatterns(FolderMap::iterator found, Drop drop, std::vector<UniqueHandle>& released);
+    void DropPatterns(FolderMap::iterator found, const std::function<bool(const FolderPattern&)>& drop,
+                      std::vector<FileToken>& released);
     // The budget is shared out: each item known has an equal share that no
     // other item can take. An account is the plain items of one folder
     // together (a share each) or one tree. Room an account leaves unused
     // is lent to others, and taken back, latest files first, when its
     // owner needs it.
     static std::wstring AccountOf(const std::wstring& folderKey, const Folder& folder);
-    static std::wstring TreeAccount(const std::wstring& top);
-    void Uncharge(const std::wstring& account, std::size_t handles);
     // Moves the folder's pin and files to the account its patterns give it now.
     void Reassign(const std::wstring& folderKey, Folder& folder);
     std::size_t ShareOf(const std::wstring& account) const;
     // Up to wanted handles for account: what lies free, and what it is owed
     // of its share taken back from those over theirs. Returns the room
     // there is now.
-    std::size_t MakeRoom(const std::wstring& account, std::size_t wanted, std::vector<UniqueHandle>& released);
-    void TakeBack(const std::wstring& account, std::size_t count, std::vector<UniqueHandle>& released);
+    std::size_t MakeRoom(const std::wstring& account, std::size_t wanted, std::vector<FileToken>& released);
+    void TakeBack(const std::wstring& account, std::size_t count, std::vector<FileToken>& released);
     // Holds a file; lets one go, or all of a folder's (which counts as room
     // freed). Every held file is known by its volume and file id.
-    void Hold(Folder& folder, std::wstring lower, UniqueHandle file, std::int64_t fileId);
-    HeldMap::iterator LetGo(Folder& folder, HeldMap::iterator held, std::vector<UniqueHandle>& released);
-    void LetGoAll(Folder& folder, std::vector<UniqueHandle>& released);
+    void Hold(Folder& folder, std::wstring lower, FileToken file, std::int64_t fileId);
+    HeldMap::iterator LetGo(Folder& folder, HeldMap::iterator held, std::vector<FileToken>& released);
+    void LetGoAll(Folder& folder, std::vector<FileToken>& released);
     // Whether the folder holds this file already under the name lower.
     static bool Holds(const Folder& folder, const FileOutcome& outcome);
     // What trees or the budget turned away is listed again, and files held
@@ -289,7 +202,7 @@ private:
     // that have work.
     std::vector<std::wstring> RetryTurnedAway();
     // The rule refused the folder, or a link stood in its place.
-    void Refuse(const std::wstring& folderKey, Folder& folder, std::vector<UniqueHandle>& released);
+    void Refuse(const std::wstring& folderKey, Folder& folder, std::vector<FileToken>& released);
     // The trees a folder's files count against, by their top folders.
     static std::vector<std::wstring> TreesOf(const Folder& folder);
     // Files held or let go count in every tree of the folder.
@@ -300,29 +213,21 @@ private:
     static bool Covers(const Folder& folder, const std::wstring& lower);
     // A tree's files counted over all its folders.
     void TreeStatus(const std::wstring& top, ItemStatus& status) const;
-    // Adds a waiting file to the count its failure belongs to.
-    static void CountWaiting(Failure failure, ItemStatus& status);
-    void Failed(Folder& folder, FileOutcome& outcome, ULONGLONG now);
+    void Failed(Folder& folder, FileOutcome& outcome, std::uint64_t now);
     static FolderJob JobFor(const std::wstring& folderKey, const Folder& folder);
 
     std::size_t treeLimit_;
-    std::size_t budget_;
+    HandleAccounts accounts_;
     std::size_t itemsKnown_ = 0;
-    std::unordered_map<std::wstring, std::size_t> used_;  // handles by account
-    std::size_t usedAll_ = 0;
     std::uint32_t nextOrder_ = 0;
     std::unordered_map<std::wstring, Item> items_;
     FolderMap folders_;
     std::unordered_map<std::wstring, Tree> trees_;
     std::unordered_map<std::wstring, Lane> lanes_;
-    // The ids of the files held, by volume: a name that will not open
-    // because we hold it under another is not waited for. Made the first
-    // time a name is in use, kept up from then on until nothing is locked.
-    std::unordered_map<std::wstring, std::unordered_set<std::int64_t>> heldIds_;
-    bool idsKept_ = false;
+    HeldIds heldIds_;
     bool roomFreed_ = false;
     std::uint64_t nextSerial_ = 1;
-    ULONGLONG lastLock_ = 0;
+    std::uint64_t lastLock_ = 0;
 };
 
 }  // namespace vaultmere

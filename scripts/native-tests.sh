@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir="${VAULTMERE_NATIVE_BUILD_DIR:-build/native-$(basename "${VAULTMERE_BUILD_DIR:-build/i686}")}"
 fuzz_seconds="${VAULTMERE_FUZZ_SECONDS:-10}"
-fuzzers=(registry_value item_lists guard_message)
+fuzzers=(registry_value item_lists guard_message keeper_locker)
 
 scripts/deps.sh clang-14 libclang-rt-14-dev
 

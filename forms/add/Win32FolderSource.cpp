@@ -4,9 +4,9 @@
 
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
-#include "locker/FolderLane.h"
 #include "locker/ItemPath.h"
 #include "locker/LockRule.h"
+#include "locker/TreeCount.h"
 
 namespace vaultmere {
 
@@ -131,7 +131,7 @@ DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
 }
 
 std::size_t Win32FolderSource::TreeEntries(const std::wstring& folder, std::size_t most) {
-    return CountTreeEntries(folder, most);
+    return CountTree(folder, most);
 }
 
 bool Win32FolderSource::MayLock(const std::wstring& folder, bool withSubfolders,

@@ -8,6 +8,7 @@
 
 #include "common/TextCase.h"
 #include "locker/FileLocker.h"
+#include "locker/HandleTokens.h"
 #include "tests/support/ProcessCounters.h"
 #include "tests/support/TestSupport.h"
 
@@ -413,8 +414,8 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
     plain.key = stored;
     EXPECT_FALSE(MakeFolder(plain.target.folder));
 
-    LockerState state;
-    std::vector<UniqueHandle> released;
+    LockerState state(PlatformLockBudget());
+    ReleasedFiles released;
     const std::wstring root = state.Lock(plain, 0);
     UniqueHandle port(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     std::atomic<bool> stop{false};
@@ -425,7 +426,7 @@ TEST_F(LockWatchTest, TreeStoredFormLocksNothingReadAsAPlainFolderItem) {
         for (ULONGLONG now : {ULONGLONG{0}, ULONGLONG{1000}}) {
             std::vector<FolderJob> jobs = state.Plan(root, now, 8);
             lane.Do(jobs, [](FolderJob&) { return true; });
-            for (FolderJob& job : jobs) state.TakeJob(job, now, released);
+            for (FolderJob& job : jobs) state.TakeJob(job, now, released.tokens);
         }
         EXPECT_EQ(0u, state.Report().lockedFiles);
         EXPECT_EQ(0u, state.Report().watchedFolders);
@@ -443,8 +444,8 @@ TEST_F(LockWatchTest, ChangeReportedUnderAShortNameIsMatchedToItsFile) {
     ASSERT_TRUE(WriteTextFile(longName, "l") && ::GetShortPathNameW(longName.c_str(), shortPath, MAX_PATH));
     const std::wstring shortName = std::wcsrchr(shortPath, L'\\') + 1;
     UniqueHandle busy(::CreateFileW(longName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    LockerState state;
-    std::vector<UniqueHandle> released;
+    LockerState state(PlatformLockBudget());
+    ReleasedFiles released;
     const ItemKey item = MakeItemKey(Item());
     const std::wstring root = state.Lock(item, 0);
     std::atomic<bool> stop{false};
@@ -453,13 +454,13 @@ TEST_F(LockWatchTest, ChangeReportedUnderAShortNameIsMatchedToItsFile) {
     for (int round = 0; round < 3; ++round) {
         // Listed with the file in use; told it was written to as it closed; told again.
         if (round == 1) busy.Reset();
-        std::vector<FolderChange> changes{{FILE_ACTION_MODIFIED, shortName, LowerCase(shortName)}};
+        std::vector<FolderChange> changes{{ChangeAction::Modified, shortName, LowerCase(shortName)}};
         if (round > 0) {
             EXPECT_TRUE(state.TakeChanges(item.folder, 1, changes, 1));
         }
         std::vector<FolderJob> jobs = state.Plan(root, 1, 8);
         lane.Do(jobs, [](FolderJob&) { return true; });
-        for (FolderJob& job : jobs) state.TakeJob(job, 1, released);
+        for (FolderJob& job : jobs) state.TakeJob(job, 1, released.tokens);
         EXPECT_EQ(round == 0 ? 1u : 0u, state.Status({item.key})[0].filesWaiting);
     }
     EXPECT_EQ(3u, state.Status({item.key})[0].filesHeld);
