@@ -37,7 +37,7 @@ bool IsDots(const wchar_t* name) {
 // Whether the job's wildcard patterns cover a listed file: one that is not
 // hidden (nor a link, which never comes here).
 bool CoveredByWildcard(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
-    if (attributes & kNotLocked) return false;
+    if (!WildcardCovers(attributes)) return false;
     for (const FolderPattern& pattern : job.patterns) {
         if (!pattern.wildcard) continue;
         if (!pattern.tree.empty() || NameMatchesPattern(pattern.lower, lower)) return true;
@@ -94,6 +94,8 @@ bool TreeEnters(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
            !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT));
 }
+
+bool WildcardCovers(DWORD attributes) { return !(attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)); }
 
 namespace {
 

@@ -32,6 +32,11 @@ UniqueHandle OpenFileLockedByName(const std::wstring& extendedPath);
 // with these attributes: not a hidden one, and no reparse point of any kind
 // (a junction, a link, a mount point lead somewhere else).
 bool TreeEnters(DWORD attributes);
+// Whether a folder item's wildcard covers a file listed with these
+// attributes: not a folder, a hidden file (the user-facing texts promise
+// they stay open), a device or a link. A name given on its own covers its
+// file whatever they are.
+bool WildcardCovers(DWORD attributes);
 
 // What locking folder with its subfolders would hold: its files and
 // subfolders at any depth that a tree covers and enters, counted until past
