@@ -29,16 +29,14 @@ void ShowInFront(ui::Form& form) {
 
 }  // namespace
 
-std::unique_ptr<GuardLink> Application::MakeLink(std::unique_ptr<FileLocker>& locker,
-                                                 std::optional<std::size_t>& treeLimit) {
+std::unique_ptr<GuardLink> Application::MakeLink(std::unique_ptr<FileLocker>& locker) {
     // Whether the guard is there is the service manager's word, never the
     // pipe's: a copy must not lock for itself because the guard is slow.
     if (IsServiceInstalled(kGuardServiceName)) return std::make_unique<GuardConnection>();
     // No event source of the program's own: a bad value is ignored unlogged.
     const LockBudget budget = Registry::ReadLockBudget().budget;
-    treeLimit = budget.treeLimit;
     locker = std::make_unique<FileLocker>(budget);
-    return std::make_unique<LocalKeeper>(*locker);
+    return std::make_unique<LocalKeeper>(*locker, ProgramStoreKeys(), budget.treeLimit);
 }
 
 Application::Application() {
@@ -51,7 +49,6 @@ Application::Application() {
     prompt_.listsChanged = [this] { configuration_.RefreshLists(); };
     prompt_.sessionLeft = [this] { CloseConfiguration(); };
     add_.onListsChanged = [this] { configuration_.RefreshLists(); };
-    add_.treeLimit = treeLimit_;
     configuration_.showAddDialog = [this] { ShowInFront(add_); };
     configuration_.showPasswordDialog = [this] { ShowInFront(changePassword_); };
     configuration_.startProgram = &StartProgramCopy;

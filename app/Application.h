@@ -39,14 +39,12 @@ private:
 
     // The link to whoever keeps the list: set up before the windows that
     // show it. Where this process keeps it, its locker's budget is read
-    // here, once, and treeLimit is that budget's.
-    static std::unique_ptr<GuardLink> MakeLink(std::unique_ptr<FileLocker>& locker,
-                                               std::optional<std::size_t>& treeLimit);
+    // here, once.
+    static std::unique_ptr<GuardLink> MakeLink(std::unique_ptr<FileLocker>& locker);
 
     AppState state_;
     std::unique_ptr<FileLocker> locker_;
-    std::optional<std::size_t> treeLimit_;
-    std::unique_ptr<GuardLink> link_{MakeLink(locker_, treeLimit_)};
+    std::unique_ptr<GuardLink> link_{MakeLink(locker_)};
     GuardBook lists_{*link_};
     InfoWindow messageWindow_;
     ConfigWindow configuration_{state_, lists_, messageWindow_};

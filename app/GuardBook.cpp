@@ -86,6 +86,7 @@ BookResult GuardBook::Command(GuardMessageKind kind, const std::wstring& path, c
     if (!answer) return result;
     if (answer->kind != GuardMessageKind::Done) {
         result.message = RefusalText(*answer);
+        result.itemRefused = answer->code == static_cast<std::uint32_t>(GuardRefusal::ItemRefused);
         // Refused as no longer listed: another window changed the lists.
         result.changed = Reload();
         return result;

@@ -2,6 +2,7 @@
 
 #include "common/SecureText.h"
 #include "common/SystemError.h"
+#include "locker/DiskAdmission.h"
 #include "store/RelockStore.h"
 
 namespace vaultmere {
@@ -59,8 +60,14 @@ long ProgramListStore::Commit() {
 
 std::wstring ProgramListStore::ErrorWords(long code) const { return SystemErrorText(code); }
 
-LocalKeeper::LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys)
-    : store_(std::move(keys)), keeper_(locker, store_, gate_, hash_) {
+std::wstring OwnUserGate::Approve(ConnectionId, const std::wstring& path, ApprovedFolder& approved) {
+    AdmissionVerdict verdict = AdmitForOwnUser(path, AdmissionWay{true, treeLimit_});
+    approved = verdict.approved;
+    return std::move(verdict.refusal);
+}
+
+LocalKeeper::LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys, std::size_t treeLimit)
+    : store_(std::move(keys)), gate_(treeLimit), keeper_(locker, store_, gate_, hash_) {
     keeper_.ServeOwnProcess();
     keeper_.SetRelockSource([] { return Registry::ReadRelockSettings(); });
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/GuardBook.h"
+#include "common/LockBudget.h"
 #include "common/SystemPasswordHash.h"
 #include "guard/ListKeeper.h"
 #include "locker/ItemLocker.h"
@@ -56,16 +57,26 @@ private:
     long passwordError_ = ERROR_SUCCESS;  // why it could not be read, until one is set
 };
 
-// A copy with no guard locks with its own user's rights: what may be
-// locked is judged by the add dialog and by the locker's rule at every lock.
-class OpenGate final : public ItemGate {
+// A copy with no guard locks with its own user's rights: it asks the
+// admission rule as that user, shares included, a tree held to treeLimit.
+class OwnUserGate final : public ItemGate {
 public:
-    std::wstring RefusalFor(ConnectionId, const std::wstring&) override { return std::wstring(); }
+    explicit OwnUserGate(std::size_t treeLimit) : treeLimit_(treeLimit) {}
+    std::wstring RefusalFor(ConnectionId connection, const std::wstring& path) override {
+        ApprovedFolder ignored;
+        return Approve(connection, path, ignored);
+    }
+    std::wstring Approve(ConnectionId connection, const std::wstring& path, ApprovedFolder& approved) override;
+
+private:
+    std::size_t treeLimit_;
 };
 
 class LocalKeeper final : public GuardLink {
 public:
-    explicit LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys = ProgramStoreKeys());
+    // treeLimit: the locker's budget's.
+    explicit LocalKeeper(ItemLocker& locker, ProgramStoreKeys keys = ProgramStoreKeys(),
+                         std::size_t treeLimit = PlatformLockBudget().treeLimit);
 
     std::optional<GuardMessage> Exchange(const GuardMessage& request) override;
     // What the windows are told while the stored list cannot be read.
@@ -80,7 +91,7 @@ private:
     static constexpr ConnectionId kWindows = 1;
 
     ProgramListStore store_;
-    OpenGate gate_;
+    OwnUserGate gate_;
     SystemPasswordHash hash_;
     ListKeeper keeper_;
 };

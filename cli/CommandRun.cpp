@@ -137,10 +137,11 @@ ExitCode CommandRun::PlanLock(const CommandLine& command, std::wstring& item, st
     AddChooser chooser(disks_);
     const TypedFolderOutcome opened = chooser.OpenTypedFolder(folder);
     const LockFolderPlan plan = opened.result == TypedFolderOutcome::Result::Opened
-                                    ? chooser.PlanLockFolder(programFolder_, systemFolders_, command.subfolders)
+                                    ? chooser.PlanLockFolder(command.subfolders)
                                     : LockFolderPlan();
-    if (plan.action != LockFolderPlan::Action::Add) {
-        const std::wstring why = opened.result == TypedFolderOutcome::Result::Opened ? plan.refusal : opened.message;
+    std::wstring why = opened.result == TypedFolderOutcome::Result::Opened ? plan.refusal : opened.message;
+    if (plan.action == LockFolderPlan::Action::Add && earlyRefusal_) why = earlyRefusal_(plan.item);
+    if (plan.action != LockFolderPlan::Action::Add || !why.empty()) {
         console_.PrintError((why.empty() ? command.target + L" is not a folder." : why) + L"\n");
         return ExitCode::Refused;
     }

@@ -4,6 +4,7 @@
 // The console, the disks and the guard's link come from outside, so that
 // this builds and is tested without Windows.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,15 +34,12 @@ std::vector<std::wstring> ItemsNamed(const GuardMessage& lists, const std::wstri
 
 class CommandRun {
 public:
-    // programFolder and systemFolders: the folders Lock Folder refuses, as
-    // the add dialog is given them.
-    CommandRun(GuardLink& link, FolderSource& disks, CommandConsole& console, std::wstring programFolder,
-               std::vector<std::wstring> systemFolders)
-        : link_(link),
-          disks_(disks),
-          console_(console),
-          programFolder_(std::move(programFolder)),
-          systemFolders_(std::move(systemFolders)) {}
+    // earlyRefusal: the admission rule's answer for this process's user on
+    // the folder alone (locker/Admission.h), so that a folder no one may
+    // lock is refused before a password is asked for; "" to go on.
+    CommandRun(GuardLink& link, FolderSource& disks, CommandConsole& console,
+               std::function<std::wstring(const std::wstring& item)> earlyRefusal)
+        : link_(link), disks_(disks), console_(console), earlyRefusal_(std::move(earlyRefusal)) {}
 
     ExitCode Run(const CommandLine& command);
 
@@ -65,8 +63,7 @@ private:
     GuardLink& link_;
     FolderSource& disks_;
     CommandConsole& console_;
-    std::wstring programFolder_;
-    std::vector<std::wstring> systemFolders_;
+    std::function<std::wstring(const std::wstring& item)> earlyRefusal_;
 };
 
 }  // namespace vaultmere

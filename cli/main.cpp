@@ -12,7 +12,7 @@
 #include "common/SecureText.h"
 #include "forms/add/Win32FolderSource.h"
 #include "forms/config/UntilText.h"
-#include "locker/SystemFolders.h"
+#include "locker/DiskAdmission.h"
 
 namespace vaultmere {
 
@@ -122,7 +122,9 @@ ExitCode Run(const std::vector<std::wstring>& arguments) {
     setup.startWaitMs = 0;
     GuardConnection link(setup);
     Win32FolderSource disks;
-    return CommandRun(link, disks, console, ProgramFolder() + L"\\", SystemFolders()).Run(command);
+    // The guard answers for the folder's contents once the password is given.
+    const auto earlyRefusal = [](const std::wstring& item) { return AdmitForOwnUser(item, AdmissionWay{}).refusal; };
+    return CommandRun(link, disks, console, earlyRefusal).Run(command);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// What a lane's listing, looks and retries agree on: which files a job's
-// patterns cover, and why a folder could not be opened. For FolderLane's
-// files only.
+// What a lane's listing, looks and retries agree on, and the admission of
+// a folder with them: which files a job's patterns cover, and why a folder
+// could not be opened.
 #include <windows.h>
 
 #include <string>
@@ -13,6 +13,11 @@ namespace vaultmere {
 // Folder items leave these alone: subfolders, hidden files (the user-facing
 // texts promise they stay open) and devices.
 constexpr DWORD kNotLocked = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DEVICE;
+
+// Whether a folder item's wildcard covers a file listed with these
+// attributes: none of the above, and no link. A name given on its own
+// covers its file whatever they are.
+inline bool WildcardCovers(DWORD attributes) { return !(attributes & (kNotLocked | FILE_ATTRIBUTE_REPARSE_POINT)); }
 
 // Whether the job's wildcard patterns cover a listed file: one that is not
 // hidden (nor a link, which never comes here).

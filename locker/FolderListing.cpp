@@ -13,7 +13,7 @@
 namespace vaultmere {
 
 bool CoveredByWildcard(const FolderJob& job, const std::wstring& lower, DWORD attributes) {
-    if (attributes & kNotLocked) return false;
+    if (!WildcardCovers(attributes)) return false;
     for (const FolderPattern& pattern : job.patterns) {
         if (!pattern.wildcard) continue;
         if (!pattern.tree.empty() || NameMatchesPattern(pattern.lower, lower)) return true;

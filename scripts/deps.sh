@@ -35,12 +35,44 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-# A mirror caught mid-sync fails one index now and then: tried again, and
-# then the install goes on with the indexes that did come (it fails by
-# itself when a package is really not to be had).
+# A mirror caught mid-sync fails one index now and then (an i386 list of the
+# wrong size, say): each download is retried, the whole update tried again a
+# little later, and then the install goes on with the indexes that did come.
+updated=false
 for attempt in 1 2 3; do
-  $SUDO apt-get update -q && break
-  echo "apt-get update failed (attempt $attempt)" >&2
-  sleep 5
+  if $SUDO apt-get update -q -o Acquire::Retries=3; then
+    updated=true
+    break
+  fi
+  echo "apt-get update failed (attempt $attempt of 3)" >&2
+  if [ "$attempt" -lt 3 ]; then sleep $((attempt * 10)); fi
 done
-$SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+$updated || echo "Going on with the package indexes that did download." >&2
+
+$SUDO apt-get install -y -q --no-install-recommends "${need[@]}" && exit 0
+
+# One package that cannot be had stops apt-get for all the others: those in
+# no index are set aside and the rest installed together, or each on its
+# own should that fail too, so that what can be installed is and what
+# cannot is named.
+has_candidate() {
+  local candidate
+  candidate="$(apt-cache policy "$1" 2>/dev/null | awk '/Candidate:/ { print $2; exit }')"
+  [ -n "$candidate" ] && [ "$candidate" != "(none)" ]
+}
+failed=()
+known=()
+for package in "${need[@]}"; do
+  if has_candidate "$package"; then known+=("$package"); else failed+=("$package (in no package index)"); fi
+done
+if [ ${#known[@]} -ne 0 ] && ! $SUDO apt-get install -y -q --no-install-recommends "${known[@]}"; then
+  for package in "${known[@]}"; do
+    installed "$package" && continue
+    $SUDO apt-get install -y -q --no-install-recommends "$package" || failed+=("$package")
+  done
+fi
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "These packages could not be installed:" >&2
+  printf '  %s\n' "${failed[@]}" >&2
+  exit 1
+fi

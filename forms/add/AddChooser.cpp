@@ -3,7 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/LockBudget.h"
 #include "common/TextCase.h"
 #include "forms/add/DriveReach.h"
 #include "forms/add/FolderItem.h"
@@ -13,7 +12,6 @@ namespace vaultmere {
 
 namespace {
 
-constexpr wchar_t kCriticalFolder[] = L"Cannot lock this critical folder!";
 constexpr wchar_t kFileNotFolder[] = L"This is a file, not a folder!";
 constexpr wchar_t kUnreadableFolder[] = L"Cannot read this folder!";
 constexpr wchar_t kPathTooLong[] = L"This path is too long!";
@@ -126,28 +124,14 @@ TypedFolderOutcome AddChooser::OpenTypedFolder(const std::wstring& typed) {
     return outcome;
 }
 
-LockFolderPlan AddChooser::PlanLockFolder(const std::wstring& programFolder,
-                                          const std::vector<std::wstring>& systemFolders, bool withSubfolders,
-                                          std::optional<std::size_t> treeLimit) {
+LockFolderPlan AddChooser::PlanLockFolder(bool withSubfolders) {
     LockFolderPlan plan;
     const std::wstring folder = folderList.Path();
     if (folder.empty()) return plan;
-
     const FolderReach reach = ReachableFolder(folder, [this](wchar_t letter) { return source_.DriveFactsOf(letter); });
-    std::vector<std::wstring> critical = systemFolders;
-    critical.push_back(programFolder);
-    const bool refused = HoldsProgramFile(fileList.Entries()) || !source_.MayLock(folder, withSubfolders, critical) ||
-                         (!reach.folder.empty() && reach.folder != folder &&
-                          !source_.MayLock(reach.folder, withSubfolders, critical));
-    if (refused || reach.folder.empty()) {
+    if (reach.folder.empty()) {
         plan.action = LockFolderPlan::Action::Refuse;
-        plan.refusal = refused ? kCriticalFolder : reach.refusal;
-        return plan;
-    }
-    // Refused whole before anything of it is locked.
-    if (withSubfolders && treeLimit && source_.TreeEntries(reach.folder, *treeLimit) > *treeLimit) {
-        plan.action = LockFolderPlan::Action::Refuse;
-        plan.refusal = TreeTooLargeText(*treeLimit);
+        plan.refusal = reach.refusal;
         return plan;
     }
     plan.action = LockFolderPlan::Action::Add;

@@ -2,8 +2,6 @@
 // The add dialog's working set: its drive, folder and file lists kept in
 // step, and what Lock Folder decides. The dialog window shows this state and
 // forwards its events here. No Windows headers.
-#include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +13,8 @@ namespace vaultmere {
 struct LockFolderPlan {
     enum class Action {
         None,    // no folder: nothing is shown and nothing changes
-        Refuse,  // the program's own folder, a system folder, a network drive
-        Add,     // add item to the lists, show confirmation, lock item
+        Refuse,  // a drive letter that cannot be named outside this sign-in
+        Add,     // ask for item to be added and locked; show confirmation
     };
     Action action = Action::None;
     std::wstring item;
@@ -67,17 +65,12 @@ public:
     // taken inside the folder the list shows. The drive list follows.
     TypedFolderOutcome OpenTypedFolder(const std::wstring& typed);
 
-    // The folder the folder list shows, refused when it holds the program
-    // file, or the lock rule refuses it with programFolder and systemFolders
-    // as the folders it protects. A
-    // folder on a subst drive is added as the folder it stands for; one on
-    // a network drive is refused. With its subfolders, a folder is refused
-    // also when one of those lies beneath it, or when it holds more than
-    // treeLimit files and subfolders; without treeLimit it is not counted
-    // here (the guard counts it against its own).
-    LockFolderPlan PlanLockFolder(const std::wstring& programFolder,
-                                  const std::vector<std::wstring>& systemFolders = {}, bool withSubfolders = false,
-                                  std::optional<std::size_t> treeLimit = std::nullopt);
+    // The item Lock Folder asks for: the folder the folder list shows, one
+    // on a subst drive as the folder it stands for. A drive letter of this
+    // sign-in that stands for a network folder, or for one that cannot be
+    // reached, names nothing whoever locks would find: refused. Whether the
+    // folder may be locked is the keeper's answer (locker/Admission.h).
+    LockFolderPlan PlanLockFolder(bool withSubfolders = false);
 
 private:
     PathChange SetFolderPath(const std::wstring& path);

@@ -189,8 +189,7 @@ bool AddWindow::IncludeSubfolders() const {
 
 void AddWindow::OnLockFolder() {
     if (!chooser_) return;
-    const LockFolderPlan plan = chooser_->PlanLockFolder(state_.applicationFolder, SystemFolders(), IncludeSubfolders(),
-                                                         treeLimit);
+    const LockFolderPlan plan = chooser_->PlanLockFolder(IncludeSubfolders());
     switch (plan.action) {
     case LockFolderPlan::Action::None:
         return;
@@ -206,9 +205,13 @@ void AddWindow::OnLockFolder() {
     ::UpdateWindow(Control(IDC_NOTE_LABEL));
     const BookResult result = lists_.LockNewItem(plan.item, onListsChanged);
     if (result.message.empty()) return;
-    // Refused where the list is kept: nothing was locked.
+    // Refused where the list is kept: nothing was locked. A folder that may
+    // not be locked is told as a notice; a list that failed as a warning.
     SetControlText(IDC_NOTE_LABEL, note);
-    if (messageBox) messageBox(Handle(), result.message, kApplicationTitle, MB_OK | MB_ICONWARNING);
+    if (messageBox) {
+        messageBox(Handle(), result.message, kApplicationTitle,
+                   MB_OK | (result.itemRefused ? MB_ICONINFORMATION : MB_ICONWARNING));
+    }
 }
 
 void AddWindow::OnEnter(HWND focus) {

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "common/AppState.h"
-#include "common/LockBudget.h"
 #include "forms/FormKit.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/ChooserViews.h"
@@ -28,14 +27,9 @@ public:
 
     // Runs after Lock Folder has changed the lists, before the lock call.
     std::function<void()> onListsChanged;
-    // Shows the refusal of the program's own folder, a system folder, a
-    // network drive or a tree too large: the system's modal message box
-    // unless replaced.
+    // Shows why a folder was not locked, as the keeper of the list says:
+    // the system's modal message box unless replaced.
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
-    // The most files and subfolders a folder locked with its subfolders may
-    // hold: the program's locker's; nothing where the guard keeps the list
-    // and counts against its own.
-    std::optional<std::size_t> treeLimit = PlatformLockBudget().treeLimit;
 
     enum ControlId {
         IDC_NOTE_LABEL = 100,

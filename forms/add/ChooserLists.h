@@ -46,13 +46,6 @@ public:
     virtual bool ReadFolder(const std::wstring& folder, const std::wstring& pattern, FolderContents& contents) = 0;
     // What a drive letter stands for.
     virtual DriveFacts DriveFactsOf(wchar_t letter) = 0;
-    // How many files and subfolders locking a folder with its subfolders
-    // would hold, counted until past most.
-    virtual std::size_t TreeEntries(const std::wstring& folder, std::size_t most) = 0;
-    // Whether the locker's rule allows locking folder (with its subfolders),
-    // protecting protectedFolders.
-    virtual bool MayLock(const std::wstring& folder, bool withSubfolders,
-                         const std::vector<std::wstring>& protectedFolders) = 0;
 };
 
 // The folders from the root down to a normalised folder, each as a full path:

@@ -1,6 +1,5 @@
 #include "forms/add/FolderItem.h"
 
-#include "common/AppState.h"
 #include "common/TextCase.h"
 #include "locker/ItemPath.h"
 
@@ -20,13 +19,6 @@ std::wstring FolderItem(const std::wstring& folderPath, bool withSubfolders) {
 std::wstring LockConfirmation(const std::wstring& folderItem, bool withSubfolders) {
     if (withSubfolders) return L"Folder " + folderItem + L" added for locking! Sub folders were locked too.";
     return L"Folder " + folderItem + L" added for locking! NOTE: Sub folders were not locked.";
-}
-
-bool HoldsProgramFile(const std::vector<std::wstring>& fileNames) {
-    for (const std::wstring& name : fileNames) {
-        if (EqualsIgnoringCase(name, kProgramFileName)) return true;
-    }
-    return false;
 }
 
 }  // namespace vaultmere

@@ -5,7 +5,6 @@
 #include "common/EntryPoint.h"
 #include "common/PasswordVerifier.h"
 #include "common/SecureText.h"
-#include "locker/SystemFolders.h"
 
 namespace vaultmere {
 
@@ -98,7 +97,7 @@ void FolderLockWindow::LockFolder() {
     const TypedFolderOutcome opened = chooser_.OpenTypedFolder(folder_);
     LockFolderPlan plan;
     if (opened.result == TypedFolderOutcome::Result::Opened) {
-        plan = chooser_.PlanLockFolder(state_.applicationFolder, SystemFolders(), withSubfolders, treeLimit);
+        plan = chooser_.PlanLockFolder(withSubfolders);
     }
     std::wstring refusal = opened.message.empty() ? plan.refusal : opened.message;
     if (refusal.empty()) refusal = kFolderNotFound;

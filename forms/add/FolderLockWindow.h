@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "common/AppState.h"
-#include "common/LockBudget.h"
 #include "forms/FormKit.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/Win32FolderSource.h"
@@ -45,7 +44,6 @@ public:
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type)> messageBox;
     // The window closed, whatever became of the folder.
     std::function<void()> closed;
-    std::optional<std::size_t> treeLimit = PlatformLockBudget().treeLimit;
 
     void OnLock();
     // Whether the folder was locked.

@@ -5,8 +5,6 @@
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/ItemPath.h"
-#include "locker/LockRule.h"
-#include "locker/TreeCount.h"
 
 namespace vaultmere {
 
@@ -128,16 +126,6 @@ DriveFacts Win32FolderSource::DriveFactsOf(wchar_t letter) {
         targets.resize(targets.size() * 4);
     }
     return facts;
-}
-
-std::size_t Win32FolderSource::TreeEntries(const std::wstring& folder, std::size_t most) {
-    return CountTree(folder, most);
-}
-
-bool Win32FolderSource::MayLock(const std::wstring& folder, bool withSubfolders,
-                                const std::vector<std::wstring>& protectedFolders) {
-    CriticalErrorsQuiet quiet;
-    return LockRule(protectedFolders).AllowsFolder(folder, withSubfolders);
 }
 
 }  // namespace vaultmere

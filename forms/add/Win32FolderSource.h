@@ -1,7 +1,6 @@
 #pragma once
 // The chooser lists' view of the real disks.
 #include "forms/add/ChooserLists.h"
-#include "locker/SystemFolders.h"
 
 namespace vaultmere {
 
@@ -18,11 +17,6 @@ public:
     bool ReadFolder(const std::wstring& folder, const std::wstring& pattern, FolderContents& contents) override;
     // GetDriveTypeW and QueryDosDeviceW: neither touches the disk.
     DriveFacts DriveFactsOf(wchar_t letter) override;
-    // Counted as the locker counts it.
-    std::size_t TreeEntries(const std::wstring& folder, std::size_t most) override;
-    // LockRule's judgement.
-    bool MayLock(const std::wstring& folder, bool withSubfolders,
-                 const std::vector<std::wstring>& protectedFolders) override;
 };
 
 }  // namespace vaultmere

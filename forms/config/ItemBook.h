@@ -58,6 +58,7 @@ using RemoveConfirmation = std::function<bool(const std::wstring& entry)>;
 struct BookResult {
     bool changed = false;
     std::wstring message;
+    bool itemRefused = false;  // the item itself may not be locked, as message says
 };
 
 struct PasswordCheck {

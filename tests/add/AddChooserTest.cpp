@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/LockBudget.h"
 #include "forms/add/AddChooser.h"
 #include "forms/add/Win32FolderSource.h"
 #include "tests/add/AddTestSupport.h"
@@ -105,65 +104,21 @@ TEST_F(AddChooserTest, UnreadableStartFolderFallsBackToItsDrive) {
 }
 
 TEST_F(AddChooserTest, LockFolderPlansTheItemAndTheConfirmation) {
-    chooser.Load(tree.Alpha());
-    const LockFolderPlan plan = chooser.PlanLockFolder(tree.Beta() + L"\\");
+    chooser.Load(tree.Beta());
+    const LockFolderPlan plan = chooser.PlanLockFolder();
     ASSERT_EQ(LockFolderPlan::Action::Add, plan.action);
-    std::wstring item = tree.Alpha() + L"\\*.*";
+    std::wstring item = tree.Beta() + L"\\*.*";
     ::CharLowerBuffW(&item[0], static_cast<DWORD>(item.size()));
     EXPECT_EQ(item, plan.item);
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.", plan.confirmation);
 
-    // An empty folder is accepted; so is one whose subfolder holds the
-    // program, but not one inside the program's folder.
-    chooser.Load(tree.Beta() + L"\\Deep");
-    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(L"").action);
-    ASSERT_TRUE(WriteTextFile(tree.Beta() + L"\\Deep\\brwaddon.exe", "MZ"));
-    chooser.Load(tree.Beta());
-    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta").action);
-    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Alpha()).action);
-
-    // With its subfolders: the tree's item, counted against the limit
-    // (Beta: Deep, Deep\brwaddon.exe, inner.txt), and refused when the
-    // program's folder lies beneath it.
-    LockFolderPlan withSubfolders = chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true, 3);
+    // With its subfolders: the tree's item.
+    const LockFolderPlan withSubfolders = chooser.PlanLockFolder(true);
     ASSERT_EQ(LockFolderPlan::Action::Add, withSubfolders.action);
     std::wstring treeItem = tree.Beta() + L"\\**\\*.*";
     ::CharLowerBuffW(&treeItem[0], static_cast<DWORD>(treeItem.size()));
     EXPECT_EQ(treeItem, withSubfolders.item);
     EXPECT_EQ(L"Folder " + treeItem + L" added for locking! Sub folders were locked too.", withSubfolders.confirmation);
-    withSubfolders = chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true, 2);
-    EXPECT_EQ(LockFolderPlan::Action::Refuse, withSubfolders.action);
-    EXPECT_EQ(TreeTooLargeText(2), withSubfolders.refusal);
-    EXPECT_TRUE(withSubfolders.item.empty());
-    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(tree.Alpha() + L"\\Zeta", {}, true).action)
-        << "without a limit the guard counts it";
-    EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(tree.Beta() + L"\\Deep", {}, true).refusal);
-    EXPECT_EQ(L"Cannot lock this critical folder!",
-              chooser.PlanLockFolder(L"", {tree.Beta() + L"\\DEEP\\"}, true).refusal);
-    EXPECT_EQ(LockFolderPlan::Action::Add, chooser.PlanLockFolder(L"", {tree.Beta() + L"\\DEEP\\"}).action);
-}
-
-TEST_F(AddChooserTest, ProgramsOwnFolderIsRefusedByFileNameInAnyCaseOrAsTheProgramFolder) {
-    for (const wchar_t* name : {L"brwaddon.exe", L"BRWADDON.EXE", L"BrwAddon.exe"}) {
-        SCOPED_TRACE(name);
-        TempFolder folder;
-        ASSERT_TRUE(WriteTextFile(folder / L"aaa.txt", "a"));
-        ASSERT_TRUE(WriteTextFile(folder / name, "MZ"));
-        ASSERT_TRUE(WriteTextFile(folder / L"zzz.txt", "z"));
-        chooser.Load(folder.Path());
-        ASSERT_EQ(3, chooser.fileList.ListCount());
-        EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(L"").action);
-        EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(L"").refusal);
-        EXPECT_TRUE(chooser.PlanLockFolder(L"").item.empty());
-    }
-
-    // The folder the program runs from, whatever the program is called and
-    // however its path is written.
-    chooser.Load(tree.Alpha());
-    std::wstring programFolder = tree.Alpha() + L"\\";
-    ::CharUpperBuffW(&programFolder[0], static_cast<DWORD>(programFolder.size()));
-    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(programFolder).action);
-    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Beta() + L"\\..\\\\").action);
 }
 
 TEST_F(AddChooserTest, AFolderOnASubstLetterIsAddedAsTheFolderItStandsForAndOneOnANetworkDriveIsRefused) {
@@ -172,18 +127,15 @@ TEST_F(AddChooserTest, AFolderOnASubstLetterIsAddedAsTheFolderItStandsForAndOneO
     chooser.Load(disks.Root() + L"Alpha");
     ASSERT_EQ(disks.Root() + L"Alpha", chooser.folderList.Path());
     ASSERT_EQ(tree.AlphaFiles(), chooser.fileList.Entries());
-    LockFolderPlan plan = chooser.PlanLockFolder(L"");
+    LockFolderPlan plan = chooser.PlanLockFolder();
     ASSERT_EQ(LockFolderPlan::Action::Add, plan.action);
     std::wstring item = tree.Alpha() + L"\\*.*";
     ::CharLowerBuffW(&item[0], static_cast<DWORD>(item.size()));
     EXPECT_EQ(item, plan.item);
     EXPECT_EQ(L"Folder " + item + L" added for locking! NOTE: Sub folders were not locked.", plan.confirmation);
-    // The program's folder is known by the folder the letter stands for, too.
-    EXPECT_EQ(LockFolderPlan::Action::Refuse, chooser.PlanLockFolder(tree.Alpha()).action);
-    EXPECT_EQ(L"Cannot lock this critical folder!", chooser.PlanLockFolder(tree.Alpha()).refusal);
 
     disks.facts[disks.Letter()] = DriveFacts{DriveKind::Remote, L"\\Device\\Mup\\;X:\\server\\share"};
-    plan = chooser.PlanLockFolder(L"");
+    plan = chooser.PlanLockFolder();
     EXPECT_EQ(LockFolderPlan::Action::Refuse, plan.action);
     EXPECT_EQ(L"Cannot lock a folder on a network drive: it is connected for your sign-in only.", plan.refusal);
     EXPECT_TRUE(plan.item.empty());
@@ -211,7 +163,7 @@ TEST_F(AddChooserTest, ATypedPathIsTakenInsideTheFolderShownAndABadOneLeavesTheL
 }
 
 TEST_F(AddChooserTest, NoFolderMeansNothingToDo) {
-    EXPECT_EQ(LockFolderPlan::Action::None, chooser.PlanLockFolder(tree.Alpha()).action);
+    EXPECT_EQ(LockFolderPlan::Action::None, chooser.PlanLockFolder().action);
 }
 
 }  // namespace

@@ -50,10 +50,6 @@ public:
                     vaultmere::FolderContents& contents) override {
         return disks_.ReadFolder(Behind(folder), pattern, contents);
     }
-    bool MayLock(const std::wstring& folder, bool withSubfolders,
-                 const std::vector<std::wstring>& protectedFolders) override {
-        return disks_.MayLock(Behind(folder), withSubfolders, protectedFolders);
-    }
     vaultmere::DriveFacts DriveFactsOf(wchar_t letter) override {
         const auto told = facts.find(static_cast<wchar_t>(::towlower(letter)));
         if (told != facts.end()) return told->second;
@@ -61,9 +57,6 @@ public:
             return vaultmere::DriveFacts{vaultmere::DriveKind::Fixed, L"\\??\\" + substTarget};
         }
         return disks_.DriveFactsOf(letter);
-    }
-    std::size_t TreeEntries(const std::wstring& folder, std::size_t most) override {
-        return disks_.TreeEntries(Behind(folder), most);
     }
 
 private:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/AppState.h"
+#include "common/LockBudget.h"
 #include "common/TextCase.h"
 #include "forms/add/AddWindow.h"
 #include "locker/FileLocker.h"
@@ -428,6 +429,7 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     ASSERT_TRUE(WriteTextFile(folder / L"a.txt", "a"));
     ASSERT_TRUE(WriteTextFile(folder / L"BRWADDON.EXE", "MZ"));
     OpenAt(folder.Path());
+    const std::wstring designedNote = form.ControlText(AddWindow::IDC_NOTE_LABEL);
     ClickCentre(form.FindControl(AddWindow::IDC_LOCK_FOLDER_BUTTON));
     ASSERT_TRUE(WaitUntil([&] { return refusal.count == 1; }));
     EXPECT_EQ(form.Handle(), refusal.owner);
@@ -435,12 +437,12 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
     EXPECT_EQ(L"Vaultmere", refusal.caption);
     EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), refusal.type);
 
-    // The folder the program runs from, though no program file lies there.
+    // The folder the program runs from.
     form.Unload();
-    state.applicationFolder = tree.Alpha() + L"\\";
-    OpenAt(tree.Alpha());
+    OpenAt(ProgramFolder());
     form.OnLockFolder();
     EXPECT_EQ(2, refusal.count);
+    EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
 
     // The Windows folder and its system folders, however the path is written;
     // under WOW64 SysWOW64 and Sysnative are there and refused too, to a
@@ -461,23 +463,28 @@ TEST_F(AddWindowTest, ProgramsOwnFolderIsRefusedAndNothingChanges) {
         form.OnLockFolder();
         EXPECT_EQ(++refusals, refusal.count);
         EXPECT_EQ(L"Cannot lock this critical folder!", refusal.text);
+        EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), refusal.type);
     }
     EXPECT_EQ(IsWow64() ? 6 : On64BitWindows() ? 5 : 4, refusals);
+    EXPECT_EQ(designedNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
 
-    // With its subfolders, one that holds more than the limit.
+    // With its subfolders, one that holds more than the keeper's limit
+    // (Alpha: 4 files not hidden, Beta, Zeta, Beta\inner.txt, Beta\Deep).
     form.Unload();
-    state.applicationFolder = BinaryFolder() + L"\\";
-    OpenAt(tree.Alpha());
-    const std::wstring designedNote = form.ControlText(AddWindow::IDC_NOTE_LABEL);
-    ::SendMessageW(form.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
-    form.treeLimit = 7;
-    form.OnLockFolder();
+    ScopedTestKey smallKey;
+    ProgramBook small(locker, smallKey, 7);
+    small.Begin();
+    AddWindow smallForm{small.book, state};
+    smallForm.messageBox = form.messageBox;
+    OpenAt(smallForm, tree.Alpha());
+    ::SendMessageW(smallForm.FindControl(AddWindow::IDC_SUBFOLDERS_CHECK), BM_SETCHECK, BST_CHECKED, 0);
+    smallForm.OnLockFolder();
     EXPECT_EQ(TreeTooLargeText(7), refusal.text);
+    smallForm.Unload();
 
     EXPECT_TRUE(lists.lockedList.Entries().empty());
     EXPECT_TRUE(program.Stored().empty());
     EXPECT_TRUE(locker.calls.empty());
-    EXPECT_EQ(designedNote, form.ControlText(AddWindow::IDC_NOTE_LABEL));
 }
 
 // The refusal as the user meets it: a modal box captioned "Vaultmere".

@@ -31,14 +31,6 @@ TEST(FolderItemTest, ConfirmationTextIsExact) {
               LockConfirmation(FolderItem(L"C:\\Data\\Private", true), true));
 }
 
-TEST(FolderItemTest, ProgramFileFoundInAnyCaseAndAnyPlace) {
-    EXPECT_TRUE(HoldsProgramFile(Names{L"brwaddon.exe"}));
-    EXPECT_TRUE(HoldsProgramFile(Names{L"a.txt", L"BRWADDON.EXE", L"z.txt"}));
-    EXPECT_TRUE(HoldsProgramFile(Names{L"a.txt", L"b.txt", L"BrwAddon.Exe"}));
-    EXPECT_FALSE(HoldsProgramFile(Names{}));
-    EXPECT_FALSE(HoldsProgramFile(Names{L"brwaddon.exe.bak", L"xbrwaddon.exe", L"brwaddon", L"brwaddon.ex"}));
-}
-
 TEST(FolderPathTest, NormalisedToOneAbsoluteForm) {
     EXPECT_EQ(L"C:\\", NormalizeFolderPath(L"C:\\"));
     EXPECT_EQ(L"c:\\a\\c", NormalizeFolderPath(L"c:/a/./b/../c/"));

@@ -240,11 +240,16 @@ TEST_F(ConfigWindowTest, FileInUseElsewhereIsNotedBesideTheEntryUntilItIsLocked)
         {L"q:\\nowhere\\*.*", L"not reachable"},     {folderA.Path(), L"folder given without \\*.*"},
         {L"relative\\*.*", L"cannot be locked"},     {std::wstring(system) + L"\\*.*", L"cannot be locked"},
     };
+    // Stored so by someone else: Lock Folder refuses most of them.
+    EXPECT_EQ(L"Cannot lock this critical folder!", lists.LockNewItem(expected.back().first, nullptr).message);
     std::vector<std::wstring> notes = {L"", L"with subfolders"};
+    std::vector<std::wstring> stored = program.Stored();
     for (const auto& item : expected) {
-        lists.LockNewItem(item.first, nullptr);
+        stored.push_back(item.first);
         notes.push_back(item.second);
     }
+    ASSERT_TRUE(program.keeper.Keeper().ApplyStoredItems(stored));
+    lists.Reload();
     form.RefreshLists();
     ASSERT_TRUE(WaitUntil([&] { return form.Notes() == notes; }, 10000)) << form.Notes().size();
     EXPECT_EQ(0u, OpenFromOutside(std::wstring(system) + L"\\kernel32.dll"));
@@ -407,7 +412,9 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     WriteDeniedKey denied(key.Root(), files);
     ASSERT_TRUE(denied.Denied());
     program.Begin();
-    lists.LockNewItem(L"a", nullptr);
+    TempFolder folder(L"unsaved");
+    const std::wstring item = folder / L"*.*";
+    EXPECT_TRUE(lists.LockNewItem(item, nullptr).message.empty());
     std::vector<std::wstring> reported;
     bool visibleWhenTold = false;
     form.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT) {
@@ -427,7 +434,7 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     EXPECT_TRUE(form.IsLoaded());
     EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1"}), Registry::ReadStoredItems(key.Root(), files));
     EXPECT_EQ((std::vector<std::wstring>{L"File0", L"File1"}), StoredNames());
-    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1", L"a"}), program.Stored());
+    EXPECT_EQ((std::vector<std::wstring>{L"old0", L"old1", item}), program.Stored());
 
     // Any other failure says what it was: a lasting key cannot be made under a volatile one.
     HKEY raw = nullptr;
@@ -436,7 +443,7 @@ TEST_F(ConfigWindowTest, SaveThatCannotWriteWarnsHidesAndLeavesTheStoreAlone) {
     ::RegCloseKey(raw);
     ProgramBook broken(locker, {key.Root(), key.Path() + L"\\Volatile\\Files", key.Path() + L"\\Settings"});
     broken.Begin();
-    broken.book.LockNewItem(L"a", nullptr);
+    broken.book.LockNewItem(item, nullptr);
     EXPECT_EQ(0u, broken.book.Close().message.find(L"The list of locked items could not be saved: "));
 
     // A list that cannot be read is not an empty one: nothing is added to it,

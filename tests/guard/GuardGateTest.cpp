@@ -125,6 +125,12 @@ TEST(GuardGate, AFolderTheAskingUserMayNotListIsRefusedThroughThePipeAndNothingO
               Ask(client, GuardMessageKind::LockFolder, open.Path() + L"\\*.*"));
     EXPECT_EQ(4, tokens);
     EXPECT_EQ(std::vector<std::wstring>{open.Path() + L"\\*.*"}, store.items);
+    // Nor a folder that holds the program, by any case of its name.
+    TempFolder copy(L"gate-copy");
+    ASSERT_TRUE(WriteTextFile(copy / L"BrwAddon.EXE", "MZ"));
+    EXPECT_EQ(std::optional<GuardMessage>(
+                  GuardMessage::Refusal(GuardRefusal::ItemRefused, L"Cannot lock this critical folder!")),
+              Ask(client, GuardMessageKind::LockFolder, copy.Path() + L"\\*.txt"));
 
     ASSERT_TRUE(Settle(locker));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenFromOutside(open / L"a.txt"));

@@ -99,10 +99,12 @@ private:
 // The list as a copy with no guard keeps it, with its list and password
 // under a test key, as the program builds it.
 struct ProgramBook {
-    ProgramBook(vaultmere::ItemLocker& locker, const ScopedTestKey& key)
-        : ProgramBook(locker, {key.Root(), key.Path() + L"\\Files", key.Path() + L"\\Settings"}) {}
-    ProgramBook(vaultmere::ItemLocker& locker, vaultmere::ProgramStoreKeys where)
-        : keys(std::move(where)), keeper(locker, keys), book(keeper) {}
+    ProgramBook(vaultmere::ItemLocker& locker, const ScopedTestKey& key,
+                std::size_t treeLimit = vaultmere::PlatformLockBudget().treeLimit)
+        : ProgramBook(locker, {key.Root(), key.Path() + L"\\Files", key.Path() + L"\\Settings"}, treeLimit) {}
+    ProgramBook(vaultmere::ItemLocker& locker, vaultmere::ProgramStoreKeys where,
+                std::size_t treeLimit = vaultmere::PlatformLockBudget().treeLimit)
+        : keys(std::move(where)), keeper(locker, keys, treeLimit), book(keeper) {}
     // Stores items and password, begins as the resident copy does and gives the password.
     void Begin(const std::vector<std::wstring>& items = {}, const std::wstring& password = L"");
     // The list Close saves.
