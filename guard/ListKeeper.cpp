@@ -459,7 +459,7 @@ GuardMessage ListKeeper::Unlock(ConnectionId connection, const Item& asked, bool
     if (SetByPolicy(asked)) return GuardMessage::Refusal(GuardRefusal::SetByPolicy, kSetByPolicyText);
     const auto listed = ListedAs(asked);
     if (listed == items_.end() || IsUnlocked(asked)) return GuardMessage::Refusal(GuardRefusal::NotOnList);
-    const Item item = *listed;
+    const Item& item = *listed;
     UnlockOwner owner{connection, forSession, 0, ActorOf(connection)};
     if (forSession) {
         // Bound to no session, it would outlast every sign-out.
@@ -497,6 +497,7 @@ GuardMessage ListKeeper::Remove(ConnectionId connection, const Item& asked) {
     // Taken off the stored list by someone else meanwhile, and let go.
     const auto listed = ListedAs(asked);
     if (listed == items_.end()) return GuardMessage::Done(true);
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the save replaces the list it points into.
     const Item item = *listed;
     std::vector<Item> items = items_;
     Erase(items, item);

@@ -259,18 +259,18 @@ private:
     std::vector<Item>::const_iterator ListedAs(const Item& item) const;
     // forSession: the item stays unlocked past the connection, until its
     // session is left or ends (UnlockForSession).
-    GuardMessage Unlock(ConnectionId connection, const Item& item, bool forSession);
+    GuardMessage Unlock(ConnectionId connection, const Item& asked, bool forSession);
     // The unlocked items of the connections of session (and of those of no
     // known session), and those unlocked for session.
     std::vector<Item> UnlockedInSession(std::uint32_t session) const;
-    GuardMessage Relock(const Item& item, RelockCause cause, const ChangeActor& by);
+    GuardMessage Relock(const Item& asked, RelockCause cause, const ChangeActor& by);
     ChangeActor ActorOf(ConnectionId connection) const;
     // Who unlocked the item.
     ChangeActor UnlockerOf(const Item& item) const;
     // Reports the entries of values that lock nothing and were not reported
     // before; reported keeps those reported, for as long as they stay.
     void ReportUnusable(const std::vector<std::wstring>& values, bool policy, std::set<std::wstring>& reported);
-    GuardMessage Remove(ConnectionId connection, const Item& item);
+    GuardMessage Remove(ConnectionId connection, const Item& asked);
     // Takes the list as it is stored now, so that a change saved after it
     // keeps what others wrote since the list was last read; false, with the
     // refusal, when it cannot be read.
