@@ -17,17 +17,16 @@
 #include <vector>
 
 #include "app/GuardBook.h"
+#include "fuzz/KeeperFakes.h"
 #include "guard/ListKeeper.h"
 #include "locker/ItemPath.h"
 #include "tests/support/QuickPasswordHash.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
+using fuzzing::Check;
+using fuzzing::MemoryStore;
+using fuzzing::OpenGate;
 
 std::wstring Key(const std::wstring& path) { return vaultmere::MakeItemKey(path).key; }
 
@@ -36,31 +35,6 @@ public:
     void SetItemLocked(const vaultmere::Item& item, bool locked) override { held[item.Key()] += locked ? 1 : -1; }
     // Locks minus unlocks per item, as the locker knows items.
     std::map<std::wstring, long> held;
-};
-
-class MemoryStore final : public vaultmere::ListStore {
-public:
-    long ReadItems(std::vector<std::wstring>& items) override {
-        items = items_;
-        return 0;
-    }
-    long SaveItems(const std::vector<std::wstring>& items) override {
-        items_ = items;
-        return 0;
-    }
-    long ReadPassword(std::wstring& password) override {
-        password.clear();
-        return 0;
-    }
-    long SavePassword(const std::wstring&) override { return 0; }
-
-private:
-    std::vector<std::wstring> items_;
-};
-
-class OpenGate final : public vaultmere::ItemGate {
-public:
-    std::wstring RefusalFor(vaultmere::ConnectionId, const std::wstring&) override { return std::wstring(); }
 };
 
 class KeeperLink final : public vaultmere::GuardLink {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/TextCase.h"
+#include "fuzz/KeeperFakes.h"
 #include "guard/ListKeeper.h"
 #include "locker/ItemPath.h"
 #include "locker/StateLocker.h"
@@ -25,36 +26,9 @@ namespace {
 
 using namespace vaultmere;
 
-void Check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-class MemoryStore final : public ListStore {
-public:
-    long ReadItems(std::vector<std::wstring>& items) override {
-        items = items_;
-        return 0;
-    }
-    long SaveItems(const std::vector<std::wstring>& items) override {
-        items_ = items;
-        return 0;
-    }
-    long ReadPassword(std::wstring& password) override {
-        password.clear();
-        return 0;
-    }
-    long SavePassword(const std::wstring&) override { return 0; }
-
-private:
-    std::vector<std::wstring> items_;
-};
-
-class OpenGate final : public ItemGate {
-public:
-    std::wstring RefusalFor(ConnectionId, const std::wstring&) override { return std::wstring(); }
-};
+using fuzzing::Check;
+using fuzzing::MemoryStore;
+using fuzzing::OpenGate;
 
 // Items as users, administrators and deployments write them: the same in
 // other cases, a file, a tree and its folder, a share, letters beyond

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include "common/AppState.h"
+#include "common/ErrorMode.h"
 #include "common/TextCase.h"
 #include "locker/FolderCoverage.h"
 #include "locker/FolderHandles.h"
@@ -46,18 +47,6 @@ FolderAccess AccessOfPath(HANDLE token, const std::wstring& path, DWORD access) 
 
 // A file gone meanwhile is no refusal.
 bool Readable(FolderAccess access) { return access == FolderAccess::Granted || access == FolderAccess::Missing; }
-
-// No "insert a disk" box for an empty drive while this lives: the call just fails.
-class CriticalErrorsQuiet {
-public:
-    CriticalErrorsQuiet() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_); }
-    ~CriticalErrorsQuiet() { ::SetThreadErrorMode(previous_, nullptr); }
-    CriticalErrorsQuiet(const CriticalErrorsQuiet&) = delete;
-    CriticalErrorsQuiet& operator=(const CriticalErrorsQuiet&) = delete;
-
-private:
-    DWORD previous_ = 0;
-};
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/ErrorMode.h"
 #include "common/TextCase.h"
 #include "common/UniqueHandle.h"
 #include "locker/ItemPath.h"
@@ -9,18 +10,6 @@
 namespace vaultmere {
 
 namespace {
-
-// No "insert a disk" box for an empty drive while this lives: the call just fails.
-class CriticalErrorsQuiet {
-public:
-    CriticalErrorsQuiet() { ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_); }
-    ~CriticalErrorsQuiet() { ::SetThreadErrorMode(previous_, nullptr); }
-    CriticalErrorsQuiet(const CriticalErrorsQuiet&) = delete;
-    CriticalErrorsQuiet& operator=(const CriticalErrorsQuiet&) = delete;
-
-private:
-    DWORD previous_ = 0;
-};
 
 DriveKind KindOf(UINT driveType) {
     switch (driveType) {
