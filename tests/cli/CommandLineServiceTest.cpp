@@ -29,25 +29,13 @@ protected:
     void SetUp() override {
         ProgramTest::SetUp();
         ASSERT_TRUE(WriteTextFile(b / L"doc.txt", "d"));
-        manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ::DeleteService(UniqueServiceHandle(::OpenServiceW(manager_.Get(), kGuardServiceName, DELETE)).Get());
-        const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
-        service_.Reset(::CreateServiceW(manager_.Get(), kGuardServiceName, L"Vaultmere Guard", SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-        ASSERT_TRUE(service_ && ::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
+        ASSERT_TRUE(guard_.Install(BinaryFolder() + L"\\VaultmereGuard.exe")) << ::GetLastError();
         ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(GuardPipeName().c_str(), 100) != FALSE; }, 10000));
         ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
     }
     void TearDown() override {
-        StopGuard();
-        ::DeleteService(service_.Get());
+        guard_.Remove();
         ProgramTest::TearDown();
-    }
-    bool StopGuard() {
-        SERVICE_STATUS status{};
-        ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-        return WaitUntil([] { return ServiceStopped(kGuardServiceName); }, 10000);
     }
     static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
     static bool Free(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SUCCESS; }
@@ -90,8 +78,7 @@ protected:
     static std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
     TempFolder b{L"cli-b"};
-    UniqueServiceHandle manager_;
-    UniqueServiceHandle service_;
+    TestService guard_{kGuardServiceName};
 };
 
 TEST_F(CommandLineServiceTest, ListsReadFolderUnlockedUntilRelockedNewOneLockedAndStoredAndNoGuardSaid) {
@@ -140,13 +127,12 @@ TEST_F(CommandLineServiceTest, ListsReadFolderUnlockedUntilRelockedNewOneLockedA
     EXPECT_EQ(0u, elevated.code) << elevated.out;
     EXPECT_EQ(0u, elevated.out.find("locked    ")) << elevated.out;
 
-    ASSERT_TRUE(StopGuard());
+    ASSERT_TRUE(guard_.Stop());
     const CliRun stopped = Run(L"relock --all --password-stdin", "secret\n");
     EXPECT_EQ(5u, stopped.code) << stopped.out;
     EXPECT_NE(std::string::npos, stopped.out.find("is not running")) << stopped.out;
     // Gone once no handle holds it.
-    ASSERT_TRUE(::DeleteService(service_.Get()));
-    service_.Reset();
+    ASSERT_TRUE(guard_.Remove());
     const CliRun missing = Run(L"status");
     EXPECT_EQ(5u, missing.code) << missing.out;
     EXPECT_NE(std::string::npos, missing.out.find("not installed")) << missing.out;

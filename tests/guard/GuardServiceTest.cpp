@@ -23,35 +23,14 @@ protected:
     void SetUp() override {
         ProgramTest::SetUp();
         ASSERT_TRUE(WriteTextFile(b / L"doc.txt", "d"));
-        manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ::DeleteService(UniqueServiceHandle(::OpenServiceW(manager_.Get(), kGuardServiceName, DELETE)).Get());
-        const std::wstring binary = L"\"" + BinaryFolder() + L"\\VaultmereGuard.exe\"";
-        service_.Reset(::CreateServiceW(manager_.Get(), kGuardServiceName, L"Vaultmere Guard", SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-        ASSERT_TRUE(service_ && ::StartServiceW(service_.Get(), 0, nullptr)) << ::GetLastError();
+        ASSERT_TRUE(guard_.Install(BinaryFolder() + L"\\VaultmereGuard.exe")) << ::GetLastError();
         ASSERT_TRUE(WaitUntil([] { return ::WaitNamedPipeW(GuardPipeName().c_str(), 100) != FALSE; }, 10000));
     }
     void TearDown() override {
-        Stop();
-        ::DeleteService(service_.Get());
+        guard_.Remove();
         Reg(L"delete", L"", L"SOFTWARE\\Policies\\Brackwater", L"/reg:64");
         ProgramTest::TearDown();
         Registry::DeleteRegistryTree(HKEY_LOCAL_MACHINE, Registry::kStoreKeyPath);
-    }
-    // A guard still starting refuses a stop, though its files may be locked
-    // already (ERROR_SERVICE_CANNOT_ACCEPT_CTRL; Wine says
-    // ERROR_INVALID_SERVICE_CONTROL): the stop is sent until taken.
-    bool Stop() {
-        SERVICE_STATUS status{};
-        const bool sent = WaitUntil(
-            [&] {
-                if (::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status)) return true;
-                const DWORD error = ::GetLastError();
-                return error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_INVALID_SERVICE_CONTROL;
-            },
-            10000);
-        return sent && WaitUntil([] { return testing_support::ServiceStopped(kGuardServiceName); }, 10000);
     }
     static std::wstring Item(const TempFolder& folder) { return folder.Path() + L"\\*.*"; }
     static bool Locked(const TempFolder& folder) { return OpenHere(folder / L"doc.txt") == ERROR_SHARING_VIOLATION; }
@@ -81,8 +60,7 @@ protected:
     }
 
     TempFolder b{L"live-b"};
-    UniqueServiceHandle manager_;
-    UniqueServiceHandle service_;
+    TestService guard_{kGuardServiceName};
 };
 
 TEST_F(GuardServiceTest, TheStoredListIsAppliedAsWrittenAndItsKeyKeptFromOtherUsers) {
@@ -269,8 +247,8 @@ TEST_F(GuardServiceTest, AnAnswerHeldBackAfterAWrongPasswordKeepsNoOtherConnecti
 }
 
 TEST_F(GuardServiceTest, AStopForAnUpdateHandsTheFilesToTheNextGuardAndAnyOtherStopLetsGo) {
-    auto stop = [this] { return Stop(); };
-    auto start = [this] { return ::StartServiceW(service_.Get(), 0, nullptr) != FALSE; };
+    auto stop = [this] { return guard_.Stop(); };
+    auto start = [this] { return guard_.Start(); };
     const std::wstring holderCopy = BinaryFolder() + L"\\VaultmereHold.exe";
     ASSERT_TRUE(WaitUntil([&] { return Locked(folder); }, 5000));
 
